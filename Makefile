@@ -1,0 +1,53 @@
+# Kestrel: the two commands of a fresh Debian 12 machine, and a few more.
+#   make test   install what is needed, build with AddressSanitizer and
+#               UndefinedBehaviorSanitizer, run every test
+#   make demo   install, build, and run the demo on the embedded defaults
+JOBS ?= $(shell nproc)
+TEST_DIR := build/test
+REL_DIR := build/release
+
+.PHONY: all deps test build-test release demo bench fuzz fuzz-ci clean
+FUZZ_DIR := build/fuzz
+FUZZ_SECONDS ?= 300
+
+all: release
+
+deps:
+	scripts/install-deps
+
+build-test: deps
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS) --timeout 600
+	$(MAKE) fuzz-ci
+
+release: deps
+	cmake -S . -B $(REL_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(REL_DIR) -j $(JOBS)
+
+demo: release
+	$(REL_DIR)/bin/kestreld --version
+
+# Benchmarks print their own ratios against the targets; they never fail a build.
+bench: release
+	@for b in $(REL_DIR)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+# libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer).
+# Each fuzzer NAME keeps its seed corpus in tests/fuzz/corpus/NAME.
+fuzz-build: deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKESTREL_FUZZ=ON -DKESTREL_TESTS=OFF -DKESTREL_DESKTOP=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run-fuzzers $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+
+# CI: replay the seeds, then 60 seconds of fresh fuzzing per target.
+fuzz-ci: fuzz-build
+	scripts/run-fuzzers $(FUZZ_DIR)/fuzz 60
+
+clean:
+	rm -rf build

@@ -1,0 +1,34 @@
+// Notices: the message boxes the core raises outside the user interface
+// (configuration incomplete, CAPI not available, database errors). The core
+// only reports them; the desktop shows a message box captioned with the
+// application title, kestreld writes them to standard error and the event log.
+#pragma once
+
+#include <string>
+
+namespace kestrel {
+
+class IEventLog;
+
+enum class NoticeIcon { kInformation, kExclamation, kError, kQuestion };
+
+class INoticeSink {
+ public:
+  virtual ~INoticeSink() = default;
+  // Reports `text`. May be called from any thread; implementations that show
+  // a box marshal it to their UI thread.
+  virtual void Notify(const std::string& text, NoticeIcon icon) = 0;
+};
+
+// The headless sink: "kestreld: <text>" on standard error, and the text as an
+// event. Thread-safe.
+class CConsoleNoticeSink final : public INoticeSink {
+ public:
+  explicit CConsoleNoticeSink(IEventLog& log) : log_(log) {}
+  void Notify(const std::string& text, NoticeIcon icon) override;
+
+ private:
+  IEventLog& log_;
+};
+
+}  // namespace kestrel

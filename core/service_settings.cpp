@@ -1,0 +1,10 @@
+#include "core/service_settings.h"
+
+namespace kestrel {
+
+bool ServiceSettings::IsComplete() const {
+  return !ReceivedDir.empty() && !ODBCConnect.empty() && !Address.empty() && !Name.empty() &&
+         !SMTPServer.empty();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,224 @@
+#include "core/settings_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <optional>
+#include <pugixml.hpp>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/event_log.h"
+#include "core/version.h"
+
+namespace kestrel {
+namespace {
+
+const char* Bool(std::int32_t flag) { return flag ? "TRUE" : "FALSE"; }
+
+// "%d" semantics: leading white space, an optional sign, digits. Values beyond
+// the 32-bit range are clamped rather than left undefined.
+std::optional<std::int32_t> ScanInt(const char* text) {
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text, &end, 10);
+  if (end == text) return std::nullopt;
+  if (v > INT_MAX) v = INT_MAX;
+  if (v < INT_MIN) v = INT_MIN;
+  return static_cast<std::int32_t>(v);
+}
+
+class CSettingsReader {
+ public:
+  explicit CSettingsReader(const pugi::xml_document& doc) : doc_(doc) {}
+
+  // The text of Kestrel/Settings/<name>, or nothing when the element is missing.
+  std::optional<std::string> Lookup(const char* name) const {
+    pugi::xml_node node = doc_.child("Kestrel").child("Settings").child(name);
+    if (!node) return std::nullopt;
+    return std::string(node.text().get());
+  }
+
+ private:
+  const pugi::xml_document& doc_;
+};
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());  // mode 0600
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string SettingsFilePath(const std::string& appFolder) { return appFolder + "kestrel.xml"; }
+
+std::string ScramblePassword(const std::string& password) {
+  if (password.empty()) return " ";
+  std::string out(password.rbegin(), password.rend());
+  for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) + 5);
+  return out;
+}
+
+std::string UnscramblePassword(const std::string& stored) {
+  if (stored == " ") return {};
+  std::string out(stored.rbegin(), stored.rend());
+  for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) - 5);
+  return out;
+}
+
+int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    log.WriteEventText("File was not found");
+    return -static_cast<int>(pugi::status_file_not_found);
+  }
+  std::ostringstream raw;
+  raw << in.rdbuf();
+  const std::string bytes = raw.str();
+
+  pugi::xml_document doc;
+  pugi::xml_parse_result result =
+      doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+  if (!result) {
+    log.WriteEventText(result.description());
+    // Line and position of the offending byte, both counted from 1.
+    size_t offset = result.offset < 0 ? 0 : std::min(bytes.size(), static_cast<size_t>(result.offset));
+    int line = 1, column = 1;
+    for (size_t i = 0; i < offset; ++i) {
+      if (bytes[i] == '\n') { ++line; column = 1; } else { ++column; }
+    }
+    if (line > 0) {
+      char buf[64];
+      std::snprintf(buf, sizeof(buf), "Error on line %d, position %d in \"", line, column);
+      log.WriteEventText(std::string(buf) + path + "\".");
+    }
+    return -static_cast<int>(result.status);
+  }
+  log.WriteEventText("Settings file loaded successfully");
+
+  CSettingsReader r(doc);
+  if (!doc.child("Kestrel").child("Version")) return 1;
+
+  auto callerFilter = r.Lookup("CallerIDFiltering");
+  if (!callerFilter) return 1;
+  s.RejectCallerID = *callerFilter == "TRUE";
+
+  auto imageFormat = r.Lookup("ImageFormat");
+  if (!imageFormat) return 1;
+  auto imageScale = r.Lookup("ImageScale");
+  if (!imageScale) return 1;
+  auto useImageScale = r.Lookup("UseImageScale");
+  if (!useImageScale) return 1;
+  auto receiverId = r.Lookup("ReceiverID");
+  if (!receiverId) return 1;
+  auto header = r.Lookup("EmailHeader");
+  if (!header) return 1;
+  auto address = r.Lookup("EmailAddress");
+  if (!address) return 1;
+  auto database = r.Lookup("Database");
+  if (!database) return 1;
+  auto name = r.Lookup("EmailName");
+  if (!name) return 1;
+  auto port = r.Lookup("SmtpPortReceive");
+  if (!port) return 1;
+  auto server = r.Lookup("SmtpServerReceive");
+  if (!server) return 1;
+
+  s.Name = *name;
+  s.ODBCConnect = *database;
+  s.Number = *receiverId;
+  if (auto v = ScanInt(port->c_str())) s.SMTPPort = *v;
+  s.Address = *address;
+  s.SMTPServer = *server;
+  s.Header = *header;
+
+  auto emailAll = r.Lookup("EmailAll");
+  if (!emailAll) return 1;
+  s.EmailAll = *emailAll;
+  s.UseImageScale = *useImageScale == "TRUE";
+  if (auto v = ScanInt(imageFormat->c_str())) s.ImageFormat = *v;
+  if (auto v = ScanInt(imageScale->c_str())) s.ImageScaleX = *v;
+
+  auto faxDir = r.Lookup("FaxDir");
+  if (!faxDir) return 1;
+  s.ReceivedDir = *faxDir;
+
+  auto msnAll = r.Lookup("MSNAll");
+  if (!msnAll) return 1;
+  s.All = *msnAll == "TRUE";
+
+  // The SMTP login, so that a restart keeps it.
+  auto method = r.Lookup("UseReceiverAuthentification");
+  if (!method) return 1;
+  if (auto v = ScanInt(method->c_str())) s.AuthenticationMethod = *v;
+  auto user = r.Lookup("ReceiverUserName");
+  if (!user) return 1;
+  s.SMTP_User = *user;
+  auto pass = r.Lookup("ReceiverPassword");
+  if (!pass) return 1;
+  s.SMTP_Pass = UnscramblePassword(*pass);
+  return 0;
+}
+
+int ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog& log) {
+  log.WriteEventText("Build Settings begin");
+  int status = -1;
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("Kestrel");
+  pugi::xml_node version = root ? root.append_child("Version") : pugi::xml_node();
+  pugi::xml_node settings = version ? root.append_child("Settings") : pugi::xml_node();
+  bool ok = settings && version.text().set(kProductVersion);
+
+  const std::pair<const char*, std::string> elements[] = {
+      {"ImageFormat", std::to_string(s.ImageFormat)},
+      {"ImageScale", std::to_string(s.ImageScaleX)},
+      {"CallerIDFiltering", Bool(s.RejectCallerID)},
+      {"ReceiverID", s.Number},
+      {"Database", s.ODBCConnect},
+      {"EmailAddress", s.Address},
+      {"EmailName", s.Name},
+      {"EmailHeader", s.Header},
+      {"SmtpPortReceive", std::to_string(s.SMTPPort)},
+      {"SmtpServerReceive", s.SMTPServer},
+      {"UseReceiverAuthentification", std::to_string(s.AuthenticationMethod)},
+      {"ReceiverPassword", ScramblePassword(s.SMTP_Pass)},
+      {"ReceiverUserName", s.SMTP_User},
+      {"EmailAll", s.All ? s.EmailAll : std::string(" ")},
+      {"UseImageScale", Bool(s.UseImageScale)},
+      {"FaxDir", s.ReceivedDir},
+      {"MSNAll", Bool(s.All)},
+  };
+  for (const auto& [name, value] : elements) {
+    if (!ok) break;
+    pugi::xml_node e = settings.append_child(name);
+    ok = e && e.append_child(pugi::node_pcdata).set_value(value.c_str());
+  }
+
+  if (ok) {
+    std::ostringstream out;
+    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    if (WriteFileAtomically(path, out.str())) status = 0;
+  }
+  log.WriteEventText("Build Settings end");
+  return status;
+}
+
+}  // namespace kestrel
