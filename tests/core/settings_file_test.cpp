@@ -1,0 +1,247 @@
+// kestrel.xml: exact bytes of an export, the import's order and stopping rule,
+// value scanning, parser errors, and the atomic, private write.
+#include "core/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "core/event_log.h"
+#include "tests/support/file_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using test::CTempDir;
+using test::EventDescriptions;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+ServiceSettings KnownRecord() {
+  ServiceSettings s;
+  s.Number = "+49 30 1234567";
+  s.ODBCConnect = "DSN=Kestrel";
+  s.ReceivedDir = "/var/spool/fax/";
+  s.RejectCallerID = 1;
+  s.RejectStationID = 1;
+  s.Logfile = 1;
+  s.All = 0;
+  s.EmailAll = "all@example.org";
+  s.ImageFormat = 2;
+  s.ImageScaleX = 750;
+  s.UseImageScale = 1;
+  s.SMTPPort = 587;
+  s.Address = "fax@example.org";
+  s.Header = "Fax from %s";
+  s.Name = "Fax Gateway";
+  s.SMTPServer = "mail.example.org";
+  s.AuthenticationMethod = 2;
+  s.SMTP_User = "faxuser";
+  s.SMTP_Pass = "";
+  return s;
+}
+
+TEST(SettingsFile, ExportWritesExactElementTree) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = SettingsFilePath(dir.Path());
+  ASSERT_EQ(ExportSettings(path, KnownRecord(), log), 0);
+  EXPECT_EQ(ReadFileBytes(path),
+            "<Kestrel><Version>1.3.3.3</Version><Settings>"
+            "<ImageFormat>2</ImageFormat><ImageScale>750</ImageScale>"
+            "<CallerIDFiltering>TRUE</CallerIDFiltering><ReceiverID>+49 30 1234567</ReceiverID>"
+            "<Database>DSN=Kestrel</Database><EmailAddress>fax@example.org</EmailAddress>"
+            "<EmailName>Fax Gateway</EmailName><EmailHeader>Fax from %s</EmailHeader>"
+            "<SmtpPortReceive>587</SmtpPortReceive><SmtpServerReceive>mail.example.org</SmtpServerReceive>"
+            "<UseReceiverAuthentification>2</UseReceiverAuthentification>"
+            "<ReceiverPassword> </ReceiverPassword><ReceiverUserName>faxuser</ReceiverUserName>"
+            "<EmailAll> </EmailAll><UseImageScale>TRUE</UseImageScale>"
+            "<FaxDir>/var/spool/fax/</FaxDir><MSNAll>FALSE</MSNAll>"
+            "</Settings></Kestrel>");
+  auto events = EventDescriptions(dir.Path());
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], "Build_Settings_begin");
+  EXPECT_EQ(events[1], "Build_Settings_end");
+}
+
+TEST(SettingsFile, ExportIsPrivateAndLeavesNoTemporaryFile) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = SettingsFilePath(dir.Path());
+  WriteFileBytes(path, "old");
+  ::chmod(path.c_str(), 0644);
+  ASSERT_EQ(ExportSettings(path, KnownRecord(), log), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 2) << "kestrel.xml and kestrel.log only";
+}
+
+TEST(SettingsFile, ExportIntoMissingFolderFailsAndKeepsNothingHalfWritten) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  EXPECT_LT(ExportSettings(dir.File("no/such/kestrel.xml"), KnownRecord(), log), 0);
+  auto events = EventDescriptions(dir.Path());
+  ASSERT_EQ(events.size(), 2u) << "begin and end are logged even when the write fails";
+  EXPECT_EQ(events[1], "Build_Settings_end");
+}
+
+TEST(SettingsFile, RoundTripRestoresEverythingButTheTwoUnstoredFlags) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = SettingsFilePath(dir.Path());
+  ServiceSettings out = KnownRecord();
+  out.All = 1;
+  out.SMTP_Pass = "s3cr<et>&\"";
+  ASSERT_EQ(ExportSettings(path, out, log), 0);
+
+  ServiceSettings in;  // start values: empty and 0
+  EXPECT_EQ(ImportSettings(path, in, log), 0);
+  ServiceSettings expected = out;
+  expected.Logfile = 0;
+  expected.RejectStationID = 0;
+  EXPECT_EQ(in, expected);
+  EXPECT_EQ(EventDescriptions(dir.Path()).back(), "Settings_file_loaded_successfully");
+}
+
+TEST(SettingsFile, AllOffStoresBlankEmailAllAndImportsIt) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = SettingsFilePath(dir.Path());
+  ASSERT_EQ(ExportSettings(path, KnownRecord(), log), 0);
+  ServiceSettings in;
+  in.All = 1;
+  ImportSettings(path, in, log);
+  EXPECT_EQ(in.EmailAll, " ");
+  EXPECT_EQ(in.All, 0);
+  EXPECT_EQ(in.SMTP_Pass, "") << "one blank is an empty password";
+}
+
+TEST(SettingsFile, PasswordScramblingReversesAndShiftsBytes) {
+  EXPECT_EQ(ScramblePassword("abc"), "hgf");
+  EXPECT_EQ(ScramblePassword(""), " ");
+  EXPECT_EQ(UnscramblePassword("hgf"), "abc");
+  EXPECT_EQ(UnscramblePassword(" "), "");
+  std::string wild = "\xfb\xff z\xc3\xbc";  // bytes that wrap around 256
+  EXPECT_EQ(UnscramblePassword(ScramblePassword(wild)), wild);
+}
+
+std::string File(const std::string& settings) {
+  return "<Kestrel><Version>1.3.3.3</Version><Settings>" + settings + "</Settings></Kestrel>";
+}
+
+const char* kFullSettings =
+    "<ImageFormat>1</ImageFormat><ImageScale>800</ImageScale>"
+    "<CallerIDFiltering>true</CallerIDFiltering><ReceiverID>123</ReceiverID>"
+    "<Database>DSN=Kestrel</Database><EmailAddress>a@b.c</EmailAddress>"
+    "<EmailName>N</EmailName><EmailHeader>H</EmailHeader>"
+    "<SmtpPortReceive>abc</SmtpPortReceive><SmtpServerReceive>smtp</SmtpServerReceive>"
+    "<UseReceiverAuthentification>1</UseReceiverAuthentification>"
+    "<ReceiverPassword>hgf</ReceiverPassword><ReceiverUserName>u</ReceiverUserName>"
+    "<EmailAll>x@y.z</EmailAll><UseImageScale>TRUE</UseImageScale>"
+    "<FaxDir>/fax/</FaxDir><MSNAll>TRUE</MSNAll>";
+
+TEST(SettingsFile, FlagsAreExactTrueAndUnscannableNumbersKeepTheirValue) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = dir.File("kestrel.xml");
+  WriteFileBytes(path, File(kFullSettings));
+  ServiceSettings in;
+  in.RejectCallerID = 1;
+  in.SMTPPort = 2525;
+  EXPECT_EQ(ImportSettings(path, in, log), 0);
+  EXPECT_EQ(in.RejectCallerID, 0) << "\"true\" in lower case is off";
+  EXPECT_EQ(in.SMTPPort, 2525) << "\"abc\" keeps the previous port";
+  EXPECT_EQ(in.ImageScaleX, 800);
+  EXPECT_EQ(in.UseImageScale, 1);
+  EXPECT_EQ(in.All, 1);
+  EXPECT_EQ(in.AuthenticationMethod, 1);
+  EXPECT_EQ(in.SMTP_User, "u");
+  EXPECT_EQ(in.SMTP_Pass, "abc");
+}
+
+TEST(SettingsFile, NumbersScanLikePercentD) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = dir.File("kestrel.xml");
+  std::string s = kFullSettings;
+  s.replace(s.find("abc"), 3, " -42xyz");
+  s.replace(s.find("800"), 3, "99999999999");
+  WriteFileBytes(path, File(s));
+  ServiceSettings in;
+  ImportSettings(path, in, log);
+  EXPECT_EQ(in.SMTPPort, -42);
+  EXPECT_EQ(in.ImageScaleX, 2147483647) << "out-of-range values are clamped";
+}
+
+TEST(SettingsFile, MissingFaxDirEndsImportThere) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = dir.File("kestrel.xml");
+  std::string s = kFullSettings;
+  s.erase(s.find("<FaxDir>"), std::string("<FaxDir>/fax/</FaxDir>").size());
+  WriteFileBytes(path, File(s));
+  ServiceSettings in;
+  in.ReceivedDir = "/old/";
+  in.All = 0;
+  EXPECT_EQ(ImportSettings(path, in, log), 1);
+  EXPECT_EQ(in.Name, "N");
+  EXPECT_EQ(in.SMTPServer, "smtp");
+  EXPECT_EQ(in.EmailAll, "x@y.z");
+  EXPECT_EQ(in.ImageFormat, 1);
+  EXPECT_EQ(in.ImageScaleX, 800);
+  EXPECT_EQ(in.ReceivedDir, "/old/");
+  EXPECT_EQ(in.All, 0);
+  EXPECT_EQ(in.SMTP_User, "") << "nothing after the missing element";
+}
+
+TEST(SettingsFile, MissingEarlyElementAppliesOnlyCallerFiltering) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = dir.File("kestrel.xml");
+  std::string s = kFullSettings;
+  s.replace(s.find("true"), 4, "TRUE");
+  s.erase(s.find("<SmtpServerReceive>"), std::string("<SmtpServerReceive>smtp</SmtpServerReceive>").size());
+  WriteFileBytes(path, File(s));
+  ServiceSettings in;
+  ImportSettings(path, in, log);
+  EXPECT_EQ(in.RejectCallerID, 1);
+  EXPECT_EQ(in.Name, "");
+  EXPECT_EQ(in.ImageFormat, 0);
+}
+
+TEST(SettingsFile, MalformedFileLogsReasonAndPositionAndChangesNothing) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = dir.File("kestrel.xml");
+  WriteFileBytes(path, "<Kestrel>\n<Version>1.3.3.3</Version>\n  <Settings><ImageFormat>1</Oops>");
+  ServiceSettings in = KnownRecord();
+  EXPECT_LT(ImportSettings(path, in, log), 0);
+  EXPECT_EQ(in, KnownRecord());
+  auto events = EventDescriptions(dir.Path());
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], "Start-end_tags_mismatch");
+  EXPECT_EQ(events[1], test::LoggedForm("Error on line 3, position 29 in \"" + path + "\"."));
+}
+
+TEST(SettingsFile, BlankValuesSurviveParsing) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string path = dir.File("kestrel.xml");
+  std::string s = kFullSettings;
+  s.replace(s.find("<ReceiverID>123"), 15, "<ReceiverID> ");
+  WriteFileBytes(path, File(s));
+  ServiceSettings in;
+  ImportSettings(path, in, log);
+  EXPECT_EQ(in.Number, " ");
+}
+
+}  // namespace
+}  // namespace kestrel
