@@ -1,0 +1,61 @@
+// CServiceApp: the service's application object without any desktop. It owns
+// the settings record, the reception connection, the reception worker and the
+// mail-queue monitor, and runs start-up, the settings replacement and exit.
+// The tray program wraps it (adding the single-instance guard, the main frame
+// and the options sheet as ISettingsEditor); kestreld wraps it as it is.
+//
+// Not thread-safe: every member is called on the user-interface thread (the
+// main thread in kestreld). The worker and the monitor work on copies.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/service_settings.h"
+
+namespace kestrel {
+
+class IEventLog;
+class INoticeSink;
+class ISettingsEditor;
+
+class CServiceApp {
+ public:
+  // `editor` may be null (kestreld): an incomplete configuration then cannot
+  // be completed interactively and reception stays off (string 107).
+  CServiceApp(IEventLog& log, INoticeSink& notices, ISettingsEditor* editor);
+  ~CServiceApp();
+  CServiceApp(const CServiceApp&) = delete;
+  CServiceApp& operator=(const CServiceApp&) = delete;
+
+  // Start-up without desktop steps: settings (migration or kestrel.xml),
+  // worker, first-run settings command when incomplete, database, MSN table
+  // check, StartReception. False only when the service cannot run at all.
+  bool InitInstance();
+  // Halts the worker, closes the database, stops the monitor. Returns 0.
+  int ExitInstance();
+
+  // Starts (or restarts) reception with the current settings; string 107 and
+  // nothing started when they are incomplete.
+  void StartReception();
+
+  // The Settings command: shows the editor over a copy of the settings (the
+  // monitor stopped meanwhile); OK saves kestrel.xml and replaces the worker,
+  // Cancel starts the monitor again. Does nothing while already open.
+  void SettingsCommand();
+
+  // Replaces the settings (as a confirmed sheet does): save, new worker,
+  // StartReception. Used by SIGHUP in kestreld with kestrel.xml re-read.
+  void ApplySettings(const ServiceSettings& values);
+
+  const ServiceSettings& Settings() const;
+  const std::string& ApplicationFolder() const;
+  bool ReceptionRunning() const;
+  bool SettingsSheetOpen() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrel
