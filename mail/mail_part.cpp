@@ -1,0 +1,216 @@
+#include "mail/mail_part.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "mail/base64_codec.h"
+#include "mail/mail_error.h"
+#include "mail/mime_encoding.h"
+
+namespace kestrel {
+namespace {
+
+constexpr size_t kBase64LineLength = 76;
+
+// The whole content of `path`, or false with errno in `sysError`.
+bool ReadWholeFile(const std::string& path, std::string& out, int& sysError) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    sysError = errno;
+    return false;
+  }
+  out.clear();
+  char block[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, block, sizeof(block));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      sysError = errno;
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out.append(block, size_t(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+std::string NormalisedLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += "\r\n";
+    } else if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string NewBoundaryUuid() {
+  uint8_t b[16];
+  size_t got = 0;
+  while (got < sizeof(b)) {
+    ssize_t n = ::getrandom(b + got, sizeof(b) - got, 0);
+    if (n > 0) got += size_t(n);
+    else if (errno != EINTR) break;
+  }
+  b[6] = uint8_t((b[6] & 0x0F) | 0x40);
+  b[8] = uint8_t((b[8] & 0x3F) | 0x80);
+  char text[37];
+  std::snprintf(text, sizeof(text),
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
+                b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return text;
+}
+
+CMailPart::CMailPart() : boundary_(NewBoundaryUuid()) {}
+CMailPart::~CMailPart() = default;
+
+CMailPart::CMailPart(const CMailPart& other) { CopyFrom(other); }
+
+CMailPart& CMailPart::operator=(const CMailPart& other) {
+  if (this != &other) CopyFrom(other);
+  return *this;
+}
+
+CMailPart::CMailPart(CMailPart&& other) noexcept
+    : filePath_(std::move(other.filePath_)),
+      fileTitle_(std::move(other.fileTitle_)),
+      contentType_(std::move(other.contentType_)),
+      charset_(std::move(other.charset_)),
+      text_(std::move(other.text_)),
+      children_(std::move(other.children_)),
+      boundary_(std::move(other.boundary_)),
+      quotedPrintable_(other.quotedPrintable_) {
+  AdoptChildren();
+}
+
+CMailPart& CMailPart::operator=(CMailPart&& other) noexcept {
+  if (this != &other) {
+    filePath_ = std::move(other.filePath_);
+    fileTitle_ = std::move(other.fileTitle_);
+    contentType_ = std::move(other.contentType_);
+    charset_ = std::move(other.charset_);
+    text_ = std::move(other.text_);
+    children_ = std::move(other.children_);
+    boundary_ = std::move(other.boundary_);
+    quotedPrintable_ = other.quotedPrintable_;
+    AdoptChildren();
+  }
+  return *this;
+}
+
+void CMailPart::CopyFrom(const CMailPart& other) {
+  filePath_ = other.filePath_;
+  fileTitle_ = other.fileTitle_;
+  contentType_ = other.contentType_;
+  charset_ = other.charset_;
+  text_ = other.text_;
+  boundary_ = other.boundary_;
+  quotedPrintable_ = other.quotedPrintable_;
+  children_.clear();
+  for (const auto& child : other.children_) children_.push_back(std::make_unique<CMailPart>(*child));
+  AdoptChildren();
+}
+
+void CMailPart::AdoptChildren() {
+  for (auto& child : children_) child->parent_ = this;
+}
+
+void CMailPart::SetText(std::string_view text) {
+  text_ = NormalisedLineEnds(text);
+  contentType_ = "text/plain";
+}
+
+bool CMailPart::SetFromFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  filePath_ = path;
+  size_t slash = path.find_last_of('/');
+  // The title goes into name= and filename=: a line break there would end the
+  // header line.
+  fileTitle_ = WithoutLineBreaks(slash == std::string::npos ? path : path.substr(slash + 1));
+  contentType_ = "application/octet-stream";
+  return true;
+}
+
+void CMailPart::AddChild(const CMailPart& part) {
+  children_.push_back(std::make_unique<CMailPart>(part));
+  children_.back()->parent_ = this;
+}
+
+void CMailPart::RemoveAllChildren() { children_.clear(); }
+
+CMailPart* CMailPart::FindFirstChildOfContentType(std::string_view type) {
+  for (auto& child : children_)
+    if (child->contentType_ == type) return child.get();
+  return nullptr;
+}
+
+std::string CMailPart::DeclaredCharset() const {
+  if (!filePath_.empty()) return charset_;
+  return InDeclaredCharset(text_, charset_).charset;
+}
+
+std::string CMailPart::TextBytes() const { return InDeclaredCharset(text_, charset_).bytes; }
+
+bool CMailPart::GetHeader(std::string& out) const {
+  if (!parent_) return false;
+  const std::string& parentBoundary = parent_->boundary_;
+  const std::string charset = DeclaredCharset();
+  out.clear();
+  if (!filePath_.empty()) {
+    out = "\r\n\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset +
+          "; name=" + fileTitle_;
+    if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";
+    out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" +
+           fileTitle_ + "\"\r\n";
+  } else {
+    out = "\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset;
+    if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";
+    out += "\r\n";
+    if (quotedPrintable_) out += "Content-Transfer-Encoding: quoted-printable\r\n";
+  }
+  out += "\r\n";
+  return true;
+}
+
+bool CMailPart::GetBody(std::string& out, int& sysError) const {
+  out.clear();
+  if (filePath_.empty()) {
+    std::string bytes = TextBytes();
+    out = DoubleLeadingDots(quotedPrintable_ ? QuotedPrintableEncode(bytes) : bytes);
+    return true;
+  }
+  std::string content;
+  if (!ReadWholeFile(filePath_, content, sysError)) return false;
+  std::string encoded = CBase64Codec::Encode(content);
+  out.reserve(encoded.size() + encoded.size() / kBase64LineLength * 2 + 2);
+  for (size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
+    out.append(encoded, i, kBase64LineLength);
+    out += "\r\n";
+  }
+  return true;
+}
+
+bool CMailPart::GetFooter(std::string& out) const {
+  out.clear();
+  if (!children_.empty()) out = "\r\n--" + boundary_ + "--";
+  return true;
+}
+
+}  // namespace kestrel

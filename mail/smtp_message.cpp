@@ -1,0 +1,228 @@
+#include "mail/smtp_message.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <strings.h>
+#include <unistd.h>
+
+#include "mail/mail_error.h"
+#include "mail/mime_encoding.h"
+
+namespace kestrel {
+namespace {
+
+constexpr char kPreamble[] = "This is a multi-part message in MIME format";
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(size_t(n));
+  }
+  return true;
+}
+
+// The printed form of `address` for a header: only the display name becomes an
+// encoded word, so the address itself stays readable to every mail program.
+std::string HeaderAddress(const CMailAddress& address, std::string_view charset) {
+  if (address.Name().empty()) return address.Address();
+  return EncodeHeaderWord(address.Name(), charset) + " <" + address.Address() + ">";
+}
+
+std::string HeaderAddressList(const std::vector<CMailAddress>& list, std::string_view charset) {
+  std::string out;
+  for (const CMailAddress& a : list) {
+    if (!out.empty()) out += ",";
+    out += HeaderAddress(a, charset);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatMailDate(const std::tm& local) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  long offsetMinutes = local.tm_gmtoff / 60;
+  char sign = offsetMinutes < 0 ? '-' : '+';
+  long absMinutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  const char* day = (local.tm_wday >= 0 && local.tm_wday < 7) ? kDays[local.tm_wday] : "Sun";
+  const char* month = (local.tm_mon >= 0 && local.tm_mon < 12) ? kMonths[local.tm_mon] : "Jan";
+  char text[64];
+  std::snprintf(text, sizeof(text), "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", day, local.tm_mday, month,
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, sign, absMinutes / 60,
+                absMinutes % 60);
+  return text;
+}
+
+CSMTPMessage::CSMTPMessage(IEventLog& log) : log_(&log) {}
+CSMTPMessage::~CSMTPMessage() = default;
+
+void CSMTPMessage::SetSender(const CMailAddress& sender) {
+  sender_ = CMailAddress(WithoutLineBreaks(sender.Name()), WithoutLineBreaks(sender.Address()));
+}
+
+void CSMTPMessage::SetSubject(std::string_view subject) { subject_ = WithoutLineBreaks(std::string(subject)); }
+
+void CSMTPMessage::AddRecipients(std::string_view text, RecipientKind kind) {
+  std::vector<CMailAddress>& list = kind == kCc ? cc_ : kind == kBcc ? bcc_ : to_;
+  for (CMailAddress& a : ParseAddressList(text)) list.push_back(std::move(a));
+}
+
+const std::vector<CMailAddress>& CSMTPMessage::Recipients(RecipientKind kind) const {
+  return kind == kCc ? cc_ : kind == kBcc ? bcc_ : to_;
+}
+
+void CSMTPMessage::AddTextBody(std::string_view text) {
+  if (!multipart_) {
+    root_.SetText(text);
+    return;
+  }
+  if (CMailPart* body = root_.FindFirstChildOfContentType("text/plain")) {
+    body->SetText(text);
+    return;
+  }
+  root_.SetText(kPreamble);
+  root_.SetContentType("multipart/mixed");
+  CMailPart part;
+  part.SetCharset(root_.Charset());
+  part.SetText(text);
+  root_.AddChild(part);
+}
+
+int CSMTPMessage::AddAttachments(std::string_view paths) {
+  int added = 0;
+  for (const std::string& path : SplitList(paths)) {
+    CMailPart part;
+    if (!part.SetFromFile(path)) continue;
+    SetMultipart(1);
+    root_.AddChild(part);
+    ++added;
+  }
+  return added;
+}
+
+void CSMTPMessage::SetMultipart(int flag) {
+  if (flag == multipart_) return;
+  multipart_ = flag;
+  root_.RemoveAllChildren();
+  if (flag) {
+    std::string kept = root_.Text();
+    root_.SetText(kPreamble);
+    root_.SetContentType("multipart/mixed");
+    if (!kept.empty()) AddTextBody(kept);
+  }
+}
+
+std::string CSMTPMessage::GetHeader() const {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return GetHeader(local);
+}
+
+std::string CSMTPMessage::GetHeader(const std::tm& local) const {
+  const std::string& charset = root_.Charset();
+  std::string out = "From: " + HeaderAddress(sender_, charset) + "\r\n";
+  out += "To: " + HeaderAddressList(to_, charset) + "\r\n";
+  std::string cc = HeaderAddressList(cc_, charset);
+  if (!cc.empty()) out += "Cc: " + cc + "\r\n";
+  out += "Subject: " + EncodeHeaderWord(subject_, charset) + "\r\n";
+  out += "Date: " + FormatMailDate(local) + "\r\n";
+  out += "X-Mailer: " + xMailer_ + "\r\n";
+  if (multipart_) {
+    if (root_.QuotedPrintable()) out += "Content-Transfer-Encoding: quoted-printable\r\n";
+    out += "MIME-Version: 1.0\r\nContent-Type: " + root_.ContentType();
+    if (root_.ChildCount() > 0) out += "; boundary=\"" + root_.Boundary() + "\"";
+    out += "\r\n";
+  } else {
+    out += "Content-Type: " + root_.ContentType() + ";\r\n\tcharset=" + root_.DeclaredCharset() + "\r\n";
+  }
+  return out;
+}
+
+std::string CSMTPMessage::SinglePartBody() const { return DoubleLeadingDots(root_.TextBytes()); }
+
+bool CSMTPMessage::WriteToDisk(std::string& file, const CMailPart& part, bool isRoot) {
+  std::string piece;
+  int sysError = 0;
+  if (!isRoot) {
+    if (!part.GetHeader(piece)) {
+      log_->WriteEventText(
+          "CSMTPMessage::WriteToDisk, Failed in call to send body parts header, GetLastError returns: ");
+      return false;
+    }
+    file += piece;
+  }
+  if (!part.GetBody(piece, sysError)) {
+    log_->WriteEventText("CSMTPMessage::WriteToDisk, Failed in call to send body parts body, GetLastError returns: " +
+                         SystemErrorText(sysError));
+    return false;
+  }
+  file += piece;
+  for (size_t i = 0; i < part.ChildCount(); ++i)
+    if (!WriteToDisk(file, part.Child(i), false)) return false;
+  if (!part.GetFooter(piece)) {
+    log_->WriteEventText(
+        "CSMTPMessage::WriteToDisk, Failed in call to send body parts footer, GetLastError returns: ");
+    return false;
+  }
+  file += piece;
+  return true;
+}
+
+bool CSMTPMessage::SaveToDisk(const std::string& path) {
+  const std::string temp = path + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+
+  std::string bytes = GetHeader() + "\r\n";
+  bool produced = UsesPartTree() ? WriteToDisk(bytes, root_, true) : (bytes += SinglePartBody(), true);
+  if (!produced) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (!WriteAll(fd, bytes)) {
+    log_->WriteEventText(
+        "CSMTPMessage::SaveToDisk, A file exception occured while trying to save the message to file " + path);
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  bool closed = ::fsync(fd) == 0;
+  closed = ::close(fd) == 0 && closed;
+  if (!closed || ::rename(temp.c_str(), path.c_str()) != 0) {
+    log_->WriteEventText(
+        "CSMTPMessage::SaveToDisk, A file exception occured while closing the file when saving the message to file " +
+        path);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string CSMTPMessage::GetRecipientsFromFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    log_->WriteEventText("Mail file not found!");
+    return " ";
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string trimmed = TrimmedText(line);
+    if (trimmed.empty()) break;  // end of the header block
+    if (line[0] == ' ' || line[0] == '\t') continue;  // a folded continuation
+    size_t colon = trimmed.find(':');
+    if (colon == std::string::npos) continue;
+    if (strcasecmp(TrimmedText(std::string_view(trimmed).substr(0, colon)).c_str(), "TO") == 0)
+      return TrimmedText(std::string_view(trimmed).substr(colon + 1));
+  }
+  return " ";
+}
+
+}  // namespace kestrel

@@ -1,0 +1,558 @@
+#include "mail/smtp_session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+#include <vector>
+
+#include "mail/base64_codec.h"
+#include "mail/mail_error.h"
+
+namespace kestrel {
+namespace {
+
+constexpr size_t kFirstReplyBuffer = 256;
+constexpr size_t kReplyGrowth = 4096;
+// A reply is a few lines; a server that sends more than this without ending
+// its reply is not an SMTP server we can talk to.
+constexpr size_t kMaxReplyBytes = 1 << 20;
+constexpr int kPollStepMs = 250;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The number in the first three characters of `line` (digits only).
+int ReplyCode(std::string_view line) {
+  int code = 0;
+  for (size_t i = 0; i < 3 && i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+    code = code * 10 + (line[i] - '0');
+  return code;
+}
+
+// "250-..." continues a reply; every other line ends it.
+bool IsContinuationLine(std::string_view line) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return line.size() >= 4 && digit(line[0]) && digit(line[1]) && digit(line[2]) && line[3] == '-';
+}
+
+std::string Md5(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+  return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+}  // namespace
+
+std::string HmacMd5Hex(std::string_view key, std::string_view data) {
+  std::string k = key.size() > 64 ? Md5(key) : std::string(key);
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  size_t macLength = 0;
+  EVP_MAC* hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+  EVP_MAC_CTX* ctx = hmac ? EVP_MAC_CTX_new(hmac) : nullptr;
+  char digestName[] = "MD5";
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digestName, 0),
+                         OSSL_PARAM_construct_end()};
+  bool ok = ctx && EVP_MAC_init(ctx, reinterpret_cast<const unsigned char*>(k.data()), k.size(), params) &&
+            EVP_MAC_update(ctx, reinterpret_cast<const unsigned char*>(data.data()), data.size()) &&
+            EVP_MAC_final(ctx, mac, &macLength, sizeof(mac));
+  EVP_MAC_CTX_free(ctx);
+  EVP_MAC_free(hmac);
+  if (!ok) return {};
+  std::string hex;
+  char two[3];
+  for (size_t i = 0; i < macLength; ++i) {
+    std::snprintf(two, sizeof(two), "%02x", mac[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+CSMTPSession::CSMTPSession(IEventLog& log) : log_(log) {}
+
+CSMTPSession::~CSMTPSession() {
+  if (connected_) Disconnect(true);
+  socket_.Close();
+}
+
+void CSMTPSession::OnError(std::string_view text) { log_.WriteEventText(text); }
+
+bool CSMTPSession::OnSendProgress(uint64_t, uint64_t) { return true; }
+
+bool CSMTPSession::SendLine(std::string_view line) {
+  return socket_.Send(WithoutLineBreaks(std::string(line)) + "\r\n");
+}
+
+std::string CSMTPSession::PromptText() const {
+  return lastReplyText_.size() > 4 ? lastReplyText_.substr(4) : std::string();
+}
+
+void CSMTPSession::AbortTransaction() {
+  socket_.Close();
+  connected_ = 0;
+  pending_.clear();
+}
+
+// ---- connection ----
+
+bool CSMTPSession::Connect(const std::string& host, int method, const std::string& user,
+                           const std::string& password, int port, const std::string& localAddress) {
+  pending_.clear();
+  lastReplyText_.clear();
+  lastReplyCode_ = 0;
+  if (!socket_.Create()) {
+    OnError(" Connect, Failed to create client socket, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  if (!socket_.Connect(host, port, localAddress)) {
+    std::string text = " Connect, Could not connect to the SMTP server " + host + " on port " + std::to_string(port);
+    if (!localAddress.empty()) text += " from LocalAddress:" + localAddress;
+    OnError(text + ", GetLastError returns: " + ErrorText());
+    socket_.Close();
+    return false;
+  }
+  socket_.SetSendTimeout(replyTimeoutMs_);
+  connected_ = 1;
+
+  if (!ReadCommandResponse(220)) {
+    OnError(" Connect, An unexpected SMTP login response was received");
+    Disconnect(true);
+    return false;
+  }
+  if (heloName_ == "auto") {
+    char name[260] = {};
+    if (::gethostname(name, sizeof(name) - 1) == 0) heloName_ = name;
+  }
+  bool greeted = method == kAuthNone ? ConnectSMTP(heloName_) : ConnectESMTP(heloName_, user, password, method);
+  if (!greeted) {
+    Disconnect(true);
+    OnError(" Connect, An unexpected HELO/EHLO response was received");
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::ConnectSMTP(const std::string& heloName) {
+  if (!SendLine("HELO " + heloName)) {
+    OnError(" ConnectSMTP, An unexpected error occurred while sending the HELO command");
+    return false;
+  }
+  return ReadCommandResponse(250);
+}
+
+bool CSMTPSession::ConnectESMTP(const std::string& heloName, const std::string& user, const std::string& password,
+                                int method) {
+  if (!SendLine("EHLO " + heloName)) {
+    OnError(" ConnectESMTP, An unexpected error occurred while sending the EHLO command");
+    return false;
+  }
+  if (!ReadCommandResponse(250)) {
+    OnError(" ConnectESMTP, An unexpected response was received occurred while sending the EHLO command");
+    return false;
+  }
+  switch (method) {
+    case kAuthCramMd5: return CramLogin(user, password);
+    case kAuthLogin: return AuthLogin(user, password);
+    case kAuthLoginPlain: return AuthLoginPlain(user, password);
+    default: return false;
+  }
+}
+
+// ---- logins ----
+
+bool CSMTPSession::AuthLogin(const std::string& user, const std::string& password) {
+  if (!SendLine("AUTH LOGIN")) {
+    OnError(" AuthLogin, An unexpected error occurred while sending the AUTH command");
+    return false;
+  }
+  if (!ReadCommandResponse(334)) {
+    OnError(" AuthLogin, Server does not support AUTH LOGIN");
+    return false;
+  }
+  if (CBase64Codec::DecodeText(PromptText()) != "Username:") {
+    OnError(" AuthLogin, An unexpected request received when expecting username request");
+    return false;
+  }
+  if (!SendLine(CBase64Codec::Encode(user))) {
+    OnError(" AuthLogin, An unexpected error occurred while sending the username");
+    return false;
+  }
+  if (!ReadCommandResponse(334)) {
+    OnError(" AuthLogin, Server did not respond correctly to AUTH LOGIN username field");
+    return false;
+  }
+  if (CBase64Codec::DecodeText(PromptText()) != "Password:") {
+    OnError(" AuthLogin, An unexpected request received when expecting password request");
+    return false;
+  }
+  if (!SendLine(CBase64Codec::Encode(password))) {
+    OnError(" AuthLogin, An unexpected error occurred while sending the password");
+    return false;
+  }
+  if (!ReadCommandResponse(235)) {
+    OnError(" AuthLogin, AUTH LOGIN authentication was unsuccessful");
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::AuthLoginPlain(const std::string& user, const std::string& password) {
+  if (!SendLine("AUTH LOGIN PLAIN")) {
+    OnError(" AuthLoginPlain, An unexpected error occurred while sending the AUTH command");
+    return false;
+  }
+  if (!ReadCommandResponse(334)) {
+    OnError(" AuthLoginPlain, Server does not support AUTH LOGIN PLAIN");
+    return false;
+  }
+  if (PromptText() == "Username:" && !SendLine(user)) {
+    OnError(" AuthLoginPlain, An unexpected error occurred while sending the username");
+    return false;
+  }
+  if (!ReadCommandResponse(334)) {
+    OnError(" AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username field");
+    return false;
+  }
+  // Without the clear-text password prompt the password was never sent, so the
+  // login cannot have succeeded.
+  if (PromptText() != "Password:") {
+    OnError(" AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful");
+    return false;
+  }
+  if (!SendLine(password)) {
+    OnError(" AuthLoginPlain, An unexpected error occurred while sending the password");
+    return false;
+  }
+  if (!ReadCommandResponse(235)) {
+    OnError(" AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful");
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::CramLogin(const std::string& user, const std::string& password) {
+  if (!SendLine("AUTH CRAM-MD5")) {
+    OnError(" CramLogin, An unexpected error occurred while sending the AUTH command");
+    return false;
+  }
+  if (!ReadCommandResponse(334)) {
+    OnError(" CramLogin, Server does not support AUTH CRAM-MD5");
+    return false;
+  }
+  std::string challenge = CBase64Codec::DecodeText(PromptText());
+  std::string response = user + " " + HmacMd5Hex(password, challenge);
+  if (!SendLine(CBase64Codec::Encode(response))) {
+    OnError(" CramLogin, An unexpected error occurred while sending the username");
+    return false;
+  }
+  if (!ReadCommandResponse(235)) {
+    OnError(" CramLogin, AUTH CRAM-MD5 authentication was unsuccessful");
+    return false;
+  }
+  return true;
+}
+
+// ---- transfer ----
+
+bool CSMTPSession::SendRCPTForRecipient(const CMailAddress& recipient) {
+  if (!SendLine("RCPT TO:<" + recipient.Address() + ">")) {
+    OnError(" SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  if (!ReadCommandResponse(250)) {
+    SetMailLastError(kMailErrorBadCommand);
+    OnError(" SendRCPTForRecipient, An unexpected RCPT response was received");
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::StartData() {
+  if (!SendLine("DATA")) {
+    OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  if (!ReadCommandResponse(354)) {
+    SetMailLastError(kMailErrorBadCommand);
+    OnError(" SendMessage, An unexpected DATA response was received");
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::FinishData() {
+  if (!socket_.Send("\r\n.\r\n")) {
+    OnError(" SendMessage, Failed in call to send end of message indicator, GetLastError returns: " + ErrorText());
+    AbortTransaction();
+    return false;
+  }
+  if (!ReadCommandResponse(250)) {
+    SetMailLastError(kMailErrorBadCommand);
+    OnError(" SendMessage, An unexpected end of message response was received");
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::SendMessage(const CSMTPMessage& message) {
+  if (!SendLine("MAIL FROM:<" + message.Sender().Address() + ">")) {
+    OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  if (!ReadCommandResponse(250)) {
+    SetMailLastError(kMailErrorBadCommand);
+    OnError(" SendMessage, An unexpected MAIL response was received");
+    return false;
+  }
+  for (auto kind : {CSMTPMessage::kTo, CSMTPMessage::kCc, CSMTPMessage::kBcc})
+    for (const CMailAddress& recipient : message.Recipients(kind))
+      if (!SendRCPTForRecipient(recipient)) return false;
+  if (!StartData()) return false;
+
+  if (!socket_.Send(message.GetHeader())) {
+    OnError(" SendMessage, Failed in call to send the header, GetLastError returns: " + ErrorText());
+    AbortTransaction();
+    return false;
+  }
+  if (!socket_.Send("\r\n")) {
+    OnError(" SendMessage, Failed in call to send the header / body separator, GetLastError returns: " + ErrorText());
+    AbortTransaction();
+    return false;
+  }
+  if (message.UsesPartTree()) {
+    if (!SendBodyPart(message.RootPart(), true)) {
+      AbortTransaction();
+      return false;
+    }
+  } else if (!socket_.Send(message.SinglePartBody())) {
+    OnError(" SendMessage, Failed in call to send the header, GetLastError returns: " + ErrorText());
+    AbortTransaction();
+    return false;
+  }
+  return FinishData();
+}
+
+bool CSMTPSession::SendBodyPart(const CMailPart& part, bool isRoot) {
+  std::string piece;
+  if (!isRoot && (!part.GetHeader(piece) || !socket_.Send(piece))) {
+    OnError(" SendBodyPart, Failed in call to send body parts header, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  int sysError = 0;
+  if (!part.GetBody(piece, sysError)) {
+    OnError(" SendBodyPart, Failed in call to send body parts body, GetLastError returns: " +
+            SystemErrorText(sysError));
+    return false;
+  }
+  if (!socket_.Send(piece)) {
+    OnError(" SendBodyPart, Failed in call to send body parts body, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  for (size_t i = 0; i < part.ChildCount(); ++i)
+    if (!SendBodyPart(part.Child(i), false)) return false;
+  if (!part.GetFooter(piece) || !socket_.Send(piece)) {
+    OnError(" SendBodyPart, Failed in call to send body parts footer, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  return true;
+}
+
+bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& sender, size_t blockSize) {
+  std::vector<CMailAddress> recipients = ParseAddressList(CSMTPMessage(log_).GetRecipientsFromFile(path));
+
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    OnError(" SendMessage, Could not open the file to send " + path);
+    return false;
+  }
+  bool closeReported = false;
+  auto closeFile = [&] {
+    if (!file) return;
+    if (std::fclose(file) != 0 && !closeReported) {
+      OnError(" SendMessage, A file exception occured while closing the file when sending the message from the file " +
+              path);
+      closeReported = true;
+    }
+    file = nullptr;
+  };
+
+  uint64_t length = 0;
+  off_t end = -1;
+  if (fseeko(file, 0, SEEK_END) == 0) end = ftello(file);
+  if (end < 0 || fseeko(file, 0, SEEK_SET) != 0)
+    OnError(" SendMessage, Failed to get the length of the file, " + path);
+  else
+    length = uint64_t(end);
+  if (length == 0) {
+    closeFile();
+    return false;
+  }
+
+  if (!SendLine("MAIL FROM:<" + sender.Address() + ">")) {
+    OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
+    closeFile();
+    return false;
+  }
+  if (!ReadCommandResponse(250)) {
+    SetMailLastError(kMailErrorBadCommand);
+    OnError(" SendMessage, An unexpected MAIL response was received");
+    closeFile();
+    return false;
+  }
+  for (const CMailAddress& recipient : recipients) {
+    if (!SendRCPTForRecipient(recipient)) {
+      closeFile();
+      return false;
+    }
+  }
+  if (!StartData()) {
+    closeFile();
+    return false;
+  }
+
+  if (blockSize == 0) blockSize = 4096;
+  std::vector<char> block(blockSize);
+  uint64_t total = 0;
+  bool aborted = false;
+  for (;;) {
+    size_t got = std::fread(block.data(), 1, blockSize, file);
+    if (got < blockSize && std::ferror(file)) {
+      OnError(" SendMessage, An error occurred reading from the file to send " + path);
+      aborted = true;
+      break;
+    }
+    if (got > 0) {
+      total += got;
+      if (!OnSendProgress(total, length)) {
+        aborted = true;
+        break;
+      }
+      if (!socket_.Send(std::string_view(block.data(), got))) {
+        OnError(" SendMessage, Failed in call to send the message, GetLastError returns: " + ErrorText());
+        aborted = true;
+        break;
+      }
+    }
+    if (got < blockSize) break;
+  }
+  closeFile();
+  if (aborted) {
+    AbortTransaction();
+    return false;
+  }
+  return FinishData();
+}
+
+// ---- closing ----
+
+bool CSMTPSession::Disconnect(bool sendQuit) {
+  if (!connected_) {
+    OnError(" Disconnect, Already disconnected from SMTP server, doing nothing");
+    socket_.Close();
+    return false;
+  }
+  bool result = false;
+  if (sendQuit) {
+    if (!SendLine("QUIT"))
+      OnError(" Disconnect, Failed in call to send QUIT command, GetLastError returns: " + ErrorText());
+    result = ReadCommandResponse(221);
+    if (!result) {
+      SetMailLastError(kMailErrorBadCommand);
+      OnError(" Disconnect, An unexpected QUIT response was received");
+    }
+  }
+  connected_ = 0;
+  pending_.clear();
+  socket_.Close();
+  return result;
+}
+
+// ---- replies ----
+
+bool CSMTPSession::ReadCommandResponse(int expected) {
+  return ReadResponse(kFirstReplyBuffer, "\r\n", expected, kReplyGrowth);
+}
+
+bool CSMTPSession::ReadResponse(size_t bufferSize, std::string_view terminator, int expected, size_t growth) {
+  if (terminator.empty()) terminator = "\r\n";
+  if (growth == 0) growth = kReplyGrowth;
+  size_t size = std::max<size_t>(bufferSize, 2);
+  std::string received = std::move(pending_);
+  pending_.clear();
+  while (received.size() + 1 >= size) size += growth;
+
+  // The reply ends with its first line that is not a continuation line.
+  size_t scanned = 0;
+  auto completeReply = [&](size_t& lineStart, size_t& lineEnd) {
+    for (;;) {
+      size_t eol = received.find(terminator, scanned);
+      if (eol == std::string::npos) return false;
+      std::string_view line(received.data() + scanned, eol - scanned);
+      if (!IsContinuationLine(line)) {
+        lineStart = scanned;
+        lineEnd = eol;
+        return true;
+      }
+      scanned = eol + terminator.size();
+    }
+  };
+
+  size_t lineStart = 0, lineEnd = 0;
+  int64_t mark = NowMs();
+  bool complete = completeReply(lineStart, lineEnd);
+  while (!complete) {
+    int64_t waited = NowMs() - mark;
+    if (waited > replyTimeoutMs_) {
+      SetMailLastError(kMailErrorTimedOut);
+      OnError(" ReadResponse, Timed Out waiting for response from SMTP server");
+      lastReplyText_ = received;
+      lastBufferSize_ = size;
+      return false;
+    }
+    if (stop_ && stop_->load()) {
+      lastReplyText_ = received;
+      return false;
+    }
+    bool readable = false;
+    int wait = int(std::min<int64_t>(kPollStepMs, replyTimeoutMs_ - waited + 1));
+    if (!socket_.IsReadable(readable, std::max(wait, 0))) {
+      lastReplyText_ = received;
+      return false;
+    }
+    if (!readable) continue;
+    size_t room = size - received.size() - 1;
+    size_t old = received.size();
+    received.resize(old + room);
+    long got = socket_.Receive(received.data() + old, room);
+    received.resize(old + (got > 0 ? size_t(got) : 0));
+    if (got <= 0) {  // closed by the server, or a receive error
+      lastReplyText_ = received;
+      lastBufferSize_ = size;
+      return false;
+    }
+    mark = NowMs();
+    if (size_t(got) == room) size += growth;
+    if (received.size() > kMaxReplyBytes) {
+      SetMailLastError(kMailErrorUnexpectedReply);
+      lastReplyText_ = received.substr(0, 1024);
+      lastBufferSize_ = size;
+      return false;
+    }
+    complete = completeReply(lineStart, lineEnd);
+  }
+  lastBufferSize_ = size;
+  pending_ = received.substr(lineEnd + terminator.size());
+  lastReplyText_ = received.substr(lineStart, lineEnd - lineStart);
+  lastReplyCode_ = ReplyCode(lastReplyText_);
+  if (lastReplyCode_ == expected) return true;
+  SetMailLastError(kMailErrorUnexpectedReply);
+  return false;
+}
+
+}  // namespace kestrel

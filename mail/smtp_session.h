@@ -1,0 +1,133 @@
+// The SMTP client: one TCP connection to one mail server, the greeting and
+// HELO/EHLO, an optional login (AUTH LOGIN, "AUTH LOGIN PLAIN" or CRAM-MD5),
+// the transfer of a CSMTPMessage or of a queue file written by SaveToDisk, and
+// QUIT. Synchronous and blocking. Every failing call writes one event text
+// through OnError (beginning with the operation's name), leaves a number in
+// MailLastError() and keeps the last reply text and code for the caller.
+//
+// How the forwarding step and the queue monitor use it:
+//   CSMTPSession session(log);
+//   if (session.Connect(server, settings.AuthenticationMethod, user, pass, port)) {
+//     ok = session.SendMessage(message);               // or, for a queue file:
+//     ok = session.SendMessage(path, sender, 4096);    //   recipients from its To header
+//     session.Disconnect();
+//   }
+//   on failure: session.LastReplyText(), MailLastError()
+//
+// Server replies are untrusted: a reply is read into a buffer that grows in
+// steps of 4096 bytes up to a fixed limit, and lines are parsed within it.
+// Not thread-safe: one session per thread; several sessions may talk to
+// servers at the same time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/event_log.h"
+#include "mail/mail_address.h"
+#include "mail/mail_part.h"
+#include "mail/mail_socket.h"
+#include "mail/smtp_message.h"
+
+namespace kestrel {
+
+// The login exchange after EHLO (the AuthenticationMethod setting).
+enum AuthenticationMethod : int {
+  kAuthNone = 0,        // HELO, no login
+  kAuthCramMd5 = 1,     // EHLO, AUTH CRAM-MD5
+  kAuthLogin = 2,       // EHLO, AUTH LOGIN with base64 prompts
+  kAuthLoginPlain = 3,  // EHLO, "AUTH LOGIN PLAIN" with clear-text prompts
+};
+
+// HMAC-MD5 of `data` keyed with `key` (a key longer than 64 bytes is first
+// replaced by its MD5), as 32 lower-case hexadecimal digits.
+std::string HmacMd5Hex(std::string_view key, std::string_view data);
+
+class CSMTPSession {
+ public:
+  explicit CSMTPSession(IEventLog& log);
+  // Disconnects with QUIT when still connected.
+  virtual ~CSMTPSession();
+  CSMTPSession(const CSMTPSession&) = delete;
+  CSMTPSession& operator=(const CSMTPSession&) = delete;
+
+  // Connects to `host`:`port` (from `localAddress` when not empty), expects the
+  // 220 greeting, then HELO (method kAuthNone) or EHLO and the login of
+  // `method`. Every failure leaves the connection closed.
+  bool Connect(const std::string& host, int method, const std::string& user, const std::string& password,
+               int port = 25, const std::string& localAddress = "");
+  bool ConnectSMTP(const std::string& heloName);
+  bool ConnectESMTP(const std::string& heloName, const std::string& user, const std::string& password,
+                    int method);
+  bool AuthLogin(const std::string& user, const std::string& password);
+  bool AuthLoginPlain(const std::string& user, const std::string& password);
+  bool CramLogin(const std::string& user, const std::string& password);
+
+  // MAIL FROM the sender, RCPT TO every To, Cc and Bcc address, DATA, the
+  // message's bytes and the end-of-message line.
+  bool SendMessage(const CSMTPMessage& message);
+  // The same for a queue file: recipients from its To header, the file's bytes
+  // sent unchanged in blocks of `blockSize`, MAIL FROM `sender`.
+  bool SendMessage(const std::string& path, const CMailAddress& sender, size_t blockSize = 4096);
+  bool SendRCPTForRecipient(const CMailAddress& recipient);
+  bool SendBodyPart(const CMailPart& part, bool isRoot);
+
+  // QUIT (when `sendQuit`), expecting 221, and closes the connection.
+  bool Disconnect(bool sendQuit = true);
+
+  virtual bool ReadCommandResponse(int expected);
+  // Reads one reply (continuation lines "ddd-" included) into a buffer of
+  // `bufferSize` bytes growing by `growth`; true when its final line carries
+  // `expected`. Bytes after the reply are kept for the next read.
+  virtual bool ReadResponse(size_t bufferSize, std::string_view terminator, int expected, size_t growth);
+
+  bool IsConnected() const { return connected_ != 0; }
+  // The final line of the last reply (or what was received before a failure).
+  const std::string& LastReplyText() const { return lastReplyText_; }
+  int LastReplyCode() const { return lastReplyCode_; }
+  // The buffer size the last reply needed (256, 4352, ...).
+  size_t LastReplyBufferSize() const { return lastBufferSize_; }
+
+  // "auto" (the default) is replaced by the host name at Connect.
+  const std::string& HeloName() const { return heloName_; }
+  void SetHeloName(std::string name) { heloName_ = std::move(name); }
+  // How long a reply may keep silent, counted from the last data received.
+  int ReplyTimeout() const { return replyTimeoutMs_; }
+  void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
+  // When set, a waiting read gives up as soon as the flag turns true, so an
+  // owner that stops can close the session without waiting for the timeout.
+  void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
+
+ protected:
+  // Called after each block of a queue file; false aborts the transfer.
+  virtual bool OnSendProgress(uint64_t sentSoFar, uint64_t total);
+  // Writes `text` to the event log.
+  virtual void OnError(std::string_view text);
+
+ private:
+  // Sends `line` + CR LF; CR and LF inside `line` become blanks.
+  bool SendLine(std::string_view line);
+  std::string ErrorText() const { return socket_.LastErrorText(); }
+  // The text of the last reply after its code and separator.
+  std::string PromptText() const;
+  bool StartData();
+  bool FinishData();
+  // Drops the connection in the middle of DATA, so that the server discards
+  // the incomplete message instead of delivering it.
+  void AbortTransaction();
+
+  IEventLog& log_;
+  CMailSocket socket_;
+  int connected_ = 0;
+  std::string lastReplyText_;
+  int lastReplyCode_ = 0;
+  std::string heloName_ = "auto";
+  int replyTimeoutMs_ = 60000;
+  size_t lastBufferSize_ = 0;
+  std::string pending_;  // bytes received after the last complete reply
+  const std::atomic<bool>* stop_ = nullptr;
+};
+
+}  // namespace kestrel
