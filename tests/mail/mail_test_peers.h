@@ -1,0 +1,107 @@
+// Test peers for the mail client: Python programs (aiosmtpd as a real SMTP
+// server, Python's email package as a real message parser) run as child
+// processes, and a scripted SMTP server of our own in a thread, for split
+// replies, silence, dropped connections and odd prompts. Every wait is bounded
+// so that a broken client fails its test instead of hanging it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace kestrel::test {
+
+// Runs /usr/bin/python3 with `script` (a file in the peers folder) and `args`;
+// the exit code, or -1 when it had to be killed after `timeoutMs`.
+int RunPythonPeer(const std::string& script, const std::vector<std::string>& args, int timeoutMs = 30000);
+
+// aiosmtpd on a free loopback port, storing each message in `outFolder`
+// (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-lower or cram.
+class CSmtpServerPeer {
+ public:
+  CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user = "",
+                  const std::string& password = "");
+  ~CSmtpServerPeer();
+  CSmtpServerPeer(const CSmtpServerPeer&) = delete;
+  CSmtpServerPeer& operator=(const CSmtpServerPeer&) = delete;
+
+  int Port() const { return port_; }
+  // The stored bytes of message `n` (1-based), waiting up to 5 s for it.
+  std::string Content(int n) const;
+  std::string From(int n) const;
+  std::vector<std::string> Recipients(int n) const;
+
+ private:
+  std::string out_;
+  int pid_ = -1;
+  int stdinFd_ = -1;
+  int port_ = 0;
+};
+
+// What Python's email package makes of a mail file: the decoded headers, each
+// leaf part's description and decoded bytes, and the number of defects.
+struct ParsedMail {
+  std::map<std::string, std::string> headers;
+  // "<content-type> <filename or -> <charset or -> <transfer-encoding or ->"
+  std::vector<std::string> partInfo;
+  std::vector<std::string> partBytes;
+  int defects = -1;
+  std::vector<std::string> defectKinds;
+  std::string summary;
+  // True when the parser found nothing to complain about but the one thing
+  // the layout does on purpose: "Content-Transfer-Encoding: quoted-printable"
+  // on the multipart root, which mail programs tolerate.
+  bool OnlyRootEncodingDefects() const;
+};
+ParsedMail ParseWithPython(const std::string& mailFile, const std::string& workFolder);
+
+// One accepted connection of the scripted server.
+class CScriptPeer {
+ public:
+  explicit CScriptPeer(int fd) : fd_(fd) {}
+  void Send(std::string_view bytes);
+  // Sends `bytes` in pieces of `pieceSize`, pausing `pauseMs` after each.
+  void SendInPieces(std::string_view bytes, size_t pieceSize, int pauseMs);
+  // The next line without its CR LF; "" when the client closed or was silent
+  // for `timeoutMs`.
+  std::string ReadLine(int timeoutMs = 5000);
+  // Everything up to and including `end`, or what came before a close/timeout.
+  std::string ReadUntil(std::string_view end, int timeoutMs = 5000);
+  void Close();
+  const std::string& Received() const { return received_; }
+
+ private:
+  bool Fill(int timeoutMs);
+  int fd_;
+  std::string buffer_;
+  std::string received_;
+};
+
+// Listens on a free loopback port and runs `script` on the first connection
+// in a thread of its own. Received() holds every byte the client sent.
+class CScriptServer {
+ public:
+  using Script = std::function<void(CScriptPeer&)>;
+  explicit CScriptServer(Script script);
+  ~CScriptServer();
+  int Port() const { return port_; }
+  // Waits for the script to end.
+  void Join();
+  const std::string& Received();
+
+ private:
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::string received_;
+};
+
+// The usual opening: greeting, then the HELO or EHLO reply.
+void ServeGreetingAndHello(CScriptPeer& peer, std::string_view helloReply = "250 kestrel.test\r\n");
+// Reads QUIT and answers 221.
+void ServeQuit(CScriptPeer& peer);
+
+}  // namespace kestrel::test

@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""A real SMTP server (aiosmtpd) for Kestrel's mail tests.
+
+Listens on a free loopback port, prints "PORT <n>" on standard output and
+serves until its standard input closes (the test ends or dies). Every message
+received is stored in --out as <n>.content (the bytes after DATA as the server
+took them), <n>.from and <n>.rcpt (one recipient a line).
+
+--auth none|login|login-lower|cram offers no login, AUTH LOGIN with the
+standard "Username:"/"Password:" prompts, AUTH LOGIN whose first prompt is
+"username:" in lower case, or CRAM-MD5 checked with --password.
+"""
+import argparse
+import asyncio
+import base64
+import hmac
+import os
+import secrets
+import sys
+import threading
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, auth_mechanism
+
+
+class Handler:
+    def __init__(self, args):
+        self.args = args
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.args.out, str(self.count))
+        with open(base + ".content.tmp", "wb") as f:
+            f.write(envelope.original_content)
+        with open(base + ".from", "w") as f:
+            f.write(envelope.mail_from)
+        with open(base + ".rcpt", "w") as f:
+            f.write("".join(r + "\n" for r in envelope.rcpt_tos))
+        os.rename(base + ".content.tmp", base + ".content")
+        return "250 OK"
+
+    def _check(self, user, password):
+        return user == self.args.user.encode() and password == self.args.password.encode()
+
+    async def _login(self, server, first_prompt):
+        user = await server.challenge_auth(first_prompt)
+        if user is None or not isinstance(user, bytes):
+            return AuthResult(success=False, handled=False)
+        password = await server.challenge_auth("Password:")
+        if password is None or not isinstance(password, bytes):
+            return AuthResult(success=False, handled=False)
+        ok = self._check(user, password)
+        return AuthResult(success=ok, handled=False, auth_data=LoginPassword(user, password))
+
+    @auth_mechanism("CRAM-MD5")
+    async def auth_CRAM_MD5(self, server, args):
+        challenge = ("<%s.%d@kestrel.test>" % (secrets.token_hex(6), os.getpid())).encode()
+        answer = await server.challenge_auth(challenge)
+        if not isinstance(answer, bytes) or b" " not in answer:
+            return AuthResult(success=False, handled=False)
+        user, digest = answer.rsplit(b" ", 1)
+        expected = hmac.new(self.args.password.encode(), challenge, "md5").hexdigest().encode()
+        ok = user == self.args.user.encode() and hmac.compare_digest(digest, expected)
+        return AuthResult(success=ok, handled=False)
+
+
+class LoginHandler(Handler):
+    async def auth_LOGIN(self, server, args):
+        return await self._login(server, "Username:")
+
+
+class LowerLoginHandler(Handler):
+    async def auth_LOGIN(self, server, args):
+        return await self._login(server, "username:")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--auth", default="none", choices=["none", "login", "login-lower", "cram"])
+    parser.add_argument("--user", default="")
+    parser.add_argument("--password", default="")
+    args = parser.parse_args()
+
+    handler = {"login": LoginHandler, "login-lower": LowerLoginHandler}.get(args.auth, Handler)(args)
+    excluded = ["PLAIN"]
+    if args.auth == "none":
+        excluded += ["LOGIN", "CRAM-MD5"]
+    elif args.auth == "cram":
+        excluded += ["LOGIN"]
+    else:
+        excluded += ["CRAM-MD5"]
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+
+    def factory():
+        return SMTP(handler, hostname="kestrel.test", auth_require_tls=False,
+                    auth_exclude_mechanism=excluded, decode_data=False)
+
+    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", 0))
+    port = server.sockets[0].getsockname()[1]
+    print("PORT %d" % port, flush=True)
+
+    # The test holds our standard input; when it closes, we stop.
+    def watch_stdin():
+        sys.stdin.buffer.read()
+        loop.call_soon_threadsafe(loop.stop)
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    loop.run_forever()
+    server.close()
+
+
+if __name__ == "__main__":
+    main()

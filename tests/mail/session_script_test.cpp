@@ -1,0 +1,305 @@
+// The SMTP session against a scripted server: what a real server will not do
+// on demand (split replies, silence, a dropped connection, odd prompts, odd
+// greetings), with the exact bytes the client sent and the texts it logged.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/event_log.h"
+#include "mail/base64_codec.h"
+#include "mail/mail_error.h"
+#include "mail/smtp_session.h"
+#include "tests/mail/mail_test_peers.h"
+#include "tests/support/file_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using test::CScriptPeer;
+using test::CScriptServer;
+using test::CTempDir;
+using test::EventDescriptions;
+using test::LoggedForm;
+
+struct Client {
+  CTempDir dir;
+  CEventLog log{dir.Path()};
+  CSMTPSession session{log};
+  Client() {
+    session.SetHeloName("client.test");
+    session.SetReplyTimeout(3000);
+  }
+  std::vector<std::string> Events() const { return EventDescriptions(dir.Path()); }
+  bool Logged(const std::string& text) const {
+    auto events = Events();
+    return std::find(events.begin(), events.end(), LoggedForm(text)) != events.end();
+  }
+};
+
+CSMTPMessage SimpleMessage(IEventLog& log, const std::string& recipients) {
+  CSMTPMessage message(log);
+  message.SetSender(CMailAddress("Kestrel", "fax@kestrel.test"));
+  message.SetSubject("Fax");
+  message.AddRecipients(recipients);
+  message.AddTextBody("hello");
+  return message;
+}
+
+TEST(SessionScript, GreetingWith554FailsSendsQuitAndCloses) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    peer.Send("554 no service here\r\n");
+    test::ServeQuit(peer);
+  });
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_EQ(server.Received(), "QUIT\r\n");
+  EXPECT_FALSE(c.session.IsConnected());
+  EXPECT_EQ(c.session.LastReplyCode(), 221);
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected SMTP login response was received")});
+}
+
+// A multi-line reply is read whole however the server's packets cut it, so the
+// next reply (221 to QUIT) is not confused with its continuation lines.
+TEST(SessionScript, MultiLineReplySplitAtEveryByteIsReadWhole) {
+  const std::string reply = "250-kestrel.test hello\r\n250-SIZE 1000\r\n250 HELP\r\n";
+  for (size_t cut = 0; cut < reply.size(); ++cut) {
+    Client c;
+    CScriptServer server([&](CScriptPeer& peer) {
+      peer.Send("220 ready\r\n");
+      peer.ReadLine();
+      if (cut == 0) {
+        peer.SendInPieces(reply, 1, 1);  // every byte on its own
+      } else {
+        peer.Send(reply.substr(0, cut));
+        ::usleep(20000);
+        peer.Send(reply.substr(cut));
+      }
+      test::ServeQuit(peer);
+    });
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port())) << cut;
+    EXPECT_EQ(c.session.LastReplyText(), "250 HELP");
+    EXPECT_TRUE(c.session.Disconnect(true)) << cut;
+    EXPECT_EQ(server.Received(), "HELO client.test\r\nQUIT\r\n");
+    EXPECT_TRUE(c.Events().empty()) << cut;
+  }
+}
+
+TEST(SessionScript, FinalLineOfAReplyDecidesItsCode) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    peer.Send("220 ready\r\n");
+    peer.ReadLine();
+    peer.Send("250-kestrel.test\r\n550 but refused after all\r\n");
+    test::ServeQuit(peer);
+  });
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
+}
+
+TEST(SessionScript, ReplyLongerThan255BytesGrowsTheBuffer) {
+  Client c;
+  const std::string longLine = "250 " + std::string(296, 'x');
+  CScriptServer server([&](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer, longLine + "\r\n");
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_EQ(c.session.LastReplyBufferSize(), 4352u);
+  EXPECT_EQ(c.session.LastReplyText(), longLine);
+  EXPECT_EQ(c.session.LastReplyCode(), 250);
+  EXPECT_TRUE(c.session.Disconnect());
+}
+
+TEST(SessionScript, SilentServerTimesOutWith10060) {
+  Client c;
+  c.session.SetReplyTimeout(300);
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);  // and then silence until QUIT
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  auto start = std::chrono::steady_clock::now();
+  SetMailLastError(0);
+  EXPECT_FALSE(c.session.ReadCommandResponse(250));
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(MailLastError(), kMailErrorTimedOut);
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_LT(waited, std::chrono::milliseconds(2000));
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
+  EXPECT_TRUE(c.session.Disconnect());
+}
+
+TEST(SessionScript, SlowReplyThatTricklesInOutlastsTheTimeout) {
+  Client c;
+  c.session.SetReplyTimeout(300);
+  CScriptServer server([](CScriptPeer& peer) {
+    peer.Send("220 ready\r\n");
+    peer.ReadLine();
+    peer.SendInPieces("250-slow but\r\n250 steady\r\n", 2, 100);  // 1.3 s in all
+    test::ServeQuit(peer);
+  });
+  EXPECT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_EQ(c.session.LastReplyText(), "250 steady");
+  EXPECT_TRUE(c.session.Disconnect());
+}
+
+TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);
+    peer.ReadLine();
+    peer.Send("250 sender ok\r\n");
+    peer.ReadLine();
+    peer.Send("503 need RCPT command\r\n");
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  CSMTPMessage message = SimpleMessage(c.log, "");
+  EXPECT_FALSE(c.session.SendMessage(message));
+  EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
+  EXPECT_EQ(c.session.LastReplyText(), "503 need RCPT command");
+  EXPECT_TRUE(c.session.Disconnect());
+  EXPECT_EQ(server.Received(), "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nDATA\r\nQUIT\r\n");
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendMessage, An unexpected DATA response was received")});
+}
+
+TEST(SessionScript, RefusedRecipientEndsTheMessage) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);
+    peer.ReadLine();
+    peer.Send("250 sender ok\r\n");
+    peer.ReadLine();
+    peer.Send("550 no such user\r\n");
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  CSMTPMessage message = SimpleMessage(c.log, "nobody@example.com;other@example.com");
+  EXPECT_FALSE(c.session.SendMessage(message));
+  EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
+  c.session.Disconnect();
+  EXPECT_EQ(server.Received(),
+            "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nRCPT TO:<nobody@example.com>\r\nQUIT\r\n");
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendRCPTForRecipient, An unexpected RCPT response was received")});
+}
+
+TEST(SessionScript, ConnectionClosedDuringDataFailsAndDropsTheSession) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);
+    peer.ReadLine();
+    peer.Send("250 ok\r\n");
+    peer.ReadLine();
+    peer.Send("250 ok\r\n");
+    peer.ReadLine();
+    peer.Send("354 go ahead\r\n");
+    peer.ReadUntil("\r\n\r\n");  // the header block, then hang up
+    peer.Close();
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  CSMTPMessage message = SimpleMessage(c.log, "anna@example.com");
+  std::string big(4 << 20, 'p');
+  test::WriteFileBytes(c.dir.File("page.bin"), big);
+  ASSERT_EQ(message.AddAttachments(c.dir.File("page.bin")), 1);
+  EXPECT_FALSE(c.session.SendMessage(message));
+  EXPECT_FALSE(c.session.IsConnected());
+  auto events = c.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(events[0].rfind(LoggedForm(" SendBodyPart, Failed in call to send body parts "), 0) == 0 ||
+              events[0].rfind(LoggedForm(" SendMessage, "), 0) == 0)
+      << events[0];
+}
+
+TEST(SessionScript, AuthLoginPlainSendsCredentialsInClearTextToClearTextPrompts) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer, "250-kestrel.test\r\n250 AUTH LOGIN\r\n");
+    peer.ReadLine();
+    peer.Send("334 Username:\r\n");
+    peer.ReadLine();
+    peer.Send("334 Password:\r\n");
+    peer.ReadLine();
+    peer.Send("235 welcome\r\n");
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthLoginPlain, "fax", "s3cret", server.Port()));
+  EXPECT_TRUE(c.session.Disconnect());
+  EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH LOGIN PLAIN\r\nfax\r\ns3cret\r\nQUIT\r\n");
+  EXPECT_TRUE(c.Events().empty());
+}
+
+TEST(SessionScript, AuthLoginPlainWithBase64PromptsFailsWithoutSendingThePassword) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer, "250-kestrel.test\r\n250 AUTH LOGIN\r\n");
+    peer.ReadLine();
+    peer.Send("334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n");
+    test::ServeQuit(peer);
+  });
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthLoginPlain, "fax", "s3cret", server.Port()));
+  EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH LOGIN PLAIN\r\nQUIT\r\n");
+  EXPECT_EQ(c.Events(), (std::vector<std::string>{
+                            LoggedForm(" AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"),
+                            LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
+}
+
+TEST(SessionScript, CramLoginAnswersTheChallengeWithUserAndDigest) {
+  Client c;
+  const std::string challenge = "<1896.697170952@postoffice.reston.mci.net>";
+  CScriptServer server([&](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer, "250-kestrel.test\r\n250 AUTH CRAM-MD5\r\n");
+    peer.ReadLine();
+    peer.Send("334 " + CBase64Codec::Encode(challenge) + "\r\n");
+    peer.ReadLine();
+    peer.Send("235 ok\r\n");
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthCramMd5, "tim", "tanstaaftanstaaf", server.Port()));
+  c.session.Disconnect();
+  EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH CRAM-MD5\r\n" +
+                                   CBase64Codec::Encode("tim b913a602c7eda7a495b4e6e7334d3890") + "\r\nQUIT\r\n");
+}
+
+TEST(SessionScript, UnknownMethodFailsAfterEhlo) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);
+    test::ServeQuit(peer);
+  });
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", 7, "u", "p", server.Port()));
+  EXPECT_EQ(server.Received(), "EHLO client.test\r\nQUIT\r\n");
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
+}
+
+TEST(SessionScript, ConnectFailuresNameHostPortAndLocalAddress) {
+  Client c;
+  SetMailLastError(0);
+  EXPECT_FALSE(c.session.Connect("no-such-host.invalid", kAuthNone, "", "", 2525));
+  EXPECT_EQ(MailLastError(), kMailErrorInvalidArgument);
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", 2525, "no-such-host.invalid"));
+  EXPECT_EQ(MailLastError(), kMailErrorInvalidArgument);
+  auto events = c.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].rfind(LoggedForm(" Connect, Could not connect to the SMTP server no-such-host.invalid on port "
+                                       "2525, GetLastError returns: "), 0), 0u) << events[0];
+  EXPECT_EQ(events[1].rfind(LoggedForm(" Connect, Could not connect to the SMTP server 127.0.0.1 on port 2525 from "
+                                       "LocalAddress:no-such-host.invalid, GetLastError returns: "), 0), 0u) << events[1];
+  EXPECT_FALSE(c.session.IsConnected());
+}
+
+TEST(SessionScript, ConnectFromALocalAddressAndDisconnectTwice) {
+  Client c;
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);
+    test::ServeQuit(peer);
+  });
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port(), "127.0.0.1"));
+  EXPECT_TRUE(c.session.Disconnect());
+  EXPECT_FALSE(c.session.Disconnect());
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Disconnect, Already disconnected from SMTP server, doing nothing")});
+}
+
+}  // namespace
+}  // namespace kestrel
