@@ -1,0 +1,64 @@
+// The journal of received faxes, table ReceivedFaxes: the forwarding step adds
+// one row per fax, the journal views list rows newest first and delete them.
+// Each call opens its own connection to the data source, runs one statement
+// and closes it again, so any thread may call these functions. Each takes the
+// connect string last; empty (the default) means the store's data source
+// (DataSourceConnectString()). The table is
+// created when it is missing (a fresh embedded database lists no rows).
+//
+// Times are stored as "YYYY-MM-DD HH:MM:SS" so that ordering by ReceivingTime
+// is chronological on every engine. Rows read back are untrusted: texts are
+// bounded, numbers and times range-checked; a row that fails the check ends
+// the listing like any database error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/event_log.h"
+#include "store/odbc_statement.h"
+
+namespace kestrel {
+
+struct JournalEntry {
+  std::int32_t id = 0;                       // key, for DeleteJournalEntry
+  std::string senderNr;                      // as handed over by the forwarding step
+  std::optional<SqlTimestamp> receivingTime; // nullopt for a row without a time
+  std::int32_t numberOfPages = 0;
+  std::string faxFile;                       // full path of the fax document
+};
+
+struct JournalListing {
+  std::vector<JournalEntry> entries;   // newest first; the rows read before an error
+  std::optional<DatabaseError> error;  // set when the listing stopped early
+};
+
+// The receiving time as stored: in `handedOver` every "." becomes "/" and
+// then every "-" a blank; what remains is read as day/month/year and
+// hour:minute:second (a blank may stand for ":"; a four-digit first number is
+// read as year/month/day instead). So "07/12/2026 10:11:12" and
+// "07.12.2026-10-11-12" both give "2026-12-07 10:11:12". Nullopt when the
+// text is not a valid date and time.
+std::optional<std::string> StoredReceivingTime(const std::string& handedOver);
+
+// Adds one journal row. Always returns 0: a failure is written as one event
+// text " Error:<native> Msg:<SQLSTATE> Description:<driver text>" to `log`
+// (DiagnosticText), and the fax is forwarded regardless. `receivingTime` is
+// the end of reception as "%d/%m/%Y %H:%M:%S" (see StoredReceivingTime).
+// Runs on the reception worker thread.
+int InsertJournalEntry(IEventLog& log, const std::string& senderNr, const std::string& receivingTime,
+                       int numberOfPages, const std::string& faxFile,
+                       const std::string& connectString = {});
+
+// Every journal row, newest first (equal times: the later row first). An
+// error stops the listing; the rows read so far are kept. Never throws.
+JournalListing ListJournalEntries(const std::string& connectString = {});
+
+// Deletes the row with key `id` (none when no row has it). The error, if any;
+// never throws.
+std::optional<DatabaseError> DeleteJournalEntry(std::int32_t id,
+                                                const std::string& connectString = {});
+
+}  // namespace kestrel

@@ -1,0 +1,29 @@
+// The tables of the data store and the start-up check that creates them:
+//   tblMSNEmail (MSN VARCHAR(40), EmailAddress VARCHAR(128)), index MSN on MSN;
+//   tblTSIDEMail (TSID VARCHAR(255), EmailAddress VARCHAR(255));
+//   ReceivedFaxes (ID assigned by the database, SenderNr, ReceivingTime
+//   TIMESTAMP, NumberOfPages INTEGER, FaxFile).
+// The same statements serve SQLite and PostgreSQL; only the ID column differs.
+#pragma once
+
+#include "store/odbc_connection.h"
+
+namespace kestrel {
+
+class INoticeSink;
+
+// The start-up check, on the administration connection (which it opens: that
+// is the connection's first use). Reads tblMSNEmail; when that fails, creates
+// the table and its index. Then creates tblTSIDEMail and ReceivedFaxes when
+// they are missing. A failure is reported through `notices` with the driver's
+// text (exclamation icon) and the check ends; nothing is thrown. A second run
+// against the same data source creates nothing.
+void EnsureMsnTable(COdbcConnection& administration, INoticeSink& notices);
+
+// Creates tblTSIDEMail or ReceivedFaxes when a probe of the table fails and
+// the connection is still up. True when the table was created. Throws the
+// creation's error.
+bool CreateTsidTableIfMissing(COdbcConnection& db);
+bool CreateJournalTableIfMissing(COdbcConnection& db);
+
+}  // namespace kestrel
