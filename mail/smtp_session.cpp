@@ -273,6 +273,19 @@ bool CSMTPSession::SendRCPTForRecipient(const CMailAddress& recipient) {
   return true;
 }
 
+bool CSMTPSession::SendMailFrom(const CMailAddress& sender) {
+  if (!SendLine("MAIL FROM:<" + sender.Address() + ">")) {
+    OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
+    return false;
+  }
+  if (!ReadCommandResponse(250)) {
+    SetMailLastError(kMailErrorBadCommand);
+    OnError(" SendMessage, An unexpected MAIL response was received");
+    return false;
+  }
+  return true;
+}
+
 bool CSMTPSession::StartData() {
   if (!SendLine("DATA")) {
     OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
@@ -301,15 +314,7 @@ bool CSMTPSession::FinishData() {
 }
 
 bool CSMTPSession::SendMessage(const CSMTPMessage& message) {
-  if (!SendLine("MAIL FROM:<" + message.Sender().Address() + ">")) {
-    OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
-    return false;
-  }
-  if (!ReadCommandResponse(250)) {
-    SetMailLastError(kMailErrorBadCommand);
-    OnError(" SendMessage, An unexpected MAIL response was received");
-    return false;
-  }
+  if (!SendMailFrom(message.Sender())) return false;
   for (auto kind : {CSMTPMessage::kTo, CSMTPMessage::kCc, CSMTPMessage::kBcc})
     for (const CMailAddress& recipient : message.Recipients(kind))
       if (!SendRCPTForRecipient(recipient)) return false;
@@ -394,24 +399,9 @@ bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& send
     return false;
   }
 
-  if (!SendLine("MAIL FROM:<" + sender.Address() + ">")) {
-    OnError(" SendMessage, Failed in call to send MAIL command, GetLastError returns: " + ErrorText());
-    closeFile();
-    return false;
-  }
-  if (!ReadCommandResponse(250)) {
-    SetMailLastError(kMailErrorBadCommand);
-    OnError(" SendMessage, An unexpected MAIL response was received");
-    closeFile();
-    return false;
-  }
-  for (const CMailAddress& recipient : recipients) {
-    if (!SendRCPTForRecipient(recipient)) {
-      closeFile();
-      return false;
-    }
-  }
-  if (!StartData()) {
+  bool started = SendMailFrom(sender);
+  for (size_t i = 0; started && i < recipients.size(); ++i) started = SendRCPTForRecipient(recipients[i]);
+  if (!started || !StartData()) {
     closeFile();
     return false;
   }

@@ -112,6 +112,8 @@ class CSMTPSession {
   std::string ErrorText() const { return socket_.LastErrorText(); }
   // The text of the last reply after its code and separator.
   std::string PromptText() const;
+  // MAIL FROM, DATA and the end of the message, shared by both SendMessage forms.
+  bool SendMailFrom(const CMailAddress& sender);
   bool StartData();
   bool FinishData();
   // Drops the connection in the middle of DATA, so that the server discards

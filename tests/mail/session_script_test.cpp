@@ -47,6 +47,18 @@ CSMTPMessage SimpleMessage(IEventLog& log, const std::string& recipients) {
   return message;
 }
 
+// A conversation in which the server answers each client line with the next
+// reply of `replies` (the first is the greeting) and then serves QUIT.
+std::function<void(CScriptPeer&)> Replies(std::vector<std::string> replies) {
+  return [replies = std::move(replies)](CScriptPeer& peer) {
+    for (size_t i = 0; i < replies.size(); ++i) {
+      if (i > 0 && peer.ReadLine().empty()) return;
+      peer.Send(replies[i] + "\r\n");
+    }
+    test::ServeQuit(peer);
+  };
+}
+
 TEST(SessionScript, GreetingWith554FailsSendsQuitAndCloses) {
   Client c;
   CScriptServer server([](CScriptPeer& peer) {
@@ -147,14 +159,7 @@ TEST(SessionScript, SlowReplyThatTricklesInOutlastsTheTimeout) {
 
 TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {
   Client c;
-  CScriptServer server([](CScriptPeer& peer) {
-    test::ServeGreetingAndHello(peer);
-    peer.ReadLine();
-    peer.Send("250 sender ok\r\n");
-    peer.ReadLine();
-    peer.Send("503 need RCPT command\r\n");
-    test::ServeQuit(peer);
-  });
+  CScriptServer server(Replies({"220 hi", "250 ok", "250 sender ok", "503 need RCPT command"}));
   ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
   CSMTPMessage message = SimpleMessage(c.log, "");
   EXPECT_FALSE(c.session.SendMessage(message));
@@ -167,14 +172,7 @@ TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {
 
 TEST(SessionScript, RefusedRecipientEndsTheMessage) {
   Client c;
-  CScriptServer server([](CScriptPeer& peer) {
-    test::ServeGreetingAndHello(peer);
-    peer.ReadLine();
-    peer.Send("250 sender ok\r\n");
-    peer.ReadLine();
-    peer.Send("550 no such user\r\n");
-    test::ServeQuit(peer);
-  });
+  CScriptServer server(Replies({"220 hi", "250 ok", "250 sender ok", "550 no such user"}));
   ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
   CSMTPMessage message = SimpleMessage(c.log, "nobody@example.com;other@example.com");
   EXPECT_FALSE(c.session.SendMessage(message));
@@ -299,6 +297,118 @@ TEST(SessionScript, ConnectFromALocalAddressAndDisconnectTwice) {
   EXPECT_TRUE(c.session.Disconnect());
   EXPECT_FALSE(c.session.Disconnect());
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Disconnect, Already disconnected from SMTP server, doing nothing")});
+}
+
+
+struct LoginCase {
+  int method;
+  std::vector<std::string> replies;
+  std::string firstText;
+};
+
+TEST(SessionScript, EveryRefusedStepOfTheOpeningLogsItsText) {
+  const std::string user = "VXNlcm5hbWU6";  // "Username:"
+  const std::string connectText = " Connect, An unexpected HELO/EHLO response was received";
+  std::vector<LoginCase> cases = {
+      {kAuthNone, {"220 hi", "501 bad HELO"}, connectText},
+      {kAuthLogin, {"220 hi", "500 what"},
+       " ConnectESMTP, An unexpected response was received occurred while sending the EHLO command"},
+      {kAuthLogin, {"220 hi", "250 ok", "504 no"}, " AuthLogin, Server does not support AUTH LOGIN"},
+      {kAuthLogin, {"220 hi", "250 ok", "334 " + user, "535 no"},
+       " AuthLogin, Server did not respond correctly to AUTH LOGIN username field"},
+      {kAuthLogin, {"220 hi", "250 ok", "334 " + user, "334 " + CBase64Codec::Encode("Passwort:")},
+       " AuthLogin, An unexpected request received when expecting password request"},
+      {kAuthLoginPlain, {"220 hi", "250 ok", "504 no"}, " AuthLoginPlain, Server does not support AUTH LOGIN PLAIN"},
+      {kAuthLoginPlain, {"220 hi", "250 ok", "334 Username:", "535 no"},
+       " AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username field"},
+      {kAuthLoginPlain, {"220 hi", "250 ok", "334 Username:", "334 Password:", "535 no"},
+       " AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"},
+      {kAuthCramMd5, {"220 hi", "250 ok", "504 no"}, " CramLogin, Server does not support AUTH CRAM-MD5"},
+  };
+  for (const LoginCase& lc : cases) {
+    Client c;
+    CScriptServer server(Replies(lc.replies));
+    EXPECT_FALSE(c.session.Connect("127.0.0.1", lc.method, "fax", "pw", server.Port())) << lc.firstText;
+    server.Join();
+    EXPECT_FALSE(c.session.IsConnected());
+    std::vector<std::string> expected = {LoggedForm(lc.firstText)};
+    if (lc.firstText != connectText) expected.push_back(LoggedForm(connectText));
+    EXPECT_EQ(c.Events(), expected);
+  }
+}
+
+TEST(SessionScript, RefusedMailEndOfMessageAndQuitLogTheirTexts) {
+  {
+    Client c;
+    CScriptServer server(Replies({"220 hi", "250 ok", "550 sender refused"}));
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+    EXPECT_FALSE(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")));
+    EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
+    c.session.Disconnect();
+    EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendMessage, An unexpected MAIL response was received")});
+  }
+  {
+    Client c;
+    CScriptServer server([](CScriptPeer& peer) {
+      test::ServeGreetingAndHello(peer);
+      for (const char* reply : {"250 ok\r\n", "250 ok\r\n", "354 go\r\n"}) {
+        peer.ReadLine();
+        peer.Send(reply);
+      }
+      peer.ReadUntil("\r\n.\r\n");
+      peer.Send("554 looks like spam\r\n");
+      peer.ReadLine();
+      peer.Send("500 no QUIT for you\r\n");
+    });
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+    EXPECT_FALSE(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")));
+    EXPECT_EQ(c.session.LastReplyText(), "554 looks like spam");
+    EXPECT_FALSE(c.session.Disconnect());
+    EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
+    EXPECT_FALSE(c.session.IsConnected());
+    EXPECT_EQ(c.Events(), (std::vector<std::string>{
+                              LoggedForm(" SendMessage, An unexpected end of message response was received"),
+                              LoggedForm(" Disconnect, An unexpected QUIT response was received")}));
+  }
+}
+
+// Stops a queue-file transfer after its first block.
+class CStoppingSession : public CSMTPSession {
+ public:
+  using CSMTPSession::CSMTPSession;
+  std::vector<uint64_t> progress;
+
+ protected:
+  bool OnSendProgress(uint64_t sent, uint64_t total) override {
+    progress.push_back(sent);
+    progress.push_back(total);
+    return false;
+  }
+};
+
+TEST(SessionScript, QueueFileTransferStopsWhenProgressSaysSo) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::string file = "To: anna@example.com\r\n\r\n" + std::string(10000, 'q');
+  test::WriteFileBytes(dir.File("q.eml"), file);
+  CScriptServer server([](CScriptPeer& peer) {
+    test::ServeGreetingAndHello(peer);
+    for (const char* reply : {"250 ok\r\n", "250 ok\r\n", "354 go\r\n"}) {
+      peer.ReadLine();
+      peer.Send(reply);
+    }
+    peer.ReadUntil("\r\n.\r\n", 1000);
+  });
+  CStoppingSession session(log);
+  session.SetHeloName("client.test");
+  ASSERT_TRUE(session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_FALSE(session.SendMessage(dir.File("q.eml"), CMailAddress("", "fax@kestrel.test"), 4096));
+  EXPECT_EQ(session.progress, (std::vector<uint64_t>{4096, file.size()}));
+  // Nothing of the file went out, and the half-begun message was dropped with
+  // the connection rather than ended with ".".
+  EXPECT_FALSE(session.IsConnected());
+  EXPECT_EQ(server.Received(),
+            "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nRCPT TO:<anna@example.com>\r\nDATA\r\n");
 }
 
 }  // namespace
