@@ -4,6 +4,8 @@
 // fetched while it runs.
 #pragma once
 
+#include <string>
+
 #include "capi/fax_call_record.h"
 #include "core/service_settings.h"
 
@@ -14,7 +16,9 @@ class IForwardingStep {
   virtual ~IForwardingStep() = default;
   // 0 when the mail was sent, 1 when it was queued instead. The session loop
   // ignores the result and empties call.recipients afterwards.
-  virtual int ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings& settings) = 0;
+  // `applicationFolder` (with its trailing "/") holds the queue folder MailQueue.
+  virtual int ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings& settings,
+                                 const std::string& applicationFolder) = 0;
 };
 
 }  // namespace kestrel

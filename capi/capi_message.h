@@ -1,0 +1,26 @@
+// Reading CAPI messages that arrive from the adapter or a remote CAPI, which
+// are not trusted: which messages may be handed to libcapi20's decomposition
+// at all (its tables have no entry for other commands), and reading a struct
+// parameter only when it lies inside the message's own length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// The shortest message that carries a header and an address.
+constexpr std::size_t kMinCapiMessage = 12;
+
+// True for the confirmations and indications libcapi20 can decompose.
+bool CanDecompose(std::uint8_t command, std::uint8_t subcommand);
+
+// Reads the struct at `field` (a pointer into `message`, or null when the
+// message ended before it) into `content`, without its length byte(s).
+// False when the struct runs past the end of the message; `content` is then
+// empty. A null field reads as empty and is not an error.
+bool ReadCapiStruct(const std::uint8_t* message, std::size_t messageLength, const std::uint8_t* field,
+                    std::string& content);
+
+}  // namespace kestrel

@@ -1,0 +1,74 @@
+// The CAPI connection table: 8 entries, one per physical link the reception
+// worker knows, each with its CAPI ids, its ConnectionState and the numbers
+// signalled at CONNECT_IND. The entry's index is the connection id that the
+// event log shows after "ID".
+//
+// One table per process, used by the one reception worker that runs at a time,
+// from its own thread only; not synchronised.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// Stored as a signed 32-bit value; a free slot reads as -1.
+enum ConnectionState : std::int32_t {
+  Disconnected = 0,
+  D_ConnectPending = 1,
+  D_Connected = 2,
+  B_ConnectPending = 3,
+  Connected = 4,
+  B_DisconnectPending = 5,
+  D_DisconnectPending = 6,
+};
+
+// "Disconnected", "D_ConnectPending", ...; "" for values outside the seven.
+const char* ConnectionStateName(int state);
+
+constexpr std::uint32_t kNoId = 0xFFFFFFFFu;
+
+struct CapiConnection {
+  int inUse = 0;
+  std::uint32_t plci = kNoId;
+  std::uint32_t ncci = kNoId;
+  std::int32_t controller = -1;
+  ConnectionState state = Disconnected;
+  int initiator = 0;  // this application drives the next tear-down step
+  // The two number structs of CONNECT_IND, without their length byte.
+  std::string calledPartyNumber;
+  std::string callingPartyNumber;
+
+  // The characters after the type-of-number byte; empty for a struct shorter than 2.
+  std::string CalledNumber() const;
+  // The characters after the type and presentation bytes; empty below 3.
+  std::string CallerNumber() const;
+};
+
+class CConnectionTable {
+ public:
+  static constexpr int kSize = 8;
+
+  // The process's table.
+  static CConnectionTable& Process();
+
+  // Marks every entry free.
+  void Clear();
+  // The lowest free index, marked in use with the allocation values, or -1.
+  int Allocate();
+  // Clears the entry's in-use field and releases its number copies.
+  void Free(int id);
+  // The first entry in use with that PLCI (or NCCI), or -1.
+  int FindByPlci(std::uint32_t plci) const;
+  int FindByNcci(std::uint32_t ncci) const;
+  int InUseCount() const;
+
+  // `id` must be 0..7.
+  CapiConnection& operator[](int id) { return entries_[id]; }
+  const CapiConnection& operator[](int id) const { return entries_[id]; }
+
+ private:
+  CapiConnection entries_[kSize];
+};
+
+}  // namespace kestrel

@@ -1,0 +1,79 @@
+// Fax data capture: the capture file that receives the SFF byte stream the
+// adapter delivers, its name and folder, the B3 configuration that asks for
+// that stream, and the fax results the protocol reports at the end.
+//
+// The caller number and the NCPI come from the ISDN line and are not trusted:
+// only the characters 0-9, "+", "#" and "*" of the caller number reach the file
+// name, and the NCPI is read within its own length. Used by the reception
+// worker's thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace kestrel {
+
+class IEventLog;
+
+// What DISCONNECT_B3_IND reports for fax group 3 (B3 protocol 4).
+struct FaxResults {
+  std::uint16_t rate = 0;
+  std::uint16_t pages = 0;
+  std::string remoteStationId;  // digits only, or empty
+};
+
+// Reads the NCPI content (the bytes after its length byte). Fields a shorter
+// NCPI lacks read as 0 or empty.
+FaxResults ParseFaxResults(const std::uint8_t* ncpi, std::size_t length);
+
+// The remote station identifier from the receive id the fax protocol reports:
+// the id's digits when its leading number is greater than 0, otherwise empty.
+std::string RemoteStationId(const std::string& receiveId);
+
+// The caller number as it may stand in a file name: 0-9, "+", "#", "*".
+std::string FileNameCallerDigits(const std::string& callerNumber);
+
+// receivedDir + "/" (unless it ends in one) + caller digits +
+// "_%d-%m-%Y-%H-%M-%S" + ".sff".
+std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local);
+
+// The fax protocol carries a station id of at most this many characters.
+constexpr std::size_t kMaxStationIdLength = 20;
+
+// The B3 configuration struct for B3 protocol 4, length byte first:
+// resolution 0 (standard), format 0 (SFF), the station id (cut to 20
+// characters) and a head line of one blank.
+std::string B3Configuration(const std::string& stationId);
+
+class CFaxCapture {
+ public:
+  explicit CFaxCapture(IEventLog& log) : log_(log) {}
+  ~CFaxCapture() { Close(); }
+  CFaxCapture(const CFaxCapture&) = delete;
+  CFaxCapture& operator=(const CFaxCapture&) = delete;
+
+  // Creates the capture file for a call, or cuts it to zero length: creates a
+  // missing `receivedDir` (one level, with an event text) and opens the file
+  // named from `callerNumber` and the current local time. `path` is set in
+  // every case; false when the file could not be opened.
+  bool Create(const std::string& receivedDir, const std::string& callerNumber, std::string& path);
+
+  void On() { on_ = true; }
+  void Off() { on_ = false; }
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Appends the block exactly as delivered while capture is on and a file is
+  // open; otherwise the block is dropped.
+  void DataAvailable(const std::uint8_t* data, std::size_t length);
+
+  void Close();
+
+ private:
+  IEventLog& log_;
+  bool on_ = false;
+  int fd_ = -1;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,308 @@
+// The worker's thread and CAPI link: start requests and the cooperative stop,
+// registration and release, the non-blocking message pump, LISTEN, the
+// session loop and the reception cycle. The connection handlers are in
+// connection_handlers.cpp.
+#include "capi/fax_receive_thread.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "capi/capi_message.h"
+#include "core/event_log.h"
+#include "core/notice_sink.h"
+#include "core/string_table.h"
+
+namespace kestrel {
+namespace {
+
+// Registration values; libcapi20's register call takes no message buffer size.
+constexpr unsigned kMaxLogicalConnections = 2;
+constexpr unsigned kMaxB3Blocks = 7;
+constexpr unsigned kMaxB3BlockLength = 2048;
+
+constexpr std::uint32_t kCipMaskAllServices = 0x1FFF03FF;
+constexpr int kMessagesPerPump = 6;
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+std::string Format(const char* format, unsigned long a) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, format, a);
+  return buf;
+}
+
+}  // namespace
+
+CFaxReceiveThread::CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver,
+                                     IForwardingStep& forwarding, ServiceSettings settings,
+                                     std::string applicationFolder)
+    : log_(log),
+      notices_(notices),
+      resolver_(resolver),
+      forwarding_(forwarding),
+      settings_(std::move(settings)),
+      applicationFolder_(std::move(applicationFolder)),
+      table_(CConnectionTable::Process()),
+      capture_(log) {
+  // libcapi20 writes to its sockets without MSG_NOSIGNAL: a remote CAPI that
+  // went away would end the process with SIGPIPE on the second put.
+  std::signal(SIGPIPE, SIG_IGN);
+  b3Configuration_ = B3Configuration(settings_.Number);
+  Log("Init Session");
+  thread_ = std::thread([this] { ThreadMain(); });
+}
+
+CFaxReceiveThread::~CFaxReceiveThread() {
+  Halt();
+  Log("End Session");
+  ReleaseCAPI();
+}
+
+void CFaxReceiveThread::PostStartRequest() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++startRequests_;
+  wake_.notify_all();
+}
+
+void CFaxReceiveThread::Halt() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+bool CFaxReceiveThread::StopRequested() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_;
+}
+
+bool CFaxReceiveThread::Pause(std::chrono::milliseconds d) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, d, [this] { return stop_; });
+}
+
+void CFaxReceiveThread::Log(const std::string& text) { log_.WriteEventText(text); }
+
+void CFaxReceiveThread::ThreadMain() {
+  while (true) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || startRequests_ > 0; });
+      if (stop_) return;
+      --startRequests_;
+    }
+    SessionLoop();
+  }
+}
+
+int CFaxReceiveThread::RegisterCAPI() {
+  if (capi20_isinstalled() != CapiNoError) {
+    Log("Error: No ISDN-driver installed.");
+    return 0;
+  }
+  int controllers = ControllerCount();
+  if (controllers == 0) {
+    Log("Error: No ISDN-controller installed.");
+    return 0;
+  }
+  unsigned applId = 0;
+  unsigned error = capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId);
+  if (error != CapiNoError) applId = 0;  // the library may leave a value behind on failure
+  if (applId == 0) {
+    Log(Format("Error: registering the application in function RegisterCAPI,code: %04X", error & 0xFFFF));
+    return 0;
+  }
+  appId_ = applId;
+  controllers_ = controllers;
+  return controllers;
+}
+
+void CFaxReceiveThread::ReleaseCAPI() {
+  if (appId_ == 0) return;
+  unsigned result = capi20_release(appId_);
+  if (result != CapiNoError)
+    Log(Format("Error: deregistering the application in function ReleaseCAPI code: 0x%04X", result & 0xFFFF));
+}
+
+int CFaxReceiveThread::ControllerCount() {
+  unsigned char profile[64] = {};
+  if (capi20_get_profile(0, profile) != CapiNoError) return 0;
+  return profile[0] | (profile[1] << 8);
+}
+
+int CFaxReceiveThread::BChannelCount(int controller) {
+  unsigned char profile[64] = {};
+  if (capi20_get_profile(static_cast<unsigned>(controller), profile) != CapiNoError) return 0;
+  return profile[2] | (profile[3] << 8);
+}
+
+unsigned CFaxReceiveThread::ListenAllControllers(std::uint32_t cipMask) {
+  for (int controller = 1; controller <= controllers_; ++controller) {
+    _cmsg m;
+    capi_fill_LISTEN_REQ(&m, static_cast<_cword>(appId_), 0, static_cast<_cdword>(controller), 0, cipMask, 0,
+                         nullptr, nullptr);
+    unsigned info = capi_put_cmsg(&m);
+    if (info != CapiNoError) return info;
+  }
+  return 0;
+}
+
+void CFaxReceiveThread::Put(_cmsg& message) { capi_put_cmsg(&message); }
+
+// A remote CAPI whose peer closed reads as "always readable, always empty";
+// the socket itself tells EOF apart (a local adapter's fd is no socket).
+bool CFaxReceiveThread::PeerClosed() {
+  int fd = capi20_fileno(appId_);
+  if (fd < 0) return false;
+  char c;
+  ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n == 0) return true;
+  return n < 0 && (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN);
+}
+
+void CFaxReceiveThread::Handle_CAPI_Msg() {
+  if (appId_ == 0 || linkLost_) return;
+  for (int i = 0; i < kMessagesPerPump; ++i) {
+    // Remote CAPI has no non-blocking get: ask first whether anything is there.
+    timeval noWait{0, 0};
+    unsigned info = capi20_waitformessage(appId_, &noWait);
+    if (info == CapiReceiveQueueEmpty) return;
+    if (info == CapiNoError && PeerClosed()) {
+      LinkLost();
+      return;
+    }
+    unsigned char* raw = nullptr;
+    if (info == CapiNoError) info = capi20_get_message(appId_, &raw);
+    if (info == CapiReceiveQueueEmpty) return;
+    if (info != CapiNoError || !raw) {
+      Log("Error: CAPI_GET_CMSG returns Info != 0 in function Handle_CAPI_Msg");
+      return;
+    }
+    std::size_t length = CAPIMSG_LEN(raw);
+    if (length < kMinCapiMessage) {
+      Log("Error: malformed CAPI message in function Handle_CAPI_Msg");
+      continue;
+    }
+    std::uint8_t command = CAPIMSG_COMMAND(raw), subcommand = CAPIMSG_SUBCOMMAND(raw);
+    if (subcommand != CAPI_CONF && subcommand != CAPI_IND) {
+      Log("Error: Unknown subcommand in function Handle_CAPI_Msg");
+      return;
+    }
+    std::memset(&current_, 0, sizeof current_);
+    if (CanDecompose(command, subcommand)) {
+      capi_message2cmsg(&current_, raw);
+    } else {
+      // libcapi20 has no layout for it; the header is all a handler may read.
+      current_.ApplId = CAPIMSG_APPID(raw);
+      current_.Command = command;
+      current_.Subcommand = subcommand;
+      current_.Messagenumber = CAPIMSG_MSGID(raw);
+      current_.adr.adrController = CAPIMSG_CONTROL(raw);
+    }
+    currentRaw_ = raw;
+    currentLength_ = length;
+    if (subcommand == CAPI_CONF) Handle_Confirmation();
+    else Handle_Indication();
+    if (linkLost_) return;
+  }
+}
+
+void CFaxReceiveThread::LinkLost() {
+  linkLost_ = true;
+  Log(Format("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again every %lu seconds",
+             static_cast<unsigned long>(
+                 std::chrono::duration_cast<std::chrono::seconds>(reregisterInterval_).count())));
+}
+
+// The lost link takes the registration, every call and the capture with it.
+// The worker then tries to register again at each interval, quietly, until
+// it succeeds or is stopped.
+void CFaxReceiveThread::RecoverLink() {
+  capture_.Off();
+  capture_.Close();
+  if (appId_ != 0) capi20_release(appId_);  // the peer is gone; its answer says nothing
+  appId_ = 0;
+  table_.Clear();
+  slots_[0] = slots_[1] = -1;
+  awaitingForwarding_ = false;
+  record_.recipients.clear();
+  while (Pause(reregisterInterval_)) {
+    if (capi20_isinstalled() != CapiNoError) continue;
+    int controllers = ControllerCount();
+    if (controllers <= 0) continue;
+    unsigned applId = 0;
+    if (capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId) != CapiNoError ||
+        applId == 0)
+      continue;
+    appId_ = applId;
+    controllers_ = controllers;
+    linkLost_ = false;
+    Log("CAPI connection restored, fax reception resumed.");
+    return;
+  }
+}
+
+void CFaxReceiveThread::SessionLoop() {
+  slots_[0] = slots_[1] = -1;
+  ReleaseCAPI();  // a session that ended early may still hold its registration
+  appId_ = 0;
+  linkLost_ = false;
+  if (RegisterCAPI() == 0) {
+    notices_.Notify(LoadString(IDS_CAPI_NOT_INITIATED), NoticeIcon::kError);
+    return;
+  }
+  table_.Clear();
+  int controllers = ControllerCount();
+  int channels = 0;
+  for (int c = 1; c <= controllers; ++c) channels += BChannelCount(c);
+  char text[96];
+  std::snprintf(text, sizeof text, "Detected %i controllers with %i B-channels overall.", controllers, channels);
+  Log(text);
+  if (controllers <= 0) {
+    notices_.Notify(LoadString(IDS_NO_FREE_CONTROLLER), NoticeIcon::kError);
+    return;
+  }
+  while (!StopRequested()) {
+    if (linkLost_) {
+      RecoverLink();
+      continue;
+    }
+    Handle_CAPI_Msg();
+    bool received = ReceptionCycle();
+    DisconnectAll();
+    if (received) forwarding_.ForwardReceivedFax(record_, settings_, applicationFolder_);
+    record_.recipients.clear();
+    awaitingForwarding_ = false;
+  }
+}
+
+bool CFaxReceiveThread::ReceptionCycle() {
+  Log("Begin of FAX-receive.");
+  capture_.On();
+  ListenAllControllers(kCipMaskAllServices);
+  while (SlotState(0) != Connected && !Interrupted()) {
+    Handle_CAPI_Msg();
+    Pause(kPollInterval);
+  }
+  bool connected = SlotState(0) == Connected && !Interrupted();
+  if (connected) {
+    awaitingForwarding_ = true;
+    while (slots_[0] != -1 && !Interrupted()) {
+      Handle_CAPI_Msg();
+      Pause(kPollInterval);
+    }
+  }
+  capture_.Off();
+  record_.endTime = std::time(nullptr);
+  Log("End of FAX-receive.");
+  capture_.Close();
+  // A fax cut off by a stop or a lost link is not forwarded.
+  return connected && !Interrupted();
+}
+
+}  // namespace kestrel
