@@ -15,6 +15,7 @@
 
 namespace kestrel {
 
+class COdbcConnection;
 class IEventLog;
 class INoticeSink;
 class ISettingsEditor;
@@ -44,9 +45,18 @@ class CServiceApp {
   // Cancel starts the monitor again. Does nothing while already open.
   void SettingsCommand();
 
-  // Replaces the settings (as a confirmed sheet does): save, new worker,
-  // StartReception. Used by SIGHUP in kestreld with kestrel.xml re-read.
+  // What a confirmed sheet does: takes `values`, saves kestrel.xml, replaces
+  // the worker and starts reception.
   void ApplySettings(const ServiceSettings& values);
+  // Re-reads kestrel.xml (as at start-up, without migration) and replaces the
+  // worker with the values read; the file itself is left as it is. For SIGHUP.
+  void ReloadSettingsFile();
+
+  // The administration connection (opened on first use): the MSN table check
+  // and the forwarding editors, on the user-interface thread only.
+  COdbcConnection& AdministrationConnection();
+  // The pause of the mail-queue monitor (three minutes unless shortened).
+  void SetMailQueuePause(int milliseconds);
 
   const ServiceSettings& Settings() const;
   const std::string& ApplicationFolder() const;

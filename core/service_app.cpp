@@ -1,0 +1,188 @@
+#include "core/service_app.h"
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <sys/stat.h>
+
+#include "capi/fax_receive_thread.h"
+#include "core/event_log.h"
+#include "core/notice_sink.h"
+#include "core/settings_editor.h"
+#include "core/settings_file.h"
+#include "core/settings_store.h"
+#include "core/string_table.h"
+#include "forward/forwarding_pipeline.h"
+#include "forward/mail_queue_monitor.h"
+#include "forward/recipient_resolution.h"
+#include "platform/app_folder.h"
+#include "platform/registry_file.h"
+#include "store/data_source.h"
+#include "store/database_exception.h"
+#include "store/odbc_connection.h"
+#include "store/schema.h"
+
+namespace kestrel {
+
+// One reception worker with the two parts it calls: built together from one
+// copy of the settings, destroyed together (the thread first).
+struct CReceptionWorker {
+  CReceptionWorker(IEventLog& log, INoticeSink& notices, COdbcConnection& reception, const ServiceSettings& s,
+                   const std::string& folder)
+      : resolver(s.All, s.EmailAll, reception, log),
+        pipeline(log, resolver),
+        thread(log, notices, resolver, pipeline, s, folder) {}
+  CRecipientResolver resolver;
+  CForwardingPipeline pipeline;
+  CFaxReceiveThread thread;  // last: constructed after, destroyed before the parts it uses
+};
+
+struct CServiceApp::Impl {
+  Impl(IEventLog& l, INoticeSink& n, ISettingsEditor* e) : log(l), notices(n), editor(e), monitor(l) {}
+
+  void CreateWorker() {
+    worker.reset();  // halts the old thread: "End Session", CAPI released
+    worker = std::make_unique<CReceptionWorker>(log, notices, reception, settings, folder);
+    workerStarted = false;
+  }
+
+  IEventLog& log;
+  INoticeSink& notices;
+  ISettingsEditor* editor;
+  ServiceSettings settings;
+  std::string folder;
+  COdbcConnection reception;
+  COdbcConnection administration;
+  CMailQueueMonitor monitor;
+  std::unique_ptr<CReceptionWorker> worker;
+  bool workerStarted = false;
+  bool sheetOpen = false;
+  bool databaseOpen = false;
+};
+
+CServiceApp::CServiceApp(IEventLog& log, INoticeSink& notices, ISettingsEditor* editor)
+    : impl_(std::make_unique<Impl>(log, notices, editor)) {}
+
+CServiceApp::~CServiceApp() {
+  if (impl_->worker || impl_->monitor.IsRunning()) ExitInstance();
+}
+
+bool CServiceApp::InitInstance() {
+  Impl& d = *impl_;
+  d.folder = kestrel::ApplicationFolder();
+  // Sockets: a peer that closes early must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CRegistryFile registry(CRegistryFile::DefaultPath());
+  LoadSettings(d.settings, registry, d.folder, d.log);
+
+  d.CreateWorker();  // "Init Session"
+
+  bool startedBySheet = false;
+  if (!d.settings.IsComplete() && d.editor) {
+    d.notices.Notify(LoadString(IDS_NOT_CONFIGURED), NoticeIcon::kInformation);
+    SettingsCommand();
+    startedBySheet = d.workerStarted;
+  }
+
+  std::string databaseError;
+  try {
+    d.reception.Open();
+    d.databaseOpen = true;
+  } catch (const CDatabaseException& e) {
+    databaseError = std::string(LoadString(IDS_DATABASE_OPEN_FAILED)) + "\nUrsache:\n" + e.Message();
+  }
+
+  EnsureMsnTable(d.administration, d.notices);
+
+  if (d.databaseOpen) {
+    if (!startedBySheet) StartReception();
+  } else {
+    d.notices.Notify(databaseError, NoticeIcon::kError);
+  }
+  return true;
+}
+
+int CServiceApp::ExitInstance() {
+  Impl& d = *impl_;
+  d.worker.reset();
+  d.reception.Close();
+  d.databaseOpen = false;
+  d.administration.Close();
+  d.monitor.StartMailQueueMonitor(false);
+  return 0;
+}
+
+void CServiceApp::StartReception() {
+  Impl& d = *impl_;
+  if (!d.settings.IsComplete()) {
+    d.notices.Notify(LoadString(IDS_CONFIG_INCOMPLETE), NoticeIcon::kError);
+    return;
+  }
+  if (!d.worker) d.CreateWorker();
+  if (!d.monitor.IsRunning()) {
+    MailQueueSettings q;
+    q.Name = d.settings.Name;
+    q.Address = d.settings.Address;
+    q.SMTPServer = d.settings.SMTPServer;
+    q.AuthenticationMethod = d.settings.AuthenticationMethod;
+    q.SMTP_User = d.settings.SMTP_User;
+    q.SMTP_Pass = d.settings.SMTP_Pass;
+    q.SMTPPort = d.settings.SMTPPort;
+    q.appFolder = d.folder;
+    d.monitor.SetSettings(q);
+  }
+  d.worker->thread.PostStartRequest();
+  d.workerStarted = true;
+  d.monitor.StartMailQueueMonitor(true);
+}
+
+void CServiceApp::SettingsCommand() {
+  Impl& d = *impl_;
+  if (d.sheetOpen || !d.editor) return;
+  d.sheetOpen = true;
+  ServiceSettings values = d.settings;
+  const bool monitorWasRunning = d.monitor.IsRunning();
+  d.monitor.StartMailQueueMonitor(false);
+  if (d.editor->EditSettings(values)) {
+    ApplySettings(values);
+  } else if (monitorWasRunning) {
+    // Otherwise queued mail would wait for the next confirmed sheet or restart.
+    d.monitor.StartMailQueueMonitor(true);
+  }
+  d.sheetOpen = false;
+}
+
+void CServiceApp::ApplySettings(const ServiceSettings& values) {
+  Impl& d = *impl_;
+  d.settings = values;
+  ExportSettings(SettingsFilePath(d.folder), d.settings, d.log);
+  d.monitor.StartMailQueueMonitor(false);  // takes the new settings when it starts again
+  d.CreateWorker();
+  StartReception();
+}
+
+void CServiceApp::ReloadSettingsFile() {
+  Impl& d = *impl_;
+  ServiceSettings fresh;
+  fresh.Logfile = d.settings.Logfile;
+  fresh.RejectStationID = d.settings.RejectStationID;
+  ImportSettings(SettingsFilePath(d.folder), fresh, d.log);
+  d.settings = fresh;
+  d.monitor.StartMailQueueMonitor(false);
+  d.CreateWorker();
+  StartReception();
+}
+
+COdbcConnection& CServiceApp::AdministrationConnection() { return impl_->administration; }
+
+void CServiceApp::SetMailQueuePause(int milliseconds) {
+  impl_->monitor.SetPause(std::chrono::milliseconds(milliseconds));
+}
+
+const ServiceSettings& CServiceApp::Settings() const { return impl_->settings; }
+const std::string& CServiceApp::ApplicationFolder() const { return impl_->folder; }
+bool CServiceApp::ReceptionRunning() const { return impl_->worker && impl_->workerStarted; }
+bool CServiceApp::SettingsSheetOpen() const { return impl_->sheetOpen; }
+
+}  // namespace kestrel

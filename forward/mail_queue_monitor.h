@@ -1,0 +1,79 @@
+// The mail-queue monitor: a background thread that resends the messages the
+// forwarding step could not deliver (MailQueue/*.eml in the application
+// folder), one file at a time, through its own SMTP session, deleting each
+// file once the server has accepted it. After every file and after every
+// pass it pauses (three minutes by default), so at most one queued mail goes
+// out per pause. There is no retry limit.
+//
+// Queue files are untrusted input to the SMTP layer (recipients come from
+// their To header; their bytes are streamed unchanged).
+// Start and stop are called from one thread (the user-interface thread); the
+// settings copy may be replaced only while the monitor is stopped.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace kestrel {
+
+class IEventLog;
+
+// The values the monitor reads, copied from the settings when reception starts.
+struct MailQueueSettings {
+  std::string Name;        // sender display name
+  std::string Address;     // sender address (MAIL FROM)
+  std::string SMTPServer;
+  int AuthenticationMethod = 0;
+  std::string SMTP_User;
+  std::string SMTP_Pass;
+  int SMTPPort = 0;        // 0 means the standard port 25
+  std::string appFolder;   // with trailing "/"
+};
+
+class CMailQueueMonitor {
+ public:
+  explicit CMailQueueMonitor(IEventLog& log);
+  // Stops a running monitor.
+  ~CMailQueueMonitor();
+  CMailQueueMonitor(const CMailQueueMonitor&) = delete;
+  CMailQueueMonitor& operator=(const CMailQueueMonitor&) = delete;
+
+  // Replaces the settings copy. Ignored while the monitor runs.
+  void SetSettings(const MailQueueSettings& settings);
+
+  // true: starts the thread unless it runs ("Failed to create the SMTP
+  // monitor" when it cannot be created). false: asks it to stop and waits for
+  // it; the thread leaves within a tenth of a second of a pause, or as soon as
+  // a waiting SMTP read notices the stop, and ends its session with QUIT.
+  void StartMailQueueMonitor(bool start);
+  bool IsRunning() const { return thread_.joinable(); }
+
+  // The pause after each file and after each pass; 180000 ms unless a test
+  // shortens it. Set only while stopped.
+  void SetPause(std::chrono::milliseconds pause) { pause_ = pause; }
+
+  // The queue folder of `appFolder`, with trailing "/".
+  static std::string QueueFolder(const std::string& appFolder);
+
+ private:
+  int MailQueueMonitor();
+  // Waits for the pause or a stop request; false when asked to stop.
+  bool Pause();
+
+  IEventLog& log_;
+  MailQueueSettings settings_;
+  std::chrono::milliseconds pause_{180000};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread thread_;
+  // Files the server accepted but that could not be deleted: not sent again.
+  std::set<std::string> undeletable_;
+};
+
+}  // namespace kestrel
