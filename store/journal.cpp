@@ -111,7 +111,13 @@ JournalListing ListJournalEntries(const std::string& connectString) {
         JournalEntry entry;
         entry.id = statement.GetInt32(1).value_or(0);
         entry.senderNr = statement.GetText(2, kSenderBytes).value_or("");
-        entry.receivingTime = statement.GetTimestamp(3);
+        try {
+          entry.receivingTime = statement.GetTimestamp(3);
+        } catch (const CDatabaseException&) {
+          // A time no calendar has (written around the programs): the row is
+          // still listed, so it can be seen and deleted.
+          if (!db.IsOpen()) throw;
+        }
         entry.numberOfPages = statement.GetInt32(4).value_or(0);
         entry.faxFile = statement.GetText(5, kFaxFileBytes).value_or("");
         listing.entries.push_back(std::move(entry));

@@ -8,8 +8,8 @@
 //
 // Times are stored as "YYYY-MM-DD HH:MM:SS" so that ordering by ReceivingTime
 // is chronological on every engine. Rows read back are untrusted: texts are
-// bounded, numbers and times range-checked; a row that fails the check ends
-// the listing like any database error.
+// bounded, numbers range-checked; a time that is not a valid date and time is
+// listed as none.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ namespace kestrel {
 struct JournalEntry {
   std::int32_t id = 0;                       // key, for DeleteJournalEntry
   std::string senderNr;                      // as handed over by the forwarding step
-  std::optional<SqlTimestamp> receivingTime; // nullopt for a row without a time
+  std::optional<SqlTimestamp> receivingTime; // nullopt: none, or not a valid time
   std::int32_t numberOfPages = 0;
   std::string faxFile;                       // full path of the fax document
 };

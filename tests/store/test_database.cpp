@@ -213,7 +213,33 @@ void CPostgresCluster::StopDetached(const std::string& stateFile) {
   std::filesystem::remove(stateFile, ec);
 }
 
+COdbcIniFiles& COdbcIniFiles::Instance() {
+  static COdbcIniFiles files;
+  return files;
+}
+
+COdbcIniFiles::COdbcIniFiles() {
+  std::filesystem::create_directories(folder_.File("sys"));
+  std::filesystem::copy_file("/etc/odbcinst.ini", folder_.File("sys/odbcinst.ini"));
+  std::ofstream(folder_.File("sys/odbc.ini")).flush();
+  std::ofstream(folder_.File("odbc.ini")).flush();
+  setenv("ODBCSYSINI", folder_.File("sys").c_str(), 1);
+  setenv("ODBCINI", folder_.File("odbc.ini").c_str(), 1);
+}
+
+COdbcIniFiles::~COdbcIniFiles() {
+  unsetenv("ODBCSYSINI");
+  unsetenv("ODBCINI");
+}
+
+void COdbcIniFiles::SetUserDataSources(const std::string& contents) {
+  std::ofstream(folder_.File("odbc.ini"), std::ios::trunc) << contents;
+}
+
+bool COdbcIniFiles::ClaimForThisTest() { return !claimed_.exchange(true); }
+
 CTestDatabase::CTestDatabase(Engine engine) : engine_(engine) {
+  COdbcIniFiles::Instance();
   if (engine == Engine::kSQLite) {
     name_ = folder_.File("kestrel.db");
     connectString_ = "Driver=SQLite3;Database=" + name_ + ";Timeout=5000;JournalMode=WAL;";
@@ -223,6 +249,7 @@ CTestDatabase::CTestDatabase(Engine engine) : engine_(engine) {
 }
 
 CTestDatabase::CTestDatabase(CPostgresCluster& cluster) : engine_(Engine::kPostgreSQL) {
+  COdbcIniFiles::Instance();
   CreatePostgresDatabase(cluster.Port());
 }
 
@@ -234,7 +261,7 @@ void CTestDatabase::CreatePostgresDatabase(int port) {
 }
 
 CTestDatabase::~CTestDatabase() {
-  if (odbcIniSet_) unsetenv("ODBCINI");
+  if (dataSourceDefined_) COdbcIniFiles::Instance().SetUserDataSources("");
   if (engine_ == Engine::kPostgreSQL && !name_.empty()) {
     try {
       ExecuteSql(PostgresConnectString(port_, "postgres"), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
@@ -253,9 +280,8 @@ void CTestDatabase::DefineKestrelDataSource(const std::string& extraLines) {
            "\nDatabase=" + name_ + "\nUsername=postgres\nCommLog=0\nDebug=0\n";
   }
   ini += extraLines;
-  std::ofstream(folder_.File("odbc.ini")) << ini;
-  setenv("ODBCINI", folder_.File("odbc.ini").c_str(), 1);
-  odbcIniSet_ = true;
+  COdbcIniFiles::Instance().SetUserDataSources(ini);
+  dataSourceDefined_ = true;
 }
 
 void ExecuteSql(const std::string& connectString, const std::string& sql) {

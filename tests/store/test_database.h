@@ -4,6 +4,7 @@
 // process when the tests run outside CTest). Everything is removed afterwards.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,9 +71,9 @@ class CTestDatabase {
   // A folder that lives as long as the database (for logs and ini files).
   const CTempDir& Folder() const { return folder_; }
 
-  // Writes an odbc.ini with the data source "Kestrel" pointing here (plus
-  // `extraLines`) into Folder() and points ODBCINI at it; the destructor
-  // restores the environment.
+  // Defines the data source "Kestrel" pointing here (plus `extraLines` in
+  // its section) in the process's ODBC ini files; the destructor removes it.
+  // See COdbcIniFiles::ClaimForThisTest.
   void DefineKestrelDataSource(const std::string& extraLines = {});
 
  private:
@@ -83,7 +84,28 @@ class CTestDatabase {
   std::string connectString_;
   std::string name_;
   int port_ = 0;
-  bool odbcIniSet_ = false;
+  bool dataSourceDefined_ = false;
+};
+
+// The ODBC ini files of this test process: ODBCSYSINI and ODBCINI point into a
+// temporary folder for the whole process (unixODBC reads both variables only
+// once), with the system's drivers and no data source until a test writes
+// one. Removed when the process ends.
+class COdbcIniFiles {
+ public:
+  static COdbcIniFiles& Instance();
+  ~COdbcIniFiles();
+  // Replaces the user data sources (the contents of the ODBCINI file).
+  void SetUserDataSources(const std::string& contents);
+  // unixODBC also keeps what it once read from the files, so only one test
+  // per process can rely on their contents: true for the first caller. CTest
+  // runs every case in a process of its own.
+  bool ClaimForThisTest();
+
+ private:
+  COdbcIniFiles();
+  CTempDir folder_;
+  std::atomic<bool> claimed_{false};
 };
 
 // Runs `sql` (no result rows) on `connectString`; throws on error.

@@ -1,0 +1,162 @@
+// The journal on both engines: rows come back newest first across days,
+// months and years, texts with quotes are stored unchanged, a delete removes
+// exactly its row, and failures become one event text with the driver's
+// diagnostics.
+#include "store/journal.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/store/test_database.h"
+#include "tests/support/file_util.h"
+
+namespace kestrel::test {
+namespace {
+
+TEST(StoredReceivingTime, HandedOverFormsBecomeIsoTime) {
+  EXPECT_EQ(StoredReceivingTime("07/12/2026 10:11:12"), "2026-12-07 10:11:12");
+  // Dots and dashes turn into slashes and blanks first.
+  EXPECT_EQ(StoredReceivingTime("07.12.2026-10-11-12"), "2026-12-07 10:11:12");
+  EXPECT_EQ(StoredReceivingTime("7/1/2026 0:00:00"), "2026-01-07 00:00:00");
+  EXPECT_EQ(StoredReceivingTime("2026-12-07 10:11:12"), "2026-12-07 10:11:12");
+  EXPECT_EQ(StoredReceivingTime("29/02/2024 23:59:59"), "2024-02-29 23:59:59");
+}
+
+TEST(StoredReceivingTime, ImpossibleOrMalformedTimesAreRefused) {
+  for (const char* bad : {"29/02/2026 10:11:12", "31/04/2026 10:11:12", "07/13/2026 10:11:12",
+                          "07/12/2026 24:00:00", "07/12/2026 10:60:00", "07/12/26 10:11:12", "07/12/2026",
+                          "07/12/2026 10:11:12:13", "07/12/2026 10:11:12x", "", "07/12/99999 10:11:12",
+                          "0/12/2026 10:11:12"})
+    EXPECT_FALSE(StoredReceivingTime(bad).has_value()) << bad;
+}
+
+class JournalTest : public ::testing::TestWithParam<Engine> {
+ protected:
+  void Insert(const std::string& sender, const std::string& time, int pages, const std::string& file) {
+    EXPECT_EQ(InsertJournalEntry(log, sender, time, pages, file, db.ConnectString()), 0);
+  }
+
+  CTestDatabase db{GetParam()};
+  CTempDir logFolder;
+  CEventLog log{logFolder.Path()};
+};
+
+TEST_P(JournalTest, FreshDataSourceListsNoRowsAndNoError) {
+  JournalListing listing = ListJournalEntries(db.ConnectString());
+  EXPECT_FALSE(listing.error.has_value()) << listing.error->message;
+  EXPECT_TRUE(listing.entries.empty());
+}
+
+TEST_P(JournalTest, RowsComeBackNewestFirstAcrossDaysMonthsAndYears) {
+  // Inserted out of order; as day/month/year text these would sort wrongly.
+  Insert("1", "09/01/2026 08:00:00", 1, "/f/1.sff");
+  Insert("2", "31/12/2025 23:59:59", 2, "/f/2.sff");
+  Insert("3", "10.01.2026-07-00-00", 3, "/f/3.sff");
+  Insert("4", "01/02/2026 00:00:00", 4, "/f/4.sff");
+  Insert("5", "09/01/2026 08:00:01", 5, "/f/5.sff");
+  Insert("6", "01/01/2026 00:00:00", 6, "/f/6.sff");
+  JournalListing listing = ListJournalEntries(db.ConnectString());
+  ASSERT_FALSE(listing.error.has_value()) << listing.error->message;
+  std::vector<std::string> senders;
+  for (const auto& e : listing.entries) senders.push_back(e.senderNr);
+  EXPECT_EQ(senders, (std::vector<std::string>{"4", "3", "5", "1", "6", "2"}));
+  EXPECT_TRUE(EventDescriptions(logFolder.Path()).empty());
+
+  const JournalEntry& third = listing.entries[1];
+  EXPECT_EQ(third.receivingTime, (SqlTimestamp{2026, 1, 10, 7, 0, 0}));
+  EXPECT_EQ(third.numberOfPages, 3);
+  EXPECT_EQ(third.faxFile, "/f/3.sff");
+  EXPECT_GT(third.id, 0);
+}
+
+TEST_P(JournalTest, EqualTimesListTheLaterRowFirst) {
+  Insert("first", "07/12/2026 10:11:12", 1, "a");
+  Insert("second", "07/12/2026 10:11:12", 1, "b");
+  JournalListing listing = ListJournalEntries(db.ConnectString());
+  ASSERT_EQ(listing.entries.size(), 2u);
+  EXPECT_EQ(listing.entries[0].senderNr, "second");
+  EXPECT_GT(listing.entries[0].id, listing.entries[1].id);
+}
+
+TEST_P(JournalTest, QuotesInSenderAndPathAreStoredUnchanged) {
+  Insert("0'30", "07/12/2026 10:11:12", 2, "/var/faxes/O'Brien's \"M\xc3\xbcller\" fax.sff");
+  JournalListing listing = ListJournalEntries(db.ConnectString());
+  ASSERT_EQ(listing.entries.size(), 1u);
+  EXPECT_EQ(listing.entries[0].senderNr, "0'30");
+  EXPECT_EQ(listing.entries[0].faxFile, "/var/faxes/O'Brien's \"M\xc3\xbcller\" fax.sff");
+}
+
+TEST_P(JournalTest, DeleteRemovesExactlyItsRow) {
+  Insert("a", "01/01/2026 10:00:00", 1, "a");
+  Insert("b", "02/01/2026 10:00:00", 1, "b");
+  Insert("c", "03/01/2026 10:00:00", 1, "c");
+  auto before = ListJournalEntries(db.ConnectString()).entries;
+  ASSERT_EQ(before.size(), 3u);
+  EXPECT_FALSE(DeleteJournalEntry(before[1].id, db.ConnectString()).has_value());
+  auto after = ListJournalEntries(db.ConnectString()).entries;
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].senderNr, "c");
+  EXPECT_EQ(after[1].senderNr, "a");
+  // A key that no row has deletes nothing and is no error.
+  EXPECT_FALSE(DeleteJournalEntry(before[1].id, db.ConnectString()).has_value());
+  EXPECT_EQ(ListJournalEntries(db.ConnectString()).entries.size(), 2u);
+}
+
+TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {
+  Insert("good", "02/01/2026 10:00:00", 1, "a");
+  // Written around the programs: SQLite keeps any text, PostgreSQL knows
+  // years before Christ.
+  ExecuteSql(db.ConnectString(), std::string("INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages,"
+                                             " FaxFile) VALUES ('bad', '") +
+                                     (GetParam() == Engine::kSQLite ? "2026-01-01 99:99:99" : "0044-03-15 BC") +
+                                     "', 1, 'b')");
+  Insert("older", "01/01/2025 10:00:00", 1, "c");
+  JournalListing listing = ListJournalEntries(db.ConnectString());
+  ASSERT_FALSE(listing.error.has_value()) << listing.error->message;
+  ASSERT_EQ(listing.entries.size(), 3u);
+  int bad = 0;
+  for (const auto& e : listing.entries) {
+    if (e.senderNr != "bad") {
+      EXPECT_TRUE(e.receivingTime.has_value()) << e.senderNr;
+      continue;
+    }
+    ++bad;
+    EXPECT_FALSE(e.receivingTime.has_value());
+  }
+  EXPECT_EQ(bad, 1);
+}
+
+TEST_P(JournalTest, InvalidTimeWritesOneEventAndNoRow) {
+  Insert("1", "31/02/2026 10:11:12", 1, "a");
+  auto events = EventDescriptions(logFolder.Path());
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0], LoggedForm(" Error:0 Msg:22007 Description:The receiving time \"31/02/2026 10:11:12\" is "
+                                  "not a date and time."));
+  EXPECT_TRUE(ListJournalEntries(db.ConnectString()).entries.empty());
+}
+
+TEST_P(JournalTest, UnreachableDataSourceWritesTheDriverDiagnostics) {
+  std::string unreachable =
+      GetParam() == Engine::kSQLite
+          ? "Driver=SQLite3;Database=" + logFolder.File("missing/kestrel.db") + ";NoCreat=1;"
+          : PostgresConnectString(1, "postgres");
+  EXPECT_EQ(InsertJournalEntry(log, "1", "07/12/2026 10:11:12", 1, "a", unreachable), 0);
+  auto events = EventDescriptions(logFolder.Path());
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(events[0].starts_with("_Error:")) << events[0];
+  EXPECT_NE(events[0].find("_Msg:"), std::string::npos);
+  EXPECT_NE(events[0].find("_Description:"), std::string::npos);
+  if (GetParam() == Engine::kPostgreSQL) {
+    EXPECT_NE(events[0].find("Msg:08001"), std::string::npos) << events[0];
+  }
+
+  JournalListing listing = ListJournalEntries(unreachable);
+  ASSERT_TRUE(listing.error.has_value());
+  EXPECT_FALSE(listing.error->message.empty());
+  EXPECT_TRUE(DeleteJournalEntry(1, unreachable).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, JournalTest, ::testing::ValuesIn(kEngines),
+                         [](const auto& info) { return EngineName(info.param); });
+
+}  // namespace
+}  // namespace kestrel::test
