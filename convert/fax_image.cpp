@@ -1,0 +1,275 @@
+// libjpeg and libpng report errors by calling back; both callbacks here jump
+// back to the encoder function, which then answers the image error code. Only
+// plain C data lives between the setjmp and the jump.
+#include "convert/fax_image.h"
+
+#include <csetjmp>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+#include <png.h>
+
+#include "convert/bmp_reader.h"
+#include "convert/image_error.h"
+#include "convert/image_resize.h"
+#include "core/event_log.h"
+
+namespace kestrel {
+namespace {
+
+constexpr double kInchesPerCentimetre = 0.39370078740157477;
+
+void Put16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  Put16(p, v);
+  Put16(p + 2, v >> 16);
+}
+
+struct CJpegError {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+  int code;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr info) {
+  auto* error = reinterpret_cast<CJpegError*>(info->err);
+  error->code = info->err->msg_code == JERR_FILE_WRITE ? kImageFileWrite : kImageBadJpg;
+  std::longjmp(error->jump, 1);
+}
+
+void JpegSilence(j_common_ptr) {}
+
+struct CPngState {
+  std::jmp_buf jump;
+  std::FILE* file;
+  bool writeFailed;
+};
+
+[[noreturn]] void PngError(png_structp png, png_const_charp) {
+  auto* state = static_cast<CPngState*>(png_get_error_ptr(png));
+  std::longjmp(state->jump, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngWrite(png_structp png, png_bytep data, png_size_t size) {
+  auto* state = static_cast<CPngState*>(png_get_io_ptr(png));
+  if (std::fwrite(data, 1, size, state->file) != size) {
+    state->writeFailed = true;
+    png_error(png, "write");
+  }
+}
+
+void PngFlush(png_structp) {}
+
+}  // namespace
+
+int WriteJpegFile(std::FILE* file, const std::uint8_t* rgb, int width, int height, int dpiX, int dpiY) {
+  jpeg_compress_struct info;
+  CJpegError error;
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = JpegErrorExit;
+  error.manager.output_message = JpegSilence;
+  error.code = kImageOk;
+  if (setjmp(error.jump)) {
+    jpeg_destroy_compress(&info);
+    return error.code;
+  }
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, file);
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, kJpegQuality, TRUE);
+  info.density_unit = 1;  // dots per inch
+  info.X_density = static_cast<UINT16>(dpiX);
+  info.Y_density = static_cast<UINT16>(dpiY);
+  jpeg_start_compress(&info, TRUE);
+  const auto rowBytes = static_cast<std::size_t>(width) * 3;
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW rows[32];
+    JDIMENSION n = 0;
+    for (; n < 32 && info.next_scanline + n < info.image_height; ++n)
+      rows[n] = const_cast<JSAMPROW>(rgb + (info.next_scanline + n) * rowBytes);
+    jpeg_write_scanlines(&info, rows, n);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return kImageOk;
+}
+
+int WritePngFile(std::FILE* file, const std::uint8_t* rgb, int width, int height, int dpiX, int dpiY) {
+  CPngState state;
+  state.file = file;
+  state.writeFailed = false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
+  if (png == nullptr) return kImageOutOfMemory;
+  png_infop info = png_create_info_struct(png);
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    return kImageOutOfMemory;
+  }
+  if (setjmp(state.jump)) {
+    png_destroy_write_struct(&png, &info);
+    return state.writeFailed ? kImageFileWrite : kImagePngInternal;
+  }
+  png_set_write_fn(png, &state, PngWrite, PngFlush);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_pHYs(png, info, static_cast<png_uint_32>(dpiX / 0.0254 + 0.5), static_cast<png_uint_32>(dpiY / 0.0254 + 0.5),
+               PNG_RESOLUTION_METER);
+  png_write_info(png, info);
+  const auto rowBytes = static_cast<std::size_t>(width) * 3;
+  for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rgb + static_cast<std::size_t>(y) * rowBytes));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return kImageOk;
+}
+
+CFaxImage::CPixels CFaxImage::Allocate(std::size_t bytes) const {
+  CPixels block(static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes)));
+  if (!block) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "Failed to allocate %zu BYTEs", bytes);
+    log_.WriteEventText(text);
+  }
+  return block;
+}
+
+int CFaxImage::Load(const std::string& path) {
+  resolutionX_ = resolutionY_ = kDefaultResolution;
+  writeResolutionX_ = resolutionX_;
+  writeResolutionY_ = resolutionY_;
+  CBmpReader reader;
+  int result = reader.Open(path);
+  if (result == kImageFileOpen) return result;  // a source that cannot be opened is not logged
+  CPixels block;
+  const auto rowBytes = static_cast<std::size_t>(reader.Width()) * 3;
+  if (result == kImageOk) {
+    block = Allocate(rowBytes * static_cast<std::size_t>(reader.Height()));
+    if (!block) return kImageOutOfMemory;
+    for (int y = 0; y < reader.Height() && result == kImageOk; ++y)
+      result = reader.ReadRowRgb(y, block.get() + static_cast<std::size_t>(y) * rowBytes);
+  }
+  if (result != kImageOk) {
+    log_.WriteEventText(ImageErrorText(static_cast<unsigned>(result)));
+    return result;
+  }
+  pixels_ = std::move(block);
+  width_ = reader.Width();
+  height_ = reader.Height();
+  gray_ = reader.IsGray();
+  return kImageOk;
+}
+
+bool CFaxImage::Assign(int width, int height, const std::uint8_t* rgb) {
+  if (width <= 0 || height <= 0) return false;
+  const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+  CPixels block = Allocate(bytes);
+  if (!block) return false;
+  std::memcpy(block.get(), rgb, bytes);
+  bool gray = true;
+  for (std::size_t i = 0; i < bytes && gray; i += 3) gray = rgb[i] == rgb[i + 1] && rgb[i] == rgb[i + 2];
+  pixels_ = std::move(block);
+  width_ = width;
+  height_ = height;
+  gray_ = gray;
+  return true;
+}
+
+bool CFaxImage::Resize(int newWidth, int newHeight) {
+  if (!pixels_ || newWidth <= 0 || newHeight <= 0) return false;
+  if (newWidth == width_ && newHeight == height_) return true;
+  CPixels block = Allocate(static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight) * 3);
+  if (!block || !ResizeRgb(pixels_.get(), width_, height_, block.get(), newWidth, newHeight, gray_)) return false;
+  pixels_ = std::move(block);
+  width_ = newWidth;
+  height_ = newHeight;
+  return true;
+}
+
+int CFaxImage::WriteBmp(std::FILE* file) const {
+  const std::size_t rowBytes = static_cast<std::size_t>(width_) * 3;
+  const std::size_t stride = (rowBytes + 3) & ~std::size_t{3};
+  const std::size_t imageBytes = stride * static_cast<std::size_t>(height_);
+  if (imageBytes + 54 > 0xFFFFFFFFu) return kImageBadParam;
+  // The resolution goes in as pixels per centimetre (78 for 200 dots per
+  // inch), which the file stores per metre.
+  const auto perMetreX = static_cast<std::uint32_t>(writeResolutionX_ * kInchesPerCentimetre) * 100u;
+  const auto perMetreY = static_cast<std::uint32_t>(writeResolutionY_ * kInchesPerCentimetre) * 100u;
+  std::uint8_t h[54] = {'B', 'M'};
+  Put32(h + 2, static_cast<std::uint32_t>(imageBytes + 54));
+  Put32(h + 10, 54);
+  Put32(h + 14, 40);
+  Put32(h + 18, static_cast<std::uint32_t>(width_));
+  Put32(h + 22, static_cast<std::uint32_t>(height_));
+  Put16(h + 26, 1);
+  Put16(h + 28, 24);
+  Put32(h + 34, static_cast<std::uint32_t>(imageBytes));
+  Put32(h + 38, perMetreX);
+  Put32(h + 42, perMetreY);
+  if (std::fwrite(h, 1, sizeof(h), file) != sizeof(h)) return kImageFileWrite;
+
+  // Bottom-up rows of blue, green, red, written a few hundred kilobytes at a time.
+  const std::size_t rowsPerChunk = std::max<std::size_t>(1, (256 * 1024) / stride);
+  std::vector<std::uint8_t> chunk(rowsPerChunk * stride, 0);
+  for (int fileRow = 0; fileRow < height_;) {
+    std::size_t n = 0;
+    for (; n < rowsPerChunk && fileRow < height_; ++n, ++fileRow) {
+      const std::uint8_t* in = pixels_.get() + static_cast<std::size_t>(height_ - 1 - fileRow) * rowBytes;
+      std::uint8_t* out = chunk.data() + n * stride;
+      if (gray_) {
+        std::memcpy(out, in, rowBytes);
+      } else {
+        for (std::size_t x = 0; x < rowBytes; x += 3) {
+          out[x] = in[x + 2];
+          out[x + 1] = in[x + 1];
+          out[x + 2] = in[x];
+        }
+      }
+    }
+    if (std::fwrite(chunk.data(), 1, n * stride, file) != n * stride) return kImageFileWrite;
+  }
+  return kImageOk;
+}
+
+int CFaxImage::Save(const std::string& path, ImageFileType type) const {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return kImageFileOpen;  // a destination that cannot be opened is not logged
+  std::vector<char> buffer(256 * 1024);
+  std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+  int result = kImageOk;
+  if (!pixels_ || width_ <= 0 || height_ <= 0) {
+    result = kImageBadParam;
+  } else {
+    switch (type) {
+      case ImageFileType::Jpeg:
+        result = WriteJpegFile(file, pixels_.get(), width_, height_, resolutionX_, resolutionY_);
+        break;
+      case ImageFileType::Png:
+        result = WritePngFile(file, pixels_.get(), width_, height_, resolutionX_, resolutionY_);
+        break;
+      case ImageFileType::Bmp:
+        result = WriteBmp(file);
+        break;
+      default:
+        result = kImageBadParam;
+    }
+  }
+  if (std::fclose(file) != 0 && result == kImageOk) result = kImageFileWrite;
+  if (result != kImageOk) {
+    ::unlink(path.c_str());
+    log_.WriteEventText(ImageErrorText(static_cast<unsigned>(result)));
+  }
+  return result;
+}
+
+}  // namespace kestrel

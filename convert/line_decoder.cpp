@@ -1,0 +1,182 @@
+// The table-driven decoder looks each state's codes up in one table indexed by
+// the next 9 (white) or 13 (black) bits, which gives the one code of that
+// colour that is a prefix of those bits. The code lists of a colour are
+// prefix-free, so this is the entry a search in table order finds; a make-up
+// entry counts as no match where only a terminating code may follow.
+#include "convert/line_decoder.h"
+
+#include <array>
+#include <cstring>
+
+#include "convert/sff_exception.h"
+
+namespace kestrel {
+namespace {
+
+enum class State : std::uint8_t { kWhite, kBlack, kWhiteTerm, kBlackTerm };
+
+enum Kind : std::uint8_t { kNone = 0, kTerminating = 1, kMakeUp = 2 };
+
+struct FastCode {
+  std::uint16_t run = 0;
+  std::uint8_t length = 0;
+  std::uint8_t kind = kNone;
+};
+
+constexpr unsigned kWhiteBits = 9;
+constexpr unsigned kBlackBits = 13;
+
+struct FastTables {
+  std::array<FastCode, 1u << kWhiteBits> white{};
+  std::array<FastCode, 1u << kBlackBits> black{};
+};
+
+template <std::size_t N>
+constexpr void Enter(std::array<FastCode, N>& table, unsigned bits, const MHCodeEntry* codes, Kind kind) {
+  for (const MHCodeEntry* e = codes; e->code != 0; ++e)
+    for (unsigned high = 0; high < (1u << (bits - e->length)); ++high)
+      table[e->code | (high << e->length)] = FastCode{e->run, static_cast<std::uint8_t>(e->length), kind};
+}
+
+constexpr FastTables BuildTables() {
+  FastTables t;
+  Enter(t.white, kWhiteBits, kWhiteTerminatingCodes, kTerminating);
+  Enter(t.white, kWhiteBits, kWhiteMakeUpCodes, kMakeUp);
+  Enter(t.black, kBlackBits, kBlackTerminatingCodes, kTerminating);
+  Enter(t.black, kBlackBits, kBlackMakeUpCodes, kMakeUp);
+  return t;
+}
+
+const FastTables kTables = BuildTables();
+
+// Bits each state makes the reader buffer before its look-up.
+constexpr unsigned kFillBits[] = {9, 13, 8, 12};
+constexpr int kErrors[] = {CSffException::kNoWhiteCode, CSffException::kNoBlackCode,
+                           CSffException::kWhiteMakeUpNoTerm, CSffException::kBlackMakeUpNoTerm};
+
+int Decode(CBitReader& reader, CRowBitWriter& writer) {
+  // The stream: the bits the reader has buffered, then its remaining bytes.
+  const std::uint8_t* next = reader.NextByte();
+  const std::uint8_t* const end = next + reader.BytesLeft();
+  std::uint64_t acc = reader.BitBuffer() & ((std::uint64_t{1} << reader.BitCount()) - 1);
+  int accBits = reader.BitCount();
+  const std::int64_t total = reader.BitCount() + 8 * static_cast<std::int64_t>(reader.BytesLeft());
+  std::int64_t pos = 0;  // bits consumed
+
+  std::uint8_t* const row = writer.Row();
+  const std::size_t limit = writer.Bytes() * 8;
+  std::size_t x = writer.Position();
+  State state = State::kWhite;
+  // Whether the reader would have loaded every byte by now: from then on the
+  // line ends where no complete code is left instead of failing.
+  bool allLoaded = false;
+
+  for (;;) {
+    if (accBits < 16) {
+      if (end - next >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, next, 8);
+        acc |= word << accBits;
+        next += (63 - accBits) >> 3;
+        accBits |= 56;
+      } else {
+        while (accBits <= 56 && next < end) {
+          acc |= static_cast<std::uint64_t>(*next++) << accBits;
+          accBits += 8;
+        }
+      }
+    }
+    const bool white = state == State::kWhite || state == State::kWhiteTerm;
+    const FastCode code = white ? kTables.white[acc & ((1u << kWhiteBits) - 1)]
+                                : kTables.black[acc & ((1u << kBlackBits) - 1)];
+    const bool fits = code.kind == kTerminating ||
+                      (code.kind == kMakeUp && (state == State::kWhite || state == State::kBlack));
+    if (!allLoaded) {
+      allLoaded = pos + kFillBits[static_cast<int>(state)] + 8 > total;
+      if (!fits) {
+        writer.SetPosition(x);
+        return kErrors[static_cast<int>(state)];
+      }
+    } else if (!fits || code.length > total - pos) {
+      break;
+    }
+    pos += code.length;
+    acc >>= code.length;
+    accBits = accBits > code.length ? accBits - code.length : 0;
+
+    if (!white) CRowBitWriter::PaintSpan(row, limit, x, code.run);
+    x += code.run;
+    if (code.kind == kMakeUp)
+      state = white ? State::kWhiteTerm : State::kBlackTerm;
+    else
+      state = white ? State::kBlack : State::kWhite;
+  }
+  writer.SetPosition(x);
+  return 0;
+}
+
+}  // namespace
+
+int DecodeLineResult(CBitReader& reader, CRowBitWriter& writer) { return Decode(reader, writer); }
+
+void DecodeLine(CBitReader& reader, CRowBitWriter& writer) {
+  if (int error = Decode(reader, writer)) throw CSffException(error);
+}
+
+void DecodeLineBySearch(CBitReader& reader, CRowBitWriter& writer) {
+  State state = State::kWhite;
+  bool first = true;
+  for (;;) {
+    // Every step runs in full while bytes remain (and the first always does);
+    // after that only complete codes are taken, and none ends the line.
+    const bool loading = first || reader.BytesLeft() > 0;
+    first = false;
+    if (loading) reader.Fill(kFillBits[static_cast<int>(state)]);
+    auto look = [&](const MHCodeEntry* table) {
+      return loading ? reader.LookUp(table) : reader.LookUpComplete(table);
+    };
+    int run = -1;
+    State nextState = state;
+    switch (state) {
+      case State::kWhite:
+        if ((run = look(kWhiteTerminatingCodes)) >= 0) {
+          nextState = State::kBlack;
+        } else if ((run = look(kWhiteMakeUpCodes)) >= 0) {
+          nextState = State::kWhiteTerm;
+        }
+        break;
+      case State::kBlack:
+        if ((run = look(kBlackTerminatingCodes)) >= 0) {
+          nextState = State::kWhite;
+        } else if ((run = look(kBlackMakeUpCodes)) >= 0) {
+          nextState = State::kBlackTerm;
+        }
+        break;
+      case State::kWhiteTerm:
+        if ((run = look(kWhiteTerminatingCodes)) >= 0) nextState = State::kBlack;
+        break;
+      case State::kBlackTerm:
+        if ((run = look(kBlackTerminatingCodes)) >= 0) nextState = State::kWhite;
+        break;
+    }
+    if (run < 0) {
+      if (loading) throw CSffException(kErrors[static_cast<int>(state)]);
+      return;
+    }
+    if (state == State::kBlack || state == State::kBlackTerm)
+      writer.Paint(static_cast<std::size_t>(run));
+    else
+      writer.Skip(static_cast<std::size_t>(run));
+    state = nextState;
+  }
+}
+
+bool DecodeRecordToRow(const SffRecord& record, std::uint8_t* row, std::size_t size) {
+  if (record.type != SffRecordType::CodedLine) return false;
+  std::memset(row, 0, size);
+  CBitReader reader(record.data.data(), static_cast<std::uint32_t>(std::min<std::size_t>(record.count, record.data.size())));
+  CRowBitWriter writer(row, size);
+  return Decode(reader, writer) == 0;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,75 @@
+// The reader of one Structured Fax File (SFF): indexes every page when it is
+// opened and then hands out the records of any page in file order.
+//
+// Reads bytes an unknown sender controls. Trusts nothing in the file: every
+// read is bounded by the file's real size (a record that claims more bytes
+// than remain ends the page), so no read goes beyond the file and no block is
+// larger than what is left of it. A truncated file is indexed up to its end.
+// Not thread-safe: one reader belongs to one conversion.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+class IEventLog;
+
+inline constexpr int MaxSffPages = 100;
+
+enum class SffRecordType { CodedLine = 0, WhiteSkip = 1, IllegalLine = 2, UserInfo = 3 };
+
+struct SffPageEntry {
+  std::uint32_t width = 0;       // line length in pixels, from the page header
+  std::int32_t lines = 0;        // lines as counted from the page's records
+  std::uint64_t dataOffset = 0;  // file position of the page's first record
+};
+
+struct SffRecord {
+  SffRecordType type = SffRecordType::CodedLine;
+  // CodedLine, UserInfo: data bytes; WhiteSkip: white lines; IllegalLine: 1.
+  std::uint16_t count = 0;
+  // The coded line or the user information (empty for the other types). Kept
+  // between calls so that a page's lines reuse one block.
+  std::vector<std::uint8_t> data;
+};
+
+class CSffFile {
+ public:
+  // Opens and indexes `path`. Throws CSffException 0, 1, 9 or 10 when the
+  // file's structure is wrong. A file that cannot be opened gives a reader
+  // with no pages. Pages beyond MaxSffPages are ignored and logged to `log`.
+  CSffFile(const std::string& path, IEventLog& log);
+  ~CSffFile();
+  CSffFile(const CSffFile&) = delete;
+  CSffFile& operator=(const CSffFile&) = delete;
+
+  int PageCount() const { return static_cast<int>(pages_.size()); }
+  // One value for the whole document, from the last page header indexed:
+  // 0 normal resolution (every line gives two rows), anything else fine.
+  std::uint8_t VerticalResolution() const { return verticalResolution_; }
+  // 0 for a page number outside 1 to PageCount().
+  std::uint32_t PageWidth(int page) const;
+  std::int32_t PageLines(int page) const;
+
+  // Moves to the first record of `page`; false for a page outside 1 to PageCount().
+  bool SeekPage(int page);
+  // Reads the record at the current position. False at the page's end (the
+  // next page header), at the end of the file, and for a record cut short by
+  // the end of the file; the record is then left as it was.
+  bool NextRecord(SffRecord& record);
+
+ private:
+  class CSource;
+
+  void Index(IEventLog& log);
+  bool ValidPage(int page) const { return page >= 1 && page <= PageCount(); }
+
+  std::unique_ptr<CSource> source_;
+  std::vector<SffPageEntry> pages_;
+  std::uint8_t verticalResolution_ = 0;
+};
+
+}  // namespace kestrel
