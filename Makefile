@@ -28,8 +28,12 @@ release: deps
 	cmake -S . -B $(REL_DIR) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(REL_DIR) -j $(JOBS)
 
-demo: release
-	$(REL_DIR)/bin/kestreld --version
+# The demo needs only the programs: its own lean build, no tests, no Qt.
+DEMO_BIN_DIR := build/demo-bin
+demo: deps
+	cmake -S . -B $(DEMO_BIN_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF -DKESTREL_DESKTOP=OFF
+	cmake --build $(DEMO_BIN_DIR) -j $(JOBS) --target kestreld capi-linesim sff-make
+	tools/demo/run-demo.sh $(DEMO_BIN_DIR)/bin
 
 # Benchmarks print their own ratios against the targets; they never fail a build.
 bench: release

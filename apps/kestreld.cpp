@@ -1,16 +1,138 @@
 // kestreld: the Kestrel service without a desktop, for servers and systemd.
+// Settings come from kestrel.xml (or the one-time registry migration) in the
+// application folder; notices go to standard error and the event log.
+//
+//   kestreld [--home DIR]                 run until SIGTERM or SIGINT; SIGHUP
+//                                         re-reads kestrel.xml
+//   kestreld [--home DIR] --journal       print the journal, newest first
+//   kestreld [--home DIR] --test-mail TO  send one short message
+//   kestreld --version
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <pthread.h>
+#include <string>
 
+#include "core/event_log.h"
+#include "core/notice_sink.h"
+#include "core/service_app.h"
+#include "core/settings_file.h"
+#include "core/settings_store.h"
 #include "core/version.h"
+#include "mail/mail_address.h"
+#include "mail/smtp_message.h"
+#include "mail/smtp_session.h"
+#include "platform/app_folder.h"
+#include "platform/registry_file.h"
+#include "store/journal.h"
+
+namespace {
+
+using namespace kestrel;
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: kestreld [--home DIR] [--journal | --test-mail ADDRESS]\n"
+               "       kestreld --version\n");
+  return 2;
+}
+
+int PrintJournal() {
+  JournalListing listing = ListJournalEntries();
+  for (const JournalEntry& e : listing.entries) {
+    char when[32] = "";
+    if (e.receivingTime) {
+      const SqlTimestamp& t = *e.receivingTime;
+      std::snprintf(when, sizeof(when), "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
+                    t.minute, t.second);
+    }
+    std::printf("%d\t%s\t%s\t%d\t%s\n", e.id, e.senderNr.c_str(), when, e.numberOfPages, e.faxFile.c_str());
+  }
+  if (listing.error) {
+    std::fprintf(stderr, "kestreld: journal: %s\n", DiagnosticText(*listing.error).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int SendTestMail(const std::string& to, IEventLog& log) {
+  ServiceSettings s;
+  CRegistryFile registry(CRegistryFile::DefaultPath());
+  LoadSettings(s, registry, ApplicationFolder(), log);
+  if (s.SMTPServer.empty() || s.Address.empty()) {
+    std::fprintf(stderr, "kestreld: SMTPServer and Address must be set in %s\n",
+                 SettingsFilePath(ApplicationFolder()).c_str());
+    return 2;
+  }
+  CSMTPMessage message(log);
+  message.SetSender(CMailAddress(s.Name, s.Address));
+  message.AddRecipients(to);
+  message.SetSubject("Kestrel test message");
+  message.AddTextBody("This is a test message from Kestrel " + std::string(kProductVersion) +
+                      ".\nThe SMTP settings work.\n");
+  CSMTPSession session(log);
+  bool ok = session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass,
+                            s.SMTPPort == 0 ? 25 : s.SMTPPort) &&
+            session.SendMessage(message);
+  std::printf("%s\n", session.LastReplyText().c_str());
+  if (ok) session.Disconnect();
+  return ok ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  bool journal = false;
+  std::string testMail;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("Kestrel %s\n", kestrel::kProductVersion);
+    std::string arg = argv[i];
+    if (arg == "--version") {
+      std::printf("Kestrel %s\n", kProductVersion);
       return 0;
+    } else if (arg == "--home" && i + 1 < argc) {
+      ::setenv("KESTREL_HOME", argv[++i], 1);
+    } else if (arg == "--journal") {
+      journal = true;
+    } else if (arg == "--test-mail" && i + 1 < argc) {
+      testMail = argv[++i];
+    } else {
+      return Usage();
     }
   }
-  std::fprintf(stderr, "usage: kestreld --version\n");
-  return 2;
+
+  // Signals are taken synchronously by the main thread; every other thread
+  // inherits the blocked mask and never sees them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CEventLog log(ApplicationFolder());
+  if (journal) return PrintJournal();
+  if (!testMail.empty()) return SendTestMail(testMail, log);
+
+  CConsoleNoticeSink notices(log);
+  CServiceApp app(log, notices, nullptr);
+  if (!app.InitInstance()) return 1;
+  if (!app.Settings().IsComplete()) {
+    app.ExitInstance();
+    return 2;
+  }
+  std::fprintf(stderr, "kestreld: running in %s\n", app.ApplicationFolder().c_str());
+
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&signals, &sig) != 0) continue;
+    if (sig == SIGHUP) {
+      std::fprintf(stderr, "kestreld: re-reading %s\n", SettingsFilePath(app.ApplicationFolder()).c_str());
+      app.ReloadSettingsFile();
+      continue;
+    }
+    break;
+  }
+  return app.ExitInstance();
 }
