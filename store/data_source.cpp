@@ -21,12 +21,12 @@
 namespace kestrel {
 namespace {
 
-// libpq's bounds: a refused or silent server fails the connect after 15 s, a
-// vanished network fails a call after 30 s of unacknowledged data, and an idle
-// connection is probed every 10 s.
+// libpq's bounds: a vanished network fails a call after 30 s of
+// unacknowledged data, and an idle connection is probed every 10 s. (The
+// connect is bounded by the login time-out, which psqlODBC hands to libpq as
+// its connect_timeout.)
 constexpr char kNetworkBounds[] =
-    "connect_timeout=15 tcp_user_timeout=30000 keepalives=1 keepalives_idle=10 "
-    "keepalives_interval=5 keepalives_count=3";
+    "tcp_user_timeout=30000 keepalives=1 keepalives_idle=10 keepalives_interval=5 keepalives_count=3";
 
 struct Attribute {
   std::string key;
@@ -188,8 +188,21 @@ std::string WithNetworkBounds(const std::string& connectString) {
     if (theirs.size() >= 2 && theirs.front() == '{' && theirs.back() == '}')
       theirs = theirs.substr(1, theirs.size() - 2);
   }
-  // In a libpq option list the last of two equal keys wins: theirs go last.
-  attributes.push_back({"pqopt", theirs.empty() ? kNetworkBounds : std::string(kNetworkBounds) + " " + theirs});
+  // psqlODBC refuses a key given twice: an option of theirs replaces ours.
+  std::string merged;
+  std::size_t pos = 0;
+  const std::string ours = kNetworkBounds;
+  while (pos < ours.size()) {
+    std::size_t end = ours.find(' ', pos);
+    if (end == std::string::npos) end = ours.size();
+    std::string option = ours.substr(pos, end - pos);
+    std::string key = option.substr(0, option.find('=') + 1);
+    bool replaced = (" " + theirs).find(" " + key) != std::string::npos;
+    if (!replaced) merged += (merged.empty() ? "" : " ") + option;
+    pos = end + 1;
+  }
+  if (!theirs.empty()) merged += (merged.empty() ? "" : " ") + theirs;
+  attributes.push_back({"pqopt", merged});
   return JoinConnectString(attributes);
 }
 

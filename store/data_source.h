@@ -31,10 +31,10 @@ std::string DataSourceConnectString();
 std::string EmbeddedConnectString(const std::string& folder);
 
 // `connectString` with libpq's network bounds added when its driver is
-// psqlODBC (named in the string or by its DSN): connect_timeout,
-// tcp_user_timeout and keepalives in the driver's pqopt keyword, merged in
-// front of any pqopt the string or the DSN already sets (so those win). Other
-// drivers get the string unchanged.
+// psqlODBC (named in the string or by its DSN): tcp_user_timeout and
+// keepalives in the driver's pqopt keyword, merged with
+// any pqopt the string or the DSN already sets (an option set there replaces
+// ours). Other drivers get the string unchanged.
 std::string WithNetworkBounds(const std::string& connectString);
 
 // A clearer error for a failed connect: the driver manager answers IM002 "Data

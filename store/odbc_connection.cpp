@@ -35,9 +35,11 @@ void COdbcConnection::Open() {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw CDatabaseException(error);
   }
-  // Drivers that know no login time-out ignore it; psqlODBC's own bound is
-  // the connect_timeout that WithNetworkBounds added.
-  SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+  // psqlODBC passes the login time-out to libpq as connect_timeout and
+  // refuses a connect_timeout of the caller's own next to it. Drivers that
+  // know no login time-out ignore it.
+  if (full.find("connect_timeout=") == std::string::npos)
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
 
   std::vector<unsigned long> socketsBefore = OpenSocketInodes();
   SQLCHAR out[1024];
@@ -130,11 +132,18 @@ DatabaseError COdbcConnection::NoteFailure(DatabaseError error, bool timedOut) {
                     std::to_string((callTimeout_.count() + 999) / 1000) +
                     " seconds; the connection was closed.";
   }
+  // psqlODBC reports a server that ended the session as HY000 with the
+  // server's text; the driver's own verdict on the connection settles it.
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (dbc_ && SQL_SUCCEEDED(SQLGetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_CONNECTION_DEAD, &dead, 0,
+                                              nullptr)) &&
+      dead == SQL_CD_TRUE)
+    lost_ = true;
   if (IsConnectionLost(error)) {
     lost_ = true;
-    // Its socket is gone or going: nothing more to watch.
-    socketFd_ = -1;
   }
+  // A lost connection's socket is gone or going: nothing more to watch.
+  if (lost_) socketFd_ = -1;
   return error;
 }
 

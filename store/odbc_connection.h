@@ -3,7 +3,7 @@
 // and administration); every journal access makes a short-lived one.
 //
 // Every call that waits on a database server is bounded: connection set-up by
-// libpq's connect_timeout, a lost network by tcp_user_timeout and keepalives,
+// the login time-out (libpq's connect_timeout), a lost network by tcp_user_timeout and keepalives,
 // and a server that accepts bytes but never answers (a frozen process) by a
 // watchdog that shuts the connection's socket down after CallTimeout(). The
 // call then fails with SQLSTATE HYT01 instead of hanging.
@@ -32,6 +32,8 @@ using SqlParameter = std::variant<std::string, std::int32_t>;
 class COdbcConnection {
  public:
   static constexpr std::chrono::milliseconds kDefaultCallTimeout{30000};
+  // Bound of a connect (unless the connect string sets libpq's connect_timeout).
+  static constexpr long kLoginTimeoutSeconds = 15;
 
   // `connectString` is an ODBC connect string. Empty means the store's data
   // source (DataSourceConnectString(), data_source.h), looked up at each open.
