@@ -86,11 +86,12 @@ int RunPythonPeer(const std::string& script, const std::vector<std::string>& arg
 }
 
 CSmtpServerPeer::CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user,
-                                 const std::string& password)
+                                 const std::string& password, const std::vector<std::string>& extra)
     : out_(outFolder) {
   int stdoutFd = -1;
-  pid_ = Spawn("smtp_server.py", {"--out", outFolder, "--auth", auth, "--user", user, "--password", password},
-               &stdinFd_, &stdoutFd);
+  std::vector<std::string> args = {"--out", outFolder, "--auth", auth, "--user", user, "--password", password};
+  args.insert(args.end(), extra.begin(), extra.end());
+  pid_ = Spawn("smtp_server.py", args, &stdinFd_, &stdoutFd);
   std::string line;
   int64_t deadline = NowMs() + 15000;
   while (line.find('\n') == std::string::npos && NowMs() < deadline) {

@@ -22,8 +22,10 @@ int RunPythonPeer(const std::string& script, const std::vector<std::string>& arg
 // (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-lower or cram.
 class CSmtpServerPeer {
  public:
+  // `extra` adds options of smtp_server.py (--port N, --refuse-rcpt,
+  // --drop-first-data).
   CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user = "",
-                  const std::string& password = "");
+                  const std::string& password = "", const std::vector<std::string>& extra = {});
   ~CSmtpServerPeer();
   CSmtpServerPeer(const CSmtpServerPeer&) = delete;
   CSmtpServerPeer& operator=(const CSmtpServerPeer&) = delete;

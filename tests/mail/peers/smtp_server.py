@@ -6,6 +6,10 @@ serves until its standard input closes (the test ends or dies). Every message
 received is stored in --out as <n>.content (the bytes after DATA as the server
 took them), <n>.from and <n>.rcpt (one recipient a line).
 
+--port N listens on that port instead of a free one; --refuse-rcpt answers
+every RCPT with 550; --drop-first-data breaks the first connection that sends
+a message, after its data and before the reply.
+
 --auth none|login|login-lower|cram offers no login, AUTH LOGIN with the
 standard "Username:"/"Password:" prompts, AUTH LOGIN whose first prompt is
 "username:" in lower case, or CRAM-MD5 checked with --password.
@@ -27,7 +31,18 @@ class Handler:
         self.args = args
         self.count = 0
 
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.args.refuse_rcpt:
+            return "550 5.1.1 Recipient refused"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
     async def handle_DATA(self, server, session, envelope):
+        if self.args.drop_first_data and not getattr(self, "dropped", False):
+            # The connection breaks before the message is accepted: nothing is stored.
+            self.dropped = True
+            server.transport.abort()
+            return "421 dropped"
         self.count += 1
         base = os.path.join(self.args.out, str(self.count))
         with open(base + ".content.tmp", "wb") as f:
@@ -80,6 +95,9 @@ def main():
     parser.add_argument("--auth", default="none", choices=["none", "login", "login-lower", "cram"])
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--refuse-rcpt", action="store_true")
+    parser.add_argument("--drop-first-data", action="store_true")
     args = parser.parse_args()
 
     handler = {"login": LoginHandler, "login-lower": LowerLoginHandler}.get(args.auth, Handler)(args)
@@ -98,7 +116,7 @@ def main():
         return SMTP(handler, hostname="kestrel.test", auth_require_tls=False,
                     auth_exclude_mechanism=excluded, decode_data=False)
 
-    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", 0))
+    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", args.port, reuse_address=True))
     port = server.sockets[0].getsockname()[1]
     print("PORT %d" % port, flush=True)
 
