@@ -75,6 +75,40 @@ std::vector<std::vector<std::uint8_t>> EncodeRowsMH(const CMonoBitmap& image) {
   return lines;
 }
 
+std::vector<std::vector<std::uint8_t>> DecodeRowsMH(std::uint32_t width,
+                                                    const std::vector<std::vector<std::uint8_t>>& lines) {
+  if (lines.empty()) return {};
+  CMemoryTiff file;
+  TIFF* tif = file.Open("w");
+  if (tif == nullptr) throw std::runtime_error("libtiff cannot open a memory file");
+  const auto height = static_cast<std::uint32_t>(lines.size());
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  for (std::uint32_t s = 0; s < height; ++s) {
+    std::vector<std::uint8_t> raw = lines[s];
+    if (TIFFWriteRawStrip(tif, s, raw.data(), static_cast<tmsize_t>(raw.size())) < 0)
+      throw std::runtime_error("libtiff cannot store a strip");
+  }
+  file.Close();
+  tif = file.Open("r");
+  if (tif == nullptr) throw std::runtime_error("libtiff cannot read back its memory file");
+  const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
+  std::vector<std::vector<std::uint8_t>> rows(height);
+  for (std::uint32_t s = 0; s < height; ++s) {
+    rows[s].resize(rowBytes);
+    if (TIFFReadEncodedStrip(tif, s, rows[s].data(), static_cast<tmsize_t>(rowBytes)) != static_cast<tmsize_t>(rowBytes))
+      rows[s].clear();
+  }
+  return rows;
+}
+
 std::string MakeSffFile(const std::vector<SffMakePage>& pages, const SffMakeOptions& options) {
   std::string out = "Sfff";
   out.push_back(static_cast<char>(options.version));

@@ -57,6 +57,13 @@ struct SffMakeOptions {
 // std::runtime_error when libtiff refuses.
 std::vector<std::vector<std::uint8_t>> EncodeRowsMH(const CMonoBitmap& image);
 
+// libtiff's decoding of coded lines of `width` pixels (CCITT RLE, least
+// significant bit first), one row of (width + 7) / 8 bytes per line; a line
+// libtiff cannot decode gives an empty row. Throws std::runtime_error when
+// libtiff refuses the file.
+std::vector<std::vector<std::uint8_t>> DecodeRowsMH(std::uint32_t width,
+                                                    const std::vector<std::vector<std::uint8_t>>& lines);
+
 // The whole SFF file. Throws std::runtime_error when libtiff refuses.
 std::string MakeSffFile(const std::vector<SffMakePage>& pages, const SffMakeOptions& options);
 
