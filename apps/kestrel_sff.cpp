@@ -1,0 +1,105 @@
+// kestrel-sff: the command-line SFF tool.
+//   kestrel-sff info FILE.sff        prints the page table
+//   kestrel-sff convert [--format jpg|png|tif] FILE.sff
+//                                    writes the page images next to the file, as
+//                                    the service does, and prints the page count
+// The conversion's event texts go to standard error. Exit status: 0 done,
+// 1 the file could not be read or was refused, 2 wrong usage.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include "convert/sff_converter.h"
+#include "convert/sff_exception.h"
+#include "convert/sff_file.h"
+#include "core/event_log.h"
+#include "core/version.h"
+
+namespace {
+
+class CStandardErrorLog final : public kestrel::IEventLog {
+ public:
+  void WriteEventText(std::string_view text) override {
+    std::fprintf(stderr, "kestrel-sff: %.*s\n", static_cast<int>(text.size()), text.data());
+  }
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: kestrel-sff info FILE.sff\n"
+               "       kestrel-sff convert [--format jpg|png|tif] FILE.sff\n");
+  return 2;
+}
+
+// The reader opens what it cannot read as an empty document; here that is an error.
+bool Readable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "kestrel-sff: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+int Info(const std::string& path) {
+  if (!Readable(path)) return 1;
+  CStandardErrorLog log;
+  try {
+    kestrel::CSffFile sff(path, log);
+    const char* resolution = sff.VerticalResolution() == 0 ? "normal" : "fine";
+    std::printf("%s: %d page%s\n", path.c_str(), sff.PageCount(), sff.PageCount() == 1 ? "" : "s");
+    std::printf("%4s %6s %6s  %s\n", "page", "width", "lines", "resolution");
+    for (int page = 1; page <= sff.PageCount(); ++page)
+      std::printf("%4d %6u %6d  %s\n", page, sff.PageWidth(page), sff.PageLines(page), resolution);
+  } catch (const kestrel::CSffException& e) {
+    std::fprintf(stderr, "kestrel-sff: %s\n", e.GetErrorText().c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Convert(const std::string& path, kestrel::OutputKind kind) {
+  if (!Readable(path)) return 1;
+  CStandardErrorLog log;
+  const int pages = kestrel::ConvertSffToImages(path, kind, log);
+  if (pages < 0) return 1;  // the reader's text is on standard error already
+  std::printf("%d\n", pages);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--version") == 0)) {
+    std::printf("kestrel-sff %s\n", kestrel::kProductVersion);
+    return 0;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "info") == 0) return Info(argv[2]);
+  if (argc >= 3 && std::strcmp(argv[1], "convert") == 0) {
+    kestrel::OutputKind kind = kestrel::OutputKind::Jpeg;
+    int i = 2;
+    if (std::strcmp(argv[i], "--format") == 0) {
+      if (argc != 5) return Usage();
+      const std::string format = argv[3];
+      if (format == "jpg" || format == "jpeg") {
+        kind = kestrel::OutputKind::Jpeg;
+      } else if (format == "png") {
+        kind = kestrel::OutputKind::Png;
+      } else if (format == "tif" || format == "tiff") {
+        kind = kestrel::OutputKind::Tiff;
+      } else {
+        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png or tif)\n", format.c_str());
+        return 2;
+      }
+      i = 4;
+    }
+    if (i != argc - 1) return Usage();
+    return Convert(argv[i], kind);
+  }
+  return Usage();
+}
