@@ -8,6 +8,14 @@
 // watchdog that shuts the connection's socket down after CallTimeout(). The
 // call then fails with SQLSTATE HYT01 instead of hanging.
 //
+// How the service uses it: the reception connection is a COdbcConnection
+// opened by Open() at start-up (its CDatabaseException's Message() is the
+// reason shown after "Opening of database failed."), then handed to the
+// worker's CRecipientResolver; the administration connection is a
+// COdbcConnection that nobody opens: EnsureMsnTable (schema.h) is its first
+// use, the forwarding editors (forwarding_table.h) use it afterwards. A
+// connection whose server went away is reopened by its next use.
+//
 // Not thread-safe: one thread uses a connection at a time (handing it to
 // another thread between calls is fine).
 #pragma once

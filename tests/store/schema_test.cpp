@@ -4,6 +4,11 @@
 #include "store/schema.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "store/forwarding_table.h"
 #include "store/journal.h"
@@ -101,6 +106,50 @@ TEST_P(SchemaTest, ReadOnlyDataSourceReportsDriverTextAndStartsOn) {
                                                   : std::vector<std::string>{});
   if (GetParam() == Engine::kPostgreSQL)
     ExecuteSql(db.ConnectString(), "DROP ROLE " + db.Name() + "_reader");
+}
+
+// The file and its folder without write permission. Root ignores mode bits,
+// so as root the check runs in a child process that has become "nobody".
+TEST(SchemaReadOnlyFile, UnwritableDatabaseFileReportsDriverText) {
+  CTestDatabase db(Engine::kSQLite);
+  ExecuteSql(db.ConnectString(), "CREATE TABLE unrelated (x INTEGER)");
+  ASSERT_EQ(chmod(db.Name().c_str(), 0444), 0);
+  ASSERT_EQ(chmod(db.Folder().Path().c_str(), 0555), 0);
+
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeFds[0]);
+    if (geteuid() == 0) {
+      passwd* nobody = getpwnam("nobody");
+      if (!nobody || setgroups(0, nullptr) != 0 || setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0 ||
+          setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0)
+        _exit(3);
+    }
+    CRecordingNoticeSink notices;
+    COdbcConnection administration("Driver=SQLite3;Database=" + db.Name() + ";Timeout=5000;");
+    EnsureMsnTable(administration, notices);
+    std::string report = std::to_string(notices.texts.size()) + "\n" +
+                         (notices.texts.empty() ? std::string() : notices.texts[0]);
+    if (write(pipeFds[1], report.data(), report.size()) < 0) _exit(4);
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string report;
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<std::size_t>(n));
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(report.starts_with("1\n")) << report;
+  EXPECT_NE(report.find("attempt to write a readonly database"), std::string::npos) << report;
+  chmod(db.Folder().Path().c_str(), 0700);
+  EXPECT_EQ(QueryColumn(db.ConnectString(), "SELECT name FROM sqlite_master WHERE type = 'table'"),
+            std::vector<std::string>{"unrelated"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SchemaTest, ::testing::ValuesIn(kEngines),
