@@ -63,12 +63,14 @@ void CConnectionTable::Free(int id) {
 }
 
 int CConnectionTable::FindByPlci(std::uint32_t plci) const {
+  if (plci == kNoId) return -1;
   for (int i = 0; i < kSize; ++i)
     if (entries_[i].inUse && entries_[i].plci == plci) return i;
   return -1;
 }
 
 int CConnectionTable::FindByNcci(std::uint32_t ncci) const {
+  if (ncci == kNoId) return -1;  // "no NCCI yet" is no address a message may name
   for (int i = 0; i < kSize; ++i)
     if (entries_[i].inUse && entries_[i].ncci == ncci) return i;
   return -1;

@@ -58,7 +58,8 @@ class CConnectionTable {
   int Allocate();
   // Clears the entry's in-use field and releases its number copies.
   void Free(int id);
-  // The first entry in use with that PLCI (or NCCI), or -1.
+  // The first entry in use with that PLCI (or NCCI), or -1; -1 also for
+  // kNoId, which marks an id not assigned yet.
   int FindByPlci(std::uint32_t plci) const;
   int FindByNcci(std::uint32_t ncci) const;
   int InUseCount() const;

@@ -129,15 +129,29 @@ void CFaxReceiveThread::ReleaseCAPI() {
     Log(Format("Error: deregistering the application in function ReleaseCAPI code: 0x%04X", result & 0xFFFF));
 }
 
+// libcapi20 asks for the profile on one connection it opens once and keeps;
+// when a remote CAPI restarted, that connection is dead and only the release
+// of a registered application makes the library open a new one. A failed
+// query therefore registers and releases a throw-away application (that
+// fails too while the remote is still away) and asks once more.
+unsigned CFaxReceiveThread::GetProfile(unsigned controller, unsigned char* profile) {
+  unsigned info = capi20_get_profile(controller, profile);
+  if (info == CapiNoError) return info;
+  unsigned probe = 0;
+  if (capi20_register(1, 1, 128, &probe) != CapiNoError || probe == 0) return info;
+  capi20_release(probe);
+  return capi20_get_profile(controller, profile);
+}
+
 int CFaxReceiveThread::ControllerCount() {
   unsigned char profile[64] = {};
-  if (capi20_get_profile(0, profile) != CapiNoError) return 0;
+  if (GetProfile(0, profile) != CapiNoError) return 0;
   return profile[0] | (profile[1] << 8);
 }
 
 int CFaxReceiveThread::BChannelCount(int controller) {
   unsigned char profile[64] = {};
-  if (capi20_get_profile(static_cast<unsigned>(controller), profile) != CapiNoError) return 0;
+  if (GetProfile(static_cast<unsigned>(controller), profile) != CapiNoError) return 0;
   return profile[2] | (profile[3] << 8);
 }
 
@@ -214,9 +228,7 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
 
 void CFaxReceiveThread::LinkLost() {
   linkLost_ = true;
-  Log(Format("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again every %lu seconds",
-             static_cast<unsigned long>(
-                 std::chrono::duration_cast<std::chrono::seconds>(reregisterInterval_).count())));
+  Log("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again");
 }
 
 // The lost link takes the registration, every call and the capture with it.

@@ -63,6 +63,7 @@ class CFaxReceiveThread {
   // Registration and message pump.
   int RegisterCAPI();
   void ReleaseCAPI();
+  unsigned GetProfile(unsigned controller, unsigned char* profile);
   int ControllerCount();
   int BChannelCount(int controller);
   void Handle_CAPI_Msg();

@@ -172,13 +172,12 @@ class CDecoder {
             if (len == 0) {
               out += "default";
             } else {
+              // "{ Name=value ... }": every field keeps its leading blank.
               out += "{";
               std::size_t inner = start;
               CDecoder sub(bytes_, start + len);
-              std::string fields;
-              bool ok = sub.Decode(p.children, 16, inner, fields);
-              out += fields.empty() ? "" : fields.substr(1);
-              out += "}";
+              bool ok = sub.Decode(p.children, 16, inner, out);
+              out += " }";
               if (!ok) return false;
             }
           } else {

@@ -320,7 +320,11 @@ void CLineSimulator::SendRaw(Connection& c, const Bytes& frame) {
   }
 }
 
-void CLineSimulator::SendMessage(Connection& c, const Bytes& msg, const Bytes& data) {
+void CLineSimulator::SendMessage(Connection& c, const Bytes& original, const Bytes& data) {
+  Bytes msg = original;
+  // Indications carry a running message number, so that the exchange shows
+  // which responses echo it.
+  if (msg.size() >= 8 && msg[5] == kInd) PutLe16(msg, 6, c.nextMessageNumber++);
   Bytes frame;
   std::size_t length = msg.size() + data.size();
   frame.reserve(3 + length);

@@ -55,6 +55,7 @@ class CLineSimulator {
     std::uint16_t maxB3Blocks = 7;
     std::uint16_t maxB3Size = 2048;
     std::uint32_t cipMask = 0;
+    std::uint16_t nextMessageNumber = 1;
   };
 
   enum class DState { kRinging, kActivating, kActive, kClearing, kDone };
