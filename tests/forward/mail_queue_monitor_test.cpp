@@ -1,0 +1,133 @@
+// The mail-queue monitor on its own, against aiosmtpd: one file per pause in
+// name order, MAIL FROM from the current settings, a prompt cooperative stop,
+// and files still being written left alone.
+#include "forward/mail_queue_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "core/event_log.h"
+#include "mail/smtp_message.h"
+#include "tests/capi/line_sim.h"
+#include "tests/mail/mail_test_peers.h"
+#include "tests/support/file_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace kestrel::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class MailQueueMonitor : public ::testing::Test {
+ protected:
+  MailQueueMonitor() { ::mkdir((app_.Path() + "MailQueue").c_str(), 0700); }
+
+  std::string Queue(const std::string& name, const std::string& to, const std::string& subject) {
+    CSMTPMessage message(log_);
+    message.SetSender(CMailAddress("Old Sender", "old@kestrel.test"));
+    message.AddRecipients(to);
+    message.SetSubject(subject);
+    message.AddTextBody("queued\n");
+    std::string path = app_.Path() + "MailQueue/" + name;
+    EXPECT_TRUE(message.SaveToDisk(path));
+    return path;
+  }
+
+  MailQueueSettings Settings(int port) {
+    MailQueueSettings s;
+    s.Name = "New Sender";
+    s.Address = "new@kestrel.test";
+    s.SMTPServer = "127.0.0.1";
+    s.SMTPPort = port;
+    s.appFolder = app_.Path();
+    return s;
+  }
+
+  int Stored() const {
+    int n = 0;
+    while (FileExists(out_.Path() + std::to_string(n + 1) + ".content")) ++n;
+    return n;
+  }
+
+  CTempDir app_, out_;
+  CEventLog log_{app_.Path()};
+};
+
+TEST_F(MailQueueMonitor, SendsOneFilePerPauseInNameOrderWithCurrentSender) {
+  CSmtpServerPeer server(out_.Path(), "none");
+  std::string a = Queue("a.eml", "one@kestrel.test", "first");
+  std::string b = Queue("b.eml", "two@kestrel.test", "second");
+  std::string c = Queue("c.eml", "three@kestrel.test", "third");
+  CMailQueueMonitor monitor(log_);
+  monitor.SetSettings(Settings(server.Port()));
+  const auto pause = std::chrono::milliseconds(400);
+  monitor.SetPause(pause);
+  monitor.StartMailQueueMonitor(true);
+
+  std::vector<Clock::time_point> arrivals;
+  for (int n = 1; n <= 3; ++n) {
+    ASSERT_TRUE(Eventually([&] { return Stored() >= n; }, 10s)) << "message " << n;
+    arrivals.push_back(Clock::now());
+  }
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_EQ(Stored(), 3);
+  EXPECT_EQ(server.Recipients(1), std::vector<std::string>{"one@kestrel.test"});
+  EXPECT_EQ(server.Recipients(2), std::vector<std::string>{"two@kestrel.test"});
+  EXPECT_EQ(server.Recipients(3), std::vector<std::string>{"three@kestrel.test"});
+  EXPECT_EQ(server.From(1), "new@kestrel.test") << "MAIL FROM from the settings, not the file";
+  EXPECT_NE(server.Content(1).find("Old Sender"), std::string::npos) << "the file is sent unchanged";
+  // Polling adds delay, never removes it: each gap is at least the pause.
+  EXPECT_GE(arrivals[1] - arrivals[0], pause - std::chrono::milliseconds(50));
+  EXPECT_GE(arrivals[2] - arrivals[1], pause - std::chrono::milliseconds(50));
+  EXPECT_FALSE(FileExists(a) || FileExists(b) || FileExists(c));
+}
+
+TEST_F(MailQueueMonitor, StopDuringTheLongPauseEndsTheThreadPromptly) {
+  CSmtpServerPeer server(out_.Path(), "none");
+  Queue("a.eml", "one@kestrel.test", "first");
+  Queue("b.eml", "two@kestrel.test", "second");
+  CMailQueueMonitor monitor(log_);  // the three-minute pause
+  monitor.SetSettings(Settings(server.Port()));
+  monitor.StartMailQueueMonitor(true);
+  ASSERT_TRUE(Eventually([&] { return Stored() == 1; }, 10s));
+  auto start = Clock::now();
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_FALSE(monitor.IsRunning());
+  EXPECT_EQ(Stored(), 1) << "the second file waits for the next start";
+  monitor.SetPause(std::chrono::milliseconds(100));
+  monitor.StartMailQueueMonitor(true);
+  ASSERT_TRUE(Eventually([&] { return Stored() == 2; }, 10s)) << "a new start sends at once";
+}
+
+TEST_F(MailQueueMonitor, UnreachableServerKeepsFilesAndPartialFilesAreIgnored) {
+  Queue("a.eml", "one@kestrel.test", "first");
+  WriteFileBytes(app_.Path() + "MailQueue/b.eml.tmp", "To: x@kestrel.test\r\n\r\nhalf a mess");
+  CMailQueueMonitor monitor(log_);
+  monitor.SetSettings(Settings(1));  // nothing listens on port 1
+  monitor.SetPause(std::chrono::milliseconds(50));
+  monitor.StartMailQueueMonitor(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_TRUE(FileExists(app_.Path() + "MailQueue/a.eml"));
+  auto events = EventDescriptions(app_.Path());
+  int connects = 0;
+  for (const auto& e : events) connects += e.rfind("_Connect,", 0) == 0;
+  EXPECT_GE(connects, 2) << "one attempt per pass";
+
+  CSmtpServerPeer server(out_.Path(), "none");
+  monitor.SetSettings(Settings(server.Port()));
+  monitor.StartMailQueueMonitor(true);
+  ASSERT_TRUE(Eventually([&] { return Stored() == 1; }, 10s));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_EQ(Stored(), 1) << "the .tmp file is not a queue file";
+  EXPECT_TRUE(FileExists(app_.Path() + "MailQueue/b.eml.tmp"));
+}
+
+}  // namespace
+}  // namespace kestrel::test
