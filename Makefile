@@ -3,6 +3,8 @@
 #               UndefinedBehaviorSanitizer, run every test
 #   make demo   install, build, and run the demo on the embedded defaults
 JOBS ?= $(shell nproc)
+# KESTREL_ONLY="platform;core;..." limits a build to some source folders.
+KESTREL_ONLY ?=
 TEST_DIR := build/test
 REL_DIR := build/release
 
@@ -16,7 +18,7 @@ deps:
 	scripts/install-deps
 
 build-test: deps
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_ONLY="$(KESTREL_ONLY)"
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
 test: build-test
