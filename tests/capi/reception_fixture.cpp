@@ -66,11 +66,11 @@ void ReceptionTest::StartSim(const std::vector<std::string>& args) {
   sim_->UseAsCapi(home_.Path());
 }
 
-void ReceptionTest::StartWorker() {
+void ReceptionTest::StartWorker(std::chrono::milliseconds reregisterInterval) {
   reception_ = std::make_unique<COdbcConnection>(db_.ConnectString());
   resolver_ = std::make_unique<CRecipientResolver>(settings_.All, settings_.EmailAll, *reception_, log_);
   worker_ = std::make_unique<CFaxReceiveThread>(log_, notices_, *resolver_, forwarding_, settings_, home_.Path());
-  worker_->SetReregisterInterval(std::chrono::milliseconds(500));
+  worker_->SetReregisterInterval(reregisterInterval);
   worker_->PostStartRequest();
 }
 

@@ -48,7 +48,7 @@ class ReceptionTest : public ::testing::Test {
   // Starts the simulator (with extra arguments) and points libcapi20 at it.
   void StartSim(const std::vector<std::string>& args = {});
   // Creates the worker with settings_ and posts its start request.
-  void StartWorker();
+  void StartWorker(std::chrono::milliseconds reregisterInterval = std::chrono::milliseconds(500));
   // Halts and destroys the worker ("End Session", release).
   void StopWorker();
   void AddMsn(const std::string& msn, const std::string& address);

@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "core/string_table.h"
 #include "tests/capi/reception_fixture.h"
 
@@ -163,6 +166,29 @@ TEST_F(ReceptionTest, LostCapiLinkIsLoggedOnceAndReceptionResumesWhenItIsBack) {
   auto registers = sim_->RecordsStartingWith("REGISTER");
   ASSERT_EQ(registers.size(), 2u);
   EXPECT_NE(RecordField(registers[0], "applid"), RecordField(registers[1], "applid"));
+}
+
+TEST_F(ReceptionTest, HaltInterruptsTheWaitForTheNextRegistration) {
+  StartSim();
+  StartWorker(std::chrono::minutes(10));
+  ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ"));
+  sim_->Command("drop");
+  ASSERT_TRUE(WaitForEvent("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again"));
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    StopWorker();
+    stopped = true;
+  });
+  bool quick = Eventually([&] { return stopped.load(); }, 5s);
+  stopper.join();
+  EXPECT_TRUE(quick);
+  auto events = Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(), "End_Session");
+  // Nothing left to release: the lost registration was given up already.
+  EXPECT_EQ(std::count(events.begin(), events.end(), LoggedForm("Error: deregistering the application in function "
+                                                                "ReleaseCAPI code: 0x1108")),
+            0);
 }
 
 }  // namespace
