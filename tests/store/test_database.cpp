@@ -220,7 +220,12 @@ COdbcIniFiles& COdbcIniFiles::Instance() {
 
 COdbcIniFiles::COdbcIniFiles() {
   std::filesystem::create_directories(folder_.File("sys"));
-  std::filesystem::copy_file("/etc/odbcinst.ini", folder_.File("sys/odbcinst.ini"));
+  // Debian registers psqlODBC with CommLog=1, which leaves a log file in /tmp
+  // for every process that loads the driver.
+  std::ifstream in("/etc/odbcinst.ini");
+  std::ofstream out(folder_.File("sys/odbcinst.ini"));
+  for (std::string line; std::getline(in, line);) out << (line == "CommLog=1" ? "CommLog=0" : line) << "\n";
+  out.close();
   std::ofstream(folder_.File("sys/odbc.ini")).flush();
   std::ofstream(folder_.File("odbc.ini")).flush();
   setenv("ODBCSYSINI", folder_.File("sys").c_str(), 1);
