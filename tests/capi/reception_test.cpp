@@ -304,6 +304,20 @@ TEST_F(ReceptionTest, CallEndingBeforeConnectedIsNotForwardedAndTheNextCallIs) {
   EXPECT_EQ(ReadFileBytes(settings_.ReceivedDir + files[0]), "");
 }
 
+TEST_F(ReceptionTest, SenderHangingUpInTheMiddleLeavesTheBlocksThatArrived) {
+  settings_.All = 1;
+  StartSim();
+  StartWorker();
+  ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ"));
+  std::string fax = WriteFaxFile("long.sff", 2048 * 6);
+  sim_->Command("call a called=1 caller=0301 sff=" + fax + " hangup=data:2 pages=1 reason=0x3490");
+  ASSERT_TRUE(forwarding_.WaitForCalls(1));
+  auto call = forwarding_.Calls()[0];
+  EXPECT_EQ(ReadFileBytes(call.captureFilePath), ReadFileBytes(fax).substr(0, 2 * 2048));
+  EXPECT_EQ(call.pages, 1);
+  EXPECT_EQ(sim_->RecordsStartingWith("SEND DATA_B3_IND").size(), 2u);
+}
+
 TEST_F(ReceptionTest, ConfirmationInfoUpTo0xFFIsSuccessAndLargerIsLoggedTwice) {
   settings_.All = 1;
   StartSim();

@@ -38,6 +38,18 @@ void PutLe16(Bytes& b, std::size_t pos, unsigned v) {
   b[pos + 1] = (v >> 8) & 0xff;
 }
 
+// A control reply: 0x80, a one-byte body length, and a body whose CAPI header
+// says control confirmation; the caller fills in the rest.
+Bytes ControlReply(std::uint8_t bodyLength) {
+  Bytes reply(2 + bodyLength, 0);
+  reply[0] = 0x80;
+  reply[1] = bodyLength;
+  PutLe16(reply, 2, bodyLength);
+  reply[2 + 4] = 0x20;
+  reply[2 + 5] = kConf;
+  return reply;
+}
+
 std::string Hex16(unsigned v) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0x%04x", v & 0xffffu);
@@ -266,12 +278,7 @@ void CLineSimulator::HandleControl(Connection& c, const Bytes& body) {
     unsigned maxConn = body.size() >= 16 ? Le16(body, 14) : 0;
     unsigned maxBlocks = body.size() >= 18 ? Le16(body, 16) : 0;
     unsigned maxSize = body.size() >= 20 ? Le16(body, 18) : 0;
-    Bytes reply(2 + 18, 0);
-    reply[0] = 0x80;
-    reply[1] = 18;
-    PutLe16(reply, 2, 18);
-    reply[2 + 4] = 0x20;
-    reply[2 + 5] = kConf;
+    Bytes reply = ControlReply(18);
     std::string line = "REGISTER conn=" + std::to_string(c.id) + " maxLogicalConnection=" + std::to_string(maxConn) +
                        " maxB3Blocks=" + std::to_string(maxBlocks) + " maxB3Size=" + std::to_string(maxSize);
     if (registerInfo_ != 0) {
@@ -291,12 +298,7 @@ void CLineSimulator::HandleControl(Connection& c, const Bytes& body) {
     Record("RELEASE conn=" + std::to_string(c.id) + " appl=" + std::to_string(Le16(body, 2)));
   } else if (function == 2) {  // GET_PROFILE
     unsigned controller = body.size() >= 16 ? Le16(body, 14) : 0;
-    Bytes reply(2 + 82, 0);
-    reply[0] = 0x80;
-    reply[1] = 82;
-    PutLe16(reply, 2, 82);
-    reply[2 + 4] = 0x20;
-    reply[2 + 5] = kConf;
+    Bytes reply = ControlReply(82);
     std::size_t p = 2 + 18;
     PutLe16(reply, p, static_cast<unsigned>(options_.controllers));
     bool exists = controller >= 1 && controller <= static_cast<unsigned>(options_.controllers);
