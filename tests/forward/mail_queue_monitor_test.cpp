@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -127,6 +129,38 @@ TEST_F(MailQueueMonitor, UnreachableServerKeepsFilesAndPartialFilesAreIgnored) {
   monitor.StartMailQueueMonitor(false);
   EXPECT_EQ(Stored(), 1) << "the .tmp file is not a queue file";
   EXPECT_TRUE(FileExists(app_.Path() + "MailQueue/b.eml.tmp"));
+}
+
+TEST_F(MailQueueMonitor, AcceptedFileThatCannotBeDeletedIsSentOnlyOnce) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the monitor as an unprivileged user";
+  CSmtpServerPeer server(out_.Path(), "none");
+  const std::string path = Queue("a.eml", "one@kestrel.test", "first");
+  // The monitor's user may read the queue folder but not delete from it.
+  ::chmod(app_.Path().c_str(), 0777);
+  ::chmod((app_.Path() + "MailQueue").c_str(), 0755);
+  ::chmod(path.c_str(), 0644);
+  ::unlink((app_.Path() + "kestrel.log").c_str());
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    CEventLog log(app_.Path());
+    CMailQueueMonitor monitor(log);
+    monitor.SetSettings(Settings(server.Port()));
+    monitor.SetPause(std::chrono::milliseconds(100));
+    monitor.StartMailQueueMonitor(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    monitor.StartMailQueueMonitor(false);
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Stored(), 1) << "not sent again every pass";
+  EXPECT_TRUE(FileExists(path));
+  int noted = 0;
+  for (const auto& e : EventDescriptions(app_.Path()))
+    noted += e.rfind(LoggedForm("Sent queued mail could not be deleted"), 0) == 0;
+  EXPECT_EQ(noted, 1);
 }
 
 }  // namespace
