@@ -1,19 +1,16 @@
 #include "core/settings_file.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <pugixml.hpp>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/event_log.h"
 #include "core/version.h"
+#include "platform/atomic_file.h"
 
 namespace kestrel {
 namespace {
@@ -23,7 +20,6 @@ const char* Bool(std::int32_t flag) { return flag ? "TRUE" : "FALSE"; }
 // "%d" semantics: leading white space, an optional sign, digits. Values beyond
 // the 32-bit range are clamped rather than left undefined.
 std::optional<std::int32_t> ScanInt(const char* text) {
-  errno = 0;
   char* end = nullptr;
   long long v = std::strtoll(text, &end, 10);
   if (end == text) return std::nullopt;
@@ -46,25 +42,6 @@ class CSettingsReader {
  private:
   const pugi::xml_document& doc_;
 };
-
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());  // mode 0600
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = done == bytes.size() && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -215,7 +192,7 @@ int ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog&
   if (ok) {
     std::ostringstream out;
     doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    if (WriteFileAtomically(path, out.str())) status = 0;
+    if (WriteFileAtomically(path, out.str(), 0600)) status = 0;
   }
   log.WriteEventText("Build Settings end");
   return status;

@@ -4,12 +4,12 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/atomic_file.h"
 #include "platform/text_encoding.h"
 
 namespace kestrel {
@@ -234,22 +234,7 @@ bool CRegistryFile::Rewrite() const {
 
   struct stat st;
   mode_t mode = ::stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-  std::string temp = path_ + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = done == bytes.size() && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temp.c_str(), path_.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path_, bytes, mode);
 }
 
 }  // namespace kestrel

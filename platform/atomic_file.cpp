@@ -1,0 +1,29 @@
+#include "platform/atomic_file.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrel {
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0;
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ok = ok && done == bytes.size() && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kestrel
