@@ -1,0 +1,16 @@
+// The desktop programs' pictures, drawn in code so that no resource files are
+// needed: the program icon (resource 128, also Jotter's), the tray icon (139)
+// and the 16-pixel images of the forwarding lists (the image strip 137).
+#pragma once
+
+#include <QIcon>
+
+namespace kestrel {
+
+QIcon ProgramIcon();
+QIcon TrayIconImage();
+// Image `index` of the forwarding image strip: 0 a caller's fax (the
+// Forwarding page), 1 a mail, 2 a subscriber number (the MSN page).
+QIcon ForwardingImage(int index);
+
+}  // namespace kestrel

@@ -1,0 +1,20 @@
+# kestrel_add_qt_gtest(name SOURCES... LIBS...): a GoogleTest program that
+# drives Qt windows. It gets the Qt test main (a QApplication) and the modal
+# helpers; each case runs on the offscreen platform with a Qt function timeout
+# and a CTest timeout, so a forgotten modal box aborts instead of hanging.
+include_guard(GLOBAL)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+
+add_library(kestrel_qt_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/journal/qt_test_support.cpp)
+target_link_libraries(kestrel_qt_test_support PUBLIC Qt6::Widgets Qt6::Test GTest::gtest)
+
+function(kestrel_add_qt_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  kestrel_add_gtest(${name}
+    SOURCES ${CMAKE_SOURCE_DIR}/tests/journal/qt_test_main.cpp ${ARG_SOURCES}
+    LIBS kestrel_qt_test_support ${ARG_LIBS}
+    PROPERTIES
+      ENVIRONMENT QT_QPA_PLATFORM=offscreen
+      ENVIRONMENT_MODIFICATION QTEST_FUNCTION_TIMEOUT=set:60000
+      TIMEOUT 120)
+endfunction()

@@ -1,0 +1,23 @@
+#include "ui/digits_edit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+
+namespace kestrel {
+
+void CDigitsEdit::keyPressEvent(QKeyEvent* event) {
+  const QString text = event->text();
+  const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  if (!command && !text.isEmpty() && text.at(0).isPrint()) {
+    for (QChar c : text) {
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+        QApplication::beep();
+        event->accept();
+        return;
+      }
+    }
+  }
+  QLineEdit::keyPressEvent(event);
+}
+
+}  // namespace kestrel

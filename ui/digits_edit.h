@@ -1,0 +1,18 @@
+// CDigitsEdit: a line edit that takes only digits from the keyboard, as the
+// old number fields did. Text set by the program, or pasted, is taken as it
+// is; the page's data exchange checks it.
+#pragma once
+
+#include <QLineEdit>
+
+namespace kestrel {
+
+class CDigitsEdit : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,175 @@
+#include "ui/dlg_options_page_email.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "ui/digits_edit.h"
+
+namespace kestrel {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// Index order is the stored value: never sort these.
+const char* const kAuthenticationEntries[] = {"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN"};
+const char* const kFormatEntries[] = {"Jpg", "Png", "Tiff", "Sff"};
+
+void AddRow(QGridLayout* grid, int row, const QString& label, QWidget* field) {
+  auto* l = new QLabel(label, grid->parentWidget());
+  l->setBuddy(field);
+  grid->addWidget(l, row, 0);
+  grid->addWidget(field, row, 1);
+}
+
+// A list index as the old drop-down kept it: an index outside the entries
+// selects nothing and reads back as -1.
+void SelectIndex(QComboBox* box, std::int32_t index) {
+  box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+}
+
+}  // namespace
+
+CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
+    : COptionsPage(QStringLiteral("Email"), parent) {
+  auto* settingsBox = new QGroupBox(QStringLiteral("Email settings"), this);
+  auto* settingsGrid = new QGridLayout(settingsBox);
+  name_ = new QLineEdit(settingsBox);
+  name_->setObjectName(QStringLiteral("name"));
+  address_ = new QLineEdit(settingsBox);
+  address_->setObjectName(QStringLiteral("address"));
+  header_ = new QLineEdit(settingsBox);
+  header_->setObjectName(QStringLiteral("header"));
+  AddRow(settingsGrid, 0, QStringLiteral("Name:"), name_);
+  AddRow(settingsGrid, 1, QStringLiteral("email address:"), address_);
+  AddRow(settingsGrid, 2, QStringLiteral("Subject: ( CallerID= %TSID% )"), header_);
+
+  auto* serverBox = new QGroupBox(QStringLiteral("Email server"), this);
+  auto* serverGrid = new QGridLayout(serverBox);
+  server_ = new QLineEdit(serverBox);
+  server_->setObjectName(QStringLiteral("smtpServer"));
+  port_ = new CDigitsEdit(serverBox);
+  port_->setObjectName(QStringLiteral("smtpPort"));
+  authentication_ = new QComboBox(serverBox);
+  authentication_->setObjectName(QStringLiteral("authentication"));
+  for (const char* e : kAuthenticationEntries) authentication_->addItem(QString::fromLatin1(e));
+  user_ = new QLineEdit(serverBox);
+  user_->setObjectName(QStringLiteral("smtpUser"));
+  password_ = new QLineEdit(serverBox);
+  password_->setObjectName(QStringLiteral("smtpPass"));
+  password_->setEchoMode(QLineEdit::Password);
+  AddRow(serverGrid, 0, QStringLiteral("Server name or IP (SMTP):"), server_);
+  AddRow(serverGrid, 1, QStringLiteral("Port:"), port_);
+  AddRow(serverGrid, 2, QStringLiteral("Authentication:"), authentication_);
+  AddRow(serverGrid, 3, QStringLiteral("Username:"), user_);
+  AddRow(serverGrid, 4, QStringLiteral("Password:"), password_);
+
+  auto* attachmentBox = new QGroupBox(QStringLiteral("Attachment"), this);
+  auto* attachmentGrid = new QGridLayout(attachmentBox);
+  format_ = new QComboBox(attachmentBox);
+  format_->setObjectName(QStringLiteral("imageFormat"));
+  for (const char* e : kFormatEntries) format_->addItem(QString::fromLatin1(e));
+  scale_ = new QCheckBox(QStringLiteral("Scale picture:"), attachmentBox);
+  scale_->setObjectName(QStringLiteral("useImageScale"));
+  width_ = new CDigitsEdit(attachmentBox);
+  width_->setObjectName(QStringLiteral("imageScaleX"));
+  AddRow(attachmentGrid, 0, QStringLiteral("Graphic formats:"), format_);
+  attachmentGrid->addWidget(scale_, 1, 0, 1, 2);
+  AddRow(attachmentGrid, 2, QStringLiteral("Width [Pixel] :"), width_);
+
+  auto* page = new QVBoxLayout(this);
+  page->addWidget(settingsBox);
+  page->addWidget(serverBox);
+  page->addWidget(attachmentBox);
+  page->addStretch(1);
+
+  connect(authentication_, &QComboBox::activated, this, &CDlgOptionsPageEMail::OnAuthenticationChanged);
+  connect(scale_, &QCheckBox::clicked, this, &CDlgOptionsPageEMail::OnScalePictureClicked);
+}
+
+void CDlgOptionsPageEMail::LoadFrom(const ServiceSettings& s) {
+  Name = s.Name;
+  Address = s.Address;
+  Header = s.Header;
+  SMTPServer = s.SMTPServer;
+  SMTPPort = s.SMTPPort;
+  AuthenticationMethod = s.AuthenticationMethod;
+  SMTP_User = s.SMTP_User;
+  SMTP_Pass = s.SMTP_Pass;
+  ImageFormat = s.ImageFormat;
+  UseImageScale = s.UseImageScale;
+  ImageScaleX = s.ImageScaleX;
+}
+
+void CDlgOptionsPageEMail::StoreInto(ServiceSettings& s) const {
+  s.Name = Name;
+  s.Address = Address;
+  s.Header = Header;
+  s.SMTPServer = SMTPServer;
+  s.SMTPPort = SMTPPort;
+  s.AuthenticationMethod = AuthenticationMethod;
+  s.SMTP_User = SMTP_User;
+  s.SMTP_Pass = SMTP_Pass;
+  s.ImageFormat = ImageFormat;
+  s.UseImageScale = UseImageScale;
+  s.ImageScaleX = ImageScaleX;
+}
+
+void CDlgOptionsPageEMail::ExchangeToControls() {
+  name_->setText(Q(Name));
+  address_->setText(Q(Address));
+  header_->setText(Q(Header));
+  server_->setText(Q(SMTPServer));
+  // The port is an unsigned field: a stored negative value shows as the old
+  // unsigned exchange showed it, and reads back unchanged.
+  port_->setText(QString::number(static_cast<std::uint32_t>(SMTPPort)));
+  SelectIndex(authentication_, AuthenticationMethod);
+  user_->setText(Q(SMTP_User));
+  password_->setText(Q(SMTP_Pass));
+  SelectIndex(format_, ImageFormat);
+  scale_->setChecked(UseImageScale != 0);
+  width_->setText(QString::number(ImageScaleX));
+}
+
+bool CDlgOptionsPageEMail::ExchangeToMembers() {
+  const auto port = ReadUnsigned(port_);
+  if (!port) return false;
+  const auto width = ReadSigned(width_);
+  if (!width) return false;
+  Name = S(name_->text());
+  Address = S(address_->text());
+  Header = S(header_->text());
+  SMTPServer = S(server_->text());
+  SMTPPort = static_cast<std::int32_t>(*port);
+  AuthenticationMethod = authentication_->currentIndex();
+  SMTP_User = S(user_->text());
+  SMTP_Pass = S(password_->text());
+  ImageFormat = format_->currentIndex();
+  UseImageScale = scale_->isChecked() ? 1 : 0;
+  ImageScaleX = *width;
+  return true;
+}
+
+void CDlgOptionsPageEMail::OnInitPage() {
+  const bool login = AuthenticationMethod > 0;
+  user_->setEnabled(login);
+  password_->setEnabled(login);
+  width_->setEnabled(UseImageScale != 0);
+}
+
+void CDlgOptionsPageEMail::OnAuthenticationChanged(int index) {
+  user_->setEnabled(index > 0);
+  password_->setEnabled(index > 0);
+}
+
+void CDlgOptionsPageEMail::OnScalePictureClicked() {
+  width_->setEnabled(scale_->isChecked());
+  ExchangeToMembers();
+}
+
+}  // namespace kestrel
