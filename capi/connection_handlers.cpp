@@ -37,11 +37,6 @@ int CFaxReceiveThread::SlotOf(int id) const {
   return -1;
 }
 
-int CFaxReceiveThread::SlotState(int slot) const {
-  int id = slots_[slot];
-  return id < 0 ? -1 : table_[id].state;
-}
-
 void CFaxReceiveThread::SetState(int id, ConnectionState state) {
   table_[id].state = state;
   StateChange(id, state);
@@ -51,6 +46,7 @@ void CFaxReceiveThread::StateChange(int id, ConnectionState state) {
   int slot = SlotOf(id);
   if (slot < 0) return;
   Log(Printf("state change slot %d ID %d: %s", slot, id, ConnectionStateName(state)));
+  if (slot == 0 && state == Connected) awaitingForwarding_ = true;
   if (state == Disconnected) {
     capture_.Close();
     slots_[slot] = -1;
@@ -135,6 +131,9 @@ bool CFaxReceiveThread::IncomingCall(int id, const std::string& callerNumber, co
     Log("could not open file: \"" + path + "\" ");
     return false;
   }
+  // Data of this call is captured from now on, also when it connects before
+  // the reception cycle has begun.
+  capture_.On();
   // The record now belongs to this call; nothing of the previous call stays.
   record_.captureFilePath = path;
   record_.startTime = std::time(nullptr);

@@ -297,17 +297,16 @@ bool CFaxReceiveThread::ReceptionCycle() {
   Log("Begin of FAX-receive.");
   capture_.On();
   ListenAllControllers(kCipMaskAllServices);
-  while (SlotState(0) != Connected && !Interrupted()) {
+  // StateChange marks the moment slot 0 reaches Connected: a short call may
+  // connect and end within one pump call, and must still count.
+  while (!awaitingForwarding_ && !Interrupted()) {
     Handle_CAPI_Msg();
     Pause(kPollInterval);
   }
-  bool connected = SlotState(0) == Connected && !Interrupted();
-  if (connected) {
-    awaitingForwarding_ = true;
-    while (slots_[0] != -1 && !Interrupted()) {
-      Handle_CAPI_Msg();
-      Pause(kPollInterval);
-    }
+  bool connected = awaitingForwarding_ && !Interrupted();
+  while (connected && slots_[0] != -1 && !Interrupted()) {
+    Handle_CAPI_Msg();
+    Pause(kPollInterval);
   }
   capture_.Off();
   record_.endTime = std::time(nullptr);

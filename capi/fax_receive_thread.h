@@ -88,7 +88,6 @@ class CFaxReceiveThread {
   void SendConnectResp(std::uint16_t messageNumber, std::uint32_t plci, std::uint16_t reject, bool withProtocols,
                        bool withB3Configuration);
   int SlotOf(int id) const;
-  int SlotState(int slot) const;
   bool SlotsFree() const { return slots_[0] == -1 && slots_[1] == -1; }
 
   // Waits up to `d` or until a stop is requested; false on a stop.
@@ -115,8 +114,9 @@ class CFaxReceiveThread {
 
   CConnectionTable& table_;
   int slots_[2] = {-1, -1};
-  // The record belongs to the call in slot 0 from its acceptance until its
-  // forwarding step has run; meanwhile further calls are refused as busy.
+  // Set when the call in slot 0 reaches Connected, cleared after its
+  // forwarding step: until then its record must stay as it is, so further
+  // calls are refused as busy.
   bool awaitingForwarding_ = false;
   FaxCallRecord record_;
   CFaxCapture capture_;

@@ -304,6 +304,18 @@ TEST_F(ReceptionTest, CallEndingBeforeConnectedIsNotForwardedAndTheNextCallIs) {
   EXPECT_EQ(ReadFileBytes(settings_.ReceivedDir + files[0]), "");
 }
 
+TEST_F(ReceptionTest, CallThatConnectsAndEndsWithinOnePumpIsStillForwarded) {
+  settings_.All = 1;
+  StartSim();
+  StartWorker();
+  ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ"));
+  sim_->Command("call a called=1 caller=0301 size=1500 pages=1 burst=1");
+  ASSERT_TRUE(forwarding_.WaitForCalls(1));
+  auto call = forwarding_.Calls()[0];
+  EXPECT_EQ(ReadFileBytes(call.captureFilePath).size(), 1500u);
+  EXPECT_EQ(call.pages, 1);
+}
+
 TEST_F(ReceptionTest, SenderHangingUpInTheMiddleLeavesTheBlocksThatArrived) {
   settings_.All = 1;
   StartSim();

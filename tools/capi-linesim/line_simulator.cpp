@@ -458,6 +458,16 @@ void CLineSimulator::HandleMessage(Connection& c, const Bytes& msg) {
       }
       call->b3 = B3State::kActivating;
       SendMessage(c, CMessageWriter(kConnectB3Active, kInd, appl, 0).Dword(call->ncci).Struct({}).Finish());
+      if (call->burst) {
+        // As a CAPI may queue them: activation, the data, and both clearings,
+        // without waiting for a single response.
+        call->b3 = B3State::kUp;
+        call->hangupBlocks = -1;
+        call->hangup = "never";
+        PumpData(*call);
+        ClearB3(*call, 0, false);
+        SendDisconnectInd(*call, call->reason);
+      }
       break;
     }
     case kConnectB3Active << 8 | kResp: {
@@ -770,6 +780,7 @@ void CLineSimulator::StartCall(const std::string& name, const std::map<std::stri
   call->emptyBlockAt = get("empty-block-at") ? static_cast<int>(NumberOr(args, "empty-block-at", 0)) : -1;
   call->data64 = NumberOr(args, "data64", 0) != 0;
   call->infoInd = NumberOr(args, "info-ind", 0) != 0;
+  call->burst = NumberOr(args, "burst", 0) != 0;
   call->ringDeadline = Clock::now() + std::chrono::milliseconds(call->ringTimeoutMs);
 
   Connection& c = *target;

@@ -80,6 +80,7 @@ class CLineSimulator {
     int emptyBlockAt = -1;
     bool data64 = false;
     bool infoInd = false;
+    bool burst = false;  // the whole tail after CONNECT_B3_RESP at once
 
     DState d = DState::kRinging;
     B3State b3 = B3State::kNone;

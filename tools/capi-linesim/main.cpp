@@ -26,7 +26,7 @@ const char kUsage[] =
     "  call NAME [called=DIGITS|called-raw=HEX] [caller=DIGITS|caller-raw=HEX] [cip=N]\n"
     "       [controller=N] [sff=FILE|data=HEX|size=N] [block=N] [rate=N] [pages=N] [id=TEXT]\n"
     "       [ncpi=HEX|none] [hangup=alert|answer|active|b3|data:K|never|end] [reason=N]\n"
-    "       [ring-timeout=MS] [empty-block-at=K] [data64=1] [info-ind=1]\n"
+    "       [ring-timeout=MS] [empty-block-at=K] [data64=1] [info-ind=1] [burst=1]\n"
     "  hangup NAME [reason=N]      the sender clears the call now\n"
     "  set conf-info COMMAND INFO  Info of that confirmation (LISTEN, ALERT, INFO, DISCONNECT,\n"
     "                              CONNECT_B3, DISCONNECT_B3, DATA_B3)\n"
