@@ -1,10 +1,12 @@
 #include "mail/mail_socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,7 +45,8 @@ bool CMailSocket::Create() {
   return fd_ >= 0;
 }
 
-bool CMailSocket::Connect(const std::string& host, int port, const std::string& localAddress) {
+bool CMailSocket::Connect(const std::string& host, int port, const std::string& localAddress, int timeoutMs,
+                          const std::atomic<bool>* stop) {
   resolverText_.clear();
   lastErrno_ = 0;
   if (fd_ < 0) {
@@ -69,12 +72,36 @@ bool CMailSocket::Connect(const std::string& host, int port, const std::string& 
     return false;
   }
   remote.sin_port = htons(static_cast<uint16_t>(port));
-  int rc;
-  do {
-    rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof(remote));
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    lastErrno_ = errno;
+  const int flags = ::fcntl(fd_, F_GETFL);
+  ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+  int error = 0;
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != 0) error = errno;
+  if (error == EINPROGRESS || error == EINTR) {
+    // Wait in short steps, so that a stop request is seen within 100 ms.
+    error = ETIMEDOUT;
+    for (int waited = 0; waited < timeoutMs;) {
+      if (stop && stop->load()) {
+        error = ECANCELED;
+        break;
+      }
+      int step = std::min(100, timeoutMs - waited);
+      pollfd p{fd_, POLLOUT, 0};
+      int rc = ::poll(&p, 1, step);
+      if (rc < 0 && errno != EINTR) {
+        error = errno;
+        break;
+      }
+      if (rc > 0) {
+        socklen_t len = sizeof(error);
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+        break;
+      }
+      waited += step;
+    }
+  }
+  ::fcntl(fd_, F_SETFL, flags);
+  if (error != 0) {
+    lastErrno_ = error;
     SetMailLastError(lastErrno_);
     return false;
   }

@@ -6,6 +6,7 @@
 // Not thread-safe; one socket belongs to one session.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -23,8 +24,11 @@ class CMailSocket {
   bool Create();
   // Resolves `host` (and `localAddress` when not empty: bound with port 0) to
   // its first IPv4 address and connects. An unknown name sets the mail error
-  // 10022 and its resolver text.
-  bool Connect(const std::string& host, int port, const std::string& localAddress);
+  // 10022 and its resolver text. The connection attempt gives up after
+  // `timeoutMs` (ETIMEDOUT), or as soon as `*stop` turns true (ECANCELED), so
+  // a server that drops SYNs cannot hold a stopping owner for minutes.
+  bool Connect(const std::string& host, int port, const std::string& localAddress, int timeoutMs = 60000,
+               const std::atomic<bool>* stop = nullptr);
   // Sends all of `data`; false when a send call reports an error. Sends block
   // at most the send timeout, so a server that stops reading cannot hang us.
   bool Send(std::string_view data);

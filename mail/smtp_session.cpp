@@ -110,7 +110,7 @@ bool CSMTPSession::Connect(const std::string& host, int method, const std::strin
     OnError(" Connect, Failed to create client socket, GetLastError returns: " + ErrorText());
     return false;
   }
-  if (!socket_.Connect(host, port, localAddress)) {
+  if (!socket_.Connect(host, port, localAddress, replyTimeoutMs_, stop_)) {
     std::string text = " Connect, Could not connect to the SMTP server " + host + " on port " + std::to_string(port);
     if (!localAddress.empty()) text += " from LocalAddress:" + localAddress;
     OnError(text + ", GetLastError returns: " + ErrorText());

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,6 +132,38 @@ TEST_F(MailQueueMonitor, UnreachableServerKeepsFilesAndPartialFilesAreIgnored) {
   monitor.StartMailQueueMonitor(false);
   EXPECT_EQ(Stored(), 1) << "the .tmp file is not a queue file";
   EXPECT_TRUE(FileExists(app_.Path() + "MailQueue/b.eml.tmp"));
+}
+
+TEST_F(MailQueueMonitor, StopWhileConnectingToAServerThatNeverAnswersIsPrompt) {
+  // A listener whose accept queue is full drops further SYNs: connect hangs.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t len = sizeof(addr);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    fillers.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Queue("a.eml", "one@kestrel.test", "first");
+  CMailQueueMonitor monitor(log_);
+  monitor.SetSettings(Settings(ntohs(addr.sin_port)));
+  monitor.StartMailQueueMonitor(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  for (const auto& e : EventDescriptions(app_.Path()))
+    ASSERT_EQ(e.find("Connect"), std::string::npos) << "still connecting when the stop comes: " << e;
+  auto start = Clock::now();
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(FileExists(app_.Path() + "MailQueue/a.eml"));
+  for (int fd : fillers) ::close(fd);
+  ::close(listener);
 }
 
 TEST_F(MailQueueMonitor, AcceptedFileThatCannotBeDeletedIsSentOnlyOnce) {
