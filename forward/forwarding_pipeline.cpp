@@ -118,7 +118,8 @@ int CForwardingPipeline::ForwardReceivedFax(const FaxCallRecord& call, const Ser
       log_.WriteEventText("SMTP Server Name not set - check settings");
       queue = true;
     }
-    if (!queue && (port == 0 || portDefaulted_)) {
+    if (!queue && port == 0) {
+      // The worker keeps port 25 from now on, so the text comes once.
       if (!portDefaulted_) log_.WriteEventText("SMTP Server Port not set - now using default: 25");
       portDefaulted_ = true;
       port = 25;
