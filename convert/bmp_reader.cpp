@@ -94,8 +94,11 @@ int CBmpReader::Open(const std::string& path) {
     }
     if (bits_ == 1) {
       for (unsigned v = 0; v < 256; ++v)
-        for (unsigned k = 0; k < 8; ++k)
-          std::memcpy(expand_[v] + k * 3, palette_[(v >> (7 - k)) & 1], 3);
+        for (unsigned k = 0; k < 8; ++k) {
+          const std::uint8_t* c = palette_[(v >> (7 - k)) & 1];
+          std::memcpy(expand_[v] + k * 3, c, 3);
+          expandGray_[v][k] = Luminance(c[0], c[1], c[2]);
+        }
     }
   }
   chunk_.clear();
@@ -155,12 +158,19 @@ int CBmpReader::ReadRowGray(int y, std::uint8_t* gray) {
   const std::uint8_t* raw = RawRow(y);
   if (raw == nullptr) return kImageFileRead;
   const auto w = static_cast<std::size_t>(width_);
-  if (bits_ == 24 || bits_ == 32) {
-    const std::size_t step = static_cast<std::size_t>(bits_ / 8);
-    for (std::size_t x = 0; x < w; ++x) {
-      const std::uint8_t* p = raw + x * step;
-      gray[x] = (p[0] == p[1] && p[1] == p[2]) ? p[0] : Luminance(p[2], p[1], p[0]);
-    }
+  // Luminance is exact for greys: the weights add up to 256.
+  if (bits_ == 24) {
+    for (std::size_t x = 0; x < w; ++x) gray[x] = Luminance(raw[x * 3 + 2], raw[x * 3 + 1], raw[x * 3]);
+    return kImageOk;
+  }
+  if (bits_ == 32) {
+    for (std::size_t x = 0; x < w; ++x) gray[x] = Luminance(raw[x * 4 + 2], raw[x * 4 + 1], raw[x * 4]);
+    return kImageOk;
+  }
+  if (bits_ == 1) {
+    const std::size_t whole = w / 8;
+    for (std::size_t i = 0; i < whole; ++i) std::memcpy(gray + i * 8, expandGray_[raw[i]], 8);
+    if (w % 8) std::memcpy(gray + whole * 8, expandGray_[raw[whole]], w % 8);
     return kImageOk;
   }
   for (std::size_t x = 0; x < w; ++x) {

@@ -53,7 +53,8 @@ class CBmpReader {
   std::size_t stride_ = 0;
   std::uint8_t palette_[256][3] = {};  // red, green, blue
   unsigned paletteSize_ = 0;
-  std::uint8_t expand_[256][24] = {};  // 1 bit per pixel: one byte to eight RGB pixels
+  std::uint8_t expand_[256][24] = {};     // 1 bit per pixel: one byte to eight RGB pixels
+  std::uint8_t expandGray_[256][8] = {};  // the same to eight grey pixels
   std::vector<std::uint8_t> chunk_;
   int chunkFirst_ = 0;  // first image row held in chunk_
   int chunkRows_ = 0;

@@ -68,9 +68,24 @@ void PngWrite(png_structp png, png_bytep data, png_size_t size) {
 
 void PngFlush(png_structp) {}
 
+// One grey row as red, green, blue (blue, green, red is the same): four
+// bytes stored per pixel, each store overlapping the next pixel's.
+void WidenRow(const std::uint8_t* gray, int width, std::uint8_t* rgb) {
+  if (width <= 0) return;
+  for (int x = 0; x + 1 < width; ++x) {
+    const std::uint32_t v = gray[x] * 0x010101u;
+    std::memcpy(rgb + x * 3, &v, 4);
+  }
+  std::memset(rgb + (width - 1) * 3, gray[width - 1], 3);
+}
+
 }  // namespace
 
-int WriteJpegFile(std::FILE* file, const std::uint8_t* rgb, int width, int height, int dpiX, int dpiY) {
+int WriteJpegFile(std::FILE* file, const std::uint8_t* pixels, int width, int height, int channels, int dpiX,
+                  int dpiY) {
+  constexpr JDIMENSION kBatch = 32;
+  const auto rowBytes = static_cast<std::size_t>(width) * 3;
+  std::vector<std::uint8_t> widened(channels == 1 ? rowBytes * kBatch : 0);
   jpeg_compress_struct info;
   CJpegError error;
   info.err = jpeg_std_error(&error.manager);
@@ -93,12 +108,18 @@ int WriteJpegFile(std::FILE* file, const std::uint8_t* rgb, int width, int heigh
   info.X_density = static_cast<UINT16>(dpiX);
   info.Y_density = static_cast<UINT16>(dpiY);
   jpeg_start_compress(&info, TRUE);
-  const auto rowBytes = static_cast<std::size_t>(width) * 3;
   while (info.next_scanline < info.image_height) {
-    JSAMPROW rows[32];
+    JSAMPROW rows[kBatch];
     JDIMENSION n = 0;
-    for (; n < 32 && info.next_scanline + n < info.image_height; ++n)
-      rows[n] = const_cast<JSAMPROW>(rgb + (info.next_scanline + n) * rowBytes);
+    for (; n < kBatch && info.next_scanline + n < info.image_height; ++n) {
+      const std::size_t y = info.next_scanline + n;
+      if (channels == 1) {
+        WidenRow(pixels + y * static_cast<std::size_t>(width), width, widened.data() + n * rowBytes);
+        rows[n] = widened.data() + n * rowBytes;
+      } else {
+        rows[n] = const_cast<JSAMPROW>(pixels + y * rowBytes);
+      }
+    }
     jpeg_write_scanlines(&info, rows, n);
   }
   jpeg_finish_compress(&info);
@@ -106,7 +127,10 @@ int WriteJpegFile(std::FILE* file, const std::uint8_t* rgb, int width, int heigh
   return kImageOk;
 }
 
-int WritePngFile(std::FILE* file, const std::uint8_t* rgb, int width, int height, int dpiX, int dpiY) {
+int WritePngFile(std::FILE* file, const std::uint8_t* pixels, int width, int height, int channels, int dpiX,
+                 int dpiY) {
+  const auto rowBytes = static_cast<std::size_t>(width) * 3;
+  std::vector<std::uint8_t> widened(channels == 1 ? rowBytes : 0);
   CPngState state;
   state.file = file;
   state.writeFailed = false;
@@ -127,8 +151,14 @@ int WritePngFile(std::FILE* file, const std::uint8_t* rgb, int width, int height
   png_set_pHYs(png, info, static_cast<png_uint_32>(dpiX / 0.0254 + 0.5), static_cast<png_uint_32>(dpiY / 0.0254 + 0.5),
                PNG_RESOLUTION_METER);
   png_write_info(png, info);
-  const auto rowBytes = static_cast<std::size_t>(width) * 3;
-  for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rgb + static_cast<std::size_t>(y) * rowBytes));
+  for (int y = 0; y < height; ++y) {
+    if (channels == 1) {
+      WidenRow(pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(width), width, widened.data());
+      png_write_row(png, widened.data());
+    } else {
+      png_write_row(png, const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * rowBytes));
+    }
+  }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return kImageOk;
@@ -152,12 +182,15 @@ int CFaxImage::Load(const std::string& path) {
   int result = reader.Open(path);
   if (result == kImageFileOpen) return result;  // a source that cannot be opened is not logged
   CPixels block;
-  const auto rowBytes = static_cast<std::size_t>(reader.Width()) * 3;
+  const int channels = reader.IsGray() ? 1 : 3;
+  const auto rowBytes = static_cast<std::size_t>(reader.Width()) * static_cast<std::size_t>(channels);
   if (result == kImageOk) {
     block = Allocate(rowBytes * static_cast<std::size_t>(reader.Height()));
     if (!block) return kImageOutOfMemory;
-    for (int y = 0; y < reader.Height() && result == kImageOk; ++y)
-      result = reader.ReadRowRgb(y, block.get() + static_cast<std::size_t>(y) * rowBytes);
+    for (int y = 0; y < reader.Height() && result == kImageOk; ++y) {
+      std::uint8_t* row = block.get() + static_cast<std::size_t>(y) * rowBytes;
+      result = channels == 1 ? reader.ReadRowGray(y, row) : reader.ReadRowRgb(y, row);
+    }
   }
   if (result != kImageOk) {
     log_.WriteEventText(ImageErrorText(static_cast<unsigned>(result)));
@@ -166,30 +199,30 @@ int CFaxImage::Load(const std::string& path) {
   pixels_ = std::move(block);
   width_ = reader.Width();
   height_ = reader.Height();
-  gray_ = reader.IsGray();
+  channels_ = channels;
   return kImageOk;
 }
 
-bool CFaxImage::Assign(int width, int height, const std::uint8_t* rgb) {
-  if (width <= 0 || height <= 0) return false;
-  const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+bool CFaxImage::Assign(int width, int height, int channels, const std::uint8_t* pixels) {
+  if (width <= 0 || height <= 0 || (channels != 1 && channels != 3)) return false;
+  const std::size_t bytes =
+      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels);
   CPixels block = Allocate(bytes);
   if (!block) return false;
-  std::memcpy(block.get(), rgb, bytes);
-  bool gray = true;
-  for (std::size_t i = 0; i < bytes && gray; i += 3) gray = rgb[i] == rgb[i + 1] && rgb[i] == rgb[i + 2];
+  std::memcpy(block.get(), pixels, bytes);
   pixels_ = std::move(block);
   width_ = width;
   height_ = height;
-  gray_ = gray;
+  channels_ = channels;
   return true;
 }
 
 bool CFaxImage::Resize(int newWidth, int newHeight) {
   if (!pixels_ || newWidth <= 0 || newHeight <= 0) return false;
   if (newWidth == width_ && newHeight == height_) return true;
-  CPixels block = Allocate(static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight) * 3);
-  if (!block || !ResizeRgb(pixels_.get(), width_, height_, block.get(), newWidth, newHeight, gray_)) return false;
+  CPixels block = Allocate(static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight) *
+                           static_cast<std::size_t>(channels_));
+  if (!block || !ResizePixels(pixels_.get(), width_, height_, channels_, block.get(), newWidth, newHeight)) return false;
   pixels_ = std::move(block);
   width_ = newWidth;
   height_ = newHeight;
@@ -224,11 +257,12 @@ int CFaxImage::WriteBmp(std::FILE* file) const {
   for (int fileRow = 0; fileRow < height_;) {
     std::size_t n = 0;
     for (; n < rowsPerChunk && fileRow < height_; ++n, ++fileRow) {
-      const std::uint8_t* in = pixels_.get() + static_cast<std::size_t>(height_ - 1 - fileRow) * rowBytes;
+      const std::size_t y = static_cast<std::size_t>(height_ - 1 - fileRow);
       std::uint8_t* out = chunk.data() + n * stride;
-      if (gray_) {
-        std::memcpy(out, in, rowBytes);
+      if (channels_ == 1) {
+        WidenRow(pixels_.get() + y * static_cast<std::size_t>(width_), width_, out);
       } else {
+        const std::uint8_t* in = pixels_.get() + y * rowBytes;
         for (std::size_t x = 0; x < rowBytes; x += 3) {
           out[x] = in[x + 2];
           out[x + 1] = in[x + 1];
@@ -252,10 +286,10 @@ int CFaxImage::Save(const std::string& path, ImageFileType type) const {
   } else {
     switch (type) {
       case ImageFileType::Jpeg:
-        result = WriteJpegFile(file, pixels_.get(), width_, height_, resolutionX_, resolutionY_);
+        result = WriteJpegFile(file, pixels_.get(), width_, height_, channels_, resolutionX_, resolutionY_);
         break;
       case ImageFileType::Png:
-        result = WritePngFile(file, pixels_.get(), width_, height_, resolutionX_, resolutionY_);
+        result = WritePngFile(file, pixels_.get(), width_, height_, channels_, resolutionX_, resolutionY_);
         break;
       case ImageFileType::Bmp:
         result = WriteBmp(file);

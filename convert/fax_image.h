@@ -1,6 +1,9 @@
-// The page image of a conversion: a 24-bit RGB image in memory, loaded from a
-// bitmap file, scaled, and written as JPEG (libjpeg-turbo, quality 75), PNG
-// (libpng, 8 bits per channel, RGB) or 24-bit BMP.
+// The page image of a conversion: a 24-bit RGB image, loaded from a bitmap
+// file, scaled, and written as JPEG (libjpeg-turbo, 24 bits, quality 75), PNG
+// (libpng, 8 bits per channel, RGB) or 24-bit BMP. An image whose source holds
+// only greys (every fax page) is kept as one byte per pixel and widened to
+// red = green = blue as it is written: the same files, a third of the memory
+// and of the scaling work.
 //
 // Library errors met while reading or writing are written to the event log as
 // their ImageErrorText; a file that cannot be opened, and a failed resize,
@@ -38,13 +41,16 @@ class CFaxImage {
   // failure (a size of 0, no memory) the image stays as it was.
   bool Resize(int newWidth, int newHeight);
 
-  // Takes `rgb` (width x height x 3 bytes) as the image; false without memory.
-  bool Assign(int width, int height, const std::uint8_t* rgb);
+  // Takes `pixels` (width x height x channels bytes; 3 for RGB, 1 for grey)
+  // as the image; false without memory.
+  bool Assign(int width, int height, int channels, const std::uint8_t* pixels);
 
   int Width() const { return width_; }
   int Height() const { return height_; }
   int ResolutionX() const { return resolutionX_; }
   int ResolutionY() const { return resolutionY_; }
+  // 3: Pixels() holds red, green, blue; 1: it holds the grey value of each pixel.
+  int Channels() const { return channels_; }
   const std::uint8_t* Pixels() const { return pixels_.get(); }
 
  private:
@@ -65,13 +71,14 @@ class CFaxImage {
   int resolutionY_ = kDefaultResolution;
   int writeResolutionX_ = kDefaultResolution;
   int writeResolutionY_ = kDefaultResolution;
-  bool gray_ = false;  // red = green = blue everywhere, known from the source
+  int channels_ = 3;
   CPixels pixels_;
 };
 
-// Encoders over an RGB image in memory, as CFaxImage::Save uses them; each
-// answers 0 or an image error code and leaves `file` open.
-int WriteJpegFile(std::FILE* file, const std::uint8_t* rgb, int width, int height, int dpiX, int dpiY);
-int WritePngFile(std::FILE* file, const std::uint8_t* rgb, int width, int height, int dpiX, int dpiY);
+// Encoders over an image in memory (`channels` 3 for RGB, 1 for grey, which
+// is written as RGB all the same), as CFaxImage::Save uses them; each answers
+// 0 or an image error code and leaves `file` open.
+int WriteJpegFile(std::FILE* file, const std::uint8_t* pixels, int width, int height, int channels, int dpiX, int dpiY);
+int WritePngFile(std::FILE* file, const std::uint8_t* pixels, int width, int height, int channels, int dpiX, int dpiY);
 
 }  // namespace kestrel

@@ -53,8 +53,12 @@ std::string SffBaseName(const std::string& sffPath) {
 
 std::string SffPageImagePath(const std::string& sffPath, OutputKind kind, int pageCount, int page) {
   std::string name = SffBaseName(sffPath);
-  if (pageCount > 1) name += "_" + std::to_string(page);
-  return name + (kind == OutputKind::Png ? ".png" : ".jpg");
+  if (pageCount > 1) {
+    name.push_back('_');
+    name.append(std::to_string(page));
+  }
+  name.append(kind == OutputKind::Png ? ".png" : ".jpg");
+  return name;
 }
 
 std::string SffTiffPath(const std::string& sffPath) { return SffBaseName(sffPath) + ".tif"; }

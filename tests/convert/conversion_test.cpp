@@ -68,7 +68,7 @@ CExpected ExpectedImage(const CMonoBitmap& page, bool doubled) {
     e.height = static_cast<int>(h * factor);
   }
   e.rgb.resize(static_cast<std::size_t>(e.width) * static_cast<std::size_t>(e.height) * 3);
-  EXPECT_TRUE(ResizeRgb(full.data(), w, h, e.rgb.data(), e.width, e.height, true));
+  EXPECT_TRUE(ResizePixels(full.data(), w, h, 3, e.rgb.data(), e.width, e.height));
   return e;
 }
 

@@ -45,24 +45,24 @@ TEST(ImageErrorText, KnownCodesHaveTheirTextsOthersTheirNumber) {
   EXPECT_EQ(ImageErrorText(4000000000u), "Error #4000000000!");
 }
 
-TEST(ResizeRgb, AveragesTheAreaEachOutputPixelCovers) {
+TEST(ResizePixels, AveragesTheAreaEachOutputPixelCovers) {
   // Three grey pixels 0, 255, 255 into two: [0, 1.5) and [1.5, 3).
   const std::uint8_t src[] = {0, 0, 0, 255, 255, 255, 255, 255, 255};
   std::uint8_t dst[6];
-  ASSERT_TRUE(ResizeRgb(src, 3, 1, dst, 2, 1, true));
+  ASSERT_TRUE(ResizePixels(src, 3, 1, 3, dst, 2, 1));
   EXPECT_EQ(dst[0], 85);
   EXPECT_EQ(dst[3], 255);
   EXPECT_EQ(dst[1], dst[0]);
   // Two rows into one: the mean.
   const std::uint8_t rows[] = {10, 20, 30, 50, 60, 70};
   std::uint8_t one[3];
-  ASSERT_TRUE(ResizeRgb(rows, 1, 2, one, 1, 1, false));
+  ASSERT_TRUE(ResizePixels(rows, 1, 2, 3, one, 1, 1));
   EXPECT_EQ(one[0], 30);
   EXPECT_EQ(one[1], 40);
   EXPECT_EQ(one[2], 50);
 }
 
-TEST(ResizeRgb, ColoursStaySeparateAndFlatAreasFlat) {
+TEST(ResizePixels, ColoursStaySeparateAndFlatAreasFlat) {
   std::vector<std::uint8_t> red(64 * 48 * 3);
   for (std::size_t i = 0; i < red.size(); i += 3) {
     red[i] = 200;
@@ -70,7 +70,7 @@ TEST(ResizeRgb, ColoursStaySeparateAndFlatAreasFlat) {
     red[i + 2] = 99;
   }
   std::vector<std::uint8_t> out(37 * 29 * 3);
-  ASSERT_TRUE(ResizeRgb(red.data(), 64, 48, out.data(), 37, 29, false));
+  ASSERT_TRUE(ResizePixels(red.data(), 64, 48, 3, out.data(), 37, 29));
   for (std::size_t i = 0; i < out.size(); i += 3) {
     ASSERT_EQ(out[i], 200);
     ASSERT_EQ(out[i + 1], 10);
@@ -78,23 +78,30 @@ TEST(ResizeRgb, ColoursStaySeparateAndFlatAreasFlat) {
   }
   // Enlarging works as well: every output pixel lies within one or two inputs.
   std::vector<std::uint8_t> big(100 * 90 * 3);
-  ASSERT_TRUE(ResizeRgb(red.data(), 64, 48, big.data(), 100, 90, false));
+  ASSERT_TRUE(ResizePixels(red.data(), 64, 48, 3, big.data(), 100, 90));
   EXPECT_EQ(big[0], 200);
   EXPECT_EQ(big[big.size() - 1], 99);
-  EXPECT_FALSE(ResizeRgb(red.data(), 64, 48, out.data(), 0, 29, false));
+  EXPECT_FALSE(ResizePixels(red.data(), 64, 48, 3, out.data(), 0, 29));
+  EXPECT_FALSE(ResizePixels(red.data(), 64, 48, 2, out.data(), 37, 29));
 }
 
-TEST(ResizeRgb, GreyShortcutGivesTheSameAsThreeChannels) {
-  std::vector<std::uint8_t> grey(173 * 61 * 3);
+TEST(ResizePixels, GreyPlaneScalesLikeThreeEqualChannels) {
+  std::vector<std::uint8_t> grey(173 * 61), rgb(173 * 61 * 3);
   std::uint32_t state = 1;
-  for (std::size_t i = 0; i < grey.size(); i += 3) {
+  for (std::size_t i = 0; i < grey.size(); ++i) {
     state = state * 1103515245u + 12345u;
-    std::memset(&grey[i], static_cast<int>((state >> 16) & 0xFF), 3);
+    grey[i] = static_cast<std::uint8_t>((state >> 16) & 0xFF);
+    std::memset(&rgb[i * 3], grey[i], 3);
   }
-  std::vector<std::uint8_t> a(131 * 47 * 3), b(a.size());
-  ASSERT_TRUE(ResizeRgb(grey.data(), 173, 61, a.data(), 131, 47, true));
-  ASSERT_TRUE(ResizeRgb(grey.data(), 173, 61, b.data(), 131, 47, false));
-  EXPECT_EQ(a, b);
+  for (auto [w, h] : {std::pair{131, 47}, std::pair{60, 20}, std::pair{200, 80}}) {
+    std::vector<std::uint8_t> a(static_cast<std::size_t>(w * h)), b(static_cast<std::size_t>(w * h * 3));
+    ASSERT_TRUE(ResizePixels(grey.data(), 173, 61, 1, a.data(), w, h));
+    ASSERT_TRUE(ResizePixels(rgb.data(), 173, 61, 3, b.data(), w, h));
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      ASSERT_EQ(a[i], b[i * 3]) << w << " x " << h << " at " << i;
+      ASSERT_EQ(a[i], b[i * 3 + 2]);
+    }
+  }
 }
 
 TEST_F(FaxImageTest, PageBitmapLoadsAsBlackOnWhite) {
@@ -110,19 +117,26 @@ TEST_F(FaxImageTest, PageBitmapLoadsAsBlackOnWhite) {
   ASSERT_EQ(image.Height(), 2);
   EXPECT_EQ(image.ResolutionX(), 200);
   EXPECT_EQ(image.ResolutionY(), 200);
+  ASSERT_EQ(image.Channels(), 1);  // a black-and-white palette: kept as grey
   const std::uint8_t* p = image.Pixels();
-  EXPECT_EQ(p[0], 0);             // (0, 0) black
-  EXPECT_EQ(p[3], 255);           // (1, 0) white
-  EXPECT_EQ(p[15 * 3], 0);        // (15, 0) black
-  EXPECT_EQ(p[(16 + 7) * 3], 0);  // (7, 1) black
-  EXPECT_EQ(p[(16 + 8) * 3], 255);
+  EXPECT_EQ(p[0], 0);        // (0, 0) black
+  EXPECT_EQ(p[1], 255);      // (1, 0) white
+  EXPECT_EQ(p[15], 0);       // (15, 0) black
+  EXPECT_EQ(p[16 + 7], 0);   // (7, 1) black
+  EXPECT_EQ(p[16 + 8], 255);
+  // Written as 24 bits all the same.
+  ASSERT_EQ(image.Save(dir_.File("p.png"), ImageFileType::Png), 0);
+  const auto png = test::ReadPng(dir_.File("p.png"));
+  ASSERT_TRUE(png.ok);
+  EXPECT_EQ(png.colourType, 2);
+  EXPECT_EQ(std::vector<std::uint8_t>(png.pixels.begin(), png.pixels.begin() + 6), (std::vector<std::uint8_t>{0, 0, 0, 255, 255, 255}));
 }
 
 TEST_F(FaxImageTest, BmpRoundTripKeepsEveryPixelAndWritesTheResolution) {
   std::vector<std::uint8_t> rgb(5 * 3 * 3);
   for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
   CFaxImage image(log_);
-  ASSERT_TRUE(image.Assign(5, 3, rgb.data()));
+  ASSERT_TRUE(image.Assign(5, 3, 3, rgb.data()));
   ASSERT_EQ(image.Save(dir_.File("c.bmp"), ImageFileType::Bmp), 0);
   const std::string file = test::ReadFileBytes(dir_.File("c.bmp"));
   ASSERT_EQ(file.size(), 54u + 16u * 3u);  // 15 bytes a row, padded to 16
@@ -192,7 +206,7 @@ TEST_F(FaxImageTest, SaveFailuresAnswerTheirCode) {
   CFaxImage image(log_);
   // A destination that cannot be opened is not logged.
   const std::uint8_t grey[12] = {};
-  ASSERT_TRUE(image.Assign(2, 2, grey));
+  ASSERT_TRUE(image.Assign(2, 2, 3, grey));
   EXPECT_EQ(image.Save(dir_.Path(), ImageFileType::Png), 2);
   EXPECT_TRUE(Events().empty());
   // Nothing to write is.
@@ -213,7 +227,7 @@ TEST_F(FaxImageTest, JpegAndPngCarryTheImage) {
       p[2] = 128;
     }
   CFaxImage image(log_);
-  ASSERT_TRUE(image.Assign(64, 32, rgb.data()));
+  ASSERT_TRUE(image.Assign(64, 32, 3, rgb.data()));
   ASSERT_EQ(image.Save(dir_.File("a.png"), ImageFileType::Png), 0);
   ASSERT_EQ(image.Save(dir_.File("a.jpg"), ImageFileType::Jpeg), 0);
   const auto png = test::ReadPng(dir_.File("a.png"));

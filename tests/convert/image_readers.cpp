@@ -19,17 +19,13 @@ struct CJpegFailure {
 
 int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-}  // namespace
-
-CDecodedImage ReadPng(const std::string& path) {
+// The decoders jump back on errors; the file is opened and closed outside them.
+CDecodedImage DecodePng(std::FILE* f) {
   CDecodedImage image;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return image;
   png_structp read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(read);
   if (setjmp(png_jmpbuf(read))) {
     png_destroy_read_struct(&read, &info, nullptr);
-    std::fclose(f);
     return CDecodedImage{};
   }
   png_init_io(read, f);
@@ -44,22 +40,18 @@ CDecodedImage ReadPng(const std::string& path) {
   for (int y = 0; y < image.height; ++y) png_read_row(read, image.pixels.data() + static_cast<std::size_t>(y) * rowBytes, nullptr);
   png_read_end(read, nullptr);
   png_destroy_read_struct(&read, &info, nullptr);
-  std::fclose(f);
   image.ok = true;
   return image;
 }
 
-CDecodedImage ReadJpeg(const std::string& path) {
+CDecodedImage DecodeJpeg(std::FILE* f) {
   CDecodedImage image;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return image;
   jpeg_decompress_struct info;
   CJpegFailure failure;
   info.err = jpeg_std_error(&failure.manager);
   failure.manager.error_exit = JpegFail;
   if (setjmp(failure.jump)) {
     jpeg_destroy_decompress(&info);
-    std::fclose(f);
     return CDecodedImage{};
   }
   jpeg_create_decompress(&info);
@@ -77,10 +69,22 @@ CDecodedImage ReadJpeg(const std::string& path) {
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
-  std::fclose(f);
   image.ok = true;
   return image;
 }
+
+CDecodedImage ReadWith(const std::string& path, CDecodedImage (*decode)(std::FILE*)) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return CDecodedImage{};
+  CDecodedImage image = decode(f);
+  std::fclose(f);
+  return image;
+}
+
+}  // namespace
+
+CDecodedImage ReadPng(const std::string& path) { return ReadWith(path, DecodePng); }
+CDecodedImage ReadJpeg(const std::string& path) { return ReadWith(path, DecodeJpeg); }
 
 std::vector<CTiffPage> ReadTiffPages(const std::string& path) {
   std::vector<CTiffPage> pages;
