@@ -84,16 +84,23 @@ void CInstanceChecker::TrackFirstInstanceRunning(QWidget* window) {
 
 void CInstanceChecker::OnNewConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+    // A later start writes its request and hangs up at once: the request may
+    // already be waiting, arrive later, or be read only at the hang-up.
+    auto handle = [this, socket] {
+      if (socket->property("kestrelHandled").toBool()) return;
       // One short fixed word; anything longer is not ours.
       const QByteArray request = socket->read(64);
-      if (request.startsWith("activate")) {
-        BringToFront();
-        emit ActivationRequested();
-      }
-      socket->disconnectFromServer();
+      if (!request.startsWith("activate")) return;
+      socket->setProperty("kestrelHandled", true);
+      BringToFront();
+      emit ActivationRequested();
+    };
+    connect(socket, &QLocalSocket::readyRead, this, handle);
+    connect(socket, &QLocalSocket::disconnected, this, [socket, handle] {
+      handle();
+      socket->deleteLater();
     });
+    if (socket->bytesAvailable() > 0) handle();
   }
 }
 

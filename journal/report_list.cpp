@@ -23,6 +23,7 @@ CReportList::CReportList(QWidget* parent) : QTableWidget(parent) {
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   horizontalHeader()->setStretchLastSection(false);
+  horizontalHeader()->setMinimumSectionSize(8);
   setIconSize(QSize(16, 16));
   // The selection stays as visible without focus as with it.
   QPalette p = palette();

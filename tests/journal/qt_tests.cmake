@@ -8,6 +8,11 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 add_library(kestrel_qt_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/journal/qt_test_support.cpp)
 target_link_libraries(kestrel_qt_test_support PUBLIC Qt6::Widgets Qt6::Test GTest::gtest)
 
+# A temporary application folder with the embedded store (see desktop_home.h).
+add_library(kestrel_desktop_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/journal/desktop_home.cpp)
+target_link_libraries(kestrel_desktop_test_support PUBLIC kestrel_store_test_support kestrel_store
+                      kestrel_test_support)
+
 function(kestrel_add_qt_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   kestrel_add_gtest(${name}
@@ -17,4 +22,13 @@ function(kestrel_add_qt_gtest name)
       ENVIRONMENT QT_QPA_PLATFORM=offscreen
       ENVIRONMENT_MODIFICATION QTEST_FUNCTION_TIMEOUT=set:60000
       TIMEOUT 120)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  # Tests that run the programs themselves.
+  foreach(program jotter kestrel)
+    if(TARGET ${program})
+      string(TOUPPER ${program} upper)
+      target_compile_definitions(${name} PRIVATE KESTREL_PROGRAM_${upper}="$<TARGET_FILE:${program}>")
+      add_dependencies(${name} ${program})
+    endif()
+  endforeach()
 endfunction()

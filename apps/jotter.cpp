@@ -1,0 +1,24 @@
+// jotter: the stand-alone journal viewer. Its only window is the journal
+// dialog "Kestrel Journal"; a second start brings the first one's window to
+// the front and ends. It takes no arguments and reads no settings.
+#include <QApplication>
+
+#include "journal/artwork.h"
+#include "journal/instance_checker.h"
+#include "journal/jotter_dlg.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("jotter"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Jotter"));
+  QApplication::setWindowIcon(kestrel::ProgramIcon());
+
+  kestrel::CInstanceChecker guard(QStringLiteral("Jotter"));
+  if (guard.PreviousInstanceRunning()) return 0;
+
+  kestrel::CJotterDlg dialog(kestrel::CJotterDlg::Host::kJotter);
+  guard.TrackFirstInstanceRunning(&dialog);
+  dialog.OnInitDialog();
+  dialog.exec();
+  return 0;
+}

@@ -1,0 +1,181 @@
+#include "journal/jotter_dlg.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "journal/artwork.h"
+#include "journal/message_box.h"
+#include "journal/report_list.h"
+#include "store/database_exception.h"
+#include "store/journal.h"
+
+namespace kestrel {
+namespace {
+
+constexpr char kFolderUnknown[] = "Received faxes Folder Name is unknown.";
+constexpr char kCannotOpenPage[] = "Can not open the following file : \n %1";
+constexpr char kCannotOpenJotter[] = "Can not opne the following file :\n %1";
+constexpr char kSummary[] = "%1 Received faxes with %2 pages";
+constexpr char kStatusReceived[] = "FaxReceived";
+
+QString FormatTime(const std::optional<SqlTimestamp>& t) {
+  if (!t) return {};
+  return QString::asprintf("%02d.%02d.%04d %02d:%02d:%02d", t->day, t->month, t->year, t->hour, t->minute,
+                           t->second);
+}
+
+QString AfterLastSlash(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  return slash < 0 ? path : path.mid(slash + 1);
+}
+
+}  // namespace
+
+CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host) {
+  setObjectName(host == Host::kJotter ? QStringLiteral("jotterDialog") : QStringLiteral("journalPage"));
+  auto* group = new QGroupBox(QStringLiteral("Received Faxes"), this);
+  list_ = new CReportList(group);
+  list_->setObjectName(QStringLiteral("journalList"));
+  auto* groupLayout = new QVBoxLayout(group);
+  groupLayout->addWidget(list_);
+  refresh_ = new QPushButton(QStringLiteral("Refresh"), this);
+  refresh_->setObjectName(QStringLiteral("refresh"));
+  delete_ = new QPushButton(QStringLiteral("Delete"), this);
+  delete_->setObjectName(QStringLiteral("delete"));
+  auto* buttons = new QHBoxLayout;
+  auto* page = new QVBoxLayout(this);
+  page->addWidget(group, 1);
+
+  if (host == Host::kJotter) {
+    setWindowTitle(QStringLiteral("Kestrel Journal"));
+    setWindowIcon(ProgramIcon());
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+    close_ = new QPushButton(QStringLiteral("Close"), this);
+    close_->setObjectName(QStringLiteral("close"));
+    close_->setDefault(true);
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("summary"));
+    buttons->addWidget(refresh_);
+    buttons->addWidget(close_);
+    buttons->addWidget(summary_, 1, Qt::AlignCenter);
+    buttons->addWidget(delete_);
+    connect(close_, &QPushButton::clicked, this, &QDialog::accept);
+    resize(640, 460);
+  } else {
+    // A page inside the options sheet, not a window of its own.
+    setWindowFlags(Qt::Widget);
+    refresh_->setAutoDefault(false);
+    delete_->setAutoDefault(false);
+    buttons->addStretch(1);
+    buttons->addWidget(refresh_);
+    buttons->addStretch(1);
+    buttons->addWidget(delete_);
+    buttons->addStretch(1);
+  }
+  page->addLayout(buttons);
+
+  connect(refresh_, &QPushButton::clicked, this, &CJotterDlg::OnRefresh);
+  connect(delete_, &QPushButton::clicked, this, &CJotterDlg::OnDelete);
+  connect(list_, &CReportList::RowDoubleClicked, this, [this](int) { OnOpenSelected(); });
+}
+
+QString CJotterDlg::Summary() const { return summary_ ? summary_->text() : QString(); }
+
+void CJotterDlg::OnInitDialog() {
+  if (host_ == Host::kJotter) {
+    list_->SetColumns({{QStringLiteral("ID"), 30},
+                       {QStringLiteral("SenderNr"), 80},
+                       {QStringLiteral("ReceivingTime"), 120},
+                       {QStringLiteral("Nr.Of Pages"), 90},
+                       {QStringLiteral("Status"), 60},
+                       {QStringLiteral("FaxFile"), 160}});
+  } else {
+    list_->SetColumns({{QStringLiteral("ID"), 25},
+                       {QStringLiteral("SenderNr"), 80},
+                       {QStringLiteral("ReceivingTime"), 90},
+                       {QStringLiteral("Pages"), 40},
+                       {QStringLiteral("FaxFile"), 255}});
+  }
+  list_->DeleteAllItems();
+  Load(host_ == Host::kJotter);
+}
+
+void CJotterDlg::OnRefresh() {
+  list_->DeleteAllItems();
+  Load(false);
+}
+
+void CJotterDlg::Load(bool showError) {
+  const JournalListing listing = ListJournalEntries(connectString_);
+  long long pages = 0;
+  int rows = 0;
+  for (const JournalEntry& e : listing.entries) {
+    const QString file = QString::fromStdString(e.faxFile);
+    QStringList cells{QString::number(e.id), QString::fromStdString(e.senderNr), FormatTime(e.receivingTime),
+                      QString::number(e.numberOfPages)};
+    if (host_ == Host::kJotter) {
+      cells << QString::fromLatin1(kStatusReceived) << file;
+    } else {
+      cells << AfterLastSlash(file);
+    }
+    list_->InsertItem(rows, cells);
+    ++rows;
+    pages += e.numberOfPages;
+  }
+  if (listing.error) {
+    if (showError)
+      ShowMessageBox(this, QStringLiteral("  ") + QString::fromStdString(DiagnosticText(*listing.error)));
+    return;
+  }
+  if (summary_) summary_->setText(QString::fromLatin1(kSummary).arg(rows).arg(pages));
+}
+
+QString CJotterDlg::RowPath(int row, QString* folder) const {
+  if (host_ == Host::kJotter) {
+    const QString path = list_->ItemText(row, 5);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    *folder = slash < 0 ? QString() : path.left(slash);
+    return path;
+  }
+  *folder = receivedFolder_ ? QString::fromStdString(receivedFolder_()) : QString();
+  if (folder->isEmpty()) return {};
+  return QStringLiteral("%1/%2").arg(*folder, list_->ItemText(row, 4));
+}
+
+void CJotterDlg::OnOpenSelected() {
+  const int row = list_->SelectionMark();
+  if (row < 0) return;
+  QString folder;
+  const QString path = RowPath(row, &folder);
+  if (folder.isEmpty()) {
+    ShowMessageBox(this, QString::fromUtf8(kFolderUnknown));
+    return;
+  }
+  if (host_ == Host::kJotter) lastFolder_ = folder;
+  if (!path.isEmpty() && QFileInfo(path).isFile()) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return;
+  }
+  ShowMessageBox(this, QString::fromUtf8(host_ == Host::kJotter ? kCannotOpenJotter : kCannotOpenPage).arg(path));
+}
+
+void CJotterDlg::OnDelete() {
+  const int row = list_->SelectionMark();
+  if (row >= 0) {
+    bool ok = false;
+    const int id = list_->ItemText(row, 0).trimmed().toInt(&ok);
+    // An error ends the delete quietly; the pause and reload follow anyway.
+    if (ok) DeleteJournalEntry(id, connectString_);
+  }
+  QThread::msleep(kDeletePauseMs);
+  OnRefresh();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,74 @@
+// CJotterDlg: the journal view, the rows of ReceivedFaxes newest first, in two
+// hosts: the last page ("Fax Journal") of the tray program's options sheet,
+// and Jotter's main dialog ("Kestrel Journal"). The hosts differ in their
+// columns, in how a row's file is found (the sheet joins the received-faxes
+// folder and the file name; Jotter takes the stored path) and in Jotter's
+// summary line. A double-click opens the row's file with the desktop's program
+// for it; Delete removes the journal row (never the file), pauses a second
+// and reloads. Header clicks never reorder the rows.
+//
+// Rows come from the database and are untrusted; the store bounds them. A
+// load that fails keeps the rows read so far; only Jotter's first load shows
+// the error. User-interface thread only; each access opens its own connection.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+namespace kestrel {
+
+class CReportList;
+
+class CJotterDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  enum class Host { kServicePage, kJotter };
+
+  // The pause between a delete and the reload.
+  static constexpr int kDeletePauseMs = 1000;
+
+  explicit CJotterDlg(Host host, QWidget* parent = nullptr);
+
+  Host GetHost() const { return host_; }
+
+  // Service page: where the received-faxes folder comes from (the value the
+  // sheet's Fax page holds at that moment).
+  void SetReceivedFolderSource(std::function<std::string()> source) { receivedFolder_ = std::move(source); }
+  // The journal's connect string; empty (the default) is the store's data source.
+  void SetConnectString(std::string connectString) { connectString_ = std::move(connectString); }
+
+  // The initialisation: columns, an empty list, the first load (whose error
+  // Jotter shows).
+  void OnInitDialog();
+  void OnRefresh();
+  void OnOpenSelected();
+  void OnDelete();
+
+  CReportList* List() const { return list_; }
+  // Jotter's summary line ("" on the service page).
+  QString Summary() const;
+
+ private:
+  void Load(bool showError);
+  // The file a row stands for and the folder it is in, by the host's rule.
+  QString RowPath(int row, QString* folder) const;
+
+  Host host_;
+  CReportList* list_;
+  QPushButton* refresh_;
+  QPushButton* delete_;
+  QPushButton* close_ = nullptr;
+  QLabel* summary_ = nullptr;
+  std::function<std::string()> receivedFolder_;
+  std::string connectString_;
+  QString lastFolder_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,111 @@
+#include "ui/kestrel_app.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+#include "core/service_app.h"
+#include "core/string_table.h"
+#include "journal/instance_checker.h"
+#include "journal/message_box.h"
+#include "platform/app_folder.h"
+#include "ui/about_dlg.h"
+#include "ui/dlg_options.h"
+#include "ui/main_frame.h"
+#include "ui/resource.h"
+
+namespace kestrel {
+namespace {
+
+constexpr char kJotterProgram[] = "jotter";
+constexpr char kJotterMissing[] = "Jotter does not exist in the application folder.";
+constexpr char kHelpPage[] = "kestrel-help.html";
+constexpr char kHelpMissing[] = "The help page kestrel-help.html does not exist in the application folder.";
+
+QString FindInProgramFolders(const char* name) {
+  for (const std::string& folder : {ApplicationFolder(), ExecutableFolder()}) {
+    const QString path = QString::fromStdString(folder) + QString::fromLatin1(name);
+    if (QFileInfo(path).isFile()) return path;
+  }
+  return {};
+}
+
+}  // namespace
+
+CKestrelApp::CKestrelApp() = default;
+
+CKestrelApp::~CKestrelApp() {
+  // The service first: its worker may still report through the notices.
+  service_.reset();
+  frame_.reset();
+  options_.reset();
+}
+
+bool CKestrelApp::InitInstance() {
+  guard_ = std::make_unique<CInstanceChecker>(QString::fromUtf8(LoadString(IDS_APP_TITLE)));
+  if (guard_->PreviousInstanceRunning()) return false;
+
+  frame_ = std::make_unique<CMainFrame>();
+  connect(frame_.get(), &CMainFrame::ApplicationCommand, this, &CKestrelApp::OnCommand);
+  connect(frame_.get(), &CMainFrame::Closed, this, &CKestrelApp::ExitRequested);
+  guard_->TrackFirstInstanceRunning(frame_.get());
+
+  log_ = std::make_unique<CEventLog>(ApplicationFolder());
+  options_ = std::make_unique<CDlgOptions>();
+  service_ = std::make_unique<CServiceApp>(*log_, notices_, options_.get());
+  options_->SetAdministrationConnection(&service_->AdministrationConnection());
+  return service_->InitInstance();
+}
+
+int CKestrelApp::ExitInstance() { return service_ ? service_->ExitInstance() : 0; }
+
+void CKestrelApp::OnCommand(int id) {
+  switch (id) {
+    case ID_SETTINGS:
+      if (service_) service_->SettingsCommand();
+      break;
+    case ID_START_RECEPTION:
+      if (service_) service_->StartReception();
+      break;
+    case ID_JOTTER: StartJotter(); break;
+    case ID_HELP_FINDER: OpenHelp(); break;
+    case ID_APP_ABOUT: ShowAbout(); break;
+    case ID_APP_EXIT:
+      if (frame_) frame_->OnCommand(ID_APP_EXIT);
+      break;
+    default: break;
+  }
+}
+
+QString CKestrelApp::JotterPath() { return FindInProgramFolders(kJotterProgram); }
+QString CKestrelApp::HelpPagePath() { return FindInProgramFolders(kHelpPage); }
+
+void CKestrelApp::StartJotter() {
+  const QString path = JotterPath();
+  if (path.isEmpty()) {
+    ShowMessageBox(nullptr, QString::fromUtf8(kJotterMissing));
+    return;
+  }
+  // The result is not examined: Jotter reports its own troubles.
+  QProcess::startDetached(path, {}, QString::fromStdString(ApplicationFolder()));
+}
+
+void CKestrelApp::OpenHelp() {
+  const QString path = HelpPagePath();
+  if (path.isEmpty()) {
+    ShowMessageBox(nullptr, QString::fromUtf8(kHelpMissing));
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void CKestrelApp::ShowAbout() {
+  if (aboutOpen_) return;
+  aboutOpen_ = true;
+  CAboutDlg about;
+  about.exec();
+  aboutOpen_ = false;
+}
+
+}  // namespace kestrel
