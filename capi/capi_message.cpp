@@ -1,3 +1,5 @@
+// Which incoming messages libcapi20 may decompose, and bounded reads of
+// their struct parameters.
 #include "capi/capi_message.h"
 
 #include <capi20.h>

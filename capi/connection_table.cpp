@@ -1,3 +1,4 @@
+// The process's connection table and the numbers read from CONNECT_IND.
 #include "capi/connection_table.h"
 
 namespace kestrel {

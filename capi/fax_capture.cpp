@@ -1,3 +1,5 @@
+// The capture file and the byte-level rules of fax capture: file name,
+// B3 configuration, and the results read from the NCPI.
 #include "capi/fax_capture.h"
 
 #include <fcntl.h>

@@ -100,21 +100,26 @@ void CFaxReceiveThread::ThreadMain() {
   }
 }
 
-int CFaxReceiveThread::RegisterCAPI() {
+int CFaxReceiveThread::RegisterCAPI() { return Register(true); }
+
+// `report`: write why registration failed. Attempts after a lost link are
+// quiet, so that a long outage leaves one line in the log, not one a try.
+int CFaxReceiveThread::Register(bool report) {
   if (capi20_isinstalled() != CapiNoError) {
-    Log("Error: No ISDN-driver installed.");
+    if (report) Log("Error: No ISDN-driver installed.");
     return 0;
   }
   int controllers = ControllerCount();
   if (controllers == 0) {
-    Log("Error: No ISDN-controller installed.");
+    if (report) Log("Error: No ISDN-controller installed.");
     return 0;
   }
   unsigned applId = 0;
   unsigned error = capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId);
   if (error != CapiNoError) applId = 0;  // the library may leave a value behind on failure
   if (applId == 0) {
-    Log(Format("Error: registering the application in function RegisterCAPI,code: %04X", error & 0xFFFF));
+    if (report)
+      Log(Format("Error: registering the application in function RegisterCAPI,code: %04X", error & 0xFFFF));
     return 0;
   }
   appId_ = applId;
@@ -244,15 +249,7 @@ void CFaxReceiveThread::RecoverLink() {
   awaitingForwarding_ = false;
   record_.recipients.clear();
   while (Pause(reregisterInterval_)) {
-    if (capi20_isinstalled() != CapiNoError) continue;
-    int controllers = ControllerCount();
-    if (controllers <= 0) continue;
-    unsigned applId = 0;
-    if (capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId) != CapiNoError ||
-        applId == 0)
-      continue;
-    appId_ = applId;
-    controllers_ = controllers;
+    if (Register(false) == 0) continue;
     linkLost_ = false;
     Log("CAPI connection restored, fax reception resumed.");
     return;

@@ -62,6 +62,7 @@ class CFaxReceiveThread {
  private:
   // Registration and message pump.
   int RegisterCAPI();
+  int Register(bool report);
   void ReleaseCAPI();
   unsigned GetProfile(unsigned controller, unsigned char* profile);
   int ControllerCount();

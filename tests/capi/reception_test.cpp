@@ -242,6 +242,7 @@ TEST_F(ReceptionTest, HaltTearsAConnectedCallDownInOrderAndDoesNotForwardIt) {
   ASSERT_TRUE(WaitForEvent("state change slot 0 ID 0: Connected"));
   ASSERT_TRUE(sim_->WaitFor("RECV DATA_B3_RESP", 2));
   worker_->Halt();
+  ASSERT_TRUE(sim_->WaitFor("EVENT call=a done"));  // the simulator has recorded the last response
 
   // The worker's own clearing, message by message.
   std::vector<std::string> order = {"RECV DISCONNECT_B3_REQ", "SEND DISCONNECT_B3_CONF", "SEND DISCONNECT_B3_IND",
