@@ -144,6 +144,10 @@ int CLineSimulator::Run() {
     }
   }
   Record("LISTENING port=" + std::to_string(boundPort_));
+  if (options_.portFile.empty() && !options_.recordFile.empty()) {
+    std::printf("%d\n", boundPort_);
+    std::fflush(stdout);
+  }
   stdinOpen_ = options_.readStdin;
 
   while (!quit_ && !g_terminate) {

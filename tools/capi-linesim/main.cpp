@@ -14,7 +14,7 @@ namespace {
 const char kUsage[] =
     "usage: capi-linesim [options]\n"
     "  --port N            listen on 127.0.0.1:N (default: a free port)\n"
-    "  --port-file FILE    write the port there once listening\n"
+    "  --port-file FILE    write the port there once listening (else it is printed)\n"
     "  --record FILE       record of the exchange (default: standard output)\n"
     "  --script FILE       commands to run before those on standard input\n"
     "  --no-stdin          ignore standard input\n"
