@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+
+#include "convert/dither.h"
 #include "convert/image_error.h"
 
 namespace kestrel {
@@ -35,6 +37,7 @@ constexpr std::size_t kChunkBytes = 256 * 1024;
 std::uint8_t Luminance(unsigned r, unsigned g, unsigned b) {
   return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
 }
+
 
 }  // namespace
 
@@ -160,7 +163,7 @@ int CBmpReader::ReadRowGray(int y, std::uint8_t* gray) {
   const auto w = static_cast<std::size_t>(width_);
   // Luminance is exact for greys: the weights add up to 256.
   if (bits_ == 24) {
-    for (std::size_t x = 0; x < w; ++x) gray[x] = Luminance(raw[x * 3 + 2], raw[x * 3 + 1], raw[x * 3]);
+    LuminanceRow(raw, w, true, gray);
     return kImageOk;
   }
   if (bits_ == 32) {

@@ -63,6 +63,7 @@ AxisWeights ComputeWeights(int in, int out, int one) {
 
 template <int C>
 void Resize(const std::uint8_t* src, int width, int height, std::uint8_t* dst, int newWidth, int newHeight) {
+  if (width <= 0 || height <= 0 || newWidth <= 0 || newHeight <= 0) return;
   const AxisWeights h = ComputeWeights(width, newWidth, kColumnWeightOne);
   const AxisWeights v = ComputeWeights(height, newHeight, kRowWeightOne);
   const auto inRow = static_cast<std::size_t>(width) * C;
@@ -71,8 +72,17 @@ void Resize(const std::uint8_t* src, int width, int height, std::uint8_t* dst, i
   // for taps that reach past the last pixel (their weight is 0).
   std::vector<std::uint16_t> mixed(inRow + static_cast<std::size_t>(h.taps + 1) * C, 0);
   std::vector<std::uint32_t> sum(inRow);
-  const std::size_t blockCount = inRow / 4;
-  std::vector<std::uint32_t> blocks(blockCount + 1);
+
+  // reachedFrom[j] .. reachedTo[j]: the output pixels whose taps include
+  // input column j.
+  std::vector<int> reachedFrom(static_cast<std::size_t>(width), newWidth - 1), reachedTo(static_cast<std::size_t>(width), 0);
+  for (int x = 0; x < newWidth; ++x)
+    for (int t = 0; t < h.taps; ++t) {
+      const int j = h.first[static_cast<std::size_t>(x)] + t;
+      if (j >= width) break;
+      reachedFrom[static_cast<std::size_t>(j)] = std::min(reachedFrom[static_cast<std::size_t>(j)], x);
+      reachedTo[static_cast<std::size_t>(j)] = std::max(reachedTo[static_cast<std::size_t>(j)], x);
+    }
 
   // Horizontal weights of the common case, one array per tap.
   std::vector<std::uint32_t> w0, w1, w2;
@@ -142,33 +152,38 @@ void Resize(const std::uint8_t* src, int width, int height, std::uint8_t* dst, i
     std::uint8_t* __restrict out = dst + static_cast<std::size_t>(y) * outRow;
     const int* first = h.first.data();
     if (C == 1 && h.taps <= 3) {
-      // Most of a fax page is white paper: groups of output pixels whose
-      // input is white throughout are white, exactly what the sum gives.
-      // inked[k]: how many of the first k blocks of four mixed values hold
-      // anything but white.
+      // Most of a fax page is white paper. The row starts white, and only the
+      // output pixels that a column holding anything but white reaches are
+      // computed; for the others the sum gives white exactly.
+      std::memset(out, 255, outRow);
       constexpr std::uint64_t kWhite4 = 0xFF00FF00FF00FF00ull;
-      constexpr int kGroup = 16;
-      std::uint32_t* inked = blocks.data();
-      inked[0] = 0;
-      for (std::size_t k = 0; k < blockCount; ++k) {
-        std::uint64_t four;
-        std::memcpy(&four, m + k * 4, 8);
-        inked[k + 1] = inked[k] + (four != kWhite4);
-      }
-      for (int x0 = 0; x0 < newWidth; x0 += kGroup) {
-        const int x1 = std::min(x0 + kGroup, newWidth);
-        const std::size_t from = static_cast<std::size_t>(first[x0]) / 4;
-        const std::size_t to = std::min((static_cast<std::size_t>(first[x1 - 1]) + 3 + 3) / 4, blockCount);
-        if (from < to && inked[to] == inked[from] && static_cast<std::size_t>(first[x1 - 1]) + 3 <= blockCount * 4) {
-          std::memset(out + x0, 255, static_cast<std::size_t>(x1 - x0));
-          continue;
-        }
-        for (int x = x0; x < x1; ++x) {
+      const auto compute = [&](int from, int to) {
+        for (int x = from; x <= to; ++x) {
           const std::uint16_t* p = m + first[x];
           out[x] = static_cast<std::uint8_t>((w0[static_cast<std::size_t>(x)] * p[0] + w1[static_cast<std::size_t>(x)] * p[1] +
                                               w2[static_cast<std::size_t>(x)] * p[2] + (1u << 21)) >> 22);
         }
+      };
+      int pendingFrom = -1, pendingTo = -1;
+      const auto inked = [&](std::size_t lo, std::size_t hi) {  // columns lo..hi hold ink
+        const int from = reachedFrom[lo], to = reachedTo[hi];
+        if (pendingFrom >= 0 && from <= pendingTo + 1) {
+          pendingTo = std::max(pendingTo, to);
+          return;
+        }
+        if (pendingFrom >= 0) compute(pendingFrom, pendingTo);
+        pendingFrom = from;
+        pendingTo = to;
+      };
+      std::size_t j = 0;
+      for (; j + 4 <= inRow; j += 4) {
+        std::uint64_t four;
+        std::memcpy(&four, m + j, 8);
+        if (four != kWhite4) inked(j, j + 3);
       }
+      for (; j < inRow; ++j)
+        if (m[j] != (255 << 8)) inked(j, j);
+      if (pendingFrom >= 0) compute(pendingFrom, pendingTo);
     } else if (h.taps <= 3) {
       for (int x = 0; x < newWidth; ++x) {
         const std::uint16_t* p = m + static_cast<std::size_t>(first[x]) * C;

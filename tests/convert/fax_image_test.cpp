@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "convert/bmp_page_file.h"
+#include "convert/bmp_reader.h"
 #include "convert/image_error.h"
 #include "convert/image_resize.h"
 #include "convert/tiff_pages.h"
@@ -154,6 +155,30 @@ TEST_F(FaxImageTest, BmpRoundTripKeepsEveryPixelAndWritesTheResolution) {
   ASSERT_EQ(back.Load(dir_.File("c.bmp")), 0);
   EXPECT_EQ(std::vector<std::uint8_t>(back.Pixels(), back.Pixels() + rgb.size()), rgb);
   EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(FaxImageTest, ColourRowsReadAsTheirLuminance) {
+  const int width = 37;  // two blocks of 16 and a tail
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * 3 * 3);
+  std::uint32_t state = 7;
+  for (auto& v : rgb) {
+    state = state * 1103515245u + 12345u;
+    v = static_cast<std::uint8_t>(state >> 23);
+  }
+  CFaxImage image(log_);
+  ASSERT_TRUE(image.Assign(width, 3, 3, rgb.data()));
+  ASSERT_EQ(image.Save(dir_.File("colour.bmp"), ImageFileType::Bmp), 0);
+  CBmpReader reader;
+  ASSERT_EQ(reader.Open(dir_.File("colour.bmp")), 0);
+  EXPECT_FALSE(reader.IsGray());
+  std::vector<std::uint8_t> gray(static_cast<std::size_t>(width));
+  for (int y = 0; y < 3; ++y) {
+    ASSERT_EQ(reader.ReadRowGray(y, gray.data()), 0);
+    for (int x = 0; x < width; ++x) {
+      const std::uint8_t* p = rgb.data() + (static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)) * 3;
+      ASSERT_EQ(gray[static_cast<std::size_t>(x)], (77 * p[0] + 150 * p[1] + 29 * p[2] + 128) >> 8) << x << ", " << y;
+    }
+  }
 }
 
 TEST_F(FaxImageTest, TopDownAndPaletteBitmapsAreRead) {
