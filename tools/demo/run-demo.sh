@@ -87,7 +87,7 @@ SCRIPT
 pids+=($!)
 wait_for 10 test -s "$DEMO/line.port"
 LINE_PORT=$(cat "$DEMO/line.port")
-printf 'REMOTE fritzbox 127.0.0.1 %s\n' "$LINE_PORT" > "$DEMO/home/.capi20rc"
+printf 'REMOTE fritzbox 127.0.0.1 %s\nTRACELEVEL 0\n' "$LINE_PORT" > "$DEMO/home/.capi20rc"
 echo "-- simulated ISDN line on 127.0.0.1:$LINE_PORT"
 
 # 4. Kestrel's settings: accept every number, mail PNG pages to the demo office.
