@@ -1,20 +1,13 @@
 #include "convert/bmp_page_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
+
+#include "convert/byte_io.h"
 
 namespace kestrel {
 namespace {
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
 
 // The fixed part of the header; width, height and image size are filled in per page.
 constexpr std::uint8_t kHeaderTemplate[CBmpPageFile::kHeaderSize] = {
@@ -26,17 +19,6 @@ constexpr std::uint8_t kHeaderTemplate[CBmpPageFile::kHeaderSize] = {
     0, 0, 0, 0,  0, 0, 0, 0,                           // pixels per metre
     2, 0, 0, 0,  2, 0, 0, 0,                           // colours used, important
     0xFF, 0xFF, 0xFF, 0,  0, 0, 0, 0};                 // colour 0 white, colour 1 black
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 

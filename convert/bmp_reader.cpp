@@ -8,36 +8,18 @@
 #include <unistd.h>
 
 
+#include "convert/byte_io.h"
 #include "convert/dither.h"
 #include "convert/image_error.h"
 
 namespace kestrel {
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-bool ReadAt(int fd, std::uint8_t* out, std::size_t size, std::uint64_t offset) {
-  while (size > 0) {
-    ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    out += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
 constexpr std::size_t kChunkBytes = 256 * 1024;
 
 std::uint8_t Luminance(unsigned r, unsigned g, unsigned b) {
   return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
 }
-
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #endif
 
 #include "convert/bmp_reader.h"
+#include "convert/byte_io.h"
 #include "convert/image_error.h"
 #include "convert/image_resize.h"
 #include "core/event_log.h"
@@ -26,15 +27,6 @@ namespace kestrel {
 namespace {
 
 constexpr double kInchesPerCentimetre = 0.39370078740157477;
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 
 struct CJpegError {
   jpeg_error_mgr manager;
@@ -72,17 +64,6 @@ void PngWrite(png_structp png, png_bytep data, png_size_t size) {
 }
 
 void PngFlush(png_structp) {}
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 #if defined(__x86_64__)
 // 16 grey pixels at a time spread into 48 bytes by byte shuffles.

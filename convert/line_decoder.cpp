@@ -32,13 +32,13 @@ struct FastTables {
 };
 
 template <std::size_t N>
-constexpr void Enter(std::array<FastCode, N>& table, unsigned bits, const MHCodeEntry* codes, Kind kind) {
+void Enter(std::array<FastCode, N>& table, unsigned bits, const MHCodeEntry* codes, Kind kind) {
   for (const MHCodeEntry* e = codes; e->code != 0; ++e)
     for (unsigned high = 0; high < (1u << (bits - e->length)); ++high)
       table[e->code | (high << e->length)] = FastCode{e->run, static_cast<std::uint8_t>(e->length), kind};
 }
 
-constexpr FastTables BuildTables() {
+FastTables BuildTables() {
   FastTables t;
   Enter(t.white, kWhiteBits, kWhiteTerminatingCodes, kTerminating);
   Enter(t.white, kWhiteBits, kWhiteMakeUpCodes, kMakeUp);
@@ -47,7 +47,11 @@ constexpr FastTables BuildTables() {
   return t;
 }
 
-const FastTables kTables = BuildTables();
+// Built on first use, so that no other start-up code can meet it unbuilt.
+const FastTables& Tables() {
+  static const FastTables tables = BuildTables();
+  return tables;
+}
 
 // Bits each state makes the reader buffer before its look-up.
 constexpr unsigned kFillBits[] = {9, 13, 8, 12};
@@ -66,6 +70,7 @@ int Decode(CBitReader& reader, CRowBitWriter& writer) {
   std::uint8_t* const row = writer.Row();
   const std::size_t limit = writer.Bytes() * 8;
   std::size_t x = writer.Position();
+  const FastTables& tables = Tables();
   State state = State::kWhite;
   // Whether the reader would have loaded every byte by now: from then on the
   // line ends where no complete code is left instead of failing.
@@ -87,8 +92,8 @@ int Decode(CBitReader& reader, CRowBitWriter& writer) {
       }
     }
     const bool white = state == State::kWhite || state == State::kWhiteTerm;
-    const FastCode code = white ? kTables.white[acc & ((1u << kWhiteBits) - 1)]
-                                : kTables.black[acc & ((1u << kBlackBits) - 1)];
+    const FastCode code = white ? tables.white[acc & ((1u << kWhiteBits) - 1)]
+                                : tables.black[acc & ((1u << kBlackBits) - 1)];
     const bool fits = code.kind == kTerminating ||
                       (code.kind == kMakeUp && (state == State::kWhite || state == State::kBlack));
     if (!allLoaded) {

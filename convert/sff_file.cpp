@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "convert/byte_io.h"
 #include "convert/sff_exception.h"
 #include "core/event_log.h"
 
@@ -23,8 +24,6 @@ constexpr std::uint8_t kLastCodedLength = 216;
 constexpr std::uint8_t kLastWhiteSkip = 253;
 constexpr unsigned kDocumentHeaderSize = 20;
 constexpr unsigned kPageHeaderSize = 16;  // the bytes after the length byte
-
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 void AddLines(std::int32_t& counter, std::uint32_t lines) {
   constexpr auto kMax = std::numeric_limits<std::int32_t>::max();

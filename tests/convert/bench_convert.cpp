@@ -98,13 +98,7 @@ void BenchDecoding(const CBenchPage& page, bool& allMet) {
   // libtiff: the same coded lines as the strips of a CCITT RLE file.
   tools::CMemoryTiff file;
   TIFF* tif = file.Open("w");
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(lines.size()));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+  tools::SetCodedLineFields(tif, 1728, static_cast<std::uint32_t>(lines.size()));
   for (std::uint32_t s = 0; s < lines.size(); ++s)
     TIFFWriteRawStrip(tif, s, lines[s].data.data(), static_cast<tmsize_t>(lines[s].data.size()));
   file.Close();

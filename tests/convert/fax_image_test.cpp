@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "convert/bmp_page_file.h"
+#include "convert/byte_io.h"
 #include "convert/bmp_reader.h"
 #include "convert/image_error.h"
 #include "convert/image_resize.h"
@@ -19,11 +20,7 @@
 namespace kestrel {
 namespace {
 
-std::uint32_t Le32(const std::string& s, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
-  return v;
-}
+std::uint32_t Le32(const std::string& s, std::size_t at) { return kestrel::Le32(reinterpret_cast<const std::uint8_t*>(s.data()) + at); }
 
 class FaxImageTest : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "convert/bmp_page_file.h"
+#include "convert/byte_io.h"
 #include "convert/line_decoder.h"
 #include "convert/sff_converter.h"
 #include "convert/sff_file.h"
@@ -21,12 +22,7 @@ namespace {
 
 using tools::CMonoBitmap;
 
-std::uint32_t Le32(const std::string& s, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at])) |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
-}
+std::uint32_t Le32(const std::string& s, std::size_t at) { return kestrel::Le32(reinterpret_cast<const std::uint8_t*>(s.data()) + at); }
 
 class ExactnessTest : public ::testing::TestWithParam<bool> {
  protected:

@@ -60,4 +60,16 @@ int CMemoryTiff::CloseProc(thandle_t) { return 0; }
 
 toff_t CMemoryTiff::SizeProc(thandle_t h) { return static_cast<CMemoryTiff*>(h)->bytes_.size(); }
 
+void SetCodedLineFields(TIFF* tif, std::uint32_t width, std::uint32_t rows) {
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, rows);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+}
+
 }  // namespace kestrel::tools

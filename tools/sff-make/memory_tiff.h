@@ -40,4 +40,9 @@ class CMemoryTiff {
   TIFF* tif_ = nullptr;
 };
 
+// The fields of a one-row-per-strip CCITT RLE (Compression 2) image filled
+// least significant bit first: each strip is the coded line of one row, as
+// an SFF file holds it.
+void SetCodedLineFields(TIFF* tif, std::uint32_t width, std::uint32_t rows);
+
 }  // namespace kestrel::tools

@@ -45,15 +45,7 @@ std::vector<std::vector<std::uint8_t>> EncodeRowsMH(const CMonoBitmap& image) {
   CMemoryTiff file;
   TIFF* tif = file.Open("w");
   if (tif == nullptr) throw std::runtime_error("libtiff cannot open a memory file");
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  SetCodedLineFields(tif, image.width, image.height);
   std::vector<std::uint8_t> row(image.RowBytes());
   for (std::uint32_t y = 0; y < image.height; ++y) {
     std::copy(image.Row(y), image.Row(y) + image.RowBytes(), row.begin());
@@ -82,15 +74,7 @@ std::vector<std::vector<std::uint8_t>> DecodeRowsMH(std::uint32_t width,
   TIFF* tif = file.Open("w");
   if (tif == nullptr) throw std::runtime_error("libtiff cannot open a memory file");
   const auto height = static_cast<std::uint32_t>(lines.size());
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  SetCodedLineFields(tif, width, height);
   for (std::uint32_t s = 0; s < height; ++s) {
     std::vector<std::uint8_t> raw = lines[s];
     if (TIFFWriteRawStrip(tif, s, raw.data(), static_cast<tmsize_t>(raw.size())) < 0)
