@@ -6,10 +6,12 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "core/notice_sink.h"
 #include "core/string_table.h"
 #include "journal/artwork.h"
 #include "journal/jotter_dlg.h"
 #include "store/odbc_connection.h"
+#include "store/schema.h"
 #include "ui/dlg_options_page_email.h"
 #include "ui/dlg_options_page_fax.h"
 #include "ui/dlg_proppage_msn.h"
@@ -51,8 +53,20 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
 
 CDlgOptions::~CDlgOptions() = default;
 
+namespace {
+
+// Notices of the sheet's own table check are dropped: a data source that
+// cannot be reached is reported by the list fill that follows.
+class CQuietNotices final : public INoticeSink {
+ public:
+  void Notify(const std::string&, NoticeIcon) override {}
+};
+
+}  // namespace
+
 void CDlgOptions::SetAdministrationConnection(COdbcConnection* administration) {
   COdbcConnection* db = administration ? administration : ownConnection_.get();
+  db_ = db;
   msn_->SetConnection(db);
   forwarding_->SetConnection(db);
 }
@@ -79,6 +93,14 @@ bool CDlgOptions::EditSettings(ServiceSettings& values) {
 int CDlgOptions::exec() {
   for (COptionsPage* page : std::vector<COptionsPage*>{msn_, fax_, email_, forwarding_}) page->BeginShowing();
   journalLoaded_ = false;
+  // The first-run sheet opens before the service's start-up table check: make
+  // sure the forwarding tables exist, or the editors would greet the
+  // administrator with "no such table".
+  if (!tablesChecked_ && db_) {
+    CQuietNotices quiet;
+    EnsureMsnTable(*db_, quiet);
+    tablesChecked_ = db_->IsOpen();
+  }
   {
     const QSignalBlocker block(tabs_);
     tabs_->setCurrentIndex(0);

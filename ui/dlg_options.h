@@ -73,6 +73,8 @@ class CDlgOptions : public QDialog, public ISettingsEditor {
   CDlgWeiterleitung* forwarding_;
   CJotterDlg* journal_;
   std::unique_ptr<COdbcConnection> ownConnection_;
+  COdbcConnection* db_ = nullptr;
+  bool tablesChecked_ = false;
   int current_ = 0;
   bool journalLoaded_ = false;
 };

@@ -86,7 +86,13 @@ void CModalScript::Poll() {
   }
   auto step = std::move(steps_.front());
   steps_.pop_front();
-  step(modal);
+  // Run the step from an event of its own: a step that opens a further modal
+  // window must not block this timer, which the nested window also needs
+  // (a timer never fires inside its own handler).
+  QPointer<QWidget> target(modal);
+  QTimer::singleShot(0, modal, [target, step = std::move(step)] {
+    if (target) step(target);
+  });
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
