@@ -45,7 +45,7 @@ bench: release
 # Each fuzzer NAME keeps its seed corpus in tests/fuzz/corpus/NAME.
 fuzz-build: deps
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DKESTREL_FUZZ=ON -DKESTREL_TESTS=OFF -DKESTREL_DESKTOP=OFF
+	  -DKESTREL_FUZZ=ON -DKESTREL_TESTS=OFF -DKESTREL_DESKTOP=OFF -DKESTREL_ONLY="platform;core;convert"
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 
 fuzz: fuzz-build
