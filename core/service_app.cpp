@@ -2,8 +2,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <optional>
-#include <sys/stat.h>
 
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
@@ -17,7 +15,6 @@
 #include "forward/recipient_resolution.h"
 #include "platform/app_folder.h"
 #include "platform/registry_file.h"
-#include "store/data_source.h"
 #include "store/database_exception.h"
 #include "store/odbc_connection.h"
 #include "store/schema.h"
