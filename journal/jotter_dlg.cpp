@@ -67,7 +67,7 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
     buttons->addWidget(summary_, 1, Qt::AlignCenter);
     buttons->addWidget(delete_);
     connect(close_, &QPushButton::clicked, this, &QDialog::accept);
-    resize(640, 460);
+    resize(760, 460);
   } else {
     // A page inside the options sheet, not a window of its own.
     setWindowFlags(Qt::Widget);

@@ -1,11 +1,23 @@
 #include "journal/message_box.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 
 namespace kestrel {
+namespace {
 
-QString MessageBoxCaption() { return QGuiApplication::applicationDisplayName(); }
+QString& Caption() {
+  static QString caption;
+  return caption;
+}
+
+}  // namespace
+
+void SetMessageBoxCaption(const QString& caption) { Caption() = caption; }
+
+QString MessageBoxCaption() {
+  return Caption().isEmpty() ? QCoreApplication::applicationName() : Caption();
+}
 
 BoxResult ShowMessageBox(QWidget* parent, const QString& text, BoxButtons buttons, BoxIcon icon) {
   QMessageBox::Icon shown = QMessageBox::Warning;

@@ -1,6 +1,6 @@
 // Message boxes of the desktop programs: modal, captioned with the program's
-// title (the application's display name: "Brightwater Kestrel" in the tray
-// program, "Jotter" in the viewer), with the icon rule of the old programs:
+// title ("Brightwater Kestrel" in the tray program, "Jotter" in the viewer),
+// with the icon rule of the old programs:
 // a box with only OK and no icon of its own shows the exclamation icon, a
 // yes/no question the question icon.
 //
@@ -22,7 +22,9 @@ enum class BoxResult { kOk, kYes, kNo };
 BoxResult ShowMessageBox(QWidget* parent, const QString& text, BoxButtons buttons = BoxButtons::kOk,
                          BoxIcon icon = BoxIcon::kDefault);
 
-// The caption every box carries: the application's display name.
+// The caption every box carries. Not Qt's application display name: Qt would
+// append that to every window title ("Kestrel Settings — ...").
+void SetMessageBoxCaption(const QString& caption);
 QString MessageBoxCaption();
 
 }  // namespace kestrel

@@ -45,8 +45,13 @@ void CReportList::SetColumns(const std::vector<Column>& columns) {
   setHorizontalHeaderLabels(titles);
   for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
     horizontalHeaderItem(i)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setColumnWidth(i, columns[static_cast<size_t>(i)].width);
+    setColumnWidth(i, ScaledWidth(columns[static_cast<size_t>(i)].width));
   }
+}
+
+int CReportList::ScaledWidth(int pixels) const {
+  const double digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  return qRound(pixels * std::max(1.0, digit / 6.0));
 }
 
 int CReportList::InsertItem(int index, const QStringList& cells, const QIcon& icon) {

@@ -21,13 +21,17 @@ class CReportList : public QTableWidget {
  public:
   struct Column {
     QString title;
-    int width;  // pixels
+    int width;  // pixels of the old dialog font (digits 6 pixels wide)
   };
 
   explicit CReportList(QWidget* parent = nullptr);
 
   // Replaces the columns (and removes every row).
   void SetColumns(const std::vector<Column>& columns);
+  // The width a column of `pixels` gets: the widths were chosen for a font
+  // whose digits are 6 pixels wide; a larger font widens them in proportion,
+  // so a column holds the same number of digits.
+  int ScaledWidth(int pixels) const;
 
   // Inserts a row at `index` (clamped to 0..ItemCount()); returns its index.
   int InsertItem(int index, const QStringList& cells, const QIcon& icon = {});

@@ -23,6 +23,9 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("optionsSheet"));
   setWindowTitle(QString::fromUtf8(LoadString(IDS_SETTINGS_CAPTION)));
   setWindowIcon(ProgramIcon());
+  // Modal to nothing but itself: the tray icon keeps answering while the sheet
+  // is open (a second Settings command is refused by the service's guard).
+  setWindowModality(Qt::WindowModal);
   tabs_ = new QTabWidget(this);
   msn_ = new CDlgProppageMSN(tabs_);
   fax_ = new CDlgOptionsPageFax(tabs_);

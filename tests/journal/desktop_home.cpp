@@ -18,6 +18,7 @@ CDesktopHome::CDesktopHome() {
   ::setenv("HOME", home_.Path().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (home_.Path() + ".config").c_str(), 1);
   std::filesystem::create_directory(home_.File("run"));
+  std::filesystem::permissions(home_.File("run"), std::filesystem::perms::owner_all);
   ::setenv("XDG_RUNTIME_DIR", home_.File("run").c_str(), 1);
   // Local sockets land in TMPDIR: a folder of this test's own.
   const char* tmp = std::getenv("TMPDIR");

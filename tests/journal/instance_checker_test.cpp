@@ -62,6 +62,7 @@ TEST_F(InstanceCheckerTest, GuardsOfOtherProgramsDoNotMeet) {
 #ifdef KESTREL_PROGRAM_JOTTER
 // Starts jotter and waits until it holds its guard (its pid in the lock file).
 bool StartJotter(QProcess& process, const std::string& lockFile) {
+  test::EndWithThisProcess(process);
   process.setProgram(QStringLiteral(KESTREL_PROGRAM_JOTTER));
   process.start();
   if (!process.waitForStarted(5000)) return false;
@@ -78,6 +79,7 @@ TEST_F(InstanceCheckerTest, SecondJotterBringsTheFirstForwardAndEnds) {
   QSignalSpy activations(&first, &CInstanceChecker::ActivationRequested);
 
   QProcess second;
+  test::EndWithThisProcess(second);
   second.setProgram(QStringLiteral(KESTREL_PROGRAM_JOTTER));
   second.start();
   ASSERT_TRUE(WaitUntil([&] { return second.state() == QProcess::NotRunning; }, 20000));
@@ -93,6 +95,7 @@ TEST_F(InstanceCheckerTest, TwoJotterProcessesLeaveOneRunning) {
   QProcess first;
   ASSERT_TRUE(StartJotter(first, lockFile));
   QProcess second;
+  test::EndWithThisProcess(second);
   second.setProgram(QStringLiteral(KESTREL_PROGRAM_JOTTER));
   second.start();
   ASSERT_TRUE(WaitUntil([&] { return second.state() == QProcess::NotRunning; }, 20000));

@@ -19,6 +19,7 @@
 #include "journal/report_list.h"
 #include "store/journal.h"
 #include "tests/journal/desktop_home.h"
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
@@ -45,7 +46,7 @@ class COpenRecorder : public QObject {
 class JournalViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel"));
+    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
     home.CreateTables();
   }
   void Insert(const std::string& sender, const std::string& time, int pages, const std::string& file) {
@@ -82,13 +83,16 @@ TEST_F(JournalViewTest, ServicePageListsNewestFirstWithItsColumns) {
   CJotterDlg view(CJotterDlg::Host::kServicePage);
   view.OnInitDialog();
   QStringList titles;
-  std::vector<int> widths;
+  std::vector<int> widths, scaled;
   for (int c = 0; c < view.List()->columnCount(); ++c) {
     titles << view.List()->horizontalHeaderItem(c)->text();
     widths.push_back(view.List()->columnWidth(c));
+    scaled.push_back(view.List()->ScaledWidth(std::vector<int>{25, 80, 90, 40, 255}[static_cast<size_t>(c)]));
   }
   EXPECT_EQ(titles, (QStringList{"ID", "SenderNr", "ReceivingTime", "Pages", "FaxFile"}));
-  EXPECT_EQ(widths, (std::vector<int>{25, 80, 90, 40, 255}));
+  EXPECT_EQ(widths, scaled);
+  EXPECT_LT(widths[0], widths[3]);
+  EXPECT_LT(widths[3], widths[1]);
   EXPECT_EQ(Column(view, 1), (Strings{"0402222", "0301234", "0893333"}));
   EXPECT_EQ(Column(view, 2), (Strings{"07.12.2026 16:00:01", "07.12.2026 10:11:12", "07.12.2026 08:30:00"}));
   EXPECT_EQ(Column(view, 3), (Strings{"4", "2", "1"}));
@@ -107,7 +111,7 @@ TEST_F(JournalViewTest, JotterShowsStatusFullPathAndSummary) {
   QStringList titles;
   for (int c = 0; c < view.List()->columnCount(); ++c) titles << view.List()->horizontalHeaderItem(c)->text();
   EXPECT_EQ(titles, (QStringList{"ID", "SenderNr", "ReceivingTime", "Nr.Of Pages", "Status", "FaxFile"}));
-  EXPECT_EQ(view.List()->columnWidth(2), 120);
+  EXPECT_EQ(view.List()->columnWidth(2), view.List()->ScaledWidth(120));
   EXPECT_EQ(Column(view, 4), (Strings{"FaxReceived", "FaxReceived", "FaxReceived"}));
   EXPECT_EQ(Column(view, 5)[0], home.File("received/0402222_07-12-2026-16-00-01.sff"));
   EXPECT_EQ(view.Summary(), "3 Received faxes with 7 pages");
@@ -185,7 +189,7 @@ TEST_F(JournalViewTest, ServicePageWithoutFolderOrFileSaysSo) {
 }
 
 TEST_F(JournalViewTest, JotterOpensTheStoredPathOrSaysWhyNot) {
-  QApplication::setApplicationDisplayName(QStringLiteral("Jotter"));
+  SetMessageBoxCaption(QStringLiteral("Jotter"));
   test::WriteFileBytes(home.File("here.sff"), "sff");
   Insert("1", "07/12/2026 10:00:00", 1, home.File("here.sff"));
   Insert("2", "07/12/2026 11:00:00", 1, home.File("gone.sff"));
@@ -240,7 +244,7 @@ TEST_F(JournalViewTest, DeleteWithoutSelectionDeletesNothingAndReloads) {
 }
 
 TEST_F(JournalViewTest, OnlyJotterShowsAnErrorOfItsFirstLoad) {
-  QApplication::setApplicationDisplayName(QStringLiteral("Jotter"));
+  SetMessageBoxCaption(QStringLiteral("Jotter"));
   CJotterDlg jotter(CJotterDlg::Host::kJotter);
   jotter.SetConnectString("DSN=NoSuchKestrelSource");
   CModalScript script;

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace kestrel::test {
 
 CModalScript::CModalScript(int deadlineMs) : deadlineMs_(deadlineMs) {
@@ -103,6 +106,10 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     QThread::msleep(5);
   }
   return true;
+}
+
+void EndWithThisProcess(QProcess& process) {
+  process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 void ClickBoxButton(QMessageBox* box, QMessageBox::StandardButton which) {

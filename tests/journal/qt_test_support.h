@@ -7,6 +7,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -62,6 +63,10 @@ class CModalScript {
 
 // Runs the event loop until `done` is true or `timeoutMs` passed; returns `done()`.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Makes `process` (not yet started) end with this test process, so that a
+// test killed by its timeout leaves no program behind.
+void EndWithThisProcess(QProcess& process);
 
 // The button of `box` with the standard role `which`, clicked.
 void ClickBoxButton(QMessageBox* box, QMessageBox::StandardButton which);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 
 namespace kestrel {
@@ -21,7 +22,7 @@ using test::CModalScript;
 class EmailPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel"));
+    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
     page.show();
     page.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&page));

@@ -20,6 +20,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
@@ -36,7 +37,7 @@ using test::WriteFileBytes;
 class FaxPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel"));
+    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
     page.show();
     page.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&page));

@@ -15,6 +15,7 @@
 #include "store/forwarding_table.h"
 #include "store/odbc_connection.h"
 #include "tests/journal/desktop_home.h"
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/store/test_database.h"
 
@@ -41,7 +42,7 @@ std::function<void(QWidget*)> Enter(const QString& number, const QString& addres
 class ForwardingPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel"));
+    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
     home.CreateTables();
     page.SetConnection(&db);
   }
@@ -73,8 +74,8 @@ TEST_F(ForwardingPageTest, ListHasItsColumnsAndButtonsInOrder) {
   Show();
   EXPECT_EQ(ListRows(), (Rows{"0221|y@example.org", "0301234|x@example.org"}));
   EXPECT_EQ(page.List()->horizontalHeaderItem(0)->text(), "Senderkennung");
-  EXPECT_EQ(page.List()->columnWidth(0), 90);
-  EXPECT_EQ(page.List()->columnWidth(1), 160);
+  EXPECT_EQ(page.List()->columnWidth(0), page.List()->ScaledWidth(90));
+  EXPECT_EQ(page.List()->columnWidth(1), page.List()->ScaledWidth(160));
   EXPECT_FALSE(page.List()->item(0, 0)->icon().isNull());
   QStringList buttons;
   auto* del = page.findChild<QPushButton*>("delete");

@@ -31,6 +31,7 @@
 #include "journal/instance_checker.h"
 #include "tests/capi/line_sim.h"
 #include "tests/journal/desktop_home.h"
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "ui/dlg_options.h"
@@ -62,7 +63,7 @@ QPushButton* Button(QWidget* sheet, QDialogButtonBox::StandardButton which) {
 class KestrelAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel"));
+    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
     sim = std::make_unique<test::CLineSim>(home.Home());
     sim->UseAsCapi(home.Home());
   }
@@ -284,6 +285,7 @@ TEST_F(KestrelAppTest, SecondKestrelProcessBringsTheFirstForwardAndTouchesNothin
   QSignalSpy activations(&first, &CInstanceChecker::ActivationRequested);
 
   QProcess second;
+  test::EndWithThisProcess(second);
   second.setProgram(QStringLiteral(KESTREL_PROGRAM_KESTREL));
   second.start();
   ASSERT_TRUE(WaitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));

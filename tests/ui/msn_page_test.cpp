@@ -17,6 +17,7 @@
 #include "store/forwarding_table.h"
 #include "store/odbc_connection.h"
 #include "tests/journal/desktop_home.h"
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/store/test_database.h"
 
@@ -41,7 +42,7 @@ std::function<void(QWidget*)> Enter(const QString& number, const QString& addres
 class MsnPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel"));
+    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
     home.CreateTables();
     page.SetConnection(&db);
   }
@@ -83,8 +84,8 @@ TEST_F(MsnPageTest, ListShowsTheTableInAscendingOrderOfTheNumberText) {
   CReportList* list = page.List();
   EXPECT_EQ(list->horizontalHeaderItem(0)->text(), "MSN");
   EXPECT_EQ(list->horizontalHeaderItem(1)->text(), "Email-Weiterleitung");
-  EXPECT_EQ(list->columnWidth(0), 68);
-  EXPECT_EQ(list->columnWidth(1), 168);
+  EXPECT_EQ(list->columnWidth(0), list->ScaledWidth(68));
+  EXPECT_EQ(list->columnWidth(1), list->ScaledWidth(168));
   EXPECT_FALSE(list->item(0, 0)->icon().isNull());
   EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);

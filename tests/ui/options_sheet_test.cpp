@@ -21,6 +21,7 @@
 #include "journal/report_list.h"
 #include "store/journal.h"
 #include "tests/journal/desktop_home.h"
+#include "journal/message_box.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "ui/dlg_options_page_fax.h"
@@ -65,7 +66,7 @@ QPushButton* Button(QWidget* sheet, QDialogButtonBox::StandardButton which) {
 
 class OptionsSheetTest : public ::testing::Test {
  protected:
-  void SetUp() override { QApplication::setApplicationDisplayName(QStringLiteral("Brightwater Kestrel")); }
+  void SetUp() override { SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel")); }
   test::CDesktopHome home;
   CDlgOptions sheet;
 };
