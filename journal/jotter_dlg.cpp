@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "journal/artwork.h"
+#include "journal/fax_preview.h"
 #include "journal/message_box.h"
 #include "journal/report_list.h"
 #include "store/database_exception.h"
@@ -24,6 +26,8 @@ constexpr char kCannotOpenPage[] = "Can not open the following file : \n %1";
 constexpr char kCannotOpenJotter[] = "Can not opne the following file :\n %1";
 constexpr char kSummary[] = "%1 Received faxes with %2 pages";
 constexpr char kStatusReceived[] = "FaxReceived";
+constexpr char kNoPreview[] = "No preview";
+constexpr int kPreviewWidth = 180;
 
 QString FormatTime(const std::optional<SqlTimestamp>& t) {
   if (!t) return {};
@@ -43,8 +47,16 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   auto* group = new QGroupBox(QStringLiteral("Received Faxes"), this);
   list_ = new CReportList(group);
   list_->setObjectName(QStringLiteral("journalList"));
-  auto* groupLayout = new QVBoxLayout(group);
-  groupLayout->addWidget(list_);
+  preview_ = new QLabel(QString::fromLatin1(kNoPreview), group);
+  preview_->setObjectName(QStringLiteral("preview"));
+  preview_->setAlignment(Qt::AlignCenter);
+  preview_->setFixedWidth(kPreviewWidth);
+  preview_->setMinimumHeight(kPreviewWidth * 297 / 210);
+  preview_->setFrameShape(QFrame::StyledPanel);
+  preview_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  auto* groupLayout = new QHBoxLayout(group);
+  groupLayout->addWidget(list_, 1);
+  groupLayout->addWidget(preview_, 0, Qt::AlignTop);
   refresh_ = new QPushButton(QStringLiteral("Refresh"), this);
   refresh_->setObjectName(QStringLiteral("refresh"));
   delete_ = new QPushButton(QStringLiteral("Delete"), this);
@@ -67,7 +79,7 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
     buttons->addWidget(summary_, 1, Qt::AlignCenter);
     buttons->addWidget(delete_);
     connect(close_, &QPushButton::clicked, this, &QDialog::accept);
-    resize(760, 460);
+    resize(900, 480);
   } else {
     // A page inside the options sheet, not a window of its own.
     setWindowFlags(Qt::Widget);
@@ -84,6 +96,34 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   connect(refresh_, &QPushButton::clicked, this, &CJotterDlg::OnRefresh);
   connect(delete_, &QPushButton::clicked, this, &CJotterDlg::OnDelete);
   connect(list_, &CReportList::RowDoubleClicked, this, [this](int) { OnOpenSelected(); });
+  connect(list_, &QTableWidget::itemSelectionChanged, this, &CJotterDlg::UpdatePreview);
+}
+
+void CJotterDlg::keyPressEvent(QKeyEvent* event) {
+  if (host_ == Host::kServicePage) {
+    QWidget::keyPressEvent(event);  // ignored: the sheet gets it
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CJotterDlg::UpdatePreview() {
+  const int row = list_->SelectionMark();
+  previewPage_ = QImage();
+  if (row >= 0) {
+    QString folder;
+    const QString path = RowPath(row, &folder);
+    if (!folder.isEmpty()) previewPage_ = FaxFirstPage(path);
+  }
+  if (previewPage_.isNull()) {
+    preview_->setPixmap(QPixmap());
+    preview_->setText(QString::fromLatin1(kNoPreview));
+    return;
+  }
+  // Grey levels first, so the 1-bit page scales down smoothly.
+  const QSize room = preview_->contentsRect().size().boundedTo(QSize(kPreviewWidth, 4 * kPreviewWidth));
+  preview_->setPixmap(QPixmap::fromImage(previewPage_.convertToFormat(QImage::Format_Grayscale8)
+                                             .scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 QString CJotterDlg::Summary() const { return summary_ ? summary_->text() : QString(); }

@@ -5,7 +5,9 @@
 // folder and the file name; Jotter takes the stored path) and in Jotter's
 // summary line. A double-click opens the row's file with the desktop's program
 // for it; Delete removes the journal row (never the file), pauses a second
-// and reloads. Header clicks never reorder the rows.
+// and reloads. Header clicks never reorder the rows. Beside the list, the
+// selected fax's first page is shown, because people would rather look at a
+// fax than read its file name.
 //
 // Rows come from the database and are untrusted; the store bounds them. A
 // load that fails keeps the rows read so far; only Jotter's first load shows
@@ -13,6 +15,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -54,6 +57,15 @@ class CJotterDlg : public QDialog {
   CReportList* List() const { return list_; }
   // Jotter's summary line ("" on the service page).
   QString Summary() const;
+  // The first page of the selected row's fax as read for the preview (null
+  // when there is no selection or the fax cannot be read).
+  const QImage& PreviewPage() const { return previewPage_; }
+  void UpdatePreview();
+
+ protected:
+  // On the sheet's page, Escape and Enter belong to the sheet (Cancel, OK),
+  // not to this embedded dialog, which would hide itself.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void Load(bool showError);
@@ -66,6 +78,8 @@ class CJotterDlg : public QDialog {
   QPushButton* delete_;
   QPushButton* close_ = nullptr;
   QLabel* summary_ = nullptr;
+  QLabel* preview_;
+  QImage previewPage_;
   std::function<std::string()> receivedFolder_;
   std::string connectString_;
   QString lastFolder_;

@@ -48,7 +48,7 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs_);
   layout->addWidget(buttons_);
-  resize(560, 560);
+  resize(720, 560);
 
   ownConnection_ = std::make_unique<COdbcConnection>();
   SetAdministrationConnection(nullptr);

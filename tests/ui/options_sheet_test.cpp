@@ -202,6 +202,25 @@ TEST_F(OptionsSheetTest, JournalPageOpensFilesInTheFolderTheFaxPageHoldsNow) {
   EXPECT_EQ(opened.opened[0].toLocalFile(), folder + "/fax.sff");
 }
 
+TEST_F(OptionsSheetTest, EscapeOnTheJournalPageCancelsTheSheetAndKeepsThePage) {
+  ServiceSettings values = Complete();
+  CModalScript script;
+  bool pageShown = false, closedByEscape = false;
+  script.Handle([&](QWidget* w) {
+    auto* s = qobject_cast<CDlgOptions*>(w);
+    s->Tabs()->setCurrentIndex(4);
+    s->JournalPage()->List()->setFocus();
+    QTest::keyClick(s->JournalPage()->List(), Qt::Key_Escape);
+    pageShown = s->JournalPage()->isVisibleTo(s);
+    closedByEscape = !s->isVisible();
+    if (!closedByEscape) Button(w, QDialogButtonBox::Cancel)->click();
+  });
+  EXPECT_FALSE(sheet.EditSettings(values));
+  ASSERT_TRUE(script.Done());
+  EXPECT_TRUE(pageShown);
+  EXPECT_TRUE(closedByEscape);
+}
+
 }  // namespace
 }  // namespace kestrel
 

@@ -26,6 +26,7 @@
 #include "store/journal.h"
 #include "store/odbc_connection.h"
 #include "tests/capi/line_sim.h"
+#include "tests/convert/page_render.h"
 #include "tests/journal/desktop_home.h"
 #include "tests/journal/qt_test_support.h"
 #include "tests/support/file_util.h"
@@ -184,8 +185,7 @@ class TrayEndToEndTest : public ::testing::Test {
     ServiceSettings s;
     s.Number = "+49 30 1234567";
     s.ODBCConnect = "DSN=Kestrel";
-    // Shown in the screenshots: a folder as an installation would have it.
-    s.ReceivedDir = "/var/spool/kestrel";
+    s.ReceivedDir = home.File("received");
     s.Address = "fax@brightwater.example";
     s.Name = "Kestrel Fax";
     s.Header = "Fax from %TSID%";
@@ -201,6 +201,7 @@ class TrayEndToEndTest : public ::testing::Test {
     s.Logfile = 1;
     CEventLog log(home.Path());
     ASSERT_EQ(ExportSettings(SettingsFilePath(home.Path()), s, log), 0);
+    std::filesystem::create_directory(home.File("received"));
     home.CreateTables();
     COdbcConnection db;
     AddForwardingRow(db, ForwardingTable::kMsn, {"1234567", "office@brightwater.example"});
@@ -220,7 +221,11 @@ class TrayEndToEndTest : public ::testing::Test {
       std::string name = std::string(f.sender) + "_" + t.substr(0, 2) + "-" + t.substr(3, 2) + "-" +
                          t.substr(6, 4) + "-" + t.substr(11, 2) + "-" + t.substr(14, 2) + "-" + t.substr(17, 2) +
                          ".sff";
-      ASSERT_EQ(InsertJournalEntry(log, f.sender, f.time, f.pages, "/var/spool/kestrel/" + name), 0);
+      // The fax itself, for the preview of its first page.
+      std::vector<tools::SffMakePage> sffPages(1);
+      sffPages[0].image = test::RenderLetterPage(1728, 2286, static_cast<std::uint32_t>(f.pages));
+      test::WriteFileBytes(home.File("received/" + name), tools::MakeSffFile(sffPages, tools::SffMakeOptions{}));
+      ASSERT_EQ(InsertJournalEntry(log, f.sender, f.time, f.pages, home.File("received/" + name)), 0);
     }
     // Jotter in the application folder, and an xdg-open that notes what the
     // desktop was asked to open.
@@ -289,6 +294,8 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
                          "settings-journal.png"};
   for (const char* page : pages) {
     QThread::msleep(300);
+    // On the journal page: into the list, and the newest fax selected.
+    if (page == pages[4]) x.Key("Tab Down");
     EXPECT_TRUE(x.Shot(sheet, Shot(page))) << page;
     x.Key("ctrl+Tab");
   }
@@ -300,6 +307,8 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   x.Key("Down Down Return");
   ASSERT_TRUE(x.WaitForWindow("Kestrel Journal")) << "the second item starts Jotter";
   const QString jotter = x.FindWindow("Kestrel Journal");
+  x.Focus(jotter);
+  x.Key("Down");
   QThread::msleep(500);
   EXPECT_TRUE(x.Shot(jotter, Shot("jotter.png")));
   x.Focus(jotter);
