@@ -6,11 +6,12 @@
 #include "journal/artwork.h"
 #include "journal/instance_checker.h"
 #include "journal/jotter_dlg.h"
+#include "journal/message_box.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("jotter"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Jotter"));
+  kestrel::SetMessageBoxCaption(QStringLiteral("Jotter"));
   QApplication::setWindowIcon(kestrel::ProgramIcon());
 
   kestrel::CInstanceChecker guard(QStringLiteral("Jotter"));
