@@ -28,20 +28,9 @@ namespace kestrel {
 namespace {
 
 using test::CModalScript;
+using test::COpenRecorder;
 using Strings = std::vector<std::string>;
 
-// Catches the desktop's open requests for files.
-class COpenRecorder : public QObject {
-  Q_OBJECT
-
- public:
-  COpenRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
-  ~COpenRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-  QList<QUrl> opened;
-
- public slots:
-  void Open(const QUrl& url) { opened << url; }
-};
 
 class JournalViewTest : public ::testing::Test {
  protected:
@@ -269,4 +258,3 @@ TEST_F(JournalViewTest, OnlyJotterShowsAnErrorOfItsFirstLoad) {
 }  // namespace
 }  // namespace kestrel
 
-#include "jotter_dlg_test.moc"

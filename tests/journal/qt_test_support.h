@@ -2,14 +2,19 @@
 // (a QApplication on the offscreen platform unless QT_QPA_PLATFORM says
 // otherwise), and CModalScript, which answers the modal dialogs and message
 // boxes an action opens, in order, each within a deadline, so that a box that
-// never appears fails the test instead of hanging it.
+// never appears fails the test instead of hanging it; and COpenRecorder,
+// which takes the desktop's requests to open files.
 #pragma once
 
+#include <QDesktopServices>
+#include <QList>
 #include <QMessageBox>
+#include <QObject>
 #include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <deque>
@@ -18,6 +23,20 @@
 #include <vector>
 
 namespace kestrel::test {
+
+// While it lives, files the program asks the desktop to open are recorded
+// here instead of being opened.
+class COpenRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  COpenRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
+  ~COpenRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+  QList<QUrl> opened;
+
+ public slots:
+  void Open(const QUrl& url) { opened << url; }
+};
 
 // One message box as it was shown.
 struct ShownBox {

@@ -5,8 +5,10 @@
 include_guard(GLOBAL)
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 
-add_library(kestrel_qt_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/journal/qt_test_support.cpp)
+add_library(kestrel_qt_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/journal/qt_test_support.cpp
+            ${CMAKE_SOURCE_DIR}/tests/journal/qt_test_support.h)
 target_link_libraries(kestrel_qt_test_support PUBLIC Qt6::Widgets Qt6::Test GTest::gtest)
+set_target_properties(kestrel_qt_test_support PROPERTIES AUTOMOC ON)
 
 # A temporary application folder with the embedded store (see desktop_home.h).
 add_library(kestrel_desktop_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/journal/desktop_home.cpp)

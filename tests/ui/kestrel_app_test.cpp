@@ -42,19 +42,9 @@ namespace kestrel {
 namespace {
 
 using test::CModalScript;
+using test::COpenRecorder;
 using test::WaitUntil;
 
-class COpenRecorder : public QObject {
-  Q_OBJECT
-
- public:
-  COpenRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
-  ~COpenRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-  QList<QUrl> opened;
-
- public slots:
-  void Open(const QUrl& url) { opened << url; }
-};
 
 QPushButton* Button(QWidget* sheet, QDialogButtonBox::StandardButton which) {
   return sheet->findChild<QDialogButtonBox*>()->button(which);
@@ -304,4 +294,3 @@ TEST_F(KestrelAppTest, SecondKestrelProcessBringsTheFirstForwardAndTouchesNothin
 }  // namespace
 }  // namespace kestrel
 
-#include "kestrel_app_test.moc"

@@ -31,18 +31,8 @@ namespace kestrel {
 namespace {
 
 using test::CModalScript;
+using test::COpenRecorder;
 
-class COpenRecorder : public QObject {
-  Q_OBJECT
-
- public:
-  COpenRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
-  ~COpenRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-  QList<QUrl> opened;
-
- public slots:
-  void Open(const QUrl& url) { opened << url; }
-};
 
 ServiceSettings Complete() {
   ServiceSettings s;
@@ -224,4 +214,3 @@ TEST_F(OptionsSheetTest, EscapeOnTheJournalPageCancelsTheSheetAndKeepsThePage) {
 }  // namespace
 }  // namespace kestrel
 
-#include "options_sheet_test.moc"
