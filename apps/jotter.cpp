@@ -3,10 +3,10 @@
 // the front and ends. It takes no arguments and reads no settings.
 #include <QApplication>
 
-#include "journal/artwork.h"
-#include "journal/instance_checker.h"
+#include "desktop/artwork.h"
+#include "desktop/instance_checker.h"
 #include "journal/jotter_dlg.h"
-#include "journal/message_box.h"
+#include "desktop/message_box.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -3,15 +3,15 @@
 // window (or open dialog) to the front and ends.
 #include <QApplication>
 
-#include "core/string_table.h"
-#include "journal/artwork.h"
-#include "journal/message_box.h"
+#include "ui/ui_string_table.h"
+#include "desktop/artwork.h"
+#include "desktop/message_box.h"
 #include "ui/kestrel_app.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrel"));
-  kestrel::SetMessageBoxCaption(QString::fromUtf8(kestrel::LoadString(kestrel::IDS_APP_TITLE)));
+  kestrel::SetMessageBoxCaption(QString::fromUtf8(kestrel::LoadUiString(kestrel::IDS_APP_TITLE)));
   QApplication::setWindowIcon(kestrel::ProgramIcon());
   // The program lives in the tray: closing the last dialog must not end it.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -16,7 +16,7 @@
 
 #include "core/event_log.h"
 #include "core/notice_sink.h"
-#include "core/service_app.h"
+#include "service/service_app.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
 #include "core/version.h"

@@ -9,23 +9,13 @@ struct Entry {
 };
 
 constexpr Entry kStrings[] = {
-    {IDS_SETTINGS_CAPTION, "Kestrel Settings"},
     {IDS_NOT_CONFIGURED,
      "Kestrel is not configured completely. Please use the following dialog to complete the "
      "settings for receiving and forwarding faxes."},
     {IDS_CONFIG_INCOMPLETE, "Configuration imcomplete. The program cannot be startet."},
-    {IDS_CLEAR_DIRECTORY, "Do you really want to delete all files in this directory?"},
     {IDS_NO_FREE_CONTROLLER, "No free ISDN controller available. Fax reception cannot be started."},
     {IDS_CAPI_NOT_INITIATED, "ISDN CAPI could not be initiated."},
-    {IDS_INVALID_PATH, "You have entered an invalid path name."},
-    {IDS_DELETE_LOGFILE, "Also delete the logfile?"},
-    {IDS_OLE_INIT_FAILED, "Error when initiating the OLE-Interface."},
-    {IDS_EDIT_FORWARDING, "Edit forwarding"},
-    {IDS_CHOOSE_DIRECTORY, "Choose the directory for received faxes."},
     {IDS_DATABASE_OPEN_FAILED, "Opening of database failed."},
-    {IDS_APP_TITLE, "Brightwater Kestrel"},
-    {IDS_ENTER_INTEGER, "Geben Sie bitte eine ganze Zahl ein."},
-    {IDS_ENTER_POSITIVE_INTEGER, "Geben Sie bitte eine positive ganze Zahl ein."},
 };
 
 }  // namespace

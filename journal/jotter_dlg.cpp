@@ -11,10 +11,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "journal/artwork.h"
+#include "desktop/artwork.h"
 #include "journal/fax_preview.h"
-#include "journal/message_box.h"
-#include "journal/report_list.h"
+#include "desktop/message_box.h"
+#include "desktop/report_list.h"
 #include "store/database_exception.h"
 #include "store/journal.h"
 

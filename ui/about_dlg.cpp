@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "core/version.h"
-#include "journal/artwork.h"
+#include "desktop/artwork.h"
 
 namespace kestrel {
 

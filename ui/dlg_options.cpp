@@ -7,8 +7,8 @@
 #include <QVBoxLayout>
 
 #include "core/notice_sink.h"
-#include "core/string_table.h"
-#include "journal/artwork.h"
+#include "ui/ui_string_table.h"
+#include "desktop/artwork.h"
 #include "journal/jotter_dlg.h"
 #include "store/odbc_connection.h"
 #include "store/schema.h"
@@ -21,7 +21,7 @@ namespace kestrel {
 
 CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("optionsSheet"));
-  setWindowTitle(QString::fromUtf8(LoadString(IDS_SETTINGS_CAPTION)));
+  setWindowTitle(QString::fromUtf8(LoadUiString(IDS_SETTINGS_CAPTION)));
   setWindowIcon(ProgramIcon());
   // Modal to nothing but itself: the tray icon keeps answering while the sheet
   // is open (a second Settings command is refused by the service's guard).

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/settings_editor.h"
+#include "service/settings_editor.h"
 
 class QDialogButtonBox;
 class QTabWidget;

@@ -17,15 +17,15 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "core/string_table.h"
-#include "journal/message_box.h"
+#include "ui/ui_string_table.h"
+#include "desktop/message_box.h"
 
 namespace kestrel {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
-QString Text(int id) { return QString::fromUtf8(LoadString(id)); }
+QString Text(UiStringId id) { return QString::fromUtf8(LoadUiString(id)); }
 
 }  // namespace
 

@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "journal/artwork.h"
-#include "journal/message_box.h"
-#include "journal/report_list.h"
+#include "desktop/artwork.h"
+#include "desktop/message_box.h"
+#include "desktop/report_list.h"
 #include "store/database_exception.h"
 #include "store/forwarding_table.h"
 #include "ui/forwarding_edit_dialog.h"

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "core/string_table.h"
+#include "ui/ui_string_table.h"
 #include "ui/digits_edit.h"
 
 namespace kestrel {
@@ -59,7 +59,7 @@ void ForwardingEditDialog::SetMode(int mode) {
   mode_ = mode;
   switch (mode) {
     case kEditForwarding:
-      setWindowTitle(QString::fromUtf8(LoadString(IDS_EDIT_FORWARDING)));
+      setWindowTitle(QString::fromUtf8(LoadUiString(IDS_EDIT_FORWARDING)));
       numberLabel_->setText(QString::fromUtf8(kSenderLabel));
       break;
     case kAddMsn:

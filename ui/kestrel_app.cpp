@@ -5,10 +5,10 @@
 #include <QProcess>
 #include <QUrl>
 
-#include "core/service_app.h"
-#include "core/string_table.h"
-#include "journal/instance_checker.h"
-#include "journal/message_box.h"
+#include "service/service_app.h"
+#include "ui/ui_string_table.h"
+#include "desktop/instance_checker.h"
+#include "desktop/message_box.h"
 #include "platform/app_folder.h"
 #include "ui/about_dlg.h"
 #include "ui/dlg_options.h"
@@ -43,7 +43,7 @@ CKestrelApp::~CKestrelApp() {
 }
 
 bool CKestrelApp::InitInstance() {
-  guard_ = std::make_unique<CInstanceChecker>(QString::fromUtf8(LoadString(IDS_APP_TITLE)));
+  guard_ = std::make_unique<CInstanceChecker>(QString::fromUtf8(LoadUiString(IDS_APP_TITLE)));
   if (guard_->PreviousInstanceRunning()) return false;
 
   frame_ = std::make_unique<CMainFrame>();

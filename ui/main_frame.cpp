@@ -3,15 +3,15 @@
 #include <QCloseEvent>
 #include <QPainter>
 
-#include "core/string_table.h"
-#include "journal/artwork.h"
+#include "ui/ui_string_table.h"
+#include "desktop/artwork.h"
 #include "ui/resource.h"
 
 namespace kestrel {
 
 CMainFrame::CMainFrame(QWidget* parent) : QWidget(parent), trayIcon_(this) {
   setObjectName(QStringLiteral("mainFrame"));
-  setWindowTitle(QString::fromUtf8(LoadString(IDS_APP_TITLE)));
+  setWindowTitle(QString::fromUtf8(LoadUiString(IDS_APP_TITLE)));
   setWindowIcon(ProgramIcon());
   setGeometry(16, 16, 190, 132);
   hide();

@@ -4,7 +4,7 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include "journal/message_box.h"
+#include "desktop/message_box.h"
 
 namespace kestrel {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <limits>
 
-#include "core/string_table.h"
-#include "journal/message_box.h"
+#include "ui/ui_string_table.h"
+#include "desktop/message_box.h"
 
 namespace kestrel {
 namespace {
@@ -72,8 +72,8 @@ std::optional<std::int32_t> COptionsPage::ReadSigned(QLineEdit* field) {
   return v;
 }
 
-void COptionsPage::Refuse(QLineEdit* field, int stringId) {
-  ShowMessageBox(this, QString::fromUtf8(LoadString(stringId)));
+void COptionsPage::Refuse(QLineEdit* field, UiStringId stringId) {
+  ShowMessageBox(this, QString::fromUtf8(LoadUiString(stringId)));
   field->setFocus(Qt::OtherFocusReason);
   field->selectAll();
 }

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "ui/ui_string_table.h"
+
 class QLineEdit;
 
 namespace kestrel {
@@ -52,7 +54,7 @@ class COptionsPage : public QWidget {
   std::optional<std::int32_t> ReadSigned(QLineEdit* field);
 
  private:
-  void Refuse(QLineEdit* field, int stringId);
+  void Refuse(QLineEdit* field, UiStringId stringId);
 
   QString caption_;
   bool firstActivation_ = true;

@@ -2,7 +2,7 @@
 // application, dialog and icon ids, and the few texts that belong to a
 // resource rather than to one window (the tray tooltip string 139). Texts of
 // a single window stand beside the code that builds it; the numbered texts the
-// service core shares are in core/string_table.h.
+// service shows are in core/string_table.h, the desktop's in ui/ui_string_table.h.
 #pragma once
 
 namespace kestrel {

@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QWidget>
 
-#include "journal/artwork.h"
+#include "desktop/artwork.h"
 #include "ui/resource.h"
 
 namespace kestrel {

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "core/settings_file.h"
-#include "tests/forward/service_fixture.h"
+#include "tests/service/service_fixture.h"
 
 extern char** environ;
 

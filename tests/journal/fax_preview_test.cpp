@@ -14,11 +14,11 @@
 
 #include "core/event_log.h"
 #include "journal/jotter_dlg.h"
-#include "journal/report_list.h"
+#include "desktop/report_list.h"
 #include "store/journal.h"
 #include "tests/convert/page_render.h"
-#include "tests/journal/desktop_home.h"
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/desktop_home.h"
+#include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "tools/sff-make/sff_maker.h"
 

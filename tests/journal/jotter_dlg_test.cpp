@@ -16,11 +16,11 @@
 #include <gtest/gtest.h>
 
 #include "core/event_log.h"
-#include "journal/report_list.h"
+#include "desktop/report_list.h"
 #include "store/journal.h"
-#include "tests/journal/desktop_home.h"
-#include "journal/message_box.h"
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/desktop_home.h"
+#include "desktop/message_box.h"
+#include "tests/desktop/qt_test_support.h"
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
 

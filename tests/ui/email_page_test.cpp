@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "journal/message_box.h"
-#include "tests/journal/qt_test_support.h"
+#include "desktop/message_box.h"
+#include "tests/desktop/qt_test_support.h"
 
 namespace kestrel {
 namespace {

@@ -20,8 +20,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "journal/message_box.h"
-#include "tests/journal/qt_test_support.h"
+#include "desktop/message_box.h"
+#include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/qt_test_support.h"
 
 namespace kestrel {
 namespace {

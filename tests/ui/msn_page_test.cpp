@@ -13,12 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include "journal/report_list.h"
+#include "desktop/report_list.h"
 #include "store/forwarding_table.h"
 #include "store/odbc_connection.h"
-#include "tests/journal/desktop_home.h"
-#include "journal/message_box.h"
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/desktop_home.h"
+#include "desktop/message_box.h"
+#include "tests/desktop/qt_test_support.h"
 #include "tests/store/test_database.h"
 
 namespace kestrel {

@@ -28,8 +28,8 @@
 #include "store/odbc_connection.h"
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"
-#include "tests/journal/desktop_home.h"
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/desktop_home.h"
+#include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
 
 namespace kestrel {

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/qt_test_support.h"
 #include "ui/about_dlg.h"
 #include "ui/main_frame.h"
 #include "ui/resource.h"

@@ -1,4 +1,4 @@
-#include "journal/report_list.h"
+#include "desktop/report_list.h"
 
 #include <QHeaderView>
 #include <QPalette>

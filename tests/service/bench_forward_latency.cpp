@@ -14,7 +14,7 @@
 
 #include "core/event_log.h"
 #include "core/notice_sink.h"
-#include "core/service_app.h"
+#include "service/service_app.h"
 #include "core/settings_file.h"
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/event_log.h"
-#include "core/service_app.h"
+#include "service/service_app.h"
 #include "core/service_settings.h"
 #include "store/journal.h"
 #include "tests/capi/line_sim.h"

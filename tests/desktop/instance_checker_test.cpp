@@ -2,7 +2,7 @@
 // later start that brings the first instance's window forward (restoring it
 // from minimised) and gives up, a killed first instance that leaves no stale
 // guard, and real jotter processes meeting each other and this test.
-#include "journal/instance_checker.h"
+#include "desktop/instance_checker.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -14,8 +14,8 @@
 #include <csignal>
 #include <unistd.h>
 
-#include "tests/journal/desktop_home.h"
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/desktop_home.h"
+#include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
 
 namespace kestrel {

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 
-#include "core/settings_editor.h"
+#include "service/settings_editor.h"
 #include "core/settings_file.h"
 #include "core/string_table.h"
 #include "mail/smtp_message.h"
 #include <sys/stat.h>
-#include "tests/forward/service_fixture.h"
+#include "tests/service/service_fixture.h"
 
 namespace kestrel::test {
 namespace {

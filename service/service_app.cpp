@@ -1,4 +1,4 @@
-#include "core/service_app.h"
+#include "service/service_app.h"
 
 #include <chrono>
 #include <csignal>
@@ -6,7 +6,7 @@
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
 #include "core/notice_sink.h"
-#include "core/settings_editor.h"
+#include "service/settings_editor.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
 #include "core/string_table.h"

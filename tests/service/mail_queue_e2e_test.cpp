@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "tests/forward/service_fixture.h"
+#include "tests/service/service_fixture.h"
 
 namespace kestrel::test {
 namespace {

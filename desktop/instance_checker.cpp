@@ -1,4 +1,4 @@
-#include "journal/instance_checker.h"
+#include "desktop/instance_checker.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

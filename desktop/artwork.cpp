@@ -1,4 +1,4 @@
-#include "journal/artwork.h"
+#include "desktop/artwork.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "tests/journal/qt_test_support.h"
+#include "tests/desktop/qt_test_support.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "tests/journal/desktop_home.h"
+#include "tests/desktop/desktop_home.h"
 
 #include <cstdlib>
 #include <filesystem>

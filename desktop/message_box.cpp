@@ -1,4 +1,4 @@
-#include "journal/message_box.h"
+#include "desktop/message_box.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

@@ -9,7 +9,7 @@
 
 #include "store/forwarding_table.h"
 #include "store/odbc_connection.h"
-#include "tests/forward/service_fixture.h"
+#include "tests/service/service_fixture.h"
 
 namespace kestrel::test {
 namespace {

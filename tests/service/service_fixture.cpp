@@ -1,4 +1,4 @@
-#include "tests/forward/service_fixture.h"
+#include "tests/service/service_fixture.h"
 
 #include <dirent.h>
 #include <netinet/in.h>
