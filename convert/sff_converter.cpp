@@ -39,29 +39,17 @@ void ScaleToA4(CFaxImage& image) {
 
 }  // namespace
 
-std::string SffFolder(const std::string& sffPath) {
-  const auto slash = sffPath.rfind('/');
-  return slash == std::string::npos ? std::string() : sffPath.substr(0, slash + 1);
-}
-
-std::string SffBaseName(const std::string& sffPath) {
-  const auto slash = sffPath.rfind('/');
-  const auto dot = sffPath.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return sffPath;
-  return sffPath.substr(0, dot);
-}
+namespace {
 
 std::string SffPageImagePath(const std::string& sffPath, OutputKind kind, int pageCount, int page) {
-  std::string name = SffBaseName(sffPath);
-  if (pageCount > 1) {
-    name.push_back('_');
-    name.append(std::to_string(page));
-  }
-  name.append(kind == OutputKind::Png ? ".png" : ".jpg");
-  return name;
+  return PageFilePath(sffPath, kind == OutputKind::Png ? ImageFormat::Png : ImageFormat::Jpg, pageCount, page);
 }
 
-std::string SffTiffPath(const std::string& sffPath) { return SffBaseName(sffPath) + ".tif"; }
+std::string SffTiffPath(const std::string& sffPath) { return FaxFilePath(sffPath, ImageFormat::Tiff); }
+
+bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
 
 bool WriteSffPageBitmap(CSffFile& sff, int page, bool doubled, std::uint8_t* row, SffRecord& record,
                         CBmpPageFile& bmp, const std::string& bmpPath, IEventLog& log) {
@@ -151,6 +139,37 @@ int ConvertSffToImages(const std::string& sffPath, OutputKind kind, IEventLog& l
   sff.reset();
   ::unlink(tempPath.c_str());
   return pages;
+}
+
+ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log) {
+  ConvertedFax result;
+  switch (format) {
+    case ImageFormat::Jpg:
+    case ImageFormat::Png:
+      result.pageCount =
+          ConvertSffToImages(sffPath, format == ImageFormat::Png ? OutputKind::Png : OutputKind::Jpeg, log);
+      for (int n = 1; n <= result.pageCount; ++n) {
+        const std::string page = PageFilePath(sffPath, format, result.pageCount, n);
+        if (FileExists(page)) {
+          result.files.push_back(page);
+        } else if (result.firstMissingPage == 0) {
+          result.firstMissingPage = n;
+        }
+      }
+      break;
+    case ImageFormat::Tiff:
+      result.pageCount = ConvertSffToImages(sffPath, OutputKind::Tiff, log);
+      if (FileExists(SffTiffPath(sffPath))) result.files.push_back(SffTiffPath(sffPath));
+      break;
+    case ImageFormat::Sff:
+      result.pageCount = 0;
+      if (FileExists(sffPath)) result.files.push_back(sffPath);
+      break;
+    default:
+      result.pageCount = 0;
+      break;
+  }
+  return result;
 }
 
 }  // namespace kestrel

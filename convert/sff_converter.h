@@ -17,7 +17,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "convert/fax_file_names.h"
 #include "convert/line_decoder.h"
 #include "convert/sff_file.h"
 
@@ -31,20 +33,27 @@ enum class OutputKind : int { Jpeg = 0, Png = 1, Tiff = 4 };
 inline constexpr std::uint32_t kMaxPageWidth = RowBufferSize * 8;  // 40960
 inline constexpr std::uint64_t kMaxPagePixels = std::uint64_t{1} << 23;
 
-// The page count of the document (0 without pages), or -1 when the SFF reader
-// refused the file. The caller forms the file names with SffPageImagePath or
-// SffTiffPath.
-int ConvertSffToImages(const std::string& sffPath, OutputKind kind, IEventLog& log);
+// What a conversion answers: the files it wrote, in page order, and the page
+// count it read from the document.
+struct ConvertedFax {
+  // Pages the document holds; -1 when the SFF reader refused the file, 0 when
+  // nothing was read (the Sff format, or a number that names no format).
+  int pageCount = -1;
+  // The files written, in page order: one per page written (Jpg, Png), the
+  // one TIFF when at least one page went into it, or the capture file itself
+  // for Sff when it exists.
+  std::vector<std::string> files;
+  // Page-per-file formats: the first page whose file was not written (the
+  // decoder refused it, or it could not be written), 0 when every page was.
+  // The files of the pages before it are the first entries of `files`.
+  int firstMissingPage = 0;
+};
 
-// The folder of `sffPath` with its trailing "/" ("" for a bare file name).
-std::string SffFolder(const std::string& sffPath);
-// `sffPath` without its extension (the part from the last dot of the file name).
-std::string SffBaseName(const std::string& sffPath);
-// The image file of page `page` (from 1) for kinds 0 and 1: base + ".jpg", or
-// base + "_<page>.jpg" when the document has more than one page.
-std::string SffPageImagePath(const std::string& sffPath, OutputKind kind, int pageCount, int page);
-// The TIFF of kind 4: base + ".tif".
-std::string SffTiffPath(const std::string& sffPath);
+ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log);
+
+// The page count of the document (0 without pages), or -1 when the SFF reader
+// refused the file.
+int ConvertSffToImages(const std::string& sffPath, OutputKind kind, IEventLog& log);
 
 // Writes page `page` of `sff` as a 1-bit bitmap file to `bmpPath`, decoding
 // its records into `row` (RowBufferSize bytes, carried over from the previous
