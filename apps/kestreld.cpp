@@ -73,7 +73,7 @@ int SendTestMail(const std::string& to, IEventLog& log) {
                       ".\nThe SMTP settings work.\n");
   CSMTPSession session(log);
   bool ok = session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass,
-                            s.SMTPPort == 0 ? 25 : s.SMTPPort) &&
+                            SmtpPortOrDefault(s.SMTPPort)) &&
             session.SendMessage(message);
   std::printf("%s\n", session.LastReplyText().c_str());
   if (ok) session.Disconnect();

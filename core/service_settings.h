@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/image_format.h"
+
 namespace kestrel {
 
 struct ServiceSettings {
@@ -22,7 +24,7 @@ struct ServiceSettings {
   std::int32_t All = 0;      // accept every call, forward to EmailAll
   std::string EmailAll;
   // Email
-  std::int32_t ImageFormat = 0;
+  kestrel::ImageFormat ImageFormat = kestrel::ImageFormat::Jpg;
   std::int32_t ImageScaleX = 0;
   std::int32_t UseImageScale = 0;
   std::int32_t SMTPPort = 0;

@@ -131,7 +131,7 @@ int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) 
   if (!emailAll) return 1;
   s.EmailAll = *emailAll;
   s.UseImageScale = *useImageScale == "TRUE";
-  if (auto v = ScanInt(imageFormat->c_str())) s.ImageFormat = *v;
+  if (auto v = ScanInt(imageFormat->c_str())) s.ImageFormat = ImageFormatFromNumber(*v);
   if (auto v = ScanInt(imageScale->c_str())) s.ImageScaleX = *v;
 
   auto faxDir = r.Lookup("FaxDir");
@@ -165,7 +165,7 @@ int ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog&
   bool ok = settings && version.text().set(kProductVersion);
 
   const std::pair<const char*, std::string> elements[] = {
-      {"ImageFormat", std::to_string(s.ImageFormat)},
+      {"ImageFormat", std::to_string(ImageFormatNumber(s.ImageFormat))},
       {"ImageScale", std::to_string(s.ImageScaleX)},
       {"CallerIDFiltering", Bool(s.RejectCallerID)},
       {"ReceiverID", s.Number},

@@ -28,7 +28,7 @@ ServiceSettings ReadRegistrySettings(const CRegistryFile& reg, const std::string
   s.Logfile = number(fax, "Logfile", 1);
   s.All = number(msn, "All", 1);
   s.EmailAll = text(msn, "EmailAll", "");
-  s.ImageFormat = number(email, "ImageFormat", 0);
+  s.ImageFormat = ImageFormatFromNumber(number(email, "ImageFormat", 0));
   s.ImageScaleX = number(email, "ImageScaleX", 750);
   s.UseImageScale = number(email, "UseImageScale", 0);
   s.SMTPPort = number(email, "SMTPPort", 25);

@@ -46,8 +46,6 @@ std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord
          "Incomming Fax ID: " + call.remoteStationId + "\n\n";
 }
 
-std::string ReceivingTimeText(std::time_t endTime) { return FormatLocal(endTime, "%d/%m/%Y %H:%M:%S"); }
-
 std::string ComputerName() {
   char buf[100] = {};
   if (::gethostname(buf, sizeof(buf) - 1) != 0) return {};

@@ -1,6 +1,6 @@
-// The texts of one fax mail: subject from the template, the fixed body text,
-// and the time texts the journal gets. Pure functions of the call's data, so
-// that the wording can be checked without a line, a server or a database.
+// The texts of one fax mail: subject from the template and the fixed body
+// text. Pure functions of the call's data, so that the wording can be checked
+// without a line, a server or a database.
 #pragma once
 
 #include <ctime>
@@ -18,9 +18,6 @@ std::string ExpandSubjectTemplate(const std::string& headerTemplate, const std::
 // "Received By Kestrel v1.3.33 on <computer>.\nDate of Receiving :..." with
 // "\n" line ends (the message turns them into CR LF).
 std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord& call);
-
-// The end time as the journal receives it: "%d/%m/%Y %H:%M:%S", local time.
-std::string ReceivingTimeText(std::time_t endTime);
 
 // The local computer's name, at most 99 characters; empty when unknown.
 std::string ComputerName();

@@ -2,9 +2,10 @@
 
 #include <sys/stat.h>
 
-#include "convert/sff_converter.h"
+#include "convert/fax_file_names.h"
 #include "core/event_log.h"
 #include "forward/fax_mail_text.h"
+#include "forward/mail_queue.h"
 #include "forward/recipient_resolution.h"
 #include "mail/mail_address.h"
 #include "mail/smtp_message.h"
@@ -19,19 +20,6 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// The file name of `path` without folder and extension.
-std::string StemOf(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  auto dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-// The capture file path up to its last ".".
-std::string BasePath(const std::string& path) {
-  auto dot = path.rfind('.');
-  return dot == std::string::npos ? path : path.substr(0, dot);
-}
-
 }  // namespace
 
 CForwardingPipeline::CForwardingPipeline(IEventLog& log, CRecipientResolver& resolver,
@@ -40,127 +28,96 @@ CForwardingPipeline::CForwardingPipeline(IEventLog& log, CRecipientResolver& res
 
 int CForwardingPipeline::ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings& settings,
                                             const std::string& applicationFolder) {
-  int failed = 0;
+  // Lives until the journal row is written: a session left connected after a
+  // failed send says QUIT only then.
   CSMTPSession session(log_);
   session.SetReplyTimeout(replyTimeoutMs_);
   CSMTPMessage message(log_);
-  const CMailAddress sender(settings.Name, settings.Address);
 
-  const std::string computerName = ComputerName();
-  const std::string tsidRecipients = resolver_.LookupTsidRecipients(call.callerNumber);
-  const std::string recipientList = call.recipients + ";" + tsidRecipients;
-  message.SetSender(sender);
-  message.AddRecipients(recipientList);
+  ComposeMail(message, call, settings, RecipientList(call));
   // Nobody to send it to and no catch-all address: a mail that no server can
   // ever take is neither sent nor queued; the fax stays on disk and in the journal.
   const bool noRecipient = message.Recipients(CSMTPMessage::kTo).empty() && TrimmedText(settings.EmailAll).empty();
+  const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_);
 
+  int failed = 0;
+  if (noRecipient) {
+    log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
+    failed = 1;
+  } else if (!AttachPages(message, pages) || !Deliver(session, message, settings)) {
+    Queue(message, applicationFolder, call.captureFilePath);
+    failed = 1;
+  }
+  RecordInJournal(call, settings.ImageFormat, pages);
+  return failed;
+}
+
+std::string CForwardingPipeline::RecipientList(const FaxCallRecord& call) {
+  return call.recipients + ";" + resolver_.LookupTsidRecipients(call.callerNumber);
+}
+
+void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord& call,
+                                      const ServiceSettings& settings, const std::string& recipientList) {
+  const std::string computerName = ComputerName();
+  message.SetSender(CMailAddress(settings.Name, settings.Address));
+  message.AddRecipients(recipientList);
   message.SetSubject(ExpandSubjectTemplate(settings.Header, call.callerNumber));
   const std::string body = FaxMailBodyText(computerName, call);
   log_.WriteEventText("Received Fax seems to have pages: " + std::to_string(call.pages));
   message.AddTextBody(body);
-  const std::string receivingTime = ReceivingTimeText(call.endTime);
+}
 
-  const std::string base = BasePath(call.captureFilePath);
-  std::string attachmentPath;
-  std::string pageExtension;
-  int pageFiles = 0;
-  switch (settings.ImageFormat) {
-    case 0:
-      pageFiles = ConvertSffToImages(call.captureFilePath, OutputKind::Jpeg, log_);
-      attachmentPath = base + ".jpg";
-      pageExtension = ".jpg";
-      break;
-    case 1:
-      pageFiles = ConvertSffToImages(call.captureFilePath, OutputKind::Png, log_);
-      attachmentPath = base + ".png";
-      pageExtension = ".png";
-      break;
-    case 2:
-      ConvertSffToImages(call.captureFilePath, OutputKind::Tiff, log_);
-      pageFiles = 1;
-      attachmentPath = base + ".tif";
-      break;
-    case 3:
-      pageFiles = 1;
-      attachmentPath = call.captureFilePath;
-      break;
-    default:
-      break;
+bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax& pages) {
+  const std::size_t complete =
+      pages.firstMissingPage > 0 ? static_cast<std::size_t>(pages.firstMissingPage - 1) : pages.files.size();
+  for (std::size_t n = 0; n < complete && n < pages.files.size(); ++n) message.AddAttachments(pages.files[n]);
+  if (pages.files.empty() || pages.firstMissingPage > 0) {
+    log_.WriteEventText("Attachment not found.");
+    return false;
   }
+  return true;
+}
 
-  if (noRecipient) {
-    log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
-    failed = 1;
-  } else {
-    bool queue = false;
-    if (pageFiles < 2) {
-      if (!attachmentPath.empty() && PathExists(attachmentPath)) {
-        message.AddAttachments(attachmentPath);
-      } else {
-        log_.WriteEventText("Attachment not found.");
-        queue = true;
-      }
-    } else {
-      for (int n = 1; n <= pageFiles; ++n) {
-        const std::string page = base + "_" + std::to_string(n) + pageExtension;
-        if (!PathExists(page)) {
-          log_.WriteEventText("Attachment not found.");
-          queue = true;
-          break;
-        }
-        message.AddAttachments(page);
-      }
-    }
-
-    int port = settings.SMTPPort;
-    if (!queue && settings.SMTPServer.empty()) {
-      log_.WriteEventText("SMTP Server Name not set - check settings");
-      queue = true;
-    }
-    if (!queue && port == 0) {
-      // The worker keeps port 25 from now on, so the text comes once.
-      if (!portDefaulted_) log_.WriteEventText("SMTP Server Port not set - now using default: 25");
-      portDefaulted_ = true;
-      port = 25;
-    }
-
-    if (!queue) {
-      if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User,
-                           settings.SMTP_Pass, port)) {
-        log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer + " error :" +
-                            session.LastReplyText());
-        queue = true;
-      } else if (session.SendMessage(message)) {
-        session.Disconnect();
-      } else {
-        log_.WriteEventText("Failed to send the SMTP message: " + session.LastReplyText() + " on account " +
-                            settings.SMTP_User);
-        queue = true;
-      }
-    }
-
-    if (queue) {
-      failed = 1;
-      const std::string folder = applicationFolder + "MailQueue";
-      if (!PathExists(folder)) {
-        log_.WriteEventText("MailQueue dir not exist.");
-        ::mkdir(folder.c_str(), 0700);
-      }
-      // Without an attachment path (an unknown format) the capture file names
-      // the queue file, so that it still ends in a name the monitor picks up.
-      const std::string stem = StemOf(attachmentPath.empty() ? call.captureFilePath : attachmentPath);
-      const std::string queuePath = folder + "/" + stem + ".eml";
-      message.SaveToDisk(queuePath);
-      log_.WriteEventText("Failed to send the SMTP message, saving as :" + queuePath);
-    }
+bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings) {
+  if (settings.SMTPServer.empty()) {
+    log_.WriteEventText("SMTP Server Name not set - check settings");
+    return false;
   }
+  if (settings.SMTPPort == 0 && !portDefaulted_) {
+    // The worker keeps the standard port from now on, so the text comes once.
+    log_.WriteEventText("SMTP Server Port not set - now using default: 25");
+    portDefaulted_ = true;
+  }
+  if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User, settings.SMTP_Pass,
+                       SmtpPortOrDefault(settings.SMTPPort))) {
+    log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer + " error :" +
+                        session.LastReplyText());
+    return false;
+  }
+  if (!session.SendMessage(message)) {
+    log_.WriteEventText("Failed to send the SMTP message: " + session.LastReplyText() + " on account " +
+                        settings.SMTP_User);
+    return false;
+  }
+  session.Disconnect();
+  return true;
+}
 
-  std::string journalFile = attachmentPath;
-  if (settings.ImageFormat == 0 && call.pages > 1) journalFile = base + "_1.jpg";
-  if (settings.ImageFormat == 1 && call.pages > 1) journalFile = base + "_1.png";
-  InsertJournalEntry(log_, call.callerNumber, receivingTime, call.pages, journalFile, journalConnectString_);
-  return failed;
+void CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applicationFolder,
+                                const std::string& captureFilePath) {
+  const std::string folder = MailQueueFolder(applicationFolder);
+  if (!PathExists(folder)) {
+    log_.WriteEventText("MailQueue dir not exist.");
+    ::mkdir(folder.c_str(), 0700);
+  }
+  const std::string queuePath = MailQueueFilePath(applicationFolder, captureFilePath);
+  message.SaveToDisk(queuePath);
+  log_.WriteEventText("Failed to send the SMTP message, saving as :" + queuePath);
+}
+
+void CForwardingPipeline::RecordInJournal(const FaxCallRecord& call, ImageFormat format, const ConvertedFax& pages) {
+  const std::string faxFile = pages.files.empty() ? FaxFilePath(call.captureFilePath, format) : pages.files.front();
+  InsertJournalEntry(log_, call.callerNumber, call.endTime, call.pages, faxFile, journalConnectString_);
 }
 
 }  // namespace kestrel

@@ -1,47 +1,19 @@
 #include "forward/mail_queue_monitor.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <system_error>
 #include <unistd.h>
-#include <vector>
 
 #include "core/event_log.h"
+#include "forward/mail_queue.h"
 #include "mail/mail_address.h"
 #include "mail/smtp_session.h"
 
 namespace kestrel {
-namespace {
-
-// The regular "*.eml" files of `folder`, in name order (the directory's own
-// order is arbitrary on Linux). Names under which a message is still being
-// written do not end in ".eml".
-std::vector<std::string> QueueFiles(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return names;
-  while (dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0 &&
-        (e->d_type == DT_REG || e->d_type == DT_UNKNOWN))
-      names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-}  // namespace
-
 CMailQueueMonitor::CMailQueueMonitor(IEventLog& log) : log_(log) {}
 
 CMailQueueMonitor::~CMailQueueMonitor() { StartMailQueueMonitor(false); }
-
-std::string CMailQueueMonitor::QueueFolder(const std::string& appFolder) {
-  return appFolder + "MailQueue/";
-}
 
 void CMailQueueMonitor::SetSettings(const MailQueueSettings& settings) {
   if (!IsRunning()) settings_ = settings;
@@ -73,16 +45,16 @@ bool CMailQueueMonitor::Pause() {
 }
 
 int CMailQueueMonitor::MailQueueMonitor() {
-  const std::string folder = QueueFolder(settings_.appFolder);
+  const std::string folder = MailQueueFolder(settings_.appFolder) + "/";
   // The monitor never rewrites the port of its copy; 0 simply means the
   // standard port, as for the reception side.
-  const int port = settings_.SMTPPort == 0 ? 25 : settings_.SMTPPort;
+  const int port = SmtpPortOrDefault(settings_.SMTPPort);
   const CMailAddress sender(settings_.Name, settings_.Address);
   CSMTPSession session(log_);
   session.SetStopFlag(&stop_);
 
   while (!stop_) {
-    for (const std::string& name : QueueFiles(folder)) {
+    for (const std::string& name : MailQueueFileNames(folder)) {
       if (stop_) break;
       const std::string path = folder + name;
       if (undeletable_.count(path)) continue;

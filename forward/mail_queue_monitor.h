@@ -1,7 +1,7 @@
 // The mail-queue monitor: a background thread that resends the messages the
-// forwarding step could not deliver (MailQueue/*.eml in the application
-// folder), one file at a time, through its own SMTP session, deleting each
-// file once the server has accepted it. After every file and after every
+// forwarding step could not deliver (the queue files of forward/mail_queue.h),
+// one file at a time, through its own SMTP session, deleting each file once
+// the server has accepted it. After every file and after every
 // pass it pauses (three minutes by default), so at most one queued mail goes
 // out per pause. There is no retry limit.
 //
@@ -56,9 +56,6 @@ class CMailQueueMonitor {
   // The pause after each file and after each pass; 180000 ms unless a test
   // shortens it. Set only while stopped.
   void SetPause(std::chrono::milliseconds pause) { pause_ = pause; }
-
-  // The queue folder of `appFolder`, with trailing "/".
-  static std::string QueueFolder(const std::string& appFolder);
 
  private:
   int MailQueueMonitor();

@@ -41,6 +41,10 @@ enum AuthenticationMethod : int {
   kAuthLoginPlain = 3,  // EHLO, "AUTH LOGIN PLAIN" with clear-text prompts
 };
 
+// The standard SMTP port, used where the SMTPPort setting is 0.
+inline constexpr int kDefaultSmtpPort = 25;
+inline constexpr int SmtpPortOrDefault(int configured) { return configured == 0 ? kDefaultSmtpPort : configured; }
+
 // HMAC-MD5 of `data` keyed with `key` (a key longer than 64 bytes is first
 // replaced by its MD5), as 32 lower-case hexadecimal digits.
 std::string HmacMd5Hex(std::string_view key, std::string_view data);
@@ -57,7 +61,7 @@ class CSMTPSession {
   // 220 greeting, then HELO (method kAuthNone) or EHLO and the login of
   // `method`. Every failure leaves the connection closed.
   bool Connect(const std::string& host, int method, const std::string& user, const std::string& password,
-               int port = 25, const std::string& localAddress = "");
+               int port = kDefaultSmtpPort, const std::string& localAddress = "");
   bool ConnectSMTP(const std::string& heloName);
   bool ConnectESMTP(const std::string& heloName, const std::string& user, const std::string& password,
                     int method);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,20 +36,15 @@ struct JournalListing {
   std::optional<DatabaseError> error;  // set when the listing stopped early
 };
 
-// The receiving time as stored: in `handedOver` every "." becomes "/" and
-// then every "-" a blank; what remains is read as day/month/year and
-// hour:minute:second (a blank may stand for ":"; a four-digit first number is
-// read as year/month/day instead). So "07/12/2026 10:11:12" and
-// "07.12.2026-10-11-12" both give "2026-12-07 10:11:12". Nullopt when the
-// text is not a valid date and time.
-std::optional<std::string> StoredReceivingTime(const std::string& handedOver);
+// The receiving time as stored: the local time of `receivingTime` as
+// "YYYY-MM-DD HH:MM:SS"; nullopt for a time outside the years 1 to 9999.
+std::optional<std::string> StoredReceivingTime(std::time_t receivingTime);
 
 // Adds one journal row. Always returns 0: a failure is written as one event
 // text " Error:<native> Msg:<SQLSTATE> Description:<driver text>" to `log`
 // (DiagnosticText), and the fax is forwarded regardless. `receivingTime` is
-// the end of reception as "%d/%m/%Y %H:%M:%S" (see StoredReceivingTime).
-// Runs on the reception worker thread.
-int InsertJournalEntry(IEventLog& log, const std::string& senderNr, const std::string& receivingTime,
+// the end of reception. Runs on the forwarding side.
+int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
                        int numberOfPages, const std::string& faxFile,
                        const std::string& connectString = {});
 

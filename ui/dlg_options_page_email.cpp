@@ -8,6 +8,10 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <cstddef>
+#include <iterator>
+
+#include "core/image_format.h"
 #include "ui/digits_edit.h"
 
 namespace kestrel {
@@ -18,7 +22,19 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 // Index order is the stored value: never sort these.
 const char* const kAuthenticationEntries[] = {"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN"};
-const char* const kFormatEntries[] = {"Jpg", "Png", "Tiff", "Sff"};
+// The graphic formats in list order; an entry's index is its stored number.
+struct FormatEntry {
+  ImageFormat format;
+  const char* text;
+};
+constexpr FormatEntry kFormatEntries[] = {
+    {ImageFormat::Jpg, "Jpg"}, {ImageFormat::Png, "Png"}, {ImageFormat::Tiff, "Tiff"}, {ImageFormat::Sff, "Sff"}};
+constexpr bool ListedInNumberOrder() {
+  for (std::size_t i = 0; i < std::size(kFormatEntries); ++i)
+    if (ImageFormatNumber(kFormatEntries[i].format) != static_cast<std::int32_t>(i)) return false;
+  return true;
+}
+static_assert(ListedInNumberOrder());
 
 void AddRow(QGridLayout* grid, int row, const QString& label, QWidget* field) {
   auto* l = new QLabel(label, grid->parentWidget());
@@ -73,7 +89,7 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   auto* attachmentGrid = new QGridLayout(attachmentBox);
   format_ = new QComboBox(attachmentBox);
   format_->setObjectName(QStringLiteral("imageFormat"));
-  for (const char* e : kFormatEntries) format_->addItem(QString::fromLatin1(e));
+  for (const FormatEntry& e : kFormatEntries) format_->addItem(QString::fromLatin1(e.text));
   scale_ = new QCheckBox(QStringLiteral("Scale picture:"), attachmentBox);
   scale_->setObjectName(QStringLiteral("useImageScale"));
   width_ = new CDigitsEdit(attachmentBox);
@@ -101,7 +117,7 @@ void CDlgOptionsPageEMail::LoadFrom(const ServiceSettings& s) {
   AuthenticationMethod = s.AuthenticationMethod;
   SMTP_User = s.SMTP_User;
   SMTP_Pass = s.SMTP_Pass;
-  ImageFormat = s.ImageFormat;
+  ImageFormat = ImageFormatNumber(s.ImageFormat);
   UseImageScale = s.UseImageScale;
   ImageScaleX = s.ImageScaleX;
 }
@@ -115,7 +131,7 @@ void CDlgOptionsPageEMail::StoreInto(ServiceSettings& s) const {
   s.AuthenticationMethod = AuthenticationMethod;
   s.SMTP_User = SMTP_User;
   s.SMTP_Pass = SMTP_Pass;
-  s.ImageFormat = ImageFormat;
+  s.ImageFormat = ImageFormatFromNumber(ImageFormat);
   s.UseImageScale = UseImageScale;
   s.ImageScaleX = ImageScaleX;
 }

@@ -130,7 +130,7 @@ TEST_F(ConversionTest, ThreePagesGiveNumberedFiles) {
     std::set<std::string> names{std::string(kFaxName) + ".sff"};
     for (int n = 1; n <= 3; ++n) {
       names.insert(std::string(kFaxName) + "_" + std::to_string(n) + ext);
-      EXPECT_EQ(SffPageImagePath(sff, kind, 3, n), Base() + "_" + std::to_string(n) + ext);
+      EXPECT_EQ(PageFilePath(sff, kind == OutputKind::Png ? ImageFormat::Png : ImageFormat::Jpg, 3, n), Base() + "_" + std::to_string(n) + ext);
     }
     EXPECT_EQ(FilesIn(dir_.Path()), names);
     for (int n = 1; n <= 3; ++n) {

@@ -29,7 +29,7 @@ ServiceSettings KnownRecord() {
   s.Logfile = 1;
   s.All = 0;
   s.EmailAll = "all@example.org";
-  s.ImageFormat = 2;
+  s.ImageFormat = ImageFormat::Tiff;
   s.ImageScaleX = 750;
   s.UseImageScale = 1;
   s.SMTPPort = 587;
@@ -195,7 +195,7 @@ TEST(SettingsFile, MissingFaxDirEndsImportThere) {
   EXPECT_EQ(in.Name, "N");
   EXPECT_EQ(in.SMTPServer, "smtp");
   EXPECT_EQ(in.EmailAll, "x@y.z");
-  EXPECT_EQ(in.ImageFormat, 1);
+  EXPECT_EQ(in.ImageFormat, ImageFormat::Png);
   EXPECT_EQ(in.ImageScaleX, 800);
   EXPECT_EQ(in.ReceivedDir, "/old/");
   EXPECT_EQ(in.All, 0);
@@ -214,7 +214,7 @@ TEST(SettingsFile, MissingEarlyElementAppliesOnlyCallerFiltering) {
   ImportSettings(path, in, log);
   EXPECT_EQ(in.RejectCallerID, 1);
   EXPECT_EQ(in.Name, "");
-  EXPECT_EQ(in.ImageFormat, 0);
+  EXPECT_EQ(in.ImageFormat, ImageFormat::Jpg);
 }
 
 TEST(SettingsFile, MalformedFileLogsReasonAndPositionAndChangesNothing) {

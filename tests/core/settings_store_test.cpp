@@ -61,7 +61,7 @@ class SettingsStore : public ::testing::Test {
     EXPECT_EQ(s.Logfile, 1);
     EXPECT_EQ(s.All, 1);
     EXPECT_EQ(s.EmailAll, "all@example.org");
-    EXPECT_EQ(s.ImageFormat, 2);
+    EXPECT_EQ(s.ImageFormat, ImageFormat::Tiff);
     EXPECT_EQ(s.ImageScaleX, 750);
     EXPECT_EQ(s.UseImageScale, 0);
     EXPECT_EQ(s.SMTPPort, 25);

@@ -16,6 +16,7 @@
 #include "journal/jotter_dlg.h"
 #include "desktop/report_list.h"
 #include "store/journal.h"
+#include "tests/support/local_time.h"
 #include "tests/convert/page_render.h"
 #include "tests/desktop/desktop_home.h"
 #include "tests/desktop/qt_test_support.h"
@@ -121,8 +122,8 @@ TEST_F(FaxPreviewTest, JournalViewShowsTheSelectedFaxBesideTheList) {
   home.CreateTables();
   CEventLog log(home.Path());
   test::WriteFileBytes(home.File("fax.sff"), MakeSff({test::RenderLetterPage(1728, 2286, 9)}));
-  ASSERT_EQ(InsertJournalEntry(log, "0301", "07/12/2026 10:00:00", 1, home.File("fax.sff")), 0);
-  ASSERT_EQ(InsertJournalEntry(log, "0302", "07/12/2026 11:00:00", 1, home.File("gone.sff")), 0);
+  ASSERT_EQ(InsertJournalEntry(log, "0301", test::LocalTime("07/12/2026 10:00:00"), 1, home.File("fax.sff")), 0);
+  ASSERT_EQ(InsertJournalEntry(log, "0302", test::LocalTime("07/12/2026 11:00:00"), 1, home.File("gone.sff")), 0);
   CJotterDlg view(CJotterDlg::Host::kJotter);
   view.OnInitDialog();
   view.show();

@@ -18,6 +18,7 @@
 #include "core/event_log.h"
 #include "desktop/report_list.h"
 #include "store/journal.h"
+#include "tests/support/local_time.h"
 #include "tests/desktop/desktop_home.h"
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
@@ -39,7 +40,7 @@ class JournalViewTest : public ::testing::Test {
     home.CreateTables();
   }
   void Insert(const std::string& sender, const std::string& time, int pages, const std::string& file) {
-    ASSERT_EQ(InsertJournalEntry(log, sender, time, pages, file), 0);
+    ASSERT_EQ(InsertJournalEntry(log, sender, test::LocalTime(time), pages, file), 0);
   }
   // Three faxes of one day, inserted out of order.
   void InsertThree() {

@@ -62,7 +62,7 @@ double MeasureOnce(int imageFormat, const std::string& sff, int run) {
   s.ReceivedDir = app.Path() + "received/";
   s.All = 1;
   s.EmailAll = "office@kestrel.test";
-  s.ImageFormat = imageFormat;
+  s.ImageFormat = ImageFormatFromNumber(imageFormat);
   s.SMTPPort = mail.Port();
   s.Address = "fax@kestrel.test";
   s.Name = "Kestrel Fax";

@@ -1,6 +1,7 @@
 // One fax from the simulated line to the mail server, through the whole
-// service: every image format with one and three pages, routing by the MSN
-// and caller tables, a caller without number.
+// service: every image format with one and three pages, the journal row of a
+// fax whose line miscounts its pages, routing by the MSN and caller tables, a
+// caller without number.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -47,7 +48,7 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
   StartSim();
   StartMailServer();
   ServiceSettings settings = BaseSettings(MailPort());
-  settings.ImageFormat = format;
+  settings.ImageFormat = ImageFormatFromNumber(format);
   StartService(settings);
   Call("fax", "0301234567", MakeFax(pages), pages);
   ASSERT_TRUE(WaitForMessages(1));
@@ -99,6 +100,25 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, ForwardedFax,
                                            FormatCase{2, 1}, FormatCase{2, 3}, FormatCase{3, 1},
                                            FormatCase{3, 3}),
                          CaseName);
+
+// The line's page count and the file's may differ: the pages come from the
+// file, and the journal names the first page file that was written.
+TEST_F(ServiceTest, JournalNamesTheFirstPageWrittenWhenTheLineMiscountsPages) {
+  StartSim();
+  StartMailServer();
+  StartService(BaseSettings(MailPort()));
+  Call("fax", "0301234567", MakeFax(3), 1);
+  ASSERT_TRUE(WaitForMessages(1));
+
+  const std::string sff = CaptureFile(ReceivedDir());
+  const std::string firstPage = sff.substr(0, sff.size() - 4) + "_1.png";
+  EXPECT_EQ(Parsed(1).partBytes.size(), 4u);
+  auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0].numberOfPages, 1);
+  EXPECT_EQ(journal[0].faxFile, firstPage);
+  EXPECT_FALSE(ReadFileBytes(firstPage).empty());
+}
 
 TEST_F(ServiceTest, RecipientsComeFromMsnRowThenCallerRowsInOrder) {
   StartSim();

@@ -78,7 +78,7 @@ ServiceSettings ServiceTest::BaseSettings(int smtpPort) const {
   s.ReceivedDir = ReceivedDir();
   s.All = 1;
   s.EmailAll = "office@kestrel.test";
-  s.ImageFormat = 1;
+  s.ImageFormat = ImageFormat::Png;
   s.ImageScaleX = 750;
   s.SMTPPort = smtpPort;
   s.Address = "fax@kestrel.test";

@@ -14,6 +14,7 @@
 #include "store/odbc_connection.h"
 #include "store/forwarding_table.h"
 #include "store/schema.h"
+#include "tests/support/local_time.h"
 #include "tests/store/recording_notice_sink.h"
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
@@ -67,7 +68,7 @@ TEST(DataSource, WithoutDataSourceAFreshApplicationFolderGetsAWorkingDatabase) {
   AddForwardingRow(administration, ForwardingTable::kMsn, {"4711", "a@example.com"});
 
   CEventLog log(home.Path());
-  InsertJournalEntry(log, "0301234", "07/12/2026 10:11:12", 2, "/faxes/a.sff");
+  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff");
   JournalListing listing = ListJournalEntries();
   ASSERT_FALSE(listing.error.has_value()) << listing.error->message;
   ASSERT_EQ(listing.entries.size(), 1u);
@@ -156,7 +157,7 @@ TEST_P(DefinedDataSourceTest, DefinedDataSourceIsUsedForEveryConnection) {
                                                                    : DatabaseEngine::kPostgreSQL);
   AddForwardingRow(administration, ForwardingTable::kTsid, {"0301234", "b@example.com"});
   CEventLog log(home.Path());
-  InsertJournalEntry(log, "0301234", "07/12/2026 10:11:12", 2, "/faxes/a.sff");
+  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff");
 
   EXPECT_EQ(QueryColumn(db.ConnectString(), "SELECT EmailAddress FROM tblTSIDEMail"),
             std::vector<std::string>{"b@example.com"});

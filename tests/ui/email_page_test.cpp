@@ -43,7 +43,7 @@ class EmailPageTest : public ::testing::Test {
     s.AuthenticationMethod = authentication;
     s.SMTP_User = "fax";
     s.SMTP_Pass = "secret";
-    s.ImageFormat = 1;
+    s.ImageFormat = ImageFormat::Png;
     s.UseImageScale = scale;
     s.ImageScaleX = 1200;
     return s;
@@ -91,7 +91,7 @@ TEST_F(EmailPageTest, ValuesRoundTripThroughTheControls) {
 
 TEST_F(EmailPageTest, FormatOutsideTheListReadsBackAsNoSelection) {
   ServiceSettings s = Settings(0, 0);
-  s.ImageFormat = 7;
+  s.ImageFormat = ImageFormatFromNumber(7);
   page.LoadFrom(s);
   page.Activate();
   ASSERT_TRUE(page.Deactivate());

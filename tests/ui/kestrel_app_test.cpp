@@ -72,7 +72,7 @@ class KestrelAppTest : public ::testing::Test {
     s.Header = "Fax from %TSID%";
     s.SMTPServer = "127.0.0.1";
     s.SMTPPort = 2525;
-    s.ImageFormat = 1;
+    s.ImageFormat = ImageFormat::Png;
     return s;
   }
   void WriteSettings(const ServiceSettings& s) {

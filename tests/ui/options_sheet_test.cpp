@@ -20,6 +20,7 @@
 #include "journal/jotter_dlg.h"
 #include "desktop/report_list.h"
 #include "store/journal.h"
+#include "tests/support/local_time.h"
 #include "tests/desktop/desktop_home.h"
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
@@ -44,7 +45,7 @@ ServiceSettings Complete() {
   s.Header = "Fax from %TSID%";
   s.SMTPServer = "mail.example.org";
   s.SMTPPort = 25;
-  s.ImageFormat = 1;
+  s.ImageFormat = ImageFormat::Png;
   s.All = 1;
   s.EmailAll = "office@example.org";
   return s;
@@ -170,7 +171,7 @@ TEST_F(OptionsSheetTest, ForwardingRowsAddedStayAfterCancel) {
 TEST_F(OptionsSheetTest, JournalPageOpensFilesInTheFolderTheFaxPageHoldsNow) {
   CEventLog log(home.Path());
   test::WriteFileBytes(home.File("fax.sff"), "sff");
-  ASSERT_EQ(InsertJournalEntry(log, "0301234", "07/12/2026 10:11:12", 1, "/elsewhere/fax.sff"), 0);
+  ASSERT_EQ(InsertJournalEntry(log, "0301234", test::LocalTime("07/12/2026 10:11:12"), 1, "/elsewhere/fax.sff"), 0);
   ServiceSettings values = Complete();
   COpenRecorder opened;
   const QString folder = QString::fromStdString(home.Path()).chopped(1);

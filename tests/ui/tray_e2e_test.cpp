@@ -26,6 +26,7 @@
 #include "store/forwarding_table.h"
 #include "store/journal.h"
 #include "store/odbc_connection.h"
+#include "tests/support/local_time.h"
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"
 #include "tests/desktop/desktop_home.h"
@@ -195,7 +196,7 @@ class TrayEndToEndTest : public ::testing::Test {
     s.AuthenticationMethod = 2;
     s.SMTP_User = "fax";
     s.SMTP_Pass = "secret";
-    s.ImageFormat = 1;
+    s.ImageFormat = ImageFormat::Png;
     s.UseImageScale = 1;
     s.ImageScaleX = 1200;
     s.RejectCallerID = 1;
@@ -226,7 +227,7 @@ class TrayEndToEndTest : public ::testing::Test {
       std::vector<tools::SffMakePage> sffPages(1);
       sffPages[0].image = test::RenderLetterPage(1728, 2286, static_cast<std::uint32_t>(f.pages));
       test::WriteFileBytes(home.File("received/" + name), tools::MakeSffFile(sffPages, tools::SffMakeOptions{}));
-      ASSERT_EQ(InsertJournalEntry(log, f.sender, f.time, f.pages, home.File("received/" + name)), 0);
+      ASSERT_EQ(InsertJournalEntry(log, f.sender, test::LocalTime(f.time), f.pages, home.File("received/" + name)), 0);
     }
     // Jotter in the application folder, and an xdg-open that notes what the
     // desktop was asked to open.
