@@ -3,8 +3,9 @@
 // signalled at CONNECT_IND. The entry's index is the connection id that the
 // event log shows after "ID".
 //
-// One table per process, used by the one reception worker that runs at a time,
-// from its own thread only; not synchronised.
+// The process's table is driven by the call state machine of the one reception
+// worker that runs at a time, from that worker's thread only; tests make tables
+// of their own. Not synchronised.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The worker's thread and CAPI link: start requests and the cooperative stop,
-// registration and release, the non-blocking message pump, LISTEN, the
-// session loop and the reception cycle. The connection handlers are in
-// connection_handlers.cpp.
+// registration and release, the non-blocking message pump that feeds the call
+// state machine, LISTEN, the session loop and the reception cycle. What the
+// state machine asks for is carried out in fax_receive_actions.cpp.
 #include "capi/fax_receive_thread.h"
 
 #include <sys/socket.h>
@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "capi/capi_message.h"
 #include "core/event_log.h"
@@ -27,6 +28,8 @@ constexpr unsigned kMaxB3BlockLength = 2048;
 constexpr std::uint32_t kCipMaskAllServices = 0x1FFF03FF;
 constexpr int kMessagesPerPump = 6;
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+// A stop waits this long for the network to confirm the tear-down.
+constexpr auto kStopTeardownLimit = std::chrono::seconds(5);
 
 std::string Format(const char* format, unsigned long a) {
   char buf[160];
@@ -41,16 +44,15 @@ CFaxReceiveThread::CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IReci
                                      std::string applicationFolder)
     : log_(log),
       notices_(notices),
-      resolver_(resolver),
       forwarding_(forwarding),
       settings_(std::move(settings)),
       applicationFolder_(std::move(applicationFolder)),
-      table_(CConnectionTable::Process()),
-      capture_(log) {
+      capture_(log),
+      b3Configuration_(B3Configuration(settings_.Number)),
+      machine_(CConnectionTable::Process(), resolver, *this, settings_.RejectCallerID != 0) {
   // libcapi20 writes to its sockets without MSG_NOSIGNAL: a remote CAPI that
   // went away would end the process with SIGPIPE on the second put.
   std::signal(SIGPIPE, SIG_IGN);
-  b3Configuration_ = B3Configuration(settings_.Number);
   Log("Init Session");
   thread_ = std::thread([this] { ThreadMain(); });
 }
@@ -171,8 +173,6 @@ unsigned CFaxReceiveThread::ListenAllControllers(std::uint32_t cipMask) {
   return 0;
 }
 
-void CFaxReceiveThread::Put(_cmsg& message) { capi_put_cmsg(&message); }
-
 // A remote CAPI whose peer closed reads as "always readable, always empty";
 // the socket itself tells EOF apart (a local adapter's fd is no socket).
 bool CFaxReceiveThread::PeerClosed() {
@@ -225,8 +225,8 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
     }
     currentRaw_ = raw;
     currentLength_ = length;
-    if (subcommand == CAPI_CONF) Handle_Confirmation();
-    else Handle_Indication();
+    if (subcommand == CAPI_CONF) machine_.Handle_Confirmation(CurrentMessage());
+    else machine_.Handle_Indication(CurrentMessage());
     if (linkLost_) return;
   }
 }
@@ -244,10 +244,7 @@ void CFaxReceiveThread::RecoverLink() {
   capture_.Close();
   if (appId_ != 0) capi20_release(appId_);  // the peer is gone; its answer says nothing
   appId_ = 0;
-  table_.Clear();
-  slots_[0] = slots_[1] = -1;
-  awaitingForwarding_ = false;
-  record_.recipients.clear();
+  machine_.Reset();
   while (Pause(reregisterInterval_)) {
     if (Register(false) == 0) continue;
     linkLost_ = false;
@@ -257,7 +254,7 @@ void CFaxReceiveThread::RecoverLink() {
 }
 
 void CFaxReceiveThread::SessionLoop() {
-  slots_[0] = slots_[1] = -1;
+  machine_.Reset();
   ReleaseCAPI();  // a session that ended early may still hold its registration
   appId_ = 0;
   linkLost_ = false;
@@ -265,7 +262,6 @@ void CFaxReceiveThread::SessionLoop() {
     notices_.Notify(LoadString(IDS_CAPI_NOT_INITIATED), NoticeIcon::kError);
     return;
   }
-  table_.Clear();
   int controllers = ControllerCount();
   int channels = 0;
   for (int c = 1; c <= controllers; ++c) channels += BChannelCount(c);
@@ -282,35 +278,52 @@ void CFaxReceiveThread::SessionLoop() {
       continue;
     }
     Handle_CAPI_Msg();
-    bool received = ReceptionCycle();
+    std::time_t endTime = 0;
+    bool received = ReceptionCycle(endTime);
     DisconnectAll();
-    if (received) forwarding_.ForwardReceivedFax(record_, settings_, applicationFolder_);
-    record_.recipients.clear();
-    awaitingForwarding_ = false;
+    if (auto call = machine_.FinishCall(received, endTime))
+      forwarding_.ForwardReceivedFax(*call, settings_, applicationFolder_);
   }
 }
 
-bool CFaxReceiveThread::ReceptionCycle() {
+bool CFaxReceiveThread::ReceptionCycle(std::time_t& endTime) {
   Log("Begin of FAX-receive.");
   capture_.On();
   ListenAllControllers(kCipMaskAllServices);
-  // StateChange marks the moment slot 0 reaches Connected: a short call may
-  // connect and end within one pump call, and must still count.
-  while (!awaitingForwarding_ && !Interrupted()) {
+  // The state machine marks the moment slot 0 reaches Connected: a short call
+  // may connect and end within one pump call, and must still count.
+  while (!machine_.AwaitingForwarding() && !Interrupted()) {
     Handle_CAPI_Msg();
     Pause(kPollInterval);
   }
-  bool connected = awaitingForwarding_ && !Interrupted();
-  while (connected && slots_[0] != -1 && !Interrupted()) {
+  bool connected = machine_.AwaitingForwarding() && !Interrupted();
+  while (connected && machine_.Slot(0) != -1 && !Interrupted()) {
     Handle_CAPI_Msg();
     Pause(kPollInterval);
   }
   capture_.Off();
-  record_.endTime = std::time(nullptr);
+  endTime = std::time(nullptr);
   Log("End of FAX-receive.");
   capture_.Close();
   // A fax cut off by a stop or a lost link is not forwarded.
   return connected && !Interrupted();
+}
+
+void CFaxReceiveThread::DisconnectAll() {
+  machine_.DisconnectAll();
+  // Waits for the network without a pause of its own; only a stop bounds it.
+  bool stopping = false;
+  auto deadline = std::chrono::steady_clock::now();
+  while (true) {
+    Handle_CAPI_Msg();
+    if (machine_.SlotsFree() || linkLost_) return;
+    if (StopRequested()) {
+      if (!stopping) deadline = std::chrono::steady_clock::now() + kStopTeardownLimit;
+      stopping = true;
+      if (std::chrono::steady_clock::now() >= deadline) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 }  // namespace kestrel

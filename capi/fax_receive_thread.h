@@ -1,19 +1,21 @@
 // CFaxReceiveThread: the reception worker, the only part of Kestrel that talks
 // to the ISDN adapter. It registers one CAPI 2.0 application through
-// libcapi20, listens on every controller, answers fax calls for the numbers
-// the recipient resolver accepts, captures each fax into an SFF file in
-// `ReceivedDir`, and after every call hands the FaxCallRecord to the
-// forwarding step, all on its own thread.
+// libcapi20, listens on every controller, pumps the messages into the call
+// state machine and carries out what that decides: messages put through
+// libcapi20, the fax captured into an SFF file in `ReceivedDir`. After every
+// call it hands the finished call's record to the forwarding step, all on its
+// own thread.
 //
 // Everything arriving from CAPI is untrusted: messages are checked against
 // their own length before libcapi20 decomposes them or a field is read, and
-// malformed ones are logged and dropped.
+// malformed ones are logged and dropped or handed on marked as such.
 //
 // Thread-safety: construct, PostStartRequest, Halt and destroy from one
-// controlling thread. All CAPI calls, the connection table, the slots and the
-// FaxCallRecord belong to the worker thread; the resolver and the forwarding
-// step are called on it. A stop is cooperative: every waiting loop tests the
-// stop flag at least every 100 ms, and Halt returns once the thread has ended.
+// controlling thread. All CAPI calls, the state machine with its connection
+// table and slots, and the capture belong to the worker thread; the resolver
+// and the forwarding step are called on it. A stop is cooperative: every
+// waiting loop tests the stop flag at least every 100 ms, and Halt returns
+// once the thread has ended.
 #pragma once
 
 #include <capi20.h>
@@ -21,12 +23,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
-#include "capi/connection_table.h"
-#include "capi/fax_call_record.h"
+#include "capi/call_actions.h"
+#include "capi/call_state_machine.h"
 #include "capi/fax_capture.h"
 #include "capi/forwarding_step.h"
 #include "capi/recipient_resolver.h"
@@ -37,14 +41,14 @@ namespace kestrel {
 class IEventLog;
 class INoticeSink;
 
-class CFaxReceiveThread {
+class CFaxReceiveThread final : private ICallActions {
  public:
   // Writes "Init Session" and starts the worker thread, which waits for a
   // start request.
   CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver, IForwardingStep& forwarding,
                     ServiceSettings settings, std::string applicationFolder);
   // Halts the thread, writes "End Session" and releases the CAPI registration.
-  ~CFaxReceiveThread();
+  ~CFaxReceiveThread() override;
   CFaxReceiveThread(const CFaxReceiveThread&) = delete;
   CFaxReceiveThread& operator=(const CFaxReceiveThread&) = delete;
 
@@ -72,24 +76,21 @@ class CFaxReceiveThread {
   bool PeerClosed();
   void LinkLost();
   void RecoverLink();
-  void Put(_cmsg& message);
 
-  // Session, reception cycle and connection handling.
+  // Session and reception cycle.
   void ThreadMain();
   void SessionLoop();
-  bool ReceptionCycle();
-  void Handle_Indication();
-  void Handle_Confirmation();
-  void OnConnectInd();
-  bool IncomingCall(int id, const std::string& callerNumber, const std::string& recipients);
-  void SetState(int id, ConnectionState state);
-  void StateChange(int id, ConnectionState state);
-  void Disconnect(int id);
+  bool ReceptionCycle(std::time_t& endTime);
   void DisconnectAll();
-  void SendConnectResp(std::uint16_t messageNumber, std::uint32_t plci, std::uint16_t reject, bool withProtocols,
-                       bool withB3Configuration);
-  int SlotOf(int id) const;
-  bool SlotsFree() const { return slots_[0] == -1 && slots_[1] == -1; }
+
+  // The state machine's side: the current message decoded for it, and its
+  // actions carried out with libcapi20 and the capture file.
+  ReceivedCapiMessage CurrentMessage() const;
+  void Put(const OutgoingCapiMessage& message) override;
+  bool OpenCapture(const std::string& callerNumber, std::string& path) override;
+  void AppendData(const std::uint8_t* data, std::size_t length) override;
+  void CloseCapture() override;
+  void WriteEventText(std::string_view text) override;
 
   // Waits up to `d` or until a stop is requested; false on a stop.
   bool Pause(std::chrono::milliseconds d);
@@ -99,7 +100,6 @@ class CFaxReceiveThread {
 
   IEventLog& log_;
   INoticeSink& notices_;
-  IRecipientResolver& resolver_;
   IForwardingStep& forwarding_;
   ServiceSettings settings_;
   std::string applicationFolder_;
@@ -113,15 +113,9 @@ class CFaxReceiveThread {
   std::size_t currentLength_ = 0;
   bool linkLost_ = false;
 
-  CConnectionTable& table_;
-  int slots_[2] = {-1, -1};
-  // Set when the call in slot 0 reaches Connected, cleared after its
-  // forwarding step: until then its record must stay as it is, so further
-  // calls are refused as busy.
-  bool awaitingForwarding_ = false;
-  FaxCallRecord record_;
   CFaxCapture capture_;
   std::string b3Configuration_;
+  CCallStateMachine machine_;
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -1,27 +1,21 @@
-// The worker's connection state machine: the handlers of every CAPI
-// indication and confirmation, the answer to an incoming call, the slots,
-// and the tear-down of connections.
+// The handlers of every CAPI indication and confirmation of a fax call, the
+// answer to an incoming call, the slots, and the tear-down of connections.
 //
-// Fields of the current message are read only after CanDecompose let
-// libcapi20 decompose it, and every struct through ReadCapiStruct, which keeps
-// each read inside the message's own length.
-#include <cstdio>
-#include <thread>
+// Message fields arrive bounds-checked by the worker; what is checked here is
+// what the values claim: the ids (looked up, never used as indexes) and the
+// length of a data block.
+#include "capi/call_state_machine.h"
 
-#include "capi/capi_message.h"
-#include "capi/fax_receive_thread.h"
-#include "core/event_log.h"
+#include <cstdio>
+
+#include "capi/fax_capture.h"
 
 namespace kestrel {
 namespace {
 
-constexpr _cword kFaxG3 = 4;  // B1, B2 and B3 protocol: T.30 fax group 3
-constexpr _cword kRejectNormalClearing = 2;
-constexpr _cword kRejectUserBusy = 3;
-constexpr unsigned kMaxB3DataLength = 2048;
-constexpr unsigned kHighestSuccessInfo = 0x00FF;
-// A stop waits this long for the network to confirm the tear-down.
-constexpr auto kStopTeardownLimit = std::chrono::seconds(5);
+constexpr std::uint16_t kRejectNormalClearing = 2;
+constexpr std::uint16_t kRejectUserBusy = 3;
+constexpr std::size_t kMaxB3DataLength = 2048;  // as registered
 
 std::string Printf(const char* format, int a, int b, const char* c) {
   char buf[160];
@@ -31,109 +25,122 @@ std::string Printf(const char* format, int a, int b, const char* c) {
 
 }  // namespace
 
-int CFaxReceiveThread::SlotOf(int id) const {
-  for (int s = 0; s < 2; ++s)
+CCallStateMachine::CCallStateMachine(CConnectionTable& table, IRecipientResolver& resolver, ICallActions& actions,
+                                     bool rejectCallerId)
+    : table_(table), resolver_(resolver), actions_(actions), rejectCallerId_(rejectCallerId) {}
+
+void CCallStateMachine::Reset() {
+  table_.Clear();
+  slots_[0] = slots_[1] = -1;
+  awaitingForwarding_ = false;
+  record_.recipients.clear();
+}
+
+int CCallStateMachine::SlotOf(int id) const {
+  for (int s = 0; s < kSlots; ++s)
     if (slots_[s] == id) return s;
   return -1;
 }
 
-void CFaxReceiveThread::SetState(int id, ConnectionState state) {
+void CCallStateMachine::SetState(int id, ConnectionState state) {
   table_[id].state = state;
   StateChange(id, state);
 }
 
-void CFaxReceiveThread::StateChange(int id, ConnectionState state) {
+void CCallStateMachine::StateChange(int id, ConnectionState state) {
   int slot = SlotOf(id);
   if (slot < 0) return;
   Log(Printf("state change slot %d ID %d: %s", slot, id, ConnectionStateName(state)));
+  // Marked here, not by the reception cycle's poll: a short call may connect
+  // and end within one pump call, and must still count.
   if (slot == 0 && state == Connected) awaitingForwarding_ = true;
   if (state == Disconnected) {
-    capture_.Close();
+    actions_.CloseCapture();
     slots_[slot] = -1;
   }
 }
 
-void CFaxReceiveThread::Disconnect(int id) {
-  if (id < 0) return;
+void CCallStateMachine::Send(CapiCommand command, CapiSubcommand subcommand, std::uint16_t messageNumber,
+                             std::uint32_t address) {
+  OutgoingCapiMessage m;
+  m.command = command;
+  m.subcommand = subcommand;
+  m.messageNumber = messageNumber;
+  m.address = address;
+  actions_.Put(m);
+}
+
+void CCallStateMachine::SendConnectResp(std::uint16_t messageNumber, std::uint32_t plci, std::uint16_t reject,
+                                        bool faxProtocols, bool b3Configuration) {
+  OutgoingCapiMessage m;
+  m.command = CapiCommand::kConnect;
+  m.subcommand = CapiSubcommand::kResp;
+  m.messageNumber = messageNumber;
+  m.address = plci;
+  m.reject = reject;
+  m.faxProtocols = faxProtocols;
+  m.b3Configuration = b3Configuration;
+  actions_.Put(m);
+}
+
+void CCallStateMachine::Disconnect(int id) {
+  if (id < 0 || id >= CConnectionTable::kSize) return;
   CapiConnection& c = table_[id];
-  _cmsg m;
   switch (c.state) {
     case B_ConnectPending:
     case Connected:
       c.initiator = 1;
-      capi_fill_DISCONNECT_B3_REQ(&m, static_cast<_cword>(appId_), 0, c.ncci, nullptr);
-      Put(m);
+      Send(CapiCommand::kDisconnectB3, CapiSubcommand::kReq, 0, c.ncci);
       break;
     case D_ConnectPending:
     case D_Connected:
     case B_DisconnectPending:
       c.initiator = 1;
-      capi_fill_DISCONNECT_REQ(&m, static_cast<_cword>(appId_), 0, c.plci, nullptr, nullptr, nullptr, nullptr);
-      Put(m);
+      Send(CapiCommand::kDisconnect, CapiSubcommand::kReq, 0, c.plci);
       break;
     default:
       break;
   }
 }
 
-void CFaxReceiveThread::DisconnectAll() {
-  for (int s = 0; s < 2; ++s) {
+void CCallStateMachine::DisconnectAll() {
+  for (int s = 0; s < kSlots; ++s) {
     int id = slots_[s];
     if (id < 0) continue;
     ConnectionState st = table_[id].state;
     if (st != Disconnected && st != D_DisconnectPending) Disconnect(id);
   }
-  // Waits for the network without a pause of its own; only a stop bounds it.
-  bool stopping = false;
-  auto deadline = std::chrono::steady_clock::now();
-  while (true) {
-    Handle_CAPI_Msg();
-    if (SlotsFree() || linkLost_) return;
-    if (StopRequested()) {
-      if (!stopping) deadline = std::chrono::steady_clock::now() + kStopTeardownLimit;
-      stopping = true;
-      if (std::chrono::steady_clock::now() >= deadline) return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
-void CFaxReceiveThread::SendConnectResp(std::uint16_t messageNumber, std::uint32_t plci, std::uint16_t reject,
-                                        bool withProtocols, bool withB3Configuration) {
-  _cmsg m;
-  _cword protocol = withProtocols ? kFaxG3 : 0;
-  auto* b3 = withB3Configuration
-                 ? reinterpret_cast<_cstruct>(const_cast<char*>(b3Configuration_.data()))
-                 : nullptr;
-  capi_fill_CONNECT_RESP(&m, static_cast<_cword>(appId_), messageNumber, plci, reject, protocol, protocol,
-                         protocol, nullptr, nullptr, b3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr);
-  Put(m);
+std::optional<FaxCallRecord> CCallStateMachine::FinishCall(bool forward, std::time_t endTime) {
+  record_.endTime = endTime;
+  std::optional<FaxCallRecord> finished;
+  if (forward && awaitingForwarding_) finished = record_;
+  record_.recipients.clear();
+  awaitingForwarding_ = false;
+  return finished;
 }
 
-bool CFaxReceiveThread::IncomingCall(int id, const std::string& callerNumber, const std::string& recipients) {
+void CCallStateMachine::IncomingCall(int id, const std::string& callerNumber, const std::string& recipients) {
   Log("Incoming call, ID " + std::to_string(id) + ", caller: \"" + callerNumber + "\"");
   std::uint32_t plci = table_[id].plci;
-  if (settings_.RejectCallerID && callerNumber.empty()) {
+  if (rejectCallerId_ && callerNumber.empty()) {
     SendConnectResp(0, plci, kRejectNormalClearing, true, false);
     Log("Fax call without CallerID or StationID, rejecting call... ");
-    return false;
+    return;
   }
   // The capture file and the record exist once: a call while another one
   // holds them is turned away as busy, so the sender tries again later.
   if (slots_[0] != -1 || awaitingForwarding_) {
     Log("no free slot available, rejecting call... ");
     SendConnectResp(0, plci, kRejectUserBusy, true, false);
-    return false;
+    return;
   }
   std::string path;
-  if (!capture_.Create(settings_.ReceivedDir, callerNumber, path)) {
+  if (!actions_.OpenCapture(callerNumber, path)) {
     Log("could not open file: \"" + path + "\" ");
-    return false;
+    return;
   }
-  // Data of this call is captured from now on, also when it connects before
-  // the reception cycle has begun.
-  capture_.On();
   // The record now belongs to this call; nothing of the previous call stays.
   record_.captureFilePath = path;
   record_.startTime = std::time(nullptr);
@@ -146,19 +153,15 @@ bool CFaxReceiveThread::IncomingCall(int id, const std::string& callerNumber, co
   slots_[0] = id;
   Log("call assigned to slot 0 ");
   SendConnectResp(0, plci, 0, true, true);
-  return true;
 }
 
-void CFaxReceiveThread::OnConnectInd() {
-  std::uint32_t plci = current_.adr.adrPLCI;
-  std::string called, calling;
-  bool wellFormed = ReadCapiStruct(currentRaw_, currentLength_, current_.CalledPartyNumber, called) &&
-                    ReadCapiStruct(currentRaw_, currentLength_, current_.CallingPartyNumber, calling);
-  if (!wellFormed) {
+void CCallStateMachine::OnConnectInd(const ReceivedCapiMessage& message) {
+  if (!message.wellFormed) {
     // A call that cannot be read is not answered; the network deals with it.
     Log("Error: malformed parameter in CONNECT_IND in function Handle_Indication");
     return;
   }
+  const std::uint32_t plci = message.address;
   int id = table_.FindByPlci(plci);
   if (id >= 0 && table_[id].state != Disconnected) {
     Log("Error: CONNECT_IND for a PLCI in use in function Handle_Indication");
@@ -167,116 +170,104 @@ void CFaxReceiveThread::OnConnectInd() {
   if (id < 0) {
     id = table_.Allocate();
     if (id < 0) {
-      SendConnectResp(current_.Messagenumber, plci, kRejectNormalClearing, false, false);
+      SendConnectResp(message.messageNumber, plci, kRejectNormalClearing, false, false);
       return;
     }
     table_[id].plci = plci;
     table_[id].controller = static_cast<std::int32_t>(plci & 0xFF);
   }
   CapiConnection& c = table_[id];
-  c.calledPartyNumber = called;
-  c.callingPartyNumber = calling;
+  c.calledPartyNumber = message.calledPartyNumber;
+  c.callingPartyNumber = message.callingPartyNumber;
   // The MSN check answers for this call only: its recipients join the record
   // when the call is taken, never the record of a call in progress.
   std::string recipients;
   if (!resolver_.AcceptsCalledNumber(c.CalledNumber(), recipients)) return;
-  _cmsg m;
-  capi_fill_ALERT_REQ(&m, static_cast<_cword>(appId_), 0, plci, nullptr, nullptr, nullptr, nullptr, nullptr);
-  Put(m);
-  c.state = D_ConnectPending;
+  Send(CapiCommand::kAlert, CapiSubcommand::kReq, 0, plci);
+  c.state = D_ConnectPending;  // silently: the slot is assigned only now
   IncomingCall(id, c.CallerNumber(), recipients);
   SetState(id, D_ConnectPending);
 }
 
-void CFaxReceiveThread::Handle_Indication() {
-  const _cword appl = static_cast<_cword>(appId_);
-  const _cword number = current_.Messagenumber;
-  const _cdword address = current_.adr.adrController;
-  _cmsg m;
-  switch (current_.Command) {
-    case CAPI_CONNECT:
-      OnConnectInd();
+void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
+  const std::uint16_t number = message.messageNumber;
+  const std::uint32_t address = message.address;
+  switch (message.command) {
+    case CapiCommand::kConnect:
+      OnConnectInd(message);
       break;
-    case CAPI_CONNECT_ACTIVE: {
+    case CapiCommand::kConnectActive: {
       int id = table_.FindByPlci(address);
-      capi_fill_CONNECT_ACTIVE_RESP(&m, appl, number, address);
-      Put(m);
+      Send(CapiCommand::kConnectActive, CapiSubcommand::kResp, number, address);
       if (id < 0) break;
       SetState(id, D_Connected);
-      if (table_[id].initiator) {
-        capi_fill_CONNECT_B3_REQ(&m, appl, 0, table_[id].plci, nullptr);
-        Put(m);
-      }
+      if (table_[id].initiator) Send(CapiCommand::kConnectB3, CapiSubcommand::kReq, 0, table_[id].plci);
       break;
     }
-    case CAPI_CONNECT_B3: {
+    case CapiCommand::kConnectB3: {
       int id = table_.FindByPlci(address & 0xFFFF);
       if (id >= 0) table_[id].ncci = address;
-      capi_fill_CONNECT_B3_RESP(&m, appl, number, address, 0, nullptr);
-      Put(m);
+      Send(CapiCommand::kConnectB3, CapiSubcommand::kResp, number, address);
       if (id >= 0) SetState(id, B_ConnectPending);
       break;
     }
-    case CAPI_CONNECT_B3_ACTIVE: {
+    case CapiCommand::kConnectB3Active: {
       int id = table_.FindByNcci(address);
       if (id >= 0) table_[id].initiator = 0;
-      capi_fill_CONNECT_B3_ACTIVE_RESP(&m, appl, number, address);
-      Put(m);
+      Send(CapiCommand::kConnectB3Active, CapiSubcommand::kResp, number, address);
       if (id >= 0) SetState(id, Connected);
       break;
     }
-    case CAPI_DATA_B3: {
+    case CapiCommand::kDataB3: {
       int id = table_.FindByNcci(address);
       if (id < 0) {
         Log("Error: invalid NCCI in DATA_B3_IND in function Handle_Indication");
-      } else if (current_.DataLength > kMaxB3DataLength || (current_.DataLength > 0 && !current_.Data)) {
+      } else if (message.dataLength > kMaxB3DataLength || (message.dataLength > 0 && !message.data)) {
         Log("Error: malformed parameter in DATA_B3_IND in function Handle_Indication");
       } else if (SlotOf(id) == 0) {
-        capture_.DataAvailable(current_.Data, current_.DataLength);
+        actions_.AppendData(message.data, message.dataLength);
       }
       // Every block is answered, so that the adapter gets its buffer back.
-      capi_fill_DATA_B3_RESP(&m, appl, number, address, current_.DataHandle);
-      Put(m);
+      OutgoingCapiMessage resp;
+      resp.command = CapiCommand::kDataB3;
+      resp.subcommand = CapiSubcommand::kResp;
+      resp.messageNumber = number;
+      resp.address = address;
+      resp.dataHandle = message.dataHandle;
+      actions_.Put(resp);
       break;
     }
-    case CAPI_DISCONNECT_B3: {
+    case CapiCommand::kDisconnectB3: {
       int id = table_.FindByNcci(address);
       if (id >= 0) {
         table_[id].ncci = kNoId;
-        std::string ncpi;
-        if (!ReadCapiStruct(currentRaw_, currentLength_, current_.NCPI, ncpi))
+        if (!message.wellFormed)
           Log("Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication");
         // The record holds the results of the call in slot 0 only.
         if (SlotOf(id) == 0) {
-          FaxResults results =
-              ParseFaxResults(reinterpret_cast<const std::uint8_t*>(ncpi.data()), ncpi.size());
+          FaxResults results = ParseFaxResults(reinterpret_cast<const std::uint8_t*>(message.ncpi.data()),
+                                               message.ncpi.size());
           record_.rate = results.rate;
           record_.pages = results.pages;
           record_.remoteStationId = results.remoteStationId;
         }
       }
-      capi_fill_DISCONNECT_B3_RESP(&m, appl, number, address);
-      Put(m);
+      Send(CapiCommand::kDisconnectB3, CapiSubcommand::kResp, number, address);
       if (id < 0) break;
       SetState(id, D_Connected);
-      if (table_[id].initiator) {
-        capi_fill_DISCONNECT_REQ(&m, appl, 0, table_[id].plci, nullptr, nullptr, nullptr, nullptr);
-        Put(m);
-      }
+      if (table_[id].initiator) Send(CapiCommand::kDisconnect, CapiSubcommand::kReq, 0, table_[id].plci);
       break;
     }
-    case CAPI_DISCONNECT: {
-      capi_fill_DISCONNECT_RESP(&m, appl, number, address);
-      Put(m);
+    case CapiCommand::kDisconnect: {
+      Send(CapiCommand::kDisconnect, CapiSubcommand::kResp, number, address);
       int id = table_.FindByPlci(address);
       if (id < 0) break;
       SetState(id, Disconnected);
       table_.Free(id);
       break;
     }
-    case CAPI_INFO:
-      capi_fill_INFO_RESP(&m, appl, number, address);
-      Put(m);
+    case CapiCommand::kInfo:
+      Send(CapiCommand::kInfo, CapiSubcommand::kResp, number, address);
       break;
     default:
       Log("Error: Indication not handled in function Handle_Indication");
@@ -284,26 +275,26 @@ void CFaxReceiveThread::Handle_Indication() {
   }
 }
 
-void CFaxReceiveThread::Handle_Confirmation() {
-  const unsigned info = current_.Info;
-  const _cdword address = current_.adr.adrController;
+void CCallStateMachine::Handle_Confirmation(const ReceivedCapiMessage& message) {
+  const unsigned info = message.info;
+  const std::uint32_t address = message.address;
   const bool ok = info <= kHighestSuccessInfo;
   if (!ok) {
     char text[96];
     std::snprintf(text, sizeof text, "Error: Info value 0x%x indicates error, function Handle_Confirmation", info);
     Log(text);
   }
-  switch (current_.Command) {
-    case CAPI_ALERT:
+  switch (message.command) {
+    case CapiCommand::kAlert:
       if (!ok) Log("Error: Info != 0 in ALERT_CONF in function Handle_Confirmation");
       break;
-    case CAPI_LISTEN:
+    case CapiCommand::kListen:
       if (!ok) Log("Error: Info != 0 in LISTEN_CONF in function Handle_Confirmation");
       break;
-    case CAPI_INFO:
+    case CapiCommand::kInfo:
       if (!ok) Log("Error: Info != 0 in INFO_CONF in function Handle_Confirmation");
       break;
-    case CAPI_DISCONNECT: {
+    case CapiCommand::kDisconnect: {
       int id = table_.FindByPlci(address);
       if (ok) {
         if (id >= 0) SetState(id, D_DisconnectPending);
@@ -312,7 +303,7 @@ void CFaxReceiveThread::Handle_Confirmation() {
       }
       break;
     }
-    case CAPI_CONNECT_B3: {
+    case CapiCommand::kConnectB3: {
       int id = table_.FindByPlci(address & 0xFFFF);
       if (ok) {
         if (id >= 0) {
@@ -322,14 +313,11 @@ void CFaxReceiveThread::Handle_Confirmation() {
       } else if (id < 0) {
         Log("Error: invalid PLCI in CONNECT_B3_CONF in function Handle_Confirmation");
       } else {
-        _cmsg m;
-        capi_fill_DISCONNECT_REQ(&m, static_cast<_cword>(appId_), 0, table_[id].plci, nullptr, nullptr, nullptr,
-                                 nullptr);
-        Put(m);
+        Send(CapiCommand::kDisconnect, CapiSubcommand::kReq, 0, table_[id].plci);
       }
       break;
     }
-    case CAPI_DISCONNECT_B3: {
+    case CapiCommand::kDisconnectB3: {
       int id = table_.FindByNcci(address);
       if (ok) {
         if (id >= 0) {
@@ -341,7 +329,7 @@ void CFaxReceiveThread::Handle_Confirmation() {
       }
       break;
     }
-    case CAPI_DATA_B3:
+    case CapiCommand::kDataB3:
       break;
     default:
       Log("Error: Confirmation not handled in function Handle_Confirmation");

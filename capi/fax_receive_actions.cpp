@@ -1,0 +1,144 @@
+// The worker's side of the call state machine: the message just fetched,
+// decoded into the machine's input, and the machine's actions carried out:
+// messages composed with libcapi20 and put, the capture file opened, written
+// and closed, event texts written.
+//
+// Fields of the current message are read only after CanDecompose let
+// libcapi20 decompose it, and every struct through ReadCapiStruct, which keeps
+// each read inside the message's own length.
+#include <capi20.h>
+
+#include "capi/capi_message.h"
+#include "capi/fax_receive_thread.h"
+#include "core/event_log.h"
+
+namespace kestrel {
+namespace {
+
+// The state machine speaks CAPI 2.0's own codes; libcapi20 must agree.
+static_assert(static_cast<int>(CapiCommand::kAlert) == CAPI_ALERT);
+static_assert(static_cast<int>(CapiCommand::kConnect) == CAPI_CONNECT);
+static_assert(static_cast<int>(CapiCommand::kConnectActive) == CAPI_CONNECT_ACTIVE);
+static_assert(static_cast<int>(CapiCommand::kDisconnect) == CAPI_DISCONNECT);
+static_assert(static_cast<int>(CapiCommand::kListen) == CAPI_LISTEN);
+static_assert(static_cast<int>(CapiCommand::kInfo) == CAPI_INFO);
+static_assert(static_cast<int>(CapiCommand::kConnectB3) == CAPI_CONNECT_B3);
+static_assert(static_cast<int>(CapiCommand::kConnectB3Active) == CAPI_CONNECT_B3_ACTIVE);
+static_assert(static_cast<int>(CapiCommand::kDisconnectB3) == CAPI_DISCONNECT_B3);
+static_assert(static_cast<int>(CapiCommand::kDataB3) == CAPI_DATA_B3);
+static_assert(static_cast<int>(CapiSubcommand::kReq) == CAPI_REQ);
+static_assert(static_cast<int>(CapiSubcommand::kConf) == CAPI_CONF);
+static_assert(static_cast<int>(CapiSubcommand::kInd) == CAPI_IND);
+static_assert(static_cast<int>(CapiSubcommand::kResp) == CAPI_RESP);
+
+constexpr _cword kFaxG3 = 4;  // B1, B2 and B3 protocol: T.30 fax group 3
+
+constexpr int Key(CapiCommand command, CapiSubcommand subcommand) {
+  return static_cast<int>(command) << 8 | static_cast<int>(subcommand);
+}
+
+}  // namespace
+
+ReceivedCapiMessage CFaxReceiveThread::CurrentMessage() const {
+  ReceivedCapiMessage m;
+  m.command = static_cast<CapiCommand>(current_.Command);
+  m.subcommand = static_cast<CapiSubcommand>(current_.Subcommand);
+  m.messageNumber = current_.Messagenumber;
+  m.address = current_.adr.adrController;
+  m.info = current_.Info;
+  if (m.subcommand != CapiSubcommand::kInd) return m;
+  switch (m.command) {
+    case CapiCommand::kConnect:
+      m.wellFormed = ReadCapiStruct(currentRaw_, currentLength_, current_.CalledPartyNumber, m.calledPartyNumber) &&
+                     ReadCapiStruct(currentRaw_, currentLength_, current_.CallingPartyNumber, m.callingPartyNumber);
+      if (!m.wellFormed) {
+        m.calledPartyNumber.clear();
+        m.callingPartyNumber.clear();
+      }
+      break;
+    case CapiCommand::kDisconnectB3:
+      m.wellFormed = ReadCapiStruct(currentRaw_, currentLength_, current_.NCPI, m.ncpi);
+      break;
+    case CapiCommand::kDataB3:
+      // Data64 as the library filled it in; it stays valid until DATA_B3_RESP.
+      m.data = current_.Data;
+      m.dataLength = current_.DataLength;
+      m.dataHandle = current_.DataHandle;
+      break;
+    default:
+      break;
+  }
+  return m;
+}
+
+void CFaxReceiveThread::Put(const OutgoingCapiMessage& message) {
+  const _cword appl = static_cast<_cword>(appId_);
+  const _cword number = message.messageNumber;
+  const _cdword address = message.address;
+  _cmsg m;
+  switch (Key(message.command, message.subcommand)) {
+    case Key(CapiCommand::kAlert, CapiSubcommand::kReq):
+      capi_fill_ALERT_REQ(&m, appl, number, address, nullptr, nullptr, nullptr, nullptr, nullptr);
+      break;
+    case Key(CapiCommand::kConnect, CapiSubcommand::kResp): {
+      _cword protocol = message.faxProtocols ? kFaxG3 : 0;
+      auto* b3 = message.b3Configuration
+                     ? reinterpret_cast<_cstruct>(const_cast<char*>(b3Configuration_.data()))
+                     : nullptr;
+      capi_fill_CONNECT_RESP(&m, appl, number, address, message.reject, protocol, protocol, protocol, nullptr,
+                             nullptr, b3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+      break;
+    }
+    case Key(CapiCommand::kConnectActive, CapiSubcommand::kResp):
+      capi_fill_CONNECT_ACTIVE_RESP(&m, appl, number, address);
+      break;
+    case Key(CapiCommand::kConnectB3, CapiSubcommand::kReq):
+      capi_fill_CONNECT_B3_REQ(&m, appl, number, address, nullptr);
+      break;
+    case Key(CapiCommand::kConnectB3, CapiSubcommand::kResp):
+      capi_fill_CONNECT_B3_RESP(&m, appl, number, address, message.reject, nullptr);
+      break;
+    case Key(CapiCommand::kConnectB3Active, CapiSubcommand::kResp):
+      capi_fill_CONNECT_B3_ACTIVE_RESP(&m, appl, number, address);
+      break;
+    case Key(CapiCommand::kDataB3, CapiSubcommand::kResp):
+      capi_fill_DATA_B3_RESP(&m, appl, number, address, message.dataHandle);
+      break;
+    case Key(CapiCommand::kDisconnectB3, CapiSubcommand::kReq):
+      capi_fill_DISCONNECT_B3_REQ(&m, appl, number, address, nullptr);
+      break;
+    case Key(CapiCommand::kDisconnectB3, CapiSubcommand::kResp):
+      capi_fill_DISCONNECT_B3_RESP(&m, appl, number, address);
+      break;
+    case Key(CapiCommand::kDisconnect, CapiSubcommand::kReq):
+      capi_fill_DISCONNECT_REQ(&m, appl, number, address, nullptr, nullptr, nullptr, nullptr);
+      break;
+    case Key(CapiCommand::kDisconnect, CapiSubcommand::kResp):
+      capi_fill_DISCONNECT_RESP(&m, appl, number, address);
+      break;
+    case Key(CapiCommand::kInfo, CapiSubcommand::kResp):
+      capi_fill_INFO_RESP(&m, appl, number, address);
+      break;
+    default:
+      return;  // the state machine sends nothing else
+  }
+  capi_put_cmsg(&m);
+}
+
+bool CFaxReceiveThread::OpenCapture(const std::string& callerNumber, std::string& path) {
+  if (!capture_.Create(settings_.ReceivedDir, callerNumber, path)) return false;
+  // Data of this call is captured from now on, also when it connects before
+  // the reception cycle has begun.
+  capture_.On();
+  return true;
+}
+
+void CFaxReceiveThread::AppendData(const std::uint8_t* data, std::size_t length) {
+  capture_.DataAvailable(data, length);
+}
+
+void CFaxReceiveThread::CloseCapture() { capture_.Close(); }
+
+void CFaxReceiveThread::WriteEventText(std::string_view text) { log_.WriteEventText(text); }
+
+}  // namespace kestrel
