@@ -17,6 +17,7 @@
 #include "core/event_log.h"
 #include "core/notice_sink.h"
 #include "service/service_app.h"
+#include "service/service_lock.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
 #include "core/version.h"
@@ -117,7 +118,10 @@ int main(int argc, char** argv) {
 
   CConsoleNoticeSink notices(log);
   CServiceApp app(log, notices, nullptr);
-  if (!app.InitInstance()) return 1;
+  if (!app.InitInstance()) {
+    std::fprintf(stderr, "kestreld: %s\n", OtherServiceText(ApplicationFolder(), app.RunningService()).c_str());
+    return 1;
+  }
   if (!app.Settings().IsComplete()) {
     app.ExitInstance();
     return 2;

@@ -40,13 +40,11 @@ std::string Format(const char* format, unsigned long a) {
 }  // namespace
 
 CFaxReceiveThread::CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver,
-                                     IForwardingStep& forwarding, ServiceSettings settings,
-                                     std::string applicationFolder)
+                                     IFaxHandOff& handOff, ServiceSettings settings)
     : log_(log),
       notices_(notices),
-      forwarding_(forwarding),
+      handOff_(handOff),
       settings_(std::move(settings)),
-      applicationFolder_(std::move(applicationFolder)),
       capture_(log),
       b3Configuration_(B3Configuration(settings_.Number)),
       machine_(CConnectionTable::Process(), resolver, *this, settings_.RejectCallerID != 0) {
@@ -281,8 +279,7 @@ void CFaxReceiveThread::SessionLoop() {
     std::time_t endTime = 0;
     bool received = ReceptionCycle(endTime);
     DisconnectAll();
-    if (auto call = machine_.FinishCall(received, endTime))
-      forwarding_.ForwardReceivedFax(*call, settings_, applicationFolder_);
+    if (auto call = machine_.FinishCall(received, endTime)) handOff_.HandOver(*call);
   }
 }
 

@@ -3,8 +3,8 @@
 // libcapi20, listens on every controller, pumps the messages into the call
 // state machine and carries out what that decides: messages put through
 // libcapi20, the fax captured into an SFF file in `ReceivedDir`. After every
-// call it hands the finished call's record to the forwarding step, all on its
-// own thread.
+// call it hands the finished call's record over to the forwarding side, which
+// records it and returns at once: the line never waits for mail.
 //
 // Everything arriving from CAPI is untrusted: messages are checked against
 // their own length before libcapi20 decomposes them or a field is read, and
@@ -13,7 +13,7 @@
 // Thread-safety: construct, PostStartRequest, Halt and destroy from one
 // controlling thread. All CAPI calls, the state machine with its connection
 // table and slots, and the capture belong to the worker thread; the resolver
-// and the forwarding step are called on it. A stop is cooperative: every
+// and the hand-off are called on it. A stop is cooperative: every
 // waiting loop tests the stop flag at least every 100 ms, and Halt returns
 // once the thread has ended.
 #pragma once
@@ -32,7 +32,7 @@
 #include "capi/call_actions.h"
 #include "capi/call_state_machine.h"
 #include "capi/fax_capture.h"
-#include "capi/forwarding_step.h"
+#include "capi/fax_hand_off.h"
 #include "capi/recipient_resolver.h"
 #include "core/service_settings.h"
 
@@ -45,8 +45,8 @@ class CFaxReceiveThread final : private ICallActions {
  public:
   // Writes "Init Session" and starts the worker thread, which waits for a
   // start request.
-  CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver, IForwardingStep& forwarding,
-                    ServiceSettings settings, std::string applicationFolder);
+  CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver, IFaxHandOff& handOff,
+                    ServiceSettings settings);
   // Halts the thread, writes "End Session" and releases the CAPI registration.
   ~CFaxReceiveThread() override;
   CFaxReceiveThread(const CFaxReceiveThread&) = delete;
@@ -100,9 +100,8 @@ class CFaxReceiveThread final : private ICallActions {
 
   IEventLog& log_;
   INoticeSink& notices_;
-  IForwardingStep& forwarding_;
+  IFaxHandOff& handOff_;
   ServiceSettings settings_;
-  std::string applicationFolder_;
   std::chrono::milliseconds reregisterInterval_{30000};
 
   // Registration state and the message fetched last.

@@ -1,9 +1,11 @@
 #include "forward/forwarding_pipeline.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "convert/fax_file_names.h"
 #include "core/event_log.h"
+#include "forward/fax_inbox.h"
 #include "forward/fax_mail_text.h"
 #include "forward/mail_queue.h"
 #include "forward/recipient_resolution.h"
@@ -26,30 +28,47 @@ CForwardingPipeline::CForwardingPipeline(IEventLog& log, CRecipientResolver& res
                                          std::string journalConnectString)
     : log_(log), resolver_(resolver), journalConnectString_(std::move(journalConnectString)) {}
 
-int CForwardingPipeline::ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings& settings,
-                                            const std::string& applicationFolder) {
+ForwardingOutcome CForwardingPipeline::Forward(FaxEntry& entry, CFaxInbox& inbox, const ServiceSettings& settings,
+                                               const std::string& applicationFolder) {
   // Lives until the journal row is written: a session left connected after a
   // failed send says QUIT only then.
   CSMTPSession session(log_);
   session.SetReplyTimeout(replyTimeoutMs_);
-  CSMTPMessage message(log_);
+  session.SetStopFlag(stop_);
 
+  if (entry.mail == MailStep::Pending) {
+    if (!MailStep(entry, session, settings, applicationFolder)) return ForwardingOutcome::TryLater;
+    inbox.Save(entry);
+  }
+  if (!entry.journaled) RecordInJournal(entry);
+  inbox.Remove(entry);
+  return ForwardingOutcome::Done;
+}
+
+bool CForwardingPipeline::MailStep(FaxEntry& entry, CSMTPSession& session, const ServiceSettings& settings,
+                                   const std::string& applicationFolder) {
+  const FaxCallRecord& call = entry.call;
+  CSMTPMessage message(log_);
   ComposeMail(message, call, settings, RecipientList(call));
   // Nobody to send it to and no catch-all address: a mail that no server can
   // ever take is neither sent nor queued; the fax stays on disk and in the journal.
   const bool noRecipient = message.Recipients(CSMTPMessage::kTo).empty() && TrimmedText(settings.EmailAll).empty();
   const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_);
+  entry.faxFile = pages.files.empty() ? FaxFilePath(call.captureFilePath, settings.ImageFormat) : pages.files.front();
 
-  int failed = 0;
   if (noRecipient) {
     log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
-    failed = 1;
-  } else if (!AttachPages(message, pages) || !Deliver(session, message, settings)) {
-    Queue(message, applicationFolder, call.captureFilePath);
-    failed = 1;
+    entry.mail = MailStep::Unmailed;
+  } else if (AttachPages(message, pages) && Deliver(session, message, settings)) {
+    entry.mail = MailStep::Sent;
+  } else if (stop_ && *stop_) {
+    return false;  // cut off by a stop, not refused: the next start mails it
+  } else if (Queue(message, applicationFolder, call.captureFilePath)) {
+    entry.mail = MailStep::Queued;
+  } else {
+    return false;
   }
-  RecordInJournal(call, settings.ImageFormat, pages);
-  return failed;
+  return true;
 }
 
 std::string CForwardingPipeline::RecipientList(const FaxCallRecord& call) {
@@ -84,7 +103,7 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
     return false;
   }
   if (settings.SMTPPort == 0 && !portDefaulted_) {
-    // The worker keeps the standard port from now on, so the text comes once.
+    // The standard port is kept from now on, so the text comes once.
     log_.WriteEventText("SMTP Server Port not set - now using default: 25");
     portDefaulted_ = true;
   }
@@ -103,21 +122,30 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
   return true;
 }
 
-void CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applicationFolder,
+bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applicationFolder,
                                 const std::string& captureFilePath) {
   const std::string folder = MailQueueFolder(applicationFolder);
   if (!PathExists(folder)) {
     log_.WriteEventText("MailQueue dir not exist.");
     ::mkdir(folder.c_str(), 0700);
   }
-  const std::string queuePath = MailQueueFilePath(applicationFolder, captureFilePath);
-  message.SaveToDisk(queuePath);
+  // Written whole under a name the monitor ignores, then published under a
+  // queue name of its own.
+  const std::string written = folder + "/.queued-" + std::to_string(::getpid()) + ".part";
+  std::string queuePath;
+  if (message.SaveToDisk(written)) queuePath = PublishQueueFile(written, applicationFolder, captureFilePath);
+  if (queuePath.empty()) {
+    ::unlink(written.c_str());
+    log_.WriteEventText("Failed to save the SMTP message into " + folder + ", the fax stays for the next attempt");
+    return false;
+  }
   log_.WriteEventText("Failed to send the SMTP message, saving as :" + queuePath);
+  return true;
 }
 
-void CForwardingPipeline::RecordInJournal(const FaxCallRecord& call, ImageFormat format, const ConvertedFax& pages) {
-  const std::string faxFile = pages.files.empty() ? FaxFilePath(call.captureFilePath, format) : pages.files.front();
-  InsertJournalEntry(log_, call.callerNumber, call.endTime, call.pages, faxFile, journalConnectString_);
+void CForwardingPipeline::RecordInJournal(const FaxEntry& entry) {
+  InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
+                     journalConnectString_);
 }
 
 }  // namespace kestrel

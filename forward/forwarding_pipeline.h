@@ -1,41 +1,61 @@
-// CForwardingPipeline: the step after every received fax, as a short road of
-// named steps: the recipient list (the call's MSN recipients, then the caller
+// CForwardingPipeline: the road of one received fax after the line, as named
+// steps: the recipient list (the call's MSN recipients, then the caller
 // table's), the mail's texts, the conversion of the capture file into the
-// page files of the chosen format, the pages attached, delivery through its
-// own SMTP session or, when anything goes wrong, the mail saved into the mail
+// page files of the chosen format, the pages attached, delivery through an
+// SMTP session or, when anything goes wrong, the mail saved into the mail
 // queue for the monitor, and one journal row in every case. Everything it
 // does is reported through the event log; nothing is shown.
 //
-// Runs on the reception worker thread, one fax at a time; one pipeline per
-// worker (it remembers that the worker's SMTP port was defaulted).
+// Each finished step is noted in the fax's entry and saved in the inbox
+// before the next begins, so a fax resumed after a restart skips what was
+// done: a mail accepted or queued is not sent again, a journal row not
+// written twice.
+//
+// Runs on the forwarding thread, one fax at a time; one pipeline per
+// forwarding thread (it remembers that the SMTP port was defaulted).
 #pragma once
 
+#include <atomic>
 #include <string>
 
-#include "capi/forwarding_step.h"
 #include "convert/sff_converter.h"
+#include "core/service_settings.h"
+#include "forward/fax_entry.h"
 
 namespace kestrel {
 
 class IEventLog;
+class CFaxInbox;
 class CRecipientResolver;
 class CSMTPMessage;
 class CSMTPSession;
 
-class CForwardingPipeline final : public IForwardingStep {
+enum class ForwardingOutcome {
+  Done,      // mailed or queued, and journaled: the entry is removed
+  TryLater,  // a step could not be made durable (pages or queue file not written)
+};
+
+class CForwardingPipeline {
  public:
   // `resolver` answers the caller-table lookup; `journalConnectString` is
   // handed to the journal insert (empty: the store's data source).
   CForwardingPipeline(IEventLog& log, CRecipientResolver& resolver, std::string journalConnectString = {});
 
-  int ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings& settings,
-                         const std::string& applicationFolder) override;
+  // Runs the steps `entry` has not finished yet, saving each in `inbox`.
+  ForwardingOutcome Forward(FaxEntry& entry, CFaxInbox& inbox, const ServiceSettings& settings,
+                            const std::string& applicationFolder);
 
   // How long the SMTP session waits for each reply (60 s unless a test
   // shortens it).
   void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
+  // A flag that, once true, makes every SMTP wait give up at once.
+  void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
  private:
+  // Converts, composes, and delivers or queues; false when the fax must wait
+  // for a later attempt.
+  bool MailStep(FaxEntry& entry, CSMTPSession& session, const ServiceSettings& settings,
+                const std::string& applicationFolder);
   // The call's recipients text, ";", the caller table's recipients.
   std::string RecipientList(const FaxCallRecord& call);
   // Sender, recipients, subject and body text of the fax's mail.
@@ -45,19 +65,19 @@ class CForwardingPipeline final : public IForwardingStep {
   // first page it could not write; false ("Attachment not found.") when a
   // page is missing or nothing was written.
   bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages);
-  // Connects, sends and says goodbye; false after the failure was logged.
+  // Connects and sends; false after the failure was logged.
   bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings);
-  // Saves the mail as the queue file of the fax.
-  void Queue(CSMTPMessage& message, const std::string& applicationFolder, const std::string& captureFilePath);
-  // One journal row naming the first file written (or, with none, the file
-  // that would have stood for the fax).
-  void RecordInJournal(const FaxCallRecord& call, ImageFormat format, const ConvertedFax& pages);
+  // Saves the mail as a queue file of its own; false when it could not be written.
+  bool Queue(CSMTPMessage& message, const std::string& applicationFolder, const std::string& captureFilePath);
+  // One journal row naming the file the entry notes.
+  void RecordInJournal(const FaxEntry& entry);
 
   IEventLog& log_;
   CRecipientResolver& resolver_;
   std::string journalConnectString_;
-  bool portDefaulted_ = false;  // SMTPPort 0 was replaced by the standard port for this worker
+  bool portDefaulted_ = false;  // SMTPPort 0 was replaced by the standard port for this thread
   int replyTimeoutMs_ = 60000;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 }  // namespace kestrel

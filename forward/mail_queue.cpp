@@ -1,8 +1,12 @@
 #include "forward/mail_queue.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+
+#include "platform/atomic_file.h"
 
 namespace kestrel {
 namespace {
@@ -10,6 +14,7 @@ namespace {
 constexpr char kQueueFolderName[] = "MailQueue";
 constexpr char kQueueFileExtension[] = ".eml";
 constexpr std::size_t kQueueFileExtensionLength = sizeof(kQueueFileExtension) - 1;
+constexpr int kMaxQueueNameAttempts = 1000;
 
 // The file name of `path` without folder and extension.
 std::string StemOf(const std::string& path) {
@@ -22,8 +27,26 @@ std::string StemOf(const std::string& path) {
 
 std::string MailQueueFolder(const std::string& applicationFolder) { return applicationFolder + kQueueFolderName; }
 
-std::string MailQueueFilePath(const std::string& applicationFolder, const std::string& captureFilePath) {
-  return MailQueueFolder(applicationFolder) + "/" + StemOf(captureFilePath) + kQueueFileExtension;
+std::string MailQueueFilePath(const std::string& applicationFolder, const std::string& captureFilePath,
+                              int attempt) {
+  std::string path = MailQueueFolder(applicationFolder) + "/" + StemOf(captureFilePath);
+  if (attempt > 1) path += "-" + std::to_string(attempt);
+  return path + kQueueFileExtension;
+}
+
+std::string PublishQueueFile(const std::string& written, const std::string& applicationFolder,
+                             const std::string& captureFilePath) {
+  std::string published;
+  // link() never replaces an existing name, so a queue file waiting for the
+  // monitor is never overwritten by a later fax of the same name.
+  for (int attempt = 1; attempt <= kMaxQueueNameAttempts && published.empty(); ++attempt) {
+    const std::string path = MailQueueFilePath(applicationFolder, captureFilePath, attempt);
+    if (::link(written.c_str(), path.c_str()) == 0) published = path;
+    else if (errno != EEXIST) break;
+  }
+  ::unlink(written.c_str());
+  if (!published.empty()) SyncFolderOf(published);
+  return published;
 }
 
 std::vector<std::string> MailQueueFileNames(const std::string& folder) {

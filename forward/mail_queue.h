@@ -14,8 +14,18 @@ namespace kestrel {
 std::string MailQueueFolder(const std::string& applicationFolder);
 
 // The queue file for the fax captured in `captureFilePath`: the queue folder,
-// "/", the capture file's name without folder and extension, ".eml".
-std::string MailQueueFilePath(const std::string& applicationFolder, const std::string& captureFilePath);
+// "/", the capture file's name without folder and extension, ".eml"; for
+// `attempt` 2 and later the name carries "-<attempt>" before ".eml", for a
+// name the queue already holds.
+std::string MailQueueFilePath(const std::string& applicationFolder, const std::string& captureFilePath,
+                              int attempt = 1);
+
+// Saves a complete message file `written` (in the queue folder, under a name
+// that does not end in ".eml") as the queue file of `captureFilePath`,
+// without replacing any queue file: the first free name of MailQueueFilePath.
+// The path taken, or "" when none could be (`written` is removed either way).
+std::string PublishQueueFile(const std::string& written, const std::string& applicationFolder,
+                             const std::string& captureFilePath);
 
 // The names of the regular "*.eml" files in `folder`, in name order. Names
 // under which a message is still being written do not end in ".eml".

@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/event_log.h"
 #include "forward/mail_queue.h"
 #include "mail/mail_address.h"
 #include "mail/smtp_session.h"
+#include "platform/atomic_file.h"
 
 namespace kestrel {
 CMailQueueMonitor::CMailQueueMonitor(IEventLog& log) : log_(log) {}
@@ -44,6 +46,21 @@ bool CMailQueueMonitor::Pause() {
   return !wake_.wait_for(lock, pause_, [this] { return stop_.load(); });
 }
 
+void CMailQueueMonitor::DeleteSentFile(const std::string& path, const struct stat& sent) {
+  // Only the file that was sent: one that took its name meanwhile stays.
+  struct stat now;
+  if (::stat(path.c_str(), &now) != 0 || now.st_dev != sent.st_dev || now.st_ino != sent.st_ino) return;
+  if (::unlink(path.c_str()) == 0) {
+    SyncFolderOf(path);
+    return;
+  }
+  if (errno == ENOENT) return;
+  // Sending it again every pass would deliver it again every pass.
+  const std::string reason = std::strerror(errno);
+  undeletable_.insert(path);
+  log_.WriteEventText("Sent queued mail could not be deleted, not sending it again: " + path + " (" + reason + ")");
+}
+
 int CMailQueueMonitor::MailQueueMonitor() {
   const std::string folder = MailQueueFolder(settings_.appFolder) + "/";
   // The monitor never rewrites the port of its copy; 0 simply means the
@@ -58,18 +75,17 @@ int CMailQueueMonitor::MailQueueMonitor() {
       if (stop_) break;
       const std::string path = folder + name;
       if (undeletable_.count(path)) continue;
+      struct stat before;
+      if (::stat(path.c_str(), &before) != 0) continue;  // sent or dropped meanwhile
       if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod, settings_.SMTP_User,
                            settings_.SMTP_Pass, port))
         break;
-      if (session.SendMessage(path, sender, 4096) && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        // Sending it again every pass would deliver it again every pass.
-        const std::string reason = std::strerror(errno);
-        undeletable_.insert(path);
-        log_.WriteEventText("Sent queued mail could not be deleted, not sending it again: " + path + " (" +
-                            reason + ")");
-      }
+      const bool sent = session.SendMessage(path, sender, 4096);
+      if (sent) DeleteSentFile(path, before);
       session.Disconnect();
-      if (!Pause()) break;
+      // A server that takes mail gets the next one at once; after a failure
+      // the monitor waits before it tries again.
+      if (!sent && !Pause()) break;
     }
     if (stop_ || !Pause()) break;
   }

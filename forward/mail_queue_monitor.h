@@ -1,15 +1,17 @@
 // The mail-queue monitor: a background thread that resends the messages the
 // forwarding step could not deliver (the queue files of forward/mail_queue.h),
 // one file at a time, through its own SMTP session, deleting each file once
-// the server has accepted it. After every file and after every
-// pass it pauses (three minutes by default), so at most one queued mail goes
-// out per pause. There is no retry limit.
+// the server has accepted it. After a file the server accepted it goes on
+// with the next at once; after a failed attempt and after every pass it
+// pauses (three minutes by default). There is no retry limit.
 //
 // Queue files are untrusted input to the SMTP layer (recipients come from
 // their To header; their bytes are streamed unchanged).
 // Start and stop are called from one thread (the user-interface thread); the
 // settings copy may be replaced only while the monitor is stopped.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -61,6 +63,9 @@ class CMailQueueMonitor {
   int MailQueueMonitor();
   // Waits for the pause or a stop request; false when asked to stop.
   bool Pause();
+  // Deletes `path` after the server accepted it, when it is still the file
+  // `sent` describes.
+  void DeleteSentFile(const std::string& path, const struct stat& sent);
 
   IEventLog& log_;
   MailQueueSettings settings_;

@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +24,18 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
     ::unlink(temp.c_str());
     return false;
   }
+  SyncFolderOf(path);
   return true;
+}
+
+bool SyncFolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace kestrel

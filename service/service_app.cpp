@@ -6,31 +6,39 @@
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
 #include "core/notice_sink.h"
-#include "service/settings_editor.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
 #include "core/string_table.h"
 #include "forward/forwarding_pipeline.h"
+#include "forward/forwarding_worker.h"
 #include "forward/mail_queue_monitor.h"
 #include "forward/recipient_resolution.h"
 #include "platform/app_folder.h"
 #include "platform/registry_file.h"
+#include "service/service_lock.h"
+#include "service/settings_editor.h"
 #include "store/database_exception.h"
 #include "store/odbc_connection.h"
 #include "store/schema.h"
 
 namespace kestrel {
 
-// One reception worker with the two parts it calls: built together from one
-// copy of the settings, destroyed together (the thread first).
+// The reception worker and the forwarding thread it hands each fax to, built
+// together from one copy of the settings, destroyed together (reception
+// first, so nothing is handed over to a stopped forwarding thread). Each
+// thread looks up recipients on a database connection of its own.
 struct CReceptionWorker {
-  CReceptionWorker(IEventLog& log, INoticeSink& notices, COdbcConnection& reception, const ServiceSettings& s,
-                   const std::string& folder)
+  CReceptionWorker(IEventLog& log, INoticeSink& notices, COdbcConnection& reception, COdbcConnection& forwardingDb,
+                   const ServiceSettings& s, const std::string& folder)
       : resolver(s.All, s.EmailAll, reception, log),
-        pipeline(log, resolver),
-        thread(log, notices, resolver, pipeline, s, folder) {}
+        forwardingResolver(s.All, s.EmailAll, forwardingDb, log),
+        pipeline(log, forwardingResolver),
+        forwarding(log, pipeline, s, folder),
+        thread(log, notices, resolver, forwarding, s) {}
   CRecipientResolver resolver;
+  CRecipientResolver forwardingResolver;
   CForwardingPipeline pipeline;
+  CForwardingWorker forwarding;
   CFaxReceiveThread thread;  // last: constructed after, destroyed before the parts it uses
 };
 
@@ -39,7 +47,7 @@ struct CServiceApp::Impl {
 
   void CreateWorker() {
     worker.reset();  // halts the old thread: "End Session", CAPI released
-    worker = std::make_unique<CReceptionWorker>(log, notices, reception, settings, folder);
+    worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, settings, folder);
     workerStarted = false;
   }
 
@@ -48,7 +56,9 @@ struct CServiceApp::Impl {
   ISettingsEditor* editor;
   ServiceSettings settings;
   std::string folder;
+  CServiceLock lock;
   COdbcConnection reception;
+  COdbcConnection forwardingDb;  // the forwarding thread's
   COdbcConnection administration;
   CMailQueueMonitor monitor;
   std::unique_ptr<CReceptionWorker> worker;
@@ -61,12 +71,13 @@ CServiceApp::CServiceApp(IEventLog& log, INoticeSink& notices, ISettingsEditor* 
     : impl_(std::make_unique<Impl>(log, notices, editor)) {}
 
 CServiceApp::~CServiceApp() {
-  if (impl_->worker || impl_->monitor.IsRunning()) ExitInstance();
+  if (impl_->worker || impl_->monitor.IsRunning() || impl_->lock.Held()) ExitInstance();
 }
 
 bool CServiceApp::InitInstance() {
   Impl& d = *impl_;
   d.folder = kestrel::ApplicationFolder();
+  if (!d.lock.Acquire(d.folder)) return false;
   // Sockets: a peer that closes early must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -75,19 +86,21 @@ bool CServiceApp::InitInstance() {
 
   d.CreateWorker();  // "Init Session"
 
-  bool startedBySheet = false;
-  if (!d.settings.IsComplete() && d.editor) {
-    d.notices.Notify(LoadString(IDS_NOT_CONFIGURED), NoticeIcon::kInformation);
-    SettingsCommand();
-    startedBySheet = d.workerStarted;
-  }
-
+  // Open before anything can start the worker (the first-run sheet does):
+  // its lookups must never meet a connection still being opened.
   std::string databaseError;
   try {
     d.reception.Open();
     d.databaseOpen = true;
   } catch (const CDatabaseException& e) {
     databaseError = std::string(LoadString(IDS_DATABASE_OPEN_FAILED)) + "\nUrsache:\n" + e.Message();
+  }
+
+  bool startedBySheet = false;
+  if (!d.settings.IsComplete() && d.editor) {
+    d.notices.Notify(LoadString(IDS_NOT_CONFIGURED), NoticeIcon::kInformation);
+    SettingsCommand();
+    startedBySheet = d.workerStarted;
   }
 
   EnsureMsnTable(d.administration, d.notices);
@@ -100,13 +113,19 @@ bool CServiceApp::InitInstance() {
   return true;
 }
 
+pid_t CServiceApp::RunningService() const {
+  return impl_->lock.Held() ? 0 : CServiceLock::RunningService(kestrel::ApplicationFolder());
+}
+
 int CServiceApp::ExitInstance() {
   Impl& d = *impl_;
   d.worker.reset();
   d.reception.Close();
+  d.forwardingDb.Close();
   d.databaseOpen = false;
   d.administration.Close();
   d.monitor.StartMailQueueMonitor(false);
+  d.lock.Release();
   return 0;
 }
 
@@ -129,6 +148,7 @@ void CServiceApp::StartReception() {
     q.appFolder = d.folder;
     d.monitor.SetSettings(q);
   }
+  d.worker->forwarding.Start();  // first the faxes an earlier run left
   d.worker->thread.PostStartRequest();
   d.workerStarted = true;
   d.monitor.StartMailQueueMonitor(true);

@@ -1,12 +1,16 @@
 // CServiceApp: the service's application object without any desktop. It owns
-// the settings record, the reception connection, the reception worker and the
-// mail-queue monitor, and runs start-up, the settings replacement and exit.
+// the application folder's service lock, the settings record, the database
+// connections, the reception worker with the forwarding thread it hands faxes
+// to, and the mail-queue monitor, and runs start-up, the settings replacement
+// and exit.
 // The tray program wraps it (adding the single-instance guard, the main frame
 // and the options sheet as ISettingsEditor); kestreld wraps it as it is.
 //
 // Not thread-safe: every member is called on the user-interface thread (the
 // main thread in kestreld). The worker and the monitor work on copies.
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -29,10 +33,15 @@ class CServiceApp {
   CServiceApp(const CServiceApp&) = delete;
   CServiceApp& operator=(const CServiceApp&) = delete;
 
-  // Start-up without desktop steps: settings (migration or kestrel.xml),
-  // worker, first-run settings command when incomplete, database, MSN table
-  // check, StartReception. False only when the service cannot run at all.
+  // Start-up without desktop steps: the application folder's service lock,
+  // settings (migration or kestrel.xml), worker, reception connection,
+  // first-run settings command when incomplete, MSN table check,
+  // StartReception. False only when the service cannot run at all: another
+  // service holds the folder (RunningService names it).
   bool InitInstance();
+  // The process that serves this application folder when it is not this
+  // one: its id, -1 when its id is unknown, 0 when none (or this one) does.
+  pid_t RunningService() const;
   // Halts the worker, closes the database, stops the monitor. Returns 0.
   int ExitInstance();
 

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "service/service_app.h"
+#include "service/service_lock.h"
 #include "ui/ui_string_table.h"
 #include "desktop/instance_checker.h"
 #include "desktop/message_box.h"
@@ -55,7 +56,10 @@ bool CKestrelApp::InitInstance() {
   options_ = std::make_unique<CDlgOptions>();
   service_ = std::make_unique<CServiceApp>(*log_, notices_, options_.get());
   options_->SetAdministrationConnection(&service_->AdministrationConnection());
-  return service_->InitInstance();
+  if (service_->InitInstance()) return true;
+  // kestreld (or a tray program of another desktop session) serves this folder.
+  ShowMessageBox(nullptr, QString::fromStdString(OtherServiceText(ApplicationFolder(), service_->RunningService())));
+  return false;
 }
 
 int CKestrelApp::ExitInstance() { return service_ ? service_->ExitInstance() : 0; }

@@ -12,28 +12,20 @@
 
 namespace kestrel::test {
 
-int CRecordingForwardingStep::ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings&,
-                                                 const std::string& applicationFolder) {
+void CRecordingHandOff::HandOver(const FaxCallRecord& call) {
   std::lock_guard<std::mutex> lock(mutex_);
   calls_.push_back(call);
-  folder_ = applicationFolder;
   changed_.notify_all();
-  return 0;
 }
 
-bool CRecordingForwardingStep::WaitForCalls(std::size_t n, std::chrono::milliseconds timeout) {
+bool CRecordingHandOff::WaitForCalls(std::size_t n, std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] { return calls_.size() >= n; });
 }
 
-std::vector<FaxCallRecord> CRecordingForwardingStep::Calls() {
+std::vector<FaxCallRecord> CRecordingHandOff::Calls() {
   std::lock_guard<std::mutex> lock(mutex_);
   return calls_;
-}
-
-std::string CRecordingForwardingStep::LastApplicationFolder() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return folder_;
 }
 
 ReceptionTest::ReceptionTest() {
@@ -69,7 +61,7 @@ void ReceptionTest::StartSim(const std::vector<std::string>& args) {
 void ReceptionTest::StartWorker(std::chrono::milliseconds reregisterInterval) {
   reception_ = std::make_unique<COdbcConnection>(db_.ConnectString());
   resolver_ = std::make_unique<CRecipientResolver>(settings_.All, settings_.EmailAll, *reception_, log_);
-  worker_ = std::make_unique<CFaxReceiveThread>(log_, notices_, *resolver_, forwarding_, settings_, home_.Path());
+  worker_ = std::make_unique<CFaxReceiveThread>(log_, notices_, *resolver_, forwarding_, settings_);
   worker_->SetReregisterInterval(reregisterInterval);
   worker_->PostStartRequest();
 }

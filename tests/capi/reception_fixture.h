@@ -1,6 +1,6 @@
 // The reception worker end to end: the real libcapi20 against capi-linesim,
 // the real recipient resolver over a fresh SQLite store, a real event log in a
-// temporary folder, and a forwarding step that records what it is handed.
+// temporary folder, and a hand-off that records what it is handed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "capi/fax_receive_thread.h"
-#include "capi/forwarding_step.h"
+#include "capi/fax_hand_off.h"
 #include "core/event_log.h"
 #include "forward/recipient_resolution.h"
 #include "store/odbc_connection.h"
@@ -25,19 +25,16 @@
 namespace kestrel::test {
 
 // Keeps a copy of every record it is handed; called on the worker thread.
-class CRecordingForwardingStep final : public IForwardingStep {
+class CRecordingHandOff final : public IFaxHandOff {
  public:
-  int ForwardReceivedFax(const FaxCallRecord& call, const ServiceSettings& settings,
-                         const std::string& applicationFolder) override;
+  void HandOver(const FaxCallRecord& call) override;
   bool WaitForCalls(std::size_t n, std::chrono::milliseconds timeout = 15s);
   std::vector<FaxCallRecord> Calls();
-  std::string LastApplicationFolder();
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<FaxCallRecord> calls_;
-  std::string folder_;
 };
 
 class ReceptionTest : public ::testing::Test {
@@ -65,7 +62,7 @@ class ReceptionTest : public ::testing::Test {
   CTestDatabase db_{Engine::kSQLite};
   CEventLog log_{home_.Path()};
   CRecordingNoticeSink notices_;
-  CRecordingForwardingStep forwarding_;
+  CRecordingHandOff forwarding_;
   ServiceSettings settings_;
   std::unique_ptr<CLineSim> sim_;
   std::unique_ptr<COdbcConnection> reception_;

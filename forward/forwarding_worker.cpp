@@ -1,0 +1,99 @@
+#include "forward/forwarding_worker.h"
+
+#include "core/event_log.h"
+
+namespace kestrel {
+
+CForwardingWorker::CForwardingWorker(IEventLog& log, CForwardingPipeline& pipeline, ServiceSettings settings,
+                                     std::string applicationFolder)
+    : log_(log),
+      pipeline_(pipeline),
+      settings_(std::move(settings)),
+      applicationFolder_(std::move(applicationFolder)),
+      inbox_(applicationFolder_, log) {
+  pipeline_.SetStopFlag(&stop_);
+}
+
+CForwardingWorker::~CForwardingWorker() { Stop(); }
+
+void CForwardingWorker::HandOver(const FaxCallRecord& call) {
+  std::optional<FaxEntry> entry = inbox_.Record(call);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!entry) {
+    FaxEntry unrecorded;
+    unrecorded.call = call;
+    unrecorded_.push_back(std::move(unrecorded));
+  }
+  woken_ = true;
+  wake_.notify_all();
+}
+
+void CForwardingWorker::Start() {
+  if (thread_.joinable()) return;
+  stop_ = false;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void CForwardingWorker::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+std::size_t CForwardingWorker::PendingCount() {
+  std::size_t count = inbox_.Pending().size();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return count + unrecorded_.size();
+}
+
+void CForwardingWorker::Run() {
+  while (!stop_) {
+    const bool mustWait = Pass();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (mustWait) {
+      wake_.wait_for(lock, retryPause_, [this] { return stop_.load() || woken_; });
+    } else {
+      wake_.wait(lock, [this] { return stop_.load() || woken_; });
+    }
+    woken_ = false;
+  }
+}
+
+bool CForwardingWorker::Pass() {
+  bool mustWait = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    woken_ = false;
+  }
+  for (FaxEntry& entry : inbox_.Pending()) {
+    if (stop_) return false;
+    if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) mustWait = true;
+  }
+  // Faxes the inbox could not record go through the same road, without the
+  // inbox's durability; one that must wait stays in memory.
+  std::deque<FaxEntry> unrecorded;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unrecorded.swap(unrecorded_);
+  }
+  while (!unrecorded.empty() && !stop_) {
+    FaxEntry entry = std::move(unrecorded.front());
+    unrecorded.pop_front();
+    if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      unrecorded_.push_back(std::move(entry));
+      mustWait = true;
+    }
+  }
+  if (!unrecorded.empty()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (FaxEntry& e : unrecorded) unrecorded_.push_back(std::move(e));
+  }
+  return mustWait;
+}
+
+}  // namespace kestrel

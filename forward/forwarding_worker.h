@@ -1,0 +1,73 @@
+// CForwardingWorker: the forwarding thread. The reception side hands each
+// received fax over (HandOver), which records it durably in the fax inbox and
+// returns at once, so the line is answered again while mail is slow. The
+// thread works through the inbox in arrival order, first what an earlier run
+// left, then every fax handed over, and runs the forwarding pipeline on each;
+// a fax that must wait (its pages or its queue file could not be written) is
+// tried again after a pause.
+//
+// Thread-safety: HandOver may be called from any one thread while the worker
+// runs; Start, Stop and the setters from the owning thread. Stop makes every
+// SMTP wait give up and returns once the thread has ended; a fax interrupted
+// by it stays in the inbox for the next start.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "capi/fax_hand_off.h"
+#include "core/service_settings.h"
+#include "forward/fax_inbox.h"
+#include "forward/forwarding_pipeline.h"
+
+namespace kestrel {
+
+class IEventLog;
+
+class CForwardingWorker final : public IFaxHandOff {
+ public:
+  // `pipeline` is used on the worker's thread only.
+  CForwardingWorker(IEventLog& log, CForwardingPipeline& pipeline, ServiceSettings settings,
+                    std::string applicationFolder);
+  ~CForwardingWorker() override;
+  CForwardingWorker(const CForwardingWorker&) = delete;
+  CForwardingWorker& operator=(const CForwardingWorker&) = delete;
+
+  // Records the fax (or, when the inbox cannot be written, keeps it in memory
+  // for this run) and wakes the thread.
+  void HandOver(const FaxCallRecord& call) override;
+
+  void Start();
+  void Stop();
+
+  // The pause before a fax that had to wait is tried again (one minute).
+  void SetRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+  // Faxes recorded and not yet done, for status displays.
+  std::size_t PendingCount();
+
+ private:
+  void Run();
+  // One pass over the inbox and the faxes kept in memory; true when a fax had to wait.
+  bool Pass();
+
+  IEventLog& log_;
+  CForwardingPipeline& pipeline_;
+  ServiceSettings settings_;
+  std::string applicationFolder_;
+  CFaxInbox inbox_;
+  std::chrono::milliseconds retryPause_{60000};
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool woken_ = false;
+  std::deque<FaxEntry> unrecorded_;  // faxes the inbox could not take
+  std::thread thread_;
+};
+
+}  // namespace kestrel

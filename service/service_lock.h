@@ -1,0 +1,44 @@
+// CServiceLock: one service per application folder. kestreld and the tray
+// program both hold an exclusive lock on "kestrel.lock" in the application
+// folder while they serve it, so two of them never answer the same line or
+// send the same queued mail twice. The file holds the holder's process id,
+// for the message that names it. The lock goes with the process: a killed
+// service leaves no stale lock behind.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace kestrel {
+
+class CServiceLock {
+ public:
+  CServiceLock() = default;
+  ~CServiceLock();
+  CServiceLock(const CServiceLock&) = delete;
+  CServiceLock& operator=(const CServiceLock&) = delete;
+
+  // Takes the lock of `applicationFolder` (ending in "/"). False when another
+  // process holds it (HolderPid then names it) or the file cannot be opened.
+  bool Acquire(const std::string& applicationFolder);
+  void Release();
+  bool Held() const { return fd_ >= 0; }
+
+  // The process id the holder wrote, 0 when unknown.
+  pid_t HolderPid() const { return holder_; }
+
+  // The holder of `applicationFolder`'s lock: its process id, -1 when it is
+  // held but the id cannot be read, 0 when none holds it.
+  static pid_t RunningService(const std::string& applicationFolder);
+
+ private:
+  int fd_ = -1;
+  pid_t holder_ = 0;
+};
+
+// The text that tells why a second service does not start: "Kestrel already
+// runs for <folder> (process <pid>)."
+std::string OtherServiceText(const std::string& applicationFolder, pid_t holder);
+
+}  // namespace kestrel
