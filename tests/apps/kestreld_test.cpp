@@ -3,73 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <fcntl.h>
-#include <sstream>
 
-#include "core/settings_file.h"
+#include "tests/apps/kestreld_process.h"
 #include "tests/support/local_time.h"
-#include "tests/service/service_fixture.h"
-
-extern char** environ;
 
 namespace kestrel::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-class Kestreld : public ServiceTest {
- protected:
-  ~Kestreld() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  // Starts kestreld --home app_ with standard error going to a file.
-  void Start(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {KESTRELD, "--home", app_.Path()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, home_.File("stdout").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, home_.File("stderr").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_EQ(posix_spawn(&pid_, KESTRELD, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-
-  // Waits for the process to end; its exit status, or -1 after `timeout`.
-  int Wait(std::chrono::milliseconds timeout = 10s) {
-    int status = 0;
-    bool ended = Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-    if (!ended) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  // Runs kestreld to the end and returns (status, standard output).
-  std::pair<int, std::string> Run(const std::vector<std::string>& extra) {
-    Start(extra);
-    int status = Wait();
-    return {status, ReadFileBytes(home_.File("stdout"))};
-  }
-
-  void WriteSettings(const ServiceSettings& s) {
-    ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), s, log_), 0);
-  }
-
-  pid_t pid_ = -1;
-};
 
 TEST_F(Kestreld, VersionAndIncompleteConfiguration) {
   auto [status, out] = Run({"--version"});

@@ -28,8 +28,6 @@ int FreePort() {
   return ntohs(addr.sin_port);
 }
 
-namespace {
-
 std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& suffix) {
   std::vector<std::string> names;
   if (DIR* dir = ::opendir(folder.c_str())) {
@@ -43,6 +41,9 @@ std::vector<std::string> FilesEndingIn(const std::string& folder, const std::str
   std::sort(names.begin(), names.end());
   return names;
 }
+
+namespace {
+
 
 }  // namespace
 
@@ -136,6 +137,8 @@ ParsedMail ServiceTest::Parsed(int n) {
   ::mkdir(work.c_str(), 0700);
   return ParseWithPython(mailOut_.Path() + std::to_string(n) + ".content", work);
 }
+
+std::vector<std::string> ServiceTest::InboxEntries() const { return FilesEndingIn(app_.Path() + "FaxInbox/", ".fax"); }
 
 std::vector<std::string> ServiceTest::QueueFiles() const {
   return FilesEndingIn(app_.Path() + "MailQueue/", ".eml");

@@ -26,6 +26,9 @@ namespace kestrel::test {
 // A free loopback TCP port (nobody listens on it when this returns).
 int FreePort();
 
+// The names in `folder` that end in `suffix`, sorted.
+std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& suffix);
+
 class ServiceTest : public ::testing::Test {
  protected:
   ServiceTest();
@@ -58,6 +61,8 @@ class ServiceTest : public ::testing::Test {
   ParsedMail Parsed(int n);
 
   std::vector<std::string> QueueFiles() const;
+  // The faxes recorded and not yet done (entries of the fax inbox).
+  std::vector<std::string> InboxEntries() const;
   std::vector<std::string> Events() const { return EventDescriptions(app_.Path()); }
   bool WaitForEvent(const std::string& text, std::chrono::milliseconds timeout = 30s) const;
   std::vector<JournalEntry> Journal() const;
