@@ -1,5 +1,6 @@
 // Faults on the way to the mailbox: the queue takes over and the monitor
-// delivers each queued mail exactly once, or keeps it while it is refused.
+// delivers each queued mail exactly once, or keeps it while it is refused; a
+// queue that cannot be written keeps the fax recorded for the next attempt.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -41,6 +42,26 @@ TEST_F(ServiceTest, ServerDownQueuesTheMailAndTheMonitorDeliversItOnceWhenBack) 
   EXPECT_EQ(mail.headers["Subject"], "Fax from 0301234567");
   EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"office@kestrel.test"});
   EXPECT_EQ(mail.partBytes.size(), 2u) << mail.summary;
+}
+
+TEST_F(ServiceTest, QueueThatCannotBeWrittenKeepsTheFaxForTheNextAttempt) {
+  StartSim();
+  // A file where the queue folder belongs: nothing can be saved into it.
+  WriteFileBytes(app_.Path() + "MailQueue", "not a folder");
+  StartService(BaseSettings(FreePort()));
+  Call("fax", "0301234567", MakeFax(1), 1);
+  ASSERT_TRUE(WaitForEvent("Failed to save the SMTP message into " + app_.Path() +
+                           "MailQueue, the fax stays for the next attempt"));
+  EXPECT_EQ(CountEventsContaining(Events(), "Failed to send the SMTP message, saving as :"), 0)
+      << "nothing claims to be saved";
+  EXPECT_EQ(InboxEntries().size(), 1u);
+  EXPECT_TRUE(Journal().empty()) << "journaled once the fax is mailed or queued";
+  StopService();
+
+  ::unlink((app_.Path() + "MailQueue").c_str());
+  StartService(BaseSettings(FreePort()));
+  ASSERT_TRUE(Eventually([&] { return QueueFiles().size() == 1 && InboxEntries().empty(); }, 30s));
+  EXPECT_EQ(Journal().size(), 1u);
 }
 
 TEST_F(ServiceTest, RefusedRecipientsKeepTheQueueFileAndItIsRetried) {
