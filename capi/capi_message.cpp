@@ -1,8 +1,11 @@
-// Which incoming messages libcapi20 may decompose, and bounded reads of
-// their struct parameters.
+// Which incoming messages libcapi20 may decompose, bounded reads of their
+// struct parameters, and the decoding of one message into the call state
+// machine's input.
 #include "capi/capi_message.h"
 
 #include <capi20.h>
+
+#include <cstring>
 
 namespace kestrel {
 
@@ -47,6 +50,52 @@ bool ReadCapiStruct(const std::uint8_t* message, std::size_t messageLength, cons
   if (static_cast<std::size_t>(end - start) < length) return false;
   content.assign(reinterpret_cast<const char*>(start), length);
   return true;
+}
+
+ReceivedCapiMessage DecodeCapiMessage(const std::uint8_t* raw, std::size_t length, _cmsg& scratch) {
+  std::memset(&scratch, 0, sizeof scratch);
+  // libcapi20's accessors take a mutable pointer; none of them writes.
+  auto* message = const_cast<std::uint8_t*>(raw);
+  const std::uint8_t command = CAPIMSG_COMMAND(message), subcommand = CAPIMSG_SUBCOMMAND(message);
+  if (CanDecompose(command, subcommand)) {
+    capi_message2cmsg(&scratch, message);
+  } else {
+    // libcapi20 has no layout for it; the header is all a handler may read.
+    scratch.ApplId = CAPIMSG_APPID(message);
+    scratch.Command = command;
+    scratch.Subcommand = subcommand;
+    scratch.Messagenumber = CAPIMSG_MSGID(message);
+    scratch.adr.adrController = CAPIMSG_CONTROL(message);
+  }
+  ReceivedCapiMessage m;
+  m.command = static_cast<CapiCommand>(scratch.Command);
+  m.subcommand = static_cast<CapiSubcommand>(scratch.Subcommand);
+  m.messageNumber = scratch.Messagenumber;
+  m.address = scratch.adr.adrController;
+  m.info = scratch.Info;
+  if (m.subcommand != CapiSubcommand::kInd) return m;
+  switch (m.command) {
+    case CapiCommand::kConnect:
+      m.wellFormed = ReadCapiStruct(raw, length, scratch.CalledPartyNumber, m.calledPartyNumber) &&
+                     ReadCapiStruct(raw, length, scratch.CallingPartyNumber, m.callingPartyNumber);
+      if (!m.wellFormed) {
+        m.calledPartyNumber.clear();
+        m.callingPartyNumber.clear();
+      }
+      break;
+    case CapiCommand::kDisconnectB3:
+      m.wellFormed = ReadCapiStruct(raw, length, scratch.NCPI, m.ncpi);
+      break;
+    case CapiCommand::kDataB3:
+      // Data64 as the library filled it in; it stays valid until DATA_B3_RESP.
+      m.data = scratch.Data;
+      m.dataLength = scratch.DataLength;
+      m.dataHandle = scratch.DataHandle;
+      break;
+    default:
+      break;
+  }
+  return m;
 }
 
 }  // namespace kestrel

@@ -4,9 +4,13 @@
 // parameter only when it lies inside the message's own length.
 #pragma once
 
+#include <capi20.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "capi/call_messages.h"
 
 namespace kestrel {
 
@@ -22,5 +26,14 @@ bool CanDecompose(std::uint8_t command, std::uint8_t subcommand);
 // empty. A null field reads as empty and is not an error.
 bool ReadCapiStruct(const std::uint8_t* message, std::size_t messageLength, const std::uint8_t* field,
                     std::string& content);
+
+// Decodes the message `raw`, whose own length field says `length` (at least
+// kMinCapiMessage; the caller checked it against what was received), into the
+// call state machine's input. `scratch` takes libcapi20's decomposition;
+// fields of other commands than those CanDecompose names stay unread, and the
+// number structs and the NCPI are read through ReadCapiStruct, so a struct
+// that claims more than the message holds marks the input malformed. The
+// result may point into `raw` (B3 data) and is used before `raw` is released.
+ReceivedCapiMessage DecodeCapiMessage(const std::uint8_t* raw, std::size_t length, _cmsg& scratch);
 
 }  // namespace kestrel

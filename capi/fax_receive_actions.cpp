@@ -1,14 +1,8 @@
-// The worker's side of the call state machine: the message just fetched,
-// decoded into the machine's input, and the machine's actions carried out:
-// messages composed with libcapi20 and put, the capture file opened, written
-// and closed, event texts written.
-//
-// Fields of the current message are read only after CanDecompose let
-// libcapi20 decompose it, and every struct through ReadCapiStruct, which keeps
-// each read inside the message's own length.
+// The worker's side of the call state machine: the machine's actions carried
+// out: messages composed with libcapi20 and put, the capture file opened,
+// written and closed, event texts written.
 #include <capi20.h>
 
-#include "capi/capi_message.h"
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
 
@@ -38,38 +32,6 @@ constexpr int Key(CapiCommand command, CapiSubcommand subcommand) {
 }
 
 }  // namespace
-
-ReceivedCapiMessage CFaxReceiveThread::CurrentMessage() const {
-  ReceivedCapiMessage m;
-  m.command = static_cast<CapiCommand>(current_.Command);
-  m.subcommand = static_cast<CapiSubcommand>(current_.Subcommand);
-  m.messageNumber = current_.Messagenumber;
-  m.address = current_.adr.adrController;
-  m.info = current_.Info;
-  if (m.subcommand != CapiSubcommand::kInd) return m;
-  switch (m.command) {
-    case CapiCommand::kConnect:
-      m.wellFormed = ReadCapiStruct(currentRaw_, currentLength_, current_.CalledPartyNumber, m.calledPartyNumber) &&
-                     ReadCapiStruct(currentRaw_, currentLength_, current_.CallingPartyNumber, m.callingPartyNumber);
-      if (!m.wellFormed) {
-        m.calledPartyNumber.clear();
-        m.callingPartyNumber.clear();
-      }
-      break;
-    case CapiCommand::kDisconnectB3:
-      m.wellFormed = ReadCapiStruct(currentRaw_, currentLength_, current_.NCPI, m.ncpi);
-      break;
-    case CapiCommand::kDataB3:
-      // Data64 as the library filled it in; it stays valid until DATA_B3_RESP.
-      m.data = current_.Data;
-      m.dataLength = current_.DataLength;
-      m.dataHandle = current_.DataHandle;
-      break;
-    default:
-      break;
-  }
-  return m;
-}
 
 void CFaxReceiveThread::Put(const OutgoingCapiMessage& message) {
   const _cword appl = static_cast<_cword>(appId_);

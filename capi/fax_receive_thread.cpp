@@ -205,26 +205,14 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
       Log("Error: malformed CAPI message in function Handle_CAPI_Msg");
       continue;
     }
-    std::uint8_t command = CAPIMSG_COMMAND(raw), subcommand = CAPIMSG_SUBCOMMAND(raw);
+    const std::uint8_t subcommand = CAPIMSG_SUBCOMMAND(raw);
     if (subcommand != CAPI_CONF && subcommand != CAPI_IND) {
       Log("Error: Unknown subcommand in function Handle_CAPI_Msg");
       return;
     }
-    std::memset(&current_, 0, sizeof current_);
-    if (CanDecompose(command, subcommand)) {
-      capi_message2cmsg(&current_, raw);
-    } else {
-      // libcapi20 has no layout for it; the header is all a handler may read.
-      current_.ApplId = CAPIMSG_APPID(raw);
-      current_.Command = command;
-      current_.Subcommand = subcommand;
-      current_.Messagenumber = CAPIMSG_MSGID(raw);
-      current_.adr.adrController = CAPIMSG_CONTROL(raw);
-    }
-    currentRaw_ = raw;
-    currentLength_ = length;
-    if (subcommand == CAPI_CONF) machine_.Handle_Confirmation(CurrentMessage());
-    else machine_.Handle_Indication(CurrentMessage());
+    const ReceivedCapiMessage message = DecodeCapiMessage(raw, length, current_);
+    if (subcommand == CAPI_CONF) machine_.Handle_Confirmation(message);
+    else machine_.Handle_Indication(message);
     if (linkLost_) return;
   }
 }

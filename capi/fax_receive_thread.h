@@ -85,7 +85,6 @@ class CFaxReceiveThread final : private ICallActions {
 
   // The state machine's side: the current message decoded for it, and its
   // actions carried out with libcapi20 and the capture file.
-  ReceivedCapiMessage CurrentMessage() const;
   void Put(const OutgoingCapiMessage& message) override;
   bool OpenCapture(const std::string& callerNumber, std::string& path) override;
   void AppendData(const std::uint8_t* data, std::size_t length) override;
@@ -108,8 +107,6 @@ class CFaxReceiveThread final : private ICallActions {
   unsigned appId_ = 0;
   int controllers_ = 0;
   _cmsg current_{};
-  const std::uint8_t* currentRaw_ = nullptr;
-  std::size_t currentLength_ = 0;
   bool linkLost_ = false;
 
   CFaxCapture capture_;
