@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -34,6 +36,7 @@
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
+#include "service/service_lock.h"
 #include "ui/dlg_options.h"
 #include "ui/main_frame.h"
 #include "ui/resource.h"
@@ -94,6 +97,20 @@ class KestrelAppTest : public ::testing::Test {
   std::unique_ptr<test::CLineSim> sim;
   CKestrelApp app;
 };
+
+TEST_F(KestrelAppTest, StartedWhereAServiceRunsItSaysSoAndEnds) {
+  WriteSettings(Complete());
+  CServiceLock running;  // as kestreld holds it
+  ASSERT_TRUE(running.Acquire(home.Path()));
+  CModalScript script;
+  script.AnswerBox();
+  EXPECT_FALSE(app.InitInstance());
+  ASSERT_TRUE(script.Done()) << script.Failure();
+  ASSERT_EQ(script.Boxes().size(), 1u);
+  EXPECT_EQ(script.Boxes()[0].text.toStdString(),
+            "Kestrel already runs for " + home.Path() + " (process " + std::to_string(::getpid()) + ").");
+  EXPECT_TRUE(sim->RecordsStartingWith("REGISTER").empty()) << "the line stays with the running service";
+}
 
 TEST_F(KestrelAppTest, FirstRunExplainsShowsTheSheetAndStartsReceptionOnce) {
   CModalScript script;
