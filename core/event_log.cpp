@@ -1,3 +1,7 @@
+// The event log's writer: one process-wide lock, one open-append-close per
+// event, the four header lines while the file is shorter than 5 bytes.
+// Event texts carry outside words (server replies, driver texts, numbers):
+// their control characters are blanked so that one event stays one line.
 #include "core/event_log.h"
 
 #include <ctime>
@@ -38,8 +42,13 @@ void WriteAll(int fd, const std::string& s) {
 
 std::string EventDescription(std::string_view text) {
   std::string out(text);
-  for (char& c : out)
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    // A CR or LF from a server reply would end the line early and start one
+    // that is no event at all; every C0 byte and DEL is a blank first.
+    if (b < 0x20 || b == 0x7F) c = ' ';
     if (c == ' ') c = '_';
+  }
   return out;
 }
 

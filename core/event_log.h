@@ -1,6 +1,7 @@
 // The event log: kestrel.log in the application folder, in the W3C extended
 // log style. Every thread reports through it; for the reception side it is the
-// only voice. Each event opens the file, appends one line and closes it again.
+// only voice. Each event opens the file, appends one line and closes it again;
+// an event is always exactly one line, whatever bytes its text holds.
 //
 // Thread-safe: writes from every CEventLog in the process are serialised by one
 // mutex, so no event is lost when several threads write at once.
@@ -26,7 +27,7 @@ class CEventLog final : public IEventLog {
   explicit CEventLog(std::string folder);
 
   // Writes the four header lines first when the file is shorter than 5 bytes,
-  // then "%Y-%m-%d %H:%M:%S Kestrel: <text with blanks as _> OK".
+  // then "%Y-%m-%d %H:%M:%S Kestrel: <EventDescription(text)> OK".
   void WriteEventText(std::string_view text) override;
 
   const std::string& Path() const { return path_; }
@@ -35,7 +36,9 @@ class CEventLog final : public IEventLog {
   std::string path_;
 };
 
-// The description field of an event line: every blank replaced by "_".
+// The description field of an event line: control characters (bytes below
+// 0x20 and 0x7F) become blanks, then every blank becomes "_". Other bytes,
+// UTF-8 sequences included, stay as they are.
 std::string EventDescription(std::string_view text);
 
 }  // namespace kestrel

@@ -1,3 +1,7 @@
+// kestrel.xml through pugixml: the export builds the element tree and replaces
+// the file atomically; the import parses the whole (untrusted) file and reads
+// each value as its element's text. The password element's two forms are
+// defined here, beside their writer.
 #include "core/settings_file.h"
 
 #include <climits>
@@ -7,6 +11,7 @@
 #include <optional>
 #include <pugixml.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "core/event_log.h"
 #include "core/version.h"
@@ -14,6 +19,11 @@
 
 namespace kestrel {
 namespace {
+
+// The mark of the hexadecimal password form: U+017F, UTF-8 bytes C5 BF.
+// Older files can never hold the byte C5 there: their element is a UTF-8
+// password shifted by 5, and UTF-8 has no byte C0 that could become C5.
+constexpr const char* kHexPasswordMark = "\xC5\xBF";
 
 const char* Bool(std::int32_t flag) { return flag ? "TRUE" : "FALSE"; }
 
@@ -43,22 +53,72 @@ class CSettingsReader {
   const pugi::xml_document& doc_;
 };
 
+// The byte shift of the password element: reversed, each byte plus `shift`
+// modulo 256.
+std::string ShiftReversed(std::string_view bytes, int shift) {
+  std::string out(bytes.rbegin(), bytes.rend());
+  for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) + shift);
+  return out;
+}
+
+// Shifted by 5, these bytes stay printable ASCII (0x25 to 0x7F), as the
+// element has always held them; "{|}~" would become bytes 0x80 to 0x83.
+bool ShiftsToAscii(std::string_view password) {
+  for (char c : password) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b > 'z') return false;
+  }
+  return true;
+}
+
+std::optional<std::string> FromHex(std::string_view hex) {
+  if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string SettingsFilePath(const std::string& appFolder) { return appFolder + "kestrel.xml"; }
 
+// The element's text. An empty password is " ". A password of printable ASCII
+// other than "{|}~" is written as it always was: reversed, each byte plus 5.
+// Any other password would come out as bytes that are not UTF-8 (or not XML
+// characters), so it is written as U+017F followed by the same shifted bytes
+// in upper-case hexadecimal: "\xC3\xA4{|}~" becomes "\xC5\xBF" "83828180A9C8".
 std::string ScramblePassword(const std::string& password) {
   if (password.empty()) return " ";
-  std::string out(password.rbegin(), password.rend());
-  for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) + 5);
+  std::string shifted = ShiftReversed(password, 5);
+  if (ShiftsToAscii(password)) return shifted;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = kHexPasswordMark;
+  for (char c : shifted) {
+    out += kHex[static_cast<unsigned char>(c) >> 4];
+    out += kHex[static_cast<unsigned char>(c) & 0x0F];
+  }
   return out;
 }
 
 std::string UnscramblePassword(const std::string& stored) {
   if (stored == " ") return {};
-  std::string out(stored.rbegin(), stored.rend());
-  for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) - 5);
-  return out;
+  const std::string_view mark = kHexPasswordMark;
+  if (stored.compare(0, mark.size(), mark) == 0) {
+    if (auto shifted = FromHex(std::string_view(stored).substr(mark.size())))
+      return ShiftReversed(*shifted, -5);
+  }
+  return ShiftReversed(stored, -5);
 }
 
 int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) {

@@ -1,6 +1,7 @@
 // kestrel.xml: the settings between runs, as a small element tree
 // (Kestrel/Version, Kestrel/Settings/...) without declaration or whitespace.
 // ExportSettings is the file's only writer; ImportSettings runs once at start-up.
+// Whatever the password, the file is well-formed UTF-8 (see ScramblePassword).
 //
 // The file is untrusted: pugixml parses it whole, every value is taken as the
 // element's text, numbers are scanned as "%d" and keep the previous value when
@@ -32,7 +33,10 @@ int ImportSettings(const std::string& path, ServiceSettings& settings, IEventLog
 int ExportSettings(const std::string& path, const ServiceSettings& settings, IEventLog& log);
 
 // The password as the file stores it: empty becomes " "; otherwise reversed,
-// each byte plus 5 modulo 256. UnscramblePassword undoes it (" " is empty).
+// each byte plus 5 modulo 256, which a password of printable ASCII other than
+// "{|}~" keeps as it is; any other password is written as U+017F followed by
+// those shifted bytes in hexadecimal, so that the file stays valid UTF-8 for
+// every XML reader. UnscramblePassword undoes either form (" " is empty).
 std::string ScramblePassword(const std::string& password);
 std::string UnscramblePassword(const std::string& stored);
 

@@ -1,12 +1,26 @@
+// Start-up loading of ServiceSettings: kestrel.xml first, else the one-time,
+// non-destructive migration out of the registry export file, else nothing.
+// Registry values are untrusted text; they pass through the settings file
+// before the key is removed.
 #include "core/settings_store.h"
 
+#include <cstring>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include "core/settings_file.h"
+#include "platform/atomic_file.h"
 #include "platform/registry_file.h"
 
 namespace kestrel {
 namespace {
+
+// The sub-keys the settings are migrated from, in the order they are deleted.
+constexpr const char* kSections[] = {"Fax", "Email", "MSN"};
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  return a.size() == std::strlen(b) && ::strncasecmp(a.data(), b, a.size()) == 0;
+}
 
 // Reads every value from the sections Fax, MSN and Email of `key`, taking the
 // migration default where a value is missing or has another type.
@@ -42,21 +56,51 @@ ServiceSettings ReadRegistrySettings(const CRegistryFile& reg, const std::string
   return s;
 }
 
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The key can go as the migration removes it: its only sub-keys are Fax,
+// Email and MSN, and none of those has sub-keys of its own.
+bool DeletableAsAWhole(const CRegistryFile& reg, const std::string& key) {
+  for (const std::string& sub : reg.SubKeys(key)) {
+    bool ours = false;
+    for (const char* section : kSections) ours = ours || EqualsIgnoringCase(sub, section);
+    if (!ours || !reg.SubKeys(key + "\\" + sub).empty()) return false;
+  }
+  return true;
+}
+
+// The values are taken over only once kestrel.xml holds them; until then the
+// key stays as it is and the next start tries again. A key that cannot go as a
+// whole is left untouched (its sections stay readable) and the marker says it
+// was migrated.
 void Migrate(ServiceSettings& settings, CRegistryFile& reg, const std::string& key,
              const std::string& appFolder, IEventLog& log) {
   settings = ReadRegistrySettings(reg, key);
-  ExportSettings(SettingsFilePath(appFolder), settings, log);
-  if (reg.OpenForWriting(key)) {
-    for (const char* section : {"Fax", "Email", "MSN"}) reg.DeleteKey(key + "\\" + section);
+  if (ExportSettings(SettingsFilePath(appFolder), settings, log) != 0) return;
+  if (reg.OpenForWriting(key) && DeletableAsAWhole(reg, key)) {
+    for (const char* section : kSections) reg.DeleteKey(key + "\\" + section);
+    reg.DeleteKey(key);
   }
-  // Fails while sub-keys are left; the migration then runs again next start.
-  reg.DeleteKey(key);
+  if (reg.KeyExists(key)) WriteFileAtomically(MigrationMarkerPath(appFolder), key + "\n", 0644);
 }
 
 }  // namespace
 
+std::string MigrationMarkerPath(const std::string& appFolder) {
+  return appFolder + "kestrel.migrated";
+}
+
 SettingsSource LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
                             const std::string& appFolder, IEventLog& log) {
+  const std::string file = SettingsFilePath(appFolder);
+  if (Exists(file)) {
+    ImportSettings(file, settings, log);
+    return SettingsSource::kSettingsFile;
+  }
+  if (Exists(MigrationMarkerPath(appFolder))) return SettingsSource::kNone;
   if (registry.OpenForWriting(kRegistryKey)) {
     Migrate(settings, registry, kRegistryKey, appFolder, log);
     return SettingsSource::kRegistry;
@@ -64,12 +108,6 @@ SettingsSource LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
   if (registry.OpenForWriting(kOlderRegistryKey)) {
     Migrate(settings, registry, kOlderRegistryKey, appFolder, log);
     return SettingsSource::kOlderRegistry;
-  }
-  const std::string file = SettingsFilePath(appFolder);
-  struct stat st;
-  if (::stat(file.c_str(), &st) == 0) {
-    ImportSettings(file, settings, log);
-    return SettingsSource::kSettingsFile;
   }
   return SettingsSource::kNone;
 }

@@ -1,8 +1,8 @@
-// Loading ServiceSettings at start-up: a one-time migration out of the
-// registry (the current key, or the older "Brightwater Osprey" key), else
-// kestrel.xml, else nothing. A migration stores the values in kestrel.xml and
-// then removes the registry key; a key that cannot be removed is migrated
-// again at the next start.
+// Loading ServiceSettings at start-up: kestrel.xml when it exists, else a
+// one-time migration out of the registry (the current key, or the older
+// "Brightwater Osprey" key), else nothing. A migration never loses a value:
+// the key is removed only after kestrel.xml was written, and a key that cannot
+// be removed as a whole is left untouched and remembered as migrated.
 #pragma once
 
 #include <string>
@@ -19,8 +19,23 @@ inline constexpr const char* kOlderRegistryKey = "Software\\Brightwater\\Brightw
 
 enum class SettingsSource { kRegistry, kOlderRegistry, kSettingsFile, kNone };
 
+// appFolder + "kestrel.migrated": written (holding the key's name and a line
+// end) when a migrated key stays in the registry, because another sub-key
+// keeps it or it could not be deleted. It lives beside the kestrel.xml it
+// guards, so both survive a restart together, and a new application folder
+// takes the registry values over once more; the registry file itself is never
+// given values of Kestrel's own.
+std::string MigrationMarkerPath(const std::string& appFolder);
+
 // Fills `settings` (which should be freshly constructed) from the first source
-// found, and says which it was.
+// found, and says which it was:
+// 1. kestrel.xml exists: it is imported and the registry is not consulted.
+// 2. The marker exists: nothing is loaded (kNone); the registry is not read again.
+// 3. A registry key that can be opened for writing: its values are read (with
+//    the migration defaults) and stored in kestrel.xml. Only when that write
+//    succeeded are the sections Fax, Email and MSN and then the key deleted,
+//    and only when nothing else lies below the key; a key left in place gets
+//    the marker. When the write fails the values serve this run only.
 SettingsSource LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
                             const std::string& appFolder, IEventLog& log);
 

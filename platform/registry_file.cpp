@@ -1,3 +1,7 @@
+// Reading and rewriting the registry export file. The whole file is decoded
+// to UTF-8 first (Windows-1252, or UTF-16LE after a BOM), split into lines and
+// sections; a rewrite writes the kept lines back, as read, in the file's own
+// encoding.
 #include "platform/registry_file.h"
 
 #include <algorithm>
@@ -161,6 +165,19 @@ bool CRegistryFile::KeyExists(const std::string& key) const {
     if (k == wanted || k.compare(0, prefix.size(), prefix) == 0) return true;
   }
   return false;
+}
+
+std::vector<std::string> CRegistryFile::SubKeys(const std::string& key) const {
+  const std::string prefix = Lower(key) + "\\";
+  std::vector<std::string> names;
+  for (const auto& s : sections_) {
+    if (Lower(s.key).compare(0, prefix.size(), prefix) != 0) continue;
+    std::string name = s.key.substr(prefix.size());
+    name = name.substr(0, name.find('\\'));
+    auto same = [&](const std::string& n) { return Lower(n) == Lower(name); };
+    if (std::none_of(names.begin(), names.end(), same)) names.push_back(name);
+  }
+  return names;
 }
 
 bool CRegistryFile::CanWrite() const {

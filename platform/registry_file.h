@@ -1,7 +1,7 @@
 // The current user's registry, as a registry export file. Kestrel only reads
-// values and deletes keys (the one-time settings migration); it never writes
-// values. Both export syntaxes are read: "REGEDIT4" (Windows-1252) and
-// "Windows Registry Editor Version 5.00" (UTF-16LE with BOM).
+// values, lists sub-keys and deletes keys (the one-time settings migration);
+// it never writes values. Both export syntaxes are read: "REGEDIT4"
+// (Windows-1252) and "Windows Registry Editor Version 5.00" (UTF-16LE with BOM).
 //
 // The file is untrusted input: lines are parsed without assumptions about
 // their length or count, malformed lines are kept as they are (and written
@@ -31,6 +31,10 @@ class CRegistryFile {
   // to letter case, as the registry does. A key exists when it has a section
   // of its own or a sub-key has one.
   bool KeyExists(const std::string& key) const;
+
+  // The names of the key's direct sub-keys, each once (in the spelling of its
+  // first section), in file order.
+  std::vector<std::string> SubKeys(const std::string& key) const;
 
   // Opening for reading and writing: the key exists and the file can be
   // written (its mode allows writing and the process may write it).

@@ -1,4 +1,5 @@
-// The event log: header rule, line format, and no lost events between threads.
+// The event log: header rule, line format, one line per event whatever the
+// text holds, and no lost events between threads.
 #include "core/event_log.h"
 
 #include <gtest/gtest.h>
@@ -67,6 +68,27 @@ TEST(EventLog, BlanksBecomeUnderscoresOneEach) {
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0], "a__b_c___d");
   EXPECT_EQ(events[1], "");
+}
+
+TEST(EventLog, ControlCharactersOfOutsideTextCannotSplitAnEvent) {
+  const struct {
+    std::string text, description;
+  } cases[] = {
+      {"535 Authentication failed\r\n", "535_Authentication_failed__"},
+      {"line one\nline two", "line_one_line_two"},
+      {"a\tb\vc\fd", "a_b_c_d"},
+      {std::string("nul\0bel\a esc\x1b[0m", 16), "nul_bel__esc_[0m"},
+      {"\x01\x1f\x7f", "___"},
+      {"M\xC3\xBCller ok", "M\xC3\xBCller_ok"},
+  };
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  for (const auto& c : cases) log.WriteEventText(c.text);
+  auto events = test::EventDescriptions(dir.Path());
+  ASSERT_EQ(events.size(), std::size(cases));
+  for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(events[i], cases[i].description) << i;
+  EXPECT_EQ(Lines(ReadFileBytes(dir.File("kestrel.log"))).size(), 4 + std::size(cases))
+      << "four header lines and one line per event";
 }
 
 TEST(EventLog, UnwritableFolderLosesEventSilently) {

@@ -1,11 +1,16 @@
 // kestrel.xml: exact bytes of an export, the import's order and stopping rule,
-// value scanning, parser errors, and the atomic, private write.
+// value scanning, parser errors, the atomic, private write, and passwords that
+// round-trip while the file stays readable by another XML parser.
 #include "core/settings_file.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
 
 #include "core/event_log.h"
 #include "tests/support/file_util.h"
@@ -131,6 +136,62 @@ TEST(SettingsFile, PasswordScramblingReversesAndShiftsBytes) {
   EXPECT_EQ(UnscramblePassword(" "), "");
   std::string wild = "\xfb\xff z\xc3\xbc";  // bytes that wrap around 256
   EXPECT_EQ(UnscramblePassword(ScramblePassword(wild)), wild);
+}
+
+// The text of Kestrel/Settings/ReceiverPassword in each file as Python's
+// xml.etree (expat) reads it, or nothing when it refuses one of the files.
+std::optional<std::vector<std::string>> PasswordsAsPythonReadsThem(
+    const std::vector<std::string>& paths) {
+  std::string command =
+      "python3 -c 'import sys, xml.etree.ElementTree as E; "
+      "sys.stdout.buffer.write(b\"\\0\".join(E.parse(p).find(\"Settings/ReceiverPassword\").text"
+      ".encode(\"utf-8\") for p in sys.argv[1:]))'";
+  for (const auto& p : paths) command += " '" + p + "'";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string out;
+  char buf[256];
+  for (size_t n; (n = std::fread(buf, 1, sizeof(buf), pipe)) > 0;) out.append(buf, n);
+  const int status = ::pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  std::vector<std::string> texts(1);
+  for (char c : out) {
+    if (c == '\0') texts.emplace_back(); else texts.back() += c;
+  }
+  return texts;
+}
+
+TEST(SettingsFile, EveryPasswordRoundTripsAndTheFileStaysWellFormedUtf8) {
+  const struct {
+    std::string password, stored;
+  } cases[] = {
+      {"abc", "hgf"},  // printable ASCII: the form every older file holds
+      {"Pass word", "iwt|%xxfU"},
+      {"z", "\x7F"},
+      {"\xC3\xA4{|}~", "\xC5\xBF" "83828180A9C8"},
+      {"~", "\xC5\xBF" "83"},
+      {"\xE2\x82\xACuro", "\xC5\xBF" "74777AB187E7"},
+      {"tab\there", "\xC5\xBF" "6A776A6D0E676679"},
+      {"\x1b", "\xC5\xBF" "20"},  // shifted alone, it would read back as the empty " "
+  };
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  std::vector<std::string> paths, stored;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.password);
+    const std::string path = dir.File("kestrel" + std::to_string(paths.size()) + ".xml");
+    ServiceSettings out = KnownRecord();
+    out.SMTP_Pass = c.password;
+    ASSERT_EQ(ExportSettings(path, out, log), 0);
+    EXPECT_NE(ReadFileBytes(path).find("<ReceiverPassword>" + c.stored + "</ReceiverPassword>"),
+              std::string::npos);
+    ServiceSettings in;
+    EXPECT_EQ(ImportSettings(path, in, log), 0);
+    EXPECT_EQ(in.SMTP_Pass, c.password);
+    paths.push_back(path);
+    stored.push_back(c.stored);
+  }
+  EXPECT_EQ(PasswordsAsPythonReadsThem(paths), std::optional(stored));
 }
 
 std::string File(const std::string& settings) {

@@ -1,11 +1,13 @@
 // Loading settings at start-up: registry migration (both export syntaxes,
-// both keys), the failure rule for a registry that cannot be written, and the
-// fall-back to kestrel.xml or nothing.
+// both keys), the failure rule for a registry that cannot be written, a
+// migration that happens once and loses nothing, kestrel.xml winning over the
+// registry, and the fall-back to nothing.
 #include "core/settings_store.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/event_log.h"
 #include "core/settings_file.h"
@@ -110,17 +112,32 @@ TEST_F(SettingsStore, Utf16MigrationAndOtherKeysSurviveTheRewrite) {
   EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE", 2)) << "rewritten in its own encoding";
 }
 
-TEST_F(SettingsStore, RegistryWinsOverExistingXml) {
+TEST_F(SettingsStore, ExistingXmlWinsOverRegistryWhichStaysUntouched) {
   ServiceSettings old;
   old.Name = "Old Name";
   old.SMTPPort = 2525;
   CEventLog log(app_.Path());
   ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), old, log), 0);
+  const std::string xml = ReadFileBytes(SettingsFilePath(app_.Path()));
   WriteFileBytes(RegistryPath(), KestrelExport("REGEDIT4"));
   ServiceSettings s;
-  EXPECT_EQ(Load(s), SettingsSource::kRegistry);
+  EXPECT_EQ(Load(s), SettingsSource::kSettingsFile);
+  EXPECT_EQ(s.Name, "Old Name");
+  EXPECT_EQ(s.SMTPPort, 2525);
+  EXPECT_EQ(ReadFileBytes(SettingsFilePath(app_.Path())), xml);
+  EXPECT_EQ(ReadFileBytes(RegistryPath()), KestrelExport("REGEDIT4"));
+}
+
+TEST_F(SettingsStore, FailedXmlWriteKeepsTheKeyForTheNextStart) {
+  WriteFileBytes(RegistryPath(), KestrelExport("REGEDIT4"));
+  CRegistryFile reg(RegistryPath());
+  CEventLog log(app_.Path());
+  const std::string missingFolder = app_.File("missing/");
+  ServiceSettings s;
+  EXPECT_EQ(LoadSettings(s, reg, missingFolder, log), SettingsSource::kRegistry);
   ExpectMigratedValues(s);
-  EXPECT_EQ(ReadBackXml().Name, "Fax \"Gateway\"");
+  EXPECT_EQ(ReadFileBytes(RegistryPath()), KestrelExport("REGEDIT4"));
+  EXPECT_FALSE(FileExists(MigrationMarkerPath(missingFolder)));
 }
 
 TEST_F(SettingsStore, ReadOnlyRegistryKeepsItsKeysAndMigratesOnceWritable) {
@@ -139,21 +156,33 @@ TEST_F(SettingsStore, ReadOnlyRegistryKeepsItsKeysAndMigratesOnceWritable) {
   EXPECT_FALSE(FileExists(RegistryPath()));
 }
 
-TEST_F(SettingsStore, KeyWithUndeletableSubKeyIsMigratedAgainNextStart) {
-  // A sub-key besides Fax, MSN and Email keeps the key itself from being
-  // deleted; the next start migrates again (and the registry wins again).
-  WriteFileBytes(RegistryPath(), KestrelExport("REGEDIT4") +
-                                     "[HKEY_CURRENT_USER\\Software\\Brightwater\\Brightwater "
-                                     "Kestrel\\Extra]\r\n\"x\"=\"y\"\r\n");
-  ServiceSettings s;
-  EXPECT_EQ(Load(s), SettingsSource::kRegistry);
-  CRegistryFile after(RegistryPath());
-  EXPECT_TRUE(after.KeyExists(kRegistryKey));
-  EXPECT_FALSE(after.KeyExists(std::string(kRegistryKey) + "\\Fax"));
-  ServiceSettings again;
-  EXPECT_EQ(Load(again), SettingsSource::kRegistry);
-  EXPECT_EQ(again.Name, "") << "values are gone with their sections: defaults";
-  EXPECT_EQ(again.SMTPPort, 25);
+TEST_F(SettingsStore, KeyWithAnotherSubKeyIsMigratedOnceAndKeepsItsValues) {
+  // "Recent File List" keeps the key from being deleted: the key stays whole,
+  // and every later start reads the values from kestrel.xml.
+  const std::string registry = KestrelExport("REGEDIT4") +
+                               "[HKEY_CURRENT_USER\\Software\\Brightwater\\Brightwater Kestrel\\"
+                               "Recent File List]\r\n\"File1\"=\"/srv/fax/a.sff\"\r\n";
+  WriteFileBytes(RegistryPath(), registry);
+  ServiceSettings first;
+  for (SettingsSource expected :
+       {SettingsSource::kRegistry, SettingsSource::kSettingsFile, SettingsSource::kSettingsFile}) {
+    ServiceSettings s;
+    EXPECT_EQ(Load(s), expected);
+    if (expected == SettingsSource::kRegistry) {
+      ExpectMigratedValues(s);
+      first = s;
+      first.Logfile = first.RejectStationID = 0;  // not in kestrel.xml
+    } else {
+      EXPECT_EQ(s, first);
+    }
+    EXPECT_TRUE(s.IsComplete());
+    EXPECT_EQ(ReadFileBytes(RegistryPath()), registry);
+  }
+  EXPECT_EQ(ReadFileBytes(MigrationMarkerPath(app_.Path())), std::string(kRegistryKey) + "\n");
+
+  ::unlink(SettingsFilePath(app_.Path()).c_str());
+  ServiceSettings afterRemoval;
+  EXPECT_EQ(Load(afterRemoval), SettingsSource::kNone) << "migrated at most once";
 }
 
 TEST_F(SettingsStore, OlderKeyIsReadFromItsOwnSections) {

@@ -1,5 +1,5 @@
 // The registry export file: both syntaxes, escapes, value types, odd lines,
-// and key deletion rules.
+// sub-key listing and key deletion rules.
 #include "platform/registry_file.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +75,18 @@ TEST(RegistryFile, DeleteKeyRefusesSubKeysAndKeepsUnrelatedLinesVerbatim) {
             "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"Bin\"=hex:01,\\\r\n  02\r\n");
   EXPECT_TRUE(reg.DeleteKey("Software\\Other"));
   EXPECT_FALSE(FileExists(path));
+}
+
+TEST(RegistryFile, SubKeysNamesEachDirectChildOnce) {
+  CTempDir dir;
+  WriteFileBytes(dir.File("r.reg"),
+                 "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\K\\Fax]\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\K\\Recent File List\\Deep]\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\k\\FAX]\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\Kx]\r\n");
+  CRegistryFile reg(dir.File("r.reg"));
+  EXPECT_EQ(reg.SubKeys("software\\k"), (std::vector<std::string>{"Fax", "Recent File List"}));
+  EXPECT_TRUE(reg.SubKeys("Software\\K\\Fax").empty());
 }
 
 TEST(RegistryFile, ReadOnlyFileCannotBeOpenedForWritingNorChanged) {
