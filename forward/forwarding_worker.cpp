@@ -71,7 +71,7 @@ bool CForwardingWorker::Pass() {
   }
   for (FaxEntry& entry : inbox_.Pending()) {
     if (stop_) return false;
-    if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) mustWait = true;
+    if (!ForwardOne(entry)) mustWait = true;
   }
   // Faxes the inbox could not record go through the same road, without the
   // inbox's durability; one that must wait stays in memory.
@@ -83,7 +83,7 @@ bool CForwardingWorker::Pass() {
   while (!unrecorded.empty() && !stop_) {
     FaxEntry entry = std::move(unrecorded.front());
     unrecorded.pop_front();
-    if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) {
+    if (!ForwardOne(entry)) {
       std::lock_guard<std::mutex> lock(mutex_);
       unrecorded_.push_back(std::move(entry));
       mustWait = true;
@@ -94,6 +94,19 @@ bool CForwardingWorker::Pass() {
     for (FaxEntry& e : unrecorded) unrecorded_.push_back(std::move(e));
   }
   return mustWait;
+}
+
+bool CForwardingWorker::ForwardOne(FaxEntry& entry) {
+  if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) return false;
+  if (listener_) {
+    ForwardedFax done;
+    done.call = entry.call;
+    done.queued = entry.mail == MailStep::Queued;
+    done.mailed = entry.mail == MailStep::Sent;
+    done.faxFile = entry.faxFile;
+    listener_->FaxForwarded(done);
+  }
+  return true;
 }
 
 }  // namespace kestrel

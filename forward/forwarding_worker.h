@@ -23,6 +23,7 @@
 #include "capi/fax_hand_off.h"
 #include "core/service_settings.h"
 #include "forward/fax_inbox.h"
+#include "forward/forwarded_fax_listener.h"
 #include "forward/forwarding_pipeline.h"
 
 namespace kestrel {
@@ -49,11 +50,15 @@ class CForwardingWorker final : public IFaxHandOff {
   void SetRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
   // Faxes recorded and not yet done, for status displays.
   std::size_t PendingCount();
+  // Told about every fax that is done; set before Start (null: nobody).
+  void SetListener(IForwardedFaxListener* listener) { listener_ = listener; }
 
  private:
   void Run();
   // One pass over the inbox and the faxes kept in memory; true when a fax had to wait.
   bool Pass();
+  // Forwards one fax and tells the listener when it is done; false when it must wait.
+  bool ForwardOne(FaxEntry& entry);
 
   IEventLog& log_;
   CForwardingPipeline& pipeline_;
@@ -61,6 +66,7 @@ class CForwardingWorker final : public IFaxHandOff {
   std::string applicationFolder_;
   CFaxInbox inbox_;
   std::chrono::milliseconds retryPause_{60000};
+  IForwardedFaxListener* listener_ = nullptr;
 
   std::atomic<bool> stop_{false};
   std::mutex mutex_;

@@ -48,6 +48,7 @@ struct CServiceApp::Impl {
   void CreateWorker() {
     worker.reset();  // halts the old thread: "End Session", CAPI released
     worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, settings, folder);
+    worker->forwarding.SetListener(listener);
     workerStarted = false;
   }
 
@@ -61,6 +62,7 @@ struct CServiceApp::Impl {
   COdbcConnection forwardingDb;  // the forwarding thread's
   COdbcConnection administration;
   CMailQueueMonitor monitor;
+  IForwardedFaxListener* listener = nullptr;
   std::unique_ptr<CReceptionWorker> worker;
   bool workerStarted = false;
   bool sheetOpen = false;
@@ -192,6 +194,8 @@ void CServiceApp::ReloadSettingsFile() {
 }
 
 COdbcConnection& CServiceApp::AdministrationConnection() { return impl_->administration; }
+
+void CServiceApp::SetForwardedFaxListener(IForwardedFaxListener* listener) { impl_->listener = listener; }
 
 void CServiceApp::SetMailQueuePause(int milliseconds) {
   impl_->monitor.SetPause(std::chrono::milliseconds(milliseconds));

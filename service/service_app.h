@@ -20,6 +20,7 @@
 namespace kestrel {
 
 class COdbcConnection;
+class IForwardedFaxListener;
 class IEventLog;
 class INoticeSink;
 class ISettingsEditor;
@@ -66,6 +67,9 @@ class CServiceApp {
   COdbcConnection& AdministrationConnection();
   // The pause of the mail-queue monitor (three minutes unless shortened).
   void SetMailQueuePause(int milliseconds);
+  // Told on the forwarding thread about every fax that is done (null:
+  // nobody); takes effect with the next worker, so set it before InitInstance.
+  void SetForwardedFaxListener(IForwardedFaxListener* listener);
 
   const ServiceSettings& Settings() const;
   const std::string& ApplicationFolder() const;

@@ -93,6 +93,10 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
   EXPECT_EQ(journal[0].numberOfPages, pages);
   EXPECT_EQ(journal[0].faxFile, expected[0]);
   EXPECT_TRUE(QueueFiles().empty());
+  ASSERT_TRUE(Eventually([&] { return forwarded_.Faxes().size() == 1; }));
+  EXPECT_TRUE(forwarded_.Faxes()[0].mailed);
+  EXPECT_EQ(forwarded_.Faxes()[0].faxFile, expected[0]);
+  EXPECT_EQ(forwarded_.Faxes()[0].call.callerNumber, "0301234567");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, ForwardedFax,

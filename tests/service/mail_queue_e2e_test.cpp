@@ -26,6 +26,9 @@ TEST_F(ServiceTest, ServerDownQueuesTheMailAndTheMonitorDeliversItOnceWhenBack) 
   Call("fax", "0301234567", MakeFax(1), 1);
   ASSERT_TRUE(Eventually([&] { return QueueFiles().size() == 1; }, 30s));
   ASSERT_TRUE(Eventually([&] { return Journal().size() == 1; })) << "journalled although queued";
+  ASSERT_TRUE(Eventually([&] { return forwarded_.Faxes().size() == 1; }));
+  EXPECT_TRUE(forwarded_.Faxes()[0].queued);
+  EXPECT_FALSE(forwarded_.Faxes()[0].mailed);
   const std::string queued = app_.Path() + "MailQueue/" + QueueFiles()[0];
   EXPECT_EQ(QueueFiles()[0].rfind("0301234567_", 0), 0u) << QueueFiles()[0];
   auto events = Events();

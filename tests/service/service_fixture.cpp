@@ -93,6 +93,7 @@ void ServiceTest::StartService(const ServiceSettings& settings, int queuePauseMs
   ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), settings, log_), 0);
   service_ = std::make_unique<CServiceApp>(log_, notices_, nullptr);
   service_->SetMailQueuePause(queuePauseMs);
+  service_->SetForwardedFaxListener(&forwarded_);
   ASSERT_TRUE(service_->InitInstance());
   ASSERT_TRUE(sim_ == nullptr || sim_->WaitFor("LISTEN_REQ")) << "the worker listens";
 }

@@ -8,12 +8,14 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/event_log.h"
 #include "service/service_app.h"
 #include "core/service_settings.h"
+#include "forward/forwarded_fax_listener.h"
 #include "store/journal.h"
 #include "tests/capi/line_sim.h"
 #include "tests/mail/mail_test_peers.h"
@@ -28,6 +30,23 @@ int FreePort();
 
 // The names in `folder` that end in `suffix`, sorted.
 std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& suffix);
+
+// Keeps what the forwarding side reports as done.
+class CRecordingListener final : public IForwardedFaxListener {
+ public:
+  void FaxForwarded(const ForwardedFax& fax) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faxes_.push_back(fax);
+  }
+  std::vector<ForwardedFax> Faxes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faxes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<ForwardedFax> faxes_;
+};
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -73,6 +92,7 @@ class ServiceTest : public ::testing::Test {
   CTempDir mailOut_;
   CEventLog log_{app_.Path()};
   CRecordingNoticeSink notices_;
+  CRecordingListener forwarded_;
   std::unique_ptr<CLineSim> sim_;
   std::unique_ptr<CSmtpServerPeer> mail_;
   std::unique_ptr<CServiceApp> service_;
