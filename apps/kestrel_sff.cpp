@@ -63,12 +63,12 @@ int Info(const std::string& path) {
   return 0;
 }
 
-int Convert(const std::string& path, kestrel::OutputKind kind) {
+int Convert(const std::string& path, kestrel::ImageFormat format) {
   if (!Readable(path)) return 1;
   CStandardErrorLog log;
-  const int pages = kestrel::ConvertSffToImages(path, kind, log);
-  if (pages < 0) return 1;  // the reader's text is on standard error already
-  std::printf("%d\n", pages);
+  const kestrel::ConvertedFax fax = kestrel::ConvertSffToImages(path, format, log);
+  if (fax.pageCount < 0) return 1;  // the reader's text is on standard error already
+  std::printf("%d\n", fax.pageCount);
   return 0;
 }
 
@@ -81,25 +81,25 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) return Info(argv[2]);
   if (argc >= 3 && std::strcmp(argv[1], "convert") == 0) {
-    kestrel::OutputKind kind = kestrel::OutputKind::Jpeg;
+    kestrel::ImageFormat format = kestrel::ImageFormat::Jpg;
     int i = 2;
     if (std::strcmp(argv[i], "--format") == 0) {
       if (argc != 5) return Usage();
-      const std::string format = argv[3];
-      if (format == "jpg" || format == "jpeg") {
-        kind = kestrel::OutputKind::Jpeg;
-      } else if (format == "png") {
-        kind = kestrel::OutputKind::Png;
-      } else if (format == "tif" || format == "tiff") {
-        kind = kestrel::OutputKind::Tiff;
+      const std::string name = argv[3];
+      if (name == "jpg" || name == "jpeg") {
+        format = kestrel::ImageFormat::Jpg;
+      } else if (name == "png") {
+        format = kestrel::ImageFormat::Png;
+      } else if (name == "tif" || name == "tiff") {
+        format = kestrel::ImageFormat::Tiff;
       } else {
-        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png or tif)\n", format.c_str());
+        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png or tif)\n", name.c_str());
         return 2;
       }
       i = 4;
     }
     if (i != argc - 1) return Usage();
-    return Convert(argv[i], kind);
+    return Convert(argv[i], format);
   }
   return Usage();
 }

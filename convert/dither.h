@@ -10,11 +10,6 @@
 
 namespace kestrel {
 
-// The luminance (0.30 red, 0.59 green, 0.11 blue, in 8-bit fixed point, so
-// exact for greys) of `width` pixels of three bytes, red first or (`bgr`)
-// blue first.
-void LuminanceRow(const std::uint8_t* pixels, std::size_t width, bool bgr, std::uint8_t* gray);
-
 class CTwoColourDither {
  public:
   explicit CTwoColourDither(int width);

@@ -1,14 +1,16 @@
 #include "journal/fax_preview.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTemporaryDir>
 
+#include <cstring>
+#include <string>
 #include <vector>
 
-#include "convert/bmp_page_file.h"
+#include "convert/fax_file_names.h"
+#include "convert/fax_page.h"
 #include "convert/line_decoder.h"
-#include "convert/sff_converter.h"
 #include "convert/sff_exception.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
@@ -22,36 +24,28 @@ class CDiscardLog final : public IEventLog {
   void WriteEventText(std::string_view) override {}
 };
 
-QImage DecodeFirstSffPage(const QString& sffPath) {
-  if (!QFileInfo(sffPath).isFile()) return {};
-  QTemporaryDir folder;
-  if (!folder.isValid()) return {};
-  const std::string bmpPath = QFile::encodeName(folder.filePath(QStringLiteral("preview.bmp"))).toStdString();
+QImage DecodeFirstSffPage(const std::string& sffPath) {
+  if (!QFileInfo(QFile::decodeName(sffPath.c_str())).isFile()) return {};
   CDiscardLog log;
+  CFaxPage page;
   try {
-    CSffFile sff(QFile::encodeName(sffPath).toStdString(), log);
+    CSffFile sff(sffPath, log);
     if (sff.PageCount() < 1) return {};
     std::vector<std::uint8_t> row(RowBufferSize, 0);
-    SffRecord record;
-    CBmpPageFile bmp;
-    const bool doubled = sff.VerticalResolution() == 0;
-    if (!WriteSffPageBitmap(sff, 1, doubled, row.data(), record, bmp, bmpPath, log)) return {};
+    if (!DecodeSffPage(sff, 1, sff.VerticalResolution() == 0, row.data(), page, log)) return {};
   } catch (const CSffException&) {
     return {};
   }
-  return QImage(QString::fromStdString(bmpPath), "BMP");
+  // The page's rows are Qt's 1-bit rows already: most significant bit first,
+  // colour 1 black.
+  QImage image(page.Width(), page.Height(), QImage::Format_Mono);
+  if (image.isNull()) return {};
+  image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+  for (int y = 0; y < page.Height(); ++y) std::memcpy(image.scanLine(y), page.Row(y), page.Stride());
+  return image;
 }
 
 }  // namespace
-
-QStringList SffCandidates(const QString& faxFile) {
-  const QFileInfo info(faxFile);
-  if (info.suffix().compare(QLatin1String("sff"), Qt::CaseInsensitive) == 0) return {faxFile};
-  const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
-  QStringList candidates{base + QStringLiteral(".sff")};
-  if (base.endsWith(QLatin1String("_1"))) candidates << base.chopped(2) + QStringLiteral(".sff");
-  return candidates;
-}
 
 QImage FaxFirstPage(const QString& faxFile) {
   if (faxFile.isEmpty()) return {};
@@ -62,7 +56,7 @@ QImage FaxFirstPage(const QString& faxFile) {
     QImage page = reader.read();
     if (!page.isNull()) return page;
   }
-  for (const QString& sff : SffCandidates(faxFile)) {
+  for (const std::string& sff : SffCandidates(QFile::encodeName(faxFile).toStdString())) {
     QImage page = DecodeFirstSffPage(sff);
     if (!page.isNull()) return page;
   }

@@ -1,6 +1,6 @@
-// ConvertSffToImages: file names, temporary files, the scaling arithmetic,
-// the outputs as libpng, libjpeg and libtiff read them, the rows each record
-// gives, and what happens to refused files and pages.
+// ConvertSffToImages: file names, the files it answers, the scaling
+// arithmetic, the outputs as libpng, libjpeg and libtiff read them, the rows
+// each record gives, and what happens to refused files and pages.
 #include "convert/sff_converter.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "convert/bmp_page_file.h"
 #include "convert/dither.h"
+#include "convert/fax_file_names.h"
+#include "convert/fax_page.h"
 #include "convert/image_resize.h"
 #include "core/event_log.h"
 #include "tests/convert/image_readers.h"
@@ -106,7 +107,7 @@ class ConversionTest : public ::testing::Test {
 
 TEST_F(ConversionTest, OnePageJpegIsNamedAfterTheFaxAndLeavesNoTemporaryFile) {
   const std::string sff = Fax({Letter(1, 1143, false)}, false);
-  EXPECT_EQ(ConvertSffToImages(sff, OutputKind::Jpeg, log_), 1);
+  EXPECT_EQ(ConvertSffToImages(sff, ImageFormat::Jpg, log_).pageCount, 1);
   EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff", std::string(kFaxName) + ".jpg"}));
   const auto jpeg = test::ReadJpeg(Base() + ".jpg");
   ASSERT_TRUE(jpeg.ok);
@@ -123,19 +124,19 @@ TEST_F(ConversionTest, OnePageJpegIsNamedAfterTheFaxAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(ConversionTest, ThreePagesGiveNumberedFiles) {
-  for (OutputKind kind : {OutputKind::Jpeg, OutputKind::Png}) {
+  for (ImageFormat format : {ImageFormat::Jpg, ImageFormat::Png}) {
     const std::string sff = Fax({Letter(1, 300, true), Letter(2, 300, true), Letter(3, 300, true)}, true);
-    ASSERT_EQ(ConvertSffToImages(sff, kind, log_), 3);
-    const std::string ext = kind == OutputKind::Png ? ".png" : ".jpg";
+    ASSERT_EQ(ConvertSffToImages(sff, format, log_).pageCount, 3);
+    const std::string ext = format == ImageFormat::Png ? ".png" : ".jpg";
     std::set<std::string> names{std::string(kFaxName) + ".sff"};
     for (int n = 1; n <= 3; ++n) {
       names.insert(std::string(kFaxName) + "_" + std::to_string(n) + ext);
-      EXPECT_EQ(PageFilePath(sff, kind == OutputKind::Png ? ImageFormat::Png : ImageFormat::Jpg, 3, n), Base() + "_" + std::to_string(n) + ext);
+      EXPECT_EQ(PageFilePath(sff, format, 3, n), Base() + "_" + std::to_string(n) + ext);
     }
     EXPECT_EQ(FilesIn(dir_.Path()), names);
     for (int n = 1; n <= 3; ++n) {
       const std::string path = Base() + "_" + std::to_string(n) + ext;
-      const auto image = kind == OutputKind::Png ? test::ReadPng(path) : test::ReadJpeg(path);
+      const auto image = format == ImageFormat::Png ? test::ReadPng(path) : test::ReadJpeg(path);
       ASSERT_TRUE(image.ok) << path;
       EXPECT_EQ(image.width, 1653);
       EXPECT_EQ(image.height, 286);  // 300 x 1653 / 1728 = 286.98
@@ -146,7 +147,7 @@ TEST_F(ConversionTest, ThreePagesGiveNumberedFiles) {
 
 TEST_F(ConversionTest, PngHoldsTheScaledPageExactly) {
   const CMonoBitmap page = Letter(7, 2200, true);
-  ASSERT_EQ(ConvertSffToImages(Fax({page}, true), OutputKind::Png, log_), 1);
+  ASSERT_EQ(ConvertSffToImages(Fax({page}, true), ImageFormat::Png, log_).pageCount, 1);
   const auto png = test::ReadPng(Base() + ".png");
   ASSERT_TRUE(png.ok);
   EXPECT_EQ(png.width, 1653);
@@ -160,7 +161,7 @@ TEST_F(ConversionTest, PngHoldsTheScaledPageExactly) {
 
 TEST_F(ConversionTest, TiffHoldsEveryPageAsOneBitGroup3) {
   const std::vector<CMonoBitmap> pages = {Letter(1, 1143, false), Letter(2, 1143, false), Letter(3, 1143, false)};
-  ASSERT_EQ(ConvertSffToImages(Fax(pages, false), OutputKind::Tiff, log_), 3);
+  ASSERT_EQ(ConvertSffToImages(Fax(pages, false), ImageFormat::Tiff, log_).pageCount, 3);
   EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff", std::string(kFaxName) + ".tif"}));
   const auto tiff = test::ReadTiffPages(Base() + ".tif");
   ASSERT_EQ(tiff.size(), 3u);
@@ -196,7 +197,7 @@ TEST_F(ConversionTest, TiffHoldsEveryPageAsOneBitGroup3) {
 
 TEST_F(ConversionTest, ExistingTiffOfTheSameNameIsReplaced) {
   test::WriteFileBytes(Base() + ".tif", "an old file");
-  ASSERT_EQ(ConvertSffToImages(Fax({Letter(1, 200, true)}, true), OutputKind::Tiff, log_), 1);
+  ASSERT_EQ(ConvertSffToImages(Fax({Letter(1, 200, true)}, true), ImageFormat::Tiff, log_).pageCount, 1);
   EXPECT_EQ(test::ReadTiffPages(Base() + ".tif").size(), 1u);
 }
 
@@ -213,7 +214,7 @@ TEST_F(ConversionTest, PagesAreScaledToTheWidthOfA4) {
     CMonoBitmap page(c.width, c.lines);
     for (std::uint32_t y = 10; y + 30 < c.lines; y += 40) test::DrawText(page, 20, static_cast<int>(y), "SCALE TEST 1234", 3, 3);
     test::FillRect(page, static_cast<int>(c.width) - 30, 0, 30, static_cast<int>(c.lines));
-    ASSERT_EQ(ConvertSffToImages(Fax({page}, c.fine), OutputKind::Jpeg, log_), 1);
+    ASSERT_EQ(ConvertSffToImages(Fax({page}, c.fine), ImageFormat::Jpg, log_).pageCount, 1);
     const auto jpeg = test::ReadJpeg(Base() + ".jpg");
     ASSERT_TRUE(jpeg.ok);
     EXPECT_EQ(jpeg.width, c.outWidth) << c.width << " x " << c.lines;
@@ -223,17 +224,17 @@ TEST_F(ConversionTest, PagesAreScaledToTheWidthOfA4) {
 
 TEST_F(ConversionTest, NotAnSffFileWritesNothing) {
   const std::string path = Write("%PDF-1.4 no fax here");
-  EXPECT_EQ(ConvertSffToImages(path, OutputKind::Jpeg, log_), -1);
+  EXPECT_EQ(ConvertSffToImages(path, ImageFormat::Jpg, log_).pageCount, -1);
   EXPECT_EQ(Events(), (std::vector<std::string>{test::LoggedForm("SFF file error Not a valid sff file.")}));
   EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff", "kestrel.log"}));
-  EXPECT_EQ(ConvertSffToImages(Write(CSffBytes().DocumentHeader(7).End().Text()), OutputKind::Tiff, log_), -1);
+  EXPECT_EQ(ConvertSffToImages(Write(CSffBytes().DocumentHeader(7).End().Text()), ImageFormat::Tiff, log_).pageCount, -1);
   EXPECT_EQ(Events().back(), test::LoggedForm("SFF file error Don\xC2\xB4t know how to handle this Fileversion."));
 }
 
 TEST_F(ConversionTest, DocumentWithoutPagesAnswersZero) {
-  EXPECT_EQ(ConvertSffToImages(Write(CSffBytes().DocumentHeader().End().Text()), OutputKind::Png, log_), 0);
+  EXPECT_EQ(ConvertSffToImages(Write(CSffBytes().DocumentHeader().End().Text()), ImageFormat::Png, log_).pageCount, 0);
   EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff"}));
-  EXPECT_EQ(ConvertSffToImages(dir_.File("missing.sff"), OutputKind::Png, log_), 0);
+  EXPECT_EQ(ConvertSffToImages(dir_.File("missing.sff"), ImageFormat::Png, log_).pageCount, 0);
   EXPECT_TRUE(Events().empty());
 }
 
@@ -245,7 +246,7 @@ TEST_F(ConversionTest, RefusedPagesAreLoggedAndTheOthersConverted) {
   b.PageHeader(1, 1728, 2).Add({218});
   b.PageHeader(1, 1728, 0).Add({255, 2, 'h', 'i'});  // a page without lines
   const std::string sff = Write(b.End().Text());
-  ASSERT_EQ(ConvertSffToImages(sff, OutputKind::Jpeg, log_), 5);
+  ASSERT_EQ(ConvertSffToImages(sff, ImageFormat::Jpg, log_).pageCount, 5);
   EXPECT_TRUE(test::FileExists(Base() + "_1.jpg"));
   EXPECT_FALSE(test::FileExists(Base() + "_2.jpg"));
   EXPECT_FALSE(test::FileExists(Base() + "_3.jpg"));
@@ -258,13 +259,56 @@ TEST_F(ConversionTest, RefusedPagesAreLoggedAndTheOthersConverted) {
   EXPECT_EQ(Events(), refused);
 
   // In one TIFF the converted pages follow each other without a gap.
-  ASSERT_EQ(ConvertSffToImages(sff, OutputKind::Tiff, log_), 5);
+  ASSERT_EQ(ConvertSffToImages(sff, ImageFormat::Tiff, log_).pageCount, 5);
   const auto tiff = test::ReadTiffPages(Base() + ".tif");
   ASSERT_EQ(tiff.size(), 2u);
   EXPECT_EQ(tiff[0].width, 1653u);
   EXPECT_EQ(tiff[1].width, 1653u);
-  EXPECT_FALSE(test::FileExists(dir_.File("multitemp.bmp")));
-  EXPECT_FALSE(test::FileExists(dir_.File("TempFax.bmp")));
+  const std::string name = kFaxName;
+  EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{name + ".sff", name + "_1.jpg", name + "_4.jpg", name + ".tif", "kestrel.log"}));
+}
+
+TEST_F(ConversionTest, AnswerNamesTheFilesWrittenInPageOrder) {
+  CSffBytes b;
+  b.DocumentHeader().PageHeader(1, 1728, 1).Line(test::kWhiteLine1728);
+  b.PageHeader(1, 0, 1).Add({218});  // refused: no width
+  b.PageHeader(1, 1728, 1).Add({218});
+  const std::string sff = Write(b.End().Text());
+  struct Case {
+    ImageFormat format;
+    int pageCount;
+    std::vector<std::string> files;
+    int firstMissingPage;
+  };
+  for (const Case& c : {Case{ImageFormat::Jpg, 3, {Base() + "_1.jpg", Base() + "_3.jpg"}, 2},
+                        Case{ImageFormat::Png, 3, {Base() + "_1.png", Base() + "_3.png"}, 2},
+                        Case{ImageFormat::Tiff, 3, {Base() + ".tif"}, 0},
+                        Case{ImageFormat::Sff, 0, {sff}, 0},
+                        Case{ImageFormatFromNumber(7), 0, {}, 0}}) {
+    const ConvertedFax fax = ConvertSffToImages(sff, c.format, log_);
+    const int number = ImageFormatNumber(c.format);
+    EXPECT_EQ(fax.pageCount, c.pageCount) << number;
+    EXPECT_EQ(fax.files, c.files) << number;
+    EXPECT_EQ(fax.firstMissingPage, c.firstMissingPage) << number;
+  }
+  EXPECT_TRUE(ConvertSffToImages(dir_.File("gone.sff"), ImageFormat::Sff, log_).files.empty());
+}
+
+TEST_F(ConversionTest, FileThatCannotBeWrittenIsMissingFromTheAnswer) {
+  const std::string sff = Fax({Letter(1, 100, true), Letter(2, 100, true)}, true);
+  // Folders in the way of the first page file and of the TIFF: no one can write them, not even root.
+  ASSERT_EQ(::mkdir((Base() + "_1.jpg").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((Base() + ".tif").c_str(), 0755), 0);
+  ConvertedFax fax = ConvertSffToImages(sff, ImageFormat::Jpg, log_);
+  EXPECT_EQ(fax.pageCount, 2);
+  EXPECT_EQ(fax.files, std::vector<std::string>{Base() + "_2.jpg"});
+  EXPECT_EQ(fax.firstMissingPage, 1);
+  EXPECT_TRUE(Events().empty());  // a destination that cannot be opened is not logged
+  fax = ConvertSffToImages(sff, ImageFormat::Tiff, log_);
+  EXPECT_EQ(fax.pageCount, 2);
+  EXPECT_TRUE(fax.files.empty());
+  const std::string text = test::LoggedForm("Can not open the TIF file: error on file open");
+  EXPECT_EQ(Events(), (std::vector<std::string>{text, text}));
 }
 
 TEST_F(ConversionTest, WidthsOffTheByteGridKeepTheirLastPixels) {
@@ -272,7 +316,7 @@ TEST_F(ConversionTest, WidthsOffTheByteGridKeepTheirLastPixels) {
     CMonoBitmap page(width, 6);
     for (std::uint32_t y = 0; y < 6; ++y) page.Set(width - 1, y);
     page.Set(0, 2);
-    ASSERT_EQ(ConvertSffToImages(Fax({page}, true), OutputKind::Png, log_), 1);
+    ASSERT_EQ(ConvertSffToImages(Fax({page}, true), ImageFormat::Png, log_).pageCount, 1);
     const auto png = test::ReadPng(Base() + ".png");
     ASSERT_TRUE(png.ok);
     ASSERT_EQ(png.width, static_cast<int>(width));
@@ -291,40 +335,25 @@ TEST_F(ConversionTest, OverlongPageIsCutAndLogged) {
   CSffBytes b;
   b.DocumentHeader().PageHeader(1, 1728, 0);
   for (int i = 0; i < 300; ++i) b.Add({253});  // 11100 white lines
-  ASSERT_EQ(ConvertSffToImages(Write(b.End().Text()), OutputKind::Jpeg, log_), 1);
+  ASSERT_EQ(ConvertSffToImages(Write(b.End().Text()), ImageFormat::Jpg, log_).pageCount, 1);
   const auto jpeg = test::ReadJpeg(Base() + ".jpg");
   ASSERT_TRUE(jpeg.ok);
   EXPECT_EQ(jpeg.height, static_cast<int>(4854 * (1.0 / (1728.0 / 1653))));
   EXPECT_EQ(Events(), (std::vector<std::string>{test::LoggedForm("Page 1 of the fax is too long and is cut after 4854 rows.")}));
 }
 
-TEST_F(ConversionTest, PageBitmapThatCannotBeWrittenGivesNoImagesButAnAnswer) {
-  const std::string sff = Fax({Letter(1, 100, true), Letter(2, 100, true)}, true);
-  // A folder in the way of the temporary bitmap: no one can write it, not even root.
-  ASSERT_EQ(::mkdir(dir_.File("TempFax.bmp").c_str(), 0755), 0);
-  EXPECT_EQ(ConvertSffToImages(sff, OutputKind::Jpeg, log_), 2);
-  EXPECT_FALSE(test::FileExists(Base() + "_1.jpg"));
-  EXPECT_FALSE(test::FileExists(Base() + "_2.jpg"));
-  const std::string text = test::LoggedForm("could not open file: \"" + dir_.File("TempFax.bmp") + "\" ");
-  EXPECT_EQ(Events(), (std::vector<std::string>{text, text}));
-  ::rmdir(dir_.File("TempFax.bmp").c_str());
-}
-
-// The rows each record gives, read from the page bitmap.
+// The rows each record gives, read from the decoded page.
 class PageRowsTest : public ConversionTest {
  protected:
   // The page's rows top to bottom, each as its 216 bytes.
   std::vector<std::string> Rows(const std::string& sffBytes, int page = 1) {
     CSffFile sff(Write(sffBytes), log_);
     std::vector<std::uint8_t> row(RowBufferSize, 0);
-    SffRecord record;
-    CBmpPageFile bmp;
-    const std::string path = dir_.File("rows.bmp");
+    CFaxPage decoded;
     for (int p = 1; p <= page; ++p)
-      if (!WriteSffPageBitmap(sff, p, sff.VerticalResolution() == 0, row.data(), record, bmp, path, log_)) return {};
-    const std::string file = test::ReadFileBytes(path);
+      if (!DecodeSffPage(sff, p, sff.VerticalResolution() == 0, row.data(), decoded, log_)) return {};
     std::vector<std::string> rows;
-    for (std::size_t at = file.size(); at >= 62 + 216; at -= 216) rows.push_back(file.substr(at - 216, 216));
+    for (int y = 0; y < decoded.Height(); ++y) rows.emplace_back(reinterpret_cast<const char*>(decoded.Row(y)), 216);
     return rows;
   }
   static std::string Pixels(std::initializer_list<int> black) {

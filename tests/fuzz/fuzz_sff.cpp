@@ -1,7 +1,9 @@
-// fuzz_sff: any bytes as an SFF file through the reader, the line decoder and
-// the page bitmap, the way a conversion takes them. Besides the sanitizers it
-// checks that the table-driven decoder agrees with the table search on every
-// coded line, and that every page bitmap written reads back at its size.
+// fuzz_sff: any bytes as an SFF file through the reader, the line decoder, the
+// in-memory page and its scaled rows, the way a conversion takes them.
+// Besides the sanitizers it checks that the table-driven decoder agrees with
+// the table search on every coded line, that every decoded page keeps its
+// header's width within the size bounds, and that its rows scale as the
+// image writers read them (every row of a small page, the last of a big one).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "convert/bmp_page_file.h"
-#include "convert/bmp_reader.h"
+#include "convert/fax_page.h"
 #include "convert/line_decoder.h"
-#include "convert/sff_converter.h"
+#include "convert/page_image_writer.h"
 #include "convert/sff_exception.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
@@ -69,7 +70,6 @@ void CompareDecoders(const kestrel::SffRecord& record) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string sffPath = Folder() + "fax.sff";
-  const std::string bmpPath = Folder() + "TempFax.bmp";
   if (std::FILE* f = std::fopen(sffPath.c_str(), "wb")) {
     if (size > 0) std::fwrite(data, 1, size, f);
     std::fclose(f);
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool doubled = sff.VerticalResolution() == 0;
     std::vector<std::uint8_t> row(kestrel::RowBufferSize, 0);
     kestrel::SffRecord record;
-    kestrel::CBmpPageFile bmp;
+    kestrel::CFaxPage decoded;
     for (int page = 1; page <= sff.PageCount(); ++page) {
       Check(sff.SeekPage(page), "indexed page cannot be sought");
       std::int64_t lines = 0;
@@ -97,18 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       Check(lines == sff.PageLines(page), "records and line count disagree");
 
-      if (!kestrel::WriteSffPageBitmap(sff, page, doubled, row.data(), record, bmp, bmpPath, log)) continue;
-      kestrel::CBmpReader reader;
-      Check(reader.Open(bmpPath) == 0, "page bitmap does not read back");
-      Check(static_cast<std::uint32_t>(reader.Width()) == sff.PageWidth(page), "page bitmap of another width");
-      std::vector<std::uint8_t> gray(static_cast<std::size_t>(reader.Width()));
-      Check(reader.ReadRowGray(reader.Height() - 1, gray.data()) == 0, "last row of the page bitmap unreadable");
+      if (!kestrel::DecodeSffPage(sff, page, doubled, row.data(), decoded, log)) continue;
+      Check(static_cast<std::uint32_t>(decoded.Width()) == sff.PageWidth(page), "page of another width");
+      const auto pixels = static_cast<std::uint64_t>(decoded.Width()) * static_cast<std::uint64_t>(decoded.Height());
+      Check(decoded.Height() > 0 && pixels <= kestrel::kMaxPagePixels, "page beyond its bounds");
+      kestrel::CScaledPageRows scaled(decoded);
+      const kestrel::CImageSize size = kestrel::A4ScaledSize(decoded.Width(), decoded.Height(), decoded.ResolutionX());
+      Check(scaled.Width() == size.width && scaled.Height() == size.height, "scaled page of another size");
+      for (int y = pixels <= (std::uint64_t{1} << 20) ? 0 : scaled.Height() - 1; y < scaled.Height(); ++y) scaled.Row(y);
     }
   } catch (const kestrel::CSffException& e) {
     const int code = e.GetErrorCode();
     Check(code == 0 || code == 1 || code == 9 || code == 10, "reader raised a decoder error");
   }
-  ::unlink(bmpPath.c_str());
   ::unlink(sffPath.c_str());
   return 0;
 }

@@ -12,6 +12,7 @@
 
 #include <random>
 
+#include "convert/fax_file_names.h"
 #include "core/event_log.h"
 #include "journal/jotter_dlg.h"
 #include "desktop/report_list.h"
@@ -98,8 +99,8 @@ TEST_F(FaxPreviewTest, TiffOrMissingPageImageFallsBackToTheSffFile) {
     ASSERT_FALSE(page.isNull()) << journalFile;
     EXPECT_EQ(Mismatches(page, first, 1), 0) << journalFile;
   }
-  EXPECT_EQ(SffCandidates("/f/a_1.jpg"), (QStringList{"/f/a_1.sff", "/f/a.sff"}));
-  EXPECT_EQ(SffCandidates("/f/a.SFF"), QStringList{"/f/a.SFF"});
+  EXPECT_EQ(SffCandidates("/f/a_1.jpg"), (std::vector<std::string>{"/f/a_1.sff", "/f/a.sff"}));
+  EXPECT_EQ(SffCandidates("/f/a.SFF"), std::vector<std::string>{"/f/a.SFF"});
 }
 
 TEST_F(FaxPreviewTest, UnreadableFilesGiveNoPicture) {

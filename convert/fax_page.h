@@ -1,0 +1,64 @@
+// CFaxPage: one decoded fax page held in memory as 1-bit rows (1 black, most
+// significant bit first, (width + 7) / 8 bytes a row, the bits beyond the
+// width cleared), at 200 x 200 dots per inch. DecodeSffPage fills it from the
+// records of one SFF page; the image writers read it from there.
+//
+// The page's size comes from a file an unknown sender controls, so it is
+// bounded before anything is allocated: a page wider than kMaxPageWidth, of
+// width 0 or without lines is refused, a page of more than kMaxPagePixels is
+// cut at the bottom (at most 1 MB of rows). One object per conversion, reused
+// from page to page; not thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "convert/line_decoder.h"
+
+namespace kestrel {
+
+class IEventLog;
+class CSffFile;
+
+inline constexpr std::uint32_t kMaxPageWidth = RowBufferSize * 8;  // 40960
+inline constexpr std::uint64_t kMaxPagePixels = std::uint64_t{1} << 23;
+inline constexpr int kFaxPageResolution = 200;  // dots per inch, both ways
+
+class CFaxPage {
+ public:
+  // Starts an all-white page of `width` x `height` pixels (the caller keeps
+  // it within kMaxPagePixels; a size of 0 gives an empty page); false when
+  // the memory cannot be had, and the page is then empty.
+  bool Reset(std::uint32_t width, std::uint32_t height);
+
+  // Appends `row` (at least Stride() bytes) `times` times below the rows
+  // given so far; rows beyond the height are dropped.
+  void AppendRow(const std::uint8_t* row, unsigned times = 1);
+  // Moves `times` rows on, leaving them white.
+  void AppendWhiteRows(std::uint64_t times);
+
+  int Width() const { return static_cast<int>(width_); }
+  int Height() const { return static_cast<int>(height_); }
+  std::size_t Stride() const { return stride_; }
+  int ResolutionX() const { return kFaxPageResolution; }
+  int ResolutionY() const { return kFaxPageResolution; }
+  bool Empty() const { return height_ == 0; }
+  // Row `y`, 0 at the top (0 <= y < Height()).
+  const std::uint8_t* Row(int y) const { return rows_.data() + static_cast<std::size_t>(y) * stride_; }
+
+ private:
+  std::uint32_t width_ = 0;
+  std::uint32_t height_ = 0;
+  std::uint32_t next_ = 0;  // the row the next AppendRow fills
+  std::size_t stride_ = 0;
+  std::vector<std::uint8_t> rows_;
+};
+
+// Decodes page `page` of `sff` into `out`: each record gives its rows (every
+// line twice when `doubled`, normal resolution), decoded into `row`
+// (RowBufferSize bytes, carried over from the previous page). False, with an
+// event text, when the page is refused or its memory cannot be had.
+bool DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, CFaxPage& out, IEventLog& log);
+
+}  // namespace kestrel
