@@ -18,7 +18,7 @@ TEST(StoredReceivingTime, EndOfReceptionIsStoredAsLocalIsoTime) {
     std::tm tm{};
     const std::time_t value = LocalTime(t);
     localtime_r(&value, &tm);
-    char expected[32];
+    char expected[80];
     std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     EXPECT_EQ(StoredReceivingTime(value), expected) << t;
