@@ -89,7 +89,7 @@ void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord
 bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax& pages) {
   const std::size_t complete =
       pages.firstMissingPage > 0 ? static_cast<std::size_t>(pages.firstMissingPage - 1) : pages.files.size();
-  for (std::size_t n = 0; n < complete && n < pages.files.size(); ++n) message.AddAttachments(pages.files[n]);
+  for (std::size_t n = 0; n < complete && n < pages.files.size(); ++n) message.AddAttachment(pages.files[n]);
   if (pages.files.empty() || pages.firstMissingPage > 0) {
     log_.WriteEventText("Attachment not found.");
     return false;

@@ -1,5 +1,7 @@
 #include "mail/mail_address.h"
 
+#include <algorithm>
+
 #include "mail/mail_error.h"
 
 namespace kestrel {
@@ -7,7 +9,15 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-bool HoldsLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+bool HoldsControl(const std::string& s) { return std::any_of(s.begin(), s.end(), IsControl); }
+
+// An address goes between "<" and ">" in RCPT TO and in the To header; one
+// that holds either, or a blank, would read back as something else.
+bool IsReadableAddress(const std::string& s) {
+  return std::none_of(s.begin(), s.end(), [](char c) { return c == '<' || c == '>' || IsSpace(c) || IsControl(c); });
+}
 
 // The raw pieces between separators, untrimmed, empty ones included.
 std::vector<std::string_view> Pieces(std::string_view text) {
@@ -45,23 +55,28 @@ std::vector<std::string> SplitList(std::string_view text) {
   return out;
 }
 
-std::vector<CMailAddress> ParseAddressList(std::string_view text) {
+std::vector<CMailAddress> ParseAddressList(std::string_view text, std::vector<std::string>* unreadable) {
   std::vector<CMailAddress> out;
   for (std::string_view piece : Pieces(text)) {
     std::string name, address;
+    bool readable = true;
     size_t open = piece.find('<');
     if (open != std::string_view::npos) {
       size_t close = piece.find('>');
-      if (close == std::string_view::npos || close < open) {
-        SetMailLastError(kMailErrorInvalidData);
-        return {};
+      readable = close != std::string_view::npos && close > open;
+      if (readable) {
+        name = TrimmedText(piece.substr(0, open));
+        address = TrimmedText(piece.substr(open + 1, close - open - 1));
       }
-      name = TrimmedText(piece.substr(0, open));
-      address = TrimmedText(piece.substr(open + 1, close - open - 1));
     } else {
       address = TrimmedText(piece);
     }
-    if (address.empty() || HoldsLineBreak(name) || HoldsLineBreak(address)) continue;
+    if (readable && address.empty()) continue;
+    if (!readable || !IsReadableAddress(address) || HoldsControl(name)) {
+      SetMailLastError(kMailErrorInvalidData);
+      if (unreadable) unreadable->push_back(TrimmedText(piece));
+      continue;
+    }
     out.emplace_back(std::move(name), std::move(address));
   }
   return out;

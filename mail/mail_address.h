@@ -1,7 +1,10 @@
 // Mail addresses and the recipient-list syntax of the forwarding tables:
 // "Name <address>" or a bare address, separated by "," or ";". The list text
-// comes from the database or a queue file and is untrusted: an entry holding a
-// CR or LF is dropped, so no data can start a new header line or SMTP command.
+// comes from the database or a queue file and is untrusted: an entry that
+// cannot be read as one address is dropped on its own, the others stay. What
+// the parser accepts prints back (PrintedForm, joined by ",") into a text that
+// parses to the same addresses, so a queue file's To header holds exactly the
+// recipients the mail was composed for.
 #pragma once
 
 #include <string>
@@ -36,10 +39,12 @@ std::vector<std::string> SplitList(std::string_view text);
 std::string TrimmedText(std::string_view text);
 
 // Parses a recipient list. A piece with "<" takes the name before the first
-// "<" and the address up to the first ">"; a piece whose first ">" does not
-// follow its first "<" empties the whole result and sets the mail error 13.
-// Pieces with an empty address, or with CR or LF in name or address, are
-// dropped.
-std::vector<CMailAddress> ParseAddressList(std::string_view text);
+// "<" and the address up to the first ">"; without "<" the whole piece is the
+// address. Both are trimmed; pieces with an empty address are skipped. A
+// piece that cannot be read is left out, appended (trimmed) to `*unreadable`
+// when given, and sets the mail error 13: its first ">" does not follow its
+// first "<" (or there is none), its address holds "<", ">", white space or a
+// control character, or its name holds a control character.
+std::vector<CMailAddress> ParseAddressList(std::string_view text, std::vector<std::string>* unreadable = nullptr);
 
 }  // namespace kestrel

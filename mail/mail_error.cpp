@@ -30,4 +30,10 @@ std::string WithoutLineBreaks(std::string text) {
   return text;
 }
 
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return text;
+}
+
 }  // namespace kestrel

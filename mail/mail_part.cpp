@@ -41,6 +41,24 @@ bool ReadWholeFile(const std::string& path, std::string& out, int& sysError) {
   return true;
 }
 
+// A parameter value of a header line: bare when it is a token, otherwise a
+// quoted string, so that a file title with blanks, ";" or "," stays one value.
+bool IsToken(std::string_view value) {
+  constexpr std::string_view kSpecials = "()<>@,;:\\\"/[]?= \t";
+  return !value.empty() && value.find_first_of(kSpecials) == std::string_view::npos;
+}
+
+std::string Quoted(std::string_view value) {
+  std::string out = "\"";
+  for (char c : value) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string ParameterValue(std::string_view value) { return IsToken(value) ? std::string(value) : Quoted(value); }
+
 std::string NormalisedLineEnds(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);
@@ -141,9 +159,9 @@ bool CMailPart::SetFromFile(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   filePath_ = path;
   size_t slash = path.find_last_of('/');
-  // The title goes into name= and filename=: a line break there would end the
-  // header line.
-  fileTitle_ = WithoutLineBreaks(slash == std::string::npos ? path : path.substr(slash + 1));
+  // The title goes into name= and filename=: a control character there could
+  // end the header line.
+  fileTitle_ = OneLine(slash == std::string::npos ? path : path.substr(slash + 1));
   contentType_ = "application/octet-stream";
   return true;
 }
@@ -175,10 +193,10 @@ bool CMailPart::GetHeader(std::string& out) const {
   out.clear();
   if (!filePath_.empty()) {
     out = "\r\n\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset +
-          "; name=" + fileTitle_;
+          "; name=" + ParameterValue(fileTitle_);
     if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";
-    out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" +
-           fileTitle_ + "\"\r\n";
+    out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
+           Quoted(fileTitle_) + "\r\n";
   } else {
     out = "\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset;
     if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";

@@ -1,7 +1,8 @@
 // One body part of an outgoing mail: a text part or a file attachment, with an
 // ordered list of owned child parts. A part produces the exact bytes of its
 // header, body and closing boundary; the message and the SMTP session only put
-// them in order. Attachment files are read whole at each serialisation.
+// them in order. Attachment files are read whole at each serialisation; their
+// names may hold any character and are written as one header value each.
 //
 // Not thread-safe: a part belongs to the thread that built its message.
 #pragma once
@@ -37,7 +38,9 @@ class CMailPart {
   CMailPart* FindFirstChildOfContentType(std::string_view type);
 
   // The bytes of the part header (starting with its parent's boundary line),
-  // false for a part without parent.
+  // false for a part without parent. An attachment's title follows name= as
+  // it stands when it is a MIME token, quoted otherwise; filename= is always
+  // quoted ('"' and '\' escaped). Control characters in the title are blanks.
   bool GetHeader(std::string& out) const;
   // The bytes of the body: a text part as quoted-printable (when its flag is
   // set) with the dot rule applied; an attachment as base64 lines of 76

@@ -3,34 +3,26 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "mail/mail_error.h"
+#include "mail/name_lookup.h"
 
 namespace kestrel {
 namespace {
 
-// The first IPv4 address of `host` (dotted form or a name).
-bool Resolve(const std::string& host, sockaddr_in& out, std::string& errorText) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
-  if (rc != 0 || !result) {
-    errorText = ::gai_strerror(rc);
-    if (result) ::freeaddrinfo(result);
-    return false;
-  }
-  std::memcpy(&out, result->ai_addr, sizeof(sockaddr_in));
-  ::freeaddrinfo(result);
-  return true;
+// How often a wait looks at the stop flag.
+constexpr int kStopStepMs = 100;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -45,48 +37,59 @@ bool CMailSocket::Create() {
   return fd_ >= 0;
 }
 
-bool CMailSocket::Connect(const std::string& host, int port, const std::string& localAddress, int timeoutMs,
-                          const std::atomic<bool>* stop) {
+bool CMailSocket::Fail(int error) {
+  lastErrno_ = error;
+  SetMailLastError(error);
+  return false;
+}
+
+bool CMailSocket::Lookup(const std::string& host, int64_t deadlineMs, sockaddr_in& out) {
+  const auto deadline = std::chrono::steady_clock::time_point(std::chrono::milliseconds(deadlineMs));
+  LookupResult found = LookupIPv4(host, deadline, stop_);
+  switch (found.outcome) {
+    case LookupOutcome::kFound:
+      out = found.address;
+      return true;
+    case LookupOutcome::kUnknown:
+      resolverText_ = found.errorText;
+      SetMailLastError(kMailErrorInvalidArgument);
+      return false;
+    case LookupOutcome::kTimedOut: return Fail(ETIMEDOUT);
+    case LookupOutcome::kStopped: return Fail(ECANCELED);
+  }
+  return false;
+}
+
+bool CMailSocket::Connect(const std::string& host, int port, const std::string& localAddress, int timeoutMs) {
   resolverText_.clear();
   lastErrno_ = 0;
   if (fd_ < 0) {
     lastErrno_ = EBADF;
     return false;
   }
+  const int64_t deadline = NowMs() + timeoutMs;
   if (!localAddress.empty()) {
     sockaddr_in local{};
-    if (!Resolve(localAddress, local, resolverText_)) {
-      SetMailLastError(kMailErrorInvalidArgument);
-      return false;
-    }
+    if (!Lookup(localAddress, deadline, local)) return false;
     local.sin_port = 0;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
-      lastErrno_ = errno;
-      SetMailLastError(lastErrno_);
-      return false;
-    }
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) return Fail(errno);
   }
   sockaddr_in remote{};
-  if (!Resolve(host, remote, resolverText_)) {
-    SetMailLastError(kMailErrorInvalidArgument);
-    return false;
-  }
+  if (!Lookup(host, deadline, remote)) return false;
   remote.sin_port = htons(static_cast<uint16_t>(port));
   const int flags = ::fcntl(fd_, F_GETFL);
   ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
   int error = 0;
   if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != 0) error = errno;
   if (error == EINPROGRESS || error == EINTR) {
-    // Wait in short steps, so that a stop request is seen within 100 ms.
     error = ETIMEDOUT;
-    for (int waited = 0; waited < timeoutMs;) {
-      if (stop && stop->load()) {
+    for (int64_t left = deadline - NowMs(); left > 0; left = deadline - NowMs()) {
+      if (StopRequested()) {
         error = ECANCELED;
         break;
       }
-      int step = std::min(100, timeoutMs - waited);
       pollfd p{fd_, POLLOUT, 0};
-      int rc = ::poll(&p, 1, step);
+      int rc = ::poll(&p, 1, int(std::min<int64_t>(kStopStepMs, left)));
       if (rc < 0 && errno != EINTR) {
         error = errno;
         break;
@@ -96,37 +99,37 @@ bool CMailSocket::Connect(const std::string& host, int port, const std::string& 
         if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
         break;
       }
-      waited += step;
     }
   }
   ::fcntl(fd_, F_SETFL, flags);
-  if (error != 0) {
-    lastErrno_ = error;
-    SetMailLastError(lastErrno_);
-    return false;
-  }
-  return true;
-}
-
-void CMailSocket::SetSendTimeout(int milliseconds) {
-  if (fd_ < 0) return;
-  timeval tv{};
-  tv.tv_sec = milliseconds / 1000;
-  tv.tv_usec = (milliseconds % 1000) * 1000;
-  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+  return error == 0 || Fail(error);
 }
 
 bool CMailSocket::Send(std::string_view data) {
   resolverText_.clear();
+  if (StopRequested()) return Fail(ECANCELED);
+  int64_t idleSince = NowMs();
   while (!data.empty()) {
-    ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      lastErrno_ = n < 0 ? errno : EPIPE;
-      SetMailLastError(lastErrno_);
-      return false;
+    ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      data.remove_prefix(size_t(n));
+      idleSince = NowMs();
+      continue;
     }
-    data.remove_prefix(size_t(n));
+    if (n == 0) return Fail(EPIPE);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
+    // The peer's window is full: wait for room, but not for ever and not
+    // past a stop.
+    for (;;) {
+      if (StopRequested()) return Fail(ECANCELED);
+      int64_t left = idleSince + sendTimeoutMs_ - NowMs();
+      if (left <= 0) return Fail(ETIMEDOUT);
+      pollfd p{fd_, POLLOUT, 0};
+      int rc = ::poll(&p, 1, int(std::min<int64_t>(kStopStepMs, left)));
+      if (rc < 0 && errno != EINTR) return Fail(errno);
+      if (rc > 0) break;
+    }
   }
   return true;
 }

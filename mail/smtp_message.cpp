@@ -1,5 +1,6 @@
 #include "mail/smtp_message.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -14,6 +15,17 @@ namespace kestrel {
 namespace {
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
+
+// The host part of a Message-ID: this computer's name, keeping only what a
+// domain may hold.
+std::string MessageIdHost() {
+  char name[256] = {};
+  std::string host;
+  if (::gethostname(name, sizeof(name) - 1) == 0)
+    for (const char* c = name; *c; ++c)
+      if (std::isalnum(static_cast<unsigned char>(*c)) || *c == '-' || *c == '.') host += *c;
+  return host.empty() ? "localhost" : host;
+}
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -59,7 +71,8 @@ std::string FormatMailDate(const std::tm& local) {
   return text;
 }
 
-CSMTPMessage::CSMTPMessage(IEventLog& log) : log_(&log) {}
+CSMTPMessage::CSMTPMessage(IEventLog& log)
+    : log_(&log), messageId_("<" + NewBoundaryUuid() + "@" + MessageIdHost() + ">") {}
 CSMTPMessage::~CSMTPMessage() = default;
 
 void CSMTPMessage::SetSender(const CMailAddress& sender) {
@@ -70,7 +83,10 @@ void CSMTPMessage::SetSubject(std::string_view subject) { subject_ = WithoutLine
 
 void CSMTPMessage::AddRecipients(std::string_view text, RecipientKind kind) {
   std::vector<CMailAddress>& list = kind == kCc ? cc_ : kind == kBcc ? bcc_ : to_;
-  for (CMailAddress& a : ParseAddressList(text)) list.push_back(std::move(a));
+  std::vector<std::string> unreadable;
+  for (CMailAddress& a : ParseAddressList(text, &unreadable)) list.push_back(std::move(a));
+  for (const std::string& entry : unreadable)
+    log_->WriteEventText(OneLine("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: " + entry));
 }
 
 const std::vector<CMailAddress>& CSMTPMessage::Recipients(RecipientKind kind) const {
@@ -94,15 +110,18 @@ void CSMTPMessage::AddTextBody(std::string_view text) {
   root_.AddChild(part);
 }
 
+bool CSMTPMessage::AddAttachment(const std::string& path) {
+  CMailPart part;
+  if (!part.SetFromFile(path)) return false;
+  SetMultipart(1);
+  root_.AddChild(part);
+  return true;
+}
+
 int CSMTPMessage::AddAttachments(std::string_view paths) {
   int added = 0;
-  for (const std::string& path : SplitList(paths)) {
-    CMailPart part;
-    if (!part.SetFromFile(path)) continue;
-    SetMultipart(1);
-    root_.AddChild(part);
-    ++added;
-  }
+  for (const std::string& path : SplitList(paths))
+    if (AddAttachment(path)) ++added;
   return added;
 }
 
@@ -134,6 +153,7 @@ std::string CSMTPMessage::GetHeader(const std::tm& local) const {
   out += "Subject: " + EncodeHeaderWord(subject_, charset) + "\r\n";
   out += "Date: " + FormatMailDate(local) + "\r\n";
   out += "X-Mailer: " + xMailer_ + "\r\n";
+  out += "Message-ID: " + messageId_ + "\r\n";
   if (multipart_) {
     if (root_.QuotedPrintable()) out += "Content-Transfer-Encoding: quoted-printable\r\n";
     out += "MIME-Version: 1.0\r\nContent-Type: " + root_.ContentType();
@@ -177,30 +197,44 @@ bool CSMTPMessage::WriteToDisk(std::string& file, const CMailPart& part, bool is
 
 bool CSMTPMessage::SaveToDisk(const std::string& path) {
   const std::string temp = path + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  auto fail = [&](int fd, const char* text) {
+    log_->WriteEventText(OneLine(text + path));
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    return false;
+  };
+  constexpr const char* kWriteFailed =
+      "CSMTPMessage::SaveToDisk, A file exception occured while trying to save the message to file ";
+  constexpr const char* kCloseFailed =
+      "CSMTPMessage::SaveToDisk, A file exception occured while closing the file when saving the message to file ";
 
+  // Not following a link at the temporary name keeps the write inside the
+  // queue folder.
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    log_->WriteEventText(OneLine(kWriteFailed + path));
+    return false;
+  }
   std::string bytes = GetHeader() + "\r\n";
   bool produced = UsesPartTree() ? WriteToDisk(bytes, root_, true) : (bytes += SinglePartBody(), true);
-  if (!produced) {
+  if (!produced) {  // WriteToDisk has said which part
     ::close(fd);
     ::unlink(temp.c_str());
     return false;
   }
-  if (!WriteAll(fd, bytes)) {
-    log_->WriteEventText(
-        "CSMTPMessage::SaveToDisk, A file exception occured while trying to save the message to file " + path);
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  bool closed = ::fsync(fd) == 0;
-  closed = ::close(fd) == 0 && closed;
-  if (!closed || ::rename(temp.c_str(), path.c_str()) != 0) {
-    log_->WriteEventText(
-        "CSMTPMessage::SaveToDisk, A file exception occured while closing the file when saving the message to file " +
-        path);
-    ::unlink(temp.c_str());
+  if (!WriteAll(fd, bytes)) return fail(fd, kWriteFailed);
+  // The data must be on disk before the name says the file is complete.
+  if (::fsync(fd) != 0) return fail(fd, kCloseFailed);
+  if (::close(fd) != 0) return fail(-1, kCloseFailed);
+  if (::rename(temp.c_str(), path.c_str()) != 0) return fail(-1, kCloseFailed);
+  // And the rename must be on disk before the caller forgets the mail.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool synced = dir >= 0 && (::fsync(dir) == 0 || errno == EINVAL);
+  if (dir >= 0) ::close(dir);
+  if (!synced) {
+    log_->WriteEventText(OneLine(kCloseFailed + path));
     return false;
   }
   return true;

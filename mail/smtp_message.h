@@ -1,15 +1,17 @@
 // One outgoing mail: sender, recipient lists, subject and a tree of body parts,
 // and the rules that turn them into the exact bytes of an Internet message. The
 // same bytes go to the SMTP server (CSMTPSession::SendMessage) or into a queue
-// file (SaveToDisk), which the queue monitor later resends as it stands.
+// file (SaveToDisk), which the queue monitor later resends as it stands, with
+// the same Message-ID, made once per message. A queue file that exists is
+// complete: it is written under another name, synced and renamed.
 //
 // How the forwarding step composes a fax mail:
 //   CSMTPMessage msg(log);
 //   msg.SetSender(CMailAddress(name, address));
 //   msg.SetSubject(subject);
-//   msg.AddRecipients(recipientText);          // "a@x;B <b@y>"
+//   msg.AddRecipients(recipientText);          // "a@x;B <b@y>"; bad entries dropped alone
 //   msg.AddTextBody(bodyText);                 // text first ...
-//   msg.AddAttachments(pagePaths);             // ... then the pages, "p1.jpg;p2.jpg"
+//   msg.AddAttachment(pagePath);               // ... then the pages, one file each
 //   session.SendMessage(msg) or msg.SaveToDisk(queueFolder + title + ".eml")
 //
 // Texts are UTF-8; a part declared "iso-8859-1" is written in ISO-8859-1 bytes,
@@ -45,14 +47,21 @@ class CSMTPMessage {
   const std::string& XMailer() const { return xMailer_; }
 
   // Parses `text` with ParseAddressList and appends the entries to the list.
+  // Each entry that cannot be read is left out with the event text
+  // "CSMTPMessage::AddRecipients, Dropped an address that cannot be read: "
+  // and the entry; the others are kept. What is kept reads back unchanged
+  // from the To header of a queue file (GetRecipientsFromFile).
   void AddRecipients(std::string_view text, RecipientKind kind = kTo);
   const std::vector<CMailAddress>& Recipients(RecipientKind kind) const;
 
   // Single-part mode: the root's text. Multipart mode: the text of the first
   // "text/plain" child, created after any existing children when missing.
   void AddTextBody(std::string_view text);
-  // `paths` separated by "," or ";": each readable file becomes the last child
-  // (switching multipart mode on); unreadable ones are skipped silently.
+  // The file at `path` (any characters, "," and ";" included) becomes the
+  // last child, switching multipart mode on. False, silently and with nothing
+  // changed, when it is not a regular file whose status can be read.
+  bool AddAttachment(const std::string& path);
+  // `paths` separated by "," or ";": AddAttachment for each piece, trimmed.
   // Returns the number of parts added.
   int AddAttachments(std::string_view paths);
   // Changing the flag discards the root's children; switching on keeps the
@@ -62,6 +71,10 @@ class CSMTPMessage {
 
   CMailPart& RootPart() { return root_; }
   const CMailPart& RootPart() const { return root_; }
+
+  // "<unique@host>": random, made when the message is constructed, kept by
+  // copies and written into every serialisation.
+  const std::string& MessageId() const { return messageId_; }
 
   // The header block, each line ended by CR LF, dated now.
   virtual std::string GetHeader() const;
@@ -74,10 +87,13 @@ class CSMTPMessage {
   // The root's text in its declared charset, with the dot rule applied.
   std::string SinglePartBody() const;
 
-  // Writes the whole message to `path` (a temporary file renamed into place,
-  // so a reader never sees half a message). False without an event text when
-  // the file cannot be created; false with one event text on a write or part
-  // failure. No terminating "." line is written.
+  // Writes the whole message to `path`: into `path` + ".tmp", synced, renamed
+  // into place and the folder synced, so a file under `path` is always
+  // complete. Every failure (the file cannot be created or written, an
+  // attachment cannot be read, the sync or rename fails) returns false with
+  // one event text and leaves nothing under `path` or the temporary name;
+  // only a failing sync of the folder after the rename leaves the complete
+  // file in place (and still returns false). No terminating "." line.
   bool SaveToDisk(const std::string& path);
   // Appends `part` (its header unless `isRoot`, body, children, footer) to
   // `file`. A part that cannot be produced writes one event text and ends the
@@ -97,6 +113,7 @@ class CSMTPMessage {
   CMailPart root_;
   std::vector<CMailAddress> to_, cc_, bcc_;
   int multipart_ = 0;
+  std::string messageId_;
 };
 
 // "%a, %d %b %Y %H:%M:%S +hhmm" of `local` with English day and month names

@@ -20,7 +20,13 @@ constexpr size_t kReplyGrowth = 4096;
 // A reply is a few lines; a server that sends more than this without ending
 // its reply is not an SMTP server we can talk to.
 constexpr size_t kMaxReplyBytes = 1 << 20;
-constexpr int kPollStepMs = 250;
+// What is kept of a reply that never completed, for the caller's event text.
+constexpr size_t kMaxKeptReplyBytes = 1024;
+// A wait looks at the stop flag at least this often.
+constexpr int kPollStepMs = 100;
+// After a reply that never came the server is out of step or gone; its answer
+// to QUIT is worth only a short wait.
+constexpr int kQuitAfterMissingReplyMs = 2000;
 
 int64_t NowMs() {
   using namespace std::chrono;
@@ -106,14 +112,15 @@ bool CSMTPSession::Connect(const std::string& host, int method, const std::strin
   pending_.clear();
   lastReplyText_.clear();
   lastReplyCode_ = 0;
+  replyMissing_ = false;
   if (!socket_.Create()) {
     OnError(" Connect, Failed to create client socket, GetLastError returns: " + ErrorText());
     return false;
   }
-  if (!socket_.Connect(host, port, localAddress, replyTimeoutMs_, stop_)) {
+  if (!socket_.Connect(host, port, localAddress, replyTimeoutMs_)) {
     std::string text = " Connect, Could not connect to the SMTP server " + host + " on port " + std::to_string(port);
     if (!localAddress.empty()) text += " from LocalAddress:" + localAddress;
-    OnError(text + ", GetLastError returns: " + ErrorText());
+    OnError(OneLine(text + ", GetLastError returns: " + ErrorText()));
     socket_.Close();
     return false;
   }
@@ -305,7 +312,7 @@ bool CSMTPSession::FinishData() {
     AbortTransaction();
     return false;
   }
-  if (!ReadCommandResponse(250)) {
+  if (!ReadReplyWithin(250, endOfDataTimeoutMs_)) {
     SetMailLastError(kMailErrorBadCommand);
     OnError(" SendMessage, An unexpected end of message response was received");
     return false;
@@ -369,19 +376,23 @@ bool CSMTPSession::SendBodyPart(const CMailPart& part, bool isRoot) {
 }
 
 bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& sender, size_t blockSize) {
-  std::vector<CMailAddress> recipients = ParseAddressList(CSMTPMessage(log_).GetRecipientsFromFile(path));
+  std::vector<std::string> unreadable;
+  std::vector<CMailAddress> recipients =
+      ParseAddressList(CSMTPMessage(log_).GetRecipientsFromFile(path), &unreadable);
+  for (const std::string& entry : unreadable)
+    OnError(OneLine(" SendMessage, Dropped an address that cannot be read: " + entry));
 
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) {
-    OnError(" SendMessage, Could not open the file to send " + path);
+    OnError(OneLine(" SendMessage, Could not open the file to send " + path));
     return false;
   }
   bool closeReported = false;
   auto closeFile = [&] {
     if (!file) return;
     if (std::fclose(file) != 0 && !closeReported) {
-      OnError(" SendMessage, A file exception occured while closing the file when sending the message from the file " +
-              path);
+      OnError(OneLine(" SendMessage, A file exception occured while closing the file when sending the message from "
+                      "the file " + path));
       closeReported = true;
     }
     file = nullptr;
@@ -391,7 +402,7 @@ bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& send
   off_t end = -1;
   if (fseeko(file, 0, SEEK_END) == 0) end = ftello(file);
   if (end < 0 || fseeko(file, 0, SEEK_SET) != 0)
-    OnError(" SendMessage, Failed to get the length of the file, " + path);
+    OnError(OneLine(" SendMessage, Failed to get the length of the file, " + path));
   else
     length = uint64_t(end);
   if (length == 0) {
@@ -413,7 +424,7 @@ bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& send
   for (;;) {
     size_t got = std::fread(block.data(), 1, blockSize, file);
     if (got < blockSize && std::ferror(file)) {
-      OnError(" SendMessage, An error occurred reading from the file to send " + path);
+      OnError(OneLine(" SendMessage, An error occurred reading from the file to send " + path));
       aborted = true;
       break;
     }
@@ -448,11 +459,13 @@ bool CSMTPSession::Disconnect(bool sendQuit) {
     return false;
   }
   bool result = false;
-  if (sendQuit) {
+  // A stopping owner does not wait for the server's goodbye.
+  if (sendQuit && !socket_.StopRequested()) {
     if (!SendLine("QUIT"))
       OnError(" Disconnect, Failed in call to send QUIT command, GetLastError returns: " + ErrorText());
-    result = ReadCommandResponse(221);
-    if (!result) {
+    result = replyMissing_ ? ReadReplyWithin(221, std::min(replyTimeoutMs_, kQuitAfterMissingReplyMs))
+                           : ReadCommandResponse(221);
+    if (!result && !socket_.StopRequested()) {
       SetMailLastError(kMailErrorBadCommand);
       OnError(" Disconnect, An unexpected QUIT response was received");
     }
@@ -467,6 +480,20 @@ bool CSMTPSession::Disconnect(bool sendQuit) {
 
 bool CSMTPSession::ReadCommandResponse(int expected) {
   return ReadResponse(kFirstReplyBuffer, "\r\n", expected, kReplyGrowth);
+}
+
+bool CSMTPSession::ReadReplyWithin(int expected, int timeoutMs) {
+  readTimeoutMs_ = timeoutMs;
+  bool ok = ReadCommandResponse(expected);
+  readTimeoutMs_ = 0;
+  return ok;
+}
+
+bool CSMTPSession::ReplyMissing(const std::string& received, size_t bufferSize) {
+  replyMissing_ = true;
+  lastReplyText_ = OneLine(received.substr(0, kMaxKeptReplyBytes));
+  lastBufferSize_ = bufferSize;
+  return false;
 }
 
 bool CSMTPSession::ReadResponse(size_t bufferSize, std::string_view terminator, int expected, size_t growth) {
@@ -493,53 +520,44 @@ bool CSMTPSession::ReadResponse(size_t bufferSize, std::string_view terminator, 
     }
   };
 
+  // One deadline for the whole reply: a server that sends a byte now and
+  // then must not hold the session for ever.
+  const int timeoutMs = readTimeoutMs_ > 0 ? readTimeoutMs_ : replyTimeoutMs_;
+  const int64_t deadline = NowMs() + timeoutMs;
   size_t lineStart = 0, lineEnd = 0;
-  int64_t mark = NowMs();
   bool complete = completeReply(lineStart, lineEnd);
   while (!complete) {
-    int64_t waited = NowMs() - mark;
-    if (waited > replyTimeoutMs_) {
+    if (stop_ && stop_->load()) {
+      SetMailLastError(ECANCELED);
+      return ReplyMissing(received, size);
+    }
+    int64_t left = deadline - NowMs();
+    if (left < 0) {
       SetMailLastError(kMailErrorTimedOut);
       OnError(" ReadResponse, Timed Out waiting for response from SMTP server");
-      lastReplyText_ = received;
-      lastBufferSize_ = size;
-      return false;
-    }
-    if (stop_ && stop_->load()) {
-      lastReplyText_ = received;
-      return false;
+      return ReplyMissing(received, size);
     }
     bool readable = false;
-    int wait = int(std::min<int64_t>(kPollStepMs, replyTimeoutMs_ - waited + 1));
-    if (!socket_.IsReadable(readable, std::max(wait, 0))) {
-      lastReplyText_ = received;
-      return false;
-    }
+    if (!socket_.IsReadable(readable, int(std::min<int64_t>(kPollStepMs, left + 1))))
+      return ReplyMissing(received, size);
     if (!readable) continue;
     size_t room = size - received.size() - 1;
     size_t old = received.size();
     received.resize(old + room);
     long got = socket_.Receive(received.data() + old, room);
     received.resize(old + (got > 0 ? size_t(got) : 0));
-    if (got <= 0) {  // closed by the server, or a receive error
-      lastReplyText_ = received;
-      lastBufferSize_ = size;
-      return false;
-    }
-    mark = NowMs();
+    if (got <= 0) return ReplyMissing(received, size);  // closed by the server, or a receive error
     if (size_t(got) == room) size += growth;
     if (received.size() > kMaxReplyBytes) {
       SetMailLastError(kMailErrorUnexpectedReply);
-      lastReplyText_ = received.substr(0, 1024);
-      lastBufferSize_ = size;
-      return false;
+      return ReplyMissing(received, size);
     }
     complete = completeReply(lineStart, lineEnd);
   }
   lastBufferSize_ = size;
   pending_ = received.substr(lineEnd + terminator.size());
-  lastReplyText_ = received.substr(lineStart, lineEnd - lineStart);
-  lastReplyCode_ = ReplyCode(lastReplyText_);
+  lastReplyCode_ = ReplyCode(std::string_view(received).substr(lineStart, lineEnd - lineStart));
+  lastReplyText_ = OneLine(received.substr(lineStart, lineEnd - lineStart));
   if (lastReplyCode_ == expected) return true;
   SetMailLastError(kMailErrorUnexpectedReply);
   return false;

@@ -1,9 +1,13 @@
 // The SMTP client: one TCP connection to one mail server, the greeting and
 // HELO/EHLO, an optional login (AUTH LOGIN, "AUTH LOGIN PLAIN" or CRAM-MD5),
 // the transfer of a CSMTPMessage or of a queue file written by SaveToDisk, and
-// QUIT. Synchronous and blocking. Every failing call writes one event text
-// through OnError (beginning with the operation's name), leaves a number in
-// MailLastError() and keeps the last reply text and code for the caller.
+// QUIT. Synchronous and blocking, but every wait is bounded: each reply has a
+// total deadline (ReplyTimeout, EndOfDataTimeout for the reply to the end of
+// the data) that data trickling in does not extend, and every wait (name
+// lookup, connect, reply, send) ends within about 100 ms of the owner's stop
+// flag turning true. Every failing call writes one event text through OnError
+// (beginning with the operation's name), leaves a number in MailLastError()
+// and keeps the last reply text and code for the caller.
 //
 // How the forwarding step and the queue monitor use it:
 //   CSMTPSession session(log);
@@ -15,7 +19,9 @@
 //   on failure: session.LastReplyText(), MailLastError()
 //
 // Server replies are untrusted: a reply is read into a buffer that grows in
-// steps of 4096 bytes up to a fixed limit, and lines are parsed within it.
+// steps of 4096 bytes up to a fixed limit, and lines are parsed within it; the
+// reply text handed out has every control character turned into a blank, so
+// it cannot split an event line.
 // Not thread-safe: one session per thread; several sessions may talk to
 // servers at the same time.
 #pragma once
@@ -78,17 +84,23 @@ class CSMTPSession {
   bool SendRCPTForRecipient(const CMailAddress& recipient);
   bool SendBodyPart(const CMailPart& part, bool isRoot);
 
-  // QUIT (when `sendQuit`), expecting 221, and closes the connection.
+  // QUIT (when `sendQuit`), expecting 221, and closes the connection. After a
+  // reply that never came (timeout, closed connection) the 221 is waited for
+  // at most 2 s; once the stop flag is set the connection is closed at once,
+  // without QUIT and without an event text (the result is then false).
   bool Disconnect(bool sendQuit = true);
 
   virtual bool ReadCommandResponse(int expected);
   // Reads one reply (continuation lines "ddd-" included) into a buffer of
   // `bufferSize` bytes growing by `growth`; true when its final line carries
-  // `expected`. Bytes after the reply are kept for the next read.
+  // `expected`. Bytes after the reply are kept for the next read. The whole
+  // reply must arrive within the reply timeout (10060 and an event text
+  // otherwise); a stop ends the wait with ECANCELED and no text.
   virtual bool ReadResponse(size_t bufferSize, std::string_view terminator, int expected, size_t growth);
 
   bool IsConnected() const { return connected_ != 0; }
-  // The final line of the last reply (or what was received before a failure).
+  // The final line of the last reply (or at most 1024 bytes of what was
+  // received before a failure), control characters turned into blanks.
   const std::string& LastReplyText() const { return lastReplyText_; }
   int LastReplyCode() const { return lastReplyCode_; }
   // The buffer size the last reply needed (256, 4352, ...).
@@ -97,12 +109,23 @@ class CSMTPSession {
   // "auto" (the default) is replaced by the host name at Connect.
   const std::string& HeloName() const { return heloName_; }
   void SetHeloName(std::string name) { heloName_ = std::move(name); }
-  // How long a reply may keep silent, counted from the last data received.
+  // How long one reply may take in all, from the moment the wait for it
+  // begins (60 s); also how long a send may wait for the server to take data
+  // and how long Connect may spend on lookup and connection.
   int ReplyTimeout() const { return replyTimeoutMs_; }
   void SetReplyTimeout(int milliseconds) { replyTimeoutMs_ = milliseconds; }
-  // When set, a waiting read gives up as soon as the flag turns true, so an
-  // owner that stops can close the session without waiting for the timeout.
-  void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
+  // How long the reply to the end of the data may take (10 minutes): the
+  // server may be checking the mail, and giving up early would queue a mail
+  // it then delivers, so that it arrives twice.
+  int EndOfDataTimeout() const { return endOfDataTimeoutMs_; }
+  void SetEndOfDataTimeout(int milliseconds) { endOfDataTimeoutMs_ = milliseconds; }
+  // When set, every wait (lookup, connect, reply, send) gives up within about
+  // 100 ms of the flag turning true, so an owner that stops can close the
+  // session without waiting for a server. The flag must outlive the session.
+  void SetStopFlag(const std::atomic<bool>* stop) {
+    stop_ = stop;
+    socket_.SetStopFlag(stop);
+  }
 
  protected:
   // Called after each block of a queue file; false aborts the transfer.
@@ -113,6 +136,12 @@ class CSMTPSession {
  private:
   // Sends `line` + CR LF; CR and LF inside `line` become blanks.
   bool SendLine(std::string_view line);
+  // ReadCommandResponse with a deadline of `timeoutMs` instead of the reply
+  // timeout.
+  bool ReadReplyWithin(int expected, int timeoutMs);
+  // Ends a read that got no complete reply: keeps (a bounded, one-line copy
+  // of) what came, and marks the conversation as out of step.
+  bool ReplyMissing(const std::string& received, size_t bufferSize);
   std::string ErrorText() const { return socket_.LastErrorText(); }
   // The text of the last reply after its code and separator.
   std::string PromptText() const;
@@ -131,6 +160,9 @@ class CSMTPSession {
   int lastReplyCode_ = 0;
   std::string heloName_ = "auto";
   int replyTimeoutMs_ = 60000;
+  int endOfDataTimeoutMs_ = 600000;
+  int readTimeoutMs_ = 0;     // the deadline of the read under way when not 0
+  bool replyMissing_ = false;  // a read since Connect got no complete reply
   size_t lastBufferSize_ = 0;
   std::string pending_;  // bytes received after the last complete reply
   const std::atomic<bool>* stop_ = nullptr;

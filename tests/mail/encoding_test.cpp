@@ -96,13 +96,27 @@ TEST(AddressList, SplitsAtCommaAndSemicolonAndDropsEmptyPieces) {
   EXPECT_TRUE(ParseAddressList("Name <>, ,").empty());
 }
 
-TEST(AddressList, UnbalancedAngleBracketEmptiesTheWholeListWithError13) {
-  SetMailLastError(0);
-  EXPECT_TRUE(ParseAddressList("a@x.de;Bea <b@y.de").empty());
-  EXPECT_EQ(MailLastError(), kMailErrorInvalidData);
-  SetMailLastError(0);
-  EXPECT_TRUE(ParseAddressList("a@x.de, x> y <b@y.de>").empty());
-  EXPECT_EQ(MailLastError(), kMailErrorInvalidData);
+// One entry that cannot be read costs only itself: the others stay, the
+// entry is named for the caller's event text, and the mail error is 13.
+TEST(AddressList, UnreadableEntryIsDroppedAloneWithError13) {
+  struct Case {
+    const char* text;
+    const char* unreadable;
+  };
+  const Case cases[] = {
+      {"a@x.de;Bea <b@y.de", "Bea <b@y.de"},                     // no ">"
+      {"a@x.de, x> y <b@y.de>", "x> y <b@y.de>"},                // ">" before "<"
+      {"a@x.de, <x<y@example.org>", "<x<y@example.org>"},        // "<" inside the address
+      {"a@x.de; Bea Brandt b@y.de ", "Bea Brandt b@y.de"},       // blanks inside the address
+      {"a>b@y.de;a@x.de", "a>b@y.de"},                           // ">" inside a bare address
+  };
+  for (const Case& k : cases) {
+    SetMailLastError(0);
+    std::vector<std::string> unreadable;
+    EXPECT_EQ(ParseAddressList(k.text, &unreadable), std::vector<CMailAddress>{CMailAddress("", "a@x.de")}) << k.text;
+    EXPECT_EQ(unreadable, std::vector<std::string>{k.unreadable});
+    EXPECT_EQ(MailLastError(), kMailErrorInvalidData) << k.text;
+  }
 }
 
 TEST(AddressList, EntryWithLineBreakIsDropped) {

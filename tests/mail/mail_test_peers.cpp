@@ -204,6 +204,19 @@ std::string CScriptPeer::ReadUntil(std::string_view end, int timeoutMs) {
   return out;
 }
 
+bool CScriptPeer::WaitForClose(int timeoutMs) {
+  int64_t deadline = NowMs() + timeoutMs;
+  for (;;) {
+    int64_t left = deadline - NowMs();
+    if (fd_ < 0 || left <= 0 || !WaitReadable(fd_, int(left))) return false;
+    char buf[65536];
+    ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
+    if (n == 0) return true;
+    if (n < 0) return errno == ECONNRESET;
+    received_.append(buf, size_t(n));
+  }
+}
+
 std::string CScriptPeer::ReadLine(int timeoutMs) {
   std::string line = ReadUntil("\r\n", timeoutMs);
   if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.resize(line.size() - 2);

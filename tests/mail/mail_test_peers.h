@@ -72,6 +72,9 @@ class CScriptPeer {
   std::string ReadLine(int timeoutMs = 5000);
   // Everything up to and including `end`, or what came before a close/timeout.
   std::string ReadUntil(std::string_view end, int timeoutMs = 5000);
+  // Reads and drops whatever comes until the client closes: true when it
+  // closed within `timeoutMs`.
+  bool WaitForClose(int timeoutMs);
   void Close();
   const std::string& Received() const { return received_; }
 

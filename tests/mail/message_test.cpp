@@ -1,12 +1,16 @@
 // The message format: header block, part tree, attachments and the queue file,
 // checked byte for byte where the format fixes the bytes and by Python's email
-// package for what a mail program will make of them.
+// package for what a mail program will make of them; the recipients a queue
+// file gives back, and every way saving one can fail.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <random>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/event_log.h"
@@ -68,6 +72,7 @@ TEST(MailMessage, ForwardedFaxIsWrittenInTheFixedLayout) {
       "Subject: Fax from 0301234\r\n"
       "Date: X\r\n"
       "X-Mailer: Osprey v2.2.016\r\n"
+      "Message-ID: " + f.message.MessageId() + "\r\n"
       "Content-Transfer-Encoding: quoted-printable\r\n"
       "MIME-Version: 1.0\r\n"
       "Content-Type: multipart/mixed; boundary=\"" + r + "\"\r\n"
@@ -181,6 +186,7 @@ TEST(MailMessage, SinglePartMessageDeclaresItsCharsetAndKeepsLatin1Bytes) {
   EXPECT_EQ(f.message.GetHeader(tm),
             "From: Kestrel Fax <fax@kestrel.test>\r\nTo: anna@example.com,Bea <bea@example.com>\r\n"
             "Subject: Fax from 0301234\r\nDate: Tue, 08 Dec 2026 09:05:03 +0100\r\nX-Mailer: Osprey v2.2.016\r\n"
+            "Message-ID: " + f.message.MessageId() + "\r\n"
             "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n");
   EXPECT_EQ(f.message.SinglePartBody(), "..Gr\xfc\xdf" "e\r\n\r\nzwei");
 
@@ -243,21 +249,105 @@ TEST(MailMessage, LineBreaksInSubjectAndSenderBecomeBlanks) {
   EXPECT_EQ(f.message.Sender().Address().find_first_of("\r\n"), std::string::npos);
 }
 
-TEST(MailMessage, SaveToDiskReportsWhatItCannotWrite) {
-  Fixture f;
-  EXPECT_FALSE(f.message.SaveToDisk(f.dir.File("no/such/folder/m.eml")));
-  EXPECT_TRUE(EventDescriptions(f.dir.Path()).empty());
+// Whatever goes wrong, the caller hears of it once and no file, whole or
+// partial, is left under the queue name or the temporary one.
+TEST(MailMessage, SaveToDiskReportsEveryFailureAndLeavesNoFile) {
+  enum Fault { kNoFolder, kAttachmentGone, kDiskFull };
+  for (Fault fault : {kNoFolder, kAttachmentGone, kDiskFull}) {
+    Fixture f;
+    f.message.AddTextBody("body");
+    ASSERT_TRUE(f.message.AddAttachment(f.Attachment("page.jpg", RandomBytes(1 << 20, 7))));
+    std::string path = f.dir.File(fault == kNoFolder ? "no/such/folder/m.eml" : "m.eml");
+    std::string expected =
+        "CSMTPMessage::SaveToDisk, A file exception occured while trying to save the message to file " + path;
+    bool saved = true;
+    if (fault == kAttachmentGone) {
+      ::unlink(f.dir.File("page.jpg").c_str());
+      expected = "CSMTPMessage::WriteToDisk, Failed in call to send body parts body, GetLastError returns: No such "
+                 "file or directory";
+    }
+    if (fault == kDiskFull) {
+      // Room for the event log, not for the message.
+      pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        rlimit limit{64 << 10, 64 << 10};
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) == 0 && !f.message.SaveToDisk(path) ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      saved = !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    } else {
+      saved = f.message.SaveToDisk(path);
+    }
+    EXPECT_FALSE(saved) << fault;
+    EXPECT_FALSE(test::FileExists(path)) << fault;
+    EXPECT_FALSE(test::FileExists(path + ".tmp")) << fault;
+    EXPECT_EQ(EventDescriptions(f.dir.Path()), std::vector<std::string>{LoggedForm(expected)}) << fault;
+  }
+}
 
-  // An attachment that vanished after it was added.
+TEST(MailMessage, MessageIdIsMadeOnceAndTravelsWithTheMessage) {
+  Fixture f;
+  Fixture other;
+  const std::string id = f.message.MessageId();
+  EXPECT_TRUE(std::regex_match(id, std::regex("<[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}@[A-Za-z0-9.-]+>"))) << id;
+  EXPECT_NE(other.message.MessageId(), id);
+  EXPECT_EQ(CSMTPMessage(f.message).MessageId(), id);
   f.message.AddTextBody("body");
-  f.message.AddAttachments(f.Attachment("gone.jpg", "1"));
-  ::unlink(f.dir.File("gone.jpg").c_str());
-  EXPECT_FALSE(f.message.SaveToDisk(f.dir.File("m.eml")));
-  EXPECT_FALSE(test::FileExists(f.dir.File("m.eml")));
-  EXPECT_FALSE(test::FileExists(f.dir.File("m.eml.tmp")));
-  EXPECT_EQ(EventDescriptions(f.dir.Path()),
-            std::vector<std::string>{LoggedForm("CSMTPMessage::WriteToDisk, Failed in call to send body parts "
-                                                "body, GetLastError returns: No such file or directory")});
+  ASSERT_TRUE(f.message.SaveToDisk(f.dir.File("a.eml")));
+  EXPECT_NE(ReadFileBytes(f.dir.File("a.eml")).find("\r\nMessage-ID: " + id + "\r\n"), std::string::npos);
+  EXPECT_NE(f.message.GetHeader().find("\r\nMessage-ID: " + id + "\r\n"), std::string::npos);
+}
+
+// A page file is one path, whatever it holds; a mail program gets back the
+// very name and bytes.
+TEST(MailMessage, AttachmentByPathTakesAnyCharacterOfItsName) {
+  Fixture f;
+  f.message.AddTextBody("body");
+  const std::vector<std::string> names = {"plain.jpg", "a,b;c.jpg", "with blank.png", "quote\"and\\slash.tif"};
+  for (size_t i = 0; i < names.size(); ++i)
+    EXPECT_TRUE(f.message.AddAttachment(f.Attachment(names[i], RandomBytes(100 + i, unsigned(i))))) << names[i];
+  EXPECT_FALSE(f.message.AddAttachment(f.dir.File("missing,page.jpg")));
+  EXPECT_FALSE(f.message.AddAttachment(f.dir.Path()));
+  ASSERT_TRUE(f.message.SaveToDisk(f.dir.File("fax.eml")));
+  EXPECT_NE(ReadFileBytes(f.dir.File("fax.eml")).find("; name=plain.jpg\r\n"), std::string::npos);
+
+  test::ParsedMail mail = test::ParseWithPython(f.dir.File("fax.eml"), f.dir.Path());
+  ASSERT_EQ(mail.partInfo.size(), names.size() + 1) << mail.summary;
+  EXPECT_TRUE(mail.OnlyRootEncodingDefects()) << mail.summary;
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(mail.partInfo[i + 1], "application/octet-stream " + names[i] + " iso-8859-1 base64");
+    EXPECT_EQ(mail.partBytes[i + 1], ReadFileBytes(f.dir.File(names[i]))) << names[i];
+  }
+}
+
+// What the composer keeps, the queue file gives back; what it drops, it names
+// in one event line each.
+TEST(MailMessage, RecipientsReadBackFromTheQueueFileAsComposed) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  CSMTPMessage message(log);
+  message.AddRecipients(
+      "good@example.org, <x<y@example.org>;Zo\xc3\xab Office <zoe@example.org>;Bea <b@y.de;evil@x.de\r\nRCPT "
+      "TO:<spy@y.de>; \"Quoted\" <q@example.org>");
+  std::vector<std::string> composed;
+  for (const CMailAddress& a : message.Recipients(CSMTPMessage::kTo)) composed.push_back(a.Address());
+  EXPECT_EQ(composed, (std::vector<std::string>{"good@example.org", "zoe@example.org", "q@example.org"}));
+  EXPECT_EQ(EventDescriptions(dir.Path()),
+            (std::vector<std::string>{
+                LoggedForm("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: <x<y@example.org>"),
+                LoggedForm("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: Bea <b@y.de"),
+                LoggedForm("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: evil@x.de  RCPT "
+                           "TO:<spy@y.de>")}));
+
+  message.AddTextBody("body");
+  ASSERT_TRUE(message.SaveToDisk(dir.File("q.eml")));
+  std::vector<std::string> readBack;
+  for (const CMailAddress& a : ParseAddressList(message.GetRecipientsFromFile(dir.File("q.eml"))))
+    readBack.push_back(a.Address());
+  EXPECT_EQ(readBack, composed);
 }
 
 TEST(MailMessage, RecipientsOfAQueueFileComeFromItsFirstToHeader) {

@@ -1,9 +1,12 @@
 // The SMTP session against a scripted server: what a real server will not do
-// on demand (split replies, silence, a dropped connection, odd prompts, odd
-// greetings), with the exact bytes the client sent and the texts it logged.
+// on demand (split replies, silence, trickling or slow replies, a dropped
+// connection, odd prompts, odd greetings, control characters, an owner that
+// stops), with the exact bytes the client sent and the texts it logged.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 
 #include "core/event_log.h"
@@ -143,18 +146,158 @@ TEST(SessionScript, SilentServerTimesOutWith10060) {
   EXPECT_TRUE(c.session.Disconnect());
 }
 
-TEST(SessionScript, SlowReplyThatTricklesInOutlastsTheTimeout) {
+// Data that trickles in does not extend a reply's deadline: otherwise a
+// server sending a byte now and then holds the session for ever.
+TEST(SessionScript, TrickledReplyEndsAtItsDeadline) {
   Client c;
   c.session.SetReplyTimeout(300);
   CScriptServer server([](CScriptPeer& peer) {
-    peer.Send("220 ready\r\n");
-    peer.ReadLine();
+    test::ServeGreetingAndHello(peer);
     peer.SendInPieces("250-slow but\r\n250 steady\r\n", 2, 100);  // 1.3 s in all
     test::ServeQuit(peer);
   });
-  EXPECT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
-  EXPECT_EQ(c.session.LastReplyText(), "250 steady");
-  EXPECT_TRUE(c.session.Disconnect());
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  SetMailLastError(0);
+  EXPECT_FALSE(c.session.ReadCommandResponse(250));
+  EXPECT_EQ(MailLastError(), kMailErrorTimedOut);
+  EXPECT_EQ(c.session.LastReplyText().rfind("250-slow", 0), 0u) << c.session.LastReplyText();
+  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
+  c.session.Disconnect();
+}
+
+// The server may take long to accept the data; giving up on it after the
+// ordinary reply timeout would queue a mail it then delivers, sent twice.
+TEST(SessionScript, ReplyToTheEndOfDataHasADeadlineOfItsOwn) {
+  struct Case {
+    int endOfDataTimeoutMs;
+    bool sent;
+  };
+  for (Case k : {Case{20000, true}, Case{300, false}}) {
+    Client c;
+    c.session.SetReplyTimeout(300);
+    c.session.SetEndOfDataTimeout(k.endOfDataTimeoutMs);
+    CScriptServer server([](CScriptPeer& peer) {
+      test::ServeGreetingAndHello(peer);
+      for (const char* reply : {"250 ok\r\n", "250 ok\r\n", "354 go\r\n"}) {
+        peer.ReadLine();
+        peer.Send(reply);
+      }
+      peer.ReadUntil("\r\n.\r\n");
+      ::usleep(1000 * 1000);  // checking the mail takes longer than the reply timeout
+      peer.Send("250 queued as 1\r\n");
+      test::ServeQuit(peer);
+    });
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+    EXPECT_EQ(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")), k.sent);
+    std::vector<std::string> expected;
+    if (!k.sent)
+      expected = {LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server"),
+                  LoggedForm(" SendMessage, An unexpected end of message response was received")};
+    EXPECT_EQ(c.Events(), expected) << k.endOfDataTimeoutMs;
+    EXPECT_EQ(c.session.Disconnect(), k.sent);
+  }
+}
+
+// A session whose greeting never came does not wait a whole reply timeout
+// more for the answer to its QUIT.
+class CLongerAfterTimeoutSession : public CSMTPSession {
+ public:
+  using CSMTPSession::CSMTPSession;
+
+ protected:
+  // From the first timeout on, a reply may take a minute, as in service.
+  void OnError(std::string_view text) override {
+    if (text.find("Timed Out") != std::string_view::npos) SetReplyTimeout(60000);
+    CSMTPSession::OnError(text);
+  }
+};
+
+TEST(SessionScript, MissingGreetingClosesWithoutWaitingOutQuit) {
+  CTempDir dir;
+  CEventLog log(dir.Path());
+  CLongerAfterTimeoutSession session(log);
+  session.SetReplyTimeout(300);
+  bool closed = false;
+  CScriptServer server([&](CScriptPeer& peer) {
+    peer.ReadLine(20000);               // QUIT, after the greeting timed out
+    closed = peer.WaitForClose(20000);  // never answered
+  });
+  EXPECT_FALSE(session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_EQ(server.Received(), "QUIT\r\n");
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(session.IsConnected());
+}
+
+// A stopping owner waits for no server: neither for a reply nor for a server
+// that does not take the data. The reply timeout is long, so only the stop
+// can end these waits early, and it leaves ECANCELED instead of a timeout.
+TEST(SessionScript, StopEndsTheWaitForAReplyAndForASend) {
+  enum Wait { kReply, kSend };
+  for (Wait wait : {kReply, kSend}) {
+    Client c;
+    c.session.SetReplyTimeout(20000);
+    std::atomic<bool> stop{false}, clientReturned{false};
+    c.session.SetStopFlag(&stop);
+    const std::string queued = c.dir.File("big.eml");
+    test::WriteFileBytes(queued, "To: anna@example.com\r\n\r\n" + std::string(8 << 20, 'q'));
+    CScriptServer server([&](CScriptPeer& peer) {
+      peer.Send("220 ready\r\n");
+      peer.ReadLine();  // HELO
+      if (wait == kSend) {
+        for (const char* reply : {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}) {
+          peer.Send(reply);
+          if (std::string_view(reply) != "354 go\r\n") peer.ReadLine();
+        }
+        ::usleep(300 * 1000);  // no reading: the client's buffers fill up
+      }
+      stop = true;
+      for (int i = 0; i < 3000 && !clientReturned; ++i) ::usleep(10000);
+      peer.WaitForClose(5000);
+    });
+    SetMailLastError(0);
+    bool ok = wait == kReply ? c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port())
+                             : c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()) &&
+                                   c.session.SendMessage(queued, CMailAddress("", "fax@kestrel.test"), 4096);
+    clientReturned = true;
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(MailLastError(), ECANCELED) << wait;
+    std::string expected = wait == kReply
+                               ? " Connect, An unexpected HELO/EHLO response was received"
+                               : " SendMessage, Failed in call to send the message, GetLastError returns: " +
+                                     SystemErrorText(ECANCELED);
+    EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(expected)}) << wait;
+    EXPECT_FALSE(c.session.IsConnected());
+  }
+}
+
+// Reply texts reach event texts through the callers: every control character
+// becomes a blank, whether the reply was complete or not.
+TEST(SessionScript, ReplyTextsAreHandedOutAsOneLine) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string reply;
+    bool complete;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"250 fine\x1b[31m red\tand\x7f done\r\n", true, "250 fine [31m red and  done"},
+      {"250 one\rtwo\0three\r\n"s, true, "250 one two three"},
+      {"250-first\r\n250 last\x01\r\n", true, "250 last "},
+      {"421 closing\nnow", false, "421 closing now"},
+  };
+  for (const Case& k : cases) {
+    Client c;
+    CScriptServer server([&](CScriptPeer& peer) {
+      test::ServeGreetingAndHello(peer);
+      peer.Send(k.reply);
+      if (!k.complete) peer.Close();
+      else test::ServeQuit(peer);
+    });
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+    EXPECT_EQ(c.session.ReadCommandResponse(250), k.complete) << k.text;
+    EXPECT_EQ(c.session.LastReplyText(), k.text);
+    c.session.Disconnect();
+  }
 }
 
 TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {

@@ -89,6 +89,8 @@ TEST(SessionServer, QueueFileResentArrivesWithTheSameBytesAsTheMessage) {
   EXPECT_TRUE(w.Events().empty());
 
   EXPECT_EQ(WithoutDate(server.Content(2)), WithoutDate(server.Content(1)));
+  // The same mail twice is recognisable as such: its Message-ID is kept.
+  EXPECT_NE(server.Content(2).find("\r\nMessage-ID: " + w.message.MessageId() + "\r\n"), std::string::npos);
   EXPECT_EQ(server.From(2), "new@kestrel.test");
   EXPECT_EQ(server.Recipients(2), server.Recipients(1));
   // The file is sent as it stands: the server's copy is the file with its dot
