@@ -43,7 +43,8 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   int tiffPages = 0;  // pages already in the TIFF: the next one's index
   for (int n = 1; n <= pages; ++n) {
     bool written = false;
-    if (DecodeSffPage(*sff, n, doubled, row.data(), page, log)) {
+    const bool decoded = DecodeSffPage(*sff, n, doubled, row.data(), page, log);
+    if (decoded) {
       if (format == ImageFormat::Tiff) {
         written = AppendPageToTiff(page, tiffPath, tiffPages, log) == 0;
         if (written) ++tiffPages;
@@ -53,6 +54,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
         if (written) result.files.push_back(path);
       }
     }
+    if (decoded && !written) result.writeFailed = true;
     if (!written && IsPagePerFile(format) && result.firstMissingPage == 0) result.firstMissingPage = n;
   }
   if (tiffPages > 0) result.files.push_back(tiffPath);

@@ -34,6 +34,9 @@ struct ConvertedFax {
   // page was refused, or its file could not be written), 0 when every page
   // was. The files of the pages before it are the first entries of `files`.
   int firstMissingPage = 0;
+  // A page was decoded but its file could not be written (a full disk, a
+  // folder without write access): the conversion is worth trying again.
+  bool writeFailed = false;
 };
 
 // A page counts as written when its encoder succeeded. The SFF reader's

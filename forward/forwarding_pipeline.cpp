@@ -37,7 +37,7 @@ ForwardingOutcome CForwardingPipeline::Forward(FaxEntry& entry, CFaxInbox& inbox
   session.SetStopFlag(stop_);
 
   if (entry.mail == MailStep::Pending) {
-    if (!MailStep(entry, session, settings, applicationFolder)) return ForwardingOutcome::TryLater;
+    if (!MailStep(entry, inbox, session, settings, applicationFolder)) return ForwardingOutcome::TryLater;
     inbox.Save(entry);
   }
   if (!entry.journaled) RecordInJournal(entry);
@@ -45,15 +45,27 @@ ForwardingOutcome CForwardingPipeline::Forward(FaxEntry& entry, CFaxInbox& inbox
   return ForwardingOutcome::Done;
 }
 
-bool CForwardingPipeline::MailStep(FaxEntry& entry, CSMTPSession& session, const ServiceSettings& settings,
-                                   const std::string& applicationFolder) {
+bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSession& session,
+                                   const ServiceSettings& settings, const std::string& applicationFolder) {
   const FaxCallRecord& call = entry.call;
   CSMTPMessage message(log_);
+  // A fax mailed again after a restart keeps the id of its first attempt, so
+  // a recipient can tell a repeat; a new one's id is on disk before it is sent.
+  if (entry.messageId.empty() || !message.SetMessageId(entry.messageId)) {
+    entry.messageId = message.MessageId();
+    inbox.Save(entry);
+  }
   ComposeMail(message, call, settings, RecipientList(call));
   // Nobody to send it to and no catch-all address: a mail that no server can
   // ever take is neither sent nor queued; the fax stays on disk and in the journal.
   const bool noRecipient = message.Recipients(CSMTPMessage::kTo).empty() && TrimmedText(settings.EmailAll).empty();
   const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_);
+  if (pages.writeFailed) {
+    // Mailed without its pages it would be lost; converted again next time.
+    log_.WriteEventText("The pages of the fax could not be written, the fax stays for the next attempt: " +
+                        call.captureFilePath);
+    return false;
+  }
   entry.faxFile = pages.files.empty() ? FaxFilePath(call.captureFilePath, settings.ImageFormat) : pages.files.front();
 
   if (noRecipient) {
@@ -89,8 +101,10 @@ void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord
 bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax& pages) {
   const std::size_t complete =
       pages.firstMissingPage > 0 ? static_cast<std::size_t>(pages.firstMissingPage - 1) : pages.files.size();
-  for (std::size_t n = 0; n < complete && n < pages.files.size(); ++n) message.AddAttachment(pages.files[n]);
-  if (pages.files.empty() || pages.firstMissingPage > 0) {
+  bool attached = true;
+  for (std::size_t n = 0; n < complete && n < pages.files.size() && attached; ++n)
+    attached = message.AddAttachment(pages.files[n]);
+  if (!attached || pages.files.empty() || pages.firstMissingPage > 0) {
     log_.WriteEventText("Attachment not found.");
     return false;
   }

@@ -54,7 +54,7 @@ class CForwardingPipeline {
  private:
   // Converts, composes, and delivers or queues; false when the fax must wait
   // for a later attempt.
-  bool MailStep(FaxEntry& entry, CSMTPSession& session, const ServiceSettings& settings,
+  bool MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSession& session, const ServiceSettings& settings,
                 const std::string& applicationFolder);
   // The call's recipients text, ";", the caller table's recipients.
   std::string RecipientList(const FaxCallRecord& call);

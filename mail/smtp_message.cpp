@@ -137,6 +137,14 @@ void CSMTPMessage::SetMultipart(int flag) {
   }
 }
 
+bool CSMTPMessage::SetMessageId(const std::string& id) {
+  if (id.size() < 3 || id.size() > 250 || id.front() != '<' || id.back() != '>') return false;
+  for (std::size_t n = 1; n + 1 < id.size(); ++n)
+    if (id[n] <= ' ' || id[n] > '~' || id[n] == '<' || id[n] == '>') return false;
+  messageId_ = id;
+  return true;
+}
+
 std::string CSMTPMessage::GetHeader() const {
   std::time_t now = std::time(nullptr);
   std::tm local{};

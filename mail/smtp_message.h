@@ -75,6 +75,10 @@ class CSMTPMessage {
   // "<unique@host>": random, made when the message is constructed, kept by
   // copies and written into every serialisation.
   const std::string& MessageId() const { return messageId_; }
+  // Takes `id` as the message's id, so a mail composed again (after a
+  // restart) carries the id it had the first time. Refused (false) unless it
+  // has the form "<...>" with printable ASCII and no blank inside.
+  bool SetMessageId(const std::string& id);
 
   // The header block, each line ended by CR LF, dated now.
   virtual std::string GetHeader() const;
