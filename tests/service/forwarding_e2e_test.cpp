@@ -1,7 +1,8 @@
 // One fax from the simulated line to the mail server, through the whole
 // service: every image format with one and three pages, the journal row of a
-// fax whose line miscounts its pages, routing by the MSN and caller tables, a
-// caller without number.
+// fax whose line miscounts its pages, routing by the MSN and caller tables
+// (an unreadable address dropped alone), pages in a folder whose name holds
+// list separators, a caller without number.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -144,6 +145,35 @@ TEST_F(ServiceTest, RecipientsComeFromMsnRowThenCallerRowsInOrder) {
             (std::vector<std::string>{"msn@kestrel.test", "first@kestrel.test", "second@kestrel.test"}));
   ParsedMail mail = Parsed(1);
   EXPECT_EQ(mail.headers["To"], "msn@kestrel.test, first@kestrel.test, second@kestrel.test");
+}
+
+TEST_F(ServiceTest, AnUnreadableAddressCostsOnlyItself) {
+  StartSim();
+  StartMailServer();
+  StartService(BaseSettings(MailPort()));
+  {
+    COdbcConnection admin;
+    AddForwardingRow(admin, ForwardingTable::kTsid, {"0301234567", "x<y@kestrel.test"});
+    AddForwardingRow(admin, ForwardingTable::kTsid, {"0301234567", "second@kestrel.test"});
+  }
+  Call("fax", "0301234567", MakeFax(1), 1);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(mail_->Recipients(1), (std::vector<std::string>{"office@kestrel.test", "second@kestrel.test"}));
+  EXPECT_TRUE(WaitForEvent("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: x<y@kestrel.test"));
+}
+
+TEST_F(ServiceTest, EveryPageIsAttachedWhateverItsFolderIsCalled) {
+  StartSim();
+  StartMailServer();
+  ServiceSettings settings = BaseSettings(MailPort());
+  settings.ReceivedDir = app_.Path() + "in, box; 2/";
+  StartService(settings);
+  Call("fax", "0301234567", MakeFax(3), 3);
+  ASSERT_TRUE(WaitForMessages(1));
+  ParsedMail mail = Parsed(1);
+  ASSERT_EQ(mail.partBytes.size(), 4u) << mail.summary;
+  const std::string sff = CaptureFile(settings.ReceivedDir);
+  EXPECT_TRUE(mail.partBytes[3] == ReadFileBytes(sff.substr(0, sff.size() - 4) + "_3.png"));
 }
 
 TEST_F(ServiceTest, CallToUnknownMsnIsNotTakenAndNothingIsMailed) {
