@@ -16,6 +16,8 @@ const char* Extension(ImageFormat format) {
       return ".tif";
     case ImageFormat::Sff:
       return ".sff";
+    case ImageFormat::Pdf:
+      return ".pdf";
   }
   return nullptr;
 }

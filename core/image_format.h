@@ -13,6 +13,7 @@ enum class ImageFormat : std::int32_t {
   Png = 1,   // one PNG file per page
   Tiff = 2,  // one multi-page TIFF
   Sff = 3,   // the capture file itself
+  Pdf = 4,   // one PDF of every page
 };
 
 inline constexpr std::int32_t ImageFormatNumber(ImageFormat f) { return static_cast<std::int32_t>(f); }

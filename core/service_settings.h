@@ -35,6 +35,8 @@ struct ServiceSettings {
   std::int32_t AuthenticationMethod = 0;
   std::string SMTP_User;
   std::string SMTP_Pass;
+  std::int32_t SMTPSecurity = 0;  // SmtpSecurity: 0 none, 1 STARTTLS, 2 TLS from the first byte
+  std::string SMTPCAFile;         // further trusted certificates (PEM); empty: the system's only
 
   // The five values reception needs: ReceivedDir, ODBCConnect, Address, Name
   // and SMTPServer are all non-empty.

@@ -212,6 +212,14 @@ int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) 
   auto pass = r.Lookup("ReceiverPassword");
   if (!pass) return 1;
   s.SMTP_Pass = UnscramblePassword(*pass);
+
+  // The connection security came later: a file without it reads as plain
+  // SMTP without further certificates.
+  s.SMTPSecurity = 0;
+  s.SMTPCAFile.clear();
+  if (auto security = r.Lookup("SmtpSecurity"))
+    if (auto v = ScanInt(security->c_str())) s.SMTPSecurity = *v;
+  if (auto caFile = r.Lookup("SmtpCAFile")) s.SMTPCAFile = *caFile;
   return 0;
 }
 
@@ -242,6 +250,8 @@ int ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog&
       {"UseImageScale", Bool(s.UseImageScale)},
       {"FaxDir", s.ReceivedDir},
       {"MSNAll", Bool(s.All)},
+      {"SmtpSecurity", std::to_string(s.SMTPSecurity)},
+      {"SmtpCAFile", s.SMTPCAFile},
   };
   for (const auto& [name, value] : elements) {
     if (!ok) break;

@@ -45,6 +45,8 @@ ServiceSettings KnownRecord() {
   s.AuthenticationMethod = 2;
   s.SMTP_User = "faxuser";
   s.SMTP_Pass = "";
+  s.SMTPSecurity = 1;
+  s.SMTPCAFile = "/etc/kestrel/office-ca.pem";
   return s;
 }
 
@@ -64,6 +66,7 @@ TEST(SettingsFile, ExportWritesExactElementTree) {
             "<ReceiverPassword> </ReceiverPassword><ReceiverUserName>faxuser</ReceiverUserName>"
             "<EmailAll> </EmailAll><UseImageScale>TRUE</UseImageScale>"
             "<FaxDir>/var/spool/fax/</FaxDir><MSNAll>FALSE</MSNAll>"
+            "<SmtpSecurity>1</SmtpSecurity><SmtpCAFile>/etc/kestrel/office-ca.pem</SmtpCAFile>"
             "</Settings></Kestrel>");
   auto events = EventDescriptions(dir.Path());
   ASSERT_EQ(events.size(), 2u);
@@ -217,7 +220,11 @@ TEST(SettingsFile, FlagsAreExactTrueAndUnscannableNumbersKeepTheirValue) {
   ServiceSettings in;
   in.RejectCallerID = 1;
   in.SMTPPort = 2525;
+  in.SMTPSecurity = 2;
+  in.SMTPCAFile = "/old/ca.pem";
   EXPECT_EQ(ImportSettings(path, in, log), 0);
+  EXPECT_EQ(in.SMTPSecurity, 0) << "a file from before connection security is plain SMTP";
+  EXPECT_EQ(in.SMTPCAFile, "");
   EXPECT_EQ(in.RejectCallerID, 0) << "\"true\" in lower case is off";
   EXPECT_EQ(in.SMTPPort, 2525) << "\"abc\" keeps the previous port";
   EXPECT_EQ(in.ImageScaleX, 800);
