@@ -35,6 +35,19 @@ void FlushFile(const std::string& path) {
   ::close(fd);
 }
 
+std::vector<std::string> EntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir)) {
+      std::string name = e->d_name;
+      if (IsEntryName(name) && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN)) names.push_back(std::move(name));
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace
 
 CFaxInbox::CFaxInbox(const std::string& applicationFolder, IEventLog& log)
@@ -82,16 +95,10 @@ void CFaxInbox::Remove(const FaxEntry& entry) {
   SyncFolderOf(path);
 }
 
+std::size_t CFaxInbox::Count() const { return EntryNames(folder_).size(); }
+
 std::vector<FaxEntry> CFaxInbox::Pending() {
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder_.c_str())) {
-    while (dirent* e = ::readdir(dir)) {
-      std::string name = e->d_name;
-      if (IsEntryName(name) && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN)) names.push_back(std::move(name));
-    }
-    ::closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
+  const std::vector<std::string> names = EntryNames(folder_);
   std::vector<FaxEntry> entries;
   for (const std::string& name : names) {
     const std::string path = folder_ + name;

@@ -38,6 +38,8 @@ class CFaxInbox {
   void Remove(const FaxEntry& entry);
   // Every entry in arrival order.
   std::vector<FaxEntry> Pending();
+  // The number of entries, without reading them; any thread.
+  std::size_t Count() const;
 
  private:
   std::string NewEntryName();

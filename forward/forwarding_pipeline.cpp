@@ -123,11 +123,13 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
   }
   if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User, settings.SMTP_Pass,
                        SmtpPortOrDefault(settings.SMTPPort))) {
+    if (stop_ && *stop_) return false;  // not a failure of the server: the next start mails it
     log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer + " error :" +
                         session.LastReplyText());
     return false;
   }
   if (!session.SendMessage(message)) {
+    if (stop_ && *stop_) return false;
     log_.WriteEventText("Failed to send the SMTP message: " + session.LastReplyText() + " on account " +
                         settings.SMTP_User);
     return false;

@@ -45,7 +45,7 @@ void CForwardingWorker::Stop() {
 }
 
 std::size_t CForwardingWorker::PendingCount() {
-  std::size_t count = inbox_.Pending().size();
+  std::size_t count = inbox_.Count();
   std::lock_guard<std::mutex> lock(mutex_);
   return count + unrecorded_.size();
 }
