@@ -40,8 +40,8 @@ int Usage() {
 }
 
 int PrintJournal() {
-  JournalListing listing = ListJournalEntries();
-  for (const JournalEntry& e : listing.entries) {
+  // Row by row: a journal of any size prints in the memory of one row.
+  const std::optional<DatabaseError> error = ForEachJournalEntry([](const JournalEntry& e) {
     char when[32] = "";
     if (e.receivingTime) {
       const SqlTimestamp& t = *e.receivingTime;
@@ -49,9 +49,10 @@ int PrintJournal() {
                     t.minute, t.second);
     }
     std::printf("%d\t%s\t%s\t%d\t%s\n", e.id, e.senderNr.c_str(), when, e.numberOfPages, e.faxFile.c_str());
-  }
-  if (listing.error) {
-    std::fprintf(stderr, "kestreld: journal: %s\n", DiagnosticText(*listing.error).c_str());
+    return true;
+  });
+  if (error) {
+    std::fprintf(stderr, "kestreld: journal: %s\n", DiagnosticText(*error).c_str());
     return 1;
   }
   return 0;

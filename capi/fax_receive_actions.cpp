@@ -92,6 +92,7 @@ bool CFaxReceiveThread::OpenCapture(const std::string& callerNumber, std::string
   // Data of this call is captured from now on, also when it connects before
   // the reception cycle has begun.
   capture_.On();
+  SetLineState(LineStatus::State::kReceiving);
   return true;
 }
 

@@ -217,8 +217,17 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
   }
 }
 
+LineStatus CFaxReceiveThread::Status() const {
+  LineStatus status;
+  status.state = static_cast<LineStatus::State>(state_.load());
+  status.controllers = statusControllers_.load();
+  status.bChannels = statusChannels_.load();
+  return status;
+}
+
 void CFaxReceiveThread::LinkLost() {
   linkLost_ = true;
+  SetLineState(LineStatus::State::kCapiUnavailable);
   Log("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again");
 }
 
@@ -234,6 +243,7 @@ void CFaxReceiveThread::RecoverLink() {
   while (Pause(reregisterInterval_)) {
     if (Register(false) == 0) continue;
     linkLost_ = false;
+    SetLineState(LineStatus::State::kListening);
     Log("CAPI connection restored, fax reception resumed.");
     return;
   }
@@ -245,12 +255,16 @@ void CFaxReceiveThread::SessionLoop() {
   appId_ = 0;
   linkLost_ = false;
   if (RegisterCAPI() == 0) {
+    SetLineState(LineStatus::State::kCapiUnavailable);
     notices_.Notify(LoadString(IDS_CAPI_NOT_INITIATED), NoticeIcon::kError);
     return;
   }
   int controllers = ControllerCount();
   int channels = 0;
   for (int c = 1; c <= controllers; ++c) channels += BChannelCount(c);
+  statusControllers_.store(controllers);
+  statusChannels_.store(channels);
+  SetLineState(controllers > 0 ? LineStatus::State::kListening : LineStatus::State::kCapiUnavailable);
   char text[96];
   std::snprintf(text, sizeof text, "Detected %i controllers with %i B-channels overall.", controllers, channels);
   Log(text);
@@ -267,6 +281,7 @@ void CFaxReceiveThread::SessionLoop() {
     std::time_t endTime = 0;
     bool received = ReceptionCycle(endTime);
     DisconnectAll();
+    if (!linkLost_) SetLineState(LineStatus::State::kListening);
     if (auto call = machine_.FinishCall(received, endTime)) handOff_.HandOver(*call);
   }
 }

@@ -20,6 +20,7 @@
 
 #include <capi20.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -33,6 +34,7 @@
 #include "capi/call_state_machine.h"
 #include "capi/fax_capture.h"
 #include "capi/fax_hand_off.h"
+#include "capi/line_status.h"
 #include "capi/recipient_resolver.h"
 #include "core/service_settings.h"
 
@@ -62,6 +64,9 @@ class CFaxReceiveThread final : private ICallActions {
   // How long to wait between registration attempts after the CAPI link was
   // lost (30 seconds). Set before the first start request.
   void SetReregisterInterval(std::chrono::milliseconds interval) { reregisterInterval_ = interval; }
+
+  // What the line is doing now. Any thread may ask.
+  LineStatus Status() const;
 
  private:
   // Registration and message pump.
@@ -112,6 +117,12 @@ class CFaxReceiveThread final : private ICallActions {
   CFaxCapture capture_;
   std::string b3Configuration_;
   CCallStateMachine machine_;
+
+  // The status as the worker last set it, for other threads to read.
+  void SetLineState(LineStatus::State state) { state_.store(static_cast<int>(state)); }
+  std::atomic<int> state_{static_cast<int>(LineStatus::State::kStopped)};
+  std::atomic<int> statusControllers_{0};
+  std::atomic<int> statusChannels_{0};
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -6,6 +6,11 @@
 #include <algorithm>
 
 namespace kestrel {
+namespace {
+// Room around a cell's text: the style's padding on both sides.
+constexpr int kCellMargin = 16;
+}  // namespace
+
 
 CReportList::CReportList(QWidget* parent) : QTableWidget(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -43,10 +48,20 @@ void CReportList::SetColumns(const std::vector<Column>& columns) {
   QStringList titles;
   for (const Column& c : columns) titles << c.title;
   setHorizontalHeaderLabels(titles);
+  minimumWidths_.clear();
+  contentWidths_.clear();
   for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
     horizontalHeaderItem(i)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setColumnWidth(i, ScaledWidth(columns[static_cast<size_t>(i)].width));
+    minimumWidths_.push_back(ScaledWidth(columns[static_cast<size_t>(i)].width));
+    contentWidths_.push_back(horizontalHeader()->fontMetrics().horizontalAdvance(columns[static_cast<size_t>(i)].title) +
+                             kCellMargin);
+    setColumnWidth(i, minimumWidths_.back());
   }
+}
+
+void CReportList::FitColumnsToContents() {
+  for (int c = 0; c < columnCount() && c < static_cast<int>(minimumWidths_.size()); ++c)
+    setColumnWidth(c, std::max(minimumWidths_[static_cast<size_t>(c)], contentWidths_[static_cast<size_t>(c)]));
 }
 
 int CReportList::ScaledWidth(int pixels) const {
@@ -59,6 +74,10 @@ int CReportList::InsertItem(int index, const QStringList& cells, const QIcon& ic
   insertRow(index);
   for (int c = 0; c < columnCount(); ++c) {
     auto* item = new QTableWidgetItem(c < cells.size() ? cells[c] : QString());
+    if (c < static_cast<int>(contentWidths_.size()) && c < cells.size()) {
+      const int needed = fontMetrics().horizontalAdvance(cells[c]) + kCellMargin + (c == 0 && !icon.isNull() ? iconSize().width() + 4 : 0);
+      contentWidths_[static_cast<size_t>(c)] = std::max(contentWidths_[static_cast<size_t>(c)], needed);
+    }
     item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     if (c == 0 && !icon.isNull()) item->setIcon(icon);
     setItem(index, c, item);

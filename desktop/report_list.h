@@ -32,6 +32,9 @@ class CReportList : public QTableWidget {
   // whose digits are 6 pixels wide; a larger font widens them in proportion,
   // so a column holds the same number of digits.
   int ScaledWidth(int pixels) const;
+  // Widens each column to what its header and the rows inserted so far need
+  // to be read whole; a column never gets narrower than its scaled width.
+  void FitColumnsToContents();
 
   // Inserts a row at `index` (clamped to 0..ItemCount()); returns its index.
   int InsertItem(int index, const QStringList& cells, const QIcon& icon = {});
@@ -58,6 +61,9 @@ class CReportList : public QTableWidget {
 
  private:
   int SortedIndexFor(const QString& key, int skipRow) const;
+
+  std::vector<int> minimumWidths_;  // scaled widths of SetColumns
+  std::vector<int> contentWidths_;  // widest text seen per column, with margins
 };
 
 }  // namespace kestrel

@@ -5,6 +5,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -27,6 +29,7 @@ constexpr char kCannotOpenJotter[] = "Can not opne the following file :\n %1";
 constexpr char kSummary[] = "%1 Received faxes with %2 pages";
 constexpr char kStatusReceived[] = "FaxReceived";
 constexpr char kNoPreview[] = "No preview";
+constexpr char kFilterHint[] = "Filter by number or date";
 constexpr int kPreviewWidth = 180;
 
 QString FormatTime(const std::optional<SqlTimestamp>& t) {
@@ -54,8 +57,15 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   preview_->setMinimumHeight(kPreviewWidth * 297 / 210);
   preview_->setFrameShape(QFrame::StyledPanel);
   preview_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  filter_ = new QLineEdit(group);
+  filter_->setObjectName(QStringLiteral("filter"));
+  filter_->setPlaceholderText(QString::fromLatin1(kFilterHint));
+  filter_->setClearButtonEnabled(true);
+  auto* listColumn = new QVBoxLayout;
+  listColumn->addWidget(filter_);
+  listColumn->addWidget(list_, 1);
   auto* groupLayout = new QHBoxLayout(group);
-  groupLayout->addWidget(list_, 1);
+  groupLayout->addLayout(listColumn, 1);
   groupLayout->addWidget(preview_, 0, Qt::AlignTop);
   refresh_ = new QPushButton(QStringLiteral("Refresh"), this);
   refresh_->setObjectName(QStringLiteral("refresh"));
@@ -97,6 +107,22 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   connect(delete_, &QPushButton::clicked, this, &CJotterDlg::OnDelete);
   connect(list_, &CReportList::RowDoubleClicked, this, [this](int) { OnOpenSelected(); });
   connect(list_, &QTableWidget::itemSelectionChanged, this, &CJotterDlg::UpdatePreview);
+  connect(filter_, &QLineEdit::textChanged, this, &CJotterDlg::SetFilter);
+  connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &CJotterDlg::OnScrolled);
+}
+
+void CJotterDlg::SetFilter(const QString& text) {
+  if (filter_->text() != text) {
+    const QSignalBlocker block(filter_);
+    filter_->setText(text);
+  }
+  OnRefresh();
+}
+
+void CJotterDlg::OnScrolled(int value) {
+  // Within a batch's reach of the end: fetch the next one before it shows.
+  QScrollBar* bar = list_->verticalScrollBar();
+  if (!allLoaded_ && value >= bar->maximum() - kBatchRows / 4) LoadMore();
 }
 
 void CJotterDlg::keyPressEvent(QKeyEvent* event) {
@@ -153,28 +179,43 @@ void CJotterDlg::OnRefresh() {
 }
 
 void CJotterDlg::Load(bool showError) {
-  const JournalListing listing = ListJournalEntries(connectString_);
-  long long pages = 0;
-  int rows = 0;
-  for (const JournalEntry& e : listing.entries) {
-    const QString file = QString::fromStdString(e.faxFile);
-    QStringList cells{QString::number(e.id), QString::fromStdString(e.senderNr), FormatTime(e.receivingTime),
-                      QString::number(e.numberOfPages)};
-    if (host_ == Host::kJotter) {
-      cells << QString::fromLatin1(kStatusReceived) << file;
-    } else {
-      cells << AfterLastSlash(file);
-    }
-    list_->InsertItem(rows, cells);
-    ++rows;
-    pages += e.numberOfPages;
-  }
-  if (listing.error) {
-    if (showError)
-      ShowMessageBox(this, QStringLiteral("  ") + QString::fromStdString(DiagnosticText(*listing.error)));
+  const JournalFilter filter{filter_->text().trimmed().toStdString()};
+  const JournalTotals totals = CountJournalEntries(filter, connectString_);
+  allLoaded_ = false;
+  const JournalListing listing = ListJournalPage(filter, 0, kBatchRows, connectString_);
+  allLoaded_ = listing.error || static_cast<int>(listing.entries.size()) < kBatchRows;
+  for (const JournalEntry& e : listing.entries) AddRow(e);
+  list_->FitColumnsToContents();
+  const auto& error = listing.error ? listing.error : totals.error;
+  if (error) {
+    allLoaded_ = true;
+    if (showError) ShowMessageBox(this, QStringLiteral("  ") + QString::fromStdString(DiagnosticText(*error)));
     return;
   }
-  if (summary_) summary_->setText(QString::fromLatin1(kSummary).arg(rows).arg(pages));
+  totalRows_ = totals.rows;
+  if (summary_) summary_->setText(QString::fromLatin1(kSummary).arg(totals.rows).arg(totals.pages));
+}
+
+bool CJotterDlg::LoadMore() {
+  if (allLoaded_) return false;
+  const JournalFilter filter{filter_->text().trimmed().toStdString()};
+  const JournalListing listing = ListJournalPage(filter, list_->ItemCount(), kBatchRows, connectString_);
+  allLoaded_ = listing.error || static_cast<int>(listing.entries.size()) < kBatchRows;
+  for (const JournalEntry& e : listing.entries) AddRow(e);
+  list_->FitColumnsToContents();
+  return !listing.entries.empty();
+}
+
+void CJotterDlg::AddRow(const JournalEntry& e) {
+  const QString file = QString::fromStdString(e.faxFile);
+  QStringList cells{QString::number(e.id), QString::fromStdString(e.senderNr), FormatTime(e.receivingTime),
+                    QString::number(e.numberOfPages)};
+  if (host_ == Host::kJotter) {
+    cells << QString::fromLatin1(kStatusReceived) << file;
+  } else {
+    cells << AfterLastSlash(file);
+  }
+  list_->InsertItem(list_->ItemCount(), cells);
 }
 
 QString CJotterDlg::RowPath(int row, QString* folder) const {

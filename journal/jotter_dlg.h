@@ -5,7 +5,10 @@
 // folder and the file name; Jotter takes the stored path) and in Jotter's
 // summary line. A double-click opens the row's file with the desktop's program
 // for it; Delete removes the journal row (never the file), pauses a second
-// and reloads. Header clicks never reorder the rows. Beside the list, the
+// and reloads. Header clicks never reorder the rows. A filter field above the
+// list narrows it to a number or a date; the list and the summary follow it.
+// Rows are loaded a batch at a time as the list scrolls, so a journal of a
+// million rows shows at once and costs only the rows seen. Beside the list, the
 // selected fax's first page is shown, because people would rather look at a
 // fax than read its file name.
 //
@@ -22,6 +25,7 @@
 #include <string>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace kestrel {
@@ -36,6 +40,8 @@ class CJotterDlg : public QDialog {
 
   // The pause between a delete and the reload.
   static constexpr int kDeletePauseMs = 1000;
+  // Rows read per batch: more than a tall window shows.
+  static constexpr int kBatchRows = 200;
 
   explicit CJotterDlg(Host host, QWidget* parent = nullptr);
 
@@ -53,6 +59,13 @@ class CJotterDlg : public QDialog {
   void OnRefresh();
   void OnOpenSelected();
   void OnDelete();
+  // Narrows the list to the rows whose number or receiving time contains
+  // `text` (empty: every row) and loads it again.
+  void SetFilter(const QString& text);
+  // Loads the next batch when rows are left; false when none were.
+  bool LoadMore();
+  // Rows passing the filter in the journal (loaded or not).
+  qint64 TotalRows() const { return totalRows_; }
 
   CReportList* List() const { return list_; }
   // Jotter's summary line ("" on the service page).
@@ -69,6 +82,8 @@ class CJotterDlg : public QDialog {
 
  private:
   void Load(bool showError);
+  void OnScrolled(int value);
+  void AddRow(const struct JournalEntry& e);
   // The file a row stands for and the folder it is in, by the host's rule.
   QString RowPath(int row, QString* folder) const;
 
@@ -78,11 +93,14 @@ class CJotterDlg : public QDialog {
   QPushButton* delete_;
   QPushButton* close_ = nullptr;
   QLabel* summary_ = nullptr;
+  QLineEdit* filter_;
   QLabel* preview_;
   QImage previewPage_;
   std::function<std::string()> receivedFolder_;
   std::string connectString_;
   QString lastFolder_;
+  qint64 totalRows_ = 0;
+  bool allLoaded_ = true;
 };
 
 }  // namespace kestrel

@@ -11,6 +11,7 @@
 #include "core/string_table.h"
 #include "forward/forwarding_pipeline.h"
 #include "forward/forwarding_worker.h"
+#include "forward/mail_queue.h"
 #include "forward/mail_queue_monitor.h"
 #include "forward/recipient_resolution.h"
 #include "platform/app_folder.h"
@@ -191,6 +192,15 @@ void CServiceApp::ReloadSettingsFile() {
   d.monitor.StartMailQueueMonitor(false);
   d.CreateWorker();
   StartReception();
+}
+
+ServiceStatus CServiceApp::Status() const {
+  const Impl& d = *impl_;
+  ServiceStatus status;
+  if (d.worker && d.workerStarted) status.line = d.worker->thread.Status();
+  status.databaseOpen = d.databaseOpen;
+  if (!d.folder.empty()) status.queuedMails = MailQueueFileNames(MailQueueFolder(d.folder)).size();
+  return status;
 }
 
 COdbcConnection& CServiceApp::AdministrationConnection() { return impl_->administration; }

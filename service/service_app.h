@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "capi/line_status.h"
 #include "core/service_settings.h"
 
 namespace kestrel {
@@ -24,6 +25,13 @@ class IForwardedFaxListener;
 class IEventLog;
 class INoticeSink;
 class ISettingsEditor;
+
+// What the desktop shows of the running service.
+struct ServiceStatus {
+  LineStatus line;             // stopped when reception does not run
+  bool databaseOpen = false;   // the reception connection opened at start-up
+  std::size_t queuedMails = 0; // message files waiting in the mail queue
+};
 
 class CServiceApp {
  public:
@@ -70,6 +78,10 @@ class CServiceApp {
   // Told on the forwarding thread about every fax that is done (null:
   // nobody); takes effect with the next worker, so set it before InitInstance.
   void SetForwardedFaxListener(IForwardedFaxListener* listener);
+
+  // The line's state (read from the worker, which may change it at any
+  // moment), the database and the queue folder; for the tray's icon.
+  ServiceStatus Status() const;
 
   const ServiceSettings& Settings() const;
   const std::string& ApplicationFolder() const;

@@ -3,6 +3,9 @@
 #include "store/journal.h"
 
 #include <ctime>
+#include <mutex>
+#include <set>
+#include <vector>
 
 #include "store/schema.h"
 
@@ -14,6 +17,16 @@ constexpr char kInsert[] =
 constexpr char kList[] =
     "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes"
     " ORDER BY ReceivingTime DESC, ID DESC";
+// The same order as the full listing, one window of it; the index keeps the
+// first window of a large journal from sorting every row.
+constexpr char kListFrom[] =
+    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes";
+constexpr char kOrderWindow[] = " ORDER BY ReceivingTime DESC, ID DESC LIMIT ? OFFSET ?";
+constexpr char kCount[] = "SELECT COUNT(*), SUM(NumberOfPages) FROM ReceivedFaxes";
+constexpr char kFilterWhere[] =
+    " WHERE SenderNr LIKE ? OR CAST(ReceivingTime AS VARCHAR(32)) LIKE ?";
+constexpr char kTimeIndex[] =
+    "CREATE INDEX IF NOT EXISTS ReceivedFaxesTime ON ReceivedFaxes (ReceivingTime, ID)";
 constexpr char kDelete[] = "DELETE FROM ReceivedFaxes WHERE ID = ?";
 
 constexpr std::size_t kSenderBytes = 1024;
@@ -31,6 +44,83 @@ void WithJournalTable(const std::string& connectString, Action action) {
     if (!db.IsOpen() || !CreateJournalTableIfMissing(db)) throw;
     action(db);
   }
+}
+
+// Reads the current row of a statement over the five listed columns.
+JournalEntry ReadEntry(COdbcStatement& statement, COdbcConnection& db) {
+  JournalEntry entry;
+  entry.id = statement.GetInt32(1).value_or(0);
+  entry.senderNr = statement.GetText(2, kSenderBytes).value_or("");
+  try {
+    entry.receivingTime = statement.GetTimestamp(3);
+  } catch (const CDatabaseException&) {
+    // A time no calendar has (written around the programs): the row is
+    // still listed, so it can be seen and deleted.
+    if (!db.IsOpen()) throw;
+  }
+  entry.numberOfPages = statement.GetInt32(4).value_or(0);
+  entry.faxFile = statement.GetText(5, kFaxFileBytes).value_or("");
+  return entry;
+}
+
+// LIKE treats "%" and "_" as wildcards; a user's text is matched as written.
+std::string LikeLiteral(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '%' || c == '_' || c == '\\') continue;
+    out += c;
+  }
+  return out;
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string TwoDigits(const std::string& s) { return s.size() == 1 ? "0" + s : s; }
+
+// The stored form ("YYYY-MM-DD HH:MM:SS") of a date the views show as
+// "DD.MM.YYYY", or any part of it; the text itself when it is not such a date.
+std::string StoredTimePattern(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t dot = text.find('.', start);
+    parts.push_back(text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  if (parts.size() < 2 || parts.size() > 3) return "%" + text + "%";
+  if (parts.size() == 3 && parts[2].empty()) parts.pop_back();  // "08.12."
+  for (const std::string& p : parts)
+    if (!AllDigits(p) || p.size() > 4) return "%" + text + "%";
+  if (parts.size() == 3 && parts[0].size() <= 2 && parts[1].size() <= 2 && parts[2].size() == 4)
+    return parts[2] + "-" + TwoDigits(parts[1]) + "-" + TwoDigits(parts[0]) + "%";
+  if (parts.size() == 2 && parts[0].size() <= 2 && parts[1].size() == 4)  // month and year
+    return parts[1] + "-" + TwoDigits(parts[0]) + "-%";
+  if (parts.size() == 2 && parts[0].size() <= 2 && parts[1].size() <= 2)  // day and month
+    return "%-" + TwoDigits(parts[1]) + "-" + TwoDigits(parts[0]) + " %";
+  return "%" + text + "%";
+}
+
+// The WHERE clause and its two values for `filter` (none when empty).
+std::string FilterClause(const JournalFilter& filter, std::vector<SqlParameter>& parameters) {
+  const std::string text = LikeLiteral(filter.text);
+  if (text.empty()) return {};
+  parameters.emplace_back("%" + text + "%");
+  parameters.emplace_back(StoredTimePattern(text));
+  return kFilterWhere;
+}
+
+// The index over the list order, made once per process and data source: an
+// older journal has none, and a window of a large one would sort every row.
+void EnsureTimeIndex(COdbcConnection& db, const std::string& connectString) {
+  static std::mutex mutex;
+  static std::set<std::string> done;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (done.count(connectString)) return;
+  db.ExecuteDirect(kTimeIndex, {});
+  done.insert(connectString);
 }
 
 }  // namespace
@@ -64,31 +154,78 @@ int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t 
 
 JournalListing ListJournalEntries(const std::string& connectString) {
   JournalListing listing;
+  listing.error = ForEachJournalEntry(
+      [&](const JournalEntry& entry) {
+        listing.entries.push_back(entry);
+        return true;
+      },
+      connectString);
+  return listing;
+}
+
+std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
+                                                 const std::string& connectString) {
+  bool handedOn = false;
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
-      listing.entries.clear();
+      // A retry after the table was made must not repeat rows already given.
+      if (handedOn) return;
       COdbcStatement statement(db);
       statement.Execute(kList);
       while (statement.Fetch()) {
-        JournalEntry entry;
-        entry.id = statement.GetInt32(1).value_or(0);
-        entry.senderNr = statement.GetText(2, kSenderBytes).value_or("");
-        try {
-          entry.receivingTime = statement.GetTimestamp(3);
-        } catch (const CDatabaseException&) {
-          // A time no calendar has (written around the programs): the row is
-          // still listed, so it can be seen and deleted.
-          if (!db.IsOpen()) throw;
-        }
-        entry.numberOfPages = statement.GetInt32(4).value_or(0);
-        entry.faxFile = statement.GetText(5, kFaxFileBytes).value_or("");
-        listing.entries.push_back(std::move(entry));
+        handedOn = true;
+        if (!each(ReadEntry(statement, db))) return;
       }
+    });
+  } catch (const CDatabaseException& e) {
+    return e.Error();
+  }
+  return std::nullopt;
+}
+
+JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRows, int maxRows,
+                               const std::string& connectString) {
+  JournalListing listing;
+  if (maxRows <= 0) return listing;
+  try {
+    WithJournalTable(connectString, [&](COdbcConnection& db) {
+      listing.entries.clear();
+      try {
+        EnsureTimeIndex(db, connectString);
+      } catch (const CDatabaseException&) {
+        // Without the index the list is slower, not wrong (a read-only file).
+        if (!db.IsOpen()) throw;
+      }
+      std::vector<SqlParameter> parameters;
+      std::string sql = std::string(kListFrom) + FilterClause(filter, parameters) + kOrderWindow;
+      parameters.emplace_back(static_cast<std::int32_t>(maxRows));
+      parameters.emplace_back(static_cast<std::int32_t>(std::min<std::int64_t>(skipRows, INT32_MAX)));
+      COdbcStatement statement(db);
+      statement.Execute(sql, parameters);
+      while (static_cast<int>(listing.entries.size()) < maxRows && statement.Fetch())
+        listing.entries.push_back(ReadEntry(statement, db));
     });
   } catch (const CDatabaseException& e) {
     listing.error = e.Error();
   }
   return listing;
+}
+
+JournalTotals CountJournalEntries(const JournalFilter& filter, const std::string& connectString) {
+  JournalTotals totals;
+  try {
+    WithJournalTable(connectString, [&](COdbcConnection& db) {
+      std::vector<SqlParameter> parameters;
+      COdbcStatement statement(db);
+      statement.Execute(std::string(kCount) + FilterClause(filter, parameters), parameters);
+      if (!statement.Fetch()) return;
+      totals.rows = statement.GetInt32(1).value_or(0);
+      totals.pages = statement.GetInt32(2).value_or(0);
+    });
+  } catch (const CDatabaseException& e) {
+    totals.error = e.Error();
+  }
+  return totals;
 }
 
 std::optional<DatabaseError> DeleteJournalEntry(std::int32_t id, const std::string& connectString) {

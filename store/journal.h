@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,36 @@ int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t 
 // Every journal row, newest first (equal times: the later row first). An
 // error stops the listing; the rows read so far are kept. Never throws.
 JournalListing ListJournalEntries(const std::string& connectString = {});
+
+// What the journal views narrow their list to: rows whose sender number
+// contains `text`, or whose receiving time does, written as the views show it
+// ("08.12.2026", "08.12.", "12.2026", "07:30") or as stored ("2026-12-08").
+// An empty text lets every row through.
+struct JournalFilter {
+  std::string text;
+};
+
+// Up to `maxRows` rows of the filtered journal in list order (newest first),
+// starting after the first `skipRows`: the views load the rows a user can see
+// and fetch more as the list scrolls. An error stops the page; the rows read
+// so far are kept. Never throws.
+JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRows, int maxRows,
+                               const std::string& connectString = {});
+
+// How many rows pass the filter and how many pages they hold: the summary
+// counts every row, not just the ones loaded.
+struct JournalTotals {
+  std::int64_t rows = 0;
+  std::int64_t pages = 0;
+  std::optional<DatabaseError> error;
+};
+JournalTotals CountJournalEntries(const JournalFilter& filter, const std::string& connectString = {});
+
+// Hands every journal row, newest first, to `each` as it is read, holding one
+// row at a time; `each` returns false to stop. The error that stopped the
+// listing, if any. Never throws.
+std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
+                                                 const std::string& connectString = {});
 
 // Deletes the row with key `id` (none when no row has it). The error, if any;
 // never throws.

@@ -113,7 +113,9 @@ std::optional<std::string> COdbcStatement::GetText(int column, std::size_t maxBy
     length = static_cast<std::size_t>(indicator);
   buffer.resize(length);
   CutAtCharacter(buffer, maxBytes);
-  return buffer;
+  // The read buffer is sized for the longest allowed value; a kept text takes
+  // only what it holds, or a long listing would cost the bound for each text.
+  return std::string(buffer.data(), buffer.size());
 }
 
 std::optional<std::int32_t> COdbcStatement::GetInt32(int column) {

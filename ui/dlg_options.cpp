@@ -1,5 +1,10 @@
 #include "ui/dlg_options.h"
 
+#include <filesystem>
+
+#include "core/settings_file.h"
+#include "platform/app_folder.h"
+
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -88,6 +93,13 @@ void CDlgOptions::StoreInto(ServiceSettings& values) const {
 
 bool CDlgOptions::EditSettings(ServiceSettings& values) {
   LoadFrom(values);
+  // The first-run sheet (no settings file yet, nothing about the mail server
+  // known) proposes today's choices; settings read from a file keep theirs.
+  if (!firstRunOffered_) {
+    firstRunOffered_ = true;
+    if (values.SMTPServer.empty() && !std::filesystem::exists(SettingsFilePath(ApplicationFolder())))
+      email_->ProposeFirstRunValues();
+  }
   if (exec() != QDialog::Accepted) return false;
   StoreInto(values);
   return true;

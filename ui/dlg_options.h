@@ -77,6 +77,7 @@ class CDlgOptions : public QDialog, public ISettingsEditor {
   bool tablesChecked_ = false;
   int current_ = 0;
   bool journalLoaded_ = false;
+  bool firstRunOffered_ = false;
 };
 
 }  // namespace kestrel

@@ -2,7 +2,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,14 +24,19 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 // Index order is the stored value: never sort these.
-const char* const kAuthenticationEntries[] = {"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN"};
+const char* const kAuthenticationEntries[] = {"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN"};
+const char* const kSecurityEntries[] = {"None", "STARTTLS", "SSL/TLS"};
+// The submission port each security is reached on, by index.
+constexpr int kSecurityPorts[] = {25, 587, 465};
+constexpr int kPlainPort = 25;
+constexpr int kSecurityStartTls = 1;
 // The graphic formats in list order; an entry's index is its stored number.
 struct FormatEntry {
   ImageFormat format;
   const char* text;
 };
 constexpr FormatEntry kFormatEntries[] = {
-    {ImageFormat::Jpg, "Jpg"}, {ImageFormat::Png, "Png"}, {ImageFormat::Tiff, "Tiff"}, {ImageFormat::Sff, "Sff"}};
+    {ImageFormat::Jpg, "Jpg"}, {ImageFormat::Png, "Png"}, {ImageFormat::Tiff, "Tiff"}, {ImageFormat::Sff, "Sff"}, {ImageFormat::Pdf, "Pdf"}};
 constexpr bool ListedInNumberOrder() {
   for (std::size_t i = 0; i < std::size(kFormatEntries); ++i)
     if (ImageFormatNumber(kFormatEntries[i].format) != static_cast<std::int32_t>(i)) return false;
@@ -36,11 +44,25 @@ constexpr bool ListedInNumberOrder() {
 }
 static_assert(ListedInNumberOrder());
 
-void AddRow(QGridLayout* grid, int row, const QString& label, QWidget* field) {
-  auto* l = new QLabel(label, grid->parentWidget());
+// One group as one form: labels in one column, fields aligned beside them.
+QFormLayout* GroupForm(QGroupBox* box) {
+  auto* form = new QFormLayout(box);
+  form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+  form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return form;
+}
+
+void AddRow(QFormLayout* form, const QString& label, QWidget* field) {
+  auto* l = new QLabel(label, form->parentWidget());
   l->setBuddy(field);
-  grid->addWidget(l, row, 0);
-  grid->addWidget(field, row, 1);
+  form->addRow(l, field);
+}
+
+// A numeric field as wide as `digits` digits, not the whole row.
+void SizeToDigits(QLineEdit* edit, int digits) {
+  const int text = edit->fontMetrics().horizontalAdvance(QString(digits, QLatin1Char('0')));
+  edit->setMaximumWidth(text + 4 * edit->fontMetrics().averageCharWidth());
+  edit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 // A list index as the old drop-down kept it: an index outside the entries
@@ -54,23 +76,36 @@ void SelectIndex(QComboBox* box, std::int32_t index) {
 CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
     : COptionsPage(QStringLiteral("Email"), parent) {
   auto* settingsBox = new QGroupBox(QStringLiteral("Email settings"), this);
-  auto* settingsGrid = new QGridLayout(settingsBox);
+  auto* settingsForm = GroupForm(settingsBox);
   name_ = new QLineEdit(settingsBox);
   name_->setObjectName(QStringLiteral("name"));
   address_ = new QLineEdit(settingsBox);
   address_->setObjectName(QStringLiteral("address"));
   header_ = new QLineEdit(settingsBox);
   header_->setObjectName(QStringLiteral("header"));
-  AddRow(settingsGrid, 0, QStringLiteral("Name:"), name_);
-  AddRow(settingsGrid, 1, QStringLiteral("email address:"), address_);
-  AddRow(settingsGrid, 2, QStringLiteral("Subject: ( CallerID= %TSID% )"), header_);
+  AddRow(settingsForm, QStringLiteral("Name:"), name_);
+  AddRow(settingsForm, QStringLiteral("email address:"), address_);
+  AddRow(settingsForm, QStringLiteral("Subject: ( CallerID= %TSID% )"), header_);
 
   auto* serverBox = new QGroupBox(QStringLiteral("Email server"), this);
-  auto* serverGrid = new QGridLayout(serverBox);
+  auto* serverForm = GroupForm(serverBox);
   server_ = new QLineEdit(serverBox);
   server_->setObjectName(QStringLiteral("smtpServer"));
   port_ = new CDigitsEdit(serverBox);
   port_->setObjectName(QStringLiteral("smtpPort"));
+  SizeToDigits(port_, 5);
+  security_ = new QComboBox(serverBox);
+  security_->setObjectName(QStringLiteral("smtpSecurity"));
+  for (const char* e : kSecurityEntries) security_->addItem(QString::fromLatin1(e));
+  caFile_ = new QLineEdit(serverBox);
+  caFile_->setObjectName(QStringLiteral("smtpCAFile"));
+  auto* caBrowse = new QPushButton(QStringLiteral("..."), serverBox);
+  caBrowse->setObjectName(QStringLiteral("browseCAFile"));
+  caBrowse->setAutoDefault(false);
+  auto* caRow = new QHBoxLayout;
+  caRow->setContentsMargins(0, 0, 0, 0);
+  caRow->addWidget(caFile_, 1);
+  caRow->addWidget(caBrowse);
   authentication_ = new QComboBox(serverBox);
   authentication_->setObjectName(QStringLiteral("authentication"));
   for (const char* e : kAuthenticationEntries) authentication_->addItem(QString::fromLatin1(e));
@@ -79,14 +114,18 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   password_ = new QLineEdit(serverBox);
   password_->setObjectName(QStringLiteral("smtpPass"));
   password_->setEchoMode(QLineEdit::Password);
-  AddRow(serverGrid, 0, QStringLiteral("Server name or IP (SMTP):"), server_);
-  AddRow(serverGrid, 1, QStringLiteral("Port:"), port_);
-  AddRow(serverGrid, 2, QStringLiteral("Authentication:"), authentication_);
-  AddRow(serverGrid, 3, QStringLiteral("Username:"), user_);
-  AddRow(serverGrid, 4, QStringLiteral("Password:"), password_);
+  AddRow(serverForm, QStringLiteral("Server name or IP (SMTP):"), server_);
+  AddRow(serverForm, QStringLiteral("Port:"), port_);
+  AddRow(serverForm, QStringLiteral("Connection security:"), security_);
+  auto* caLabel = new QLabel(QStringLiteral("CA certificate file:"), serverBox);
+  caLabel->setBuddy(caFile_);
+  serverForm->addRow(caLabel, caRow);
+  AddRow(serverForm, QStringLiteral("Authentication:"), authentication_);
+  AddRow(serverForm, QStringLiteral("Username:"), user_);
+  AddRow(serverForm, QStringLiteral("Password:"), password_);
 
   auto* attachmentBox = new QGroupBox(QStringLiteral("Attachment"), this);
-  auto* attachmentGrid = new QGridLayout(attachmentBox);
+  auto* attachmentForm = GroupForm(attachmentBox);
   format_ = new QComboBox(attachmentBox);
   format_->setObjectName(QStringLiteral("imageFormat"));
   for (const FormatEntry& e : kFormatEntries) format_->addItem(QString::fromLatin1(e.text));
@@ -94,9 +133,10 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   scale_->setObjectName(QStringLiteral("useImageScale"));
   width_ = new CDigitsEdit(attachmentBox);
   width_->setObjectName(QStringLiteral("imageScaleX"));
-  AddRow(attachmentGrid, 0, QStringLiteral("Graphic formats:"), format_);
-  attachmentGrid->addWidget(scale_, 1, 0, 1, 2);
-  AddRow(attachmentGrid, 2, QStringLiteral("Width [Pixel] :"), width_);
+  SizeToDigits(width_, 5);
+  AddRow(attachmentForm, QStringLiteral("Graphic formats:"), format_);
+  attachmentForm->addRow(scale_);
+  AddRow(attachmentForm, QStringLiteral("Width [Pixel] :"), width_);
 
   auto* page = new QVBoxLayout(this);
   page->addWidget(settingsBox);
@@ -106,6 +146,26 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
 
   connect(authentication_, &QComboBox::activated, this, &CDlgOptionsPageEMail::OnAuthenticationChanged);
   connect(scale_, &QCheckBox::clicked, this, &CDlgOptionsPageEMail::OnScalePictureClicked);
+  connect(security_, &QComboBox::activated, this, &CDlgOptionsPageEMail::OnSecurityChanged);
+  connect(caBrowse, &QPushButton::clicked, this, &CDlgOptionsPageEMail::OnBrowseCAFile);
+}
+
+void CDlgOptionsPageEMail::ProposeFirstRunValues() {
+  SMTPSecurity = kSecurityStartTls;
+  ImageFormat = ImageFormatNumber(kestrel::ImageFormat::Pdf);
+}
+
+void CDlgOptionsPageEMail::OnSecurityChanged(int index) {
+  if (index < 0 || index >= static_cast<int>(std::size(kSecurityPorts))) return;
+  const QString port = port_->text().trimmed();
+  if (index > 0 && (port.isEmpty() || port == QString::number(kPlainPort)))
+    port_->setText(QString::number(kSecurityPorts[index]));
+}
+
+void CDlgOptionsPageEMail::OnBrowseCAFile() {
+  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("CA certificate file"), caFile_->text(),
+                                                    QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+  if (!path.isEmpty()) caFile_->setText(path);
 }
 
 void CDlgOptionsPageEMail::LoadFrom(const ServiceSettings& s) {
@@ -114,6 +174,8 @@ void CDlgOptionsPageEMail::LoadFrom(const ServiceSettings& s) {
   Header = s.Header;
   SMTPServer = s.SMTPServer;
   SMTPPort = s.SMTPPort;
+  SMTPSecurity = s.SMTPSecurity;
+  SMTPCAFile = s.SMTPCAFile;
   AuthenticationMethod = s.AuthenticationMethod;
   SMTP_User = s.SMTP_User;
   SMTP_Pass = s.SMTP_Pass;
@@ -128,6 +190,8 @@ void CDlgOptionsPageEMail::StoreInto(ServiceSettings& s) const {
   s.Header = Header;
   s.SMTPServer = SMTPServer;
   s.SMTPPort = SMTPPort;
+  s.SMTPSecurity = SMTPSecurity;
+  s.SMTPCAFile = SMTPCAFile;
   s.AuthenticationMethod = AuthenticationMethod;
   s.SMTP_User = SMTP_User;
   s.SMTP_Pass = SMTP_Pass;
@@ -144,6 +208,8 @@ void CDlgOptionsPageEMail::ExchangeToControls() {
   // The port is an unsigned field: a stored negative value shows as the old
   // unsigned exchange showed it, and reads back unchanged.
   port_->setText(QString::number(static_cast<std::uint32_t>(SMTPPort)));
+  SelectIndex(security_, SMTPSecurity);
+  caFile_->setText(Q(SMTPCAFile));
   SelectIndex(authentication_, AuthenticationMethod);
   user_->setText(Q(SMTP_User));
   password_->setText(Q(SMTP_Pass));
@@ -162,6 +228,8 @@ bool CDlgOptionsPageEMail::ExchangeToMembers() {
   Header = S(header_->text());
   SMTPServer = S(server_->text());
   SMTPPort = static_cast<std::int32_t>(*port);
+  SMTPSecurity = security_->currentIndex();
+  SMTPCAFile = S(caFile_->text());
   AuthenticationMethod = authentication_->currentIndex();
   SMTP_User = S(user_->text());
   SMTP_Pass = S(password_->text());

@@ -1,7 +1,9 @@
 // CDlgOptionsPageEMail: the "Email" page of the options sheet: sender, subject
-// template, SMTP server with port and login, and the attachment format with
-// optional scaling. User name and password can be edited only with a login
-// method chosen, the width only with scaling on.
+// template, SMTP server with port, connection security, extra CA file and
+// login, and the attachment format with optional scaling. User name and
+// password can be edited only with a login method chosen, the width only with
+// scaling on. Choosing STARTTLS or SSL/TLS while the port is the plain 25 (or
+// empty) proposes the submission port of that security (587 or 465).
 //
 // User-interface thread only.
 #pragma once
@@ -33,6 +35,11 @@ class CDlgOptionsPageEMail : public COptionsPage {
 
   void OnAuthenticationChanged(int index);
   void OnScalePictureClicked();
+  void OnSecurityChanged(int index);
+  void OnBrowseCAFile();
+
+  // What the first-run sheet proposes: STARTTLS and one PDF per fax.
+  void ProposeFirstRunValues();
 
   // Members. Before the Settings command fills them they hold the page's
   // start values: empty texts, 0, the subject "Senderkennung = TSID" and no
@@ -42,6 +49,8 @@ class CDlgOptionsPageEMail : public COptionsPage {
   std::string Header = "Senderkennung = TSID";
   std::string SMTPServer;
   std::int32_t SMTPPort = 0;
+  std::int32_t SMTPSecurity = 0;
+  std::string SMTPCAFile;
   std::int32_t AuthenticationMethod = 0;
   std::string SMTP_User;
   std::string SMTP_Pass;
@@ -58,6 +67,8 @@ class CDlgOptionsPageEMail : public COptionsPage {
   QLineEdit* header_;
   QLineEdit* server_;
   CDigitsEdit* port_;
+  QComboBox* security_;
+  QLineEdit* caFile_;
   QComboBox* authentication_;
   QLineEdit* user_;
   QLineEdit* password_;

@@ -2,7 +2,10 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 #include "service/service_app.h"
@@ -13,6 +16,8 @@
 #include "platform/app_folder.h"
 #include "ui/about_dlg.h"
 #include "ui/dlg_options.h"
+#include "ui/fax_notifier.h"
+#include "ui/tray_status.h"
 #include "ui/main_frame.h"
 #include "ui/resource.h"
 
@@ -20,6 +25,8 @@ namespace kestrel {
 namespace {
 
 constexpr char kJotterProgram[] = "jotter";
+// The tray's state is read this often: cheap (atomics and one folder listing).
+constexpr int kStatusIntervalMs = 2000;
 constexpr char kJotterMissing[] = "Jotter does not exist in the application folder.";
 constexpr char kHelpPage[] = "kestrel-help.html";
 constexpr char kHelpMissing[] = "The help page kestrel-help.html does not exist in the application folder.";
@@ -34,11 +41,19 @@ QString FindInProgramFolders(const char* name) {
 
 }  // namespace
 
+const char CKestrelApp::kNoTrayText[] =
+    "No notification area was found on this desktop, so Kestrel shows no icon. "
+    "It keeps receiving and forwarding faxes.\n\n"
+    "To change its settings, start kestrel again (from the menu or with the command kestrel): "
+    "the running program then opens its settings.";
+
 CKestrelApp::CKestrelApp() = default;
 
 CKestrelApp::~CKestrelApp() {
-  // The service first: its worker may still report through the notices.
+  // The service first: its worker may still report through the notices and
+  // the notifier.
   service_.reset();
+  notifier_.reset();
   frame_.reset();
   options_.reset();
 }
@@ -56,10 +71,43 @@ bool CKestrelApp::InitInstance() {
   options_ = std::make_unique<CDlgOptions>();
   service_ = std::make_unique<CServiceApp>(*log_, notices_, options_.get());
   options_->SetAdministrationConnection(&service_->AdministrationConnection());
-  if (service_->InitInstance()) return true;
+  notifier_ = std::make_unique<CFaxNotifier>(&frame_->TrayIcon().PlatformIcon());
+  service_->SetForwardedFaxListener(notifier_.get());
+  connect(notifier_.get(), &CFaxNotifier::Shown, this, &CKestrelApp::UpdateTrayStatus);
+  if (service_->InitInstance()) {
+    statusTimer_ = new QTimer(this);
+    connect(statusTimer_, &QTimer::timeout, this, &CKestrelApp::UpdateTrayStatus);
+    statusTimer_->start(kStatusIntervalMs);
+    UpdateTrayStatus();
+    // Without a tray, a later start is the way to the settings.
+    connect(guard_.get(), &CInstanceChecker::ActivationRequested, this, [this] {
+      if (!QSystemTrayIcon::isSystemTrayAvailable()) OnCommand(ID_SETTINGS);
+    });
+    ReportMissingTray();
+    return true;
+  }
   // kestreld (or a tray program of another desktop session) serves this folder.
   ShowMessageBox(nullptr, QString::fromStdString(OtherServiceText(ApplicationFolder(), service_->RunningService())));
   return false;
+}
+
+void CKestrelApp::UpdateTrayStatus() {
+  if (!service_ || !frame_) return;
+  const ServiceStatus status = service_->Status();
+  frame_->TrayIcon().SetStatus(TrayStateIcon(TrayStateOf(status)), TrayStatusLines(status));
+}
+
+bool CKestrelApp::ReportMissingTray() {
+  if (noTrayReported_ || QSystemTrayIcon::isSystemTrayAvailable()) return false;
+  noTrayReported_ = true;
+  // Not modal: reception goes on while the box is up.
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromUtf8(LoadUiString(IDS_APP_TITLE)),
+                              QString::fromUtf8(kNoTrayText), QMessageBox::Ok);
+  box->setObjectName(QStringLiteral("noTrayMessage"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+  return true;
 }
 
 int CKestrelApp::ExitInstance() { return service_ ? service_->ExitInstance() : 0; }

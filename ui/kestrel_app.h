@@ -2,7 +2,9 @@
 // the service core (CServiceApp): the single-instance guard, the hidden main
 // frame with the tray icon, the options sheet as the settings editor, the
 // message-box notices, and the commands of the tray menu (Settings, Jotter,
-// Help, About, Exit).
+// Help, About, Exit), the tray's state icon and tooltip, a notification per
+// forwarded fax, and a once-per-start message box where no tray exists (a
+// later start of kestrel then opens the options sheet of this instance).
 //
 // User-interface thread only.
 #pragma once
@@ -12,12 +14,15 @@
 
 #include <memory>
 
+class QTimer;
+
 #include "core/event_log.h"
 #include "ui/message_box_notice_sink.h"
 
 namespace kestrel {
 
 class CDlgOptions;
+class CFaxNotifier;
 class CInstanceChecker;
 class CMainFrame;
 class CServiceApp;
@@ -47,6 +52,16 @@ class CKestrelApp : public QObject {
   void OpenHelp();
   void ShowAbout();
 
+  // Shows the service's state in the tray (also run by a timer).
+  void UpdateTrayStatus();
+  // Where no notification area exists: says so once, in a message box that
+  // does not block reception. True when it was shown.
+  bool ReportMissingTray();
+
+  // The text of the no-tray message box.
+  static const char kNoTrayText[];
+
+  CFaxNotifier* Notifier() const { return notifier_.get(); }
   CServiceApp* Service() const { return service_.get(); }
   CDlgOptions* Options() const { return options_.get(); }
   CMainFrame* MainFrame() const { return frame_.get(); }
@@ -67,7 +82,10 @@ class CKestrelApp : public QObject {
   std::unique_ptr<CDlgOptions> options_;
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<CServiceApp> service_;
+  std::unique_ptr<CFaxNotifier> notifier_;
+  QTimer* statusTimer_ = nullptr;
   bool aboutOpen_ = false;
+  bool noTrayReported_ = false;
 };
 
 }  // namespace kestrel

@@ -1,7 +1,10 @@
 #include "ui/tray_icon.h"
 
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMenu>
+#include <QStringList>
 #include <QWidget>
 
 #include "desktop/artwork.h"
@@ -27,9 +30,17 @@ constexpr MenuItem kTrayMenu[] = {
     {"E&xit", ID_APP_EXIT},
 };
 
+// Qt shows its icon as a StatusNotifierItem when a watcher runs on the
+// session bus; such panels activate on a single click.
+bool StatusNotifierPanel() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  return bus.isConnected() && bus.interface() &&
+         bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+}
+
 }  // namespace
 
-CTrayIcon::CTrayIcon(QObject* parent) : QObject(parent) {
+CTrayIcon::CTrayIcon(QObject* parent) : QObject(parent), singleClickPanel_(StatusNotifierPanel()) {
   connect(&icon_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotification(reason); });
 }
@@ -83,6 +94,13 @@ bool CTrayIcon::SetIcon(const QIcon& icon, const QString* tooltip) {
   return true;
 }
 
+void CTrayIcon::SetStatus(const QIcon& icon, const QStringList& lines) {
+  if (!shown_) return;
+  const QString tooltip = QString::fromUtf8(kTrayTooltip).left(kMaxTooltipLength);
+  icon_.setIcon(icon);
+  icon_.setToolTip(lines.isEmpty() ? tooltip : tooltip + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+}
+
 QString CTrayIcon::ToolTip() const { return icon_.toolTip(); }
 
 bool CTrayIcon::OnTrayNotification(QSystemTrayIcon::ActivationReason reason) {
@@ -93,6 +111,10 @@ bool CTrayIcon::OnTrayNotification(QSystemTrayIcon::ActivationReason reason) {
       // item is the first one and the owner is in front for its commands.
       menu_->setDefaultAction(menu_->actions().first());
       return true;
+    case QSystemTrayIcon::Trigger:
+      // An XEmbed tray reports the first click of every double click too.
+      if (!singleClickPanel_) return false;
+      [[fallthrough]];
     case QSystemTrayIcon::DoubleClick:
       emit Command(menu_->actions().first()->data().toInt());
       return true;

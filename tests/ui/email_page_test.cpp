@@ -69,8 +69,8 @@ TEST_F(EmailPageTest, ListEntriesStayInIndexOrder) {
   QStringList authEntries, formatEntries;
   for (int i = 0; i < auth->count(); ++i) authEntries << auth->itemText(i);
   for (int i = 0; i < format->count(); ++i) formatEntries << format->itemText(i);
-  EXPECT_EQ(authEntries, (QStringList{"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN"}));
-  EXPECT_EQ(formatEntries, (QStringList{"Jpg", "Png", "Tiff", "Sff"}));
+  EXPECT_EQ(authEntries, (QStringList{"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN"}));
+  EXPECT_EQ(formatEntries, (QStringList{"Jpg", "Png", "Tiff", "Sff", "Pdf"}));
 }
 
 TEST_F(EmailPageTest, ValuesRoundTripThroughTheControls) {
@@ -201,6 +201,49 @@ TEST_F(EmailPageTest, NumberFieldsTakeOnlyDigitsFromTheKeyboard) {
   width->clear();
   QTest::keyClicks(width, "9.6k0");
   EXPECT_EQ(width->text(), "960");
+}
+
+TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAndPdf) {
+  ServiceSettings s = Settings(4, 0);
+  s.SMTPPort = 25;
+  s.SMTPSecurity = 0;
+  s.SMTPCAFile = "/etc/kestrel/office-ca.pem";
+  s.ImageFormat = ImageFormat::Pdf;
+  page.LoadFrom(s);
+  page.ExchangeToControls();
+  EXPECT_EQ(Field<QComboBox>("authentication")->currentText(), "AUTH PLAIN");
+  EXPECT_EQ(Field<QComboBox>("imageFormat")->currentText(), "Pdf");
+  EXPECT_EQ(Field<QLineEdit>("smtpCAFile")->text(), "/etc/kestrel/office-ca.pem");
+  struct Case {
+    const char* portBefore;
+    int security;
+    const char* portAfter;
+  } cases[] = {{"25", 1, "587"}, {"", 2, "465"}, {"2525", 1, "2525"}, {"587", 2, "587"}, {"25", 0, "25"}};
+  QComboBox* security = Field<QComboBox>("smtpSecurity");
+  for (const Case& c : cases) {
+    Field<QLineEdit>("smtpPort")->setText(QString::fromLatin1(c.portBefore));
+    security->setFocus();
+    security->setCurrentIndex(c.security == 0 ? 1 : 0);
+    page.OnSecurityChanged(c.security);
+    EXPECT_EQ(Field<QLineEdit>("smtpPort")->text().toStdString(), c.portAfter) << c.portBefore << " " << c.security;
+  }
+  Field<QLineEdit>("smtpPort")->setText(QStringLiteral("465"));
+  security->setCurrentIndex(2);
+  ASSERT_TRUE(page.ExchangeToMembers());
+  ServiceSettings out;
+  page.StoreInto(out);
+  EXPECT_EQ(out.SMTPSecurity, 2);
+  EXPECT_EQ(out.SMTPPort, 465);
+  EXPECT_EQ(out.SMTPCAFile, "/etc/kestrel/office-ca.pem");
+  EXPECT_EQ(out.AuthenticationMethod, 4);
+  EXPECT_EQ(out.ImageFormat, ImageFormat::Pdf);
+}
+
+TEST_F(EmailPageTest, FirstRunProposesStartTlsAndPdf) {
+  CDlgOptionsPageEMail fresh;
+  fresh.ProposeFirstRunValues();
+  EXPECT_EQ(fresh.SMTPSecurity, 1);
+  EXPECT_EQ(fresh.ImageFormat, 4);
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+// LineStatus: what the reception worker is doing on the ISDN line, as the
+// desktop shows it (the tray icon and its tooltip). A snapshot: the worker
+// changes it as it registers, listens, takes a call or loses CAPI.
+#pragma once
+
+namespace kestrel {
+
+struct LineStatus {
+  enum class State {
+    kStopped,          // no worker, or it has not started (yet)
+    kListening,        // registered, waiting for a call on every controller
+    kReceiving,        // a fax call is being captured
+    kCapiUnavailable,  // CAPI could not be registered, no controller, or the link is lost
+  };
+  State state = State::kStopped;
+  int controllers = 0;  // counted at registration
+  int bChannels = 0;    // over all controllers
+};
+
+}  // namespace kestrel

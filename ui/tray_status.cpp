@@ -1,0 +1,65 @@
+// Icon marks and tooltip texts of the tray's states.
+#include "ui/tray_status.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+#include "desktop/artwork.h"
+
+namespace kestrel {
+
+TrayState TrayStateOf(const ServiceStatus& status) {
+  if (!status.databaseOpen) return TrayState::kDatabaseUnavailable;
+  switch (status.line.state) {
+    case LineStatus::State::kCapiUnavailable: return TrayState::kCapiUnavailable;
+    case LineStatus::State::kStopped: return TrayState::kStopped;
+    case LineStatus::State::kReceiving: return TrayState::kReceiving;
+    case LineStatus::State::kListening: break;
+  }
+  return status.queuedMails > 0 ? TrayState::kQueued : TrayState::kListening;
+}
+
+QStringList TrayStatusLines(const ServiceStatus& status) {
+  QStringList lines;
+  switch (status.line.state) {
+    case LineStatus::State::kListening:
+      lines << QStringLiteral("Listening: %1 controller(s), %2 B-channel(s)")
+                   .arg(status.line.controllers)
+                   .arg(status.line.bChannels);
+      break;
+    case LineStatus::State::kReceiving: lines << QStringLiteral("Receiving a fax"); break;
+    case LineStatus::State::kCapiUnavailable: lines << QStringLiteral("CAPI not available"); break;
+    case LineStatus::State::kStopped: lines << QStringLiteral("Reception stopped"); break;
+  }
+  if (!status.databaseOpen) lines << QStringLiteral("Database not available");
+  if (status.queuedMails > 0)
+    lines << QStringLiteral("%1 mail(s) waiting in the queue").arg(static_cast<qulonglong>(status.queuedMails));
+  return lines;
+}
+
+QIcon TrayStateIcon(TrayState state) {
+  QColor mark;
+  switch (state) {
+    case TrayState::kListening: return TrayIconImage();
+    case TrayState::kReceiving: mark = QColor(0x1E, 0x6F, 0xB5); break;  // blue: busy
+    case TrayState::kQueued: mark = QColor(0xE0, 0xA0, 0x10); break;     // amber: waiting
+    case TrayState::kStopped: mark = QColor(0x80, 0x80, 0x80); break;    // grey: idle
+    case TrayState::kCapiUnavailable:
+    case TrayState::kDatabaseUnavailable: mark = QColor(0xC8, 0x20, 0x20); break;  // red: fault
+  }
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64}) {
+    QPixmap pm = TrayIconImage().pixmap(size, size);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int d = std::max(6, size * 7 / 16);
+    p.setPen(QPen(Qt::white, std::max(1, size / 16)));
+    p.setBrush(mark);
+    p.drawEllipse(size - d - 1, size - d - 1, d, d);
+    p.end();
+    icon.addPixmap(pm);
+  }
+  return icon;
+}
+
+}  // namespace kestrel
