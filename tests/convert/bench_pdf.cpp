@@ -10,7 +10,10 @@
 //                   start and both sides' fixed costs drop out; Kestrel's work
 //                   is a decoded page in memory to the PDF on disk (Group 4
 //                   coding and qpdf writing), tiff2pdf's a Group 4 TIFF on
-//                   disk to the PDF on disk (target: at most 1.5 x).
+//                   disk to the PDF on disk (target: at most 1.5 x). tiff2pdf
+//                   copies the coded strip and codes nothing, so the same work
+//                   from the same decoded page is also shown: libtiff writing
+//                   the Group 4 TIFF, then tiff2pdf.
 // The decoding of the SFF lines is timed separately, as information, and the
 // size of the page in each format the service mails is printed.
 #include <algorithm>
@@ -142,7 +145,9 @@ int main() {
     CSffFile reader(sff, log);
     std::vector<std::uint8_t> row(RowBufferSize, 0);
     CFaxPage page;
-    const double decodeMs = Milliseconds([&] { DecodeSffPage(reader, 1, false, row.data(), page, log); });
+    double decodeMs = 1e300;
+    for (int i = 0; i < kRuns; ++i)
+      decodeMs = std::min(decodeMs, Milliseconds([&] { DecodeSffPage(reader, 1, false, row.data(), page, log); }));
     page.SetResolution(kFaxHorizontalResolution, fine ? kFaxFineResolution : kFaxNormalResolution);
 
     const std::string ours = dir.File("kestrel.pdf");
@@ -153,8 +158,13 @@ int main() {
     const CPerPage kestrel = PerPage([&](int copies) { WriteKestrelPdf(page, copies, ours, log); }, ours);
     const CPerPage tiff2pdf =
         PerPage([&](int copies) { RunTiff2Pdf(copies == 1 ? tiff1 : tiffMany, theirs); }, theirs);
-    const double convertMs =
-        Milliseconds([&] { ConvertSffToImages(sff, ImageFormat::Pdf, log, FaxDocumentInfo{"0301234567", 0}); });
+    const CPerPage coding = PerPage([&](int copies) { WriteG4Tiff(page, copies, copies == 1 ? tiff1 : tiffMany); },
+                                    tiffMany);
+    double convertMs = 1e300;
+    for (int i = 0; i < kRuns; ++i)
+      convertMs = std::min(convertMs, Milliseconds([&] {
+                             ConvertSffToImages(sff, ImageFormat::Pdf, log, FaxDocumentInfo{"0301234567", 0});
+                           }));
 
     const double sizeRatio = kestrel.bytes / tiff2pdf.bytes;
     const double timeRatio = kestrel.ms / tiff2pdf.ms;
@@ -164,6 +174,10 @@ int main() {
                 tiff2pdf.bytes, sizeRatio, Verdict(sizeRatio, 1.05));
     std::printf("  time: Kestrel %.3f ms, tiff2pdf %.3f ms, ratio %.2f (target <= 1.5: %s)\n", kestrel.ms,
                 tiff2pdf.ms, timeRatio, Verdict(timeRatio, 1.5));
+    const double sameWork = coding.ms + tiff2pdf.ms;
+    std::printf("        from the decoded page on both sides: libtiff's Group 4 TIFF %.3f ms + tiff2pdf = %.3f ms, "
+                "ratio %.2f (target <= 1.5: %s)\n",
+                coding.ms, sameWork, kestrel.ms / sameWork, Verdict(kestrel.ms / sameWork, 1.5));
     std::printf("  one-page files: Kestrel %ld bytes, tiff2pdf %ld bytes; SFF decoding %.3f ms, whole conversion "
                 "of the one-page fax %.3f ms\n",
                 FileSize(ours), FileSize(theirs), decodeMs, convertMs);
