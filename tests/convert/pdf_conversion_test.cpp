@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -19,6 +18,7 @@
 #include "tests/convert/command_output.h"
 #include "tests/convert/page_render.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 #include "tests/support/temp_dir.h"
 #include "tools/sff-make/sff_maker.h"
 
@@ -52,18 +52,6 @@ class PdfConversionTest : public ::testing::Test {
   CEventLog log_{dir_.Path()};
 };
 
-std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
-}
-
 TEST_F(PdfConversionTest, EveryPageIsItsDecodedPageInGroup4AtItsOwnResolution) {
   std::vector<tools::SffMakePage> pages;
   for (std::size_t i = 0; i < std::size(kPages); ++i) {
@@ -76,7 +64,7 @@ TEST_F(PdfConversionTest, EveryPageIsItsDecodedPageInGroup4AtItsOwnResolution) {
   }
   const std::string sff = Fax(pages);
   const ConvertedFax fax =
-      ConvertSffToImages(sff, ImageFormat::Pdf, log_, {"0815 4711", LocalTime(2026, 12, 7, 9, 5, 3)});
+      ConvertSffToImages(sff, ImageFormat::Pdf, log_, {"0815 4711", test::LocalTime("07/12/2026 09:05:03")});
   const std::string pdf = FaxFilePath(sff, ImageFormat::Pdf);
   EXPECT_EQ(fax.pageCount, 4);
   EXPECT_EQ(fax.files, std::vector<std::string>{pdf});
