@@ -1,8 +1,9 @@
 // kestrel-sff: the command-line SFF tool.
 //   kestrel-sff info FILE.sff        prints the page table
-//   kestrel-sff convert [--format jpg|png|tif] FILE.sff
-//                                    writes the page images next to the file, as
-//                                    the service does, and prints the page count
+//   kestrel-sff convert [--format jpg|png|tif|pdf] FILE.sff
+//                                    writes the page images (or the one PDF) next
+//                                    to the file, as the service does, and prints
+//                                    the page count
 // The conversion's event texts go to standard error. Exit status: 0 done,
 // 1 the file could not be read or was refused, 2 wrong usage.
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "convert/sff_converter.h"
@@ -31,7 +33,7 @@ class CStandardErrorLog final : public kestrel::IEventLog {
 int Usage() {
   std::fprintf(stderr,
                "usage: kestrel-sff info FILE.sff\n"
-               "       kestrel-sff convert [--format jpg|png|tif] FILE.sff\n");
+               "       kestrel-sff convert [--format jpg|png|tif|pdf] FILE.sff\n");
   return 2;
 }
 
@@ -66,7 +68,11 @@ int Info(const std::string& path) {
 int Convert(const std::string& path, kestrel::ImageFormat format) {
   if (!Readable(path)) return 1;
   CStandardErrorLog log;
-  const kestrel::ConvertedFax fax = kestrel::ConvertSffToImages(path, format, log);
+  // No call is known here: the PDF is dated by the capture file.
+  kestrel::FaxDocumentInfo info;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) info.received = st.st_mtime;
+  const kestrel::ConvertedFax fax = kestrel::ConvertSffToImages(path, format, log, info);
   if (fax.pageCount < 0) return 1;  // the reader's text is on standard error already
   std::printf("%d\n", fax.pageCount);
   return 0;
@@ -92,8 +98,10 @@ int main(int argc, char** argv) {
         format = kestrel::ImageFormat::Png;
       } else if (name == "tif" || name == "tiff") {
         format = kestrel::ImageFormat::Tiff;
+      } else if (name == "pdf") {
+        format = kestrel::ImageFormat::Pdf;
       } else {
-        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png or tif)\n", name.c_str());
+        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png, tif or pdf)\n", name.c_str());
         return 2;
       }
       i = 4;

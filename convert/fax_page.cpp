@@ -22,6 +22,7 @@ std::string Format(const char* format, int a, unsigned long long b) {
 bool CFaxPage::Reset(std::uint32_t width, std::uint32_t height) {
   width_ = height_ = next_ = 0;
   stride_ = 0;
+  resolutionX_ = resolutionY_ = kFaxPageResolution;
   if (width == 0 || height == 0) return true;  // an empty page
   stride_ = (static_cast<std::size_t>(width) + 7) / 8;
   try {

@@ -1,7 +1,8 @@
 // CFaxPage: one decoded fax page held in memory as 1-bit rows (1 black, most
 // significant bit first, (width + 7) / 8 bytes a row, the bits beyond the
-// width cleared), at 200 x 200 dots per inch. DecodeSffPage fills it from the
-// records of one SFF page; the image writers read it from there.
+// width cleared), at 200 x 200 dots per inch unless the caller states the
+// fax's own resolution. DecodeSffPage fills it from the records of one SFF
+// page; the image writers read it from there.
 //
 // The page's size comes from a file an unknown sender controls, so it is
 // bounded before anything is allocated: a page wider than kMaxPageWidth, of
@@ -24,6 +25,11 @@ class CSffFile;
 inline constexpr std::uint32_t kMaxPageWidth = RowBufferSize * 8;  // 40960
 inline constexpr std::uint64_t kMaxPagePixels = std::uint64_t{1} << 23;
 inline constexpr int kFaxPageResolution = 200;  // dots per inch, both ways
+// A fax line's own resolution (ITU-T T.4: 8.04 pels/mm across, 3.85 or 7.7
+// lines/mm down), for outputs that keep every line as it came.
+inline constexpr int kFaxHorizontalResolution = 204;
+inline constexpr int kFaxNormalResolution = 98;
+inline constexpr int kFaxFineResolution = 196;
 
 class CFaxPage {
  public:
@@ -31,6 +37,11 @@ class CFaxPage {
   // it within kMaxPagePixels; a size of 0 gives an empty page); false when
   // the memory cannot be had, and the page is then empty.
   bool Reset(std::uint32_t width, std::uint32_t height);
+  // The dots per inch the rows stand for; Reset goes back to 200 x 200.
+  void SetResolution(int x, int y) {
+    resolutionX_ = x;
+    resolutionY_ = y;
+  }
 
   // Appends `row` (at least Stride() bytes) `times` times below the rows
   // given so far; rows beyond the height are dropped.
@@ -41,8 +52,8 @@ class CFaxPage {
   int Width() const { return static_cast<int>(width_); }
   int Height() const { return static_cast<int>(height_); }
   std::size_t Stride() const { return stride_; }
-  int ResolutionX() const { return kFaxPageResolution; }
-  int ResolutionY() const { return kFaxPageResolution; }
+  int ResolutionX() const { return resolutionX_; }
+  int ResolutionY() const { return resolutionY_; }
   bool Empty() const { return height_ == 0; }
   // Row `y`, 0 at the top (0 <= y < Height()).
   const std::uint8_t* Row(int y) const { return rows_.data() + static_cast<std::size_t>(y) * stride_; }
@@ -52,6 +63,8 @@ class CFaxPage {
   std::uint32_t height_ = 0;
   std::uint32_t next_ = 0;  // the row the next AppendRow fills
   std::size_t stride_ = 0;
+  int resolutionX_ = kFaxPageResolution;
+  int resolutionY_ = kFaxPageResolution;
   std::vector<std::uint8_t> rows_;
 };
 

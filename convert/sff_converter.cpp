@@ -6,6 +6,7 @@
 
 #include "convert/fax_file_names.h"
 #include "convert/fax_page.h"
+#include "convert/fax_pdf.h"
 #include "convert/line_decoder.h"
 #include "convert/page_image_writer.h"
 #include "convert/sff_exception.h"
@@ -14,14 +15,15 @@
 
 namespace kestrel {
 
-ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log) {
+ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
+                                const FaxDocumentInfo& info) {
   ConvertedFax result;
   if (format == ImageFormat::Sff) {
     result.pageCount = 0;
     if (::access(sffPath.c_str(), F_OK) == 0) result.files.push_back(sffPath);
     return result;
   }
-  if (format != ImageFormat::Tiff && !IsPagePerFile(format)) {
+  if (format != ImageFormat::Tiff && format != ImageFormat::Pdf && !IsPagePerFile(format)) {
     result.pageCount = 0;
     return result;
   }
@@ -35,8 +37,12 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   }
 
   const int pages = sff->PageCount();
-  const bool doubled = sff->VerticalResolution() == 0;
+  // The PDF keeps every line once, at its page's own resolution; the image
+  // formats show a normal-resolution document with its lines doubled.
+  const bool pdf = format == ImageFormat::Pdf;
+  const bool doubled = !pdf && sff->VerticalResolution() == 0;
   const std::string tiffPath = FaxFilePath(sffPath, ImageFormat::Tiff);
+  std::unique_ptr<CFaxPdf> document = pdf ? std::make_unique<CFaxPdf>(info, log) : nullptr;
   // All white when the conversion starts; kept from line to line and page to page.
   std::vector<std::uint8_t> row(RowBufferSize, 0);
   CFaxPage page;
@@ -45,7 +51,11 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
     bool written = false;
     const bool decoded = DecodeSffPage(*sff, n, doubled, row.data(), page, log);
     if (decoded) {
-      if (format == ImageFormat::Tiff) {
+      if (pdf) {
+        page.SetResolution(kFaxHorizontalResolution,
+                           sff->PageVerticalResolution(n) == 0 ? kFaxNormalResolution : kFaxFineResolution);
+        written = document->AddPage(page);
+      } else if (format == ImageFormat::Tiff) {
         written = AppendPageToTiff(page, tiffPath, tiffPages, log) == 0;
         if (written) ++tiffPages;
       } else {
@@ -58,6 +68,13 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
     if (!written && IsPagePerFile(format) && result.firstMissingPage == 0) result.firstMissingPage = n;
   }
   if (tiffPages > 0) result.files.push_back(tiffPath);
+  if (document && document->PageCount() > 0) {
+    const std::string pdfPath = FaxFilePath(sffPath, ImageFormat::Pdf);
+    if (document->Save(pdfPath))
+      result.files.push_back(pdfPath);
+    else
+      result.writeFailed = true;
+  }
   result.pageCount = pages;
   return result;
 }

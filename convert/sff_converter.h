@@ -1,8 +1,9 @@
 // ConvertSffToImages: turns one received SFF file into the image files that
 // are mailed, next to the SFF file (names from fax_file_names.h): one JPEG or
-// PNG per page, or one multi-page TIFF. Each page is decoded into a 1-bit
-// page in memory (CFaxPage) and written from there (page_image_writer.h);
-// nothing else is written, and memory does not grow with the page count.
+// PNG per page, one multi-page TIFF, or one PDF. Each page is decoded into a
+// 1-bit page in memory (CFaxPage) and written from there (page_image_writer.h,
+// fax_pdf.h); nothing else is written, and memory does not grow with the
+// page count (the PDF holds each page's compressed bytes until it is saved).
 //
 // Reads an SFF file an unknown sender controls (see CSffFile, the line
 // decoder and CFaxPage for how it is bounded). Refused pages and failed
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/fax_document_info.h"
 #include "core/image_format.h"
 
 namespace kestrel {
@@ -27,8 +29,8 @@ struct ConvertedFax {
   // nothing was read (the Sff format, or a number that names no format).
   int pageCount = -1;
   // The files written, in page order: one per page written (Jpg, Png), the
-  // one TIFF when at least one page went into it, or the capture file itself
-  // for Sff when it exists.
+  // one TIFF or PDF when at least one page went into it, or the capture file
+  // itself for Sff when it exists.
   std::vector<std::string> files;
   // Page-per-file formats: the first page whose file was not written (the
   // page was refused, or its file could not be written), 0 when every page
@@ -39,8 +41,11 @@ struct ConvertedFax {
   bool writeFailed = false;
 };
 
-// A page counts as written when its encoder succeeded. The SFF reader's
-// refusal is logged as "SFF file error " and its text.
-ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log);
+// A page counts as written when its encoder succeeded (for the PDF: when it
+// went into the document and the document was saved). The SFF reader's
+// refusal is logged as "SFF file error " and its text. `info` gives the PDF
+// its title and creation date; the other formats do not use it.
+ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
+                                const FaxDocumentInfo& info = {});
 
 }  // namespace kestrel

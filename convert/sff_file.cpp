@@ -148,6 +148,7 @@ void CSffFile::Index(IEventLog& log) {
     entry.width = Le16(page + 4);
     entry.lines = Le16(page + 6);  // what the header claims; replaced by the count below
     entry.dataOffset = in.Tell();
+    entry.verticalResolution = page[0];
     std::int32_t counter = 0;
     bool complete = false;
     for (;;) {
@@ -187,6 +188,10 @@ void CSffFile::Index(IEventLog& log) {
 std::uint32_t CSffFile::PageWidth(int page) const { return ValidPage(page) ? pages_[page - 1].width : 0; }
 
 std::int32_t CSffFile::PageLines(int page) const { return ValidPage(page) ? pages_[page - 1].lines : 0; }
+
+std::uint8_t CSffFile::PageVerticalResolution(int page) const {
+  return ValidPage(page) ? pages_[page - 1].verticalResolution : 0;
+}
 
 bool CSffFile::SeekPage(int page) {
   if (!ValidPage(page)) return false;

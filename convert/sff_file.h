@@ -25,6 +25,7 @@ struct SffPageEntry {
   std::uint32_t width = 0;       // line length in pixels, from the page header
   std::int32_t lines = 0;        // lines as counted from the page's records
   std::uint64_t dataOffset = 0;  // file position of the page's first record
+  std::uint8_t verticalResolution = 0;  // this page's header: 0 normal, else fine
 };
 
 struct SffRecord {
@@ -53,6 +54,10 @@ class CSffFile {
   // 0 for a page number outside 1 to PageCount().
   std::uint32_t PageWidth(int page) const;
   std::int32_t PageLines(int page) const;
+  // The page's own vertical resolution byte (0 normal, anything else fine),
+  // for the outputs that keep each page at its own resolution; 0 for a page
+  // number outside 1 to PageCount().
+  std::uint8_t PageVerticalResolution(int page) const;
 
   // Moves to the first record of `page`; false for a page outside 1 to PageCount().
   bool SeekPage(int page);

@@ -59,7 +59,8 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   // Nobody to send it to and no catch-all address: a mail that no server can
   // ever take is neither sent nor queued; the fax stays on disk and in the journal.
   const bool noRecipient = message.Recipients(CSMTPMessage::kTo).empty() && TrimmedText(settings.EmailAll).empty();
-  const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_);
+  const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_,
+                                                FaxDocumentInfo{call.callerNumber, call.endTime});
   if (pages.writeFailed) {
     // Mailed without its pages it would be lost; converted again next time.
     log_.WriteEventText("The pages of the fax could not be written, the fax stays for the next attempt: " +

@@ -2,7 +2,8 @@
 // journal list: read from the page image the journal row names (JPEG or PNG),
 // or decoded from the fax's SFF file (found by the naming rule of
 // convert/fax_file_names.h) into the conversion's in-memory page and shown
-// as it is, 1 bit a pixel (for a TIFF, or when the page image is gone).
+// as it is, 1 bit a pixel (for a TIFF or a PDF, or when the page image is
+// gone).
 //
 // Reads files an unknown sender shaped: the SFF file through CSffFile, the
 // line decoder and CFaxPage (bounded reads and rows, the conversion's width

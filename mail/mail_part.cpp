@@ -17,6 +17,28 @@ namespace {
 
 constexpr size_t kBase64LineLength = 76;
 
+// The content types an attachment is announced with, by the end of its name;
+// anything else goes as "application/octet-stream".
+struct AttachmentType {
+  const char* extension;
+  const char* contentType;
+};
+constexpr AttachmentType kAttachmentTypes[] = {{".pdf", "application/pdf"}};
+
+std::string AttachmentContentType(const std::string& name) {
+  for (const AttachmentType& type : kAttachmentTypes) {
+    const std::string_view extension = type.extension;
+    if (name.size() < extension.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < extension.size() && same; ++i) {
+      const char c = name[name.size() - extension.size() + i];
+      same = (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == extension[i];
+    }
+    if (same) return type.contentType;
+  }
+  return "application/octet-stream";
+}
+
 // The whole content of `path`, or false with errno in `sysError`.
 bool ReadWholeFile(const std::string& path, std::string& out, int& sysError) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -162,7 +184,7 @@ bool CMailPart::SetFromFile(const std::string& path) {
   // The title goes into name= and filename=: a control character there could
   // end the header line.
   fileTitle_ = OneLine(slash == std::string::npos ? path : path.substr(slash + 1));
-  contentType_ = "application/octet-stream";
+  contentType_ = AttachmentContentType(fileTitle_);
   return true;
 }
 

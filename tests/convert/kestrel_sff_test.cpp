@@ -1,10 +1,7 @@
 // The kestrel-sff program, run as a user would run it.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <sys/wait.h>
-
+#include "tests/convert/command_output.h"
 #include "tests/convert/image_readers.h"
 #include "tests/convert/page_render.h"
 #include "tests/convert/sff_bytes.h"
@@ -15,24 +12,10 @@
 namespace kestrel {
 namespace {
 
-struct CRun {
-  int status = -1;
-  std::string out;
-};
+using test::CRun;
 
 // Runs kestrel-sff with `args`; standard error is folded into the output.
-CRun RunSff(const std::string& args) {
-  CRun run;
-  const std::string command = std::string(KESTREL_SFF_PROGRAM) + " " + args + " 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 512> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+CRun RunSff(const std::string& args) { return test::RunCommand(std::string(KESTREL_SFF_PROGRAM) + " " + args + " 2>&1"); }
 
 class KestrelSffTest : public ::testing::Test {
  protected:
@@ -73,6 +56,9 @@ TEST_F(KestrelSffTest, ConvertWritesTheImagesNextToTheFile) {
   EXPECT_EQ(run.out, "3\n");
   EXPECT_TRUE(test::ReadJpeg(dir_.File("fax 1_2.jpg")).ok);
   EXPECT_FALSE(test::FileExists(dir_.File("TempFax.bmp")));
+  run = RunSff("convert --format pdf '" + sff_ + "'");
+  EXPECT_EQ(run.out, "3\n");
+  EXPECT_EQ(test::ReadFileBytes(dir_.File("fax 1.pdf")).substr(0, 5), "%PDF-");
 }
 
 TEST_F(KestrelSffTest, ErrorsPrintTheReadersTextAndFail) {

@@ -90,11 +90,12 @@ TEST_F(FaxPreviewTest, PageImageIsReadAsItIs) {
   EXPECT_EQ(page.pixelColor(10, 20), QColor(Qt::black));
 }
 
-TEST_F(FaxPreviewTest, TiffOrMissingPageImageFallsBackToTheSffFile) {
+TEST_F(FaxPreviewTest, TiffPdfOrMissingPageImageFallsBackToTheSffFile) {
   const CMonoBitmap first = test::RenderLetterPage(1728, 1200, 6);
   test::WriteFileBytes(home.File("0301_07-12-2026.sff"), MakeSff({first}));
   test::WriteFileBytes(home.File("0301_07-12-2026.tif"), "not a tiff Qt can read");
-  for (const char* journalFile : {"0301_07-12-2026.tif", "0301_07-12-2026_1.png", "0301_07-12-2026.jpg"}) {
+  for (const char* journalFile :
+       {"0301_07-12-2026.tif", "0301_07-12-2026.pdf", "0301_07-12-2026_1.png", "0301_07-12-2026.jpg"}) {
     const QImage page = FaxFirstPage(QString::fromStdString(home.File(journalFile)));
     ASSERT_FALSE(page.isNull()) << journalFile;
     EXPECT_EQ(Mismatches(page, first, 1), 0) << journalFile;

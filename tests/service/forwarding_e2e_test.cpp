@@ -1,5 +1,6 @@
 // One fax from the simulated line to the mail server, through the whole
-// service: every image format with one and three pages, the journal row of a
+// service: every image format with one and three pages (the PDF as one
+// application/pdf attachment), the journal row of a
 // fax whose line miscounts its pages, routing by the MSN and caller tables
 // (an unreadable address dropped alone), pages in a folder whose name holds
 // list separators, a caller without number.
@@ -38,7 +39,7 @@ struct FormatCase {
 };
 
 std::string CaseName(const ::testing::TestParamInfo<FormatCase>& info) {
-  const char* names[] = {"Jpg", "Png", "Tiff", "Sff"};
+  const char* names[] = {"Jpg", "Png", "Tiff", "Sff", "Pdf"};
   return std::string(names[info.param.imageFormat]) + "_" + std::to_string(info.param.pages) + "Pages";
 }
 
@@ -64,6 +65,8 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
     expected.push_back(base + ext);
   } else if (format == 2) {
     expected.push_back(base + ".tif");
+  } else if (format == 4) {
+    expected.push_back(base + ".pdf");
   } else {
     expected.push_back(sff);
   }
@@ -83,6 +86,8 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_NE(mail.partInfo[i + 1].find(" " + FileName(expected[i]) + " "), std::string::npos)
         << mail.partInfo[i + 1];
+    const std::string type = format == 4 ? "application/pdf " : "application/octet-stream ";
+    EXPECT_EQ(mail.partInfo[i + 1].rfind(type, 0), 0u) << mail.partInfo[i + 1];
     std::string onDisk = ReadFileBytes(expected[i]);
     EXPECT_FALSE(onDisk.empty()) << expected[i];
     EXPECT_TRUE(mail.partBytes[i + 1] == onDisk) << "attachment " << i << " equals " << expected[i];
@@ -103,7 +108,7 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
 INSTANTIATE_TEST_SUITE_P(EveryFormat, ForwardedFax,
                          ::testing::Values(FormatCase{0, 1}, FormatCase{0, 3}, FormatCase{1, 1}, FormatCase{1, 3},
                                            FormatCase{2, 1}, FormatCase{2, 3}, FormatCase{3, 1},
-                                           FormatCase{3, 3}),
+                                           FormatCase{3, 3}, FormatCase{4, 1}, FormatCase{4, 3}),
                          CaseName);
 
 // The line's page count and the file's may differ: the pages come from the

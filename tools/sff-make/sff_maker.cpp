@@ -109,7 +109,7 @@ std::string MakeSffFile(const std::vector<SffMakePage>& pages, const SffMakeOpti
     if (previous != 0) Set32(out, previous + 14, static_cast<std::uint32_t>(header));
     out.push_back(static_cast<char>(254));
     out.push_back(16);
-    out.push_back(options.fine ? 1 : 0);  // vertical resolution
+    out.push_back(page.fine >= 0 ? (page.fine ? 1 : 0) : (options.fine ? 1 : 0));  // vertical resolution
     out.push_back(0);                     // horizontal resolution: 203 dots per inch
     out.push_back(0);                     // coding: Modified Huffman
     out.push_back(0);

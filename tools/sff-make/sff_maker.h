@@ -46,6 +46,7 @@ struct SffMakePage {
   std::map<std::uint32_t, RowFault> faults;                // by row
   std::multimap<std::uint32_t, std::string> userInfo;      // written before the row (1 to 255 bytes each)
   bool whiteSkips = true;                                  // blank rows as white-skip records
+  int fine = -1;  // this page's vertical resolution byte: 1 fine, 0 normal, -1 the document's
 };
 
 struct SffMakeOptions {

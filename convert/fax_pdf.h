@@ -1,0 +1,49 @@
+// CFaxPdf: one received fax as a PDF document, built and written by qpdf.
+// Each page is the decoded 1-bit page as it is, compressed with CCITT Group 4
+// by libtiff's codec (group4_encoder.h), on
+// a page as large as its pixels at its resolution (a fine 1728 x 2286 page at
+// 204 x 196 dots per inch is 215 x 296 mm): no scaling, no dithering. Only a
+// page too large or too small for a PDF page (over 200 or under 1/24 inch,
+// which no fax machine sends) is drawn to the nearest size PDF allows.
+//
+// The document is built in memory (a page costs its compressed bytes) and
+// written under a temporary name that is renamed into place, so a reader
+// never sees half a file. Failures are written to the event log. Not
+// thread-safe: one document per conversion.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "convert/fax_document_info.h"
+
+namespace kestrel {
+
+class CFaxPage;
+class IEventLog;
+
+class CFaxPdf {
+ public:
+  CFaxPdf(const FaxDocumentInfo& info, IEventLog& log);
+  ~CFaxPdf();
+  CFaxPdf(const CFaxPdf&) = delete;
+  CFaxPdf& operator=(const CFaxPdf&) = delete;
+
+  // Appends `page` (not empty) at its ResolutionX() x ResolutionY(). False,
+  // logged, when it could not be added; the pages before it stay.
+  bool AddPage(const CFaxPage& page);
+  int PageCount() const { return pages_; }
+
+  // Writes the document to `path`, replacing any file there. False, logged,
+  // when it could not be written; nothing is then left at `path` or beside it.
+  bool Save(const std::string& path);
+
+ private:
+  struct CDocument;
+
+  IEventLog& log_;
+  std::unique_ptr<CDocument> doc_;  // none when qpdf could not start one
+  int pages_ = 0;
+};
+
+}  // namespace kestrel
