@@ -276,6 +276,9 @@ bool CTlsChannel::Pull() {
 
 bool CTlsChannel::IsReadable(bool& readable, int waitMs) {
   readable = Pull();
+  // A record without data (a session ticket) may have been followed by more
+  // that OpenSSL already took from the socket: the socket would not show it.
+  for (int i = 0; !readable && ssl_ && SSL_has_pending(ssl_) && i < 64; ++i) readable = Pull();
   if (readable) return true;
   bool socketReadable = false;
   if (!socket_.IsReadable(socketReadable, waitMs)) return false;

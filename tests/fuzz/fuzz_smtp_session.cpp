@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <algorithm>
 #include <string>
@@ -153,6 +154,10 @@ SSL_CTX* ServerContext() {
     std::FILE* pem = std::fopen((Folder() + "server.pem").c_str(), "w");
     Check(pem && PEM_write_X509(pem, cert) == 1, "certificate not written");
     std::fclose(pem);
+    // The system's trust store would be parsed again for every input; the
+    // fuzzed bytes come after the verification, which needs only this file.
+    ::setenv("SSL_CERT_FILE", (Folder() + "server.pem").c_str(), 1);
+    ::setenv("SSL_CERT_DIR", Folder().c_str(), 1);
     SSL_CTX* c = SSL_CTX_new(TLS_server_method());
     Check(c && SSL_CTX_use_certificate(c, cert) == 1 && SSL_CTX_use_PrivateKey(c, key) == 1, "no server context");
     X509_free(cert);
@@ -173,6 +178,10 @@ void ServeTls(int listener, std::string replies, size_t recordSize) {
   timeval bound{10, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
+  // Small records one after another would each wait for the client's
+  // delayed acknowledgement.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
   SSL* ssl = SSL_new(ServerContext());
   SSL_set_fd(ssl, fd);
   if (SSL_accept(ssl) == 1) {
