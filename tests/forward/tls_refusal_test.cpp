@@ -6,6 +6,8 @@
 // mail once the CA file is set.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -41,6 +43,7 @@ size_t QueuedFiles(const std::string& app) {
 }
 
 TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaFileIsSet) {
+  if (::geteuid() != 0) GTEST_SKIP() << "Postfix and Dovecot start as root (as in CI)";
   CTempDir app, mtaDir;
   CPostfixPeer mta(mtaDir.Path(), kUser, kPassword);
   CTestDatabase db{Engine::kSQLite};

@@ -170,10 +170,10 @@ scache    unix  - - n - 1 scache
 postlog   unix-dgram n - n - 1 postlogd
 """)
     os.makedirs(os.path.join(d, "queue"), exist_ok=True)
-    subprocess.run(["postfix", "-c", pf, "check"], check=True, stdout=sys.stderr, stderr=sys.stderr)
+    subprocess.run(["/usr/sbin/postfix", "-c", pf, "check"], check=True, stdout=sys.stderr, stderr=sys.stderr)
     children = []
     try:
-        children.append(subprocess.Popen(["dovecot", "-c", os.path.join(dv, "dovecot.conf"), "-F"],
+        children.append(subprocess.Popen(["/usr/sbin/dovecot", "-c", os.path.join(dv, "dovecot.conf"), "-F"],
                                          start_new_session=True, stdout=sys.stderr, stderr=sys.stderr))
         children.append(subprocess.Popen(["/usr/lib/postfix/sbin/master", "-c", pf, "-d"],
                                          start_new_session=True, stdout=sys.stderr, stderr=sys.stderr))
