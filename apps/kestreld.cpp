@@ -5,7 +5,9 @@
 //   kestreld [--home DIR]                 run until SIGTERM or SIGINT; SIGHUP
 //                                         re-reads kestrel.xml
 //   kestreld [--home DIR] --journal       print the journal, newest first
-//   kestreld [--home DIR] --test-mail TO  send one short message
+//   kestreld [--home DIR] --test-mail TO  send one short message with the
+//                                         mail settings: prints the server's
+//                                         reply, or the reason of the failure
 //   kestreld --version
 #include <csignal>
 #include <cstdio>
@@ -73,13 +75,21 @@ int SendTestMail(const std::string& to, IEventLog& log) {
   message.SetSubject("Kestrel test message");
   message.AddTextBody("This is a test message from Kestrel " + std::string(kProductVersion) +
                       ".\nThe SMTP settings work.\n");
+  // Exactly what the forwarding step would do, so that a working test mail
+  // means faxes will go out too.
   CSMTPSession session(log);
-  bool ok = session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass,
-                            SmtpPortOrDefault(s.SMTPPort)) &&
-            session.SendMessage(message);
+  session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
+  if (!session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass,
+                       SmtpPortOrDefault(s.SMTPPort)) ||
+      !session.SendMessage(message)) {
+    const std::string reason = session.FailureText().empty() ? session.LastReplyText() : session.FailureText();
+    std::fprintf(stderr, "kestreld: %s\n", reason.c_str());
+    return 1;
+  }
   std::printf("%s\n", session.LastReplyText().c_str());
-  if (ok) session.Disconnect();
-  return ok ? 0 : 1;
+  std::fflush(stdout);
+  session.Disconnect();
+  return 0;
 }
 
 }  // namespace

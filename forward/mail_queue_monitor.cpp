@@ -69,6 +69,7 @@ int CMailQueueMonitor::MailQueueMonitor() {
   const CMailAddress sender(settings_.Name, settings_.Address);
   CSMTPSession session(log_);
   session.SetStopFlag(&stop_);
+  session.SetConnectionSecurity(settings_.SMTPSecurity, settings_.SMTPCAFile);
 
   while (!stop_) {
     for (const std::string& name : MailQueueFileNames(folder)) {

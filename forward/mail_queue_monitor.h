@@ -34,6 +34,8 @@ struct MailQueueSettings {
   std::string SMTP_User;
   std::string SMTP_Pass;
   int SMTPPort = 0;        // 0 means the standard port 25
+  int SMTPSecurity = 0;    // 0 plain, 1 STARTTLS, 2 TLS from the first byte
+  std::string SMTPCAFile;  // further trusted certificates (PEM); empty: the system's only
   std::string appFolder;   // with trailing "/"
 };
 

@@ -16,9 +16,11 @@
 #include <string>
 #include <string_view>
 
+#include "mail/mail_channel.h"
+
 namespace kestrel {
 
-class CMailSocket {
+class CMailSocket final : public IMailChannel {
  public:
   CMailSocket() = default;
   ~CMailSocket();
@@ -38,13 +40,13 @@ class CMailSocket {
   // peer has taken nothing for the send timeout (ETIMEDOUT), or when the stop
   // flag is set (ECANCELED, looked at before the first byte and at least
   // every 100 ms while waiting).
-  bool Send(std::string_view data);
+  bool Send(std::string_view data) override;
   void SetSendTimeout(int milliseconds) { sendTimeoutMs_ = milliseconds; }
   // Receives at most `size` bytes: the count, 0 when the peer closed, -1 on error.
-  long Receive(char* buffer, size_t size);
+  long Receive(char* buffer, size_t size) override;
   // Waits up to `waitMs` for data. False only when the wait itself fails;
   // `readable` tells whether data (or the peer's close) is there.
-  bool IsReadable(bool& readable, int waitMs);
+  bool IsReadable(bool& readable, int waitMs) override;
   void Close();
 
   // The owner's stop flag (may be null); it must outlive the socket's calls.
@@ -52,9 +54,12 @@ class CMailSocket {
   bool StopRequested() const { return stop_ && stop_->load(); }
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The descriptor, for a TLS channel laid over this connection.
+  int Handle() const { return fd_; }
+  int SendTimeout() const { return sendTimeoutMs_; }
   int LastErrno() const { return lastErrno_; }
   // The text for the last failure: strerror() or the resolver's message.
-  std::string LastErrorText() const;
+  std::string LastErrorText() const override;
 
  private:
   // Resolves `host` before `deadlineMs` (steady milliseconds); false with the

@@ -1,6 +1,7 @@
 #include "mail/smtp_session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "mail/base64_codec.h"
 #include "mail/mail_error.h"
+#include "mail/tls_channel.h"
 
 namespace kestrel {
 namespace {
@@ -27,6 +29,8 @@ constexpr int kPollStepMs = 100;
 // After a reply that never came the server is out of step or gone; its answer
 // to QUIT is worth only a short wait.
 constexpr int kQuitAfterMissingReplyMs = 2000;
+// The longest command line a server must take (RFC 5321), CR LF included.
+constexpr size_t kMaxCommandLine = 512;
 
 int64_t NowMs() {
   using namespace std::chrono;
@@ -87,12 +91,21 @@ CSMTPSession::~CSMTPSession() {
   socket_.Close();
 }
 
-void CSMTPSession::OnError(std::string_view text) { log_.WriteEventText(text); }
+void CSMTPSession::OnError(std::string_view text) {
+  if (failureText_.empty()) {
+    const size_t start = text.find_first_not_of(' ');
+    failureText_ = start == std::string_view::npos ? std::string() : std::string(text.substr(start));
+    if (lastReplyCode_ >= 300 && !lastReplyText_.empty()) failureText_ += " (" + lastReplyText_ + ")";
+  }
+  log_.WriteEventText(text);
+}
+
+std::string CSMTPSession::TlsVersion() const { return tls_ && channel_ != &socket_ ? tls_->Version() : ""; }
 
 bool CSMTPSession::OnSendProgress(uint64_t, uint64_t) { return true; }
 
 bool CSMTPSession::SendLine(std::string_view line) {
-  return socket_.Send(WithoutLineBreaks(std::string(line)) + "\r\n");
+  return channel_->Send(WithoutLineBreaks(std::string(line)) + "\r\n");
 }
 
 std::string CSMTPSession::PromptText() const {
@@ -101,6 +114,7 @@ std::string CSMTPSession::PromptText() const {
 
 void CSMTPSession::AbortTransaction() {
   socket_.Close();
+  channel_ = &socket_;
   connected_ = 0;
   pending_.clear();
 }
@@ -113,6 +127,21 @@ bool CSMTPSession::Connect(const std::string& host, int method, const std::strin
   lastReplyText_.clear();
   lastReplyCode_ = 0;
   replyMissing_ = false;
+  failureText_.clear();
+  channel_ = &socket_;
+  tls_.reset();
+  if (security_ != kSecurityNone) {
+    // A trust file that cannot be read is a setting to fix, not a reason to
+    // trust less or more than the administrator asked for.
+    tls_ = std::make_unique<CTlsChannel>(socket_);
+    if (!tls_->LoadTrust(caFile_)) {
+      const std::string reason = "Could not read the CA certificate file " + caFile_ + ": " + tls_->LastErrorText();
+      OnError(OneLine(" Connect, " + reason));
+      lastReplyText_ = OneLine(reason);
+      tls_.reset();
+      return false;
+    }
+  }
   if (!socket_.Create()) {
     OnError(" Connect, Failed to create client socket, GetLastError returns: " + ErrorText());
     return false;
@@ -126,6 +155,7 @@ bool CSMTPSession::Connect(const std::string& host, int method, const std::strin
   }
   socket_.SetSendTimeout(replyTimeoutMs_);
   connected_ = 1;
+  if (security_ == kSecurityTls && !Handshake(host, "Connect")) return false;
 
   if (!ReadCommandResponse(220)) {
     OnError(" Connect, An unexpected SMTP login response was received");
@@ -136,7 +166,20 @@ bool CSMTPSession::Connect(const std::string& host, int method, const std::strin
     char name[260] = {};
     if (::gethostname(name, sizeof(name) - 1) == 0) heloName_ = name;
   }
-  bool greeted = method == kAuthNone ? ConnectSMTP(heloName_) : ConnectESMTP(heloName_, user, password, method);
+  bool greeted;
+  if (security_ == kSecurityNone) {
+    greeted = method == kAuthNone ? ConnectSMTP(heloName_) : ConnectESMTP(heloName_, user, password, method);
+  } else if (security_ == kSecurityStartTls) {
+    // STARTTLS needs EHLO; what EHLO said in clear is forgotten after it.
+    if (!Ehlo(heloName_)) {
+      greeted = false;
+    } else {
+      if (!StartTls(host)) return false;
+      greeted = ConnectESMTP(heloName_, user, password, method);
+    }
+  } else {
+    greeted = ConnectESMTP(heloName_, user, password, method);
+  }
   if (!greeted) {
     Disconnect(true);
     OnError(" Connect, An unexpected HELO/EHLO response was received");
@@ -155,6 +198,10 @@ bool CSMTPSession::ConnectSMTP(const std::string& heloName) {
 
 bool CSMTPSession::ConnectESMTP(const std::string& heloName, const std::string& user, const std::string& password,
                                 int method) {
+  return Ehlo(heloName) && LoginWith(method, user, password);
+}
+
+bool CSMTPSession::Ehlo(const std::string& heloName) {
   if (!SendLine("EHLO " + heloName)) {
     OnError(" ConnectESMTP, An unexpected error occurred while sending the EHLO command");
     return false;
@@ -163,12 +210,100 @@ bool CSMTPSession::ConnectESMTP(const std::string& heloName, const std::string& 
     OnError(" ConnectESMTP, An unexpected response was received occurred while sending the EHLO command");
     return false;
   }
+  return true;
+}
+
+bool CSMTPSession::LoginWith(int method, const std::string& user, const std::string& password) {
   switch (method) {
     case kAuthCramMd5: return CramLogin(user, password);
     case kAuthLogin: return AuthLogin(user, password);
     case kAuthLoginPlain: return AuthLoginPlain(user, password);
+    case kAuthPlain: return AuthPlain(user, password);
+    // Plain SMTP greets with HELO for no login; a protected connection needs
+    // EHLO and then simply logs in with nothing.
+    case kAuthNone: return security_ != kSecurityNone;
     default: return false;
   }
+}
+
+// ---- protection ----
+
+bool CSMTPSession::ReplyOffers(std::string_view keyword) const {
+  // Each line after the first names one extension: "250-STARTTLS", "250 SIZE 10240000".
+  size_t start = lastReply_.find("\r\n");
+  while (start != std::string::npos) {
+    start += 2;
+    const size_t end = std::min(lastReply_.find("\r\n", start), lastReply_.size());
+    std::string_view line(lastReply_.data() + start, end - start);
+    if (line.size() >= 4) {
+      line.remove_prefix(4);
+      const std::string_view word = line.substr(0, line.find(' '));
+      if (word.size() == keyword.size() &&
+          std::equal(word.begin(), word.end(), keyword.begin(),
+                     [](char a, char b) { return std::toupper((unsigned char)a) == b; }))
+        return true;
+    }
+    if (end >= lastReply_.size()) break;
+    start = end;
+  }
+  return false;
+}
+
+void CSMTPSession::Abandon(const std::string& reason) {
+  lastReplyText_ = OneLine(reason);
+  connected_ = 0;
+  pending_.clear();
+  channel_ = &socket_;
+  socket_.Close();
+}
+
+bool CSMTPSession::Handshake(const std::string& host, std::string_view operation) {
+  if (!tls_->Handshake(host, replyTimeoutMs_)) {
+    const std::string reason = tls_->LastErrorText();
+    if (!socket_.StopRequested())
+      OnError(OneLine(" " + std::string(operation) + ", TLS handshake with the SMTP server " + host +
+                      " failed: " + reason));
+    Abandon(reason);
+    return false;
+  }
+  channel_ = tls_.get();
+  return true;
+}
+
+bool CSMTPSession::StartTls(const std::string& host) {
+  if (!tls_) {
+    tls_ = std::make_unique<CTlsChannel>(socket_);
+    if (!tls_->LoadTrust(caFile_)) {
+      const std::string reason = "Could not read the CA certificate file " + caFile_ + ": " + tls_->LastErrorText();
+      OnError(OneLine(" StartTls, " + reason));
+      Abandon(reason);
+      return false;
+    }
+  }
+  // Nothing of the login or the mail may go out in clear: a server that does
+  // not offer STARTTLS hears only QUIT.
+  if (!ReplyOffers("STARTTLS")) {
+    OnError(" StartTls, The SMTP server does not offer STARTTLS");
+    Disconnect(true);
+    lastReplyText_ = "The SMTP server does not offer STARTTLS";
+    return false;
+  }
+  if (!SendLine("STARTTLS")) {
+    OnError(" StartTls, An unexpected error occurred while sending the STARTTLS command");
+    Abandon(ErrorText());
+    return false;
+  }
+  if (!ReadCommandResponse(220)) {
+    const std::string reply = lastReplyText_;
+    OnError(" StartTls, The SMTP server refused STARTTLS");
+    Disconnect(true);
+    lastReplyText_ = reply;
+    return false;
+  }
+  // Bytes that came after the 220 were sent before the protection and could
+  // be anyone's: they are dropped, not read as the server's.
+  pending_.clear();
+  return Handshake(host, "StartTls");
 }
 
 // ---- logins ----
@@ -265,6 +400,38 @@ bool CSMTPSession::CramLogin(const std::string& user, const std::string& passwor
   return true;
 }
 
+bool CSMTPSession::AuthPlain(const std::string& user, const std::string& password) {
+  std::string credentials;
+  credentials += '\0';
+  credentials += user;
+  credentials += '\0';
+  credentials += password;
+  const std::string encoded = CBase64Codec::Encode(credentials);
+  const std::string command = "AUTH PLAIN " + encoded;
+  const bool inOneLine = command.size() + 2 <= kMaxCommandLine;
+  if (!SendLine(inOneLine ? command : std::string("AUTH PLAIN"))) {
+    OnError(" AuthPlain, An unexpected error occurred while sending the AUTH command");
+    return false;
+  }
+  lastReplyCode_ = 0;
+  if (ReadCommandResponse(235)) return true;
+  if (lastReplyCode_ != 334) {
+    OnError(inOneLine ? " AuthPlain, AUTH PLAIN authentication was unsuccessful"
+                      : " AuthPlain, Server does not support AUTH PLAIN");
+    return false;
+  }
+  // The server asked with an empty challenge: the credentials are the answer.
+  if (!SendLine(encoded)) {
+    OnError(" AuthPlain, An unexpected error occurred while sending the credentials");
+    return false;
+  }
+  if (!ReadCommandResponse(235)) {
+    OnError(" AuthPlain, AUTH PLAIN authentication was unsuccessful");
+    return false;
+  }
+  return true;
+}
+
 // ---- transfer ----
 
 bool CSMTPSession::SendRCPTForRecipient(const CMailAddress& recipient) {
@@ -307,7 +474,7 @@ bool CSMTPSession::StartData() {
 }
 
 bool CSMTPSession::FinishData() {
-  if (!socket_.Send("\r\n.\r\n")) {
+  if (!channel_->Send("\r\n.\r\n")) {
     OnError(" SendMessage, Failed in call to send end of message indicator, GetLastError returns: " + ErrorText());
     AbortTransaction();
     return false;
@@ -327,12 +494,12 @@ bool CSMTPSession::SendMessage(const CSMTPMessage& message) {
       if (!SendRCPTForRecipient(recipient)) return false;
   if (!StartData()) return false;
 
-  if (!socket_.Send(message.GetHeader())) {
+  if (!channel_->Send(message.GetHeader())) {
     OnError(" SendMessage, Failed in call to send the header, GetLastError returns: " + ErrorText());
     AbortTransaction();
     return false;
   }
-  if (!socket_.Send("\r\n")) {
+  if (!channel_->Send("\r\n")) {
     OnError(" SendMessage, Failed in call to send the header / body separator, GetLastError returns: " + ErrorText());
     AbortTransaction();
     return false;
@@ -342,7 +509,7 @@ bool CSMTPSession::SendMessage(const CSMTPMessage& message) {
       AbortTransaction();
       return false;
     }
-  } else if (!socket_.Send(message.SinglePartBody())) {
+  } else if (!channel_->Send(message.SinglePartBody())) {
     OnError(" SendMessage, Failed in call to send the header, GetLastError returns: " + ErrorText());
     AbortTransaction();
     return false;
@@ -352,7 +519,7 @@ bool CSMTPSession::SendMessage(const CSMTPMessage& message) {
 
 bool CSMTPSession::SendBodyPart(const CMailPart& part, bool isRoot) {
   std::string piece;
-  if (!isRoot && (!part.GetHeader(piece) || !socket_.Send(piece))) {
+  if (!isRoot && (!part.GetHeader(piece) || !channel_->Send(piece))) {
     OnError(" SendBodyPart, Failed in call to send body parts header, GetLastError returns: " + ErrorText());
     return false;
   }
@@ -362,13 +529,13 @@ bool CSMTPSession::SendBodyPart(const CMailPart& part, bool isRoot) {
             SystemErrorText(sysError));
     return false;
   }
-  if (!socket_.Send(piece)) {
+  if (!channel_->Send(piece)) {
     OnError(" SendBodyPart, Failed in call to send body parts body, GetLastError returns: " + ErrorText());
     return false;
   }
   for (size_t i = 0; i < part.ChildCount(); ++i)
     if (!SendBodyPart(part.Child(i), false)) return false;
-  if (!part.GetFooter(piece) || !socket_.Send(piece)) {
+  if (!part.GetFooter(piece) || !channel_->Send(piece)) {
     OnError(" SendBodyPart, Failed in call to send body parts footer, GetLastError returns: " + ErrorText());
     return false;
   }
@@ -434,7 +601,7 @@ bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& send
         aborted = true;
         break;
       }
-      if (!socket_.Send(std::string_view(block.data(), got))) {
+      if (!channel_->Send(std::string_view(block.data(), got))) {
         OnError(" SendMessage, Failed in call to send the message, GetLastError returns: " + ErrorText());
         aborted = true;
         break;
@@ -455,6 +622,7 @@ bool CSMTPSession::SendMessage(const std::string& path, const CMailAddress& send
 bool CSMTPSession::Disconnect(bool sendQuit) {
   if (!connected_) {
     OnError(" Disconnect, Already disconnected from SMTP server, doing nothing");
+    channel_ = &socket_;
     socket_.Close();
     return false;
   }
@@ -472,6 +640,8 @@ bool CSMTPSession::Disconnect(bool sendQuit) {
   }
   connected_ = 0;
   pending_.clear();
+  if (channel_ != &socket_ && !socket_.StopRequested()) tls_->Shutdown();
+  channel_ = &socket_;
   socket_.Close();
   return result;
 }
@@ -491,6 +661,7 @@ bool CSMTPSession::ReadReplyWithin(int expected, int timeoutMs) {
 
 bool CSMTPSession::ReplyMissing(const std::string& received, size_t bufferSize) {
   replyMissing_ = true;
+  lastReply_.clear();
   lastReplyText_ = OneLine(received.substr(0, kMaxKeptReplyBytes));
   lastBufferSize_ = bufferSize;
   return false;
@@ -538,13 +709,13 @@ bool CSMTPSession::ReadResponse(size_t bufferSize, std::string_view terminator, 
       return ReplyMissing(received, size);
     }
     bool readable = false;
-    if (!socket_.IsReadable(readable, int(std::min<int64_t>(kPollStepMs, left + 1))))
+    if (!channel_->IsReadable(readable, int(std::min<int64_t>(kPollStepMs, left + 1))))
       return ReplyMissing(received, size);
     if (!readable) continue;
     size_t room = size - received.size() - 1;
     size_t old = received.size();
     received.resize(old + room);
-    long got = socket_.Receive(received.data() + old, room);
+    long got = channel_->Receive(received.data() + old, room);
     received.resize(old + (got > 0 ? size_t(got) : 0));
     if (got <= 0) return ReplyMissing(received, size);  // closed by the server, or a receive error
     if (size_t(got) == room) size += growth;
@@ -558,6 +729,7 @@ bool CSMTPSession::ReadResponse(size_t bufferSize, std::string_view terminator, 
   pending_ = received.substr(lineEnd + terminator.size());
   lastReplyCode_ = ReplyCode(std::string_view(received).substr(lineStart, lineEnd - lineStart));
   lastReplyText_ = OneLine(received.substr(lineStart, lineEnd - lineStart));
+  lastReply_ = received.substr(0, lineEnd);
   if (lastReplyCode_ == expected) return true;
   SetMailLastError(kMailErrorUnexpectedReply);
   return false;

@@ -1,7 +1,10 @@
-// The SMTP client: one TCP connection to one mail server, the greeting and
-// HELO/EHLO, an optional login (AUTH LOGIN, "AUTH LOGIN PLAIN" or CRAM-MD5),
-// the transfer of a CSMTPMessage or of a queue file written by SaveToDisk, and
-// QUIT. Synchronous and blocking, but every wait is bounded: each reply has a
+// The SMTP client: one TCP connection to one mail server, optionally
+// protected by TLS (STARTTLS after EHLO, or TLS from the first byte, with the
+// server's certificate verified), the greeting and HELO/EHLO, an optional
+// login (AUTH LOGIN, "AUTH LOGIN PLAIN", CRAM-MD5 or AUTH PLAIN), the transfer
+// of a CSMTPMessage or of a queue file written by SaveToDisk, and QUIT. Every
+// command and reply goes through one channel, plain or TLS (mail_channel.h).
+// Synchronous and blocking, but every wait is bounded: each reply has a
 // total deadline (ReplyTimeout, EndOfDataTimeout for the reply to the end of
 // the data) that data trickling in does not extend, and every wait (name
 // lookup, connect, reply, send) ends within about 100 ms of the owner's stop
@@ -11,6 +14,7 @@
 //
 // How the forwarding step and the queue monitor use it:
 //   CSMTPSession session(log);
+//   session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
 //   if (session.Connect(server, settings.AuthenticationMethod, user, pass, port)) {
 //     ok = session.SendMessage(message);               // or, for a queue file:
 //     ok = session.SendMessage(path, sender, 4096);    //   recipients from its To header
@@ -28,11 +32,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "core/event_log.h"
 #include "mail/mail_address.h"
+#include "mail/mail_channel.h"
 #include "mail/mail_part.h"
 #include "mail/mail_socket.h"
 #include "mail/smtp_message.h"
@@ -45,6 +51,14 @@ enum AuthenticationMethod : int {
   kAuthCramMd5 = 1,     // EHLO, AUTH CRAM-MD5
   kAuthLogin = 2,       // EHLO, AUTH LOGIN with base64 prompts
   kAuthLoginPlain = 3,  // EHLO, "AUTH LOGIN PLAIN" with clear-text prompts
+  kAuthPlain = 4,       // EHLO, AUTH PLAIN with NUL user NUL password in base64
+};
+
+// How the connection is protected (the SMTPSecurity setting).
+enum ConnectionSecurity : int {
+  kSecurityNone = 0,      // plain SMTP
+  kSecurityStartTls = 1,  // STARTTLS after EHLO; a server without it gets nothing
+  kSecurityTls = 2,       // TLS from the first byte (port 465)
 };
 
 // The standard SMTP port, used where the SMTPPort setting is 0.
@@ -54,6 +68,8 @@ inline constexpr int SmtpPortOrDefault(int configured) { return configured == 0 
 // HMAC-MD5 of `data` keyed with `key` (a key longer than 64 bytes is first
 // replaced by its MD5), as 32 lower-case hexadecimal digits.
 std::string HmacMd5Hex(std::string_view key, std::string_view data);
+
+class CTlsChannel;
 
 class CSMTPSession {
  public:
@@ -66,6 +82,11 @@ class CSMTPSession {
   // Connects to `host`:`port` (from `localAddress` when not empty), expects the
   // 220 greeting, then HELO (method kAuthNone) or EHLO and the login of
   // `method`. Every failure leaves the connection closed.
+  // With a connection security set: TLS before the greeting (kSecurityTls), or
+  // EHLO, STARTTLS and EHLO again (kSecurityStartTls), always EHLO, and the
+  // certificate verified for `host`. A server without STARTTLS, a refused
+  // STARTTLS or a failed handshake end the session before any login or mail;
+  // LastReplyText() then holds the reason in words.
   bool Connect(const std::string& host, int method, const std::string& user, const std::string& password,
                int port = kDefaultSmtpPort, const std::string& localAddress = "");
   bool ConnectSMTP(const std::string& heloName);
@@ -74,6 +95,23 @@ class CSMTPSession {
   bool AuthLogin(const std::string& user, const std::string& password);
   bool AuthLoginPlain(const std::string& user, const std::string& password);
   bool CramLogin(const std::string& user, const std::string& password);
+  // RFC 4616: "AUTH PLAIN <base64>" in one line, or, when the server answers
+  // 334 (or the line would be too long for one command), the credentials as
+  // the answer to the server's challenge.
+  bool AuthPlain(const std::string& user, const std::string& password);
+  // STARTTLS on a connection whose EHLO reply offered it, and the handshake.
+  // Every failure leaves the connection closed.
+  bool StartTls(const std::string& host);
+
+  // The SMTPSecurity setting (ConnectionSecurity) and the SMTPCAFile setting
+  // (a PEM file of further trusted certificates; empty: the system's only).
+  // Taken at the next Connect.
+  void SetConnectionSecurity(int security, std::string caFile = "") {
+    security_ = security;
+    caFile_ = std::move(caFile);
+  }
+  // The protocol of the protected connection ("TLSv1.3"), empty when plain.
+  std::string TlsVersion() const;
 
   // MAIL FROM the sender, RCPT TO every To, Cc and Bcc address, DATA, the
   // message's bytes and the end-of-message line.
@@ -101,7 +139,12 @@ class CSMTPSession {
   bool IsConnected() const { return connected_ != 0; }
   // The final line of the last reply (or at most 1024 bytes of what was
   // received before a failure), control characters turned into blanks.
+  // After a failure of the connection's protection: its reason in words.
   const std::string& LastReplyText() const { return lastReplyText_; }
+  // The first event text since Connect, without its leading blank, and the
+  // server's reply (3xx to 5xx) that caused it: the cause of a failure, before
+  // the summaries that follow it, for a caller that tells a person.
+  const std::string& FailureText() const { return failureText_; }
   int LastReplyCode() const { return lastReplyCode_; }
   // The buffer size the last reply needed (256, 4352, ...).
   size_t LastReplyBufferSize() const { return lastBufferSize_; }
@@ -142,7 +185,18 @@ class CSMTPSession {
   // Ends a read that got no complete reply: keeps (a bounded, one-line copy
   // of) what came, and marks the conversation as out of step.
   bool ReplyMissing(const std::string& received, size_t bufferSize);
-  std::string ErrorText() const { return socket_.LastErrorText(); }
+  std::string ErrorText() const { return channel_->LastErrorText(); }
+  // EHLO and its 250 reply; LoginWith the exchange of `method` after it.
+  bool Ehlo(const std::string& heloName);
+  bool LoginWith(int method, const std::string& user, const std::string& password);
+  // The TLS handshake for `host` on the connection; on failure an event text
+  // beginning with `operation`, and the connection closed without QUIT.
+  bool Handshake(const std::string& host, std::string_view operation);
+  // Closes the connection at once: after a failed handshake nothing more can
+  // be said on it.
+  void Abandon(const std::string& reason);
+  // Whether the last reply (a 250 to EHLO) lists `keyword` as an extension.
+  bool ReplyOffers(std::string_view keyword) const;
   // The text of the last reply after its code and separator.
   std::string PromptText() const;
   // MAIL FROM, DATA and the end of the message, shared by both SendMessage forms.
@@ -155,8 +209,14 @@ class CSMTPSession {
 
   IEventLog& log_;
   CMailSocket socket_;
+  std::unique_ptr<CTlsChannel> tls_;
+  IMailChannel* channel_ = &socket_;  // the TLS channel once it stands
+  int security_ = kSecurityNone;
+  std::string caFile_;
   int connected_ = 0;
   std::string lastReplyText_;
+  std::string lastReply_;  // every line of the last complete reply
+  std::string failureText_;
   int lastReplyCode_ = 0;
   std::string heloName_ = "auto";
   int replyTimeoutMs_ = 60000;

@@ -148,6 +148,8 @@ void CServiceApp::StartReception() {
     q.SMTP_User = d.settings.SMTP_User;
     q.SMTP_Pass = d.settings.SMTP_Pass;
     q.SMTPPort = d.settings.SMTPPort;
+    q.SMTPSecurity = d.settings.SMTPSecurity;
+    q.SMTPCAFile = d.settings.SMTPCAFile;
     q.appFolder = d.folder;
     d.monitor.SetSettings(q);
   }

@@ -44,6 +44,20 @@ TEST_F(Kestreld, TestMailIsAcceptedByTheServer) {
   EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"admin@kestrel.test"});
 }
 
+TEST_F(Kestreld, TestMailThatFailsPrintsTheReasonOnStandardError) {
+  StartMailServer();
+  ServiceSettings settings = BaseSettings(MailPort());
+  settings.SMTPSecurity = 1;
+  settings.SMTPCAFile = home_.File("missing-ca.pem");
+  WriteSettings(settings);
+  auto [status, out] = Run({"--test-mail", "admin@kestrel.test"});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ReadFileBytes(home_.File("stderr")), "kestreld: Connect, Could not read the CA certificate file " +
+                                                     home_.File("missing-ca.pem") +
+                                                     ": No such file or directory\n");
+}
+
 TEST_F(Kestreld, SighupDuringACallReplacesTheWorkerWhichTakesTheNextCall) {
   StartSim();
   StartMailServer();

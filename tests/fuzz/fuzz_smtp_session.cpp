@@ -1,11 +1,14 @@
 // fuzz_smtp_session: any bytes as the server's side of a whole SMTP session.
 // The first byte picks the login (its two low bits: none, CRAM-MD5, AUTH
-// LOGIN, "AUTH LOGIN PLAIN") and the message form (bit 2: a queue file or a
-// composed message with an attachment); the rest is what an in-process
-// loopback server sends, all at once, before it closes its side, while it
-// reads whatever the client sends. The client runs Connect, SendMessage and
-// Disconnect. Besides the sanitizers it checks that the reply text handed out
-// never holds a control character and that the reply code has three digits.
+// LOGIN, "AUTH LOGIN PLAIN"; bit 5 makes it AUTH PLAIN), the message form
+// (bit 2: a queue file or a composed message with an attachment) and the
+// channel (bit 3: TLS from the first byte, the server's certificate trusted
+// through the CA file; bit 4 then cuts the bytes into TLS records of 3 bytes);
+// the rest is what an in-process loopback server sends, all at once, before it
+// closes its side (with close_notify over TLS), while it reads whatever the
+// client sends. The client runs Connect, SendMessage and Disconnect. Besides
+// the sanitizers it checks that the reply text handed out never holds a
+// control character and that the reply code has three digits.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -13,12 +16,17 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <algorithm>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include "core/event_log.h"
 #include "mail/smtp_message.h"
@@ -48,6 +56,7 @@ const std::string& Folder() {
     static std::string made(name.data());
     std::atexit([] {
       ::unlink((made + "/queued.eml").c_str());
+      ::unlink((made + "/server.pem").c_str());
       ::rmdir(made.c_str());
     });
     return made + "/";
@@ -120,6 +129,75 @@ void Serve(int listener, std::string replies) {
   ::close(fd);
 }
 
+// The TLS server's context: a self-signed certificate for 127.0.0.1, made
+// once, whose PEM form is the client's CA file.
+SSL_CTX* ServerContext() {
+  static SSL_CTX* ctx = [] {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 3650L * 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fuzz.test"), -1, -1,
+                               0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX v3;
+    X509V3_set_ctx_nodb(&v3);
+    X509V3_set_ctx(&v3, cert, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1");
+    X509_add_ext(cert, san, -1);
+    X509_EXTENSION_free(san);
+    Check(X509_sign(cert, key, EVP_sha256()) > 0, "certificate not signed");
+    std::FILE* pem = std::fopen((Folder() + "server.pem").c_str(), "w");
+    Check(pem && PEM_write_X509(pem, cert) == 1, "certificate not written");
+    std::fclose(pem);
+    // The system's trust store would be parsed again for every input; the
+    // fuzzed bytes come after the verification, which needs only this file.
+    ::setenv("SSL_CERT_FILE", (Folder() + "server.pem").c_str(), 1);
+    ::setenv("SSL_CERT_DIR", Folder().c_str(), 1);
+    SSL_CTX* c = SSL_CTX_new(TLS_server_method());
+    Check(c && SSL_CTX_use_certificate(c, cert) == 1 && SSL_CTX_use_PrivateKey(c, key) == 1, "no server context");
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return c;
+  }();
+  return ctx;
+}
+
+// The server's side over TLS: the handshake, `replies` in records of
+// `recordSize` bytes (0: as few as possible), close_notify, and then whatever
+// the client still sends until it closes.
+void ServeTls(int listener, std::string replies, size_t recordSize) {
+  pollfd waitAccept{listener, POLLIN, 0};
+  if (::poll(&waitAccept, 1, 10000) <= 0) return;
+  int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  timeval bound{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
+  // Small records one after another would each wait for the client's
+  // delayed acknowledgement.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  SSL* ssl = SSL_new(ServerContext());
+  SSL_set_fd(ssl, fd);
+  if (SSL_accept(ssl) == 1) {
+    const size_t step = recordSize ? recordSize : 16384;
+    bool ok = true;
+    for (size_t at = 0; ok && at < replies.size(); at += step)
+      ok = SSL_write(ssl, replies.data() + at, int(std::min(step, replies.size() - at))) > 0;
+    if (ok) SSL_shutdown(ssl);
+    char buf[16384];
+    while (SSL_read(ssl, buf, sizeof(buf)) > 0) {
+    }
+  }
+  SSL_free(ssl);
+  ::close(fd);
+}
+
 void CheckReply(const kestrel::CSMTPSession& session) {
   for (char c : session.LastReplyText())
     Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "control character in the reply text");
@@ -130,12 +208,16 @@ void CheckReply(const kestrel::CSMTPSession& session) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const int method = data[0] & 3;
+  const int method = (data[0] & 0x20) ? kestrel::kAuthPlain : data[0] & 3;
   const bool queueFile = (data[0] & 4) != 0;
+  const bool tls = (data[0] & 8) != 0;
   const std::string& queued = QueueFile();
+  if (tls) ServerContext();
   int port = 0;
   int listener = Listener(port);
-  std::thread server(Serve, listener, std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+  std::string replies(reinterpret_cast<const char*>(data) + 1, size - 1);
+  std::thread server = tls ? std::thread(ServeTls, listener, std::move(replies), (data[0] & 0x10) ? 3 : 0)
+                           : std::thread(Serve, listener, std::move(replies));
 
   CQuietLog log;
   {
@@ -144,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The server closes its side after its last byte, so no wait is long.
     session.SetReplyTimeout(5000);
     session.SetEndOfDataTimeout(5000);
+    if (tls) session.SetConnectionSecurity(kestrel::kSecurityTls, Folder() + "server.pem");
     if (session.Connect("127.0.0.1", method, "fax-user", "pa ss:w0rd", port)) {
       CheckReply(session);
       if (queueFile) {

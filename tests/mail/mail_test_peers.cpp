@@ -5,6 +5,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
+#include <algorithm>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -85,30 +87,96 @@ int RunPythonPeer(const std::string& script, const std::vector<std::string>& arg
   return WaitFor(Spawn(script, args, nullptr, nullptr), timeoutMs);
 }
 
-CSmtpServerPeer::CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user,
-                                 const std::string& password, const std::vector<std::string>& extra)
-    : out_(outFolder) {
+CPeerProcess::CPeerProcess(const std::string& script, const std::vector<std::string>& args, int startMs) {
   int stdoutFd = -1;
-  std::vector<std::string> args = {"--out", outFolder, "--auth", auth, "--user", user, "--password", password};
-  args.insert(args.end(), extra.begin(), extra.end());
-  pid_ = Spawn("smtp_server.py", args, &stdinFd_, &stdoutFd);
-  std::string line;
-  int64_t deadline = NowMs() + 15000;
-  while (line.find('\n') == std::string::npos && NowMs() < deadline) {
+  pid_ = Spawn(script, args, &stdinFd_, &stdoutFd);
+  int64_t deadline = NowMs() + startMs;
+  while (line_.find('\n') == std::string::npos && NowMs() < deadline) {
     if (!WaitReadable(stdoutFd, 100)) continue;
-    char buf[64];
+    char buf[256];
     ssize_t n = ::read(stdoutFd, buf, sizeof(buf));
     if (n <= 0) break;
-    line.append(buf, size_t(n));
+    line_.append(buf, size_t(n));
   }
   ::close(stdoutFd);
+  if (line_.find('\n') != std::string::npos) line_.resize(line_.find('\n'));
+}
+
+CPeerProcess::~CPeerProcess() {
+  ::close(stdinFd_);
+  WaitFor(pid_, 15000);
+}
+
+namespace {
+std::vector<std::string> SmtpServerArgs(const std::string& outFolder, const std::string& auth,
+                                        const std::string& user, const std::string& password,
+                                        const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"--out", outFolder, "--auth", auth, "--user", user, "--password", password};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+}  // namespace
+
+CSmtpServerPeer::CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user,
+                                 const std::string& password, const std::vector<std::string>& extra)
+    : out_(outFolder), process_("smtp_server.py", SmtpServerArgs(outFolder, auth, user, password, extra)) {
+  const std::string& line = process_.ReadyLine();
   if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
   if (port_ <= 0) throw std::runtime_error("aiosmtpd peer did not start: " + line);
 }
 
-CSmtpServerPeer::~CSmtpServerPeer() {
-  ::close(stdinFd_);
-  WaitFor(pid_, 5000);
+CSmtpServerPeer::~CSmtpServerPeer() = default;
+
+void MakeTestPki(const std::string& folder) {
+  if (RunPythonPeer("test_pki.py", {folder}) != 0) throw std::runtime_error("no test PKI in " + folder);
+}
+
+CPostfixPeer::CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password)
+    : folder_(folder),
+      process_("postfix_server.py", {"--dir", folder, "--user", user, "--password", password}, 60000) {
+  std::istringstream in(process_.ReadyLine());
+  std::string word;
+  in >> word;
+  if (word != "READY") throw std::runtime_error("Postfix peer did not start: " + process_.ReadyLine());
+  while (in >> word) {
+    size_t eq = word.find('=');
+    if (eq != std::string::npos) ports_[word.substr(0, eq)] = std::atoi(word.c_str() + eq + 1);
+  }
+}
+
+int CPostfixPeer::Port(const std::string& listener) const {
+  auto it = ports_.find(listener);
+  return it == ports_.end() ? 0 : it->second;
+}
+
+std::string CPostfixPeer::Log() const { return ReadFileBytes(folder_ + "maillog"); }
+
+std::string CPostfixPeer::DisconnectLine(const std::string& listener) const {
+  const std::string tag = "postfix/" + listener + "/smtpd[";
+  for (int64_t deadline = NowMs() + 10000; NowMs() < deadline; ::usleep(20000)) {
+    std::istringstream in(Log());
+    std::string found;
+    for (std::string line; std::getline(in, line);)
+      if (line.find(tag) != std::string::npos && line.find("]: disconnect from ") != std::string::npos) found = line;
+    if (!found.empty()) return found;
+  }
+  return {};
+}
+
+std::vector<std::string> CPostfixPeer::MaildirFiles(size_t count) const {
+  const std::string dir = folder_ + "mail/kestrel.test/fax/new/";
+  std::vector<std::string> files;
+  for (int64_t deadline = NowMs() + 10000; NowMs() < deadline; ::usleep(20000)) {
+    files.clear();
+    if (DIR* d = ::opendir(dir.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') files.push_back(dir + e->d_name);
+      ::closedir(d);
+    }
+    if (files.size() >= count) break;
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 std::string CSmtpServerPeer::Content(int n) const {

@@ -18,12 +18,30 @@ namespace kestrel::test {
 // the exit code, or -1 when it had to be killed after `timeoutMs`.
 int RunPythonPeer(const std::string& script, const std::vector<std::string>& args, int timeoutMs = 30000);
 
+// A Python server peer: started with `script` and `args`, it prints one line
+// when it is ready (read here, waiting up to `startMs`) and stops when its
+// standard input closes, which the destructor does.
+class CPeerProcess {
+ public:
+  CPeerProcess(const std::string& script, const std::vector<std::string>& args, int startMs = 15000);
+  ~CPeerProcess();
+  CPeerProcess(const CPeerProcess&) = delete;
+  CPeerProcess& operator=(const CPeerProcess&) = delete;
+  // The ready line without its line end ("PORT 4711").
+  const std::string& ReadyLine() const { return line_; }
+
+ private:
+  int pid_ = -1;
+  int stdinFd_ = -1;
+  std::string line_;
+};
+
 // aiosmtpd on a free loopback port, storing each message in `outFolder`
 // (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-lower or cram.
 class CSmtpServerPeer {
  public:
   // `extra` adds options of smtp_server.py (--port N, --refuse-rcpt,
-  // --drop-first-data).
+  // --drop-first-data, --tls starttls|implicit with --cert and --key).
   CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user = "",
                   const std::string& password = "", const std::vector<std::string>& extra = {});
   ~CSmtpServerPeer();
@@ -38,9 +56,38 @@ class CSmtpServerPeer {
 
  private:
   std::string out_;
-  int pid_ = -1;
-  int stdinFd_ = -1;
+  CPeerProcess process_;
   int port_ = 0;
+};
+
+// A test PKI made by peers/test_pki.py in `folder`: root.pem (the CA a client
+// must trust) and leaf keys and chains good, wrong (a certificate for
+// mail.example.invalid) and expired, for localhost and 127.0.0.1.
+void MakeTestPki(const std::string& folder);
+
+// Postfix with Dovecot SASL (peers/postfix_server.py) in `folder`, which it
+// fills with its PKI (folder + "pki/"), configs, queue, Maildir and log. Mail
+// for fax@kestrel.test lands in MaildirFiles(). Listeners by name:
+// "submission" (STARTTLS required, AUTH only after it), "smtps" (implicit
+// TLS), "expired", "wrongname" (bad certificates, STARTTLS) and "plain" (no
+// STARTTLS). Throws when the servers do not come up.
+class CPostfixPeer {
+ public:
+  CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password);
+  int Port(const std::string& listener) const;
+  std::string RootCaFile() const { return folder_ + "pki/root.pem"; }
+  // The Postfix log so far.
+  std::string Log() const;
+  // The "disconnect from" line of the last connection to `listener`, waiting
+  // up to 10 s for it ("" when none came): it counts the client's commands.
+  std::string DisconnectLine(const std::string& listener) const;
+  // The delivered mail files, waiting up to 10 s until there are `count`.
+  std::vector<std::string> MaildirFiles(size_t count) const;
+
+ private:
+  std::string folder_;
+  CPeerProcess process_;
+  std::map<std::string, int> ports_;
 };
 
 // What Python's email package makes of a mail file: the decoded headers, each

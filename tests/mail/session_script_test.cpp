@@ -150,7 +150,8 @@ TEST(SessionScript, SilentServerTimesOutWith10060) {
 // server sending a byte now and then holds the session for ever.
 TEST(SessionScript, TrickledReplyEndsAtItsDeadline) {
   Client c;
-  c.session.SetReplyTimeout(300);
+  // "250-slow" is complete after 300 ms; the deadline leaves room for a busy machine.
+  c.session.SetReplyTimeout(450);
   CScriptServer server([](CScriptPeer& peer) {
     test::ServeGreetingAndHello(peer);
     peer.SendInPieces("250-slow but\r\n250 steady\r\n", 2, 100);  // 1.3 s in all
@@ -401,6 +402,46 @@ TEST(SessionScript, CramLoginAnswersTheChallengeWithUserAndDigest) {
   c.session.Disconnect();
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH CRAM-MD5\r\n" +
                                    CBase64Codec::Encode("tim b913a602c7eda7a495b4e6e7334d3890") + "\r\nQUIT\r\n");
+}
+
+TEST(SessionScript, AuthPlainSendsOneLineOrAnswersTheEmptyChallenge) {
+  const std::string longPassword(400, 'p');
+  const std::string shortForm = CBase64Codec::Encode(std::string("\0fax\0s3cret", 11));
+  const std::string longForm = CBase64Codec::Encode(std::string("\0fax\0", 5) + longPassword);
+  struct Case {
+    std::string password;
+    std::vector<std::string> replies;  // the server's answers to the lines after EHLO
+    bool loggedIn;
+    std::string sent;  // what the client sent between EHLO and QUIT
+  };
+  const Case cases[] = {
+      {"s3cret", {"235 2.7.0 ok"}, true, "AUTH PLAIN " + shortForm + "\r\n"},
+      {"s3cret", {"334 ", "235 2.7.0 ok"}, true, "AUTH PLAIN " + shortForm + "\r\n" + shortForm + "\r\n"},
+      // Too long for one command line: the bare command, then the answer.
+      {longPassword, {"334 ", "235 2.7.0 ok"}, true, "AUTH PLAIN\r\n" + longForm + "\r\n"},
+      {"s3cret", {"535 5.7.8 no"}, false, "AUTH PLAIN " + shortForm + "\r\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.sent);
+    Client c;
+    CScriptServer server([&](CScriptPeer& peer) {
+      test::ServeGreetingAndHello(peer, "250-kestrel.test\r\n250 AUTH PLAIN\r\n");
+      for (const std::string& reply : k.replies) {
+        peer.ReadLine();
+        peer.Send(reply + "\r\n");
+      }
+      test::ServeQuit(peer);
+    });
+    EXPECT_EQ(c.session.Connect("127.0.0.1", kAuthPlain, "fax", k.password, server.Port()), k.loggedIn);
+    if (k.loggedIn) {
+      EXPECT_TRUE(c.session.Disconnect());
+    }
+    EXPECT_EQ(server.Received(), "EHLO client.test\r\n" + k.sent + "QUIT\r\n");
+    const std::vector<std::string> refused = {
+        LoggedForm(" AuthPlain, AUTH PLAIN authentication was unsuccessful"),
+        LoggedForm(" Connect, An unexpected HELO/EHLO response was received")};
+    EXPECT_EQ(c.Events(), k.loggedIn ? std::vector<std::string>{} : refused);
+  }
 }
 
 TEST(SessionScript, UnknownMethodFailsAfterEhlo) {

@@ -10,9 +10,13 @@ took them), <n>.from and <n>.rcpt (one recipient a line).
 every RCPT with 550; --drop-first-data breaks the first connection that sends
 a message, after its data and before the reply.
 
---auth none|login|login-lower|cram offers no login, AUTH LOGIN with the
-standard "Username:"/"Password:" prompts, AUTH LOGIN whose first prompt is
-"username:" in lower case, or CRAM-MD5 checked with --password.
+--auth none|login|login-lower|cram|plain|login-plain offers no login, AUTH
+LOGIN with the standard "Username:"/"Password:" prompts, AUTH LOGIN whose
+first prompt is "username:" in lower case, CRAM-MD5, AUTH PLAIN, or the
+clear-text "AUTH LOGIN PLAIN" dialogue, checked with --user and --password.
+
+--tls starttls|implicit with --cert (leaf and chain) and --key offers STARTTLS
+or speaks TLS from the first byte.
 """
 import argparse
 import asyncio
@@ -20,6 +24,7 @@ import base64
 import hmac
 import os
 import secrets
+import ssl
 import sys
 import threading
 
@@ -84,6 +89,16 @@ class LoginHandler(Handler):
         return await self._login(server, "Username:")
 
 
+class LoginPlainHandler(Handler):
+    async def auth_LOGIN(self, server, args):
+        # Clear-text prompts and answers, as some old servers spoke it.
+        await server.push("334 Username:")
+        user = (await server._reader.readline()).rstrip(b"\r\n")
+        await server.push("334 Password:")
+        password = (await server._reader.readline()).rstrip(b"\r\n")
+        return AuthResult(success=self._check(user, password), handled=False)
+
+
 class LowerLoginHandler(Handler):
     async def auth_LOGIN(self, server, args):
         return await self._login(server, "username:")
@@ -92,31 +107,39 @@ class LowerLoginHandler(Handler):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True)
-    parser.add_argument("--auth", default="none", choices=["none", "login", "login-lower", "cram"])
+    parser.add_argument("--auth", default="none", choices=["none", "login", "login-lower", "cram", "plain", "login-plain"])
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--refuse-rcpt", action="store_true")
     parser.add_argument("--drop-first-data", action="store_true")
+    parser.add_argument("--tls", default="none", choices=["none", "starttls", "implicit"])
+    parser.add_argument("--cert", default="")
+    parser.add_argument("--key", default="")
     args = parser.parse_args()
 
-    handler = {"login": LoginHandler, "login-lower": LowerLoginHandler}.get(args.auth, Handler)(args)
-    excluded = ["PLAIN"]
-    if args.auth == "none":
-        excluded += ["LOGIN", "CRAM-MD5"]
-    elif args.auth == "cram":
-        excluded += ["LOGIN"]
-    else:
-        excluded += ["CRAM-MD5"]
+    handler = {"login": LoginHandler, "login-lower": LowerLoginHandler,
+               "login-plain": LoginPlainHandler}.get(args.auth, Handler)(args)
+    offered = {"none": [], "cram": ["CRAM-MD5"], "plain": ["PLAIN"]}.get(args.auth, ["LOGIN"])
+    excluded = [m for m in ["PLAIN", "LOGIN", "CRAM-MD5"] if m not in offered]
+    context = None
+    if args.tls != "none":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        return AuthResult(success=handler._check(auth_data.login, auth_data.password))
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
 
     def factory():
         return SMTP(handler, hostname="kestrel.test", auth_require_tls=False,
-                    auth_exclude_mechanism=excluded, decode_data=False)
+                    auth_exclude_mechanism=excluded, decode_data=False, authenticator=authenticator,
+                    tls_context=context if args.tls == "starttls" else None)
 
-    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", args.port, reuse_address=True))
+    server = loop.run_until_complete(loop.create_server(
+        factory, "127.0.0.1", args.port, reuse_address=True, ssl=context if args.tls == "implicit" else None))
     port = server.sockets[0].getsockname()[1]
     print("PORT %d" % port, flush=True)
 

@@ -1,0 +1,131 @@
+// Faxes whose mail a real server's TLS refuses, against Postfix with Dovecot
+// SASL: an untrusted CA, an expired certificate, a host-name mismatch and a
+// server without STARTTLS each end the session before any login or mail (the
+// server's own log counts the commands it got), the forwarding step names the
+// reason and queues the mail, and the queue monitor delivers every queued
+// mail once the CA file is set.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "forward/fax_inbox.h"
+#include "forward/forwarding_pipeline.h"
+#include "forward/mail_queue_monitor.h"
+#include "forward/recipient_resolution.h"
+#include "mail/smtp_session.h"
+#include "tests/capi/line_sim.h"
+#include "tests/convert/page_render.h"
+#include "tests/mail/mail_test_peers.h"
+#include "tests/store/test_database.h"
+#include "tests/support/file_util.h"
+#include "tests/support/temp_dir.h"
+#include "tools/sff-make/sff_maker.h"
+
+namespace kestrel::test {
+namespace {
+
+constexpr char kUser[] = "fax-user";
+constexpr char kPassword[] = "Fax pass 1";
+
+size_t QueuedFiles(const std::string& app) {
+  size_t n = 0;
+  if (DIR* d = ::opendir((app + "MailQueue").c_str())) {
+    while (dirent* e = ::readdir(d)) n += std::string(e->d_name).size() > 4 &&
+                                          std::string(e->d_name).substr(std::string(e->d_name).size() - 4) == ".eml";
+    ::closedir(d);
+  }
+  return n;
+}
+
+TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaFileIsSet) {
+  if (::geteuid() != 0) GTEST_SKIP() << "Postfix and Dovecot start as root (as in CI)";
+  CTempDir app, mtaDir;
+  CPostfixPeer mta(mtaDir.Path(), kUser, kPassword);
+  CTestDatabase db{Engine::kSQLite};
+  CEventLog log{app.Path()};
+  COdbcConnection lookups{db.ConnectString()};
+  CRecipientResolver resolver{1, "fax@kestrel.test", lookups, log};
+  CForwardingPipeline pipeline{log, resolver, db.ConnectString()};
+  CFaxInbox inbox(app.Path(), log);
+  ::mkdir(app.File("received").c_str(), 0700);
+  std::vector<tools::SffMakePage> pages(1);
+  pages[0].image = RenderLetterPage(1728, 1100, 3);
+
+  ServiceSettings settings;
+  settings.ImageFormat = ImageFormat::Png;
+  settings.Name = "Kestrel Fax";
+  settings.Address = "fax-sender@example.org";
+  settings.SMTPServer = "localhost";
+  settings.AuthenticationMethod = kAuthLogin;
+  settings.SMTP_User = kUser;
+  settings.SMTP_Pass = kPassword;
+  settings.SMTPSecurity = kSecurityStartTls;
+
+  struct Case {
+    const char* listener;
+    bool trustTheCa;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"submission", false, "unable to get local issuer certificate"},
+      {"expired", true, "certificate has expired"},
+      {"wrongname", true, "hostname mismatch"},
+      {"plain", true, "The SMTP server does not offer STARTTLS"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listener);
+    settings.SMTPPort = mta.Port(c.listener);
+    settings.SMTPCAFile = c.trustTheCa ? mta.RootCaFile() : "";
+    const std::string sff = app.File("received/030" + std::to_string(++n) + "_fax.sff");
+    WriteFileBytes(sff, tools::MakeSffFile(pages, tools::SffMakeOptions{}));
+    FaxCallRecord call;
+    call.captureFilePath = sff;
+    call.callerNumber = "030" + std::to_string(n);
+    call.pages = 1;
+    call.startTime = call.endTime = std::time(nullptr);
+    call.recipients = "fax@kestrel.test";
+    std::optional<FaxEntry> entry = inbox.Record(call);
+    ASSERT_TRUE(entry.has_value());
+
+    EXPECT_EQ(pipeline.Forward(*entry, inbox, settings, app.Path()), ForwardingOutcome::Done);
+    EXPECT_EQ(QueuedFiles(app.Path()), size_t(n));
+    const std::vector<std::string> events = EventDescriptions(app.Path());
+    EXPECT_NE(std::find(events.begin(), events.end(),
+                        LoggedForm("Failed to connect to SMTP server: localhost error :" + std::string(c.reason))),
+              events.end());
+    const std::string line = mta.DisconnectLine(c.listener);
+    ASSERT_FALSE(line.empty()) << mta.Log();
+    EXPECT_EQ(line.find("auth="), std::string::npos) << line;
+    EXPECT_EQ(line.find("mail="), std::string::npos) << line;
+  }
+  EXPECT_TRUE(mta.MaildirFiles(0).empty()) << "nothing of the mail went out";
+
+  CMailQueueMonitor monitor(log);
+  MailQueueSettings q;
+  q.Name = settings.Name;
+  q.Address = settings.Address;
+  q.SMTPServer = "localhost";
+  q.AuthenticationMethod = kAuthLogin;
+  q.SMTP_User = kUser;
+  q.SMTP_Pass = kPassword;
+  q.SMTPPort = mta.Port("submission");
+  q.SMTPSecurity = kSecurityStartTls;
+  q.SMTPCAFile = mta.RootCaFile();
+  q.appFolder = app.Path();
+  monitor.SetSettings(q);
+  monitor.SetPause(std::chrono::hours(1));
+  monitor.StartMailQueueMonitor(true);
+  EXPECT_TRUE(Eventually([&] { return QueuedFiles(app.Path()) == 0; }, 60s));
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_EQ(mta.MaildirFiles(4).size(), 4u);
+  EXPECT_NE(mta.DisconnectLine("submission").find("auth=1"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel::test
