@@ -82,7 +82,7 @@ void CFaxInbox::Remove(const FaxEntry& entry) {
   SyncFolderOf(path);
 }
 
-std::vector<FaxEntry> CFaxInbox::Pending() {
+std::vector<std::string> CFaxInbox::EntryNames() const {
   std::vector<std::string> names;
   if (DIR* dir = ::opendir(folder_.c_str())) {
     while (dirent* e = ::readdir(dir)) {
@@ -92,6 +92,13 @@ std::vector<FaxEntry> CFaxInbox::Pending() {
     ::closedir(dir);
   }
   std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::size_t CFaxInbox::Count() const { return EntryNames().size(); }
+
+std::vector<FaxEntry> CFaxInbox::Pending() {
+  const std::vector<std::string> names = EntryNames();
   std::vector<FaxEntry> entries;
   for (const std::string& name : names) {
     const std::string path = folder_ + name;

@@ -38,9 +38,13 @@ class CFaxInbox {
   void Remove(const FaxEntry& entry);
   // Every entry in arrival order.
   std::vector<FaxEntry> Pending();
+  // How many entries wait, without reading (or setting aside) any: for a
+  // status display beside a running service.
+  std::size_t Count() const;
 
  private:
   std::string NewEntryName();
+  std::vector<std::string> EntryNames() const;  // sorted: arrival order
 
   std::string folder_;
   IEventLog& log_;
