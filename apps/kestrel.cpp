@@ -19,12 +19,12 @@
 
 int main(int argc, char** argv) {
   // Blocked before any thread exists, so that only the descriptor sees them.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGHUP);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+  sigset_t handled;
+  sigemptyset(&handled);
+  sigaddset(&handled, SIGHUP);
+  sigaddset(&handled, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+  const int signalFd = ::signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrel"));
