@@ -1,4 +1,5 @@
-// The shared acts of the kestrel-admin commands.
+// The shared acts of the kestrel-admin commands: refusal and usage lines,
+// settings loaded and saved through core/, signals to the folder's service.
 #include "admin/admin_context.h"
 
 #include <csignal>

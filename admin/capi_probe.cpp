@@ -1,4 +1,5 @@
-// Asking libcapi20 for its controllers and B-channels.
+// Asking libcapi20 for its controllers and B-channels: isinstalled, then
+// the profile of controller 0 (the count) and of each controller.
 #include "admin/capi_probe.h"
 
 #include <capi20.h>

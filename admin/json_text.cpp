@@ -1,4 +1,5 @@
-// Writing JSON text.
+// Writing JSON text: strings escaped byte by byte (UTF-8 passes unchanged),
+// members and elements joined in the order given.
 #include "admin/json_text.h"
 
 #include <cstdio>

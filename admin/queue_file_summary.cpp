@@ -1,4 +1,5 @@
-// Reading the summary of one queue file.
+// Reading the summary of one queue file: stat for age and size, the mail
+// layer's To reader, and a bounded scan of the header block for Subject.
 #include "admin/queue_file_summary.h"
 
 #include <strings.h>

@@ -1,4 +1,5 @@
-// The settings keys, their display and their checks.
+// The settings keys, their display and their checks; the number and folder
+// rules are core/'s, shared with the options sheet.
 #include "admin/setting_keys.h"
 
 #include <strings.h>

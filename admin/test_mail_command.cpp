@@ -1,4 +1,5 @@
-// kestrel-admin test-mail: the same short message as kestreld --test-mail.
+// kestrel-admin test-mail: the same short message as kestreld --test-mail,
+// through the same function (service/test_mail.h).
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
 #include "service/test_mail.h"

@@ -1,5 +1,5 @@
 // The forwarding editors' checks and refusal texts (the system's own words,
-// German and English as they were).
+// German and English as they were). Pure functions of the typed text.
 #include "core/forwarding_rules.h"
 
 namespace kestrel {

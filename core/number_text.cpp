@@ -1,4 +1,5 @@
-// Reading the number fields of the options sheet from text.
+// Reading the number fields of the options sheet from text: one pass over
+// the characters, stopping as soon as the value leaves the 33-bit range.
 #include "core/number_text.h"
 
 #include <limits>

@@ -1,4 +1,5 @@
-// Making the received-faxes folder, one level deep.
+// Making the received-faxes folder, one level deep, with the mode the
+// process's umask leaves (as the options sheet does).
 #include "core/received_folder.h"
 
 #include <cerrno>

@@ -1,4 +1,5 @@
-// Sending the test message through one SMTP session with the saved settings.
+// Sending the test message through one SMTP session with the saved
+// settings; the mail layer bounds and checks the server's replies.
 #include "service/test_mail.h"
 
 #include <cstdio>

@@ -38,7 +38,10 @@ for line in "ProtectSystem=strict" "ProtectHome=true" "PrivateTmp=true" "NoNewPr
   grep -qx "$line" "$unit" || fail "unit lacks $line"
 done
 if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify --man=no --root="$root" /lib/systemd/system/kestreld.service || fail "systemd-analyze verify"
+  # Verified as installed, except that ExecStart names the unpacked program.
+  mkdir "$root/verify"
+  sed "s|^ExecStart=/usr/bin/kestreld|ExecStart=$root/usr/bin/kestreld|" "$unit" >"$root/verify/kestreld.service"
+  systemd-analyze verify --man=no "$root/verify/kestreld.service" || fail "systemd-analyze verify"
 else
   echo "check-packages: systemd-analyze is not available; the unit was not verified"
 fi
