@@ -2,7 +2,9 @@
 // settings loaded and saved through core/, signals to the folder's service.
 #include "admin/admin_context.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "core/settings_file.h"
 #include "core/settings_store.h"
@@ -36,7 +38,11 @@ ServiceSettings CAdminContext::LoadSettings() {
 int CAdminContext::SaveSettings(const ServiceSettings& settings) {
   const std::string path = SettingsFilePath(folder_);
   if (ExportSettings(path, settings, log_) != 0) return Refuse(path + " cannot be written.");
-  const pid_t service = SignalService(SIGHUP);
+  std::string failure;
+  const pid_t service = SignalService(SIGHUP, &failure);
+  if (service < 0)
+    return Refuse(path + " written, but the service (process " + std::to_string(-service) +
+                  ") cannot be told to re-read it: " + failure + ".");
   if (service > 0)
     Say(path + " written; the service (process " + std::to_string(service) + ") re-reads it.");
   else
@@ -44,10 +50,12 @@ int CAdminContext::SaveSettings(const ServiceSettings& settings) {
   return kAdminOk;
 }
 
-pid_t CAdminContext::SignalService(int signal) const {
+pid_t CAdminContext::SignalService(int signal, std::string* failure) const {
   const pid_t holder = CServiceLock::RunningService(folder_);
   if (holder <= 0) return 0;
-  return ::kill(holder, signal) == 0 ? holder : 0;
+  if (::kill(holder, signal) == 0) return holder;
+  if (failure) *failure = std::strerror(errno);
+  return -holder;
 }
 
 }  // namespace kestrel

@@ -44,8 +44,9 @@ class CAdminContext {
   int SaveSettings(const ServiceSettings& settings);
 
   // Sends `signal` to the process holding the folder's service lock: its id,
-  // or 0 when none does (or its id is unknown, or the signal cannot reach it).
-  pid_t SignalService(int signal) const;
+  // or 0 when none does or its id is unknown. When the signal cannot reach
+  // it (another user's process), the id is negated and `failure` says why.
+  pid_t SignalService(int signal, std::string* failure = nullptr) const;
 
  private:
   std::string folder_;

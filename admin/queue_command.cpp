@@ -52,8 +52,11 @@ int List(CAdminContext& context) {
 }
 
 int Retry(CAdminContext& context) {
-  const pid_t service = context.SignalService(SIGUSR1);
-  if (service <= 0)
+  std::string failure;
+  const pid_t service = context.SignalService(SIGUSR1, &failure);
+  if (service < 0)
+    return context.Refuse("The service (process " + std::to_string(-service) + ") cannot be told: " + failure + ".");
+  if (service == 0)
     return context.Refuse("No service runs for " + context.Folder() + "; it sends the queue when it starts.");
   context.Say("The service (process " + std::to_string(service) + ") sends the queue now.");
   return kAdminOk;
