@@ -2,13 +2,16 @@
 #   make test   install what is needed, build with AddressSanitizer and
 #               UndefinedBehaviorSanitizer, run every test
 #   make demo   install, build, and run the demo on the embedded defaults
+#   make package  the Debian packages kestreld and kestrel-desktop, in build/package/
+#   make install  the programs, man pages, unit and desktop entries below PREFIX
+#                 (default /usr/local), staged under DESTDIR when set
 JOBS ?= $(shell nproc)
 # KESTREL_ONLY="platform;core;..." limits a build to some source folders.
 KESTREL_ONLY ?=
 TEST_DIR := build/test
 REL_DIR := build/release
 
-.PHONY: all deps test build-test release demo bench fuzz fuzz-ci clean
+.PHONY: all deps test build-test release demo bench fuzz fuzz-ci clean package install
 FUZZ_DIR := build/fuzz
 # make fuzz: seconds per target; make fuzz-ci: seconds for all targets together.
 FUZZ_SECONDS ?= 300
@@ -61,6 +64,25 @@ fuzz: fuzz-build
 # FUZZ_TOTAL_SECONDS; a crash in any target fails the run.
 fuzz-ci: fuzz-build
 	scripts/run-fuzzers --total $(FUZZ_DIR)/fuzz $(FUZZ_TOTAL_SECONDS)
+
+# The packages are built from a copy of the tree (without build/ and .git), so
+# that dpkg-buildpackage leaves its files in build/package/ and nowhere else.
+PACKAGE_DIR := build/package
+PACKAGE_SRC := $(PACKAGE_DIR)/kestrel
+package: deps
+	rm -rf $(PACKAGE_DIR)
+	mkdir -p $(PACKAGE_SRC)
+	tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C $(PACKAGE_SRC)
+	cd $(PACKAGE_SRC) && DEB_BUILD_OPTIONS="parallel=$(JOBS) nocheck" dpkg-buildpackage -us -uc -b
+	lintian --fail-on error $(PACKAGE_DIR)/*.deb
+	@ls $(PACKAGE_DIR)/*.deb
+
+PREFIX ?= /usr/local
+INSTALL_DIR := build/install
+install: deps
+	cmake -S . -B $(INSTALL_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(INSTALL_DIR) -j $(JOBS)
+	DESTDIR=$(DESTDIR) cmake --install $(INSTALL_DIR)
 
 clean:
 	rm -rf build

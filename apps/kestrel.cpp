@@ -1,14 +1,31 @@
 // kestrel: the tray program. The service with its notification-area icon,
 // options sheet and journal page; a second start brings the first instance's
-// window (or open dialog) to the front and ends.
+// window (or open dialog) to the front and ends. Like kestreld, SIGHUP
+// re-reads kestrel.xml and SIGUSR1 sends the mail queue at once (kestrel-admin
+// signals whichever program holds the application folder).
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include "ui/ui_string_table.h"
 #include "desktop/artwork.h"
 #include "desktop/message_box.h"
+#include "service/service_app.h"
 #include "ui/kestrel_app.h"
 
 int main(int argc, char** argv) {
+  // Blocked before any thread exists, so that only the descriptor sees them.
+  sigset_t handled;
+  sigemptyset(&handled);
+  sigaddset(&handled, SIGHUP);
+  sigaddset(&handled, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+  const int signalFd = ::signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrel"));
   kestrel::SetMessageBoxCaption(QString::fromUtf8(kestrel::LoadUiString(kestrel::IDS_APP_TITLE)));
@@ -19,6 +36,19 @@ int main(int argc, char** argv) {
   kestrel::CKestrelApp kestrelApp;
   if (!kestrelApp.InitInstance()) return 0;
   QObject::connect(&kestrelApp, &kestrel::CKestrelApp::ExitRequested, &app, &QCoreApplication::quit);
+  QSocketNotifier signalNotifier(signalFd < 0 ? 0 : signalFd, QSocketNotifier::Read);
+  signalNotifier.setEnabled(signalFd >= 0);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+    signalfd_siginfo info;
+    while (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      kestrel::CServiceApp* service = kestrelApp.Service();
+      if (!service) continue;
+      // An open options sheet saves its own values on OK; a reload now would
+      // be overwritten by them.
+      if (info.ssi_signo == SIGHUP && !service->SettingsSheetOpen()) service->ReloadSettingsFile();
+      if (info.ssi_signo == SIGUSR1) service->TryMailQueueNow();
+    }
+  });
   app.exec();
   return kestrelApp.ExitInstance();
 }

@@ -3,7 +3,8 @@
 // application folder; notices go to standard error and the event log.
 //
 //   kestreld [--home DIR]                 run until SIGTERM or SIGINT; SIGHUP
-//                                         re-reads kestrel.xml
+//                                         re-reads kestrel.xml, SIGUSR1 sends
+//                                         the mail queue at once
 //   kestreld [--home DIR] --journal       print the journal, newest first
 //   kestreld [--home DIR] --test-mail TO  send one short message with the
 //                                         mail settings: prints the server's
@@ -20,14 +21,10 @@
 #include "core/notice_sink.h"
 #include "service/service_app.h"
 #include "service/service_lock.h"
+#include "service/test_mail.h"
 #include "core/settings_file.h"
-#include "core/settings_store.h"
 #include "core/version.h"
-#include "mail/mail_address.h"
-#include "mail/smtp_message.h"
-#include "mail/smtp_session.h"
 #include "platform/app_folder.h"
-#include "platform/registry_file.h"
 #include "store/journal.h"
 
 namespace {
@@ -60,38 +57,6 @@ int PrintJournal() {
   return 0;
 }
 
-int SendTestMail(const std::string& to, IEventLog& log) {
-  ServiceSettings s;
-  CRegistryFile registry(CRegistryFile::DefaultPath());
-  LoadSettings(s, registry, ApplicationFolder(), log);
-  if (s.SMTPServer.empty() || s.Address.empty()) {
-    std::fprintf(stderr, "kestreld: SMTPServer and Address must be set in %s\n",
-                 SettingsFilePath(ApplicationFolder()).c_str());
-    return 2;
-  }
-  CSMTPMessage message(log);
-  message.SetSender(CMailAddress(s.Name, s.Address));
-  message.AddRecipients(to);
-  message.SetSubject("Kestrel test message");
-  message.AddTextBody("This is a test message from Kestrel " + std::string(kProductVersion) +
-                      ".\nThe SMTP settings work.\n");
-  // Exactly what the forwarding step would do, so that a working test mail
-  // means faxes will go out too.
-  CSMTPSession session(log);
-  session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
-  if (!session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass,
-                       SmtpPortOrDefault(s.SMTPPort)) ||
-      !session.SendMessage(message)) {
-    const std::string reason = session.FailureText().empty() ? session.LastReplyText() : session.FailureText();
-    std::fprintf(stderr, "kestreld: %s\n", reason.c_str());
-    return 1;
-  }
-  std::printf("%s\n", session.LastReplyText().c_str());
-  std::fflush(stdout);
-  session.Disconnect();
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,12 +85,13 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
   CEventLog log(ApplicationFolder());
   if (journal) return PrintJournal();
-  if (!testMail.empty()) return SendTestMail(testMail, log);
+  if (!testMail.empty()) return SendTestMail(testMail, log, "kestreld");
 
   CConsoleNoticeSink notices(log);
   CServiceApp app(log, notices, nullptr);
@@ -145,6 +111,10 @@ int main(int argc, char** argv) {
     if (sig == SIGHUP) {
       std::fprintf(stderr, "kestreld: re-reading %s\n", SettingsFilePath(app.ApplicationFolder()).c_str());
       app.ReloadSettingsFile();
+      continue;
+    }
+    if (sig == SIGUSR1) {
+      app.TryMailQueueNow();
       continue;
     }
     break;

@@ -36,6 +36,11 @@ std::string MigrationMarkerPath(const std::string& appFolder);
 //    succeeded are the sections Fax, Email and MSN and then the key deleted,
 //    and only when nothing else lies below the key; a key left in place gets
 //    the marker. When the write fails the values serve this run only.
+// Every value of the sections Fax, MSN and Email of `key`, with the migration
+// default where a value is missing or has another type. Reads only: the
+// migration above and kestrel-admin's `settings import` of an export file.
+ServiceSettings ReadRegistrySettings(const CRegistryFile& registry, const std::string& key);
+
 SettingsSource LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
                             const std::string& appFolder, IEventLog& log);
 

@@ -38,7 +38,8 @@ class CFaxInbox {
   void Remove(const FaxEntry& entry);
   // Every entry in arrival order.
   std::vector<FaxEntry> Pending();
-  // The number of entries, without reading them; any thread.
+  // How many entries wait, without reading (or setting aside) any: for a
+  // status display beside a running service.
   std::size_t Count() const;
 
  private:

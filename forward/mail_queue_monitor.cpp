@@ -25,6 +25,7 @@ void CMailQueueMonitor::StartMailQueueMonitor(bool start) {
   if (start) {
     if (IsRunning()) return;
     stop_ = false;
+    tryNow_ = false;
     try {
       thread_ = std::thread([this] { MailQueueMonitor(); });
     } catch (const std::system_error&) {
@@ -43,7 +44,18 @@ void CMailQueueMonitor::StartMailQueueMonitor(bool start) {
 
 bool CMailQueueMonitor::Pause() {
   std::unique_lock<std::mutex> lock(mutex_);
-  return !wake_.wait_for(lock, pause_, [this] { return stop_.load(); });
+  wake_.wait_for(lock, pause_, [this] { return stop_.load() || tryNow_; });
+  tryNow_ = false;
+  return !stop_;
+}
+
+void CMailQueueMonitor::TryNow() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!IsRunning()) return;
+    tryNow_ = true;
+  }
+  wake_.notify_all();
 }
 
 void CMailQueueMonitor::DeleteSentFile(const std::string& path, const struct stat& sent) {

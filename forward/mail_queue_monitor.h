@@ -60,6 +60,10 @@ class CMailQueueMonitor {
   // The pause after each file and after each pass; 180000 ms unless a test
   // shortens it. Set only while stopped.
   void SetPause(std::chrono::milliseconds pause) { pause_ = pause; }
+  // Ends the pause under way (or the next one) at once: the administrator
+  // asked for the queue to be tried now. Called from the thread that starts
+  // and stops the monitor; no effect while it is stopped.
+  void TryNow();
 
  private:
   int MailQueueMonitor();
@@ -73,6 +77,7 @@ class CMailQueueMonitor {
   MailQueueSettings settings_;
   std::chrono::milliseconds pause_{180000};
   std::atomic<bool> stop_{false};
+  bool tryNow_ = false;  // guarded by mutex_
   std::mutex mutex_;
   std::condition_variable wake_;
   std::thread thread_;

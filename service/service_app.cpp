@@ -209,6 +209,8 @@ COdbcConnection& CServiceApp::AdministrationConnection() { return impl_->adminis
 
 void CServiceApp::SetForwardedFaxListener(IForwardedFaxListener* listener) { impl_->listener = listener; }
 
+void CServiceApp::TryMailQueueNow() { impl_->monitor.TryNow(); }
+
 void CServiceApp::SetMailQueuePause(int milliseconds) {
   impl_->monitor.SetPause(std::chrono::milliseconds(milliseconds));
 }

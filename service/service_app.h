@@ -75,6 +75,8 @@ class CServiceApp {
   COdbcConnection& AdministrationConnection();
   // The pause of the mail-queue monitor (three minutes unless shortened).
   void SetMailQueuePause(int milliseconds);
+  // The administrator's "send the queue now": the monitor ends its pause.
+  void TryMailQueueNow();
   // Told on the forwarding thread about every fax that is done (null:
   // nobody); takes effect with the next worker, so set it before InitInstance.
   void SetForwardedFaxListener(IForwardedFaxListener* listener);

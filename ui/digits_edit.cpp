@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 
+#include "core/forwarding_rules.h"
+
 namespace kestrel {
 
 void CDigitsEdit::keyPressEvent(QKeyEvent* event) {
@@ -10,7 +12,7 @@ void CDigitsEdit::keyPressEvent(QKeyEvent* event) {
   const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   if (!command && !text.isEmpty() && text.at(0).isPrint()) {
     for (QChar c : text) {
-      if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+      if (c.unicode() > 0x7F || !IsFaxNumberDigit(static_cast<char>(c.unicode()))) {
         QApplication::beep();
         event->accept();
         return;

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "core/received_folder.h"
+#include "core/string_table.h"
 #include "ui/ui_string_table.h"
 #include "desktop/message_box.h"
 
@@ -153,8 +155,8 @@ void CDlgOptionsPageFax::OnDirectoryLeft() {
   ExchangeToMembers();
   if (ReceivedDir.empty()) return;
   // One level only: the parents must exist already.
-  if (::mkdir(ReceivedDir.c_str(), 0777) != 0 && errno != EEXIST) {
-    ShowMessageBox(this, Text(IDS_INVALID_PATH), BoxButtons::kOk, BoxIcon::kExclamation);
+  if (!MakeReceivedFolder(ReceivedDir)) {
+    ShowMessageBox(this, QString::fromUtf8(LoadString(IDS_INVALID_PATH)), BoxButtons::kOk, BoxIcon::kExclamation);
     ReceivedDir.clear();
     ExchangeToControls();
   }

@@ -13,6 +13,7 @@
 #include "desktop/artwork.h"
 #include "desktop/message_box.h"
 #include "desktop/report_list.h"
+#include "core/forwarding_rules.h"
 #include "store/database_exception.h"
 #include "store/forwarding_table.h"
 #include "ui/forwarding_edit_dialog.h"
@@ -23,11 +24,6 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-constexpr char kInvalidAcceptAllAddress[] = "You must also insert a valid Email Address";
-constexpr char kInvalidNewMsn[] = "The incoming MSN is not valid";
-constexpr char kInvalidNewAddress[] = "The email address must be valid.";
-constexpr char kInvalidEditedAddress[] = "Sie müssen eine korrekte e-Mail Adresse eingeben";
-constexpr char kInvalidEditedMsn[] = "Sie müssen eine korrekte MSN eingeben";
 constexpr int kMsnImage = 2;
 
 void ShowDatabaseError(QWidget* parent, const CDatabaseException& e) {
@@ -146,20 +142,16 @@ bool CDlgProppageMSN::eventFilter(QObject* watched, QEvent* event) {
 void CDlgProppageMSN::OnAddressLeft() {
   ExchangeToMembers();
   // The value stays as typed; the reminder is all.
-  if (All != 0 && (EmailAll.empty() || !IsValidEmailAddress(Q(EmailAll))))
-    ShowMessageBox(this, QString::fromUtf8(kInvalidAcceptAllAddress), BoxButtons::kOk, BoxIcon::kStop);
+  if (const char* refusal = AcceptAllAddressRefusal(All != 0, EmailAll))
+    ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, BoxIcon::kStop);
 }
 
 void CDlgProppageMSN::OnAdd() {
   ForwardingEditDialog dialog(this);
   dialog.SetMode(ForwardingEditDialog::kAddMsn);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (dialog.numberText.isEmpty()) {
-    ShowMessageBox(this, QString::fromUtf8(kInvalidNewMsn));
-    return;
-  }
-  if (dialog.addressText.isEmpty() || !IsValidEmailAddress(dialog.addressText)) {
-    ShowMessageBox(this, QString::fromUtf8(kInvalidNewAddress));
+  if (const char* refusal = NewMsnRowRefusal(S(dialog.numberText), S(dialog.addressText))) {
+    ShowMessageBox(this, QString::fromUtf8(refusal));
     return;
   }
   if (db_) {
@@ -184,12 +176,8 @@ void CDlgProppageMSN::OnEdit() {
     // A row that is no longer in the table is not edited: no dialog.
     if (!FindForwardingRow(*db_, ForwardingTable::kMsn, S(oldNumber))) return;
     if (dialog.exec() != QDialog::Accepted) return;
-    if (dialog.addressText.isEmpty() || !IsValidEmailAddress(dialog.addressText)) {
-      ShowMessageBox(this, QString::fromUtf8(kInvalidEditedAddress));
-      return;
-    }
-    if (dialog.numberText.isEmpty()) {
-      ShowMessageBox(this, QString::fromUtf8(kInvalidEditedMsn));
+    if (const char* refusal = EditedMsnRowRefusal(S(dialog.numberText), S(dialog.addressText))) {
+      ShowMessageBox(this, QString::fromUtf8(refusal));
       return;
     }
     list_->SetItemText(row, 1, dialog.addressText);

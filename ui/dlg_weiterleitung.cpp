@@ -8,6 +8,7 @@
 #include "desktop/artwork.h"
 #include "desktop/message_box.h"
 #include "desktop/report_list.h"
+#include "core/forwarding_rules.h"
 #include "store/database_exception.h"
 #include "store/forwarding_table.h"
 #include "ui/forwarding_edit_dialog.h"
@@ -18,8 +19,6 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-constexpr char kMissingNumber[] = "Sie müssen eine Senderkennung (TSID) angeben.";
-constexpr char kMissingAddress[] = "Sie müssen eine Email-Adresse angeben.";
 constexpr int kSenderImage = 0;
 
 void ShowDatabaseError(QWidget* parent, const CDatabaseException& e) {
@@ -73,13 +72,9 @@ void CDlgWeiterleitung::OnAdd() {
   ForwardingEditDialog dialog(this);
   dialog.SetMode(ForwardingEditDialog::kNewForwarding);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (dialog.numberText.isEmpty()) {
-    ShowMessageBox(this, QString::fromUtf8(kMissingNumber), BoxButtons::kOk, BoxIcon::kStop);
-    return;
-  }
   // Only presence matters here: the address format is not examined.
-  if (dialog.addressText.isEmpty()) {
-    ShowMessageBox(this, QString::fromUtf8(kMissingAddress), BoxButtons::kOk, BoxIcon::kStop);
+  if (const char* refusal = NewSenderRowRefusal(S(dialog.numberText), S(dialog.addressText))) {
+    ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, BoxIcon::kStop);
     return;
   }
   if (db_) {

@@ -20,12 +20,6 @@ constexpr char kMsnLabel[] = "&MSN:";
 
 }  // namespace
 
-bool IsValidEmailAddress(const QString& text) {
-  const qsizetype at = text.indexOf(QLatin1Char('@'));
-  if (at < 0) return false;
-  return text.lastIndexOf(QLatin1Char('.')) > at;
-}
-
 ForwardingEditDialog::ForwardingEditDialog(QWidget* parent) : QDialog(parent) {
   numberLabel_ = new QLabel(this);
   number_ = new CDigitsEdit(this);

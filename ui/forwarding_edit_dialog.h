@@ -10,6 +10,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "core/forwarding_rules.h"  // IsValidEmailAddress, which the pages apply
+
 class QLabel;
 class QLineEdit;
 
@@ -41,9 +43,5 @@ class ForwardingEditDialog : public QDialog {
   CDigitsEdit* number_;
   QLineEdit* address_;
 };
-
-// The address check of the forwarding editors: true exactly when `text` holds
-// an at sign and the last full stop comes after the first at sign.
-bool IsValidEmailAddress(const QString& text);
 
 }  // namespace kestrel

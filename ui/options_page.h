@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "ui/ui_string_table.h"
+#include "core/string_table.h"
 
 class QLineEdit;
 
@@ -54,16 +54,10 @@ class COptionsPage : public QWidget {
   std::optional<std::int32_t> ReadSigned(QLineEdit* field);
 
  private:
-  void Refuse(QLineEdit* field, UiStringId stringId);
+  void Refuse(QLineEdit* field, StringId stringId);
 
   QString caption_;
   bool firstActivation_ = true;
 };
-
-// The number of `text` read as the old "%u" (nullopt for anything else,
-// negative numbers and values beyond 32 bits included).
-std::optional<std::uint32_t> ScanUnsigned(const QString& text);
-// The same for "%d" within the signed 32-bit range.
-std::optional<std::int32_t> ScanSigned(const QString& text);
 
 }  // namespace kestrel

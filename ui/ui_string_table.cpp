@@ -11,14 +11,11 @@ struct Entry {
 constexpr Entry kStrings[] = {
     {IDS_SETTINGS_CAPTION, "Kestrel Settings"},
     {IDS_CLEAR_DIRECTORY, "Do you really want to delete all files in this directory?"},
-    {IDS_INVALID_PATH, "You have entered an invalid path name."},
     {IDS_DELETE_LOGFILE, "Also delete the logfile?"},
     {IDS_OLE_INIT_FAILED, "Error when initiating the OLE-Interface."},
     {IDS_EDIT_FORWARDING, "Edit forwarding"},
     {IDS_CHOOSE_DIRECTORY, "Choose the directory for received faxes."},
     {IDS_APP_TITLE, "Brightwater Kestrel"},
-    {IDS_ENTER_INTEGER, "Geben Sie bitte eine ganze Zahl ein."},
-    {IDS_ENTER_POSITIVE_INTEGER, "Geben Sie bitte eine positive ganze Zahl ein."},
 };
 
 }  // namespace

@@ -1,0 +1,93 @@
+// The kestrel-admin command line: options, then one command. The application
+// folder is --home DIR, else KESTREL_HOME, else for the installed program the
+// service's folder, else the folder of the program (as for kestreld).
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "admin/admin_commands.h"
+#include "admin/admin_context.h"
+#include "admin/folder_owner.h"
+#include "core/version.h"
+#include "platform/app_folder.h"
+
+namespace kestrel {
+namespace {
+
+std::string DefaultFolder() {
+#if defined(KESTREL_INSTALL_BINDIR) && defined(KESTREL_SERVICE_HOME)
+  if (!std::getenv("KESTREL_HOME") && ExecutableFolder() == std::string(KESTREL_INSTALL_BINDIR) + "/")
+    return std::string(KESTREL_SERVICE_HOME) + "/";
+#endif
+  return ApplicationFolder();
+}
+
+}  // namespace
+
+const char* AdminHelpText() {
+  return "usage: kestrel-admin [--home DIR] [--json] COMMAND ...\n"
+         "\n"
+         "  settings                          print every setting (the password as (set) or (empty))\n"
+         "  settings set KEY VALUE ...        change settings, checked as the options sheet checks them\n"
+         "  settings import FILE              take over a registry export or another kestrel.xml\n"
+         "  msn list|add NUMBER ADDRESS|edit NUMBER NEW-NUMBER ADDRESS|delete NUMBER\n"
+         "  msn all on ADDRESS | msn all off  accept every call and forward it to ADDRESS\n"
+         "  caller list|add NUMBER ADDRESS|edit NUMBER NEW-NUMBER ADDRESS|delete NUMBER\n"
+         "  journal list [--limit N]          received faxes, newest first\n"
+         "  journal delete ID\n"
+         "  queue list|retry|delete NAME      mails waiting to be sent; retry sends them now\n"
+         "  status                            service, CAPI, database, waiting faxes and mails\n"
+         "  test-mail ADDRESS                 send a short message with the SMTP settings\n"
+         "\n"
+         "Settings changes are written to kestrel.xml and the running service re-reads it.\n"
+         "--json prints lists and the status as JSON. Exit status: 0 done, 1 refused or\n"
+         "not well (status), 2 usage error. Run as root, kestrel-admin acts as the owner\n"
+         "of the application folder.\n";
+}
+
+int RunAdmin(int argc, char** argv) {
+  bool json = false;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::fputs(AdminHelpText(), stdout);
+      return kAdminOk;
+    } else if (option == "--version") {
+      std::printf("Kestrel %s\n", kProductVersion);
+      return kAdminOk;
+    } else if (option == "--home" && i + 1 < argc) {
+      ::setenv("KESTREL_HOME", argv[++i], 1);
+    } else if (option == "--json") {
+      json = true;
+    } else {
+      std::fputs(AdminHelpText(), stderr);
+      return kAdminUsage;
+    }
+  }
+  if (i >= argc) {
+    std::fputs(AdminHelpText(), stderr);
+    return kAdminUsage;
+  }
+  const std::string folder = DefaultFolder();
+  ::setenv("KESTREL_HOME", folder.c_str(), 1);
+  if (!BecomeFolderOwner(folder)) {
+    std::fprintf(stderr, "kestrel-admin: cannot act as the owner of %s\n", folder.c_str());
+    return kAdminRefused;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const std::string command = argv[i];
+  const AdminArgs args(argv + i + 1, argv + argc);
+  CAdminContext context(folder, json);
+  if (command == "settings") return RunSettingsCommand(args, context);
+  if (command == "msn" || command == "caller") return RunForwardingCommand(command, args, context);
+  if (command == "journal") return RunJournalCommand(args, context);
+  if (command == "queue") return RunQueueCommand(args, context);
+  if (command == "status") return RunStatusCommand(args, context);
+  if (command == "test-mail") return RunTestMailCommand(args, context);
+  return context.Usage("unknown command " + command);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,82 @@
+// kestrel-admin journal: the rows of ReceivedFaxes, newest first, and the
+// deletion of one row, through the journal functions the journal views use.
+// Rows come back bounded and checked from the store (store/journal.h).
+#include <cstdio>
+
+#include "admin/admin_commands.h"
+#include "admin/admin_context.h"
+#include "admin/json_text.h"
+#include "core/number_text.h"
+#include "store/journal.h"
+
+namespace kestrel {
+namespace {
+
+std::string TimeText(const std::optional<SqlTimestamp>& time, bool stored) {
+  if (!time) return {};
+  char text[32];
+  const SqlTimestamp& t = *time;
+  if (stored)
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+  else
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
+                  t.second);
+  return text;
+}
+
+int List(const AdminArgs& args, CAdminContext& context) {
+  std::size_t limit = SIZE_MAX;
+  if (args.size() == 3 && args[1] == "--limit") {
+    auto n = ScanUnsigned(args[2]);
+    if (!n) return context.Usage("journal list [--limit N]: N is a whole number");
+    limit = *n;
+  } else if (args.size() != 1) {
+    return context.Usage("journal list [--limit N]");
+  }
+  JournalListing listing = ListJournalEntries();
+  if (listing.entries.size() > limit) listing.entries.resize(limit);
+  if (context.Json()) {
+    CJsonArray array;
+    for (const JournalEntry& e : listing.entries) {
+      CJsonObject row;
+      row.Number("id", e.id).Text("sender", e.senderNr);
+      if (e.receivingTime)
+        row.Text("time", TimeText(e.receivingTime, true));
+      else
+        row.Raw("time", "null");
+      array.Raw(row.Number("pages", e.numberOfPages).Text("file", e.faxFile).Close());
+    }
+    context.Say(array.Close());
+  } else {
+    for (const JournalEntry& e : listing.entries)
+      context.Say(std::to_string(e.id) + "\t" + e.senderNr + "\t" + TimeText(e.receivingTime, false) + "\t" +
+                  std::to_string(e.numberOfPages) + "\t" + e.faxFile);
+  }
+  if (listing.error) return context.Refuse("journal: " + DiagnosticText(*listing.error));
+  return kAdminOk;
+}
+
+int Delete(const AdminArgs& args, CAdminContext& context) {
+  if (args.size() != 2) return context.Usage("journal delete ID");
+  auto id = ScanSigned(args[1]);
+  if (!id) return context.Usage("journal delete ID: ID is a whole number");
+  JournalListing listing = ListJournalEntries();
+  if (listing.error) return context.Refuse("journal: " + DiagnosticText(*listing.error));
+  bool found = false;
+  for (const JournalEntry& e : listing.entries) found = found || e.id == *id;
+  if (!found) return context.Refuse("The journal has no entry " + std::to_string(*id) + ".");
+  if (auto error = DeleteJournalEntry(*id)) return context.Refuse("journal: " + DiagnosticText(*error));
+  context.Say("Deleted journal entry " + std::to_string(*id) + ".");
+  return kAdminOk;
+}
+
+}  // namespace
+
+int RunJournalCommand(const AdminArgs& args, CAdminContext& context) {
+  if (!args.empty() && args[0] == "list") return List(args, context);
+  if (!args.empty() && args[0] == "delete") return Delete(args, context);
+  return context.Usage("journal list [--limit N] | journal delete ID");
+}
+
+}  // namespace kestrel

@@ -1,0 +1,86 @@
+// kestrel-admin status: one look at the service for a person or a monitoring
+// call: who holds the folder, whether CAPI and the database answer, how many
+// faxes wait to be forwarded and mails to be sent, and when the last fax came.
+// Exits 1 when no service runs, CAPI or the database does not answer, or a
+// mail waits in the queue (its server refuses or cannot be reached).
+#include <cstdio>
+
+#include "admin/admin_commands.h"
+#include "admin/admin_context.h"
+#include "admin/capi_probe.h"
+#include "admin/json_text.h"
+#include "forward/fax_inbox.h"
+#include "forward/mail_queue.h"
+#include "service/service_lock.h"
+#include "store/database_exception.h"
+#include "store/journal.h"
+#include "store/odbc_connection.h"
+
+namespace kestrel {
+
+int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
+  if (!args.empty()) return context.Usage("status");
+  const pid_t service = CServiceLock::RunningService(context.Folder());
+  const CapiAnswer capi = ProbeCapi();
+  std::string databaseError;
+  try {
+    COdbcConnection db;
+    db.Open();
+  } catch (const CDatabaseException& e) {
+    databaseError = e.Message().empty() ? "cannot be opened" : e.Message();
+  }
+  const std::size_t recorded = CFaxInbox(context.Folder(), context.Log()).Count();
+  const std::size_t queued = MailQueueFileNames(MailQueueFolder(context.Folder()) + "/").size();
+  std::string lastFax;
+  if (databaseError.empty()) {
+    JournalListing listing = ListJournalEntries();
+    if (!listing.entries.empty() && listing.entries.front().receivingTime) {
+      const SqlTimestamp& t = *listing.entries.front().receivingTime;
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                    t.second);
+      lastFax = text;
+    }
+  }
+  const bool capiWell = capi.answers && capi.controllers > 0;
+  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0;
+  char info[16];
+  std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
+
+  if (context.Json()) {
+    CJsonObject out;
+    out.Raw("service", CJsonObject().Bool("running", service != 0).Number("pid", service > 0 ? service : 0).Close());
+    out.Raw("capi", CJsonObject()
+                        .Bool("answers", capi.answers)
+                        .Text("info", info)
+                        .Number("controllers", capi.controllers)
+                        .Number("bChannels", capi.bChannels)
+                        .Close());
+    out.Raw("database", CJsonObject().Bool("opens", databaseError.empty()).Text("error", databaseError).Close());
+    out.Number("recordedNotForwarded", static_cast<std::int64_t>(recorded));
+    out.Number("queuedMails", static_cast<std::int64_t>(queued));
+    if (lastFax.empty())
+      out.Raw("lastFax", "null");
+    else
+      out.Text("lastFax", lastFax);
+    out.Bool("well", well);
+    context.Say(out.Close());
+    return well ? kAdminOk : kAdminRefused;
+  }
+  context.Say("service: " + (service > 0   ? "running (process " + std::to_string(service) + ")"
+                             : service < 0 ? std::string("running (process unknown)")
+                                           : std::string("not running")));
+  if (capi.answers)
+    context.Say("capi: " + std::to_string(capi.controllers) + " controller(s), " + std::to_string(capi.bChannels) +
+                " B-channel(s)");
+  else
+    context.Say(std::string("capi: not answering (") + info + ")");
+  context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));
+  context.Say("recorded, not forwarded: " + std::to_string(recorded));
+  context.Say("queued mails: " + std::to_string(queued));
+  context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
+  context.Say(well ? "status: well" : "status: not well");
+  return well ? kAdminOk : kAdminRefused;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,56 @@
+# What `make install` (PREFIX, DESTDIR) and the Debian packages install: the
+# programs, their man pages (generated from docs/man/*.scd with scdoc), the
+# systemd unit and the desktop entries.
+include(GNUInstallDirs)
+
+# Programs that this build has.
+foreach(program kestreld kestrel-admin kestrel-sff kestrel jotter)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+# Man pages: NAME.SECTION.scd -> NAME.SECTION, at build time.
+find_program(SCDOC scdoc)
+if(SCDOC)
+  file(GLOB KESTREL_MAN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/*.scd)
+  set(KESTREL_MAN_PAGES)
+  foreach(source ${KESTREL_MAN_SOURCES})
+    get_filename_component(page ${source} NAME_WLE)
+    string(REGEX REPLACE "^(.*)\\.([0-9])$" "\\1" name ${page})
+    string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
+    # A desktop program's page only with the program.
+    if((name STREQUAL "kestrel" OR name STREQUAL "jotter") AND NOT TARGET ${name})
+      continue()
+    endif()
+    set(output ${CMAKE_BINARY_DIR}/man/${page})
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${SCDOC} < ${source} > ${output}
+      DEPENDS ${source} VERBATIM)
+    list(APPEND KESTREL_MAN_PAGES ${output})
+    install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  endforeach()
+  add_custom_target(man ALL DEPENDS ${KESTREL_MAN_PAGES})
+else()
+  message(STATUS "scdoc not found: no man pages (scripts/install-deps installs it)")
+endif()
+
+# The unit goes where systemd looks for packaged units: /lib/systemd/system
+# for the system prefix /usr, else below the prefix.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(KESTREL_UNIT_DIR_DEFAULT /lib/systemd/system)
+else()
+  set(KESTREL_UNIT_DIR_DEFAULT ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+endif()
+set(KESTREL_UNIT_DIR ${KESTREL_UNIT_DIR_DEFAULT} CACHE PATH "Where the systemd unit is installed")
+if(TARGET kestreld)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/kestreld.service ${CMAKE_BINARY_DIR}/kestreld.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/kestreld.service DESTINATION ${KESTREL_UNIT_DIR})
+endif()
+
+foreach(program kestrel jotter)
+  if(TARGET ${program})
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/${program}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  endif()
+endforeach()

@@ -1,0 +1,317 @@
+// kestrel-admin as a process against a temporary application folder: each
+// command's output and exit status, each refusal text, over the embedded
+// SQLite store and PostgreSQL, and with a running kestreld (settings reload,
+// queue sent at once, status when the line is gone).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <tuple>
+
+#include "tests/apps/kestreld_process.h"
+#include "tests/store/test_database.h"
+#include "tests/support/local_time.h"
+
+namespace kestrel::test {
+namespace {
+
+struct AdminRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class Admin : public Kestreld {
+ protected:
+  AdminRun RunAdmin(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {KESTREL_ADMIN, "--home", app_.Path()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, home_.File("admin.out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, home_.File("admin.err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // psqlODBC keeps a few allocations until the process ends; the store
+    // tests suppress the same in their own process.
+    WriteFileBytes(home_.File("lsan.supp"), "leak:psqlodbcw.so\nleak:psqlodbca.so\n");
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+      if (std::string(*e).rfind("LSAN_OPTIONS=", 0) != 0) environment.push_back(*e);
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    environment.push_back("LSAN_OPTIONS=" + (lsan ? std::string(lsan) + ":" : std::string()) +
+                          "print_suppressions=0:suppressions=" + home_.File("lsan.supp"));
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, KESTREL_ADMIN, &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const int status = WaitProcess(pid, 60s);
+    return {status, ReadFileBytes(home_.File("admin.out")), ReadFileBytes(home_.File("admin.err"))};
+  }
+};
+
+// One command and what it must answer: the whole standard output when `out`
+// is set, the whole standard error when `err` is set ("": none, otherwise
+// the refusal line of that text).
+struct Step {
+  std::vector<std::string> args;
+  int status;
+  std::optional<std::string> out;
+  std::optional<std::string> err;
+};
+
+class AdminTest : public Admin {
+ protected:
+  void Steps(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+      std::string line;
+      for (const auto& a : step.args) line += a + " ";
+      AdminRun r = RunAdmin(step.args);
+      EXPECT_EQ(r.status, step.status) << line << "\n" << r.err;
+      if (step.out) {
+        EXPECT_EQ(r.out, *step.out) << line;
+      }
+      if (step.err) {
+        EXPECT_EQ(r.err, step.err->empty() ? "" : "kestrel-admin: " + *step.err + "\n") << line;
+      }
+    }
+  }
+  std::string Setting(const std::string& key) {
+    for (std::string rest = RunAdmin({"settings"}).out; !rest.empty();) {
+      const std::string line = rest.substr(0, rest.find('\n'));
+      rest.erase(0, line.size() + 1);
+      if (line.rfind(key + " ", 0) == 0) return line.substr(21);
+    }
+    return "?";
+  }
+};
+
+TEST_F(AdminTest, CommandLinesThatDoNotParseExitWithTwo) {
+  EXPECT_EQ(RunAdmin({"--help"}).status, 0);
+  EXPECT_NE(RunAdmin({"--help"}).out.find("settings set KEY VALUE"), std::string::npos);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"frobnicate"}, {"settings", "set", "SMTPPort"}, {"settings", "set", "NoSuchKey", "1"},
+           {"msn"}, {"msn", "add", "1"}, {"journal", "list", "--limit", "x"}, {"queue", "delete"}, {"status", "x"}})
+    EXPECT_EQ(RunAdmin(args).status, 2) << (args.empty() ? "" : args[0]);
+}
+
+TEST_F(AdminTest, SettingsSetRefusesAsTheOptionsSheetDoesAndWritesNothing) {
+  Steps({
+      {{"settings", "set", "SMTPPort", "abc"}, 1, "", "Geben Sie bitte eine positive ganze Zahl ein."},
+      {{"settings", "set", "SMTPPort", "-25"}, 1, "", "Geben Sie bitte eine positive ganze Zahl ein."},
+      {{"settings", "set", "ImageScaleX", "7x"}, 1, "", "Geben Sie bitte eine ganze Zahl ein."},
+      {{"settings", "set", "UseImageScale", ""}, 1, "", "Geben Sie bitte eine ganze Zahl ein."},
+      {{"settings", "set", "ReceivedDir", app_.Path() + "two/levels"}, 1, "", "You have entered an invalid path name."},
+      {{"settings", "set", "ImageFormat", "bmp"}, 1, "",
+       "ImageFormat takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
+      {{"settings", "set", "RejectStationID", "1"}, 1, "", "RejectStationID is not kept in kestrel.xml."},
+      // A refusal anywhere keeps every value of the call out.
+      {{"settings", "set", "SMTPServer", "mail.test", "SMTPPort", "x"}, 1, "", std::nullopt},
+  });
+  struct stat st;
+  EXPECT_NE(::stat(SettingsFilePath(app_.Path()).c_str(), &st), 0) << "nothing written";
+}
+
+TEST_F(AdminTest, SettingsSetTakesKeysInAnyCaseAndMakesTheReceivedFolder) {
+  const std::string received = app_.Path() + "received";
+  AdminRun r = RunAdmin({"settings", "set", "smtpserver", "mail.test", "SMTPPORT", " 2525 ", "ReceivedDir", received,
+                         "AuthenticationMethod", "cram md5", "SMTP_Pass", "s3cret", "ImageFormat", "Tiff"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, SettingsFilePath(app_.Path()) + " written; no service runs for " + app_.Path() +
+                       ", it takes the settings when it starts.\n");
+  struct stat st;
+  EXPECT_EQ(::stat(received.c_str(), &st), 0);
+  ServiceSettings saved;
+  ASSERT_EQ(ImportSettings(SettingsFilePath(app_.Path()), saved, log_), 0);
+  EXPECT_EQ(saved.SMTPServer, "mail.test");
+  EXPECT_EQ(saved.SMTPPort, 2525);
+  EXPECT_EQ(saved.AuthenticationMethod, 1);
+  EXPECT_EQ(saved.SMTP_Pass, "s3cret");
+  EXPECT_EQ(saved.ImageFormat, ImageFormat::Tiff);
+  EXPECT_EQ(Setting("SMTP_Pass"), "(set)");
+  EXPECT_EQ(Setting("SMTPServer"), "mail.test");
+  const std::string json = RunAdmin({"--json", "settings"}).out;
+  EXPECT_NE(json.find("\"SMTPPort\":2525,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"SMTP_Pass\":\"(set)\""), std::string::npos) << json;
+}
+
+TEST_F(AdminTest, SettingsImportTakesARegistryExportOrAnotherSettingsFile) {
+  WriteFileBytes(home_.File("old.reg"),
+                 "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Brightwater\\Brightwater Kestrel\\Email]\r\n"
+                 "\"SMTPServer\"=\"smtp.example.org\"\r\n\"Address\"=\"fax@example.org\"\r\n\r\n");
+  EXPECT_EQ(RunAdmin({"settings", "import", home_.File("old.reg")}).status, 0);
+  EXPECT_EQ(Setting("SMTPServer"), "smtp.example.org");
+  EXPECT_EQ(Setting("SMTPPort"), "25") << "the migration default";
+  EXPECT_EQ(Setting("ODBCConnect"), "DSN=Kestrel");
+
+  ServiceSettings other = BaseSettings(2600);
+  ASSERT_EQ(ExportSettings(home_.File("other.xml"), other, log_), 0);
+  EXPECT_EQ(RunAdmin({"settings", "import", home_.File("other.xml")}).status, 0);
+  EXPECT_EQ(Setting("SMTPPort"), "2600");
+  EXPECT_EQ(Setting("SMTPServer"), "127.0.0.1");
+
+  WriteFileBytes(home_.File("junk"), "<Kestrel");
+  Steps({{{"settings", "import", home_.File("junk")}, 1, "",
+          home_.File("junk") + " is neither a registry export with Kestrel's key nor a readable kestrel.xml."}});
+}
+
+class AdminForwardingTest : public AdminTest, public ::testing::WithParamInterface<Engine> {};
+
+TEST_P(AdminForwardingTest, TablesChangeWithTheEditorsChecksAndTexts) {
+  std::unique_ptr<CTestDatabase> db;
+  if (GetParam() == Engine::kPostgreSQL) {
+    ASSERT_TRUE(COdbcIniFiles::Instance().ClaimForThisTest());
+    db = std::make_unique<CTestDatabase>(Engine::kPostgreSQL);
+    db->DefineKestrelDataSource();
+  }
+  Steps({
+      {{"msn", "add", "", "fax@example.org"}, 1, "", "The incoming MSN is not valid"},
+      {{"msn", "add", "12a", "fax@example.org"}, 1, "", "The incoming MSN is not valid"},
+      {{"msn", "add", "123", "fax@example"}, 1, "", "The email address must be valid."},
+      {{"msn", "add", "123", "first.last@example"}, 1, "", "The email address must be valid."},
+      {{"msn", "add", "123", "first.last@example.org"}, 0, "Added 123 -> first.last@example.org to tblMSNEmail.\n", ""},
+      {{"msn", "add", "0456", "b@example.org"}, 0, std::nullopt, ""},
+      {{"msn", "edit", "123", "124", "b@c"}, 1, "", "Sie müssen eine korrekte e-Mail Adresse eingeben"},
+      {{"msn", "edit", "123", "", "b@c.de"}, 1, "", "Sie müssen eine korrekte MSN eingeben"},
+      {{"msn", "edit", "999", "1", "b@c.de"}, 1, "", "tblMSNEmail has no row for MSN 999."},
+      {{"msn", "edit", "123", "124", "new@example.org"}, 0, std::nullopt, ""},
+      {{"msn", "list"}, 0, "MSN   Email-Weiterleitung\n0456  b@example.org\n124   new@example.org\n", ""},
+      {{"--json", "msn", "list"}, 0,
+       "[{\"number\":\"0456\",\"address\":\"b@example.org\"},{\"number\":\"124\",\"address\":\"new@example.org\"}]\n",
+       ""},
+      {{"msn", "delete", "124"}, 0, "Deleted 124 from tblMSNEmail.\n", ""},
+      {{"msn", "delete", "124"}, 1, "", "tblMSNEmail has no row for MSN 124."},
+      {{"caller", "add", "", "x@example.org"}, 1, "", "Sie müssen eine Senderkennung (TSID) angeben."},
+      {{"caller", "add", "0301", ""}, 1, "", "Sie müssen eine Email-Adresse angeben."},
+      {{"caller", "add", "0301", "no-at-sign"}, 0, std::nullopt, ""},
+      {{"caller", "edit", "0301", "0302", ""}, 0, std::nullopt, ""},
+      {{"caller", "list"}, 0, "Senderkennung  Email-Weiterleitung\n0302           \n", ""},
+      {{"msn", "all", "on", "office@example"}, 1, "", "You must also insert a valid Email Address"},
+      {{"msn", "all", "on", "office@example.org"}, 0, std::nullopt, ""},
+  });
+  EXPECT_EQ(Setting("All"), "1");
+  EXPECT_EQ(Setting("EmailAll"), "office@example.org");
+  EXPECT_EQ(RunAdmin({"msn", "all", "off"}).status, 0);
+  EXPECT_EQ(Setting("All"), "0");
+  if (db) {
+    EXPECT_EQ(QueryColumn(db->ConnectString(), "SELECT MSN FROM tblMSNEmail"), std::vector<std::string>{"0456"})
+        << "the rows went to PostgreSQL";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, AdminForwardingTest, ::testing::ValuesIn(kEngines),
+                         [](const auto& info) { return EngineName(info.param); });
+
+TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
+  InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png");
+  InsertJournalEntry(log_, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png");
+  Steps({
+      {{"journal", "list"}, 0,
+       "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\n1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n", ""},
+      {{"--json", "journal", "list", "--limit", "1"}, 0,
+       "[{\"id\":2,\"sender\":\"0302222\",\"time\":\"2026-12-08 10:11:12\",\"pages\":1,\"file\":\"/fax/b.png\"}]\n",
+       ""},
+      {{"journal", "delete", "2"}, 0, "Deleted journal entry 2.\n", ""},
+      {{"journal", "delete", "2"}, 1, "", "The journal has no entry 2."},
+      {{"journal", "list"}, 0, "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n", ""},
+  });
+}
+
+TEST_F(AdminTest, QueueDeletesOnlyFilesItLists) {
+  const std::string queue = app_.Path() + "MailQueue/";
+  ASSERT_EQ(::mkdir(queue.c_str(), 0700), 0);
+  WriteFileBytes(queue + "fax_1.eml", "To: office@kestrel.test\r\nSubject: Fax\r\n from 0301\r\n\r\nbody\r\n");
+  WriteFileBytes(app_.Path() + "kestrel.eml", "not in the queue");
+  const std::string json = RunAdmin({"--json", "queue", "list"}).out;
+  EXPECT_NE(json.find("\"file\":\"fax_1.eml\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"size\":59,\"recipients\":\"office@kestrel.test\",\"subject\":\"Fax from 0301\"}"),
+            std::string::npos)
+      << json;
+  Steps({
+      {{"queue", "delete", "../kestrel.eml"}, 1, "", "The mail queue has no file ../kestrel.eml."},
+      {{"queue", "retry"}, 1, "", "No service runs for " + app_.Path() + "; it sends the queue when it starts."},
+      {{"queue", "delete", "fax_1.eml"}, 0, "Deleted fax_1.eml from the mail queue.\n", ""},
+      {{"queue", "list"}, 0, "File\tAge\tSize\tRecipients\tSubject\n", ""},
+  });
+  EXPECT_EQ(ReadFileBytes(app_.Path() + "kestrel.eml"), "not in the queue");
+}
+
+TEST_F(AdminTest, SettingsSetMakesTheRunningServiceUseTheNewValuesForTheNextCall) {
+  StartSim();
+  StartMailServer();
+  WriteSettings(BaseSettings(MailPort()));
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  AdminRun r = RunAdmin({"settings", "set", "Header", "Admin set %TSID%"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, SettingsFilePath(app_.Path()) + " written; the service (process " + std::to_string(pid_) +
+                       ") re-reads it.\n");
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ", 2)) << "the new worker listens";
+  Call("fax", "0302222222", MakeFax(1), 1);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(Parsed(1).headers["Subject"], "Admin set 0302222222");
+}
+
+TEST_F(AdminTest, QueueRetryMakesTheServiceSendTheQueueAtOnce) {
+  StartSim();
+  const int port = FreePort();
+  WriteSettings(BaseSettings(port));  // nobody listens yet: the fax is queued
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  Call("fax", "0301234567", MakeFax(1), 1);
+  ASSERT_TRUE(Eventually([&] { return QueueFiles().size() == 1; }, 30s));
+  AdminRun list = RunAdmin({"queue", "list"});
+  EXPECT_NE(list.out.find(QueueFiles()[0] + "\t"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\toffice@kestrel.test\tFax from 0301234567\n"), std::string::npos) << list.out;
+  EXPECT_EQ(RunAdmin({"status"}).status, 1) << "a waiting mail is not well";
+
+  StartMailServer(port);
+  // The monitor sits in its three-minute pause; only the retry wakes it.
+  AdminRun retry = RunAdmin({"queue", "retry"});
+  EXPECT_EQ(retry.status, 0) << retry.err;
+  EXPECT_EQ(retry.out, "The service (process " + std::to_string(pid_) + ") sends the queue now.\n");
+  ASSERT_TRUE(WaitForMessages(1, 60s));
+  EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"office@kestrel.test"});
+}
+
+TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
+  StartSim();
+  StartMailServer();
+  WriteSettings(BaseSettings(MailPort()));
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png");
+  AdminRun well = RunAdmin({"status"});
+  EXPECT_EQ(well.status, 0) << well.out << well.err;
+  EXPECT_EQ(well.out.substr(0, well.out.find('\n')), "service: running (process " + std::to_string(pid_) + ")");
+  EXPECT_NE(well.out.find("\ndatabase: opens\nrecorded, not forwarded: 0\nqueued mails: 0\n"
+                          "last fax: 2026-12-07 09:05:03\nstatus: well\n"),
+            std::string::npos)
+      << well.out;
+  EXPECT_EQ(well.out.find("capi: not answering"), std::string::npos) << well.out;
+
+  sim_.reset();
+  AdminRun gone = RunAdmin({"--json", "status"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.out.find("\"capi\":{\"answers\":false,"), std::string::npos) << gone.out;
+  EXPECT_NE(gone.out.find("\"well\":false}"), std::string::npos) << gone.out;
+}
+
+TEST_F(AdminTest, TestMailIsAcceptedByTheServer) {
+  Steps({{{"test-mail", "admin@kestrel.test"}, 1, "", std::nullopt}});  // no server configured yet
+  StartMailServer();
+  WriteSettings(BaseSettings(MailPort()));
+  AdminRun r = RunAdmin({"test-mail", "admin@kestrel.test"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 3), "250") << r.out;
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"admin@kestrel.test"});
+}
+
+}  // namespace
+}  // namespace kestrel::test
