@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "convert/fax_document_info.h"
+#include "convert/page_word.h"
 
 namespace kestrel {
 
 class CFaxPage;
 class IEventLog;
-struct PageWord;
 
 class CFaxPdf {
  public:

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/page_text_recognizer.h"
+#include "convert/page_word.h"
 
 namespace kestrel {
 
