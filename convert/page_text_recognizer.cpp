@@ -4,6 +4,7 @@
 // brought back to the page's own rows.
 #include "convert/page_text_recognizer.h"
 
+#include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
@@ -25,14 +26,15 @@ namespace {
 // A longer name is no language anyone means.
 constexpr std::size_t kMaxLanguageName = 64;
 
-// Tesseract writes its diagnostics (a missing language file among them) to
-// standard error unless told where else; the event text says what matters.
-// The setting is Tesseract's one for the whole process.
+// Tesseract and its image library write their diagnostics (a missing
+// language file, a page of noise) to standard error unless told otherwise;
+// the event texts say what matters. Both settings hold for the whole process.
 void QuietTesseract() {
   static std::once_flag once;
   std::call_once(once, [] {
     tesseract::TessBaseAPI api;
     api.SetVariable("debug_file", "/dev/null");
+    setMsgSeverity(L_SEVERITY_NONE);
   });
 }
 

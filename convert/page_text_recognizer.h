@@ -7,9 +7,11 @@
 // installed is named in one event text when the recogniser starts (the
 // others are used; with none the recogniser is not Ready()), and a page whose
 // time runs out comes back without words, with one event text. The time limit
-// covers Tesseract's word recognition, where nearly all of a page's time
-// goes; the layout analysis before it is bounded by the page's size only
-// (kMaxPagePixels). Not thread-safe; two recognisers may run at once.
+// covers Tesseract's word recognition, where nearly all of a letter's time
+// goes; the layout analysis before it cannot be stopped and is bounded by the
+// page's size only (kMaxPagePixels: a few seconds for the largest page of
+// noise). The page's pixels come from the sender and are trusted for nothing
+// but their count. Not thread-safe; two recognisers may run at once.
 #pragma once
 
 #include <memory>
