@@ -1,9 +1,10 @@
 // kestrel-sff: the command-line SFF tool.
 //   kestrel-sff info FILE.sff        prints the page table
-//   kestrel-sff convert [--format jpg|png|tif|pdf] FILE.sff
+//   kestrel-sff convert [--format jpg|png|tif|pdf] [--ocr LANGS] FILE.sff
 //                                    writes the page images (or the one PDF) next
 //                                    to the file, as the service does, and prints
-//                                    the page count
+//                                    the page count; --ocr gives the PDF a text
+//                                    layer read in Tesseract's LANGS ("deu+eng")
 // The conversion's event texts go to standard error. Exit status: 0 done,
 // 1 the file could not be read or was refused, 2 wrong usage.
 #include <cerrno>
@@ -33,7 +34,7 @@ class CStandardErrorLog final : public kestrel::IEventLog {
 int Usage() {
   std::fprintf(stderr,
                "usage: kestrel-sff info FILE.sff\n"
-               "       kestrel-sff convert [--format jpg|png|tif|pdf] FILE.sff\n");
+               "       kestrel-sff convert [--format jpg|png|tif|pdf] [--ocr LANGS] FILE.sff\n");
   return 2;
 }
 
@@ -65,14 +66,14 @@ int Info(const std::string& path) {
   return 0;
 }
 
-int Convert(const std::string& path, kestrel::ImageFormat format) {
+int Convert(const std::string& path, kestrel::ImageFormat format, const kestrel::TextRecognitionOptions& text) {
   if (!Readable(path)) return 1;
   CStandardErrorLog log;
   // No call is known here: the PDF is dated by the capture file.
   kestrel::FaxDocumentInfo info;
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) info.received = st.st_mtime;
-  const kestrel::ConvertedFax fax = kestrel::ConvertSffToImages(path, format, log, info);
+  const kestrel::ConvertedFax fax = kestrel::ConvertSffToImages(path, format, log, info, text);
   if (fax.pageCount < 0) return 1;  // the reader's text is on standard error already
   std::printf("%d\n", fax.pageCount);
   return 0;
@@ -88,26 +89,34 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) return Info(argv[2]);
   if (argc >= 3 && std::strcmp(argv[1], "convert") == 0) {
     kestrel::ImageFormat format = kestrel::ImageFormat::Jpg;
+    kestrel::TextRecognitionOptions text;
     int i = 2;
-    if (std::strcmp(argv[i], "--format") == 0) {
-      if (argc != 5) return Usage();
-      const std::string name = argv[3];
-      if (name == "jpg" || name == "jpeg") {
+    for (; i + 1 < argc; i += 2) {
+      const std::string value = argv[i + 1];
+      if (std::strcmp(argv[i], "--ocr") == 0) {
+        if (value.empty()) return Usage();
+        text.languages = value;
+      } else if (std::strcmp(argv[i], "--format") != 0) {
+        break;
+      } else if (value == "jpg" || value == "jpeg") {
         format = kestrel::ImageFormat::Jpg;
-      } else if (name == "png") {
+      } else if (value == "png") {
         format = kestrel::ImageFormat::Png;
-      } else if (name == "tif" || name == "tiff") {
+      } else if (value == "tif" || value == "tiff") {
         format = kestrel::ImageFormat::Tiff;
-      } else if (name == "pdf") {
+      } else if (value == "pdf") {
         format = kestrel::ImageFormat::Pdf;
       } else {
-        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png, tif or pdf)\n", name.c_str());
+        std::fprintf(stderr, "kestrel-sff: unknown format %s (jpg, png, tif or pdf)\n", value.c_str());
         return 2;
       }
-      i = 4;
     }
     if (i != argc - 1) return Usage();
-    return Convert(argv[i], format);
+    if (!text.languages.empty() && format != kestrel::ImageFormat::Pdf) {
+      std::fprintf(stderr, "kestrel-sff: --ocr needs --format pdf\n");
+      return 2;
+    }
+    return Convert(argv[i], format, text);
   }
   return Usage();
 }

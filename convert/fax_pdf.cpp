@@ -1,7 +1,8 @@
 // qpdf keeps the objects and writes the file (cross-reference table, object
 // numbers, string escaping); this file only says which objects a fax page is:
-// an image XObject whose data is already Group 4, and a content stream that
-// draws it over the whole page.
+// an image XObject whose data is already Group 4, a content stream that
+// draws it over the whole page and, when words were read from the page, the
+// invisible text over it in the one font the document shares.
 #include "convert/fax_pdf.h"
 
 // qpdf's own smart pointers stay out of this file's view.
@@ -21,6 +22,7 @@
 
 #include "convert/fax_page.h"
 #include "convert/group4_encoder.h"
+#include "convert/pdf_text_layer.h"
 #include "core/event_log.h"
 
 namespace kestrel {
@@ -55,6 +57,24 @@ std::string Number(double value) {
 struct CFaxPdf::CDocument {
   QPDF pdf;
   std::string g4;  // one page's coded data, its memory reused from page to page
+  QPDFObjectHandle font;  // the text layer's font, made for the first page with text
+
+  QPDFObjectHandle TextFont() {
+    if (font.isInitialized()) return font;
+    QPDFObjectHandle widths = QPDFObjectHandle::newArray();
+    for (int c = kTextLayerFirstChar; c <= kTextLayerLastChar; ++c)
+      widths.appendItem(QPDFObjectHandle::newInteger(kTextLayerGlyphWidth));
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/Font"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Type1"));
+    dict.replaceKey("/BaseFont", QPDFObjectHandle::newName("/Helvetica"));
+    dict.replaceKey("/Encoding", QPDFObjectHandle::newName("/WinAnsiEncoding"));
+    dict.replaceKey("/FirstChar", QPDFObjectHandle::newInteger(kTextLayerFirstChar));
+    dict.replaceKey("/LastChar", QPDFObjectHandle::newInteger(kTextLayerLastChar));
+    dict.replaceKey("/Widths", widths);
+    font = pdf.makeIndirectObject(dict);
+    return font;
+  }
 };
 
 CFaxPdf::CFaxPdf(const FaxDocumentInfo& info, IEventLog& log) : log_(log) {
@@ -74,7 +94,7 @@ CFaxPdf::CFaxPdf(const FaxDocumentInfo& info, IEventLog& log) : log_(log) {
 
 CFaxPdf::~CFaxPdf() = default;
 
-bool CFaxPdf::AddPage(const CFaxPage& page) {
+bool CFaxPdf::AddPage(const CFaxPage& page, const std::vector<PageWord>& words) {
   if (!doc_ || page.Empty()) return false;
   if (!EncodeGroup4(page, doc_->g4)) {
     log_.WriteEventText("Page " + std::to_string(pages_ + 1) + " of the PDF could not be coded.");
@@ -106,11 +126,18 @@ bool CFaxPdf::AddPage(const CFaxPage& page) {
 
     const std::string w = Number(width);
     const std::string h = Number(height);
-    QPDFObjectHandle content = QPDFObjectHandle::newStream(&pdf, "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n");
+    const std::string text = InvisibleTextOperators(words, page.Width(), page.Height(), width, height, "/F0");
+    QPDFObjectHandle content =
+        QPDFObjectHandle::newStream(&pdf, "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n" + text);
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Im0", image);
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
     resources.replaceKey("/XObject", xobjects);
+    if (!text.empty()) {
+      QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+      fonts.replaceKey("/F0", doc_->TextFont());
+      resources.replaceKey("/Font", fonts);
+    }
     QPDFObjectHandle mediaBox = QPDFObjectHandle::newArray();
     mediaBox.appendItem(QPDFObjectHandle::newInteger(0));
     mediaBox.appendItem(QPDFObjectHandle::newInteger(0));

@@ -4,7 +4,9 @@
 // a page as large as its pixels at its resolution (a fine 1728 x 2286 page at
 // 204 x 196 dots per inch is 215 x 296 mm): no scaling, no dithering. Only a
 // page too large or too small for a PDF page (over 200 or under 1/24 inch,
-// which no fax machine sends) is drawn to the nearest size PDF allows.
+// which no fax machine sends) is drawn to the nearest size PDF allows. The
+// words recognised on a page, when given, lie invisibly over its image
+// (pdf_text_layer.h), so that the document can be searched.
 //
 // The document is built in memory (a page costs its compressed bytes) and
 // written under a temporary name that is renamed into place, so a reader
@@ -14,8 +16,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "convert/fax_document_info.h"
+#include "convert/page_word.h"
 
 namespace kestrel {
 
@@ -29,9 +33,10 @@ class CFaxPdf {
   CFaxPdf(const CFaxPdf&) = delete;
   CFaxPdf& operator=(const CFaxPdf&) = delete;
 
-  // Appends `page` (not empty) at its ResolutionX() x ResolutionY(). False,
-  // logged, when it could not be added; the pages before it stay.
-  bool AddPage(const CFaxPage& page);
+  // Appends `page` (not empty) at its ResolutionX() x ResolutionY(), with
+  // `words` read from it as its text. False, logged, when it could not be
+  // added; the pages before it stay.
+  bool AddPage(const CFaxPage& page, const std::vector<PageWord>& words = {});
   int PageCount() const { return pages_; }
 
   // Writes the document to `path`, replacing any file there. False, logged,

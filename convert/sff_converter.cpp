@@ -9,6 +9,7 @@
 #include "convert/fax_pdf.h"
 #include "convert/line_decoder.h"
 #include "convert/page_image_writer.h"
+#include "convert/page_text_recognizer.h"
 #include "convert/sff_exception.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
@@ -16,7 +17,7 @@
 namespace kestrel {
 
 ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
-                                const FaxDocumentInfo& info) {
+                                const FaxDocumentInfo& info, const TextRecognitionOptions& text) {
   ConvertedFax result;
   if (format == ImageFormat::Sff) {
     result.pageCount = 0;
@@ -43,6 +44,8 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   const bool doubled = !pdf && sff->VerticalResolution() == 0;
   const std::string tiffPath = FaxFilePath(sffPath, ImageFormat::Tiff);
   std::unique_ptr<CFaxPdf> document = pdf ? std::make_unique<CFaxPdf>(info, log) : nullptr;
+  std::unique_ptr<CPageTextRecognizer> recognizer =
+      pdf && !text.languages.empty() ? std::make_unique<CPageTextRecognizer>(text, log) : nullptr;
   // All white when the conversion starts; kept from line to line and page to page.
   std::vector<std::uint8_t> row(RowBufferSize, 0);
   CFaxPage page;
@@ -54,7 +57,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
       if (pdf) {
         page.SetResolution(kFaxHorizontalResolution,
                            sff->PageVerticalResolution(n) == 0 ? kFaxNormalResolution : kFaxFineResolution);
-        written = document->AddPage(page);
+        written = document->AddPage(page, recognizer ? recognizer->Recognize(page, n) : std::vector<PageWord>{});
       } else if (format == ImageFormat::Tiff) {
         written = AppendPageToTiff(page, tiffPath, tiffPages, log) == 0;
         if (written) ++tiffPages;

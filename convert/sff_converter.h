@@ -3,7 +3,8 @@
 // PNG per page, one multi-page TIFF, or one PDF. Each page is decoded into a
 // 1-bit page in memory (CFaxPage) and written from there (page_image_writer.h,
 // fax_pdf.h); nothing else is written, and memory does not grow with the
-// page count (the PDF holds each page's compressed bytes until it is saved).
+// page count (the PDF holds each page's compressed bytes and words until it
+// is saved).
 //
 // Reads an SFF file an unknown sender controls (see CSffFile, the line
 // decoder and CFaxPage for how it is bounded). Refused pages and failed
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "convert/fax_document_info.h"
+#include "convert/text_recognition_options.h"
 #include "core/image_format.h"
 
 namespace kestrel {
@@ -44,8 +46,11 @@ struct ConvertedFax {
 // A page counts as written when its encoder succeeded (for the PDF: when it
 // went into the document and the document was saved). The SFF reader's
 // refusal is logged as "SFF file error " and its text. `info` gives the PDF
-// its title and creation date; the other formats do not use it.
+// its title and creation date; `text`, when it names languages, has each
+// page of the PDF read for its invisible text layer (page_text_recognizer.h:
+// what recognition cannot do costs that layer only, never a page). The other
+// formats use neither.
 ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
-                                const FaxDocumentInfo& info = {});
+                                const FaxDocumentInfo& info = {}, const TextRecognitionOptions& text = {});
 
 }  // namespace kestrel

@@ -37,6 +37,8 @@ struct ServiceSettings {
   std::string SMTP_Pass;
   std::int32_t SMTPSecurity = 0;  // SmtpSecurity: 0 none, 1 STARTTLS, 2 TLS from the first byte
   std::string SMTPCAFile;         // further trusted certificates (PEM); empty: the system's only
+  // Fax PDF
+  std::string OcrLanguages;  // Tesseract languages for the PDF's text layer ("deu+eng"); empty: none
 
   // The five values reception needs: ReceivedDir, ODBCConnect, Address, Name
   // and SMTPServer are all non-empty.

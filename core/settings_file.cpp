@@ -220,6 +220,9 @@ int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) 
   if (auto security = r.Lookup("SmtpSecurity"))
     if (auto v = ScanInt(security->c_str())) s.SMTPSecurity = *v;
   if (auto caFile = r.Lookup("SmtpCAFile")) s.SMTPCAFile = *caFile;
+  // So did the PDF's text layer: without the element it is off.
+  s.OcrLanguages.clear();
+  if (auto languages = r.Lookup("OcrLanguages")) s.OcrLanguages = *languages;
   return 0;
 }
 
@@ -252,6 +255,7 @@ int ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog&
       {"MSNAll", Bool(s.All)},
       {"SmtpSecurity", std::to_string(s.SMTPSecurity)},
       {"SmtpCAFile", s.SMTPCAFile},
+      {"OcrLanguages", s.OcrLanguages},
   };
   for (const auto& [name, value] : elements) {
     if (!ok) break;

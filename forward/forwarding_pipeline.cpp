@@ -60,7 +60,7 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   // ever take is neither sent nor queued; the fax stays on disk and in the journal.
   const bool noRecipient = message.Recipients(CSMTPMessage::kTo).empty() && TrimmedText(settings.EmailAll).empty();
   const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_,
-                                                FaxDocumentInfo{call.callerNumber, call.endTime});
+                                                FaxDocumentInfo{call.callerNumber, call.endTime}, {settings.OcrLanguages});
   if (pages.writeFailed) {
     // Mailed without its pages it would be lost; converted again next time.
     log_.WriteEventText("The pages of the fax could not be written, the fax stays for the next attempt: " +

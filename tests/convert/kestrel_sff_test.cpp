@@ -5,6 +5,7 @@
 #include "tests/convert/image_readers.h"
 #include "tests/convert/page_render.h"
 #include "tests/convert/sff_bytes.h"
+#include "tests/convert/text_render.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 #include "tools/sff-make/sff_maker.h"
@@ -59,6 +60,19 @@ TEST_F(KestrelSffTest, ConvertWritesTheImagesNextToTheFile) {
   run = RunSff("convert --format pdf '" + sff_ + "'");
   EXPECT_EQ(run.out, "3\n");
   EXPECT_EQ(test::ReadFileBytes(dir_.File("fax 1.pdf")).substr(0, 5), "%PDF-");
+}
+
+TEST_F(KestrelSffTest, OcrGivesThePdfItsText) {
+  std::vector<tools::SffMakePage> pages(1);
+  pages[0].image = test::RenderTextPage(1728, 600, {"Searchable fax from Kestrel"});
+  test::WriteFileBytes(dir_.File("text.sff"), tools::MakeSffFile(pages, tools::SffMakeOptions{}));
+  const CRun run = RunSff("convert --format pdf --ocr eng '" + dir_.File("text.sff") + "'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "1\n");
+  const CRun text = test::RunCommand("pdftotext '" + dir_.File("text.pdf") + "' - 2>&1");
+  EXPECT_NE(text.out.find("Searchable fax from Kestrel"), std::string::npos) << text.out;
+  EXPECT_EQ(RunSff("convert --format png --ocr eng '" + dir_.File("text.sff") + "'").status, 2)
+      << "only a PDF has a text layer";
 }
 
 TEST_F(KestrelSffTest, ErrorsPrintTheReadersTextAndFail) {

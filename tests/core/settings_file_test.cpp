@@ -47,6 +47,7 @@ ServiceSettings KnownRecord() {
   s.SMTP_Pass = "";
   s.SMTPSecurity = 1;
   s.SMTPCAFile = "/etc/kestrel/office-ca.pem";
+  s.OcrLanguages = "deu+eng";
   return s;
 }
 
@@ -67,6 +68,7 @@ TEST(SettingsFile, ExportWritesExactElementTree) {
             "<EmailAll> </EmailAll><UseImageScale>TRUE</UseImageScale>"
             "<FaxDir>/var/spool/fax/</FaxDir><MSNAll>FALSE</MSNAll>"
             "<SmtpSecurity>1</SmtpSecurity><SmtpCAFile>/etc/kestrel/office-ca.pem</SmtpCAFile>"
+            "<OcrLanguages>deu+eng</OcrLanguages>"
             "</Settings></Kestrel>");
   auto events = EventDescriptions(dir.Path());
   ASSERT_EQ(events.size(), 2u);
@@ -222,7 +224,9 @@ TEST(SettingsFile, FlagsAreExactTrueAndUnscannableNumbersKeepTheirValue) {
   in.SMTPPort = 2525;
   in.SMTPSecurity = 2;
   in.SMTPCAFile = "/old/ca.pem";
+  in.OcrLanguages = "eng";
   EXPECT_EQ(ImportSettings(path, in, log), 0);
+  EXPECT_EQ(in.OcrLanguages, "") << "a file from before the PDF's text layer has it off";
   EXPECT_EQ(in.SMTPSecurity, 0) << "a file from before connection security is plain SMTP";
   EXPECT_EQ(in.SMTPCAFile, "");
   EXPECT_EQ(in.RejectCallerID, 0) << "\"true\" in lower case is off";
