@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "core/number_text.h"
 #include "core/received_folder.h"
+#include "core/setting_choices.h"
 #include "core/string_table.h"
 
 namespace kestrel {
@@ -18,13 +20,8 @@ bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// The list entries of the options sheet, in index order.
-const std::vector<std::string_view> kAuthenticationEntries = {"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN"};
-const std::vector<std::string_view> kFormatEntries = {"Jpg", "Png", "Tiff", "Sff", "Pdf"};
-const std::vector<std::string_view> kSecurityEntries = {"None", "STARTTLS", "TLS"};
-
 // A list index given as its number or its entry's name.
-std::optional<std::int32_t> ListIndex(const std::vector<std::string_view>& entries, const std::string& value) {
+std::optional<std::int32_t> ListIndex(std::span<const std::string_view> entries, const std::string& value) {
   for (std::size_t i = 0; i < entries.size(); ++i)
     if (SameName(entries[i], value)) return static_cast<std::int32_t>(i);
   auto n = ScanSigned(value);
@@ -32,7 +29,7 @@ std::optional<std::int32_t> ListIndex(const std::vector<std::string_view>& entri
   return std::nullopt;
 }
 
-std::string ListRefusal(const char* key, const std::vector<std::string_view>& entries) {
+std::string ListRefusal(const char* key, std::span<const std::string_view> entries) {
   std::string text = std::string(key) + " takes";
   for (std::size_t i = 0; i < entries.size(); ++i)
     text += (i == 0 ? " " : i + 1 == entries.size() ? " or " : ", ") + std::to_string(i) + " (" +
@@ -54,6 +51,7 @@ auto TextMember(Settings& s, std::string_view name) -> decltype(&s.Number) {
   if (name == "SMTP_User") return &s.SMTP_User;
   if (name == "SMTP_Pass") return &s.SMTP_Pass;
   if (name == "SMTPCAFile") return &s.SMTPCAFile;
+  if (name == "OcrLanguages") return &s.OcrLanguages;
   return nullptr;
 }
 
@@ -85,7 +83,7 @@ const std::vector<SettingKey>& SettingKeys() {
       {"Name", false, true},            {"SMTPServer", false, true},
       {"AuthenticationMethod", true, true}, {"SMTP_User", false, true},
       {"SMTP_Pass", false, true},       {"SMTPSecurity", true, true},
-      {"SMTPCAFile", false, true},
+      {"SMTPCAFile", false, true},      {"OcrLanguages", false, true},
   };
   return keys;
 }
@@ -125,13 +123,15 @@ std::string ApplySetting(ServiceSettings& s, const SettingKey& key, const std::s
     return {};
   }
   if (name == "ImageFormat") {
-    auto index = ListIndex(kFormatEntries, value);
-    if (!index) return ListRefusal(key.name, kFormatEntries);
+    auto index = ListIndex(kImageFormatChoices, value);
+    if (!index) return ListRefusal(key.name, kImageFormatChoices);
     s.ImageFormat = ImageFormatFromNumber(*index);
     return {};
   }
   if (name == "AuthenticationMethod" || name == "SMTPSecurity") {
-    const auto& entries = name == "SMTPSecurity" ? kSecurityEntries : kAuthenticationEntries;
+    const std::span<const std::string_view> entries =
+        name == "SMTPSecurity" ? std::span<const std::string_view>(kSecurityChoices)
+                               : std::span<const std::string_view>(kAuthenticationChoices);
     auto index = ListIndex(entries, value);
     if (!index) return ListRefusal(key.name, entries);
     *NumberMember(s, name) = *index;

@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "core/image_format.h"
+#include "core/setting_choices.h"
 #include "ui/digits_edit.h"
 
 namespace kestrel {
@@ -23,26 +24,10 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// Index order is the stored value: never sort these.
-const char* const kAuthenticationEntries[] = {"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN"};
-const char* const kSecurityEntries[] = {"None", "STARTTLS", "SSL/TLS"};
 // The submission port each security is reached on, by index.
 constexpr int kSecurityPorts[] = {25, 587, 465};
 constexpr int kPlainPort = 25;
 constexpr int kSecurityStartTls = 1;
-// The graphic formats in list order; an entry's index is its stored number.
-struct FormatEntry {
-  ImageFormat format;
-  const char* text;
-};
-constexpr FormatEntry kFormatEntries[] = {
-    {ImageFormat::Jpg, "Jpg"}, {ImageFormat::Png, "Png"}, {ImageFormat::Tiff, "Tiff"}, {ImageFormat::Sff, "Sff"}, {ImageFormat::Pdf, "Pdf"}};
-constexpr bool ListedInNumberOrder() {
-  for (std::size_t i = 0; i < std::size(kFormatEntries); ++i)
-    if (ImageFormatNumber(kFormatEntries[i].format) != static_cast<std::int32_t>(i)) return false;
-  return true;
-}
-static_assert(ListedInNumberOrder());
 
 // One group as one form: labels in one column, fields aligned beside them.
 QFormLayout* GroupForm(QGroupBox* box) {
@@ -96,7 +81,7 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   SizeToDigits(port_, 5);
   security_ = new QComboBox(serverBox);
   security_->setObjectName(QStringLiteral("smtpSecurity"));
-  for (const char* e : kSecurityEntries) security_->addItem(QString::fromLatin1(e));
+  for (std::string_view e : kSecurityChoices) security_->addItem(QString::fromLatin1(e.data(), e.size()));
   caFile_ = new QLineEdit(serverBox);
   caFile_->setObjectName(QStringLiteral("smtpCAFile"));
   auto* caBrowse = new QPushButton(QStringLiteral("..."), serverBox);
@@ -108,7 +93,7 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   caRow->addWidget(caBrowse);
   authentication_ = new QComboBox(serverBox);
   authentication_->setObjectName(QStringLiteral("authentication"));
-  for (const char* e : kAuthenticationEntries) authentication_->addItem(QString::fromLatin1(e));
+  for (std::string_view e : kAuthenticationChoices) authentication_->addItem(QString::fromLatin1(e.data(), e.size()));
   user_ = new QLineEdit(serverBox);
   user_->setObjectName(QStringLiteral("smtpUser"));
   password_ = new QLineEdit(serverBox);
@@ -128,7 +113,7 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   auto* attachmentForm = GroupForm(attachmentBox);
   format_ = new QComboBox(attachmentBox);
   format_->setObjectName(QStringLiteral("imageFormat"));
-  for (const FormatEntry& e : kFormatEntries) format_->addItem(QString::fromLatin1(e.text));
+  for (std::string_view e : kImageFormatChoices) format_->addItem(QString::fromLatin1(e.data(), e.size()));
   scale_ = new QCheckBox(QStringLiteral("Scale picture:"), attachmentBox);
   scale_->setObjectName(QStringLiteral("useImageScale"));
   width_ = new CDigitsEdit(attachmentBox);
