@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -108,6 +109,12 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   connect(list_, &CReportList::RowDoubleClicked, this, [this](int) { OnOpenSelected(); });
   connect(list_, &QTableWidget::itemSelectionChanged, this, &CJotterDlg::UpdatePreview);
   connect(filter_, &QLineEdit::textChanged, this, &CJotterDlg::SetFilter);
+  // The usual find key reaches the filter from anywhere in the window.
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    filter_->setFocus(Qt::ShortcutFocusReason);
+    filter_->selectAll();
+  });
   connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &CJotterDlg::OnScrolled);
 }
 
