@@ -1,7 +1,7 @@
 // The journal on both engines: rows come back newest first across days,
 // months and years, texts with quotes are stored unchanged, a delete removes
-// exactly its row, and failures become one event text with the driver's
-// diagnostics.
+// exactly its row, the views' pages and filter, and failures become one event
+// text with the driver's diagnostics.
 #include "store/journal.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +154,47 @@ TEST_P(JournalTest, UnreachableDataSourceWritesTheDriverDiagnostics) {
   ASSERT_TRUE(listing.error.has_value());
   EXPECT_FALSE(listing.error->message.empty());
   EXPECT_TRUE(DeleteJournalEntry(1, unreachable).has_value());
+}
+
+// The views' statements: windows of the list order (LIMIT and OFFSET), the
+// filter over the number and the time as text, and totals over every match.
+TEST_P(JournalTest, PagesAndFiltersFollowTheListOrderAndTotalsCountEveryMatch) {
+  Insert("0301112222", "08/11/2026 07:30:00", 3, "/f/d.pdf");
+  Insert("0301234567", "07/12/2026 09:14:03", 2, "/f/a.pdf");
+  Insert("0897654321", "07/12/2026 11:02:47", 1, "/f/b.pdf");
+  Insert("0402223344", "08/12/2026 08:30:12", 4, "/f/c.pdf");
+  Insert("0405556666", "01/01/2027 00:00:00", 5, "/f/e.pdf");
+  struct Case {
+    const char* filter;
+    int skip, max;
+    std::vector<std::string> senders;
+    std::int64_t rows, pages;
+  } cases[] = {
+      {"", 0, 2, {"0405556666", "0402223344"}, 5, 15},
+      {"", 2, 2, {"0897654321", "0301234567"}, 5, 15},
+      {"", 4, 10, {"0301112222"}, 5, 15},
+      {"", 5, 10, {}, 5, 15},
+      {"0301", 0, 10, {"0301234567", "0301112222"}, 2, 5},
+      {"0301", 1, 10, {"0301112222"}, 2, 5},
+      {"07.12.2026", 0, 10, {"0897654321", "0301234567"}, 2, 3},
+      {"12.2026", 0, 10, {"0402223344", "0897654321", "0301234567"}, 3, 7},
+      {"08.12.", 0, 10, {"0402223344"}, 1, 4},
+      {"07:30", 0, 10, {"0301112222"}, 1, 3},
+      {"2027-01", 0, 10, {"0405556666"}, 1, 5},
+      {"%", 0, 10, {"0405556666", "0402223344", "0897654321", "0301234567", "0301112222"}, 5, 15},
+      {"0999", 0, 10, {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const JournalListing page = ListJournalPage(JournalFilter{c.filter}, c.skip, c.max, db.ConnectString());
+    ASSERT_FALSE(page.error.has_value()) << c.filter << ": " << page.error->message;
+    std::vector<std::string> senders;
+    for (const auto& e : page.entries) senders.push_back(e.senderNr);
+    EXPECT_EQ(senders, c.senders) << "\"" << c.filter << "\" from " << c.skip;
+    const JournalTotals totals = CountJournalEntries(JournalFilter{c.filter}, db.ConnectString());
+    ASSERT_FALSE(totals.error.has_value()) << c.filter << ": " << totals.error->message;
+    EXPECT_EQ(totals.rows, c.rows) << c.filter;
+    EXPECT_EQ(totals.pages, c.pages) << c.filter;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, JournalTest, ::testing::ValuesIn(kEngines),
