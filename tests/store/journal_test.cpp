@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <tuple>
+
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
 #include "tests/support/local_time.h"
@@ -195,6 +198,50 @@ TEST_P(JournalTest, PagesAndFiltersFollowTheListOrderAndTotalsCountEveryMatch) {
     EXPECT_EQ(totals.rows, c.rows) << c.filter;
     EXPECT_EQ(totals.pages, c.pages) << c.filter;
   }
+}
+
+// More rows than the stream reads at once, most sharing one of three times,
+// some without a time: every row once, in list order.
+TEST_P(JournalTest, StreamHandsOnEveryRowOnceInListOrderAcrossWindows) {
+  Insert("first", "09/12/2026 08:00:00", 1, "a");
+  const bool postgres = GetParam() == Engine::kPostgreSQL;
+  const std::string time =
+      "CASE WHEN i % 500 = 0 THEN NULL WHEN i % 3 = 0 THEN '2026-12-07 10:00:00'"
+      " WHEN i % 3 = 1 THEN '2026-12-08 09:00:00' ELSE '2025-01-01 00:00:00' END";
+  ExecuteSql(db.ConnectString(),
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4500)"
+             " INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile)"
+             " SELECT CAST(i AS VARCHAR(8)), " +
+                 (postgres ? "CAST(" + time + " AS TIMESTAMP)" : time) + ", 1, 'f' FROM n");
+  std::vector<JournalEntry> rows;
+  const auto error = ForEachJournalEntry([&](const JournalEntry& e) {
+    rows.push_back(e);
+    return true;
+  }, db.ConnectString());
+  ASSERT_FALSE(error.has_value()) << error->message;
+  ASSERT_EQ(rows.size(), 4501u);
+  std::set<std::int32_t> ids;
+  for (const auto& e : rows) ids.insert(e.id);
+  EXPECT_EQ(ids.size(), rows.size()) << "each row once";
+  EXPECT_EQ(rows[postgres ? 9 : 0].senderNr, "first");
+  // Rows without a time: together, where the engine sorts NULL.
+  for (std::size_t i = 0; i < 9; ++i)
+    EXPECT_FALSE(rows[postgres ? i : rows.size() - 9 + i].receivingTime.has_value()) << i;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto& a = rows[i - 1];
+    const auto& b = rows[i];
+    if (a.receivingTime.has_value() != b.receivingTime.has_value()) continue;
+    const bool before = a.receivingTime ? std::tie(a.receivingTime->year, a.receivingTime->month, a.receivingTime->day,
+                                                   a.receivingTime->hour, a.id) >
+                                              std::tie(b.receivingTime->year, b.receivingTime->month,
+                                                       b.receivingTime->day, b.receivingTime->hour, b.id)
+                                        : a.id > b.id;
+    ASSERT_TRUE(before) << "row " << i;
+  }
+  // Stopping early hands on no more.
+  int handed = 0;
+  EXPECT_FALSE(ForEachJournalEntry([&](const JournalEntry&) { return ++handed < 2500; }, db.ConnectString()));
+  EXPECT_EQ(handed, 2500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, JournalTest, ::testing::ValuesIn(kEngines),
