@@ -180,7 +180,8 @@ class CXSession {
   // The visible windows of `program` with their sizes.
   std::vector<std::pair<QString, Geometry>> VisibleWindows(const QString& program) const {
     std::vector<std::pair<QString, Geometry>> found;
-    static const QRegularExpression where(QStringLiteral("Position: (-?\\d+),(-?\\d+)[^\n]*\n *Geometry: (\\d+)x(\\d+)"));
+    static const QRegularExpression where(
+        QStringLiteral("Position: (-?\\d+),(-?\\d+)[^\n]*\n *Geometry: (\\d+)x(\\d+)"));
     for (const QString& id : Run("xdotool", {"search", "--onlyvisible", "--classname", program})
                                  .split('\n', Qt::SkipEmptyParts)) {
       const auto m = where.match(Run("xdotool", {"getwindowgeometry", id}));
@@ -367,7 +368,8 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   ASSERT_TRUE(sim->WaitFor("LISTEN_REQ", 1, std::chrono::seconds(30))) << "reception runs";
 
   // The menu, then its first item: Settings.
-  ASSERT_TRUE(x.RightClick("kestrel", *icon)) << "the menu opens\n" << x.Run("xwininfo", {"-root", "-tree"}).toStdString();
+  ASSERT_TRUE(x.RightClick("kestrel", *icon))
+      << "the menu opens\n" << x.Run("xwininfo", {"-root", "-tree"}).toStdString();
   const int cropX = std::max(0, icon->x + icon->width - 300);
   ASSERT_TRUE(x.Shot("root", Shot("tray-menu.png"), QStringLiteral("300x170+%1+0").arg(cropX)));
   x.Key("Down Return");
