@@ -1,3 +1,5 @@
+// The option pages' form helpers: one QFormLayout per group, one label column
+// across groups, numeric fields as wide as their digits.
 #include "ui/form_layout.h"
 
 #include <QFormLayout>
