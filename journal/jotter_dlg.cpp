@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -31,6 +32,8 @@ constexpr char kStatusReceived[] = "FaxReceived";
 constexpr char kNoPreview[] = "No preview";
 constexpr char kFilterHint[] = "Filter by number or date";
 constexpr int kPreviewWidth = 180;
+// ID, SenderNr, ReceivingTime: what a row must always show.
+constexpr int kTimeColumn = 2;
 
 QString FormatTime(const std::optional<SqlTimestamp>& t) {
   if (!t) return {};
@@ -53,10 +56,13 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   preview_ = new QLabel(QString::fromLatin1(kNoPreview), group);
   preview_->setObjectName(QStringLiteral("preview"));
   preview_->setAlignment(Qt::AlignCenter);
-  preview_->setFixedWidth(kPreviewWidth);
+  // The preview takes a share of the width, and yields first when room is
+  // short: the list keeps its columns up to the time.
+  preview_->setMinimumWidth(kPreviewWidth * 2 / 3);
+  preview_->setMaximumWidth(kPreviewWidth);
   preview_->setMinimumHeight(kPreviewWidth * 297 / 210);
   preview_->setFrameShape(QFrame::StyledPanel);
-  preview_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  preview_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   filter_ = new QLineEdit(group);
   filter_->setObjectName(QStringLiteral("filter"));
   filter_->setPlaceholderText(QString::fromLatin1(kFilterHint));
@@ -65,8 +71,8 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   listColumn->addWidget(filter_);
   listColumn->addWidget(list_, 1);
   auto* groupLayout = new QHBoxLayout(group);
-  groupLayout->addLayout(listColumn, 1);
-  groupLayout->addWidget(preview_, 0, Qt::AlignTop);
+  groupLayout->addLayout(listColumn, 3);
+  groupLayout->addWidget(preview_, 1, Qt::AlignTop);
   refresh_ = new QPushButton(QStringLiteral("Refresh"), this);
   refresh_->setObjectName(QStringLiteral("refresh"));
   delete_ = new QPushButton(QStringLiteral("Delete"), this);
@@ -108,6 +114,12 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   connect(list_, &CReportList::RowDoubleClicked, this, [this](int) { OnOpenSelected(); });
   connect(list_, &QTableWidget::itemSelectionChanged, this, &CJotterDlg::UpdatePreview);
   connect(filter_, &QLineEdit::textChanged, this, &CJotterDlg::SetFilter);
+  // The usual find key reaches the filter from anywhere in the window.
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    filter_->setFocus(Qt::ShortcutFocusReason);
+    filter_->selectAll();
+  });
   connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &CJotterDlg::OnScrolled);
 }
 
@@ -186,6 +198,7 @@ void CJotterDlg::Load(bool showError) {
   allLoaded_ = listing.error || static_cast<int>(listing.entries.size()) < kBatchRows;
   for (const JournalEntry& e : listing.entries) AddRow(e);
   list_->FitColumnsToContents();
+  KeepTimeColumnShown();
   const auto& error = listing.error ? listing.error : totals.error;
   if (error) {
     allLoaded_ = true;
@@ -203,7 +216,14 @@ bool CJotterDlg::LoadMore() {
   allLoaded_ = listing.error || static_cast<int>(listing.entries.size()) < kBatchRows;
   for (const JournalEntry& e : listing.entries) AddRow(e);
   list_->FitColumnsToContents();
+  KeepTimeColumnShown();
   return !listing.entries.empty();
+}
+
+void CJotterDlg::KeepTimeColumnShown() {
+  int width = 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width();
+  for (int c = 0; c <= kTimeColumn && c < list_->columnCount(); ++c) width += list_->columnWidth(c);
+  list_->setMinimumWidth(width);
 }
 
 void CJotterDlg::AddRow(const JournalEntry& e) {

@@ -84,6 +84,8 @@ class CJotterDlg : public QDialog {
   void Load(bool showError);
   void OnScrolled(int value);
   void AddRow(const struct JournalEntry& e);
+  // The list at least as wide as its columns up to the receiving time.
+  void KeepTimeColumnShown();
   // The file a row stands for and the folder it is in, by the host's rule.
   QString RowPath(int row, QString* folder) const;
 

@@ -1,5 +1,6 @@
 // The journal statements: INSERT with four bound values, the newest-first
-// SELECT and the DELETE by key, each on a connection of its own.
+// SELECT in windows, the filtered page and its totals, and the DELETE by key,
+// each on a connection of its own.
 #include "store/journal.h"
 
 #include <ctime>
@@ -14,9 +15,6 @@ namespace {
 
 constexpr char kInsert[] =
     "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile) VALUES (?, ?, ?, ?)";
-constexpr char kList[] =
-    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes"
-    " ORDER BY ReceivingTime DESC, ID DESC";
 // The same order as the full listing, one window of it; the index keeps the
 // first window of a large journal from sorting every row.
 constexpr char kListFrom[] =
@@ -28,6 +26,23 @@ constexpr char kFilterWhere[] =
 constexpr char kTimeIndex[] =
     "CREATE INDEX IF NOT EXISTS ReceivedFaxesTime ON ReceivedFaxes (ReceivingTime, ID)";
 constexpr char kDelete[] = "DELETE FROM ReceivedFaxes WHERE ID = ?";
+// Streaming every row in list order, a window at a time: drivers read a whole
+// result before its first row (the SQLite driver does, psqlODBC by default),
+// so one statement over the journal would hold all of it. Each window starts
+// after the last row handed on, by its time as text and its key, which the
+// index serves directly. Rows without a time have no place in that order:
+// they come where the engine sorts NULL (after the rest on SQLite, before it
+// on PostgreSQL), newest key first.
+constexpr int kStreamRows = 2000;
+constexpr char kStreamFrom[] =
+    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile,"
+    " CAST(ReceivingTime AS VARCHAR(32)) AS TimeText FROM ReceivedFaxes";
+constexpr char kStreamTimedFirst[] =
+    " WHERE ReceivingTime IS NOT NULL ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
+constexpr char kStreamTimedAfter[] =
+    " WHERE (ReceivingTime, ID) < (?, ?) ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
+constexpr char kStreamUntimed[] = " WHERE ReceivingTime IS NULL AND ID < ? ORDER BY ID DESC LIMIT ?";
+constexpr std::size_t kTimeTextBytes = 64;
 
 constexpr std::size_t kSenderBytes = 1024;
 constexpr std::size_t kFaxFileBytes = 4096;
@@ -145,6 +160,12 @@ int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t 
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
       db.ExecuteDirect(kInsert, {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile});
+      // The writer makes the views' index, so that no view start pays for it.
+      try {
+        EnsureTimeIndex(db, connectString);
+      } catch (const CDatabaseException&) {
+        if (!db.IsOpen()) throw;
+      }
     });
   } catch (const CDatabaseException& e) {
     log.WriteEventText(" " + DiagnosticText(e.Error()));
@@ -170,11 +191,54 @@ std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const 
     WithJournalTable(connectString, [&](COdbcConnection& db) {
       // A retry after the table was made must not repeat rows already given.
       if (handedOn) return;
-      COdbcStatement statement(db);
-      statement.Execute(kList);
-      while (statement.Fetch()) {
-        handedOn = true;
-        if (!each(ReadEntry(statement, db))) return;
+      try {
+        EnsureTimeIndex(db, connectString);
+      } catch (const CDatabaseException&) {
+        if (!db.IsOpen()) throw;
+      }
+      bool stopped = false;
+      // Runs windows of `sql` until one comes back short; `next` gets each
+      // row handed on and sets the parameters of the following window.
+      const auto windows = [&](std::vector<SqlParameter> parameters, const std::string& first,
+                               const std::string& after, auto next) {
+        std::string sql = first;
+        while (!stopped) {
+          COdbcStatement statement(db);
+          statement.Execute(std::string(kStreamFrom) + sql, parameters);
+          int rows = 0;
+          while (statement.Fetch()) {
+            ++rows;
+            handedOn = true;
+            const JournalEntry entry = ReadEntry(statement, db);
+            parameters = next(entry, statement);
+            if (!each(entry)) {
+              stopped = true;
+              return;
+            }
+          }
+          if (rows < kStreamRows) return;
+          sql = after;
+        }
+      };
+      const auto timed = [&] {
+        windows({std::int32_t{kStreamRows}}, kStreamTimedFirst, kStreamTimedAfter,
+                [](const JournalEntry& entry, COdbcStatement& statement) {
+                  return std::vector<SqlParameter>{statement.GetText(6, kTimeTextBytes).value_or(""), entry.id,
+                                                   std::int32_t{kStreamRows}};
+                });
+      };
+      const auto untimed = [&] {
+        windows({std::int32_t{INT32_MAX}, std::int32_t{kStreamRows}}, kStreamUntimed, kStreamUntimed,
+                [](const JournalEntry& entry, COdbcStatement&) {
+                  return std::vector<SqlParameter>{entry.id, std::int32_t{kStreamRows}};
+                });
+      };
+      if (db.Engine() == DatabaseEngine::kPostgreSQL) {
+        untimed();
+        timed();
+      } else {
+        timed();
+        untimed();
       }
     });
   } catch (const CDatabaseException& e) {

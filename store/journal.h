@@ -77,9 +77,11 @@ struct JournalTotals {
 };
 JournalTotals CountJournalEntries(const JournalFilter& filter, const std::string& connectString = {});
 
-// Hands every journal row, newest first, to `each` as it is read, holding one
-// row at a time; `each` returns false to stop. The error that stopped the
-// listing, if any. Never throws.
+// Hands every journal row, newest first, to `each` as it is read; `each`
+// returns false to stop. Reads a bounded window of rows per statement, so a
+// journal of any size streams in the memory of one window. Rows without a time
+// come where the engine sorts NULL. The error that stopped the listing, if
+// any. Never throws.
 std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
                                                  const std::string& connectString = {});
 

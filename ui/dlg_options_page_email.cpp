@@ -17,6 +17,7 @@
 #include "core/image_format.h"
 #include "core/setting_choices.h"
 #include "ui/digits_edit.h"
+#include "ui/form_layout.h"
 
 namespace kestrel {
 namespace {
@@ -28,27 +29,6 @@ std::string S(const QString& s) { return s.toStdString(); }
 constexpr int kSecurityPorts[] = {25, 587, 465};
 constexpr int kPlainPort = 25;
 constexpr int kSecurityStartTls = 1;
-
-// One group as one form: labels in one column, fields aligned beside them.
-QFormLayout* GroupForm(QGroupBox* box) {
-  auto* form = new QFormLayout(box);
-  form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
-  form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  return form;
-}
-
-void AddRow(QFormLayout* form, const QString& label, QWidget* field) {
-  auto* l = new QLabel(label, form->parentWidget());
-  l->setBuddy(field);
-  form->addRow(l, field);
-}
-
-// A numeric field as wide as `digits` digits, not the whole row.
-void SizeToDigits(QLineEdit* edit, int digits) {
-  const int text = edit->fontMetrics().horizontalAdvance(QString(digits, QLatin1Char('0')));
-  edit->setMaximumWidth(text + 4 * edit->fontMetrics().averageCharWidth());
-  edit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
 
 // A list index as the old drop-down kept it: an index outside the entries
 // selects nothing and reads back as -1.
@@ -68,9 +48,9 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   address_->setObjectName(QStringLiteral("address"));
   header_ = new QLineEdit(settingsBox);
   header_->setObjectName(QStringLiteral("header"));
-  AddRow(settingsForm, QStringLiteral("Name:"), name_);
-  AddRow(settingsForm, QStringLiteral("email address:"), address_);
-  AddRow(settingsForm, QStringLiteral("Subject: ( CallerID= %TSID% )"), header_);
+  AddFormRow(settingsForm, QStringLiteral("Name:"), name_);
+  AddFormRow(settingsForm, QStringLiteral("email address:"), address_);
+  AddFormRow(settingsForm, QStringLiteral("Subject: ( CallerID= %TSID% )"), header_);
 
   auto* serverBox = new QGroupBox(QStringLiteral("Email server"), this);
   auto* serverForm = GroupForm(serverBox);
@@ -99,15 +79,13 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   password_ = new QLineEdit(serverBox);
   password_->setObjectName(QStringLiteral("smtpPass"));
   password_->setEchoMode(QLineEdit::Password);
-  AddRow(serverForm, QStringLiteral("Server name or IP (SMTP):"), server_);
-  AddRow(serverForm, QStringLiteral("Port:"), port_);
-  AddRow(serverForm, QStringLiteral("Connection security:"), security_);
-  auto* caLabel = new QLabel(QStringLiteral("CA certificate file:"), serverBox);
-  caLabel->setBuddy(caFile_);
-  serverForm->addRow(caLabel, caRow);
-  AddRow(serverForm, QStringLiteral("Authentication:"), authentication_);
-  AddRow(serverForm, QStringLiteral("Username:"), user_);
-  AddRow(serverForm, QStringLiteral("Password:"), password_);
+  AddFormRow(serverForm, QStringLiteral("Server name or IP (SMTP):"), server_);
+  AddFormRow(serverForm, QStringLiteral("Port:"), port_);
+  AddFormRow(serverForm, QStringLiteral("Connection security:"), security_);
+  AddFormRow(serverForm, QStringLiteral("CA certificate file:"), caRow, caFile_);
+  AddFormRow(serverForm, QStringLiteral("Authentication:"), authentication_);
+  AddFormRow(serverForm, QStringLiteral("Username:"), user_);
+  AddFormRow(serverForm, QStringLiteral("Password:"), password_);
 
   auto* attachmentBox = new QGroupBox(QStringLiteral("Attachment"), this);
   auto* attachmentForm = GroupForm(attachmentBox);
@@ -119,9 +97,11 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
   width_ = new CDigitsEdit(attachmentBox);
   width_->setObjectName(QStringLiteral("imageScaleX"));
   SizeToDigits(width_, 5);
-  AddRow(attachmentForm, QStringLiteral("Graphic formats:"), format_);
+  AddFormRow(attachmentForm, QStringLiteral("Graphic formats:"), format_);
   attachmentForm->addRow(scale_);
-  AddRow(attachmentForm, QStringLiteral("Width [Pixel] :"), width_);
+  AddFormRow(attachmentForm, QStringLiteral("Width [Pixel] :"), width_);
+
+  AlignFormLabels({settingsForm, serverForm, attachmentForm});
 
   auto* page = new QVBoxLayout(this);
   page->addWidget(settingsBox);

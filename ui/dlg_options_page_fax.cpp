@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFocusEvent>
-#include <QGridLayout>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,6 +19,7 @@
 
 #include "core/received_folder.h"
 #include "core/string_table.h"
+#include "ui/form_layout.h"
 #include "ui/ui_string_table.h"
 #include "desktop/message_box.h"
 
@@ -33,36 +34,38 @@ QString Text(UiStringId id) { return QString::fromUtf8(LoadUiString(id)); }
 
 CDlgOptionsPageFax::CDlgOptionsPageFax(QWidget* parent) : COptionsPage(QStringLiteral("Fax"), parent) {
   auto* receiverBox = new QGroupBox(QStringLiteral("Fax receiver"), this);
-  auto* receiverGrid = new QGridLayout(receiverBox);
+  auto* receiverForm = GroupForm(receiverBox);
   number_ = new QLineEdit(receiverBox);
   number_->setObjectName(QStringLiteral("number"));
-  auto* numberLabel = new QLabel(QStringLiteral("Receiver ID(&CSID):"), receiverBox);
-  numberLabel->setBuddy(number_);
-  receiverGrid->addWidget(numberLabel, 0, 0);
-  receiverGrid->addWidget(number_, 0, 1, 1, 2);
-  receiverGrid->addWidget(new QLabel(QStringLiteral("Directory for received faxes:"), receiverBox), 1, 0, 1, 3);
+  // A telephone number: room for an international one, not the whole row.
+  SizeToDigits(number_, 20);
+  AddFormRow(receiverForm, QStringLiteral("Receiver ID(&CSID):"), number_);
   directory_ = new QLineEdit(receiverBox);
   directory_->setObjectName(QStringLiteral("receivedDir"));
   browse_ = new QPushButton(QStringLiteral("..."), receiverBox);
   browse_->setObjectName(QStringLiteral("browse"));
   browse_->setMaximumWidth(32);
-  receiverGrid->addWidget(directory_, 2, 0, 1, 2);
-  receiverGrid->addWidget(browse_, 2, 2);
+  auto* directoryRow = new QHBoxLayout;
+  directoryRow->setContentsMargins(0, 0, 0, 0);
+  directoryRow->addWidget(directory_, 1);
+  directoryRow->addWidget(browse_);
+  AddFormRow(receiverForm, QStringLiteral("Directory for received faxes:"), directoryRow, directory_);
   clear_ = new QPushButton(QStringLiteral("Clear &directory"), receiverBox);
   clear_->setObjectName(QStringLiteral("clearDirectory"));
-  receiverGrid->addWidget(clear_, 3, 1, 1, 2, Qt::AlignRight);
+  auto* clearRow = new QHBoxLayout;
+  clearRow->setContentsMargins(0, 0, 0, 0);
+  clearRow->addStretch(1);
+  clearRow->addWidget(clear_);
+  receiverForm->addRow(QString(), clearRow);
 
   auto* databaseBox = new QGroupBox(QStringLiteral("Database"), this);
-  auto* databaseGrid = new QGridLayout(databaseBox);
+  auto* databaseForm = GroupForm(databaseBox);
   odbc_ = new QLineEdit(databaseBox);
   odbc_->setObjectName(QStringLiteral("odbcConnect"));
-  auto* odbcLabel = new QLabel(QStringLiteral("&ODBC-Connect-String:"), databaseBox);
-  odbcLabel->setBuddy(odbc_);
-  databaseGrid->addWidget(odbcLabel, 0, 0);
-  databaseGrid->addWidget(odbc_, 0, 1);
+  AddFormRow(databaseForm, QStringLiteral("&ODBC-Connect-String:"), odbc_);
 
   auto* restrictionsBox = new QGroupBox(QStringLiteral("Restrictions"), this);
-  auto* restrictions = new QVBoxLayout(restrictionsBox);
+  auto* restrictions = GroupForm(restrictionsBox);
   rejectCallerId_ = new QCheckBox(QStringLiteral("Do not accept faxes without caller ID"), restrictionsBox);
   rejectCallerId_->setObjectName(QStringLiteral("rejectCallerID"));
   rejectStationId_ = new QCheckBox(QStringLiteral("Do not accept faxes without Station ID"), restrictionsBox);
@@ -70,21 +73,28 @@ CDlgOptionsPageFax::CDlgOptionsPageFax(QWidget* parent) : COptionsPage(QStringLi
   // Reception never looks at the station id; the box is kept for the value only.
   rejectStationId_->setEnabled(false);
   rejectStationId_->setVisible(false);
-  restrictions->addWidget(rejectCallerId_);
-  restrictions->addWidget(rejectStationId_);
+  restrictions->addRow(rejectCallerId_);
+  restrictions->addRow(rejectStationId_);
+  restrictions->setRowVisible(rejectStationId_, false);
 
   auto* logBox = new QGroupBox(QStringLiteral("Logfile"), this);
-  auto* logLayout = new QVBoxLayout(logBox);
+  auto* logForm = GroupForm(logBox);
   logfile_ = new QCheckBox(QStringLiteral("Create entries in &logfile"), logBox);
   logfile_->setObjectName(QStringLiteral("logfile"));
-  logLayout->addWidget(logfile_);
+  logForm->addRow(logfile_);
 
+  AlignFormLabels({receiverForm, databaseForm});
+
+  // The sheet is as tall as its longest page; here the room left over goes
+  // between the groups rather than into one empty band below the last.
   auto* page = new QVBoxLayout(this);
   page->addWidget(receiverBox);
-  page->addWidget(databaseBox);
-  page->addWidget(restrictionsBox);
-  page->addWidget(logBox);
   page->addStretch(1);
+  page->addWidget(databaseBox);
+  page->addStretch(1);
+  page->addWidget(restrictionsBox);
+  page->addStretch(1);
+  page->addWidget(logBox);
 
   setTabOrder(number_, directory_);
   setTabOrder(directory_, browse_);

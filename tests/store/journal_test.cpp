@@ -1,10 +1,13 @@
 // The journal on both engines: rows come back newest first across days,
 // months and years, texts with quotes are stored unchanged, a delete removes
-// exactly its row, and failures become one event text with the driver's
-// diagnostics.
+// exactly its row, the views' pages and filter, and failures become one event
+// text with the driver's diagnostics.
 #include "store/journal.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <tuple>
 
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
@@ -154,6 +157,91 @@ TEST_P(JournalTest, UnreachableDataSourceWritesTheDriverDiagnostics) {
   ASSERT_TRUE(listing.error.has_value());
   EXPECT_FALSE(listing.error->message.empty());
   EXPECT_TRUE(DeleteJournalEntry(1, unreachable).has_value());
+}
+
+// The views' statements: windows of the list order (LIMIT and OFFSET), the
+// filter over the number and the time as text, and totals over every match.
+TEST_P(JournalTest, PagesAndFiltersFollowTheListOrderAndTotalsCountEveryMatch) {
+  Insert("0301112222", "08/11/2026 07:30:00", 3, "/f/d.pdf");
+  Insert("0301234567", "07/12/2026 09:14:03", 2, "/f/a.pdf");
+  Insert("0897654321", "07/12/2026 11:02:47", 1, "/f/b.pdf");
+  Insert("0402223344", "08/12/2026 08:30:12", 4, "/f/c.pdf");
+  Insert("0405556666", "01/01/2027 00:00:00", 5, "/f/e.pdf");
+  struct Case {
+    const char* filter;
+    int skip, max;
+    std::vector<std::string> senders;
+    std::int64_t rows, pages;
+  } cases[] = {
+      {"", 0, 2, {"0405556666", "0402223344"}, 5, 15},
+      {"", 2, 2, {"0897654321", "0301234567"}, 5, 15},
+      {"", 4, 10, {"0301112222"}, 5, 15},
+      {"", 5, 10, {}, 5, 15},
+      {"0301", 0, 10, {"0301234567", "0301112222"}, 2, 5},
+      {"0301", 1, 10, {"0301112222"}, 2, 5},
+      {"07.12.2026", 0, 10, {"0897654321", "0301234567"}, 2, 3},
+      {"12.2026", 0, 10, {"0402223344", "0897654321", "0301234567"}, 3, 7},
+      {"08.12.", 0, 10, {"0402223344"}, 1, 4},
+      {"07:30", 0, 10, {"0301112222"}, 1, 3},
+      {"2027-01", 0, 10, {"0405556666"}, 1, 5},
+      {"%", 0, 10, {"0405556666", "0402223344", "0897654321", "0301234567", "0301112222"}, 5, 15},
+      {"0999", 0, 10, {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const JournalListing page = ListJournalPage(JournalFilter{c.filter}, c.skip, c.max, db.ConnectString());
+    ASSERT_FALSE(page.error.has_value()) << c.filter << ": " << page.error->message;
+    std::vector<std::string> senders;
+    for (const auto& e : page.entries) senders.push_back(e.senderNr);
+    EXPECT_EQ(senders, c.senders) << "\"" << c.filter << "\" from " << c.skip;
+    const JournalTotals totals = CountJournalEntries(JournalFilter{c.filter}, db.ConnectString());
+    ASSERT_FALSE(totals.error.has_value()) << c.filter << ": " << totals.error->message;
+    EXPECT_EQ(totals.rows, c.rows) << c.filter;
+    EXPECT_EQ(totals.pages, c.pages) << c.filter;
+  }
+}
+
+// More rows than the stream reads at once, most sharing one of three times,
+// some without a time: every row once, in list order.
+TEST_P(JournalTest, StreamHandsOnEveryRowOnceInListOrderAcrossWindows) {
+  Insert("first", "09/12/2026 08:00:00", 1, "a");
+  const bool postgres = GetParam() == Engine::kPostgreSQL;
+  const std::string time =
+      "CASE WHEN i % 500 = 0 THEN NULL WHEN i % 3 = 0 THEN '2026-12-07 10:00:00'"
+      " WHEN i % 3 = 1 THEN '2026-12-08 09:00:00' ELSE '2025-01-01 00:00:00' END";
+  ExecuteSql(db.ConnectString(),
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4500)"
+             " INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile)"
+             " SELECT CAST(i AS VARCHAR(8)), " +
+                 (postgres ? "CAST(" + time + " AS TIMESTAMP)" : time) + ", 1, 'f' FROM n");
+  std::vector<JournalEntry> rows;
+  const auto error = ForEachJournalEntry([&](const JournalEntry& e) {
+    rows.push_back(e);
+    return true;
+  }, db.ConnectString());
+  ASSERT_FALSE(error.has_value()) << error->message;
+  ASSERT_EQ(rows.size(), 4501u);
+  std::set<std::int32_t> ids;
+  for (const auto& e : rows) ids.insert(e.id);
+  EXPECT_EQ(ids.size(), rows.size()) << "each row once";
+  EXPECT_EQ(rows[postgres ? 9 : 0].senderNr, "first");
+  // Rows without a time: together, where the engine sorts NULL.
+  for (std::size_t i = 0; i < 9; ++i)
+    EXPECT_FALSE(rows[postgres ? i : rows.size() - 9 + i].receivingTime.has_value()) << i;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto& a = rows[i - 1];
+    const auto& b = rows[i];
+    if (a.receivingTime.has_value() != b.receivingTime.has_value()) continue;
+    const bool before = a.receivingTime ? std::tie(a.receivingTime->year, a.receivingTime->month, a.receivingTime->day,
+                                                   a.receivingTime->hour, a.id) >
+                                              std::tie(b.receivingTime->year, b.receivingTime->month,
+                                                       b.receivingTime->day, b.receivingTime->hour, b.id)
+                                        : a.id > b.id;
+    ASSERT_TRUE(before) << "row " << i;
+  }
+  // Stopping early hands on no more.
+  int handed = 0;
+  EXPECT_FALSE(ForEachJournalEntry([&](const JournalEntry&) { return ++handed < 2500; }, db.ConnectString()));
+  EXPECT_EQ(handed, 2500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, JournalTest, ::testing::ValuesIn(kEngines),

@@ -2,8 +2,9 @@
 // boxes, the real libcapi20 against capi-linesim and the embedded SQLite
 // store: the first run (string 104, the sheet, reception started once), OK
 // replacing the worker and Cancel keeping it, the sheet never opened twice,
-// a data source that cannot be opened, the Jotter, Help, About and Exit
-// commands, and a second kestrel process that only brings the first forward.
+// a data source that cannot be opened, the message where no tray exists, the
+// Jotter, Help, About and Exit commands, and a second kestrel process that
+// only brings the first forward.
 #include "ui/kestrel_app.h"
 
 #include <QApplication>
@@ -200,6 +201,41 @@ TEST_F(KestrelAppTest, SettingsCommandWhileTheSheetIsOpenDoesNothing) {
   EXPECT_EQ(sheets, 1);
   EXPECT_TRUE(script.Failure().empty()) << script.Failure();
   EXPECT_FALSE(app.Service()->SettingsSheetOpen());
+}
+
+// The offscreen platform has no notification area, like a desktop without a
+// tray: one message that does not block, reception going on, and a second
+// start of kestrel opening the settings.
+TEST_F(KestrelAppTest, WithoutATrayItSaysSoOnceAndAnotherStartOpensTheSettings) {
+  const auto shownBoxes = [] {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->objectName() == QStringLiteral("noTrayMessage"))
+        boxes.push_back(qobject_cast<QMessageBox*>(w));
+    return boxes;
+  };
+  for (QMessageBox* left : shownBoxes()) left->close();  // from earlier cases
+  WriteSettings(Complete());
+  ASSERT_TRUE(app.InitInstance());
+  ASSERT_EQ(shownBoxes().size(), 1u);
+  QMessageBox* box = shownBoxes()[0];
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), QString::fromUtf8(CKestrelApp::kNoTrayText));
+  EXPECT_FALSE(box->isModal());
+  EXPECT_TRUE(sim->WaitFor("LISTEN_REQ")) << "reception runs while the message is up";
+  EXPECT_FALSE(app.ReportMissingTray());
+  EXPECT_EQ(shownBoxes().size(), 1u) << "said once";
+
+  CModalScript script;
+  bool sheet = false;
+  script.Handle([&](QWidget* w) {
+    sheet = qobject_cast<CDlgOptions*>(w) != nullptr;
+    Button(w, QDialogButtonBox::Cancel)->click();
+  });
+  emit app.Guard()->ActivationRequested();
+  ASSERT_TRUE(WaitUntil([&] { return script.Done(); }));
+  EXPECT_TRUE(sheet) << "a second start opens the settings";
+  box->close();
 }
 
 TEST_F(KestrelAppTest, DataSourceThatCannotBeOpenedIsReportedAndNothingRegisters) {

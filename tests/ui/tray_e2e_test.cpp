@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -40,6 +42,8 @@ using test::WaitUntil;
 
 struct Geometry {
   int x = 0, y = 0, width = 0, height = 0;
+  QString window;
+  bool operator==(const Geometry&) const = default;
 };
 
 // One X server with a tray, for this test only.
@@ -99,9 +103,44 @@ class CXSession {
     }
     return QString::fromLocal8Bit(p.readAllStandardOutput());
   }
-  void Key(const QString& keys) {
-    Run("xdotool", QStringList{"key", "--delay", "80"} + keys.split(' '));
-    QThread::msleep(300);
+  // Types `keys` into the focused window. The X server queues them in order;
+  // what they do is waited for by the caller.
+  void Key(const QString& keys) { Run("xdotool", QStringList{"key", "--delay", "80"} + keys.split(' ')); }
+  // The window's pixels (empty when it cannot be read).
+  QByteArray Pixels(const QString& window) const {
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(QStringLiteral("import"), {"-window", window, "-depth", "8", "rgb:-"});
+    if (!p.waitForFinished(20000)) {
+      p.kill();
+      p.waitForFinished(2000);
+      return {};
+    }
+    return p.readAllStandardOutput();
+  }
+  // Waits until the window has been painted: two readings alike, neither
+  // empty nor of one colour only.
+  bool WaitForPainted(const QString& window, int ms = 30000) const {
+    QByteArray last;
+    return WaitUntil([&] {
+      const QByteArray now = Pixels(window);
+      const bool done = !now.isEmpty() && now == last && !OneColour(now);
+      last = now;
+      return done;
+    }, ms);
+  }
+  // Types `keys` into `window` and waits until it has repainted differently
+  // and settled: the keys were handled.
+  bool KeyAndWaitForChange(const QString& window, const QString& keys, int ms = 30000) {
+    const QByteArray before = Pixels(window);
+    Key(keys);
+    QByteArray last;
+    return WaitUntil([&] {
+      const QByteArray now = Pixels(window);
+      const bool done = !now.isEmpty() && now != before && now == last;
+      last = now;
+      return done;
+    }, ms);
   }
   // The visible top-level window titled exactly `title`.
   QString FindWindow(const QString& title) const {
@@ -109,44 +148,70 @@ class CXSession {
         .split('\n', Qt::SkipEmptyParts)
         .value(0);
   }
-  bool WaitForWindow(const QString& title, bool shown = true, int ms = 15000) const {
+  bool WaitForWindow(const QString& title, bool shown = true, int ms = 30000) const {
     return WaitUntil([&] { return FindWindow(title).isEmpty() != shown; }, ms);
   }
   // The tray icon of `program` docked in trayer's panel, if any.
   std::optional<Geometry> DockedIcon(const QString& program) const {
     const QString panel = Run("xdotool", {"search", "--name", "^panel$"}).split('\n').value(0);
     if (panel.isEmpty()) return std::nullopt;
-    static const QRegularExpression line(QStringLiteral("\"%1\"\\) +(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
+    static const QRegularExpression line(
+        QStringLiteral("(0x[0-9a-f]+) [^\n]*\"%1\"\\) +(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
     const QRegularExpression mine(line.pattern().arg(QRegularExpression::escape(program)));
     const QString tree = Run("xwininfo", {"-id", panel, "-tree"});
     const auto m = mine.match(tree);
     if (!m.hasMatch()) return std::nullopt;
-    return Geometry{m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(), m.captured(2).toInt()};
+    return Geometry{m.captured(4).toInt(), m.captured(5).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                    m.captured(1)};
+  }
+  // The icon of `program` once the tray has embedded it: mapped, with the
+  // same place in two readings (the panel moves it while it docks).
+  std::optional<Geometry> EmbeddedIcon(const QString& program, int ms = 30000) const {
+    std::optional<Geometry> last, now;
+    WaitUntil([&] {
+      now = DockedIcon(program);
+      const bool done = now && last && *now == *last &&
+                        Run("xwininfo", {"-id", now->window}).contains(QStringLiteral("Map State: IsViewable"));
+      last = now;
+      return done;
+    }, ms);
+    return now && last && *now == *last ? now : std::nullopt;
+  }
+  // The visible windows of `program` with their sizes.
+  std::vector<std::pair<QString, Geometry>> VisibleWindows(const QString& program) const {
+    std::vector<std::pair<QString, Geometry>> found;
+    static const QRegularExpression where(
+        QStringLiteral("Position: (-?\\d+),(-?\\d+)[^\n]*\n *Geometry: (\\d+)x(\\d+)"));
+    for (const QString& id : Run("xdotool", {"search", "--onlyvisible", "--classname", program})
+                                 .split('\n', Qt::SkipEmptyParts)) {
+      const auto m = where.match(Run("xdotool", {"getwindowgeometry", id}));
+      if (m.hasMatch())
+        found.push_back({id, Geometry{m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                                      m.captured(4).toInt(), id}});
+    }
+    return found;
   }
   // A visible popup of `program` taller than the icon: its open menu.
   QString OpenMenu(const QString& program, const Geometry& icon) const {
-    for (const QString& id : Run("xdotool", {"search", "--onlyvisible", "--classname", program})
-                                 .split('\n', Qt::SkipEmptyParts)) {
-      static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x(\\d+)"));
-      const auto m = size.match(Run("xdotool", {"getwindowgeometry", id}));
-      if (m.hasMatch() && m.captured(2).toInt() > icon.height + 20 && m.captured(1).toInt() > 60) return id;
-    }
+    for (const auto& [id, g] : VisibleWindows(program))
+      if (g.height > icon.height + 20 && g.width > 60) return id;
     return {};
   }
-  // Right-clicks the icon and waits for its menu. A freshly docked icon may
-  // miss its first click while the tray still embeds it: then click again.
-  bool RightClick(const Geometry& g) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      // Into the icon from outside, so that it sees the pointer enter.
-      Run("xdotool", {"mousemove", "500", "400"});
-      QThread::msleep(100);
-      Run("xdotool", {"mousemove", QString::number(g.x + g.width / 2), QString::number(g.y + g.height / 2)});
-      QThread::msleep(150);
+  // Puts the pointer on the icon, coming from outside so that it sees the
+  // pointer enter; --sync waits until the server has moved it.
+  void PointAt(const Geometry& g) {
+    Run("xdotool", {"mousemove", "--sync", "500", "400"});
+    Run("xdotool", {"mousemove", "--sync", QString::number(g.x + g.width / 2), QString::number(g.y + g.height / 2)});
+  }
+  // Right-clicks the embedded icon and waits until its menu is mapped and
+  // painted. Should the click still be lost, the menu never shows, and one
+  // more click cannot close a menu that is already open.
+  bool RightClick(const QString& program, const Geometry& g) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      PointAt(g);
       Run("xdotool", {"click", "3"});
-      if (WaitUntil([&] { return !OpenMenu(QStringLiteral("kestrel"), g).isEmpty(); }, 3000)) {
-        QThread::msleep(200);
-        return true;
-      }
+      QString menu;
+      if (WaitUntil([&] { return !(menu = OpenMenu(program, g)).isEmpty(); }, 30000)) return WaitForPainted(menu);
     }
     return false;
   }
@@ -157,9 +222,19 @@ class CXSession {
     Run("import", args);
     return QFileInfo(path).size() > 0;
   }
-  void Focus(const QString& window) {
-    Run("xdotool", {"windowfocus", "--sync", window});
-    QThread::msleep(200);
+  // A crop of the root window around `g`, with a margin.
+  bool ShotAround(const Geometry& g, const QString& path, int margin = 8) const {
+    const int x = std::max(0, g.x - margin), y = std::max(0, g.y - margin);
+    return Shot(QStringLiteral("root"), path,
+                QStringLiteral("%1x%2+%3+%4").arg(g.width + 2 * margin).arg(g.height + 2 * margin).arg(x).arg(y));
+  }
+  void Focus(const QString& window) { Run("xdotool", {"windowfocus", "--sync", window}); }
+
+ private:
+  static bool OneColour(const QByteArray& rgb) {
+    for (qsizetype i = 3; i + 2 < rgb.size(); i += 3)
+      if (rgb[i] != rgb[0] || rgb[i + 1] != rgb[1] || rgb[i + 2] != rgb[2]) return false;
+    return true;
   }
 
  private:
@@ -227,6 +302,7 @@ class TrayEndToEndTest : public ::testing::Test {
       std::vector<tools::SffMakePage> sffPages(1);
       sffPages[0].image = test::RenderLetterPage(1728, 2286, static_cast<std::uint32_t>(f.pages));
       test::WriteFileBytes(home.File("received/" + name), tools::MakeSffFile(sffPages, tools::SffMakeOptions{}));
+      if (firstFax.empty()) firstFax = name;
       ASSERT_EQ(InsertJournalEntry(log, f.sender, test::LocalTime(f.time), f.pages, home.File("received/" + name)), 0);
     }
     // Jotter in the application folder, and an xdg-open that notes what the
@@ -256,7 +332,7 @@ class TrayEndToEndTest : public ::testing::Test {
 
   test::CDesktopHome home;
   std::unique_ptr<test::CLineSim> sim;
-  std::string shots, opened;
+  std::string shots, opened, firstFax;
   QProcess kestrel;
 };
 
@@ -285,66 +361,115 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   ASSERT_TRUE(kestrel.waitForStarted(5000));
 
   std::optional<Geometry> icon;
-  ASSERT_TRUE(WaitUntil([&] { return (icon = x.DockedIcon("kestrel")).has_value(); }, 20000))
+  ASSERT_TRUE((icon = x.EmbeddedIcon("kestrel")).has_value())
       << "the icon docks in the tray\n"
       << x.Run("xwininfo", {"-root", "-tree"}).toStdString() << "\nkestrel: "
       << kestrel.readAllStandardError().toStdString();
-  ASSERT_TRUE(sim->WaitFor("LISTEN_REQ")) << "reception runs";
+  ASSERT_TRUE(sim->WaitFor("LISTEN_REQ", 1, std::chrono::seconds(30))) << "reception runs";
 
   // The menu, then its first item: Settings.
-  ASSERT_TRUE(x.RightClick(*icon)) << "the menu opens\n" << x.Run("xwininfo", {"-root", "-tree"}).toStdString();
+  ASSERT_TRUE(x.RightClick("kestrel", *icon))
+      << "the menu opens\n" << x.Run("xwininfo", {"-root", "-tree"}).toStdString();
   const int cropX = std::max(0, icon->x + icon->width - 300);
   ASSERT_TRUE(x.Shot("root", Shot("tray-menu.png"), QStringLiteral("300x170+%1+0").arg(cropX)));
   x.Key("Down Return");
   ASSERT_TRUE(x.WaitForWindow("Kestrel Settings")) << "the first item opens the sheet";
   const QString sheet = x.FindWindow("Kestrel Settings");
   x.Focus(sheet);
+  ASSERT_TRUE(x.WaitForPainted(sheet));
   const char* pages[] = {"settings-msn.png", "settings-fax.png", "settings-email.png", "settings-forwarding.png",
                          "settings-journal.png"};
   for (const char* page : pages) {
-    QThread::msleep(300);
     // On the journal page: into the list, and the newest fax selected.
-    if (page == pages[4]) x.Key("Tab Down");
+    if (page == pages[4]) {
+      EXPECT_TRUE(x.KeyAndWaitForChange(sheet, "Tab Down")) << "a journal row is selected";
+    }
     EXPECT_TRUE(x.Shot(sheet, Shot(page))) << page;
-    x.Key("ctrl+Tab");
+    EXPECT_TRUE(x.KeyAndWaitForChange(sheet, "ctrl+Tab")) << "the page after " << page << " shows";
   }
   x.Key("Escape");
   ASSERT_TRUE(x.WaitForWindow("Kestrel Settings", false)) << "Cancel closes the sheet";
 
   // Second item: Jotter, a process of its own.
-  ASSERT_TRUE(x.RightClick(*icon));
+  ASSERT_TRUE(x.RightClick("kestrel", *icon));
   x.Key("Down Down Return");
   ASSERT_TRUE(x.WaitForWindow("Kestrel Journal")) << "the second item starts Jotter";
   const QString jotter = x.FindWindow("Kestrel Journal");
   x.Focus(jotter);
-  x.Key("Down");
-  QThread::msleep(500);
+  ASSERT_TRUE(x.WaitForPainted(jotter));
+  EXPECT_TRUE(x.KeyAndWaitForChange(jotter, "Down")) << "the newest fax is selected";
   EXPECT_TRUE(x.Shot(jotter, Shot("jotter.png")));
+  // The find key leads to the filter field: part of a number narrows the list.
+  EXPECT_TRUE(x.KeyAndWaitForChange(jotter, "ctrl+f 0 3 0")) << "the filter narrows the list";
+  EXPECT_TRUE(x.Shot(jotter, Shot("jotter-filter.png")));
   x.Focus(jotter);
   x.Key("Escape");
   EXPECT_TRUE(x.WaitForWindow("Kestrel Journal", false)) << "Jotter ends with its dialog";
 
   // Third item: Help, in the browser.
-  ASSERT_TRUE(x.RightClick(*icon));
+  ASSERT_TRUE(x.RightClick("kestrel", *icon));
   x.Key("Down Down Down Return");
-  EXPECT_TRUE(WaitUntil([&] { return test::FileExists(opened); }, 15000)) << "the third item opens the help page";
+  EXPECT_TRUE(WaitUntil([&] { return test::FileExists(opened); }, 30000)) << "the third item opens the help page";
   if (test::FileExists(opened)) {
     EXPECT_NE(test::ReadFileBytes(opened).find("kestrel-help.html"), std::string::npos);
   }
 
   // Fourth item: the about box.
-  ASSERT_TRUE(x.RightClick(*icon));
+  ASSERT_TRUE(x.RightClick("kestrel", *icon));
   x.Key("Down Down Down Down Return");
   ASSERT_TRUE(x.WaitForWindow("About Kestrel")) << "the fourth item shows the about box";
   const QString about = x.FindWindow("About Kestrel");
-  QThread::msleep(300);
+  ASSERT_TRUE(x.WaitForPainted(about));
   EXPECT_TRUE(x.Shot(about, Shot("about.png")));
   x.Focus(about);
   x.Key("Return");
   ASSERT_TRUE(x.WaitForWindow("About Kestrel", false));
 
+  // A fax arrives; its mail server cannot be reached, so the mail is queued.
+  // Without a notification service the tray shows the message, and the
+  // tooltip counts the queued mail.
+  const auto before = x.VisibleWindows("kestrel");
+  const auto isNew = [&](const QString& id) {
+    return std::none_of(before.begin(), before.end(), [&](const auto& w) { return w.first == id; });
+  };
+  sim->Command("call shot called=1234567 caller=0301234567 sff=" + home.File("received/" + firstFax) +
+               " pages=2 rate=14400 id=4930999");
+  std::optional<Geometry> balloon;
+  EXPECT_TRUE(WaitUntil([&] {
+    for (const auto& [id, g] : x.VisibleWindows("kestrel"))
+      if (isNew(id) && g.width > 100) balloon = g;
+    return balloon.has_value();
+  }, 60000)) << "the fax's message shows";
+  if (balloon) {
+    EXPECT_TRUE(x.WaitForPainted(balloon->window));
+    EXPECT_TRUE(x.ShotAround(*balloon, Shot("notification.png")));
+  }
+  // A click on the message opens the fax, and closes the message.
+  if (balloon) {
+    x.Run("xdotool", {"mousemove", "--sync", QString::number(balloon->x + balloon->width / 2),
+                    QString::number(balloon->y + balloon->height / 2)});
+    x.Run("xdotool", {"click", "1"});
+    EXPECT_TRUE(WaitUntil([&] { return test::ReadFileBytes(opened).find("0301234567_") != std::string::npos; },
+                          30000))
+        << "the message opens the fax: " << test::ReadFileBytes(opened);
+    EXPECT_TRUE(WaitUntil([&] { return x.VisibleWindows("kestrel").size() <= before.size(); }, 30000))
+        << "the message goes";
+  }
+  // Resting on the icon shows the tooltip.
+  x.PointAt(*icon);
+  std::optional<Geometry> tip;
+  EXPECT_TRUE(WaitUntil([&] {
+    for (const auto& [id, g] : x.VisibleWindows("kestrel"))
+      if (isNew(id) && g.width > icon->width) tip = g;
+    return tip.has_value();
+  }, 30000)) << "the tooltip shows";
+  if (tip) {
+    EXPECT_TRUE(x.WaitForPainted(tip->window));
+    EXPECT_TRUE(x.ShotAround(*tip, Shot("tray-tooltip.png")));
+  }
+
   // Last item: Exit ends the program.
-  ASSERT_TRUE(x.RightClick(*icon));
+  ASSERT_TRUE(x.RightClick("kestrel", *icon));
   x.Key("Up Return");
   ASSERT_TRUE(WaitUntil([&] { return kestrel.state() == QProcess::NotRunning; }, 20000)) << "Exit ends kestrel";
   EXPECT_EQ(kestrel.exitStatus(), QProcess::NormalExit);
