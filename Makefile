@@ -1,6 +1,7 @@
 # Kestrel: the two commands of a fresh Debian 12 machine, and a few more.
 #   make test   install what is needed, build with AddressSanitizer and
-#               UndefinedBehaviorSanitizer, run every test
+#               UndefinedBehaviorSanitizer, run every test, fuzz every parser,
+#               build the Debian packages and check them unpacked
 #   make demo   install, build, and run the demo on the embedded defaults
 #   make package  the Debian packages kestreld and kestrel-desktop, in build/package/
 #   make install  the programs, man pages, unit and desktop entries below PREFIX
@@ -32,6 +33,8 @@ test: build-test
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS) --timeout 600
 	$(MAKE) fuzz-ci
+	$(MAKE) package
+	tests/packaging/check-packages.sh $(PACKAGE_DIR)
 
 release: deps
 	cmake -S . -B $(REL_DIR) -DCMAKE_BUILD_TYPE=Release
