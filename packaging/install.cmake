@@ -1,6 +1,6 @@
 # What `make install` (PREFIX, DESTDIR) and the Debian packages install: the
 # programs, their man pages (generated from docs/man/*.scd with scdoc), the
-# systemd unit and the desktop entries.
+# systemd unit, and (packaging/desktop) the desktop entries and icons.
 include(GNUInstallDirs)
 
 # Programs that this build has.
@@ -49,8 +49,7 @@ if(TARGET kestreld)
   install(FILES ${CMAKE_BINARY_DIR}/kestreld.service DESTINATION ${KESTREL_UNIT_DIR})
 endif()
 
-foreach(program kestrel jotter)
-  if(TARGET ${program})
-    install(FILES ${CMAKE_SOURCE_DIR}/packaging/${program}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  endif()
-endforeach()
+# The desktop programs' menu and autostart entries and icons.
+if(TARGET kestrel)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/packaging/desktop ${CMAKE_BINARY_DIR}/packaging/desktop)
+endif()
