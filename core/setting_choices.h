@@ -16,6 +16,22 @@ namespace kestrel {
 inline constexpr std::array<std::string_view, 5> kImageFormatChoices = {"Jpg", "Png", "Tiff", "Sff", "Pdf"};
 static_assert(kImageFormatChoices.size() == static_cast<std::size_t>(ImageFormatNumber(ImageFormat::Pdf)) + 1);
 
+// AuthenticationMethod: how the SMTP session logs in.
+enum class SmtpAuthentication : std::int32_t {
+  None = 0,        // HELO (EHLO over TLS), no login
+  CramMd5 = 1,     // AUTH CRAM-MD5
+  Login = 2,       // AUTH LOGIN with base64 prompts
+  LoginPlain = 3,  // "AUTH LOGIN PLAIN" with clear-text prompts
+  Plain = 4,       // AUTH PLAIN
+};
+
+// SmtpSecurity: how the SMTP connection is protected.
+enum class SmtpSecurity : std::int32_t {
+  None = 0,      // plain SMTP
+  StartTls = 1,  // STARTTLS after EHLO; a server without it gets nothing
+  Tls = 2,       // TLS from the first byte (port 465)
+};
+
 inline constexpr std::array<std::string_view, 5> kAuthenticationChoices = {"None", "CRAM MD5", "AUTH LOGIN",
                                                                            "LOGIN PLAIN", "AUTH PLAIN"};
 
