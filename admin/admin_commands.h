@@ -26,6 +26,6 @@ int RunTestMailCommand(const AdminArgs& args, CAdminContext& context);
 int RunAdmin(int argc, char** argv);
 
 // The help text of --help.
-const char* AdminHelpText();
+std::string AdminHelpText();
 
 }  // namespace kestrel

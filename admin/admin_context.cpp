@@ -28,16 +28,17 @@ int CAdminContext::Usage(const std::string& text) const {
 
 void CAdminContext::Say(const std::string& line) const { std::fprintf(out_, "%s\n", line.c_str()); }
 
-ServiceSettings CAdminContext::LoadSettings() {
+Result<ServiceSettings> CAdminContext::LoadSettings() {
   ServiceSettings s;
   CRegistryFile registry(CRegistryFile::DefaultPath());
-  kestrel::LoadSettings(s, registry, folder_, log_);
+  if (auto loaded = kestrel::LoadSettings(s, registry, folder_, log_); !loaded) return loaded.Error();
   return s;
 }
 
 int CAdminContext::SaveSettings(const ServiceSettings& settings) {
   const std::string path = SettingsFilePath(folder_);
-  if (ExportSettings(path, settings, log_) != 0) return Refuse(path + " cannot be written.");
+  if (Status written = ExportSettings(path, settings, log_); !written)
+    return Refuse(path + " not written: " + written.Describe());
   std::string failure;
   const pid_t service = SignalService(SIGHUP, &failure);
   if (service < 0)

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/event_log.h"
+#include "core/result.h"
 #include "core/service_settings.h"
 
 namespace kestrel {
@@ -37,10 +38,12 @@ class CAdminContext {
   void Say(const std::string& line) const;
 
   // The settings as the service loads them at start-up (kestrel.xml, or the
-  // one-time registry migration, or nothing).
-  ServiceSettings LoadSettings();
+  // one-time registry migration, or nothing); fails as the service would
+  // refuse to start, naming what is wrong.
+  Result<ServiceSettings> LoadSettings();
   // Writes kestrel.xml and signals SIGHUP to the service holding the folder;
-  // says which. kAdminOk, or kAdminRefused when the file cannot be written.
+  // says which. kAdminOk, or kAdminRefused when the file cannot be written
+  // (or a value could not be read back).
   int SaveSettings(const ServiceSettings& settings);
 
   // Sends `signal` to the process holding the folder's service lock: its id,

@@ -9,6 +9,7 @@
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
 #include "admin/folder_owner.h"
+#include "core/setting_table.h"
 #include "core/version.h"
 #include "platform/app_folder.h"
 
@@ -25,11 +26,12 @@ std::string DefaultFolder() {
 
 }  // namespace
 
-const char* AdminHelpText() {
-  return "usage: kestrel-admin [--home DIR] [--json] COMMAND ...\n"
+std::string AdminHelpText() {
+  std::string text =
+      "usage: kestrel-admin [--home DIR] [--json] COMMAND ...\n"
          "\n"
          "  settings                          print every setting (the password as (set) or (empty))\n"
-         "  settings set KEY VALUE ...        change settings, checked as the options sheet checks them\n"
+         "  settings set KEY VALUE ...        change settings; each KEY and what it takes is listed below\n"
          "  settings import FILE              take over a registry export or another kestrel.xml\n"
          "  msn list|add NUMBER ADDRESS|edit NUMBER NEW-NUMBER ADDRESS|delete NUMBER\n"
          "  msn all on ADDRESS | msn all off  accept every call and forward it to ADDRESS\n"
@@ -43,7 +45,17 @@ const char* AdminHelpText() {
          "Settings changes are written to kestrel.xml and the running service re-reads it.\n"
          "--json prints lists and the status as JSON. Exit status: 0 done, 1 refused or\n"
          "not well (status), 2 usage error. Run as root, kestrel-admin acts as the owner\n"
-         "of the application folder.\n";
+         "of the application folder.\n"
+         "\n"
+         "Settings (kestrel.xml's elements; the older names in brackets are taken too):\n";
+  for (const SettingRow& row : SettingRows()) {
+    if (!row.InFile()) continue;
+    char line[160];
+    const std::string name = std::string(row.element) + " (" + std::string(row.member) + ")";
+    std::snprintf(line, sizeof line, "  %-44s %s\n", name.c_str(), DescribeAccepted(row).c_str());
+    text += line;
+  }
+  return text;
 }
 
 int RunAdmin(int argc, char** argv) {
@@ -52,7 +64,7 @@ int RunAdmin(int argc, char** argv) {
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
-      std::fputs(AdminHelpText(), stdout);
+      std::fputs(AdminHelpText().c_str(), stdout);
       return kAdminOk;
     } else if (option == "--version") {
       std::printf("Kestrel %s\n", kProductVersion);
@@ -62,12 +74,12 @@ int RunAdmin(int argc, char** argv) {
     } else if (option == "--json") {
       json = true;
     } else {
-      std::fputs(AdminHelpText(), stderr);
+      std::fputs(AdminHelpText().c_str(), stderr);
       return kAdminUsage;
     }
   }
   if (i >= argc) {
-    std::fputs(AdminHelpText(), stderr);
+    std::fputs(AdminHelpText().c_str(), stderr);
     return kAdminUsage;
   }
   const std::string folder = DefaultFolder();

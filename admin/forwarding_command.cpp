@@ -112,13 +112,14 @@ int Delete(const TableNames& names, const AdminArgs& args, COdbcConnection& db, 
 int AcceptAll(const AdminArgs& args, CAdminContext& context) {
   const bool on = args.size() == 3 && args[1] == "on";
   if (!on && !(args.size() == 2 && args[1] == "off")) return context.Usage("msn all on ADDRESS | msn all off");
-  ServiceSettings s = context.LoadSettings();
+  auto s = context.LoadSettings();
+  if (!s) return context.Refuse(s.Describe());
   if (on) {
     if (const char* refusal = AcceptAllAddressRefusal(true, args[2])) return context.Refuse(refusal);
-    s.EmailAll = args[2];
+    s->EmailAll = args[2];
   }
-  s.All = on ? 1 : 0;
-  return context.SaveSettings(s);
+  s->All = on;
+  return context.SaveSettings(*s);
 }
 
 }  // namespace

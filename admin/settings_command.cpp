@@ -1,7 +1,9 @@
-// kestrel-admin settings: show every setting, set some with the options
-// sheet's checks, or take them over from a registry export or another
-// kestrel.xml. Every change goes through the one writer of kestrel.xml and
-// ends with SIGHUP to the service holding the folder.
+// kestrel-admin settings: show every setting of kestrel.xml, set some, or take
+// them over from a registry export or another kestrel.xml. The settings table
+// (core/setting_table.h) names them and checks every value; the element names
+// are shown and taken, the record's member names too. Every change goes
+// through the one writer of kestrel.xml and ends with SIGHUP to the service
+// holding the folder; a refused value leaves the file byte for byte.
 // An imported file is untrusted: the registry export and settings readers
 // bound and check what they read (platform/registry_file.h, core/settings_file.h).
 #include <cstdio>
@@ -9,62 +11,99 @@
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
 #include "admin/json_text.h"
-#include "admin/setting_keys.h"
+#include "core/received_folder.h"
+#include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
+#include "core/string_table.h"
 #include "platform/registry_file.h"
 
 namespace kestrel {
 namespace {
 
+// The value as shown: a secret only as set or empty, a choice with its word.
+std::string Shown(const SettingRow& row, const ServiceSettings& s) {
+  const SettingValue value = row.get(s);
+  const std::string text = FormatSetting(row, value);
+  if (row.secret) return text.empty() ? "(empty)" : "(set)";
+  if (row.type == SettingType::kChoice) {
+    const auto index = static_cast<std::size_t>(std::get<std::int32_t>(value));
+    if (index < row.choices.size()) return text + " (" + std::string(row.choices[index]) + ")";
+  }
+  return text;
+}
+
+std::string AsJson(const SettingRow& row, const ServiceSettings& s) {
+  const SettingValue value = row.get(s);
+  if (row.type == SettingType::kFlag) return std::get<bool>(value) ? "true" : "false";
+  return FormatSetting(row, value);
+}
+
 int Show(CAdminContext& context) {
-  const ServiceSettings s = context.LoadSettings();
+  const auto s = context.LoadSettings();
+  if (!s) return context.Refuse(s.Describe());
   if (context.Json()) {
     CJsonObject object;
-    for (const SettingKey& key : SettingKeys()) {
-      const std::string value = ShowSetting(s, key);
-      if (key.isNumber)
-        object.Raw(key.name, value);
+    for (const SettingRow& row : SettingRows()) {
+      if (!row.InFile()) continue;
+      const std::string name(row.element);
+      if (row.type == SettingType::kText)
+        object.Text(name.c_str(), Shown(row, *s));
       else
-        object.Text(key.name, value);
+        object.Raw(name.c_str(), AsJson(row, *s));
     }
     context.Say(object.Close());
     return kAdminOk;
   }
-  for (const SettingKey& key : SettingKeys()) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%-21s", key.name);
-    context.Say(line + ShowSetting(s, key));
+  for (const SettingRow& row : SettingRows()) {
+    if (!row.InFile()) continue;
+    char name[64];
+    std::snprintf(name, sizeof name, "%-28.*s", static_cast<int>(row.element.size()), row.element.data());
+    context.Say(name + Shown(row, *s));
   }
   return kAdminOk;
+}
+
+// Takes `value` into `settings`: "" when accepted, else the refusal text.
+std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::string& value) {
+  if (!row.InFile()) return std::string(row.member) + " is not kept in kestrel.xml.";
+  auto parsed = ParseSetting(row, value, SettingSyntax::kTyped);
+  if (!parsed) return parsed.Error().text;
+  if (row.member == "ReceivedDir" && !MakeReceivedFolder(value)) return LoadString(IDS_INVALID_PATH);
+  row.set(settings, *parsed);
+  return {};
 }
 
 int Set(const AdminArgs& args, CAdminContext& context) {
   if (args.size() < 3 || (args.size() - 1) % 2 != 0) return context.Usage("settings set KEY VALUE [KEY VALUE ...]");
   for (std::size_t i = 1; i < args.size(); i += 2)
-    if (!FindSettingKey(args[i])) return context.Usage("no setting is named " + args[i]);
+    if (!FindSetting(args[i])) return context.Usage("no setting is named " + args[i]);
   // Every value is checked before anything is written: one refusal keeps the file as it was.
-  ServiceSettings s = context.LoadSettings();
+  auto s = context.LoadSettings();
+  if (!s) return context.Refuse(s.Describe());
   for (std::size_t i = 1; i < args.size(); i += 2) {
-    const std::string refusal = ApplySetting(s, *FindSettingKey(args[i]), args[i + 1]);
+    const std::string refusal = Apply(*s, *FindSetting(args[i]), args[i + 1]);
     if (!refusal.empty()) return context.Refuse(refusal);
   }
-  return context.SaveSettings(s);
+  return context.SaveSettings(*s);
 }
 
 int Import(const AdminArgs& args, CAdminContext& context) {
   if (args.size() != 2) return context.Usage("settings import FILE");
   const std::string& file = args[1];
-  ServiceSettings s = context.LoadSettings();
+  auto s = context.LoadSettings();
+  if (!s) return context.Refuse(s.Describe());
   CRegistryFile registry(file);
-  if (registry.KeyExists(kRegistryKey)) {
-    s = ReadRegistrySettings(registry, kRegistryKey);
-  } else if (registry.KeyExists(kOlderRegistryKey)) {
-    s = ReadRegistrySettings(registry, kOlderRegistryKey);
-  } else if (ImportSettings(file, s, context.Log()) < 0) {
-    return context.Refuse(file + " is neither a registry export with Kestrel's key nor a readable kestrel.xml.");
+  for (const char* key : {kRegistryKey, kOlderRegistryKey}) {
+    if (!registry.KeyExists(key)) continue;
+    auto read = ReadRegistrySettings(registry, key);
+    if (!read) return context.Refuse(file + ": " + read.Error().text);
+    return context.SaveSettings(*read);
   }
-  return context.SaveSettings(s);
+  if (Status imported = ImportSettings(file, *s, context.Log()); !imported)
+    return context.Refuse(file + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " +
+                          imported.Error().text);
+  return context.SaveSettings(*s);
 }
 
 }  // namespace

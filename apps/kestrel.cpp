@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
       if (!service) continue;
       // An open options sheet saves its own values on OK; a reload now would
       // be overwritten by them.
-      if (info.ssi_signo == SIGHUP && !service->SettingsSheetOpen()) service->ReloadSettingsFile();
+      if (info.ssi_signo == SIGHUP && !service->SettingsSheetOpen()) (void)service->ReloadSettingsFile();  // a refusal is in the event log
       if (info.ssi_signo == SIGUSR1) service->TryMailQueueNow();
     }
   });

@@ -95,9 +95,9 @@ int main(int argc, char** argv) {
 
   CConsoleNoticeSink notices(log);
   CServiceApp app(log, notices, nullptr);
-  if (!app.InitInstance()) {
-    std::fprintf(stderr, "kestreld: %s\n", OtherServiceText(ApplicationFolder(), app.RunningService()).c_str());
-    return 1;
+  if (Status started = app.InitInstance(); !started) {
+    std::fprintf(stderr, "kestreld: %s\n", started.Error().text.c_str());
+    return started.Error().step == "settings" ? 2 : 1;  // 2: as for incomplete settings, a restart cannot help
   }
   if (!app.Settings().IsComplete()) {
     app.ExitInstance();
@@ -110,7 +110,9 @@ int main(int argc, char** argv) {
     if (sigwait(&signals, &sig) != 0) continue;
     if (sig == SIGHUP) {
       std::fprintf(stderr, "kestreld: re-reading %s\n", SettingsFilePath(app.ApplicationFolder()).c_str());
-      app.ReloadSettingsFile();
+      if (Status reloaded = app.ReloadSettingsFile(); !reloaded)
+        std::fprintf(stderr, "kestreld: %s not re-read, the running settings stay: %s\n",
+                     SettingsFilePath(app.ApplicationFolder()).c_str(), reloaded.Error().text.c_str());
       continue;
     }
     if (sig == SIGUSR1) {

@@ -47,7 +47,7 @@ CFaxReceiveThread::CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IReci
       settings_(std::move(settings)),
       capture_(log),
       b3Configuration_(B3Configuration(settings_.Number)),
-      machine_(CConnectionTable::Process(), resolver, *this, settings_.RejectCallerID != 0) {
+      machine_(CConnectionTable::Process(), resolver, *this, settings_.RejectCallerID) {
   // libcapi20 writes to its sockets without MSG_NOSIGNAL: a remote CAPI that
   // went away would end the process with SIGPIPE on the second put.
   std::signal(SIGPIPE, SIG_IGN);

@@ -1,7 +1,8 @@
-// The texts of the settings that are chosen from a list: the graphic formats
-// (ImageFormat), the logins (AuthenticationMethod) and the connection
-// security (SMTPSecurity). A list's index is the number the setting stores,
-// so the options sheet and kestrel-admin show and take the same words.
+// The settings that are chosen from a list, as enumerations and as words: the
+// graphic formats (ImageFormat), the logins (AuthenticationMethod) and the
+// connection security (SMTPSecurity). A list's index is the number the
+// setting stores, so the options sheet and kestrel-admin show and take the
+// same words.
 #pragma once
 
 #include <array>
@@ -36,5 +37,10 @@ inline constexpr std::array<std::string_view, 5> kAuthenticationChoices = {"None
                                                                            "LOGIN PLAIN", "AUTH PLAIN"};
 
 inline constexpr std::array<std::string_view, 3> kSecurityChoices = {"None", "STARTTLS", "SSL/TLS"};
+
+// The SMTP port: the default, and the port each security usually takes (25,
+// submission 587 with STARTTLS, 465 with TLS from the first byte).
+inline constexpr std::int32_t kDefaultSmtpPort = 25;
+inline constexpr std::array<std::int32_t, 3> kSecurityPorts = {kDefaultSmtpPort, 587, 465};
 
 }  // namespace kestrel

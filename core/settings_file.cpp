@@ -1,12 +1,11 @@
-// kestrel.xml through pugixml: the export builds the element tree and replaces
-// the file atomically; the import parses the whole (untrusted) file and reads
-// each value as its element's text. The password element's two forms are
-// defined here, beside their writer.
+// kestrel.xml through pugixml: the export builds the element tree from the
+// settings table and replaces the file atomically; the import parses the
+// whole (untrusted) file and checks each element's text against its row
+// before any value is taken. The password element's two forms are defined
+// here, beside their writer.
 #include "core/settings_file.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <pugixml.hpp>
@@ -14,6 +13,7 @@
 #include <string_view>
 
 #include "core/event_log.h"
+#include "core/setting_table.h"
 #include "core/version.h"
 #include "platform/atomic_file.h"
 
@@ -24,34 +24,6 @@ namespace {
 // Older files can never hold the byte C5 there: their element is a UTF-8
 // password shifted by 5, and UTF-8 has no byte C0 that could become C5.
 constexpr const char* kHexPasswordMark = "\xC5\xBF";
-
-const char* Bool(std::int32_t flag) { return flag ? "TRUE" : "FALSE"; }
-
-// "%d" semantics: leading white space, an optional sign, digits. Values beyond
-// the 32-bit range are clamped rather than left undefined.
-std::optional<std::int32_t> ScanInt(const char* text) {
-  char* end = nullptr;
-  long long v = std::strtoll(text, &end, 10);
-  if (end == text) return std::nullopt;
-  if (v > INT_MAX) v = INT_MAX;
-  if (v < INT_MIN) v = INT_MIN;
-  return static_cast<std::int32_t>(v);
-}
-
-class CSettingsReader {
- public:
-  explicit CSettingsReader(const pugi::xml_document& doc) : doc_(doc) {}
-
-  // The text of Kestrel/Settings/<name>, or nothing when the element is missing.
-  std::optional<std::string> Lookup(const char* name) const {
-    pugi::xml_node node = doc_.child("Kestrel").child("Settings").child(name);
-    if (!node) return std::nullopt;
-    return std::string(node.text().get());
-  }
-
- private:
-  const pugi::xml_document& doc_;
-};
 
 // The byte shift of the password element: reversed, each byte plus `shift`
 // modulo 256.
@@ -121,11 +93,11 @@ std::string UnscramblePassword(const std::string& stored) {
   return ShiftReversed(stored, -5);
 }
 
-int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) {
+Status ImportSettings(const std::string& path, ServiceSettings& settings, IEventLog& log) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     log.WriteEventText("File was not found");
-    return -static_cast<int>(pugi::status_file_not_found);
+    return Status::Failed(path, "File was not found");
   }
   std::ostringstream raw;
   raw << in.rdbuf();
@@ -140,133 +112,77 @@ int ImportSettings(const std::string& path, ServiceSettings& s, IEventLog& log) 
     size_t offset = result.offset < 0 ? 0 : std::min(bytes.size(), static_cast<size_t>(result.offset));
     int line = 1, column = 1;
     for (size_t i = 0; i < offset; ++i) {
-      if (bytes[i] == '\n') { ++line; column = 1; } else { ++column; }
+      if (bytes[i] == '\n') {
+        ++line;
+        column = 1;
+      } else {
+        ++column;
+      }
     }
-    if (line > 0) {
-      char buf[64];
-      std::snprintf(buf, sizeof(buf), "Error on line %d, position %d in \"", line, column);
-      log.WriteEventText(std::string(buf) + path + "\".");
-    }
-    return -static_cast<int>(result.status);
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "Error on line %d, position %d in \"", line, column);
+    log.WriteEventText(std::string(buf) + path + "\".");
+    return Status::Failed(path, std::string(result.description()) + " (line " + std::to_string(line) +
+                                    ", position " + std::to_string(column) + ")");
   }
   log.WriteEventText("Settings file loaded successfully");
 
-  CSettingsReader r(doc);
-  if (!doc.child("Kestrel").child("Version")) return 1;
-
-  auto callerFilter = r.Lookup("CallerIDFiltering");
-  if (!callerFilter) return 1;
-  s.RejectCallerID = *callerFilter == "TRUE";
-
-  auto imageFormat = r.Lookup("ImageFormat");
-  if (!imageFormat) return 1;
-  auto imageScale = r.Lookup("ImageScale");
-  if (!imageScale) return 1;
-  auto useImageScale = r.Lookup("UseImageScale");
-  if (!useImageScale) return 1;
-  auto receiverId = r.Lookup("ReceiverID");
-  if (!receiverId) return 1;
-  auto header = r.Lookup("EmailHeader");
-  if (!header) return 1;
-  auto address = r.Lookup("EmailAddress");
-  if (!address) return 1;
-  auto database = r.Lookup("Database");
-  if (!database) return 1;
-  auto name = r.Lookup("EmailName");
-  if (!name) return 1;
-  auto port = r.Lookup("SmtpPortReceive");
-  if (!port) return 1;
-  auto server = r.Lookup("SmtpServerReceive");
-  if (!server) return 1;
-
-  s.Name = *name;
-  s.ODBCConnect = *database;
-  s.Number = *receiverId;
-  if (auto v = ScanInt(port->c_str())) s.SMTPPort = *v;
-  s.Address = *address;
-  s.SMTPServer = *server;
-  s.Header = *header;
-
-  auto emailAll = r.Lookup("EmailAll");
-  if (!emailAll) return 1;
-  s.EmailAll = *emailAll;
-  s.UseImageScale = *useImageScale == "TRUE";
-  if (auto v = ScanInt(imageFormat->c_str())) s.ImageFormat = ImageFormatFromNumber(*v);
-  if (auto v = ScanInt(imageScale->c_str())) s.ImageScaleX = *v;
-
-  auto faxDir = r.Lookup("FaxDir");
-  if (!faxDir) return 1;
-  s.ReceivedDir = *faxDir;
-
-  auto msnAll = r.Lookup("MSNAll");
-  if (!msnAll) return 1;
-  s.All = *msnAll == "TRUE";
-
-  // The SMTP login, so that a restart keeps it.
-  auto method = r.Lookup("UseReceiverAuthentification");
-  if (!method) return 1;
-  if (auto v = ScanInt(method->c_str())) s.AuthenticationMethod = *v;
-  auto user = r.Lookup("ReceiverUserName");
-  if (!user) return 1;
-  s.SMTP_User = *user;
-  auto pass = r.Lookup("ReceiverPassword");
-  if (!pass) return 1;
-  s.SMTP_Pass = UnscramblePassword(*pass);
-
-  // The connection security came later: a file without it reads as plain
-  // SMTP without further certificates.
-  s.SMTPSecurity = 0;
-  s.SMTPCAFile.clear();
-  if (auto security = r.Lookup("SmtpSecurity"))
-    if (auto v = ScanInt(security->c_str())) s.SMTPSecurity = *v;
-  if (auto caFile = r.Lookup("SmtpCAFile")) s.SMTPCAFile = *caFile;
-  // So did the PDF's text layer: without the element it is off.
-  s.OcrLanguages.clear();
-  if (auto languages = r.Lookup("OcrLanguages")) s.OcrLanguages = *languages;
-  return 0;
+  const pugi::xml_node root = doc.child("Kestrel");
+  const pugi::xml_node elements = root.child("Settings");
+  ServiceSettings read = settings;
+  std::string problems;
+  auto problem = [&](const std::string& text) { problems += (problems.empty() ? "" : " ") + text; };
+  if (!root.child("Version")) problem("The element Kestrel/Version is missing.");
+  for (const SettingRow& row : SettingRows()) {
+    if (!row.InFile()) continue;
+    const std::string element(row.element);
+    const pugi::xml_node node = elements.child(element.c_str());
+    if (!node) {
+      if (row.optional)
+        row.set(read, row.defaultValue);
+      else
+        problem("The element " + element + " is missing.");
+      continue;
+    }
+    const std::string text = node.text().get();
+    auto value = ParseSetting(row, row.secret ? UnscramblePassword(text) : text, SettingSyntax::kFile);
+    if (value)
+      row.set(read, *value);
+    else
+      problem(value.Error().text);
+  }
+  if (!problems.empty()) return Status::Failed(path, problems);
+  settings = read;
+  return {};
 }
 
-int ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog& log) {
+Status ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog& log) {
   log.WriteEventText("Build Settings begin");
-  int status = -1;
+  Status status;
   pugi::xml_document doc;
   pugi::xml_node root = doc.append_child("Kestrel");
   pugi::xml_node version = root ? root.append_child("Version") : pugi::xml_node();
   pugi::xml_node settings = version ? root.append_child("Settings") : pugi::xml_node();
   bool ok = settings && version.text().set(kProductVersion);
 
-  const std::pair<const char*, std::string> elements[] = {
-      {"ImageFormat", std::to_string(ImageFormatNumber(s.ImageFormat))},
-      {"ImageScale", std::to_string(s.ImageScaleX)},
-      {"CallerIDFiltering", Bool(s.RejectCallerID)},
-      {"ReceiverID", s.Number},
-      {"Database", s.ODBCConnect},
-      {"EmailAddress", s.Address},
-      {"EmailName", s.Name},
-      {"EmailHeader", s.Header},
-      {"SmtpPortReceive", std::to_string(s.SMTPPort)},
-      {"SmtpServerReceive", s.SMTPServer},
-      {"UseReceiverAuthentification", std::to_string(s.AuthenticationMethod)},
-      {"ReceiverPassword", ScramblePassword(s.SMTP_Pass)},
-      {"ReceiverUserName", s.SMTP_User},
-      {"EmailAll", s.All ? s.EmailAll : std::string(" ")},
-      {"UseImageScale", Bool(s.UseImageScale)},
-      {"FaxDir", s.ReceivedDir},
-      {"MSNAll", Bool(s.All)},
-      {"SmtpSecurity", std::to_string(s.SMTPSecurity)},
-      {"SmtpCAFile", s.SMTPCAFile},
-      {"OcrLanguages", s.OcrLanguages},
-  };
-  for (const auto& [name, value] : elements) {
-    if (!ok) break;
-    pugi::xml_node e = settings.append_child(name);
-    ok = e && e.append_child(pugi::node_pcdata).set_value(value.c_str());
+  for (const SettingRow& row : SettingRows()) {
+    if (!ok || !status) break;
+    if (!row.InFile()) continue;
+    const SettingValue value = row.get(s);
+    status = CheckSetting(row, value);
+    std::string text = FormatSetting(row, value);
+    if (row.secret) text = ScramblePassword(text);
+    // The accept-all address is kept only while every call is accepted.
+    if (row.element == "EmailAll" && !s.All) text = " ";
+    pugi::xml_node e = settings.append_child(std::string(row.element).c_str());
+    ok = e && e.append_child(pugi::node_pcdata).set_value(text.c_str());
   }
 
-  if (ok) {
+  if (status && !ok) status = Status::Failed(path, "the element tree could not be built");
+  if (status) {
     std::ostringstream out;
     doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    if (WriteFileAtomically(path, out.str(), 0600)) status = 0;
+    if (!WriteFileAtomically(path, out.str(), 0600)) status = Status::Failed(path, "cannot be written");
   }
   log.WriteEventText("Build Settings end");
   return status;

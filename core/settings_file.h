@@ -1,15 +1,17 @@
 // kestrel.xml: the settings between runs, as a small element tree
-// (Kestrel/Version, Kestrel/Settings/...) without declaration or whitespace.
-// ExportSettings is the file's only writer; ImportSettings runs once at start-up.
+// (Kestrel/Version, Kestrel/Settings/...) without declaration or whitespace,
+// one element per row of the settings table (core/setting_table.h) that has
+// one, in the table's order. ExportSettings is the file's only writer.
 // Whatever the password, the file is well-formed UTF-8 (see ScramblePassword).
 //
 // The file is untrusted: pugixml parses it whole, every value is taken as the
-// element's text, numbers are scanned as "%d" and keep the previous value when
-// none can be scanned. A missing element ends the import there.
+// element's text and checked against its row. The import is all or nothing.
+// Failures are Status values; the parser's own texts also go to the event log.
 #pragma once
 
 #include <string>
 
+#include "core/result.h"
 #include "core/service_settings.h"
 
 namespace kestrel {
@@ -19,18 +21,22 @@ class IEventLog;
 // appFolder + "kestrel.xml".
 std::string SettingsFilePath(const std::string& appFolder);
 
-// Reads `path` into `settings`, applying values in the fixed order; a value
-// not read keeps what it had. Returns 0 when every element was read, 1 when
-// the import ended at a missing element (still success), and a negative value
-// when the file cannot be read or parsed (nothing changes; the parser's reason
-// and position go to the log).
-int ImportSettings(const std::string& path, ServiceSettings& settings, IEventLog& log);
+// Reads `path` into `settings`: every element of the table is read and
+// checked, then all are applied at once; values the file does not carry
+// (Logfile, RejectStationID) keep what they had, and an optional element the
+// file lacks takes its default. Fails, changing nothing, when the file cannot
+// be read or parsed (the parser's reason and position also go to the log),
+// when a required element is missing, or when a value does not fit its row
+// (the failure names each such element and its value).
+[[nodiscard]] Status ImportSettings(const std::string& path, ServiceSettings& settings, IEventLog& log);
 
 // Writes `settings` to `path`, replacing it atomically (temporary file in the
 // same folder, flushed, renamed; mode 0600 because it holds the SMTP
-// password). Logs "Build Settings begin" and "Build Settings end". Returns 0,
-// or a negative value when nothing could be written (the old file stays).
-int ExportSettings(const std::string& path, const ServiceSettings& settings, IEventLog& log);
+// password). Logs "Build Settings begin" and "Build Settings end". A value
+// that the import would refuse (a port 0, a choice beyond its list) is not
+// written: the export fails and the old file stays, as it does when the file
+// cannot be written.
+[[nodiscard]] Status ExportSettings(const std::string& path, const ServiceSettings& settings, IEventLog& log);
 
 // The password as the file stores it: empty becomes " "; otherwise reversed,
 // each byte plus 5 modulo 256, which a password of printable ASCII other than

@@ -8,6 +8,8 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include "core/event_log.h"
+#include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "platform/atomic_file.h"
 #include "platform/registry_file.h"
@@ -42,48 +44,49 @@ bool DeletableAsAWhole(const CRegistryFile& reg, const std::string& key) {
 // key stays as it is and the next start tries again. A key that cannot go as a
 // whole is left untouched (its sections stay readable) and the marker says it
 // was migrated.
-void Migrate(ServiceSettings& settings, CRegistryFile& reg, const std::string& key,
-             const std::string& appFolder, IEventLog& log) {
-  settings = ReadRegistrySettings(reg, key);
-  if (ExportSettings(SettingsFilePath(appFolder), settings, log) != 0) return;
+Result<SettingsSource> Migrate(ServiceSettings& settings, CRegistryFile& reg, const std::string& key,
+                               SettingsSource source, const std::string& appFolder, IEventLog& log) {
+  auto read = ReadRegistrySettings(reg, key);
+  if (!read) return read.Error();
+  settings = *read;
+  if (Status written = ExportSettings(SettingsFilePath(appFolder), settings, log); !written) {
+    log.WriteEventText("The migrated settings serve this run only: " + written.Describe());
+    return source;
+  }
   if (reg.OpenForWriting(key) && DeletableAsAWhole(reg, key)) {
     for (const char* section : kSections) reg.DeleteKey(key + "\\" + section);
     reg.DeleteKey(key);
   }
   if (reg.KeyExists(key)) WriteFileAtomically(MigrationMarkerPath(appFolder), key + "\n", 0644);
+  return source;
 }
 
 }  // namespace
 
-ServiceSettings ReadRegistrySettings(const CRegistryFile& reg, const std::string& key) {
-  const std::string fax = key + "\\Fax", msn = key + "\\MSN", email = key + "\\Email";
-  auto text = [&](const std::string& section, const char* name, const char* def) {
-    return reg.ReadString(section, name).value_or(def);
-  };
-  auto number = [&](const std::string& section, const char* name, std::int32_t def) {
-    auto v = reg.ReadDword(section, name);
-    return v ? static_cast<std::int32_t>(*v) : def;
-  };
+Result<ServiceSettings> ReadRegistrySettings(const CRegistryFile& reg, const std::string& key) {
   ServiceSettings s;
-  s.Number = text(fax, "Number", "");
-  s.ODBCConnect = text(fax, "ODBCConnect", "DSN=Kestrel");
-  s.ReceivedDir = text(fax, "ReceivedDir", "");
-  s.RejectCallerID = number(fax, "RejectCallerID", 0);
-  s.RejectStationID = number(fax, "RejectStationID", 0);
-  s.Logfile = number(fax, "Logfile", 1);
-  s.All = number(msn, "All", 1);
-  s.EmailAll = text(msn, "EmailAll", "");
-  s.ImageFormat = ImageFormatFromNumber(number(email, "ImageFormat", 0));
-  s.ImageScaleX = number(email, "ImageScaleX", 750);
-  s.UseImageScale = number(email, "UseImageScale", 0);
-  s.SMTPPort = number(email, "SMTPPort", 25);
-  s.Address = text(email, "Address", "");
-  s.Header = text(email, "Header", "");
-  s.Name = text(email, "Name", "");
-  s.SMTPServer = text(email, "SMTPServer", "");
-  s.AuthenticationMethod = number(email, "AuthenticationMethod", 0);
-  s.SMTP_User = text(email, "SMTP_User", "");
-  s.SMTP_Pass = text(email, "SMTP_Pass", "");
+  std::string problems;
+  for (const SettingRow& row : SettingRows()) {
+    if (row.registrySection.empty()) continue;
+    const std::string section = key + "\\" + std::string(row.registrySection);
+    const std::string name(row.member);
+    SettingValue value = row.defaultValue;
+    if (row.type == SettingType::kText) {
+      if (auto text = reg.ReadString(section, name)) value = *text;
+    } else if (auto number = reg.ReadDword(section, name)) {
+      // Flags are numbers used as 0 or not 0.
+      if (row.type == SettingType::kFlag)
+        value = *number != 0;
+      else
+        value = static_cast<std::int32_t>(*number);
+    }
+    if (Status fits = CheckSetting(row, value); !fits) {
+      problems += (problems.empty() ? "" : " ") + std::string(row.registrySection) + "\\" + fits.Error().text;
+      continue;
+    }
+    row.set(s, value);
+  }
+  if (!problems.empty()) return Failure{key, problems};
   return s;
 }
 
@@ -91,22 +94,18 @@ std::string MigrationMarkerPath(const std::string& appFolder) {
   return appFolder + "kestrel.migrated";
 }
 
-SettingsSource LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
-                            const std::string& appFolder, IEventLog& log) {
+Result<SettingsSource> LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
+                                    const std::string& appFolder, IEventLog& log) {
   const std::string file = SettingsFilePath(appFolder);
   if (Exists(file)) {
-    ImportSettings(file, settings, log);
+    if (Status imported = ImportSettings(file, settings, log); !imported) return imported;
     return SettingsSource::kSettingsFile;
   }
   if (Exists(MigrationMarkerPath(appFolder))) return SettingsSource::kNone;
-  if (registry.OpenForWriting(kRegistryKey)) {
-    Migrate(settings, registry, kRegistryKey, appFolder, log);
-    return SettingsSource::kRegistry;
-  }
-  if (registry.OpenForWriting(kOlderRegistryKey)) {
-    Migrate(settings, registry, kOlderRegistryKey, appFolder, log);
-    return SettingsSource::kOlderRegistry;
-  }
+  if (registry.OpenForWriting(kRegistryKey))
+    return Migrate(settings, registry, kRegistryKey, SettingsSource::kRegistry, appFolder, log);
+  if (registry.OpenForWriting(kOlderRegistryKey))
+    return Migrate(settings, registry, kOlderRegistryKey, SettingsSource::kOlderRegistry, appFolder, log);
   return SettingsSource::kNone;
 }
 

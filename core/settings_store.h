@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "core/result.h"
 #include "core/service_settings.h"
 
 namespace kestrel {
@@ -36,12 +37,17 @@ std::string MigrationMarkerPath(const std::string& appFolder);
 //    succeeded are the sections Fax, Email and MSN and then the key deleted,
 //    and only when nothing else lies below the key; a key left in place gets
 //    the marker. When the write fails the values serve this run only.
-// Every value of the sections Fax, MSN and Email of `key`, with the migration
-// default where a value is missing or has another type. Reads only: the
-// migration above and kestrel-admin's `settings import` of an export file.
-ServiceSettings ReadRegistrySettings(const CRegistryFile& registry, const std::string& key);
+// Every value of the sections Fax, MSN and Email of `key` named in the
+// settings table, with the row's default where a value is missing or has
+// another type; fails, naming the value, when one does not fit its row (a
+// port 70000, a choice beyond its list). Reads only: the migration above and
+// kestrel-admin's `settings import` of an export file.
+[[nodiscard]] Result<ServiceSettings> ReadRegistrySettings(const CRegistryFile& registry, const std::string& key);
 
-SettingsSource LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
-                            const std::string& appFolder, IEventLog& log);
+// Fails when kestrel.xml exists but cannot be used, or the registry source
+// holds a value that does not fit (nothing is migrated then); `settings` is
+// unchanged on failure.
+[[nodiscard]] Result<SettingsSource> LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
+                                                  const std::string& appFolder, IEventLog& log);
 
 }  // namespace kestrel

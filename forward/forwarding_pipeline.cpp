@@ -122,8 +122,8 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
     log_.WriteEventText("SMTP Server Port not set - now using default: 25");
     portDefaulted_ = true;
   }
-  session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
-  if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User, settings.SMTP_Pass,
+  session.SetConnectionSecurity(static_cast<int>(settings.SMTPSecurity), settings.SMTPCAFile);
+  if (!session.Connect(settings.SMTPServer, static_cast<int>(settings.AuthenticationMethod), settings.SMTP_User, settings.SMTP_Pass,
                        SmtpPortOrDefault(settings.SMTPPort))) {
     if (stop_ && *stop_) return false;  // not a failure of the server: the next start mails it
     log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer + " error :" +

@@ -17,8 +17,10 @@ CMailQueueMonitor::CMailQueueMonitor(IEventLog& log) : log_(log) {}
 
 CMailQueueMonitor::~CMailQueueMonitor() { StartMailQueueMonitor(false); }
 
-void CMailQueueMonitor::SetSettings(const MailQueueSettings& settings) {
-  if (!IsRunning()) settings_ = settings;
+void CMailQueueMonitor::SetSettings(const ServiceSettings& settings, const std::string& appFolder) {
+  if (IsRunning()) return;
+  settings_ = settings;
+  appFolder_ = appFolder;
 }
 
 void CMailQueueMonitor::StartMailQueueMonitor(bool start) {
@@ -74,14 +76,14 @@ void CMailQueueMonitor::DeleteSentFile(const std::string& path, const struct sta
 }
 
 int CMailQueueMonitor::MailQueueMonitor() {
-  const std::string folder = MailQueueFolder(settings_.appFolder) + "/";
+  const std::string folder = MailQueueFolder(appFolder_) + "/";
   // The monitor never rewrites the port of its copy; 0 simply means the
   // standard port, as for the reception side.
   const int port = SmtpPortOrDefault(settings_.SMTPPort);
   const CMailAddress sender(settings_.Name, settings_.Address);
   CSMTPSession session(log_);
   session.SetStopFlag(&stop_);
-  session.SetConnectionSecurity(settings_.SMTPSecurity, settings_.SMTPCAFile);
+  session.SetConnectionSecurity(static_cast<int>(settings_.SMTPSecurity), settings_.SMTPCAFile);
 
   while (!stop_) {
     for (const std::string& name : MailQueueFileNames(folder)) {
@@ -90,7 +92,7 @@ int CMailQueueMonitor::MailQueueMonitor() {
       if (undeletable_.count(path)) continue;
       struct stat before;
       if (::stat(path.c_str(), &before) != 0) continue;  // sent or dropped meanwhile
-      if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod, settings_.SMTP_User,
+      if (!session.Connect(settings_.SMTPServer, static_cast<int>(settings_.AuthenticationMethod), settings_.SMTP_User,
                            settings_.SMTP_Pass, port))
         break;
       const bool sent = session.SendMessage(path, sender, 4096);

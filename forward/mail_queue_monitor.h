@@ -19,25 +19,13 @@
 #include <mutex>
 #include <set>
 #include <string>
+
+#include "core/service_settings.h"
 #include <thread>
 
 namespace kestrel {
 
 class IEventLog;
-
-// The values the monitor reads, copied from the settings when reception starts.
-struct MailQueueSettings {
-  std::string Name;        // sender display name
-  std::string Address;     // sender address (MAIL FROM)
-  std::string SMTPServer;
-  int AuthenticationMethod = 0;
-  std::string SMTP_User;
-  std::string SMTP_Pass;
-  int SMTPPort = 0;        // 0 means the standard port 25
-  int SMTPSecurity = 0;    // 0 plain, 1 STARTTLS, 2 TLS from the first byte
-  std::string SMTPCAFile;  // further trusted certificates (PEM); empty: the system's only
-  std::string appFolder;   // with trailing "/"
-};
 
 class CMailQueueMonitor {
  public:
@@ -47,8 +35,10 @@ class CMailQueueMonitor {
   CMailQueueMonitor(const CMailQueueMonitor&) = delete;
   CMailQueueMonitor& operator=(const CMailQueueMonitor&) = delete;
 
-  // Replaces the settings copy. Ignored while the monitor runs.
-  void SetSettings(const MailQueueSettings& settings);
+  // Replaces the copy of the settings (the sender and SMTP values are read)
+  // and the application folder (with its trailing "/") whose queue is sent.
+  // Ignored while the monitor runs.
+  void SetSettings(const ServiceSettings& settings, const std::string& appFolder);
 
   // true: starts the thread unless it runs ("Failed to create the SMTP
   // monitor" when it cannot be created). false: asks it to stop and waits for
@@ -74,7 +64,8 @@ class CMailQueueMonitor {
   void DeleteSentFile(const std::string& path, const struct stat& sent);
 
   IEventLog& log_;
-  MailQueueSettings settings_;
+  ServiceSettings settings_;
+  std::string appFolder_;
   std::chrono::milliseconds pause_{180000};
   std::atomic<bool> stop_{false};
   bool tryNow_ = false;  // guarded by mutex_

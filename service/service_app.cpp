@@ -77,15 +77,21 @@ CServiceApp::~CServiceApp() {
   if (impl_->worker || impl_->monitor.IsRunning() || impl_->lock.Held()) ExitInstance();
 }
 
-bool CServiceApp::InitInstance() {
+kestrel::Status CServiceApp::InitInstance() {
   Impl& d = *impl_;
   d.folder = kestrel::ApplicationFolder();
-  if (!d.lock.Acquire(d.folder)) return false;
+  if (!d.lock.Acquire(d.folder))
+    return kestrel::Status::Failed("start", OtherServiceText(d.folder, CServiceLock::RunningService(d.folder)));
   // Sockets: a peer that closes early must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
 
   CRegistryFile registry(CRegistryFile::DefaultPath());
-  LoadSettings(d.settings, registry, d.folder, d.log);
+  if (auto loaded = LoadSettings(d.settings, registry, d.folder, d.log); !loaded) {
+    const std::string reason = "The settings cannot be used, so the service does not start. " + loaded.Describe();
+    d.log.WriteEventText(reason);
+    d.lock.Release();
+    return kestrel::Status::Failed("settings", reason);
+  }
 
   d.CreateWorker();  // "Init Session"
 
@@ -113,7 +119,7 @@ bool CServiceApp::InitInstance() {
   } else {
     d.notices.Notify(databaseError, NoticeIcon::kError);
   }
-  return true;
+  return {};
 }
 
 pid_t CServiceApp::RunningService() const {
@@ -140,18 +146,7 @@ void CServiceApp::StartReception() {
   }
   if (!d.worker) d.CreateWorker();
   if (!d.monitor.IsRunning()) {
-    MailQueueSettings q;
-    q.Name = d.settings.Name;
-    q.Address = d.settings.Address;
-    q.SMTPServer = d.settings.SMTPServer;
-    q.AuthenticationMethod = d.settings.AuthenticationMethod;
-    q.SMTP_User = d.settings.SMTP_User;
-    q.SMTP_Pass = d.settings.SMTP_Pass;
-    q.SMTPPort = d.settings.SMTPPort;
-    q.SMTPSecurity = d.settings.SMTPSecurity;
-    q.SMTPCAFile = d.settings.SMTPCAFile;
-    q.appFolder = d.folder;
-    d.monitor.SetSettings(q);
+    d.monitor.SetSettings(d.settings, d.folder);
   }
   d.worker->forwarding.Start();  // first the faxes an earlier run left
   d.worker->thread.PostStartRequest();
@@ -167,7 +162,7 @@ void CServiceApp::SettingsCommand() {
   const bool monitorWasRunning = d.monitor.IsRunning();
   d.monitor.StartMailQueueMonitor(false);
   if (d.editor->EditSettings(values)) {
-    ApplySettings(values);
+    (void)ApplySettings(values);  // logged; the sheet's values serve this run either way
   } else if (monitorWasRunning) {
     // Otherwise queued mail would wait for the next confirmed sheet or restart.
     d.monitor.StartMailQueueMonitor(true);
@@ -175,25 +170,29 @@ void CServiceApp::SettingsCommand() {
   d.sheetOpen = false;
 }
 
-void CServiceApp::ApplySettings(const ServiceSettings& values) {
+kestrel::Status CServiceApp::ApplySettings(const ServiceSettings& values) {
   Impl& d = *impl_;
   d.settings = values;
-  ExportSettings(SettingsFilePath(d.folder), d.settings, d.log);
+  kestrel::Status saved = ExportSettings(SettingsFilePath(d.folder), d.settings, d.log);
+  if (!saved) d.log.WriteEventText("The settings were not saved: " + saved.Describe());
   d.monitor.StartMailQueueMonitor(false);  // takes the new settings when it starts again
   d.CreateWorker();
   StartReception();
+  return saved;
 }
 
-void CServiceApp::ReloadSettingsFile() {
+kestrel::Status CServiceApp::ReloadSettingsFile() {
   Impl& d = *impl_;
-  ServiceSettings fresh;
-  fresh.Logfile = d.settings.Logfile;
-  fresh.RejectStationID = d.settings.RejectStationID;
-  ImportSettings(SettingsFilePath(d.folder), fresh, d.log);
+  ServiceSettings fresh = d.settings;  // keeps what the file does not carry
+  if (kestrel::Status imported = ImportSettings(SettingsFilePath(d.folder), fresh, d.log); !imported) {
+    d.log.WriteEventText("The settings file was not re-read; the running settings stay. " + imported.Describe());
+    return imported;
+  }
   d.settings = fresh;
   d.monitor.StartMailQueueMonitor(false);
   d.CreateWorker();
   StartReception();
+  return {};
 }
 
 ServiceStatus CServiceApp::Status() const {

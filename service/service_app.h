@@ -16,6 +16,7 @@
 #include <string>
 
 #include "capi/line_status.h"
+#include "core/result.h"
 #include "core/service_settings.h"
 
 namespace kestrel {
@@ -45,9 +46,11 @@ class CServiceApp {
   // Start-up without desktop steps: the application folder's service lock,
   // settings (migration or kestrel.xml), worker, reception connection,
   // first-run settings command when incomplete, MSN table check,
-  // StartReception. False only when the service cannot run at all: another
-  // service holds the folder (RunningService names it).
-  bool InitInstance();
+  // StartReception. Fails only when the service cannot run at all: another
+  // service holds the folder (RunningService names it), or kestrel.xml (or
+  // the registry source) holds what cannot be used (step "settings"); the
+  // failure's text says which, and the settings reason is in the event log too.
+  kestrel::Status InitInstance();
   // The process that serves this application folder when it is not this
   // one: its id, -1 when its id is unknown, 0 when none (or this one) does.
   pid_t RunningService() const;
@@ -64,11 +67,14 @@ class CServiceApp {
   void SettingsCommand();
 
   // What a confirmed sheet does: takes `values`, saves kestrel.xml, replaces
-  // the worker and starts reception.
-  void ApplySettings(const ServiceSettings& values);
+  // the worker and starts reception. When kestrel.xml cannot be written the
+  // values still serve this run; the failure is logged and returned.
+  kestrel::Status ApplySettings(const ServiceSettings& values);
   // Re-reads kestrel.xml (as at start-up, without migration) and replaces the
   // worker with the values read; the file itself is left as it is. For SIGHUP.
-  void ReloadSettingsFile();
+  // A file that cannot be used changes nothing: the running settings and
+  // worker stay, and the failure (also written to the event log) is returned.
+  kestrel::Status ReloadSettingsFile();
 
   // The administration connection (opened on first use): the MSN table check
   // and the forwarding editors, on the user-interface thread only.

@@ -20,9 +20,12 @@ namespace kestrel {
 int SendTestMail(const std::string& to, IEventLog& log, const std::string& program) {
   ServiceSettings s;
   CRegistryFile registry(CRegistryFile::DefaultPath());
-  LoadSettings(s, registry, ApplicationFolder(), log);
+  if (auto loaded = LoadSettings(s, registry, ApplicationFolder(), log); !loaded) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), loaded.Describe().c_str());
+    return 2;
+  }
   if (s.SMTPServer.empty() || s.Address.empty()) {
-    std::fprintf(stderr, "%s: SMTPServer and Address must be set in %s\n", program.c_str(),
+    std::fprintf(stderr, "%s: SmtpServerReceive and EmailAddress must be set in %s\n", program.c_str(),
                  SettingsFilePath(ApplicationFolder()).c_str());
     return 2;
   }
@@ -35,8 +38,8 @@ int SendTestMail(const std::string& to, IEventLog& log, const std::string& progr
   // Exactly what the forwarding step would do, so that a working test mail
   // means faxes will go out too.
   CSMTPSession session(log);
-  session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
-  if (!session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass,
+  session.SetConnectionSecurity(static_cast<int>(s.SMTPSecurity), s.SMTPCAFile);
+  if (!session.Connect(s.SMTPServer, static_cast<int>(s.AuthenticationMethod), s.SMTP_User, s.SMTP_Pass,
                        SmtpPortOrDefault(s.SMTPPort)) ||
       !session.SendMessage(message)) {
     const std::string reason = session.FailureText().empty() ? session.LastReplyText() : session.FailureText();

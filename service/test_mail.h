@@ -11,8 +11,8 @@ namespace kestrel {
 
 class IEventLog;
 
-// 0 when the server accepted the message, 1 when it did not, 2 when
-// SMTPServer or Address are not set.
+// 0 when the server accepted the message, 1 when it did not, 2 when the
+// settings cannot be used or name no server or sender address.
 int SendTestMail(const std::string& to, IEventLog& log, const std::string& program);
 
 }  // namespace kestrel

@@ -25,10 +25,6 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// The submission port each security is reached on, by index.
-constexpr int kSecurityPorts[] = {25, 587, 465};
-constexpr int kPlainPort = 25;
-constexpr int kSecurityStartTls = 1;
 
 // A list index as the old drop-down kept it: an index outside the entries
 // selects nothing and reads back as -1.
@@ -116,14 +112,14 @@ CDlgOptionsPageEMail::CDlgOptionsPageEMail(QWidget* parent)
 }
 
 void CDlgOptionsPageEMail::ProposeFirstRunValues() {
-  SMTPSecurity = kSecurityStartTls;
+  SMTPSecurity = static_cast<std::int32_t>(SmtpSecurity::StartTls);
   ImageFormat = ImageFormatNumber(kestrel::ImageFormat::Pdf);
 }
 
 void CDlgOptionsPageEMail::OnSecurityChanged(int index) {
   if (index < 0 || index >= static_cast<int>(std::size(kSecurityPorts))) return;
   const QString port = port_->text().trimmed();
-  if (index > 0 && (port.isEmpty() || port == QString::number(kPlainPort)))
+  if (index > 0 && (port.isEmpty() || port == QString::number(kDefaultSmtpPort)))
     port_->setText(QString::number(kSecurityPorts[index]));
 }
 
@@ -139,9 +135,9 @@ void CDlgOptionsPageEMail::LoadFrom(const ServiceSettings& s) {
   Header = s.Header;
   SMTPServer = s.SMTPServer;
   SMTPPort = s.SMTPPort;
-  SMTPSecurity = s.SMTPSecurity;
+  SMTPSecurity = static_cast<std::int32_t>(s.SMTPSecurity);
   SMTPCAFile = s.SMTPCAFile;
-  AuthenticationMethod = s.AuthenticationMethod;
+  AuthenticationMethod = static_cast<std::int32_t>(s.AuthenticationMethod);
   SMTP_User = s.SMTP_User;
   SMTP_Pass = s.SMTP_Pass;
   ImageFormat = ImageFormatNumber(s.ImageFormat);
@@ -155,9 +151,9 @@ void CDlgOptionsPageEMail::StoreInto(ServiceSettings& s) const {
   s.Header = Header;
   s.SMTPServer = SMTPServer;
   s.SMTPPort = SMTPPort;
-  s.SMTPSecurity = SMTPSecurity;
+  s.SMTPSecurity = static_cast<SmtpSecurity>(SMTPSecurity);
   s.SMTPCAFile = SMTPCAFile;
-  s.AuthenticationMethod = AuthenticationMethod;
+  s.AuthenticationMethod = static_cast<SmtpAuthentication>(AuthenticationMethod);
   s.SMTP_User = SMTP_User;
   s.SMTP_Pass = SMTP_Pass;
   s.ImageFormat = ImageFormatFromNumber(ImageFormat);

@@ -74,7 +74,8 @@ bool CKestrelApp::InitInstance() {
   notifier_ = std::make_unique<CFaxNotifier>(&frame_->TrayIcon().PlatformIcon());
   service_->SetForwardedFaxListener(notifier_.get());
   connect(notifier_.get(), &CFaxNotifier::Shown, this, &CKestrelApp::UpdateTrayStatus);
-  if (service_->InitInstance()) {
+  const Status started = service_->InitInstance();
+  if (started) {
     statusTimer_ = new QTimer(this);
     connect(statusTimer_, &QTimer::timeout, this, &CKestrelApp::UpdateTrayStatus);
     statusTimer_->start(kStatusIntervalMs);
@@ -86,8 +87,9 @@ bool CKestrelApp::InitInstance() {
     ReportMissingTray();
     return true;
   }
-  // kestreld (or a tray program of another desktop session) serves this folder.
-  ShowMessageBox(nullptr, QString::fromStdString(OtherServiceText(ApplicationFolder(), service_->RunningService())));
+  // kestreld (or a tray program of another desktop session) serves this
+  // folder, or kestrel.xml cannot be used.
+  ShowMessageBox(nullptr, QString::fromStdString(started.Error().text));
   return false;
 }
 

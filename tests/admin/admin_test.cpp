@@ -8,6 +8,7 @@
 
 #include <tuple>
 
+#include "core/setting_table.h"
 #include "tests/apps/kestreld_process.h"
 #include "tests/store/test_database.h"
 #include "tests/support/local_time.h"
@@ -85,7 +86,7 @@ class AdminTest : public Admin {
     for (std::string rest = RunAdmin({"settings"}).out; !rest.empty();) {
       const std::string line = rest.substr(0, rest.find('\n'));
       rest.erase(0, line.size() + 1);
-      if (line.rfind(key + " ", 0) == 0) return line.substr(21);
+      if (line.rfind(key + " ", 0) == 0) return line.substr(28);
     }
     return "?";
   }
@@ -100,21 +101,60 @@ TEST_F(AdminTest, CommandLinesThatDoNotParseExitWithTwo) {
     EXPECT_EQ(RunAdmin(args).status, 2) << (args.empty() ? "" : args[0]);
 }
 
-TEST_F(AdminTest, SettingsSetRefusesAsTheOptionsSheetDoesAndWritesNothing) {
+TEST_F(AdminTest, SettingsSetRefusesBadValuesByNameAndWritesNothing) {
   Steps({
-      {{"settings", "set", "SMTPPort", "abc"}, 1, "", "Geben Sie bitte eine positive ganze Zahl ein."},
-      {{"settings", "set", "SMTPPort", "-25"}, 1, "", "Geben Sie bitte eine positive ganze Zahl ein."},
-      {{"settings", "set", "ImageScaleX", "7x"}, 1, "", "Geben Sie bitte eine ganze Zahl ein."},
-      {{"settings", "set", "UseImageScale", ""}, 1, "", "Geben Sie bitte eine ganze Zahl ein."},
+      {{"settings", "set", "SMTPPort", "abc"}, 1, "", "SmtpPortReceive holds \"abc\"; it takes a number from 1 to 65535."},
+      {{"settings", "set", "SmtpPortReceive", "70000"}, 1, "",
+       "SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535."},
+      {{"settings", "set", "ImageScaleX", "7x"}, 1, "", "ImageScale holds \"7x\"; it takes a whole number."},
+      {{"settings", "set", "UseImageScale", ""}, 1, "", "UseImageScale holds \"\"; it takes TRUE or FALSE."},
+      {{"settings", "set", "SmtpSecurity", "3"}, 1, "",
+       "SmtpSecurity holds \"3\"; it takes 0 (None), 1 (STARTTLS) or 2 (SSL/TLS)."},
       {{"settings", "set", "ReceivedDir", app_.Path() + "two/levels"}, 1, "", "You have entered an invalid path name."},
       {{"settings", "set", "ImageFormat", "bmp"}, 1, "",
-       "ImageFormat takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
+       "ImageFormat holds \"bmp\"; it takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
       {{"settings", "set", "RejectStationID", "1"}, 1, "", "RejectStationID is not kept in kestrel.xml."},
       // A refusal anywhere keeps every value of the call out.
       {{"settings", "set", "SMTPServer", "mail.test", "SMTPPort", "x"}, 1, "", std::nullopt},
   });
   struct stat st;
   EXPECT_NE(::stat(SettingsFilePath(app_.Path()).c_str(), &st), 0) << "nothing written";
+}
+
+TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
+  for (bool byElement : {true, false}) {
+    std::vector<std::string> args = {"settings", "set"};
+    std::string expected;
+    for (const SettingRow& row : SettingRows()) {
+      if (!row.InFile()) continue;
+      std::string value = row.type == SettingType::kText ? std::string(row.member) + (byElement ? "1" : "2")
+                          : row.type == SettingType::kFlag ? (byElement ? "TRUE" : "FALSE")
+                                                           : std::to_string(byElement ? 1 : 2);
+      if (row.member == "ReceivedDir") value = app_.Path() + value;
+      args.push_back(std::string(byElement ? row.element : row.member));
+      args.push_back(value);
+      std::string shown = row.type == SettingType::kText ? "\"" + value + "\"" : value;
+      if (row.type == SettingType::kFlag) shown = byElement ? "true" : "false";
+      if (row.secret) shown = "\"(set)\"";
+      if (row.element == "EmailAll" && !byElement) shown = "\" \"";  // kept only while MSNAll is on
+      expected += "\"" + std::string(row.element) + "\":" + shown + ",";
+    }
+    AdminRun r = RunAdmin(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    expected.pop_back();
+    EXPECT_EQ(RunAdmin({"--json", "settings"}).out, "{" + expected + "}\n");
+  }
+}
+
+TEST_F(AdminTest, AnUnusableSettingsFileIsNamedAndLeftByteForByte) {
+  const std::string bad = "<Kestrel><Version>1.3.3.3</Version><Settings><SmtpSecurity>3</SmtpSecurity></Settings></Kestrel>";
+  WriteFileBytes(SettingsFilePath(app_.Path()), bad);
+  AdminRun r = RunAdmin({"settings", "set", "EmailHeader", "x"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("SmtpSecurity holds \"3\""), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("The element FaxDir is missing."), std::string::npos) << r.err;
+  EXPECT_EQ(RunAdmin({"settings"}).status, 1);
+  EXPECT_EQ(ReadFileBytes(SettingsFilePath(app_.Path())), bad);
 }
 
 TEST_F(AdminTest, SettingsSetTakesKeysInAnyCaseAndMakesTheReceivedFolder) {
@@ -127,17 +167,15 @@ TEST_F(AdminTest, SettingsSetTakesKeysInAnyCaseAndMakesTheReceivedFolder) {
   struct stat st;
   EXPECT_EQ(::stat(received.c_str(), &st), 0);
   ServiceSettings saved;
-  ASSERT_EQ(ImportSettings(SettingsFilePath(app_.Path()), saved, log_), 0);
+  ASSERT_TRUE(ImportSettings(SettingsFilePath(app_.Path()), saved, log_));
   EXPECT_EQ(saved.SMTPServer, "mail.test");
   EXPECT_EQ(saved.SMTPPort, 2525);
-  EXPECT_EQ(saved.AuthenticationMethod, 1);
+  EXPECT_EQ(saved.AuthenticationMethod, SmtpAuthentication::CramMd5);
   EXPECT_EQ(saved.SMTP_Pass, "s3cret");
   EXPECT_EQ(saved.ImageFormat, ImageFormat::Tiff);
-  EXPECT_EQ(Setting("SMTP_Pass"), "(set)");
-  EXPECT_EQ(Setting("SMTPServer"), "mail.test");
-  const std::string json = RunAdmin({"--json", "settings"}).out;
-  EXPECT_NE(json.find("\"SMTPPort\":2525,"), std::string::npos) << json;
-  EXPECT_NE(json.find("\"SMTP_Pass\":\"(set)\""), std::string::npos) << json;
+  EXPECT_EQ(Setting("ReceiverPassword"), "(set)");
+  EXPECT_EQ(Setting("SmtpServerReceive"), "mail.test");
+  EXPECT_EQ(Setting("ImageFormat"), "2 (Tiff)");
 }
 
 TEST_F(AdminTest, SettingsImportTakesARegistryExportOrAnotherSettingsFile) {
@@ -145,19 +183,20 @@ TEST_F(AdminTest, SettingsImportTakesARegistryExportOrAnotherSettingsFile) {
                  "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Brightwater\\Brightwater Kestrel\\Email]\r\n"
                  "\"SMTPServer\"=\"smtp.example.org\"\r\n\"Address\"=\"fax@example.org\"\r\n\r\n");
   EXPECT_EQ(RunAdmin({"settings", "import", home_.File("old.reg")}).status, 0);
-  EXPECT_EQ(Setting("SMTPServer"), "smtp.example.org");
-  EXPECT_EQ(Setting("SMTPPort"), "25") << "the migration default";
-  EXPECT_EQ(Setting("ODBCConnect"), "DSN=Kestrel");
+  EXPECT_EQ(Setting("SmtpServerReceive"), "smtp.example.org");
+  EXPECT_EQ(Setting("SmtpPortReceive"), "25") << "the migration default";
+  EXPECT_EQ(Setting("Database"), "DSN=Kestrel");
 
   ServiceSettings other = BaseSettings(2600);
-  ASSERT_EQ(ExportSettings(home_.File("other.xml"), other, log_), 0);
+  ASSERT_TRUE(ExportSettings(home_.File("other.xml"), other, log_));
   EXPECT_EQ(RunAdmin({"settings", "import", home_.File("other.xml")}).status, 0);
-  EXPECT_EQ(Setting("SMTPPort"), "2600");
-  EXPECT_EQ(Setting("SMTPServer"), "127.0.0.1");
+  EXPECT_EQ(Setting("SmtpPortReceive"), "2600");
+  EXPECT_EQ(Setting("SmtpServerReceive"), "127.0.0.1");
 
   WriteFileBytes(home_.File("junk"), "<Kestrel");
   Steps({{{"settings", "import", home_.File("junk")}, 1, "",
-          home_.File("junk") + " is neither a registry export with Kestrel's key nor a readable kestrel.xml."}});
+          home_.File("junk") + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " +
+              "Error parsing start element tag (line 1, position 8)"}});
 }
 
 class AdminForwardingTest : public AdminTest, public ::testing::WithParamInterface<Engine> {};
@@ -194,10 +233,10 @@ TEST_P(AdminForwardingTest, TablesChangeWithTheEditorsChecksAndTexts) {
       {{"msn", "all", "on", "office@example"}, 1, "", "You must also insert a valid Email Address"},
       {{"msn", "all", "on", "office@example.org"}, 0, std::nullopt, ""},
   });
-  EXPECT_EQ(Setting("All"), "1");
+  EXPECT_EQ(Setting("MSNAll"), "TRUE");
   EXPECT_EQ(Setting("EmailAll"), "office@example.org");
   EXPECT_EQ(RunAdmin({"msn", "all", "off"}).status, 0);
-  EXPECT_EQ(Setting("All"), "0");
+  EXPECT_EQ(Setting("MSNAll"), "FALSE");
   if (db) {
     EXPECT_EQ(QueryColumn(db->ConnectString(), "SELECT MSN FROM tblMSNEmail"), std::vector<std::string>{"0456"})
         << "the rows went to PostgreSQL";

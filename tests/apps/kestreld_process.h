@@ -75,7 +75,7 @@ class Kestreld : public ServiceTest {
   }
 
   void WriteSettings(const ServiceSettings& s) {
-    ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), s, log_), 0);
+    ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), s, log_));
   }
 
   pid_t pid_ = -1;

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "tests/apps/kestreld_process.h"
@@ -47,7 +48,7 @@ TEST_F(Kestreld, TestMailIsAcceptedByTheServer) {
 TEST_F(Kestreld, TestMailThatFailsPrintsTheReasonOnStandardError) {
   StartMailServer();
   ServiceSettings settings = BaseSettings(MailPort());
-  settings.SMTPSecurity = 1;
+  settings.SMTPSecurity = SmtpSecurity::StartTls;
   settings.SMTPCAFile = home_.File("missing-ca.pem");
   WriteSettings(settings);
   auto [status, out] = Run({"--test-mail", "admin@kestrel.test"});
@@ -82,6 +83,45 @@ TEST_F(Kestreld, SighupDuringACallReplacesTheWorkerWhichTakesTheNextCall) {
   }
   EXPECT_LT(end, init) << "the old worker ends before the new one starts";
   EXPECT_EQ(StoredMessages(), 1) << "the interrupted fax is not forwarded";
+  ::kill(pid_, SIGTERM);
+  EXPECT_EQ(Wait(), 0);
+}
+
+// kestrel.xml as BaseSettings writes it, with SmtpSecurity 3.
+std::string UnknownSecurityFile(const std::string& path) {
+  std::string text = ReadFileBytes(path);
+  const std::string good = "<SmtpSecurity>0</SmtpSecurity>";
+  const auto at = text.find(good);
+  if (at != std::string::npos) text.replace(at, good.size(), "<SmtpSecurity>3</SmtpSecurity>");
+  return text;
+}
+
+TEST_F(Kestreld, AnUnusableSettingsFileStopsTheStartAndASighupKeepsTheRunningSettings) {
+  const std::string path = SettingsFilePath(app_.Path());
+  const std::string why = path + ": SmtpSecurity holds \"3\"; it takes 0 (None), 1 (STARTTLS) or 2 (SSL/TLS).";
+  StartMailServer();
+  WriteSettings(BaseSettings(MailPort()));
+  const std::string good = ReadFileBytes(path), bad = UnknownSecurityFile(path);
+  ASSERT_NE(good, bad);
+
+  WriteFileBytes(path, bad);
+  auto [status, out] = Run({});
+  EXPECT_EQ(status, 2) << "as for incomplete settings: a restart cannot help";
+  EXPECT_NE(ReadFileBytes(home_.File("stderr")).find(why), std::string::npos) << ReadFileBytes(home_.File("stderr"));
+  EXPECT_TRUE(WaitForEvent("The settings cannot be used, so the service does not start. " + why));
+
+  WriteFileBytes(path, good);
+  StartSim();
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  WriteFileBytes(path, bad);
+  ::kill(pid_, SIGHUP);
+  ASSERT_TRUE(WaitForEvent("The settings file was not re-read; the running settings stay. " + why));
+  Call("fax", "0302222222", MakeFax(1), 1);
+  ASSERT_TRUE(WaitForMessages(1)) << "the running settings still deliver";
+  const auto events = Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "End_Session"), 0) << "the worker was not replaced";
+  EXPECT_EQ(ReadFileBytes(path), bad) << "a reload never writes the file";
   ::kill(pid_, SIGTERM);
   EXPECT_EQ(Wait(), 0);
 }

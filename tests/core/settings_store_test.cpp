@@ -52,7 +52,9 @@ class SettingsStore : public ::testing::Test {
   SettingsSource Load(ServiceSettings& s) {
     CRegistryFile reg(RegistryPath());
     CEventLog log(app_.Path());
-    return LoadSettings(s, reg, app_.Path(), log);
+    auto loaded = LoadSettings(s, reg, app_.Path(), log);
+    EXPECT_TRUE(loaded) << loaded.Describe();
+    return loaded ? *loaded : SettingsSource::kNone;
   }
   void ExpectMigratedValues(const ServiceSettings& s) {
     EXPECT_EQ(s.Number, "+49 30 555");
@@ -70,14 +72,14 @@ class SettingsStore : public ::testing::Test {
     EXPECT_EQ(s.Address, "fax@example.org");
     EXPECT_EQ(s.Name, "Fax \"Gateway\"");
     EXPECT_EQ(s.SMTPServer, "mail.example.org");
-    EXPECT_EQ(s.AuthenticationMethod, 3);
+    EXPECT_EQ(s.AuthenticationMethod, SmtpAuthentication::LoginPlain);
     EXPECT_EQ(s.SMTP_User, "u");
     EXPECT_EQ(s.SMTP_Pass, "p\\w");
   }
   ServiceSettings ReadBackXml() {
     ServiceSettings s;
     CEventLog log(app_.Path());
-    EXPECT_GE(ImportSettings(SettingsFilePath(app_.Path()), s, log), 0);
+    EXPECT_TRUE(ImportSettings(SettingsFilePath(app_.Path()), s, log));
     return s;
   }
 
@@ -117,7 +119,7 @@ TEST_F(SettingsStore, ExistingXmlWinsOverRegistryWhichStaysUntouched) {
   old.Name = "Old Name";
   old.SMTPPort = 2525;
   CEventLog log(app_.Path());
-  ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), old, log), 0);
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), old, log));
   const std::string xml = ReadFileBytes(SettingsFilePath(app_.Path()));
   WriteFileBytes(RegistryPath(), KestrelExport("REGEDIT4"));
   ServiceSettings s;
@@ -134,7 +136,9 @@ TEST_F(SettingsStore, FailedXmlWriteKeepsTheKeyForTheNextStart) {
   CEventLog log(app_.Path());
   const std::string missingFolder = app_.File("missing/");
   ServiceSettings s;
-  EXPECT_EQ(LoadSettings(s, reg, missingFolder, log), SettingsSource::kRegistry);
+  auto loaded = LoadSettings(s, reg, missingFolder, log);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(*loaded, SettingsSource::kRegistry);
   ExpectMigratedValues(s);
   EXPECT_EQ(ReadFileBytes(RegistryPath()), KestrelExport("REGEDIT4"));
   EXPECT_FALSE(FileExists(MigrationMarkerPath(missingFolder)));
@@ -199,11 +203,24 @@ TEST_F(SettingsStore, XmlIsUsedWithoutRegistrySource) {
   stored.Name = "From File";
   stored.Logfile = 1;
   CEventLog log(app_.Path());
-  ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), stored, log), 0);
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), stored, log));
   ServiceSettings s;
   EXPECT_EQ(Load(s), SettingsSource::kSettingsFile);
   EXPECT_EQ(s.Name, "From File");
   EXPECT_EQ(s.Logfile, 0) << "not in the file: keeps its start value";
+}
+
+TEST_F(SettingsStore, UnusableXmlFailsTheLoadAndLeavesTheRegistryAlone) {
+  WriteFileBytes(SettingsFilePath(app_.Path()), "<Kestrel><Version>1</Version><Settings/></Kestrel>");
+  WriteFileBytes(RegistryPath(), KestrelExport("REGEDIT4"));
+  CRegistryFile reg(RegistryPath());
+  CEventLog log(app_.Path());
+  ServiceSettings s;
+  auto loaded = LoadSettings(s, reg, app_.Path(), log);
+  ASSERT_FALSE(loaded);
+  EXPECT_NE(loaded.Error().text.find("The element ImageFormat is missing."), std::string::npos);
+  EXPECT_EQ(s, ServiceSettings{});
+  EXPECT_EQ(ReadFileBytes(RegistryPath()), KestrelExport("REGEDIT4"));
 }
 
 TEST_F(SettingsStore, NothingStoredLeavesEverythingEmptyAndIncomplete) {

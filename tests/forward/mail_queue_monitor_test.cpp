@@ -42,13 +42,12 @@ class MailQueueMonitor : public ::testing::Test {
     return path;
   }
 
-  MailQueueSettings Settings(int port) {
-    MailQueueSettings s;
+  ServiceSettings Settings(int port) {
+    ServiceSettings s;
     s.Name = "New Sender";
     s.Address = "new@kestrel.test";
     s.SMTPServer = "127.0.0.1";
     s.SMTPPort = port;
-    s.appFolder = app_.Path();
     return s;
   }
 
@@ -68,7 +67,7 @@ TEST_F(MailQueueMonitor, DrainsTheQueueInNameOrderWithoutPausingBetweenAcceptedF
   std::string b = Queue("b.eml", "two@kestrel.test", "second");
   std::string c = Queue("c.eml", "three@kestrel.test", "third");
   CMailQueueMonitor monitor(log_);
-  monitor.SetSettings(Settings(server.Port()));
+  monitor.SetSettings(Settings(server.Port()), app_.Path());
   // A pause the test would never outlast: all three can only arrive if the
   // monitor goes on at once after each accepted file.
   monitor.SetPause(std::chrono::hours(1));
@@ -89,7 +88,7 @@ TEST_F(MailQueueMonitor, StopDuringTheLongPauseEndsTheThreadPromptly) {
   CSmtpServerPeer server(out_.Path(), "none");
   Queue("a.eml", "one@kestrel.test", "first");
   CMailQueueMonitor monitor(log_);  // the three-minute pause
-  monitor.SetSettings(Settings(server.Port()));
+  monitor.SetSettings(Settings(server.Port()), app_.Path());
   monitor.StartMailQueueMonitor(true);
   ASSERT_TRUE(Eventually([&] { return Stored() == 1; }, 10s));
   // Queued while the monitor pauses after its pass.
@@ -108,7 +107,7 @@ TEST_F(MailQueueMonitor, UnreachableServerKeepsFilesAndPartialFilesAreIgnored) {
   Queue("a.eml", "one@kestrel.test", "first");
   WriteFileBytes(app_.Path() + "MailQueue/b.eml.tmp", "To: x@kestrel.test\r\n\r\nhalf a mess");
   CMailQueueMonitor monitor(log_);
-  monitor.SetSettings(Settings(1));  // nothing listens on port 1
+  monitor.SetSettings(Settings(1), app_.Path());  // nothing listens on port 1
   monitor.SetPause(std::chrono::milliseconds(50));
   monitor.StartMailQueueMonitor(true);
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -120,7 +119,7 @@ TEST_F(MailQueueMonitor, UnreachableServerKeepsFilesAndPartialFilesAreIgnored) {
   EXPECT_GE(connects, 2) << "one attempt per pass";
 
   CSmtpServerPeer server(out_.Path(), "none");
-  monitor.SetSettings(Settings(server.Port()));
+  monitor.SetSettings(Settings(server.Port()), app_.Path());
   monitor.StartMailQueueMonitor(true);
   ASSERT_TRUE(Eventually([&] { return Stored() == 1; }, 10s));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -148,7 +147,7 @@ TEST_F(MailQueueMonitor, StopWhileConnectingToAServerThatNeverAnswersIsPrompt) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   Queue("a.eml", "one@kestrel.test", "first");
   CMailQueueMonitor monitor(log_);
-  monitor.SetSettings(Settings(ntohs(addr.sin_port)));
+  monitor.SetSettings(Settings(ntohs(addr.sin_port)), app_.Path());
   monitor.StartMailQueueMonitor(true);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   for (const auto& e : EventDescriptions(app_.Path()))
@@ -175,7 +174,7 @@ TEST_F(MailQueueMonitor, AcceptedFileThatCannotBeDeletedIsSentOnlyOnce) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
     CEventLog log(app_.Path());
     CMailQueueMonitor monitor(log);
-    monitor.SetSettings(Settings(server.Port()));
+    monitor.SetSettings(Settings(server.Port()), app_.Path());
     monitor.SetPause(std::chrono::milliseconds(100));
     monitor.StartMailQueueMonitor(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));

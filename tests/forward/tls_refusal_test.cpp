@@ -61,10 +61,10 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
   settings.Name = "Kestrel Fax";
   settings.Address = "fax-sender@example.org";
   settings.SMTPServer = "localhost";
-  settings.AuthenticationMethod = kAuthLogin;
+  settings.AuthenticationMethod = SmtpAuthentication::Login;
   settings.SMTP_User = kUser;
   settings.SMTP_Pass = kPassword;
-  settings.SMTPSecurity = kSecurityStartTls;
+  settings.SMTPSecurity = SmtpSecurity::StartTls;
 
   struct Case {
     const char* listener;
@@ -107,18 +107,17 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
   EXPECT_TRUE(mta.MaildirFiles(0).empty()) << "nothing of the mail went out";
 
   CMailQueueMonitor monitor(log);
-  MailQueueSettings q;
+  ServiceSettings q;
   q.Name = settings.Name;
   q.Address = settings.Address;
   q.SMTPServer = "localhost";
-  q.AuthenticationMethod = kAuthLogin;
+  q.AuthenticationMethod = SmtpAuthentication::Login;
   q.SMTP_User = kUser;
   q.SMTP_Pass = kPassword;
   q.SMTPPort = mta.Port("submission");
-  q.SMTPSecurity = kSecurityStartTls;
+  q.SMTPSecurity = SmtpSecurity::StartTls;
   q.SMTPCAFile = mta.RootCaFile();
-  q.appFolder = app.Path();
-  monitor.SetSettings(q);
+  monitor.SetSettings(q, app.Path());
   monitor.SetPause(std::chrono::hours(1));
   monitor.StartMailQueueMonitor(true);
   EXPECT_TRUE(Eventually([&] { return QueuedFiles(app.Path()) == 0; }, 60s));

@@ -41,7 +41,7 @@ ServiceSettings StartRecord() {
   s.Name = "before";
   s.SMTPPort = 2525;
   s.ImageScaleX = 640;
-  s.All = 1;
+  s.All = true;
   s.SMTP_Pass = "old";
   return s;
 }
@@ -55,9 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kestrel::fuzz::CQuietLog log;
 
   ServiceSettings imported = StartRecord();
-  const int status = kestrel::ImportSettings(input, imported, log);
-  Check(status <= 1, "import status out of its range");
-  if (status < 0) Check(imported == StartRecord(), "a failed import changed values");
+  const kestrel::Status status = kestrel::ImportSettings(input, imported, log);
+  if (!status) Check(imported == StartRecord(), "a failed import changed values");
 
   const std::string stored = kestrel::ScramblePassword(imported.SMTP_Pass);
   Check(IsWellFormedPasswordText(stored), "password element not well-formed UTF-8 text");
@@ -65,11 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // One export and import may normalise line ends; after that the record is fixed.
   ServiceSettings once, twice;
-  Check(kestrel::ExportSettings(written, imported, log) == 0, "export failed");
-  Check(kestrel::ImportSettings(written, once, log) == 0, "exported file does not import whole");
+  Check(kestrel::ExportSettings(written, imported, log).Ok(), "export failed");
+  Check(kestrel::ImportSettings(written, once, log).Ok(), "exported file does not import whole");
   Check(once.SMTP_Pass == imported.SMTP_Pass, "password changed through the file");
-  Check(kestrel::ExportSettings(written, once, log) == 0, "second export failed");
-  Check(kestrel::ImportSettings(written, twice, log) == 0, "second file does not import whole");
+  Check(kestrel::ExportSettings(written, once, log).Ok(), "second export failed");
+  Check(kestrel::ImportSettings(written, twice, log).Ok(), "second file does not import whole");
   Check(twice == once, "record changes with every export and import");
 
   ::unlink(written.c_str());

@@ -68,10 +68,10 @@ double MeasureOnce(int imageFormat, const std::string& sff, int run) {
   s.Name = "Kestrel Fax";
   s.Header = "Fax from %TSID%";
   s.SMTPServer = "127.0.0.1";
-  ExportSettings(SettingsFilePath(app.Path()), s, log);
+  if (!ExportSettings(SettingsFilePath(app.Path()), s, log)) return -1;
   CQuietNotices notices;
   CServiceApp service(log, notices, nullptr);
-  service.InitInstance();
+  if (!service.InitInstance()) return -1;
   if (!sim.WaitFor("LISTEN_REQ")) return -1;
 
   sim.Command("call bench" + std::to_string(run) + " called=1234567 caller=0301234567 sff=" + sff +

@@ -87,10 +87,10 @@ double SecondCallAnswer(const std::string& sff, bool silentServer) {
   s.Name = "Kestrel Fax";
   s.Header = "Fax from %TSID%";
   s.SMTPServer = "127.0.0.1";
-  ExportSettings(SettingsFilePath(app.Path()), s, log);
+  if (!ExportSettings(SettingsFilePath(app.Path()), s, log)) return -1;
   CQuietNotices notices;
   CServiceApp service(log, notices, nullptr);
-  service.InitInstance();
+  if (!service.InitInstance()) return -1;
   if (!sim.WaitFor("LISTEN_REQ")) return -1;
 
   const std::string call = " called=1234567 sff=" + sff + " pages=3 rate=14400 id=4930999";
@@ -123,14 +123,13 @@ double DrainTime(int count) {
     message.SaveToDisk(folder + name);
   }
   CSmtpServerPeer server(mailOut.Path(), "none");
-  MailQueueSettings q;
+  ServiceSettings q;
   q.Name = "Kestrel Fax";
   q.Address = "fax@kestrel.test";
   q.SMTPServer = "127.0.0.1";
   q.SMTPPort = server.Port();
-  q.appFolder = app.Path();
   CMailQueueMonitor monitor(log);
-  monitor.SetSettings(q);
+  monitor.SetSettings(q, app.Path());
   const auto start = Clock::now();
   monitor.StartMailQueueMonitor(true);
   const bool drained = Eventually([&] { return FilesEndingIn(mailOut.Path(), ".content").size() >= static_cast<std::size_t>(count); },

@@ -52,7 +52,7 @@ TEST_F(ServiceTest, FirstRunShowsNoticeAndSheetThenStartsReceptionOnce) {
   EXPECT_TRUE(service_->ReceptionRunning());
 
   ServiceSettings stored;
-  ImportSettings(SettingsFilePath(app_.Path()), stored, log_);
+  ASSERT_TRUE(ImportSettings(SettingsFilePath(app_.Path()), stored, log_));
   EXPECT_EQ(stored.SMTPPort, MailPort()) << "the confirmed sheet is saved";
 
   Call("fax", "0301234567", MakeFax(1), 1);
@@ -64,7 +64,7 @@ TEST_F(ServiceTest, CancelledSheetKeepsTheWorkerAndRestartsTheMonitor) {
   StartMailServer();
   CScriptedEditor editor;
   editor.confirm = false;
-  ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), BaseSettings(MailPort()), log_), 0);
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), BaseSettings(MailPort()), log_));
   service_ = std::make_unique<CServiceApp>(log_, notices_, &editor);
   service_->SetMailQueuePause(200);
   ASSERT_TRUE(service_->InitInstance());
@@ -96,7 +96,7 @@ TEST_F(ServiceTest, ConfirmedSheetReplacesTheWorkerWithTheNewSettings) {
   StartMailServer();
   CScriptedEditor editor;
   ServiceSettings before = BaseSettings(MailPort());
-  ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), before, log_), 0);
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), before, log_));
   service_ = std::make_unique<CServiceApp>(log_, notices_, &editor);
   ASSERT_TRUE(service_->InitInstance());
   ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
@@ -120,7 +120,7 @@ TEST_F(ServiceTest, DatabaseThatCannotBeOpenedIsReportedAndReceptionStaysOff) {
   // A data source named Kestrel on a PostgreSQL port where nobody listens.
   WriteFileBytes(home_.File("odbc.ini"), "[Kestrel]\nDriver = PostgreSQL Unicode\nServername = 127.0.0.1\nPort = " +
                                              std::to_string(FreePort()) + "\nDatabase = kestrel\n");
-  ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), BaseSettings(FreePort()), log_), 0);
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), BaseSettings(FreePort()), log_));
   service_ = std::make_unique<CServiceApp>(log_, notices_, nullptr);
   ASSERT_TRUE(service_->InitInstance());
   ASSERT_GE(notices_.texts.size(), 2u);

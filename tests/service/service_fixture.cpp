@@ -90,7 +90,7 @@ ServiceSettings ServiceTest::BaseSettings(int smtpPort) const {
 }
 
 void ServiceTest::StartService(const ServiceSettings& settings, int queuePauseMs) {
-  ASSERT_EQ(ExportSettings(SettingsFilePath(app_.Path()), settings, log_), 0);
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), settings, log_));
   service_ = std::make_unique<CServiceApp>(log_, notices_, nullptr);
   service_->SetMailQueuePause(queuePauseMs);
   service_->SetForwardedFaxListener(&forwarded_);

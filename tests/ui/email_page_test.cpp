@@ -40,7 +40,7 @@ class EmailPageTest : public ::testing::Test {
     s.Header = "Fax from %TSID%";
     s.SMTPServer = "mail.example.org";
     s.SMTPPort = 587;
-    s.AuthenticationMethod = authentication;
+    s.AuthenticationMethod = static_cast<SmtpAuthentication>(authentication);
     s.SMTP_User = "fax";
     s.SMTP_Pass = "secret";
     s.ImageFormat = ImageFormat::Png;
@@ -206,7 +206,7 @@ TEST_F(EmailPageTest, NumberFieldsTakeOnlyDigitsFromTheKeyboard) {
 TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAndPdf) {
   ServiceSettings s = Settings(4, 0);
   s.SMTPPort = 25;
-  s.SMTPSecurity = 0;
+  s.SMTPSecurity = SmtpSecurity::None;
   s.SMTPCAFile = "/etc/kestrel/office-ca.pem";
   s.ImageFormat = ImageFormat::Pdf;
   page.LoadFrom(s);
@@ -232,10 +232,10 @@ TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAnd
   ASSERT_TRUE(page.ExchangeToMembers());
   ServiceSettings out;
   page.StoreInto(out);
-  EXPECT_EQ(out.SMTPSecurity, 2);
+  EXPECT_EQ(out.SMTPSecurity, SmtpSecurity::Tls);
   EXPECT_EQ(out.SMTPPort, 465);
   EXPECT_EQ(out.SMTPCAFile, "/etc/kestrel/office-ca.pem");
-  EXPECT_EQ(out.AuthenticationMethod, 4);
+  EXPECT_EQ(out.AuthenticationMethod, SmtpAuthentication::Plain);
   EXPECT_EQ(out.ImageFormat, ImageFormat::Pdf);
 }
 

@@ -81,7 +81,7 @@ class KestrelAppTest : public ::testing::Test {
   }
   void WriteSettings(const ServiceSettings& s) {
     CEventLog log(home.Path());
-    ASSERT_EQ(ExportSettings(SettingsFilePath(home.Path()), s, log), 0);
+    ASSERT_TRUE(ExportSettings(SettingsFilePath(home.Path()), s, log));
   }
   int Count(const std::string& event) {
     auto events = test::EventDescriptions(home.Path());
@@ -90,7 +90,7 @@ class KestrelAppTest : public ::testing::Test {
   ServiceSettings Stored() {
     ServiceSettings s;
     CEventLog log(home.Path());
-    ImportSettings(SettingsFilePath(home.Path()), s, log);
+    EXPECT_TRUE(ImportSettings(SettingsFilePath(home.Path()), s, log));
     return s;
   }
 

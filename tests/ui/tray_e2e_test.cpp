@@ -268,7 +268,7 @@ class TrayEndToEndTest : public ::testing::Test {
     s.Header = "Fax from %TSID%";
     s.SMTPServer = "mail.brightwater.example";
     s.SMTPPort = 587;
-    s.AuthenticationMethod = 2;
+    s.AuthenticationMethod = SmtpAuthentication::Login;
     s.SMTP_User = "fax";
     s.SMTP_Pass = "secret";
     s.ImageFormat = ImageFormat::Png;
@@ -277,7 +277,7 @@ class TrayEndToEndTest : public ::testing::Test {
     s.RejectCallerID = 1;
     s.Logfile = 1;
     CEventLog log(home.Path());
-    ASSERT_EQ(ExportSettings(SettingsFilePath(home.Path()), s, log), 0);
+    ASSERT_TRUE(ExportSettings(SettingsFilePath(home.Path()), s, log));
     std::filesystem::create_directory(home.File("received"));
     home.CreateTables();
     COdbcConnection db;
