@@ -80,8 +80,9 @@ Result<ServiceSettings> ReadRegistrySettings(const CRegistryFile& reg, const std
       else
         value = static_cast<std::int32_t>(*number);
     }
-    if (Status fits = CheckSetting(row, value); !fits) {
-      problems += (problems.empty() ? "" : " ") + std::string(row.registrySection) + "\\" + fits.Error().text;
+    if (!CheckSetting(row, value)) {
+      problems += (problems.empty() ? "" : " ") + std::string(row.registrySection) + "\\" + name + " holds " +
+                  FormatSetting(row, value) + "; it takes " + DescribeAccepted(row) + ".";
       continue;
     }
     row.set(s, value);

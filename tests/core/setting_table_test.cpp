@@ -99,7 +99,7 @@ TEST(SettingTable, RegistryValueOutOfRangeIsRefusedByName) {
   CRegistryFile registry(dir.File("export.reg"));
   auto migrated = ReadRegistrySettings(registry, kRegistryKey);
   ASSERT_FALSE(migrated);
-  EXPECT_EQ(migrated.Error().text, "Email\\SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535.");
+  EXPECT_EQ(migrated.Error().text, "Email\\SMTPPort holds 70000; it takes a number from 1 to 65535.");
 }
 
 // The text of a complete, valid file with one element's text replaced (or,
