@@ -171,6 +171,15 @@ Status CheckSetting(const SettingRow& row, const SettingValue& value) {
   return ParseSetting(row, text, SettingSyntax::kFile).ToStatus();
 }
 
+Status CheckSettings(const ServiceSettings& settings) {
+  std::string problems;
+  for (const SettingRow& row : Rows())
+    if (Status fits = CheckSetting(row, row.get(settings)); !fits)
+      problems += (problems.empty() ? "" : " ") + fits.Error().text;
+  if (problems.empty()) return {};
+  return Status::Failed("settings", problems);
+}
+
 std::string DescribeAccepted(const SettingRow& row) {
   switch (row.type) {
     case kText:

@@ -67,14 +67,17 @@ enum class SettingSyntax {
 // `text` as a value of `row`, or a failure naming the setting and the value
 // (a secret's value is never repeated). Blanks around numbers, flags and
 // choices are allowed; a text is taken as it is.
-Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, SettingSyntax syntax);
+[[nodiscard]] Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, SettingSyntax syntax);
 
 // `value` as kestrel.xml writes it (numbers and choices in decimal, flags as
 // "TRUE"/"FALSE", texts as they are; a secret in clear, the file scrambles it).
 std::string FormatSetting(const SettingRow& row, const SettingValue& value);
 
 // A number or choice read from elsewhere (the registry) checked against the row.
-Status CheckSetting(const SettingRow& row, const SettingValue& value);
+[[nodiscard]] Status CheckSetting(const SettingRow& row, const SettingValue& value);
+// Every value of `settings` checked against its row; the failure names each
+// value that does not fit, as the file's reader would.
+[[nodiscard]] Status CheckSettings(const ServiceSettings& settings);
 
 // What the row takes, for help texts and refusals: "a number from 1 to
 // 65535", "TRUE or FALSE", "0 (None), 1 (STARTTLS) or 2 (SSL/TLS)", "any text".

@@ -158,7 +158,7 @@ Status ImportSettings(const std::string& path, ServiceSettings& settings, IEvent
 
 Status ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog& log) {
   log.WriteEventText("Build Settings begin");
-  Status status;
+  Status status = CheckSettings(s);
   pugi::xml_document doc;
   pugi::xml_node root = doc.append_child("Kestrel");
   pugi::xml_node version = root ? root.append_child("Version") : pugi::xml_node();
@@ -168,9 +168,7 @@ Status ExportSettings(const std::string& path, const ServiceSettings& s, IEventL
   for (const SettingRow& row : SettingRows()) {
     if (!ok || !status) break;
     if (!row.InFile()) continue;
-    const SettingValue value = row.get(s);
-    status = CheckSetting(row, value);
-    std::string text = FormatSetting(row, value);
+    std::string text = FormatSetting(row, row.get(s));
     if (row.secret) text = ScramblePassword(text);
     // The accept-all address is kept only while every call is accepted.
     if (row.element == "EmailAll" && !s.All) text = " ";

@@ -6,6 +6,7 @@
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
 #include "core/notice_sink.h"
+#include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
 #include "core/string_table.h"
@@ -172,6 +173,10 @@ void CServiceApp::SettingsCommand() {
 
 kestrel::Status CServiceApp::ApplySettings(const ServiceSettings& values) {
   Impl& d = *impl_;
+  if (kestrel::Status fits = CheckSettings(values); !fits) {
+    d.log.WriteEventText("The settings were not taken; the running settings stay. " + fits.Error().text);
+    return fits;
+  }
   d.settings = values;
   kestrel::Status saved = ExportSettings(SettingsFilePath(d.folder), d.settings, d.log);
   if (!saved) d.log.WriteEventText("The settings were not saved: " + saved.Describe());

@@ -67,8 +67,10 @@ class CServiceApp {
   void SettingsCommand();
 
   // What a confirmed sheet does: takes `values`, saves kestrel.xml, replaces
-  // the worker and starts reception. When kestrel.xml cannot be written the
-  // values still serve this run; the failure is logged and returned.
+  // the worker and starts reception. Values that do not fit the settings
+  // table are refused (the running settings stay, one event says why); when
+  // kestrel.xml cannot be written the values still serve this run. Either
+  // failure is logged and returned.
   kestrel::Status ApplySettings(const ServiceSettings& values);
   // Re-reads kestrel.xml (as at start-up, without migration) and replaces the
   // worker with the values read; the file itself is left as it is. For SIGHUP.

@@ -115,6 +115,22 @@ TEST_F(ServiceTest, ConfirmedSheetReplacesTheWorkerWithTheNewSettings) {
   EXPECT_EQ(Parsed(1).headers["Subject"], "New subject 0301234567");
 }
 
+TEST_F(ServiceTest, SheetValuesThatDoNotFitKeepTheRunningSettingsAndTheFile) {
+  ServiceSettings before = BaseSettings(FreePort());
+  ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), before, log_));
+  const std::string file = ReadFileBytes(SettingsFilePath(app_.Path()));
+  service_ = std::make_unique<CServiceApp>(log_, notices_, nullptr);
+  ASSERT_TRUE(service_->InitInstance());
+  ServiceSettings spoiled = before;
+  spoiled.SMTPSecurity = static_cast<SmtpSecurity>(3);
+  const Status applied = service_->ApplySettings(spoiled);
+  ASSERT_FALSE(applied);
+  EXPECT_EQ(applied.Error().text, "SmtpSecurity holds \"3\"; it takes 0 (None), 1 (STARTTLS) or 2 (SSL/TLS).");
+  EXPECT_EQ(service_->Settings(), before);
+  EXPECT_EQ(ReadFileBytes(SettingsFilePath(app_.Path())), file);
+  EXPECT_TRUE(WaitForEvent("The settings were not taken; the running settings stay. " + applied.Error().text));
+}
+
 TEST_F(ServiceTest, DatabaseThatCannotBeOpenedIsReportedAndReceptionStaysOff) {
   StartSim();
   // A data source named Kestrel on a PostgreSQL port where nobody listens.
