@@ -61,10 +61,10 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
   settings.Name = "Kestrel Fax";
   settings.Address = "fax-sender@example.org";
   settings.SMTPServer = "localhost";
-  settings.AuthenticationMethod = kAuthLogin;
+  settings.AuthenticationMethod = static_cast<decltype(settings.AuthenticationMethod)>(SmtpAuthentication::Login);
   settings.SMTP_User = kUser;
   settings.SMTP_Pass = kPassword;
-  settings.SMTPSecurity = kSecurityStartTls;
+  settings.SMTPSecurity = static_cast<decltype(settings.SMTPSecurity)>(SmtpSecurity::StartTls);
 
   struct Case {
     const char* listener;
@@ -111,11 +111,11 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
   q.Name = settings.Name;
   q.Address = settings.Address;
   q.SMTPServer = "localhost";
-  q.AuthenticationMethod = kAuthLogin;
+  q.AuthenticationMethod = static_cast<decltype(q.AuthenticationMethod)>(SmtpAuthentication::Login);
   q.SMTP_User = kUser;
   q.SMTP_Pass = kPassword;
   q.SMTPPort = mta.Port("submission");
-  q.SMTPSecurity = kSecurityStartTls;
+  q.SMTPSecurity = static_cast<decltype(q.SMTPSecurity)>(SmtpSecurity::StartTls);
   q.SMTPCAFile = mta.RootCaFile();
   q.appFolder = app.Path();
   monitor.SetSettings(q);
