@@ -122,9 +122,9 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
     log_.WriteEventText("SMTP Server Port not set - now using default: 25");
     portDefaulted_ = true;
   }
-  session.SetConnectionSecurity(static_cast<int>(settings.SMTPSecurity), settings.SMTPCAFile);
-  if (!session.Connect(settings.SMTPServer, static_cast<int>(settings.AuthenticationMethod), settings.SMTP_User, settings.SMTP_Pass,
-                       SmtpPortOrDefault(settings.SMTPPort))) {
+  session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
+  if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod,
+                       settings.SMTP_User, settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort))) {
     if (stop_ && *stop_) return false;  // not a failure of the server: the next start mails it
     log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer + " error :" +
                         session.LastReplyText());
@@ -136,7 +136,7 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
                         settings.SMTP_User);
     return false;
   }
-  session.Disconnect();
+  (void)session.Disconnect();  // the server took the mail; QUIT's failure is in the log
   return true;
 }
 

@@ -83,7 +83,7 @@ int CMailQueueMonitor::MailQueueMonitor() {
   const CMailAddress sender(settings_.Name, settings_.Address);
   CSMTPSession session(log_);
   session.SetStopFlag(&stop_);
-  session.SetConnectionSecurity(static_cast<int>(settings_.SMTPSecurity), settings_.SMTPCAFile);
+  session.SetConnectionSecurity(settings_.SMTPSecurity, settings_.SMTPCAFile);
 
   while (!stop_) {
     for (const std::string& name : MailQueueFileNames(folder)) {
@@ -92,19 +92,20 @@ int CMailQueueMonitor::MailQueueMonitor() {
       if (undeletable_.count(path)) continue;
       struct stat before;
       if (::stat(path.c_str(), &before) != 0) continue;  // sent or dropped meanwhile
-      if (!session.Connect(settings_.SMTPServer, static_cast<int>(settings_.AuthenticationMethod), settings_.SMTP_User,
-                           settings_.SMTP_Pass, port))
+      // The session has told the log why; the file waits for the next pass.
+      if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod,
+                           settings_.SMTP_User, settings_.SMTP_Pass, port))
         break;
-      const bool sent = session.SendMessage(path, sender, 4096);
+      const bool sent = session.SendMessage(path, sender, 4096).Ok();
       if (sent) DeleteSentFile(path, before);
-      session.Disconnect();
+      (void)session.Disconnect();  // the mail's fate is decided; QUIT's failure is in the log
       // A server that takes mail gets the next one at once; after a failure
       // the monitor waits before it tries again.
       if (!sent && !Pause()) break;
     }
     if (stop_ || !Pause()) break;
   }
-  if (session.IsConnected()) session.Disconnect();
+  if (session.IsConnected()) (void)session.Disconnect();  // stopping: nothing more to decide
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // for the server's login prompts and CRAM-MD5 challenges. The decoder reads
 // untrusted server text: it skips the white-space bytes 7 to 13 and 32, ignores
 // bytes outside the alphabet, and never reads past its input.
+// Failure style: nothing fails; bytes that are not base64 are skipped.
 #pragma once
 
 #include <string>

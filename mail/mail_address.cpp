@@ -73,7 +73,6 @@ std::vector<CMailAddress> ParseAddressList(std::string_view text, std::vector<st
     }
     if (readable && address.empty()) continue;
     if (!readable || !IsReadableAddress(address) || HoldsControl(name)) {
-      SetMailLastError(kMailErrorInvalidData);
       if (unreadable) unreadable->push_back(TrimmedText(piece));
       continue;
     }

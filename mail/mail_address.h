@@ -5,6 +5,7 @@
 // the parser accepts prints back (PrintedForm, joined by ",") into a text that
 // parses to the same addresses, so a queue file's To header holds exactly the
 // recipients the mail was composed for.
+// Failure style: nothing fails; what cannot be read is handed back as text.
 #pragma once
 
 #include <string>
@@ -41,8 +42,8 @@ std::string TrimmedText(std::string_view text);
 // Parses a recipient list. A piece with "<" takes the name before the first
 // "<" and the address up to the first ">"; without "<" the whole piece is the
 // address. Both are trimmed; pieces with an empty address are skipped. A
-// piece that cannot be read is left out, appended (trimmed) to `*unreadable`
-// when given, and sets the mail error 13: its first ">" does not follow its
+// piece that cannot be read is left out and appended (trimmed) to
+// `*unreadable` when given: its first ">" does not follow its
 // first "<" (or there is none), its address holds "<", ">", white space or a
 // control character, or its name holds a control character.
 std::vector<CMailAddress> ParseAddressList(std::string_view text, std::vector<std::string>* unreadable = nullptr);

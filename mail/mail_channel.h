@@ -3,6 +3,7 @@
 // reply and writes every command through this one interface, so the reply
 // reader, its deadlines and the stop flag behave the same over both.
 // What arrives is untrusted: Receive never writes more than it is given room for.
+// Failure style: calls return false (or -1) and LastErrorText() says why.
 #pragma once
 
 #include <cstddef>

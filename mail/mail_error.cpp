@@ -4,13 +4,8 @@
 
 namespace kestrel {
 namespace {
-thread_local int tLastError = 0;
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 }  // namespace
-
-int MailLastError() { return tLastError; }
-void SetMailLastError(int error) { tLastError = error; }
 
 std::string SystemErrorText(int errnoValue) {
   if (errnoValue == 0) return {};

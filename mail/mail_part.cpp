@@ -39,28 +39,26 @@ std::string AttachmentContentType(const std::string& name) {
   return "application/octet-stream";
 }
 
-// The whole content of `path`, or false with errno in `sysError`.
-bool ReadWholeFile(const std::string& path, std::string& out, int& sysError) {
+// The whole content of `path`, or the system's reason why not.
+Result<std::string> ReadWholeFile(const std::string& path) {
+  auto failed = [&] { return Failure{path, SystemErrorText(errno)}; };
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    sysError = errno;
-    return false;
-  }
-  out.clear();
+  if (fd < 0) return failed();
+  std::string out;
   char block[65536];
   for (;;) {
     ssize_t n = ::read(fd, block, sizeof(block));
     if (n < 0) {
       if (errno == EINTR) continue;
-      sysError = errno;
+      Failure failure = failed();
       ::close(fd);
-      return false;
+      return failure;
     }
     if (n == 0) break;
     out.append(block, size_t(n));
   }
   ::close(fd);
-  return true;
+  return out;
 }
 
 // A parameter value of a header line: bare when it is a token, otherwise a
@@ -208,11 +206,11 @@ std::string CMailPart::DeclaredCharset() const {
 
 std::string CMailPart::TextBytes() const { return InDeclaredCharset(text_, charset_).bytes; }
 
-bool CMailPart::GetHeader(std::string& out) const {
-  if (!parent_) return false;
+Result<std::string> CMailPart::GetHeader() const {
+  if (!parent_) return Failure{"header", "the root part has no header of its own"};
   const std::string& parentBoundary = parent_->boundary_;
   const std::string charset = DeclaredCharset();
-  out.clear();
+  std::string out;
   if (!filePath_.empty()) {
     out = "\r\n\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset +
           "; name=" + ParameterValue(fileTitle_);
@@ -226,31 +224,26 @@ bool CMailPart::GetHeader(std::string& out) const {
     if (quotedPrintable_) out += "Content-Transfer-Encoding: quoted-printable\r\n";
   }
   out += "\r\n";
-  return true;
+  return out;
 }
 
-bool CMailPart::GetBody(std::string& out, int& sysError) const {
-  out.clear();
+Result<std::string> CMailPart::GetBody() const {
   if (filePath_.empty()) {
     std::string bytes = TextBytes();
-    out = DoubleLeadingDots(quotedPrintable_ ? QuotedPrintableEncode(bytes) : bytes);
-    return true;
+    return DoubleLeadingDots(quotedPrintable_ ? QuotedPrintableEncode(bytes) : bytes);
   }
-  std::string content;
-  if (!ReadWholeFile(filePath_, content, sysError)) return false;
-  std::string encoded = CBase64Codec::Encode(content);
+  Result<std::string> content = ReadWholeFile(filePath_);
+  if (!content) return content;
+  std::string encoded = CBase64Codec::Encode(*content);
+  std::string out;
   out.reserve(encoded.size() + encoded.size() / kBase64LineLength * 2 + 2);
   for (size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
     out.append(encoded, i, kBase64LineLength);
     out += "\r\n";
   }
-  return true;
+  return out;
 }
 
-bool CMailPart::GetFooter(std::string& out) const {
-  out.clear();
-  if (!children_.empty()) out = "\r\n--" + boundary_ + "--";
-  return true;
-}
+std::string CMailPart::GetFooter() const { return children_.empty() ? std::string() : "\r\n--" + boundary_ + "--"; }
 
 }  // namespace kestrel

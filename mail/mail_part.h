@@ -4,6 +4,8 @@
 // them in order. Attachment files are read whole at each serialisation; their
 // names may hold any character and are written as one header value each.
 //
+// Failures are returned as Result<std::string>: an attachment file that cannot
+// be read (step = its path, text = the system's reason).
 // Not thread-safe: a part belongs to the thread that built its message.
 #pragma once
 
@@ -11,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -39,19 +43,19 @@ class CMailPart {
   // The first child whose content type equals `type` exactly, or nullptr.
   CMailPart* FindFirstChildOfContentType(std::string_view type);
 
-  // The bytes of the part header (starting with its parent's boundary line),
-  // false for a part without parent. An attachment's title follows name= as
+  // The bytes of the part header (starting with its parent's boundary line);
+  // a part without parent has none and fails. An attachment's title follows name= as
   // it stands when it is a MIME token, quoted otherwise; filename= is always
   // quoted ('"' and '\' escaped). Control characters in the title are blanks.
-  bool GetHeader(std::string& out) const;
+  Result<std::string> GetHeader() const;
   // The bytes of the body: a text part as quoted-printable (when its flag is
   // set) with the dot rule applied; an attachment as base64 lines of 76
-  // characters, each ended by CR LF. False when the attachment file cannot be
-  // read; `sysError` then holds errno.
-  bool GetBody(std::string& out, int& sysError) const;
+  // characters, each ended by CR LF. Fails when the attachment file cannot
+  // be read.
+  Result<std::string> GetBody() const;
   // The closing boundary line "\r\n--boundary--" of a part with children;
   // empty otherwise.
-  bool GetFooter(std::string& out) const;
+  std::string GetFooter() const;
 
   // The text in the bytes of the charset the part is declared with, and that
   // charset ("utf-8" when "iso-8859-1" cannot hold the text).

@@ -39,7 +39,6 @@ bool CMailSocket::Create() {
 
 bool CMailSocket::Fail(int error) {
   lastErrno_ = error;
-  SetMailLastError(error);
   return false;
 }
 
@@ -52,7 +51,6 @@ bool CMailSocket::Lookup(const std::string& host, int64_t deadlineMs, sockaddr_i
       return true;
     case LookupOutcome::kUnknown:
       resolverText_ = found.errorText;
-      SetMailLastError(kMailErrorInvalidArgument);
       return false;
     case LookupOutcome::kTimedOut: return Fail(ETIMEDOUT);
     case LookupOutcome::kStopped: return Fail(ECANCELED);

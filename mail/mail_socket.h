@@ -3,8 +3,9 @@
 // bounded wait for readability. Every wait of its own (name lookup, connect,
 // a send the peer does not take) is bounded and gives up as soon as the
 // owner's stop flag turns true, so a stopping owner never waits for a server.
-// Each call leaves errno of a failing system call in LastErrno() for the
-// caller's error text (ECANCELED after a stop, ETIMEDOUT after a deadline).
+// Failure style: calls return false and leave the reason in LastErrorText()
+// (errno of a failing system call in LastErrno(): ECANCELED after a stop,
+// ETIMEDOUT after a deadline; the resolver's text for an unknown name).
 //
 // Not thread-safe; one socket belongs to one session.
 #pragma once
@@ -30,8 +31,8 @@ class CMailSocket final : public IMailChannel {
   // A new IPv4 stream socket (an open one is closed first).
   bool Create();
   // Resolves `host` (and `localAddress` when not empty: bound with port 0) to
-  // its first IPv4 address and connects. An unknown name sets the mail error
-  // 10022 and its resolver text. Lookups and the connection attempt together
+  // its first IPv4 address and connects. An unknown name leaves the
+  // resolver's text. Lookups and the connection attempt together
   // give up after `timeoutMs` (ETIMEDOUT), or within 100 ms of the stop flag
   // turning true (ECANCELED), so neither a silent name server nor a server
   // that drops SYNs can hold a stopping owner.

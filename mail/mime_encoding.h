@@ -1,6 +1,7 @@
 // The text encoders of the mail format: charset selection for Kestrel's UTF-8
 // texts, encoded words for header values, quoted-printable bodies and the dot
-// rule of the SMTP DATA phase. All work on bytes in memory and cannot fail.
+// rule of the SMTP DATA phase. All work on bytes in memory.
+// Failure style: nothing fails; every input has an encoding.
 #pragma once
 
 #include <string>

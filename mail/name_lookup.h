@@ -6,6 +6,8 @@
 // its own and frees what it holds; its result is dropped.
 //
 // Trusts the resolver's answer only as far as taking its first IPv4 address.
+// Failure style: the outcome is returned as a LookupOutcome with the
+// resolver's text, no exception and no error number.
 // Thread-safe: every call owns its state.
 #pragma once
 

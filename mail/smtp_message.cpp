@@ -176,30 +176,25 @@ std::string CSMTPMessage::GetHeader(const std::tm& local) const {
 std::string CSMTPMessage::SinglePartBody() const { return DoubleLeadingDots(root_.TextBytes()); }
 
 bool CSMTPMessage::WriteToDisk(std::string& file, const CMailPart& part, bool isRoot) {
-  std::string piece;
-  int sysError = 0;
   if (!isRoot) {
-    if (!part.GetHeader(piece)) {
+    const Result<std::string> header = part.GetHeader();
+    if (!header) {
       log_->WriteEventText(
           "CSMTPMessage::WriteToDisk, Failed in call to send body parts header, GetLastError returns: ");
       return false;
     }
-    file += piece;
+    file += *header;
   }
-  if (!part.GetBody(piece, sysError)) {
+  const Result<std::string> body = part.GetBody();
+  if (!body) {
     log_->WriteEventText("CSMTPMessage::WriteToDisk, Failed in call to send body parts body, GetLastError returns: " +
-                         SystemErrorText(sysError));
+                         body.Error().text);
     return false;
   }
-  file += piece;
+  file += *body;
   for (size_t i = 0; i < part.ChildCount(); ++i)
     if (!WriteToDisk(file, part.Child(i), false)) return false;
-  if (!part.GetFooter(piece)) {
-    log_->WriteEventText(
-        "CSMTPMessage::WriteToDisk, Failed in call to send body parts footer, GetLastError returns: ");
-    return false;
-  }
-  file += piece;
+  file += part.GetFooter();
   return true;
 }
 

@@ -16,6 +16,8 @@
 //
 // Texts are UTF-8; a part declared "iso-8859-1" is written in ISO-8859-1 bytes,
 // or declared and written as "utf-8" when ISO-8859-1 cannot hold it.
+// Failure style: calls return false (or drop what cannot be read) and write
+// the event text of the failure to the message's log.
 // Not thread-safe: a message belongs to the thread that built it.
 #pragma once
 

@@ -194,7 +194,6 @@ bool CTlsChannel::Send(std::string_view data) {
   errorText_.clear();
   if (socket_.StopRequested()) {
     errorText_ = SystemErrorText(ECANCELED);
-    SetMailLastError(ECANCELED);
     return false;
   }
   int64_t idleSince = NowMs();
@@ -214,19 +213,16 @@ bool CTlsChannel::Send(std::string_view data) {
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
       errorText_ = FailureText(rc, false);
       end_ = End::kFailed;
-      SetMailLastError(EPIPE);
       return false;
     }
     for (;;) {
       if (socket_.StopRequested()) {
         errorText_ = SystemErrorText(ECANCELED);
-        SetMailLastError(ECANCELED);
         return false;
       }
       const int64_t left = idleSince + socket_.SendTimeout() - NowMs();
       if (left <= 0) {
         errorText_ = SystemErrorText(ETIMEDOUT);
-        SetMailLastError(ETIMEDOUT);
         return false;
       }
       pollfd p{socket_.Handle(), short(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};

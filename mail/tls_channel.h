@@ -5,6 +5,7 @@
 // IP address). Failures leave a reason in words in LastErrorText(): the
 // verifier's own text ("certificate has expired", "hostname mismatch",
 // "unable to get local issuer certificate") or the TLS library's.
+// Failure style: calls return false and LastErrorText() says why.
 //
 // Everything read is untrusted: records are decrypted by OpenSSL into a
 // bounded buffer of one record, and Receive hands out at most the room given.

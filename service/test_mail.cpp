@@ -38,17 +38,17 @@ int SendTestMail(const std::string& to, IEventLog& log, const std::string& progr
   // Exactly what the forwarding step would do, so that a working test mail
   // means faxes will go out too.
   CSMTPSession session(log);
-  session.SetConnectionSecurity(static_cast<int>(s.SMTPSecurity), s.SMTPCAFile);
-  if (!session.Connect(s.SMTPServer, static_cast<int>(s.AuthenticationMethod), s.SMTP_User, s.SMTP_Pass,
-                       SmtpPortOrDefault(s.SMTPPort)) ||
-      !session.SendMessage(message)) {
-    const std::string reason = session.FailureText().empty() ? session.LastReplyText() : session.FailureText();
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), reason.c_str());
+  session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
+  Status sent = session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User,
+                                s.SMTP_Pass, SmtpPortOrDefault(s.SMTPPort));
+  if (sent) sent = session.SendMessage(message);
+  if (!sent) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), CSMTPSession::Explain(sent.Error()).c_str());
     return 1;
   }
   std::printf("%s\n", session.LastReplyText().c_str());
   std::fflush(stdout);
-  session.Disconnect();
+  (void)session.Disconnect();  // the message is accepted, which is what the test asks
   return 0;
 }
 

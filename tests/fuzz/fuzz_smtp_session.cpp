@@ -217,7 +217,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const int method = (data[0] & 0x20) ? kestrel::kAuthPlain : data[0] & 3;
+  const auto method =
+      (data[0] & 0x20) ? kestrel::SmtpAuthentication::Plain : static_cast<kestrel::SmtpAuthentication>(data[0] & 3);
   const bool queueFile = (data[0] & 4) != 0;
   const bool tls = (data[0] & 8) != 0;
   const std::string& queued = QueueFile();
@@ -235,11 +236,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The server closes its side after its last byte, so no wait is long.
     session.SetReplyTimeout(5000);
     session.SetEndOfDataTimeout(5000);
-    if (tls) session.SetConnectionSecurity(kestrel::kSecurityTls, Folder() + "server.pem");
+    if (tls) session.SetConnectionSecurity(kestrel::SmtpSecurity::Tls, Folder() + "server.pem");
     if (session.Connect("127.0.0.1", method, "fax-user", "pa ss:w0rd", port)) {
       CheckReply(session);
       if (queueFile) {
-        session.SendMessage(queued, kestrel::CMailAddress("", "fax@kestrel.test"), 512);
+        (void)session.SendMessage(queued, kestrel::CMailAddress("", "fax@kestrel.test"), 512);
       } else {
         kestrel::CSMTPMessage message(log);
         message.SetSender(kestrel::CMailAddress("Kestrel", "fax@kestrel.test"));
@@ -247,10 +248,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         message.SetSubject("Fax");
         message.AddTextBody("A fax.");
         message.AddAttachment(queued);
-        session.SendMessage(message);
+        (void)session.SendMessage(message);
       }
       CheckReply(session);
-      if (session.IsConnected()) session.Disconnect();
+      if (session.IsConnected()) (void)session.Disconnect();
     }
     CheckReply(session);
   }

@@ -124,16 +124,17 @@ TEST(MailMessage, AttachmentBodyIsBase64LinesOf76Characters) {
                            ";" + f.Attachment("p0", ""));
   const CMailPart& root = f.message.RootPart();
   ASSERT_EQ(root.ChildCount(), 3u);
-  std::string body;
-  int err = 0;
-  ASSERT_TRUE(root.Child(0).GetBody(body, err));
-  EXPECT_EQ(body.size(), 78u);
-  EXPECT_EQ(body.substr(76), "\r\n");
-  ASSERT_TRUE(root.Child(1).GetBody(body, err));
-  EXPECT_EQ(body.size(), 76u + 2 + 4 + 2);
-  EXPECT_EQ(body.substr(76, 2), "\r\n");
-  ASSERT_TRUE(root.Child(2).GetBody(body, err));
-  EXPECT_EQ(body, "");
+  Result<std::string> body = root.Child(0).GetBody();
+  ASSERT_TRUE(body);
+  EXPECT_EQ(body->size(), 78u);
+  EXPECT_EQ(body->substr(76), "\r\n");
+  body = root.Child(1).GetBody();
+  ASSERT_TRUE(body);
+  EXPECT_EQ(body->size(), 76u + 2 + 4 + 2);
+  EXPECT_EQ(body->substr(76, 2), "\r\n");
+  body = root.Child(2).GetBody();
+  ASSERT_TRUE(body);
+  EXPECT_EQ(*body, "");
 }
 
 TEST(MailMessage, TextPartsAndAttachmentsKeepTheirOrder) {
@@ -166,9 +167,9 @@ TEST(MailMessage, CopiesAreDeepAndKeepBoundaries) {
   ASSERT_EQ(copy.RootPart().ChildCount(), 2u);
   EXPECT_EQ(copy.RootPart().Boundary(), f.message.RootPart().Boundary());
   EXPECT_EQ(copy.RootPart().Child(1).Parent(), &copy.RootPart());
-  std::string header;
-  ASSERT_TRUE(copy.RootPart().Child(1).GetHeader(header));
-  EXPECT_NE(header.find("--" + f.message.RootPart().Boundary() + "\r\n"), std::string::npos);
+  const Result<std::string> header = copy.RootPart().Child(1).GetHeader();
+  ASSERT_TRUE(header);
+  EXPECT_NE(header->find("--" + f.message.RootPart().Boundary() + "\r\n"), std::string::npos);
 }
 
 TEST(MailMessage, SinglePartMessageDeclaresItsCharsetAndKeepsLatin1Bytes) {

@@ -43,19 +43,19 @@ TEST(SessionPostfix, EveryLoginDeliversOverStartTlsAndImplicitTls) {
   }
 
   struct Case {
-    int security;
+    SmtpSecurity security;
     const char* listener;
-    int method;
+    SmtpAuthentication method;
   };
   const Case cases[] = {
-      {kSecurityStartTls, "submission", kAuthNone}, {kSecurityStartTls, "submission", kAuthCramMd5},
-      {kSecurityStartTls, "submission", kAuthLogin}, {kSecurityStartTls, "submission", kAuthPlain},
-      {kSecurityTls, "smtps", kAuthNone},           {kSecurityTls, "smtps", kAuthCramMd5},
-      {kSecurityTls, "smtps", kAuthLogin},          {kSecurityTls, "smtps", kAuthPlain},
+      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::None}, {SmtpSecurity::StartTls, "submission", SmtpAuthentication::CramMd5},
+      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::Login}, {SmtpSecurity::StartTls, "submission", SmtpAuthentication::Plain},
+      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::None},           {SmtpSecurity::Tls, "smtps", SmtpAuthentication::CramMd5},
+      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::Login},          {SmtpSecurity::Tls, "smtps", SmtpAuthentication::Plain},
   };
   std::set<std::string> seen;
   for (const Case& c : cases) {
-    const std::string name = std::string(c.listener) + " method " + std::to_string(c.method);
+    const std::string name = std::string(c.listener) + " method " + std::to_string(static_cast<int>(c.method));
     SCOPED_TRACE(name);
     CSMTPMessage message(log);
     message.SetSender(CMailAddress("Kestrel Fax", "fax-sender@example.org"));
@@ -68,10 +68,11 @@ TEST(SessionPostfix, EveryLoginDeliversOverStartTlsAndImplicitTls) {
     session.SetReplyTimeout(20000);
     session.SetConnectionSecurity(c.security, mta.RootCaFile());
     // "localhost" as a provider's name: verified against the certificate and sent as SNI.
-    ASSERT_TRUE(session.Connect("localhost", c.method, kUser, kPassword, mta.Port(c.listener)))
-        << session.FailureText();
+    const Status connected = session.Connect("localhost", c.method, kUser, kPassword, mta.Port(c.listener));
+    ASSERT_TRUE(connected) << connected.Describe();
     EXPECT_EQ(session.TlsVersion().rfind("TLSv1.", 0), 0u);
-    ASSERT_TRUE(session.SendMessage(message)) << session.FailureText();
+    const Status sent = session.SendMessage(message);
+    ASSERT_TRUE(sent) << sent.Describe();
     EXPECT_EQ(session.LastReplyCode(), 250);
     EXPECT_TRUE(session.Disconnect());
 
@@ -83,7 +84,7 @@ TEST(SessionPostfix, EveryLoginDeliversOverStartTlsAndImplicitTls) {
     seen.insert(file);
     const std::string raw = ReadFileBytes(file);
     EXPECT_NE(raw.find("(using TLSv1."), std::string::npos) << "received over TLS";
-    EXPECT_EQ(raw.find("(Authenticated sender: fax-user)") != std::string::npos, c.method != kAuthNone);
+    EXPECT_EQ(raw.find("(Authenticated sender: fax-user)") != std::string::npos, c.method != SmtpAuthentication::None);
     CTempDir parsed;
     test::ParsedMail mail = test::ParseWithPython(file, parsed.Path());
     EXPECT_EQ(mail.headers["Subject"], name);

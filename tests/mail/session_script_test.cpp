@@ -68,7 +68,7 @@ TEST(SessionScript, GreetingWith554FailsSendsQuitAndCloses) {
     peer.Send("554 no service here\r\n");
     test::ServeQuit(peer);
   });
-  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   EXPECT_EQ(server.Received(), "QUIT\r\n");
   EXPECT_FALSE(c.session.IsConnected());
   EXPECT_EQ(c.session.LastReplyCode(), 221);
@@ -93,7 +93,7 @@ TEST(SessionScript, MultiLineReplySplitAtEveryByteIsReadWhole) {
       }
       test::ServeQuit(peer);
     });
-    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port())) << cut;
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port())) << cut;
     EXPECT_EQ(c.session.LastReplyText(), "250 HELP");
     EXPECT_TRUE(c.session.Disconnect(true)) << cut;
     EXPECT_EQ(server.Received(), "HELO client.test\r\nQUIT\r\n");
@@ -109,7 +109,7 @@ TEST(SessionScript, FinalLineOfAReplyDecidesItsCode) {
     peer.Send("250-kestrel.test\r\n550 but refused after all\r\n");
     test::ServeQuit(peer);
   });
-  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
 }
 
@@ -120,26 +120,25 @@ TEST(SessionScript, ReplyLongerThan255BytesGrowsTheBuffer) {
     test::ServeGreetingAndHello(peer, longLine + "\r\n");
     test::ServeQuit(peer);
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   EXPECT_EQ(c.session.LastReplyBufferSize(), 4352u);
   EXPECT_EQ(c.session.LastReplyText(), longLine);
   EXPECT_EQ(c.session.LastReplyCode(), 250);
   EXPECT_TRUE(c.session.Disconnect());
 }
 
-TEST(SessionScript, SilentServerTimesOutWith10060) {
+TEST(SessionScript, SilentServerTimesOutAtTheReplyDeadline) {
   Client c;
   c.session.SetReplyTimeout(300);
   CScriptServer server([](CScriptPeer& peer) {
     test::ServeGreetingAndHello(peer);  // and then silence until QUIT
     test::ServeQuit(peer);
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   auto start = std::chrono::steady_clock::now();
-  SetMailLastError(0);
-  EXPECT_FALSE(c.session.ReadCommandResponse(250));
+  const Status reply = c.session.ReadReply(250);
   auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(MailLastError(), kMailErrorTimedOut);
+  EXPECT_EQ(reply.Describe(), "reply: " + std::string(kReplyTimedOutText));
   EXPECT_GE(waited, std::chrono::milliseconds(300));
   EXPECT_LT(waited, std::chrono::milliseconds(2000));
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
@@ -157,13 +156,12 @@ TEST(SessionScript, TrickledReplyEndsAtItsDeadline) {
     peer.SendInPieces("250-slow but\r\n250 steady\r\n", 2, 100);  // 1.3 s in all
     test::ServeQuit(peer);
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
-  SetMailLastError(0);
-  EXPECT_FALSE(c.session.ReadCommandResponse(250));
-  EXPECT_EQ(MailLastError(), kMailErrorTimedOut);
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
+  const Status reply = c.session.ReadReply(250);
+  EXPECT_EQ(reply.Describe(), "reply: " + std::string(kReplyTimedOutText));
   EXPECT_EQ(c.session.LastReplyText().rfind("250-slow", 0), 0u) << c.session.LastReplyText();
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
-  c.session.Disconnect();
+  (void)c.session.Disconnect();
 }
 
 // The server may take long to accept the data; giving up on it after the
@@ -188,14 +186,14 @@ TEST(SessionScript, ReplyToTheEndOfDataHasADeadlineOfItsOwn) {
       peer.Send("250 queued as 1\r\n");
       test::ServeQuit(peer);
     });
-    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
-    EXPECT_EQ(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")), k.sent);
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
+    EXPECT_EQ(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")).Ok(), k.sent);
     std::vector<std::string> expected;
     if (!k.sent)
       expected = {LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server"),
                   LoggedForm(" SendMessage, An unexpected end of message response was received")};
     EXPECT_EQ(c.Events(), expected) << k.endOfDataTimeoutMs;
-    EXPECT_EQ(c.session.Disconnect(), k.sent);
+    EXPECT_EQ(c.session.Disconnect().Ok(), k.sent);
   }
 }
 
@@ -223,7 +221,7 @@ TEST(SessionScript, MissingGreetingClosesWithoutWaitingOutQuit) {
     peer.ReadLine(20000);               // QUIT, after the greeting timed out
     closed = peer.WaitForClose(20000);  // never answered
   });
-  EXPECT_FALSE(session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  EXPECT_FALSE(session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   EXPECT_EQ(server.Received(), "QUIT\r\n");
   EXPECT_TRUE(closed);
   EXPECT_FALSE(session.IsConnected());
@@ -231,7 +229,7 @@ TEST(SessionScript, MissingGreetingClosesWithoutWaitingOutQuit) {
 
 // A stopping owner waits for no server: neither for a reply nor for a server
 // that does not take the data. The reply timeout is long, so only the stop
-// can end these waits early, and it leaves ECANCELED instead of a timeout.
+// can end these waits early, and the failure is the cancelled wait, not a timeout.
 TEST(SessionScript, StopEndsTheWaitForAReplyAndForASend) {
   enum Wait { kReply, kSend };
   for (Wait wait : {kReply, kSend}) {
@@ -255,13 +253,11 @@ TEST(SessionScript, StopEndsTheWaitForAReplyAndForASend) {
       for (int i = 0; i < 3000 && !clientReturned; ++i) ::usleep(10000);
       peer.WaitForClose(5000);
     });
-    SetMailLastError(0);
-    bool ok = wait == kReply ? c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port())
-                             : c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()) &&
-                                   c.session.SendMessage(queued, CMailAddress("", "fax@kestrel.test"), 4096);
+    Status result = c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port());
+    if (result && wait == kSend) result = c.session.SendMessage(queued, CMailAddress("", "fax@kestrel.test"), 4096);
     clientReturned = true;
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(MailLastError(), ECANCELED) << wait;
+    EXPECT_FALSE(result);
+    EXPECT_NE(result.Describe().find(SystemErrorText(ECANCELED)), std::string::npos) << wait << result.Describe();
     std::string expected = wait == kReply
                                ? " Connect, An unexpected HELO/EHLO response was received"
                                : " SendMessage, Failed in call to send the message, GetLastError returns: " +
@@ -294,20 +290,22 @@ TEST(SessionScript, ReplyTextsAreHandedOutAsOneLine) {
       if (!k.complete) peer.Close();
       else test::ServeQuit(peer);
     });
-    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
-    EXPECT_EQ(c.session.ReadCommandResponse(250), k.complete) << k.text;
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
+    EXPECT_EQ(c.session.ReadReply(250).Ok(), k.complete) << k.text;
     EXPECT_EQ(c.session.LastReplyText(), k.text);
-    c.session.Disconnect();
+    (void)c.session.Disconnect();
   }
 }
 
 TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {
   Client c;
   CScriptServer server(Replies({"220 hi", "250 ok", "250 sender ok", "503 need RCPT command"}));
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   CSMTPMessage message = SimpleMessage(c.log, "");
-  EXPECT_FALSE(c.session.SendMessage(message));
-  EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
+  const Status sent = c.session.SendMessage(message);
+  ASSERT_FALSE(sent);
+  EXPECT_EQ(sent.Error().step, "DATA");
+  EXPECT_EQ(sent.Error().code, 503);
   EXPECT_EQ(c.session.LastReplyText(), "503 need RCPT command");
   EXPECT_TRUE(c.session.Disconnect());
   EXPECT_EQ(server.Received(), "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nDATA\r\nQUIT\r\n");
@@ -317,11 +315,13 @@ TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {
 TEST(SessionScript, RefusedRecipientEndsTheMessage) {
   Client c;
   CScriptServer server(Replies({"220 hi", "250 ok", "250 sender ok", "550 no such user"}));
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   CSMTPMessage message = SimpleMessage(c.log, "nobody@example.com;other@example.com");
-  EXPECT_FALSE(c.session.SendMessage(message));
-  EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
-  c.session.Disconnect();
+  const Status sent = c.session.SendMessage(message);
+  ASSERT_FALSE(sent);
+  EXPECT_EQ(sent.Error().step, "RCPT TO");
+  EXPECT_EQ(sent.Error().code, 550);
+  (void)c.session.Disconnect();
   EXPECT_EQ(server.Received(),
             "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nRCPT TO:<nobody@example.com>\r\nQUIT\r\n");
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendRCPTForRecipient, An unexpected RCPT response was received")});
@@ -340,7 +340,7 @@ TEST(SessionScript, ConnectionClosedDuringDataFailsAndDropsTheSession) {
     peer.ReadUntil("\r\n\r\n");  // the header block, then hang up
     peer.Close();
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   CSMTPMessage message = SimpleMessage(c.log, "anna@example.com");
   std::string big(4 << 20, 'p');
   test::WriteFileBytes(c.dir.File("page.bin"), big);
@@ -366,7 +366,7 @@ TEST(SessionScript, AuthLoginPlainSendsCredentialsInClearTextToClearTextPrompts)
     peer.Send("235 welcome\r\n");
     test::ServeQuit(peer);
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthLoginPlain, "fax", "s3cret", server.Port()));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::LoginPlain, "fax", "s3cret", server.Port()));
   EXPECT_TRUE(c.session.Disconnect());
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH LOGIN PLAIN\r\nfax\r\ns3cret\r\nQUIT\r\n");
   EXPECT_TRUE(c.Events().empty());
@@ -380,7 +380,7 @@ TEST(SessionScript, AuthLoginPlainWithBase64PromptsFailsWithoutSendingThePasswor
     peer.Send("334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n");
     test::ServeQuit(peer);
   });
-  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthLoginPlain, "fax", "s3cret", server.Port()));
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::LoginPlain, "fax", "s3cret", server.Port()));
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH LOGIN PLAIN\r\nQUIT\r\n");
   EXPECT_EQ(c.Events(), (std::vector<std::string>{
                             LoggedForm(" AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"),
@@ -398,8 +398,8 @@ TEST(SessionScript, CramLoginAnswersTheChallengeWithUserAndDigest) {
     peer.Send("235 ok\r\n");
     test::ServeQuit(peer);
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthCramMd5, "tim", "tanstaaftanstaaf", server.Port()));
-  c.session.Disconnect();
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::CramMd5, "tim", "tanstaaftanstaaf", server.Port()));
+  (void)c.session.Disconnect();
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH CRAM-MD5\r\n" +
                                    CBase64Codec::Encode("tim b913a602c7eda7a495b4e6e7334d3890") + "\r\nQUIT\r\n");
 }
@@ -432,7 +432,8 @@ TEST(SessionScript, AuthPlainSendsOneLineOrAnswersTheEmptyChallenge) {
       }
       test::ServeQuit(peer);
     });
-    EXPECT_EQ(c.session.Connect("127.0.0.1", kAuthPlain, "fax", k.password, server.Port()), k.loggedIn);
+    EXPECT_EQ(c.session.Connect("127.0.0.1", SmtpAuthentication::Plain, "fax", k.password, server.Port()).Ok(),
+              k.loggedIn);
     if (k.loggedIn) {
       EXPECT_TRUE(c.session.Disconnect());
     }
@@ -450,18 +451,44 @@ TEST(SessionScript, UnknownMethodFailsAfterEhlo) {
     test::ServeGreetingAndHello(peer);
     test::ServeQuit(peer);
   });
-  EXPECT_FALSE(c.session.Connect("127.0.0.1", 7, "u", "p", server.Port()));
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", static_cast<SmtpAuthentication>(7), "u", "p", server.Port()));
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nQUIT\r\n");
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
 }
 
+// A security value the session does not know is refused before anything
+// goes out: no EHLO, no login, nothing of the mail in clear. The peer's first
+// connection is the plain session that follows: the refused one never connected.
+TEST(SessionScript, UnknownSecurityIsRefusedBeforeAnythingIsSent) {
+  for (int security : {3, -1}) {
+    SCOPED_TRACE(security);
+    Client c;
+    CScriptServer server([](CScriptPeer& peer) {
+      test::ServeGreetingAndHello(peer);
+      test::ServeQuit(peer);
+    });
+    c.session.SetConnectionSecurity(static_cast<SmtpSecurity>(security));
+    const Status refused = c.session.Connect("127.0.0.1", SmtpAuthentication::Login, "fax", "s3cret", server.Port());
+    EXPECT_EQ(refused.Describe(), "SmtpSecurity: SMTPSecurity " + std::to_string(security) + " is not 0, 1 or 2");
+    EXPECT_FALSE(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")));
+    EXPECT_FALSE(c.session.IsConnected());
+
+    c.session.SetConnectionSecurity(SmtpSecurity::None);
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
+    EXPECT_TRUE(c.session.Disconnect());
+    EXPECT_EQ(server.Received(), "HELO client.test\r\nQUIT\r\n");
+  }
+}
+
 TEST(SessionScript, ConnectFailuresNameHostPortAndLocalAddress) {
   Client c;
-  SetMailLastError(0);
-  EXPECT_FALSE(c.session.Connect("no-such-host.invalid", kAuthNone, "", "", 2525));
-  EXPECT_EQ(MailLastError(), kMailErrorInvalidArgument);
-  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", 2525, "no-such-host.invalid"));
-  EXPECT_EQ(MailLastError(), kMailErrorInvalidArgument);
+  const Status unknownHost = c.session.Connect("no-such-host.invalid", SmtpAuthentication::None, "", "", 2525);
+  ASSERT_FALSE(unknownHost);
+  EXPECT_EQ(unknownHost.Error().step, "connect");
+  const Status unknownLocal =
+      c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", 2525, "no-such-host.invalid");
+  ASSERT_FALSE(unknownLocal);
+  EXPECT_EQ(unknownLocal.Error().step, "connect");
   auto events = c.Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].rfind(LoggedForm(" Connect, Could not connect to the SMTP server no-such-host.invalid on port "
@@ -477,7 +504,7 @@ TEST(SessionScript, ConnectFromALocalAddressAndDisconnectTwice) {
     test::ServeGreetingAndHello(peer);
     test::ServeQuit(peer);
   });
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port(), "127.0.0.1"));
+  ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port(), "127.0.0.1"));
   EXPECT_TRUE(c.session.Disconnect());
   EXPECT_FALSE(c.session.Disconnect());
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Disconnect, Already disconnected from SMTP server, doing nothing")});
@@ -485,7 +512,7 @@ TEST(SessionScript, ConnectFromALocalAddressAndDisconnectTwice) {
 
 
 struct LoginCase {
-  int method;
+  SmtpAuthentication method;
   std::vector<std::string> replies;
   std::string firstText;
 };
@@ -494,20 +521,20 @@ TEST(SessionScript, EveryRefusedStepOfTheOpeningLogsItsText) {
   const std::string user = "VXNlcm5hbWU6";  // "Username:"
   const std::string connectText = " Connect, An unexpected HELO/EHLO response was received";
   std::vector<LoginCase> cases = {
-      {kAuthNone, {"220 hi", "501 bad HELO"}, connectText},
-      {kAuthLogin, {"220 hi", "500 what"},
+      {SmtpAuthentication::None, {"220 hi", "501 bad HELO"}, connectText},
+      {SmtpAuthentication::Login, {"220 hi", "500 what"},
        " ConnectESMTP, An unexpected response was received occurred while sending the EHLO command"},
-      {kAuthLogin, {"220 hi", "250 ok", "504 no"}, " AuthLogin, Server does not support AUTH LOGIN"},
-      {kAuthLogin, {"220 hi", "250 ok", "334 " + user, "535 no"},
+      {SmtpAuthentication::Login, {"220 hi", "250 ok", "504 no"}, " AuthLogin, Server does not support AUTH LOGIN"},
+      {SmtpAuthentication::Login, {"220 hi", "250 ok", "334 " + user, "535 no"},
        " AuthLogin, Server did not respond correctly to AUTH LOGIN username field"},
-      {kAuthLogin, {"220 hi", "250 ok", "334 " + user, "334 " + CBase64Codec::Encode("Passwort:")},
+      {SmtpAuthentication::Login, {"220 hi", "250 ok", "334 " + user, "334 " + CBase64Codec::Encode("Passwort:")},
        " AuthLogin, An unexpected request received when expecting password request"},
-      {kAuthLoginPlain, {"220 hi", "250 ok", "504 no"}, " AuthLoginPlain, Server does not support AUTH LOGIN PLAIN"},
-      {kAuthLoginPlain, {"220 hi", "250 ok", "334 Username:", "535 no"},
+      {SmtpAuthentication::LoginPlain, {"220 hi", "250 ok", "504 no"}, " AuthLoginPlain, Server does not support AUTH LOGIN PLAIN"},
+      {SmtpAuthentication::LoginPlain, {"220 hi", "250 ok", "334 Username:", "535 no"},
        " AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username field"},
-      {kAuthLoginPlain, {"220 hi", "250 ok", "334 Username:", "334 Password:", "535 no"},
+      {SmtpAuthentication::LoginPlain, {"220 hi", "250 ok", "334 Username:", "334 Password:", "535 no"},
        " AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"},
-      {kAuthCramMd5, {"220 hi", "250 ok", "504 no"}, " CramLogin, Server does not support AUTH CRAM-MD5"},
+      {SmtpAuthentication::CramMd5, {"220 hi", "250 ok", "504 no"}, " CramLogin, Server does not support AUTH CRAM-MD5"},
   };
   for (const LoginCase& lc : cases) {
     Client c;
@@ -525,10 +552,12 @@ TEST(SessionScript, RefusedMailEndOfMessageAndQuitLogTheirTexts) {
   {
     Client c;
     CScriptServer server(Replies({"220 hi", "250 ok", "550 sender refused"}));
-    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
-    EXPECT_FALSE(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")));
-    EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
-    c.session.Disconnect();
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
+    const Status sent = c.session.SendMessage(SimpleMessage(c.log, "anna@example.com"));
+    ASSERT_FALSE(sent);
+    EXPECT_EQ(sent.Error().step, "MAIL FROM");
+    EXPECT_EQ(sent.Error().code, 550);
+    (void)c.session.Disconnect();
     EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendMessage, An unexpected MAIL response was received")});
   }
   {
@@ -544,11 +573,13 @@ TEST(SessionScript, RefusedMailEndOfMessageAndQuitLogTheirTexts) {
       peer.ReadLine();
       peer.Send("500 no QUIT for you\r\n");
     });
-    ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+    ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
     EXPECT_FALSE(c.session.SendMessage(SimpleMessage(c.log, "anna@example.com")));
     EXPECT_EQ(c.session.LastReplyText(), "554 looks like spam");
-    EXPECT_FALSE(c.session.Disconnect());
-    EXPECT_EQ(MailLastError(), kMailErrorBadCommand);
+    const Status quit = c.session.Disconnect();
+    ASSERT_FALSE(quit);
+    EXPECT_EQ(quit.Error().step, "QUIT");
+    EXPECT_EQ(quit.Error().code, 500);
     EXPECT_FALSE(c.session.IsConnected());
     EXPECT_EQ(c.Events(), (std::vector<std::string>{
                               LoggedForm(" SendMessage, An unexpected end of message response was received"),
@@ -585,7 +616,7 @@ TEST(SessionScript, QueueFileTransferStopsWhenProgressSaysSo) {
   });
   CStoppingSession session(log);
   session.SetHeloName("client.test");
-  ASSERT_TRUE(session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   EXPECT_FALSE(session.SendMessage(dir.File("q.eml"), CMailAddress("", "fax@kestrel.test"), 4096));
   EXPECT_EQ(session.progress, (std::vector<uint64_t>{4096, file.size()}));
   // Nothing of the file went out, and the half-begun message was dropped with

@@ -55,7 +55,7 @@ struct World {
 TEST(SessionServer, HeloDeliveryArrivesAsComposed) {
   World w;
   CSmtpServerPeer server(w.serverDir.Path(), "none");
-  ASSERT_TRUE(w.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(w.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   ASSERT_TRUE(w.session.SendMessage(w.message));
   EXPECT_TRUE(w.session.Disconnect());
   EXPECT_TRUE(w.Events().empty());
@@ -80,7 +80,7 @@ TEST(SessionServer, QueueFileResentArrivesWithTheSameBytesAsTheMessage) {
   const std::string queued = w.dir.File("0301234_08-12-2026-10-11-12.eml");
   ASSERT_TRUE(w.message.SaveToDisk(queued));
 
-  ASSERT_TRUE(w.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(w.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   ASSERT_TRUE(w.session.SendMessage(w.message));
   // The monitor's form: recipients from the file's To header, a sender of its
   // own, blocks of 4096 bytes.
@@ -102,7 +102,7 @@ TEST(SessionServer, QueueFileResentArrivesWithTheSameBytesAsTheMessage) {
 TEST(SessionServer, EmptyOrMissingQueueFileIsNotSent) {
   World w;
   CSmtpServerPeer server(w.serverDir.Path(), "none");
-  ASSERT_TRUE(w.session.Connect("127.0.0.1", kAuthNone, "", "", server.Port()));
+  ASSERT_TRUE(w.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   WriteFileBytes(w.dir.File("empty.eml"), "");
   EXPECT_FALSE(w.session.SendMessage(w.dir.File("empty.eml"), CMailAddress("", "fax@kestrel.test")));
   EXPECT_FALSE(w.session.SendMessage(w.dir.File("gone.eml"), CMailAddress("", "fax@kestrel.test")));
@@ -115,7 +115,7 @@ TEST(SessionServer, EmptyOrMissingQueueFileIsNotSent) {
 TEST(SessionServer, AuthLoginWithStandardPromptsLogsIn) {
   World w;
   CSmtpServerPeer server(w.serverDir.Path(), "login", "fax-user", "pa ss:w0rd");
-  ASSERT_TRUE(w.session.Connect("127.0.0.1", kAuthLogin, "fax-user", "pa ss:w0rd", server.Port()));
+  ASSERT_TRUE(w.session.Connect("127.0.0.1", SmtpAuthentication::Login, "fax-user", "pa ss:w0rd", server.Port()));
   ASSERT_TRUE(w.session.SendMessage(w.message));
   EXPECT_TRUE(w.session.Disconnect());
   EXPECT_EQ(server.Recipients(1).size(), 2u);
@@ -125,7 +125,7 @@ TEST(SessionServer, AuthLoginWithStandardPromptsLogsIn) {
 TEST(SessionServer, AuthLoginWithWrongPasswordIsRefused) {
   World w;
   CSmtpServerPeer server(w.serverDir.Path(), "login", "fax-user", "right");
-  EXPECT_FALSE(w.session.Connect("127.0.0.1", kAuthLogin, "fax-user", "wrong", server.Port()));
+  EXPECT_FALSE(w.session.Connect("127.0.0.1", SmtpAuthentication::Login, "fax-user", "wrong", server.Port()));
   EXPECT_EQ(w.session.LastReplyCode(), 221);
   EXPECT_EQ(w.Events(), (std::vector<std::string>{LoggedForm(" AuthLogin, AUTH LOGIN authentication was unsuccessful"),
                                                   LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
@@ -134,7 +134,7 @@ TEST(SessionServer, AuthLoginWithWrongPasswordIsRefused) {
 TEST(SessionServer, AuthLoginRefusesALowerCaseUsernamePrompt) {
   World w;
   CSmtpServerPeer server(w.serverDir.Path(), "login-lower", "fax-user", "right");
-  EXPECT_FALSE(w.session.Connect("127.0.0.1", kAuthLogin, "fax-user", "right", server.Port()));
+  EXPECT_FALSE(w.session.Connect("127.0.0.1", SmtpAuthentication::Login, "fax-user", "right", server.Port()));
   auto events = w.Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events[0], LoggedForm(" AuthLogin, An unexpected request received when expecting username request"));
@@ -145,14 +145,14 @@ TEST(SessionServer, CramMd5LogsInAndAWrongPasswordIsRefused) {
   World w;
   const std::string longPassword(65, 'k');  // longer than a block: hashed first
   CSmtpServerPeer server(w.serverDir.Path(), "cram", "fax-user", longPassword);
-  ASSERT_TRUE(w.session.Connect("127.0.0.1", kAuthCramMd5, "fax-user", longPassword, server.Port()));
+  ASSERT_TRUE(w.session.Connect("127.0.0.1", SmtpAuthentication::CramMd5, "fax-user", longPassword, server.Port()));
   ASSERT_TRUE(w.session.SendMessage(w.message));
   EXPECT_TRUE(w.session.Disconnect());
   EXPECT_EQ(server.Recipients(1).size(), 2u);
   EXPECT_TRUE(w.Events().empty());
 
   CSMTPSession second(w.log);
-  EXPECT_FALSE(second.Connect("127.0.0.1", kAuthCramMd5, "fax-user", "not it", server.Port()));
+  EXPECT_FALSE(second.Connect("127.0.0.1", SmtpAuthentication::CramMd5, "fax-user", "not it", server.Port()));
   EXPECT_EQ(w.Events(), (std::vector<std::string>{LoggedForm(" CramLogin, AUTH CRAM-MD5 authentication was unsuccessful"),
                                                   LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
 }

@@ -36,7 +36,7 @@ struct Client {
   CTempDir dir;
   CEventLog log{dir.Path()};
   CSMTPSession session{log};
-  Client(int security) {
+  explicit Client(SmtpSecurity security) {
     session.SetHeloName("client.test");
     session.SetReplyTimeout(10000);
     session.SetConnectionSecurity(security, Pki() + "root.pem");
@@ -56,15 +56,15 @@ std::vector<std::string> TlsScript(const std::string& mode, const std::string& m
 TEST(SessionTls, OldAndPlainLoginsDeliverOverStartTlsAndImplicitTls) {
   struct Case {
     const char* tls;
-    int security;
+    SmtpSecurity security;
     const char* auth;
-    int method;
+    SmtpAuthentication method;
   };
   const Case cases[] = {
-      {"starttls", kSecurityStartTls, "login-plain", kAuthLoginPlain},
-      {"implicit", kSecurityTls, "login-plain", kAuthLoginPlain},
-      {"starttls", kSecurityStartTls, "plain", kAuthPlain},
-      {"implicit", kSecurityTls, "plain", kAuthPlain},
+      {"starttls", SmtpSecurity::StartTls, "login-plain", SmtpAuthentication::LoginPlain},
+      {"implicit", SmtpSecurity::Tls, "login-plain", SmtpAuthentication::LoginPlain},
+      {"starttls", SmtpSecurity::StartTls, "plain", SmtpAuthentication::Plain},
+      {"implicit", SmtpSecurity::Tls, "plain", SmtpAuthentication::Plain},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.tls) + " " + k.auth);
@@ -77,8 +77,8 @@ TEST(SessionTls, OldAndPlainLoginsDeliverOverStartTlsAndImplicitTls) {
     message.AddRecipients("anna@example.com");
     message.SetSubject("Fax");
     message.AddTextBody("Ein Fax.\n");
-    ASSERT_TRUE(c.session.Connect("localhost", k.method, "fax-user", "pa ss w0rd", server.Port()))
-        << c.session.FailureText();
+    const Status connected = c.session.Connect("localhost", k.method, "fax-user", "pa ss w0rd", server.Port());
+    ASSERT_TRUE(connected) << connected.Describe();
     EXPECT_FALSE(c.session.TlsVersion().empty());
     ASSERT_TRUE(c.session.SendMessage(message));
     EXPECT_TRUE(c.session.Disconnect());
@@ -88,9 +88,10 @@ TEST(SessionTls, OldAndPlainLoginsDeliverOverStartTlsAndImplicitTls) {
 }
 
 TEST(SessionTls, RepliesSplitIntoManyRecordsAreReadWhole) {
-  Client c(kSecurityTls);
+  Client c(SmtpSecurity::Tls);
   CPeerProcess server("tls_script_server.py", TlsScript("split"));
-  ASSERT_TRUE(c.session.Connect("127.0.0.1", kAuthNone, "", "", ScriptPort(server))) << c.session.FailureText();
+  const Status connected = c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", ScriptPort(server));
+  ASSERT_TRUE(connected) << connected.Describe();
   EXPECT_EQ(c.session.LastReplyText(), "250 8BITMIME");
   EXPECT_TRUE(c.session.Disconnect());
   EXPECT_EQ(c.session.LastReplyText(), "221 bye");
@@ -109,9 +110,9 @@ TEST(SessionTls, ServerThatDropsTheHandshakeOrClosesMidReplyEndsTheSession) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.mode);
-    Client c(kSecurityTls);
+    Client c(SmtpSecurity::Tls);
     CPeerProcess server("tls_script_server.py", TlsScript(k.mode));
-    EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthLogin, "u", "p", ScriptPort(server)));
+    EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::Login, "u", "p", ScriptPort(server)));
     EXPECT_FALSE(c.session.IsConnected());
     const auto events = c.Events();
     ASSERT_FALSE(events.empty());
@@ -120,7 +121,7 @@ TEST(SessionTls, ServerThatDropsTheHandshakeOrClosesMidReplyEndsTheSession) {
 }
 
 TEST(SessionTls, StopEndsTheWaitForATricklingServer) {
-  Client c(kSecurityTls);
+  Client c(SmtpSecurity::Tls);
   c.session.SetReplyTimeout(600000);  // only the stop can end this wait
   std::atomic<bool> stop{false};
   c.session.SetStopFlag(&stop);
@@ -131,7 +132,7 @@ TEST(SessionTls, StopEndsTheWaitForATricklingServer) {
     while (!test::FileExists(mark)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     stop = true;
   });
-  EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", ScriptPort(server)));
+  EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", ScriptPort(server)));
   stopper.join();
   EXPECT_FALSE(c.session.IsConnected());
   for (const std::string& e : c.Events())
@@ -150,10 +151,10 @@ TEST(SessionTls, CaFileThatCannotBeUsedIsASessionErrorNamingTheFile) {
       {dir.File("garbage.pem"), "no certificate or crl found"},
   };
   for (const Case& k : cases) {
-    Client c(kSecurityStartTls);
-    c.session.SetConnectionSecurity(kSecurityStartTls, k.file);
+    Client c(SmtpSecurity::StartTls);
+    c.session.SetConnectionSecurity(SmtpSecurity::StartTls, k.file);
     // Refused before any connection: the port is never reached.
-    EXPECT_FALSE(c.session.Connect("127.0.0.1", kAuthNone, "", "", 1));
+    EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", 1));
     const std::string text = "Could not read the CA certificate file " + k.file + ": " + k.reason;
     EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, " + text)});
     EXPECT_EQ(c.session.LastReplyText(), text);

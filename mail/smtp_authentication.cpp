@@ -1,0 +1,154 @@
+#include "mail/smtp_authentication.h"
+
+#include <cstdio>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+
+#include "mail/base64_codec.h"
+#include "mail/smtp_conversation.h"
+
+namespace kestrel {
+namespace {
+
+// The longest command line a server must take (RFC 5321), CR LF included.
+constexpr size_t kMaxCommandLine = 512;
+
+constexpr std::string_view kAuthUnsent = "An unexpected error occurred while sending the AUTH command";
+constexpr std::string_view kUserUnsent = "An unexpected error occurred while sending the username";
+constexpr std::string_view kPasswordUnsent = "An unexpected error occurred while sending the password";
+
+std::string Md5(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+  return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+// AUTH LOGIN and "AUTH LOGIN PLAIN": the command, then the user name to the
+// "Username:" prompt and the password to the "Password:" prompt.
+struct PromptedLogin {
+  std::string_view step;  // the command, "AUTH LOGIN"
+  bool base64;            // prompts and answers in base64
+  std::string_view unsupported;
+  // Another prompt than "Username:": fail with this text; empty: the user
+  // name is not sent, and the next reply is read all the same.
+  std::string_view wrongUserPrompt;
+  std::string_view userRefused;
+  std::string_view wrongPasswordPrompt;
+  std::string_view refused;
+};
+
+constexpr PromptedLogin kAuthLogin = {"AUTH LOGIN",
+                                      true,
+                                      "Server does not support AUTH LOGIN",
+                                      "An unexpected request received when expecting username request",
+                                      "Server did not respond correctly to AUTH LOGIN username field",
+                                      "An unexpected request received when expecting password request",
+                                      "AUTH LOGIN authentication was unsuccessful"};
+constexpr PromptedLogin kAuthLoginPlain = {"AUTH LOGIN PLAIN",
+                                           false,
+                                           "Server does not support AUTH LOGIN PLAIN",
+                                           "",
+                                           "Server did not response correctly to AUTH LOGIN PLAIN username field",
+                                           "AUTH LOGIN PLAIN authentication was unsuccessful",
+                                           "AUTH LOGIN PLAIN authentication was unsuccessful"};
+
+Status LogInPrompted(ISmtpConversation& c, const PromptedLogin& login, const std::string& user,
+                     const std::string& password) {
+  auto prompt = [&] { return login.base64 ? CBase64Codec::DecodeText(c.Reply().Prompt()) : c.Reply().Prompt(); };
+  auto answer = [&](const std::string& text) { return login.base64 ? CBase64Codec::Encode(text) : text; };
+  if (Status s = c.Command({login.step, std::string(login.step), 334, kAuthUnsent, login.unsupported}); !s) return s;
+  const bool userPrompt = prompt() == "Username:";
+  if (!userPrompt && !login.wrongUserPrompt.empty())
+    return c.Report({std::string(login.step), std::string(login.wrongUserPrompt), c.Reply().Code()});
+  if (Status s = c.Command({.step = login.step,
+                            .line = answer(user),
+                            .expected = 334,
+                            .unsent = kUserUnsent,
+                            .refused = login.userRefused,
+                            .sendLine = userPrompt});
+      !s)
+    return s;
+  // Without the password prompt the password is not sent: it could be read
+  // by whatever asked for something else.
+  if (prompt() != "Password:")
+    return c.Report({std::string(login.step), std::string(login.wrongPasswordPrompt), c.Reply().Code()});
+  return c.Command({login.step, answer(password), 235, kPasswordUnsent, login.refused});
+}
+
+Status CramLogin(ISmtpConversation& c, const std::string& user, const std::string& password) {
+  constexpr std::string_view kStep = "AUTH CRAM-MD5";
+  if (Status s = c.Command({kStep, std::string(kStep), 334, kAuthUnsent, "Server does not support AUTH CRAM-MD5"}); !s)
+    return s;
+  const std::string challenge = CBase64Codec::DecodeText(c.Reply().Prompt());
+  return c.Command({kStep, CBase64Codec::Encode(user + " " + HmacMd5Hex(password, challenge)), 235, kUserUnsent,
+                    "AUTH CRAM-MD5 authentication was unsuccessful"});
+}
+
+// RFC 4616: "AUTH PLAIN <base64>" in one line, or, when the server answers
+// 334 (or the line would be too long for one command), the credentials as
+// the answer to the server's challenge.
+Status AuthPlain(ISmtpConversation& c, const std::string& user, const std::string& password) {
+  constexpr std::string_view kStep = "AUTH PLAIN";
+  std::string credentials;
+  credentials += '\0';
+  credentials += user;
+  credentials += '\0';
+  credentials += password;
+  const std::string encoded = CBase64Codec::Encode(credentials);
+  const std::string command = "AUTH PLAIN " + encoded;
+  const bool inOneLine = command.size() + 2 <= kMaxCommandLine;
+  const std::string_view refused =
+      inOneLine ? "AUTH PLAIN authentication was unsuccessful" : "Server does not support AUTH PLAIN";
+  const Status first = c.Command({.step = kStep,
+                                  .line = inOneLine ? command : std::string(kStep),
+                                  .expected = 235,
+                                  .unsent = kAuthUnsent,
+                                  .refused = refused,
+                                  .challenge = 334});
+  if (first || first.Error().code != 334) return first;
+  // The server asked with an empty challenge: the credentials are the answer.
+  return c.Command({kStep, encoded, 235, "An unexpected error occurred while sending the credentials",
+                    "AUTH PLAIN authentication was unsuccessful"});
+}
+
+}  // namespace
+
+std::string HmacMd5Hex(std::string_view key, std::string_view data) {
+  std::string k = key.size() > 64 ? Md5(key) : std::string(key);
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  size_t macLength = 0;
+  EVP_MAC* hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+  EVP_MAC_CTX* ctx = hmac ? EVP_MAC_CTX_new(hmac) : nullptr;
+  char digestName[] = "MD5";
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digestName, 0),
+                         OSSL_PARAM_construct_end()};
+  bool ok = ctx && EVP_MAC_init(ctx, reinterpret_cast<const unsigned char*>(k.data()), k.size(), params) &&
+            EVP_MAC_update(ctx, reinterpret_cast<const unsigned char*>(data.data()), data.size()) &&
+            EVP_MAC_final(ctx, mac, &macLength, sizeof(mac));
+  EVP_MAC_CTX_free(ctx);
+  EVP_MAC_free(hmac);
+  if (!ok) return {};
+  std::string hex;
+  char two[3];
+  for (size_t i = 0; i < macLength; ++i) {
+    std::snprintf(two, sizeof(two), "%02x", mac[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+Status LogIn(ISmtpConversation& conversation, SmtpAuthentication method, const std::string& user,
+             const std::string& password) {
+  switch (method) {
+    case SmtpAuthentication::None: return Status();
+    case SmtpAuthentication::CramMd5: return CramLogin(conversation, user, password);
+    case SmtpAuthentication::Login: return LogInPrompted(conversation, kAuthLogin, user, password);
+    case SmtpAuthentication::LoginPlain: return LogInPrompted(conversation, kAuthLoginPlain, user, password);
+    case SmtpAuthentication::Plain: return AuthPlain(conversation, user, password);
+  }
+  return Status::Failed("AuthenticationMethod",
+                        "AuthenticationMethod " + std::to_string(static_cast<int>(method)) + " is not 0 to 4");
+}
+
+}  // namespace kestrel
