@@ -2,6 +2,8 @@
 // (ImageFormat), the logins (AuthenticationMethod) and the connection
 // security (SMTPSecurity). A list's index is the number the setting stores,
 // so the options sheet and kestrel-admin show and take the same words.
+// Beside them, the SMTP ports the security choices imply. Constants only:
+// nothing here fails.
 #pragma once
 
 #include <array>
@@ -36,5 +38,12 @@ inline constexpr std::array<std::string_view, 5> kAuthenticationChoices = {"None
                                                                            "LOGIN PLAIN", "AUTH PLAIN"};
 
 inline constexpr std::array<std::string_view, 3> kSecurityChoices = {"None", "STARTTLS", "SSL/TLS"};
+
+// The standard SMTP port, used where the SMTPPort setting is 0.
+inline constexpr std::int32_t kDefaultSmtpPort = 25;
+// The port each SmtpSecurity is usually reached on, by its number: plain SMTP,
+// submission with STARTTLS, SMTP over TLS.
+inline constexpr std::array<std::int32_t, 3> kSecurityPorts = {kDefaultSmtpPort, 587, 465};
+static_assert(kSecurityPorts.size() == kSecurityChoices.size());
 
 }  // namespace kestrel

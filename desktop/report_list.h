@@ -21,7 +21,7 @@ class CReportList : public QTableWidget {
  public:
   struct Column {
     QString title;
-    int width;  // pixels of the old dialog font (digits 6 pixels wide)
+    int width;  // pixels of a font whose digits are 6 pixels wide
   };
 
   explicit CReportList(QWidget* parent = nullptr);

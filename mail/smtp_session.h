@@ -37,6 +37,7 @@
 #include <string_view>
 
 #include "core/event_log.h"
+#include "core/setting_choices.h"
 #include "mail/mail_address.h"
 #include "mail/mail_channel.h"
 #include "mail/mail_part.h"
@@ -61,8 +62,7 @@ enum ConnectionSecurity : int {
   kSecurityTls = 2,       // TLS from the first byte (port 465)
 };
 
-// The standard SMTP port, used where the SMTPPort setting is 0.
-inline constexpr int kDefaultSmtpPort = 25;
+// kDefaultSmtpPort (core/setting_choices.h) where the SMTPPort setting is 0.
 inline constexpr int SmtpPortOrDefault(int configured) { return configured == 0 ? kDefaultSmtpPort : configured; }
 
 // HMAC-MD5 of `data` keyed with `key` (a key longer than 64 bytes is first

@@ -8,18 +8,7 @@
 
 namespace kestrel {
 
-COptionsPage::COptionsPage(const QString& caption, QWidget* parent)
-    : QWidget(parent), caption_(caption) {}
-
-void COptionsPage::Activate() {
-  ExchangeToControls();
-  if (firstActivation_) {
-    firstActivation_ = false;
-    OnInitPage();
-  }
-}
-
-bool COptionsPage::Deactivate() { return ExchangeToMembers(); }
+COptionsPage::COptionsPage(const QString& caption, QWidget* parent) : QWidget(parent), caption_(caption) {}
 
 std::optional<std::uint32_t> COptionsPage::ReadUnsigned(QLineEdit* field) {
   auto v = ScanUnsigned(field->text().toStdString());

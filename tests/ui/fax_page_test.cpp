@@ -2,7 +2,7 @@
 // refused when its parent is missing, chosen through the folder browser, and
 // cleared of its regular files (with the log question for kestrel.log in any
 // letter case); the hidden station-id box keeps its value.
-#include "ui/dlg_options_page_fax.h"
+#include "ui/fax_page.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,21 +58,25 @@ class FaxPageTest : public ::testing::Test {
     Field<QLineEdit>("odbcConnect")->setFocus(Qt::TabFocusReason);
   }
   CTempDir tmp;
-  CDlgOptionsPageFax page;
+  // What the page stores into an empty record.
+  ServiceSettings Stored() {
+    ServiceSettings s;
+    EXPECT_TRUE(page.Store(s));
+    return s;
+  }
+  CFaxPage page;
 };
 
 TEST_F(FaxPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {
-  page.Activate();
   const std::string folder = tmp.File("faxes");
   CModalScript script(500);
   TypeDirectoryAndLeave(folder);
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(script.Boxes().empty());
-  EXPECT_EQ(page.ReceivedDir, folder);
+  EXPECT_EQ(Stored().ReceivedDir, folder);
 }
 
 TEST_F(FaxPageTest, ExistingDirectoryIsKeptWithoutMessage) {
-  page.Activate();
   CModalScript script(500);
   TypeDirectoryAndLeave(tmp.Path());
   EXPECT_TRUE(script.Boxes().empty());
@@ -80,7 +84,6 @@ TEST_F(FaxPageTest, ExistingDirectoryIsKeptWithoutMessage) {
 }
 
 TEST_F(FaxPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
-  page.Activate();
   const std::string folder = tmp.File("missing/faxes");
   CModalScript script;
   script.AnswerBox();
@@ -91,11 +94,10 @@ TEST_F(FaxPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
   EXPECT_EQ(script.Boxes()[0].caption, "Brightwater Kestrel");
   EXPECT_FALSE(fs::exists(tmp.File("missing")));
   EXPECT_TRUE(Field<QLineEdit>("receivedDir")->text().isEmpty());
-  EXPECT_TRUE(page.ReceivedDir.empty());
+  EXPECT_TRUE(Stored().ReceivedDir.empty());
 }
 
 TEST_F(FaxPageTest, BrowsePutsTheChosenFolderIntoTheField) {
-  page.Activate();
   fs::create_directory(tmp.File("chosen"));
   CModalScript script;
   QString title;
@@ -134,8 +136,7 @@ TEST_F(FaxPageTest, ClearDirectoryDeletesRegularFilesOnly) {
 
   ServiceSettings s;
   s.ReceivedDir = tmp.File("in");  // without trailing "/"
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   CModalScript script;
   script.AnswerBox(QMessageBox::Yes);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -162,8 +163,7 @@ TEST_F(FaxPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
   WriteFileBytes(in + "two.tif", "2");
   ServiceSettings s;
   s.ReceivedDir = in;
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   CModalScript script;
   script.AnswerBox(QMessageBox::Yes).AnswerBox(QMessageBox::No);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -181,8 +181,7 @@ TEST_F(FaxPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
   WriteFileBytes(tmp.File("one.sff"), "1");
   ServiceSettings s;
   s.ReceivedDir = tmp.Path();
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   CModalScript script;
   script.AnswerBox(QMessageBox::No);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -194,7 +193,6 @@ TEST_F(FaxPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
   WriteFileBytes(tmp.File("precious.txt"), "1");
   const fs::path before = fs::current_path();
   fs::current_path(tmp.Path());
-  page.Activate();
   CModalScript script;
   script.AnswerBox(QMessageBox::Yes);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -210,18 +208,16 @@ TEST_F(FaxPageTest, HiddenStationIdBoxKeepsItsValue) {
   ServiceSettings s;
   s.Number = "+49 30 1234567";
   s.ODBCConnect = "DSN=Kestrel";
-  s.RejectStationID = 1;
-  s.RejectCallerID = 1;
-  s.Logfile = 0;
-  page.LoadFrom(s);
-  page.Activate();
+  s.RejectStationID = true;
+  s.RejectCallerID = true;
+  s.Logfile = false;
+  page.Load(s);
   EXPECT_TRUE(station->isChecked());
   EXPECT_TRUE(Field<QCheckBox>("rejectCallerID")->isChecked());
-  ASSERT_TRUE(page.Deactivate());
-  ServiceSettings out;
-  page.StoreInto(out);
-  EXPECT_EQ(out.RejectStationID, 1);
-  EXPECT_EQ(out.RejectCallerID, 1);
+  const ServiceSettings out = Stored();
+  EXPECT_TRUE(out.RejectStationID);
+  EXPECT_TRUE(out.RejectCallerID);
+  EXPECT_FALSE(out.Logfile);
   EXPECT_EQ(out.Number, "+49 30 1234567");
   EXPECT_EQ(out.ODBCConnect, "DSN=Kestrel");
 }
