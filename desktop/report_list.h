@@ -4,7 +4,8 @@
 // row where the page gives one, and headers that are not buttons, so a click
 // on a header never reorders the rows.
 //
-// User-interface thread only.
+// Nothing here fails: a row or column out of range is ignored or reads as
+// empty. User-interface thread only.
 #pragma once
 
 #include <QIcon>

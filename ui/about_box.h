@@ -1,5 +1,5 @@
 // CAboutBox: the about box "About Kestrel": the program icon, the version
-// line and an OK button.
+// line and an OK button. Nothing here fails; user-interface thread only.
 #pragma once
 
 #include <QDialog>

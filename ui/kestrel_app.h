@@ -3,10 +3,12 @@
 // frame with the tray icon, the options sheet as the settings editor, the
 // message-box notices, and what the tray menu's actions do (Settings,
 // Jotter, Help, About; Exit is the main frame's), the tray's state icon and
-// tooltip, a notification per
-// forwarded fax, and a once-per-start message box where no tray exists (a
-// later start of kestrel then opens the options sheet of this instance).
+// tooltip, a notification per forwarded fax, and a once-per-start message box
+// where no tray exists (a later start of kestrel then opens the options sheet
+// of this instance).
 //
+// Failures reach the administrator as message boxes (a missing Jotter or help
+// page, the service's notices); InitInstance answers whether the program runs.
 // User-interface thread only.
 #pragma once
 

@@ -2,7 +2,7 @@
 // paints itself light grey, and only hides when closed, unless its Exit slot
 // (the tray menu's Exit) set the exit flag: then closing it ends the program.
 //
-// User-interface thread only.
+// Nothing here fails. User-interface thread only.
 #pragma once
 
 #include <QWidget>

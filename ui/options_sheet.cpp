@@ -16,7 +16,7 @@
 #include "store/odbc_connection.h"
 #include "store/schema.h"
 #include "ui/email_page.h"
-#include "ui/fax_page.h"
+#include "ui/fax_settings_page.h"
 #include "ui/forwarding_page.h"
 #include "ui/msn_page.h"
 #include "ui/ui_string_table.h"
@@ -42,7 +42,7 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
   setWindowModality(Qt::WindowModal);
   tabs_ = new QTabWidget(this);
   msn_ = new CMsnPage(tabs_);
-  fax_ = new CFaxPage(tabs_);
+  fax_ = new CFaxSettingsPage(tabs_);
   email_ = new CEmailPage(tabs_);
   forwarding_ = new CForwardingPage(tabs_);
   journal_ = new CJournalView(CJournalView::Host::kServicePage, tabs_);

@@ -6,7 +6,9 @@
 // copy; a refused number keeps the page (and the sheet) open. Forwarding-table
 // changes are written at once and stay after Cancel.
 //
-// User-interface thread only.
+// Failures are the pages' refusals and the editors' database messages, shown
+// where they happen; EditSettings answers only OK or Cancel. User-interface
+// thread only.
 #pragma once
 
 #include <QDialog>
@@ -22,7 +24,7 @@ class QTabWidget;
 namespace kestrel {
 
 class CEmailPage;
-class CFaxPage;
+class CFaxSettingsPage;
 class CForwardingPage;
 class CJournalView;
 class CMsnPage;
@@ -45,7 +47,7 @@ class COptionsSheet : public QDialog, public ISettingsEditor {
   bool EditSettings(ServiceSettings& values) override;
 
   CMsnPage* MsnPage() const { return msn_; }
-  CFaxPage* FaxPage() const { return fax_; }
+  CFaxSettingsPage* FaxPage() const { return fax_; }
   CEmailPage* EmailPage() const { return email_; }
   CForwardingPage* ForwardingPage() const { return forwarding_; }
   CJournalView* JournalPage() const { return journal_; }
@@ -66,7 +68,7 @@ class COptionsSheet : public QDialog, public ISettingsEditor {
   QTabWidget* tabs_;
   QDialogButtonBox* buttons_;
   CMsnPage* msn_;
-  CFaxPage* fax_;
+  CFaxSettingsPage* fax_;
   CEmailPage* email_;
   CForwardingPage* forwarding_;
   CJournalView* journal_;

@@ -7,6 +7,7 @@
 // deliver no double click). The icon and the tooltip's further lines show the
 // service's state. Destroying the object removes the icon.
 //
+// Nothing here fails: a desktop without a tray simply shows no icon.
 // User-interface thread only.
 #pragma once
 

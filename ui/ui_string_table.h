@@ -2,7 +2,7 @@
 // captions and the options sheet's questions. The numbers are the system's
 // own string numbers; the texts are its own, typos included. The
 // service's own texts, and the settings refusals kestrel-admin shows too, are
-// in core/string_table.h.
+// in core/string_table.h. A number without a text gives "".
 #pragma once
 
 namespace kestrel {

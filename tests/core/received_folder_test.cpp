@@ -1,7 +1,7 @@
 // Emptying the received-faxes folder below the desktop: what a folder that
 // cannot be read reports, and that no folder means nothing to do. What is
 // deleted and what is kept is driven through the options sheet's Fax page
-// (tests/ui/fax_page_test.cpp).
+// (tests/ui/fax_settings_page_test.cpp).
 #include "core/received_folder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
-// CFaxPage: the "Fax" page of the options sheet: the receiver id, the
-// received-faxes folder (browse, created when typed, cleared on request), the
-// ODBC connect text and the reception restrictions.
+// CFaxSettingsPage: the "Fax" page of the options sheet (CFaxPage is a
+// decoded fax page, convert/fax_page.h): the receiver id, the received-faxes
+// folder (browse, created when typed, cleared on request), the ODBC connect
+// text and the reception restrictions.
 //
 // Clear directory is ClearReceivedFolder (core/received_folder.h): regular
 // files only, and nothing at all when no folder is entered. Store never
@@ -17,11 +18,11 @@ class QPushButton;
 
 namespace kestrel {
 
-class CFaxPage : public COptionsPage {
+class CFaxSettingsPage : public COptionsPage {
   Q_OBJECT
 
  public:
-  explicit CFaxPage(QWidget* parent = nullptr);
+  explicit CFaxSettingsPage(QWidget* parent = nullptr);
 
   void Load(const ServiceSettings& settings) override;
   bool Store(ServiceSettings& settings) override;

@@ -1,4 +1,4 @@
-#include "ui/fax_page.h"
+#include "ui/fax_settings_page.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -24,7 +24,7 @@ QString Text(UiStringId id) { return QString::fromUtf8(LoadUiString(id)); }
 
 }  // namespace
 
-CFaxPage::CFaxPage(QWidget* parent) : COptionsPage(QStringLiteral("Fax"), parent) {
+CFaxSettingsPage::CFaxSettingsPage(QWidget* parent) : COptionsPage(QStringLiteral("Fax"), parent) {
   auto* receiverBox = new QGroupBox(QStringLiteral("Fax receiver"), this);
   auto* receiverForm = GroupForm(receiverBox);
   number_ = new QLineEdit(receiverBox);
@@ -96,11 +96,11 @@ CFaxPage::CFaxPage(QWidget* parent) : COptionsPage(QStringLiteral("Fax"), parent
   setTabOrder(logfile_, rejectCallerId_);
 
   directory_->installEventFilter(this);
-  connect(browse_, &QPushButton::clicked, this, &CFaxPage::OnBrowse);
-  connect(clear_, &QPushButton::clicked, this, &CFaxPage::OnClearDirectory);
+  connect(browse_, &QPushButton::clicked, this, &CFaxSettingsPage::OnBrowse);
+  connect(clear_, &QPushButton::clicked, this, &CFaxSettingsPage::OnClearDirectory);
 }
 
-void CFaxPage::Load(const ServiceSettings& s) {
+void CFaxSettingsPage::Load(const ServiceSettings& s) {
   ShowText(number_, s.Number);
   ShowText(directory_, s.ReceivedDir);
   ShowText(odbc_, s.ODBCConnect);
@@ -109,7 +109,7 @@ void CFaxPage::Load(const ServiceSettings& s) {
   ShowFlag(rejectStationId_, s.RejectStationID);
 }
 
-bool CFaxPage::Store(ServiceSettings& s) {
+bool CFaxSettingsPage::Store(ServiceSettings& s) {
   ReadText(number_, s.Number);
   ReadText(directory_, s.ReceivedDir);
   ReadText(odbc_, s.ODBCConnect);
@@ -119,9 +119,9 @@ bool CFaxPage::Store(ServiceSettings& s) {
   return true;
 }
 
-std::string CFaxPage::ReceivedFolder() const { return directory_->text().toStdString(); }
+std::string CFaxSettingsPage::ReceivedFolder() const { return directory_->text().toStdString(); }
 
-bool CFaxPage::eventFilter(QObject* watched, QEvent* event) {
+bool CFaxSettingsPage::eventFilter(QObject* watched, QEvent* event) {
   if (watched == directory_ && event->type() == QEvent::FocusOut) {
     // Losing the focus to another application or to a popup is not leaving
     // the field.
@@ -131,20 +131,20 @@ bool CFaxPage::eventFilter(QObject* watched, QEvent* event) {
   return COptionsPage::eventFilter(watched, event);
 }
 
-void CFaxPage::OnBrowse() {
+void CFaxSettingsPage::OnBrowse() {
   const QString folder =
       QFileDialog::getExistingDirectory(this, Text(IDS_CHOOSE_DIRECTORY), QString(), QFileDialog::ShowDirsOnly);
   if (!folder.isEmpty()) directory_->setText(folder);
 }
 
-void CFaxPage::OnDirectoryLeft() {
+void CFaxSettingsPage::OnDirectoryLeft() {
   if (!MakeReceivedFolder(ReceivedFolder())) {
     ShowMessageBox(this, QString::fromUtf8(LoadString(IDS_INVALID_PATH)), BoxButtons::kOk, BoxIcon::kExclamation);
     directory_->clear();
   }
 }
 
-void CFaxPage::OnClearDirectory() {
+void CFaxSettingsPage::OnClearDirectory() {
   if (ShowMessageBox(this, Text(IDS_CLEAR_DIRECTORY), BoxButtons::kYesNo, BoxIcon::kQuestion) != BoxResult::kYes)
     return;
   const Status cleared = ClearReceivedFolder(ReceivedFolder(), [this] {

@@ -2,7 +2,7 @@
 // refused when its parent is missing, chosen through the folder browser, and
 // cleared of its regular files (with the log question for kestrel.log in any
 // letter case); the hidden station-id box keeps its value.
-#include "ui/fax_page.h"
+#include "ui/fax_settings_page.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,7 +34,7 @@ using test::CTempDir;
 using test::FileExists;
 using test::WriteFileBytes;
 
-class FaxPageTest : public ::testing::Test {
+class FaxSettingsPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
@@ -64,10 +64,10 @@ class FaxPageTest : public ::testing::Test {
     EXPECT_TRUE(page.Store(s));
     return s;
   }
-  CFaxPage page;
+  CFaxSettingsPage page;
 };
 
-TEST_F(FaxPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {
+TEST_F(FaxSettingsPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {
   const std::string folder = tmp.File("faxes");
   CModalScript script(500);
   TypeDirectoryAndLeave(folder);
@@ -76,14 +76,14 @@ TEST_F(FaxPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {
   EXPECT_EQ(Stored().ReceivedDir, folder);
 }
 
-TEST_F(FaxPageTest, ExistingDirectoryIsKeptWithoutMessage) {
+TEST_F(FaxSettingsPageTest, ExistingDirectoryIsKeptWithoutMessage) {
   CModalScript script(500);
   TypeDirectoryAndLeave(tmp.Path());
   EXPECT_TRUE(script.Boxes().empty());
   EXPECT_EQ(Field<QLineEdit>("receivedDir")->text().toStdString(), tmp.Path());
 }
 
-TEST_F(FaxPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
+TEST_F(FaxSettingsPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
   const std::string folder = tmp.File("missing/faxes");
   CModalScript script;
   script.AnswerBox();
@@ -97,7 +97,7 @@ TEST_F(FaxPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
   EXPECT_TRUE(Stored().ReceivedDir.empty());
 }
 
-TEST_F(FaxPageTest, BrowsePutsTheChosenFolderIntoTheField) {
+TEST_F(FaxSettingsPageTest, BrowsePutsTheChosenFolderIntoTheField) {
   fs::create_directory(tmp.File("chosen"));
   CModalScript script;
   QString title;
@@ -114,7 +114,7 @@ TEST_F(FaxPageTest, BrowsePutsTheChosenFolderIntoTheField) {
   EXPECT_EQ(Field<QLineEdit>("receivedDir")->text().toStdString(), tmp.File("chosen"));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryDeletesRegularFilesOnly) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryDeletesRegularFilesOnly) {
   const std::string outside = tmp.File("outside.txt");
   WriteFileBytes(outside, "keep");
   fs::create_directory(tmp.File("in"));
@@ -156,7 +156,7 @@ TEST_F(FaxPageTest, ClearDirectoryDeletesRegularFilesOnly) {
   EXPECT_TRUE(fs::is_socket(sockPath));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
   const std::string in = tmp.Path();
   WriteFileBytes(in + "KESTREL.LOG", "log");
   WriteFileBytes(in + "one.sff", "1");
@@ -177,7 +177,7 @@ TEST_F(FaxPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
   EXPECT_FALSE(FileExists(in + "two.tif"));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
   WriteFileBytes(tmp.File("one.sff"), "1");
   ServiceSettings s;
   s.ReceivedDir = tmp.Path();
@@ -189,7 +189,7 @@ TEST_F(FaxPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
   EXPECT_TRUE(FileExists(tmp.File("one.sff")));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
   WriteFileBytes(tmp.File("precious.txt"), "1");
   const fs::path before = fs::current_path();
   fs::current_path(tmp.Path());
@@ -201,7 +201,7 @@ TEST_F(FaxPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
   EXPECT_TRUE(FileExists(tmp.File("precious.txt")));
 }
 
-TEST_F(FaxPageTest, HiddenStationIdBoxKeepsItsValue) {
+TEST_F(FaxSettingsPageTest, HiddenStationIdBoxKeepsItsValue) {
   auto* station = Field<QCheckBox>("rejectStationID");
   EXPECT_FALSE(station->isVisible());
   EXPECT_FALSE(station->isEnabled());
