@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QFocusEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -122,12 +121,7 @@ bool CFaxSettingsPage::Store(ServiceSettings& s) {
 std::string CFaxSettingsPage::ReceivedFolder() const { return directory_->text().toStdString(); }
 
 bool CFaxSettingsPage::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == directory_ && event->type() == QEvent::FocusOut) {
-    // Losing the focus to another application or to a popup is not leaving
-    // the field.
-    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnDirectoryLeft();
-  }
+  if (watched == directory_ && LeavesField(event)) OnDirectoryLeft();
   return COptionsPage::eventFilter(watched, event);
 }
 

@@ -1,7 +1,6 @@
 #include "ui/msn_page.h"
 
 #include <QCheckBox>
-#include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -68,10 +67,7 @@ void CMsnPage::OnAcceptAllClicked() {
 }
 
 bool CMsnPage::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == emailAll_ && event->type() == QEvent::FocusOut) {
-    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnAddressLeft();
-  }
+  if (watched == emailAll_ && LeavesField(event)) OnAddressLeft();
   return COptionsPage::eventFilter(watched, event);
 }
 

@@ -1,5 +1,6 @@
 #include "ui/options_page.h"
 
+#include <QFocusEvent>
 #include <QLineEdit>
 
 #include "core/number_text.h"
@@ -20,6 +21,12 @@ std::optional<std::int32_t> COptionsPage::ReadSigned(QLineEdit* field) {
   auto v = ScanSigned(field->text().toStdString());
   if (!v) Refuse(field, IDS_ENTER_INTEGER);
   return v;
+}
+
+bool COptionsPage::LeavesField(const QEvent* event) {
+  if (event->type() != QEvent::FocusOut) return false;
+  const Qt::FocusReason reason = static_cast<const QFocusEvent*>(event)->reason();
+  return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
 void COptionsPage::Refuse(QLineEdit* field, StringId stringId) {

@@ -18,6 +18,7 @@
 #include "core/service_settings.h"
 #include "core/string_table.h"
 
+class QEvent;
 class QLineEdit;
 
 namespace kestrel {
@@ -45,6 +46,10 @@ class COptionsPage : public QWidget {
   // returned.
   std::optional<std::uint32_t> ReadUnsigned(QLineEdit* field);
   std::optional<std::int32_t> ReadSigned(QLineEdit* field);
+  // True for a focus-out that leaves a field for another control of the
+  // window; losing the focus to another application or to a popup is not
+  // leaving the field.
+  static bool LeavesField(const QEvent* event);
 
  private:
   void Refuse(QLineEdit* field, StringId stringId);
