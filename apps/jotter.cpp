@@ -5,7 +5,7 @@
 
 #include "desktop/artwork.h"
 #include "desktop/instance_checker.h"
-#include "journal/jotter_dlg.h"
+#include "journal_view/journal_view.h"
 #include "desktop/message_box.h"
 
 int main(int argc, char** argv) {
@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
   kestrel::CInstanceChecker guard(QStringLiteral("Jotter"));
   if (guard.PreviousInstanceRunning()) return 0;
 
-  kestrel::CJotterDlg dialog(kestrel::CJotterDlg::Host::kJotter);
+  kestrel::CJournalView dialog(kestrel::CJournalView::Host::kJotter);
   guard.TrackFirstInstanceRunning(&dialog);
-  dialog.OnInitDialog();
+  dialog.Start();
   dialog.exec();
   return 0;
 }

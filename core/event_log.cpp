@@ -52,7 +52,7 @@ std::string EventDescription(std::string_view text) {
   return out;
 }
 
-CEventLog::CEventLog(std::string folder) : path_(std::move(folder) + "kestrel.log") {}
+CEventLog::CEventLog(std::string folder) : path_(std::move(folder) + kEventLogFileName) {}
 
 void CEventLog::WriteEventText(std::string_view text) {
   std::lock_guard<std::mutex> lock(LogMutex());

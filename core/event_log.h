@@ -21,6 +21,9 @@ class IEventLog {
   virtual void WriteEventText(std::string_view text) = 0;
 };
 
+// The log's file name in the application folder.
+inline constexpr char kEventLogFileName[] = "kestrel.log";
+
 class CEventLog final : public IEventLog {
  public:
   // `folder` is the application folder with its trailing "/".

@@ -3,6 +3,7 @@
 // connection security (SMTPSecurity). A list's index is the number the
 // setting stores, so the options sheet and kestrel-admin show and take the
 // same words.
+// Constants only: nothing here fails.
 #pragma once
 
 #include <array>
@@ -38,9 +39,11 @@ inline constexpr std::array<std::string_view, 5> kAuthenticationChoices = {"None
 
 inline constexpr std::array<std::string_view, 3> kSecurityChoices = {"None", "STARTTLS", "SSL/TLS"};
 
-// The SMTP port: the default, and the port each security usually takes (25,
-// submission 587 with STARTTLS, 465 with TLS from the first byte).
+// The standard SMTP port, used where the SMTPPort setting is 0.
 inline constexpr std::int32_t kDefaultSmtpPort = 25;
+// The port each SmtpSecurity is usually reached on, by its number: plain SMTP,
+// submission with STARTTLS, SMTP over TLS.
 inline constexpr std::array<std::int32_t, 3> kSecurityPorts = {kDefaultSmtpPort, 587, 465};
+static_assert(kSecurityPorts.size() == kSecurityChoices.size());
 
 }  // namespace kestrel

@@ -1,6 +1,7 @@
-// The desktop programs' pictures, drawn in code so that no resource files are
-// needed: the program icon (resource 128, also Jotter's), the tray icon (139)
-// and the 16-pixel images of the forwarding lists (the image strip 137).
+// The desktop programs' pictures, drawn in code so that no image files are
+// needed: the program icon (also Jotter's), the tray icon and the 16-pixel
+// images of the forwarding lists. Drawing cannot fail. User-interface thread
+// only.
 #pragma once
 
 #include <QIcon>

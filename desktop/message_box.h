@@ -1,8 +1,7 @@
 // Message boxes of the desktop programs: modal, captioned with the program's
 // title ("Brightwater Kestrel" in the tray program, "Jotter" in the viewer),
-// with the icon rule of the old programs:
-// a box with only OK and no icon of its own shows the exclamation icon, a
-// yes/no question the question icon.
+// with one icon rule: a box with only OK and no icon of its own shows the
+// exclamation icon, a yes/no question the question icon.
 //
 // Call on the user-interface thread only.
 #pragma once

@@ -4,7 +4,8 @@
 // row where the page gives one, and headers that are not buttons, so a click
 // on a header never reorders the rows.
 //
-// User-interface thread only.
+// Nothing here fails: a row or column out of range is ignored or reads as
+// empty. User-interface thread only.
 #pragma once
 
 #include <QIcon>
@@ -21,7 +22,7 @@ class CReportList : public QTableWidget {
  public:
   struct Column {
     QString title;
-    int width;  // pixels of the old dialog font (digits 6 pixels wide)
+    int width;  // pixels of a font whose digits are 6 pixels wide
   };
 
   explicit CReportList(QWidget* parent = nullptr);

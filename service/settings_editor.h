@@ -1,6 +1,6 @@
 // The options sheet as the service core sees it: something that lets the
 // administrator edit a copy of the settings and says whether it was confirmed.
-// The desktop implements it with its property sheet; kestreld has none.
+// The desktop implements it with its options sheet; kestreld has none.
 #pragma once
 
 #include "core/service_settings.h"

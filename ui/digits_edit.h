@@ -1,6 +1,6 @@
-// CDigitsEdit: a line edit that takes only digits from the keyboard, as the
-// old number fields did. Text set by the program, or pasted, is taken as it
-// is; the page's data exchange checks it.
+// CDigitsEdit: a line edit that takes only digits from the keyboard. Text set
+// by the program, or pasted, is taken as it is; the page checks it when it
+// stores its values. Nothing here fails; user-interface thread only.
 #pragma once
 
 #include <QLineEdit>

@@ -1,5 +1,6 @@
 #include "ui/kestrel_app.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -8,18 +9,17 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "service/service_app.h"
-#include "service/service_lock.h"
-#include "ui/ui_string_table.h"
 #include "desktop/instance_checker.h"
 #include "desktop/message_box.h"
 #include "platform/app_folder.h"
-#include "ui/about_dlg.h"
-#include "ui/dlg_options.h"
+#include "service/service_app.h"
+#include "service/service_lock.h"
+#include "ui/about_box.h"
 #include "ui/fax_notifier.h"
-#include "ui/tray_status.h"
 #include "ui/main_frame.h"
-#include "ui/resource.h"
+#include "ui/options_sheet.h"
+#include "ui/tray_status.h"
+#include "ui/ui_string_table.h"
 
 namespace kestrel {
 namespace {
@@ -63,12 +63,16 @@ bool CKestrelApp::InitInstance() {
   if (guard_->PreviousInstanceRunning()) return false;
 
   frame_ = std::make_unique<CMainFrame>();
-  connect(frame_.get(), &CMainFrame::ApplicationCommand, this, &CKestrelApp::OnCommand);
+  const CTrayIcon& tray = frame_->TrayIcon();
+  connect(tray.SettingsAction(), &QAction::triggered, this, &CKestrelApp::OpenSettings);
+  connect(tray.JotterAction(), &QAction::triggered, this, &CKestrelApp::StartJotter);
+  connect(tray.HelpAction(), &QAction::triggered, this, &CKestrelApp::OpenHelp);
+  connect(tray.AboutAction(), &QAction::triggered, this, &CKestrelApp::ShowAbout);
   connect(frame_.get(), &CMainFrame::Closed, this, &CKestrelApp::ExitRequested);
   guard_->TrackFirstInstanceRunning(frame_.get());
 
   log_ = std::make_unique<CEventLog>(ApplicationFolder());
-  options_ = std::make_unique<CDlgOptions>();
+  options_ = std::make_unique<COptionsSheet>();
   service_ = std::make_unique<CServiceApp>(*log_, notices_, options_.get());
   options_->SetAdministrationConnection(&service_->AdministrationConnection());
   notifier_ = std::make_unique<CFaxNotifier>(&frame_->TrayIcon().PlatformIcon());
@@ -82,7 +86,7 @@ bool CKestrelApp::InitInstance() {
     UpdateTrayStatus();
     // Without a tray, a later start is the way to the settings.
     connect(guard_.get(), &CInstanceChecker::ActivationRequested, this, [this] {
-      if (!QSystemTrayIcon::isSystemTrayAvailable()) OnCommand(ID_SETTINGS);
+      if (!QSystemTrayIcon::isSystemTrayAvailable()) OpenSettings();
     });
     ReportMissingTray();
     return true;
@@ -114,22 +118,8 @@ bool CKestrelApp::ReportMissingTray() {
 
 int CKestrelApp::ExitInstance() { return service_ ? service_->ExitInstance() : 0; }
 
-void CKestrelApp::OnCommand(int id) {
-  switch (id) {
-    case ID_SETTINGS:
-      if (service_) service_->SettingsCommand();
-      break;
-    case ID_START_RECEPTION:
-      if (service_) service_->StartReception();
-      break;
-    case ID_JOTTER: StartJotter(); break;
-    case ID_HELP_FINDER: OpenHelp(); break;
-    case ID_APP_ABOUT: ShowAbout(); break;
-    case ID_APP_EXIT:
-      if (frame_) frame_->OnCommand(ID_APP_EXIT);
-      break;
-    default: break;
-  }
+void CKestrelApp::OpenSettings() {
+  if (service_) service_->SettingsCommand();
 }
 
 QString CKestrelApp::JotterPath() { return FindInProgramFolders(kJotterProgram); }
@@ -157,7 +147,7 @@ void CKestrelApp::OpenHelp() {
 void CKestrelApp::ShowAbout() {
   if (aboutOpen_) return;
   aboutOpen_ = true;
-  CAboutDlg about;
+  CAboutBox about;
   about.exec();
   aboutOpen_ = false;
 }

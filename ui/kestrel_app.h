@@ -1,11 +1,14 @@
 // CKestrelApp: the tray program's application object. It adds the desktop to
 // the service core (CServiceApp): the single-instance guard, the hidden main
 // frame with the tray icon, the options sheet as the settings editor, the
-// message-box notices, and the commands of the tray menu (Settings, Jotter,
-// Help, About, Exit), the tray's state icon and tooltip, a notification per
-// forwarded fax, and a once-per-start message box where no tray exists (a
-// later start of kestrel then opens the options sheet of this instance).
+// message-box notices, and what the tray menu's actions do (Settings,
+// Jotter, Help, About; Exit is the main frame's), the tray's state icon and
+// tooltip, a notification per forwarded fax, and a once-per-start message box
+// where no tray exists (a later start of kestrel then opens the options sheet
+// of this instance).
 //
+// Failures reach the administrator as message boxes (a missing Jotter or help
+// page, the service's notices); InitInstance answers whether the program runs.
 // User-interface thread only.
 #pragma once
 
@@ -21,10 +24,10 @@ class QTimer;
 
 namespace kestrel {
 
-class CDlgOptions;
 class CFaxNotifier;
 class CInstanceChecker;
 class CMainFrame;
+class COptionsSheet;
 class CServiceApp;
 
 class CKestrelApp : public QObject {
@@ -43,17 +46,6 @@ class CKestrelApp : public QObject {
   // Halts reception, closes the database, stops the monitor. Returns 0.
   int ExitInstance();
 
-  // A command of the tray menu (or 32781, start reception).
-  void OnCommand(int id);
-
-  // Starts Jotter from the application folder (or, for an installed program
-  // whose application folder is elsewhere, from the program's own folder).
-  void StartJotter();
-  void OpenHelp();
-  void ShowAbout();
-
-  // Shows the service's state in the tray (also run by a timer).
-  void UpdateTrayStatus();
   // Where no notification area exists: says so once, in a message box that
   // does not block reception. True when it was shown.
   bool ReportMissingTray();
@@ -63,7 +55,7 @@ class CKestrelApp : public QObject {
 
   CFaxNotifier* Notifier() const { return notifier_.get(); }
   CServiceApp* Service() const { return service_.get(); }
-  CDlgOptions* Options() const { return options_.get(); }
+  COptionsSheet* Options() const { return options_.get(); }
   CMainFrame* MainFrame() const { return frame_.get(); }
   CInstanceChecker* Guard() const { return guard_.get(); }
 
@@ -71,15 +63,26 @@ class CKestrelApp : public QObject {
   static QString JotterPath();
   static QString HelpPagePath();
 
+ public slots:
+  // The options sheet over the service's settings (refused while it is open).
+  void OpenSettings();
+  // Starts Jotter from the application folder (or, for an installed program
+  // whose application folder is elsewhere, from the program's own folder).
+  void StartJotter();
+  void OpenHelp();
+  void ShowAbout();
+  // Shows the service's state in the tray (also run by a timer).
+  void UpdateTrayStatus();
+
  signals:
-  // The Exit command closed the main frame: leave the event loop.
+  // The Exit action closed the main frame: leave the event loop.
   void ExitRequested();
 
  private:
   std::unique_ptr<CInstanceChecker> guard_;
   std::unique_ptr<CEventLog> log_;
   CMessageBoxNoticeSink notices_;
-  std::unique_ptr<CDlgOptions> options_;
+  std::unique_ptr<COptionsSheet> options_;
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<CServiceApp> service_;
   std::unique_ptr<CFaxNotifier> notifier_;

@@ -1,11 +1,11 @@
 #include "ui/main_frame.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QPainter>
 
-#include "ui/ui_string_table.h"
 #include "desktop/artwork.h"
-#include "ui/resource.h"
+#include "ui/ui_string_table.h"
 
 namespace kestrel {
 
@@ -15,18 +15,13 @@ CMainFrame::CMainFrame(QWidget* parent) : QWidget(parent), trayIcon_(this) {
   setWindowIcon(ProgramIcon());
   setGeometry(16, 16, 190, 132);
   hide();
-  trayIcon_.SetNotificationWindow(this);
-  connect(&trayIcon_, &CTrayIcon::Command, this, &CMainFrame::OnCommand);
-  trayIcon_.SetIcon(IDR_TRAYICON);
+  connect(trayIcon_.ExitAction(), &QAction::triggered, this, &CMainFrame::Exit);
+  trayIcon_.ShowProgramIcon();
 }
 
-void CMainFrame::OnCommand(int id) {
-  if (id == ID_APP_EXIT) {
-    exitFlag_ = true;
-    close();
-    return;
-  }
-  emit ApplicationCommand(id);
+void CMainFrame::Exit() {
+  exitFlag_ = true;
+  close();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

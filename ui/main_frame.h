@@ -1,8 +1,8 @@
 // CMainFrame: the tray program's hidden main window. It owns the tray icon,
-// paints itself light grey, and only hides when closed, unless the Exit
-// command set its exit flag: then closing it ends the program.
+// paints itself light grey, and only hides when closed, unless its Exit slot
+// (the tray menu's Exit) set the exit flag: then closing it ends the program.
 //
-// User-interface thread only.
+// Nothing here fails. User-interface thread only.
 #pragma once
 
 #include <QWidget>
@@ -22,12 +22,11 @@ class CMainFrame : public QWidget {
   bool ExitFlag() const { return exitFlag_; }
   CTrayIcon& TrayIcon() { return trayIcon_; }
 
-  // A command of the tray menu: Exit is the frame's own, the others go to the
-  // application through ApplicationCommand().
-  void OnCommand(int id);
+ public slots:
+  // Sets the exit flag and closes the frame.
+  void Exit();
 
  signals:
-  void ApplicationCommand(int id);
   // The frame was closed with the exit flag set: the program ends.
   void Closed();
 

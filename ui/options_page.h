@@ -1,10 +1,11 @@
-// COptionsPage: what every page of the options sheet shares. A page keeps its
-// settings as members; values move between members and controls at the data
-// exchange: into the controls whenever the page becomes the active one, back
-// into the members when it is left and at OK. Leaving is refused when a number
-// field holds no number: the refusal text is shown, the focus goes back to the
-// field and the page stays.
+// COptionsPage: what every page of the options sheet shares. A page shows the
+// values of a settings record in its controls (Load) and writes the controls
+// back into a record (Store); the controls are the page's only copy. Store
+// refuses a number field that holds no number: the refusal text is shown, the
+// focus goes back to the field, the record is left untouched and the sheet
+// keeps the page in front.
 //
+// Load and Store may be called at any time; no failure leaves the page.
 // User-interface thread only.
 #pragma once
 
@@ -14,8 +15,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/service_settings.h"
 #include "core/string_table.h"
 
+class QEvent;
 class QLineEdit;
 
 namespace kestrel {
@@ -29,35 +32,29 @@ class COptionsPage : public QWidget {
   // The tab's text.
   const QString& Caption() const { return caption_; }
 
-  // The sheet starts a new showing: the next activation is the first again
-  // (lists are refilled and enable states set anew).
-  void BeginShowing() { firstActivation_ = true; }
-  // The page becomes the active one.
-  void Activate();
-  // The page is left or the sheet confirmed. False when a value was refused.
-  bool Deactivate();
-  bool WasActivated() const { return !firstActivation_; }
-
-  // Data exchange in either direction; the "to members" direction checks the
-  // number fields and returns false after showing the refusal.
-  virtual void ExchangeToControls() = 0;
-  virtual bool ExchangeToMembers() = 0;
+  // Shows the page's values of `settings` (and, on the table pages, the
+  // table's rows as the database has them now).
+  virtual void Load(const ServiceSettings& settings) = 0;
+  // Writes the page's values into `settings`. False after a refusal, with
+  // `settings` unchanged.
+  virtual bool Store(ServiceSettings& settings) = 0;
 
  protected:
-  // Runs once per showing, after the first exchange into the controls.
-  virtual void OnInitPage() {}
-
-  // Number fields: "%u" and "%d" as the old data exchange read them (blanks
-  // around the number allowed, nothing else). On failure the string-table
-  // text is shown, the field focused and selected, and nullopt returned.
+  // Number fields: "%u" and "%d" as the settings have always been typed
+  // (blanks around the number allowed, nothing else). On failure the
+  // string-table text is shown, the field focused and selected, and nullopt
+  // returned.
   std::optional<std::uint32_t> ReadUnsigned(QLineEdit* field);
   std::optional<std::int32_t> ReadSigned(QLineEdit* field);
+  // True for a focus-out that leaves a field for another control of the
+  // window; losing the focus to another application or to a popup is not
+  // leaving the field.
+  static bool LeavesField(const QEvent* event);
 
  private:
   void Refuse(QLineEdit* field, StringId stringId);
 
   QString caption_;
-  bool firstActivation_ = true;
 };
 
 }  // namespace kestrel

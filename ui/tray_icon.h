@@ -1,23 +1,24 @@
 // CTrayIcon: the tray program's one icon in the notification area
-// (QSystemTrayIcon), with its tooltip (at most 63 characters) and menu 139.
-// Right-click opens the menu (the platform shows it), a double-click sends the
-// menu's first item, the Settings command, to the owner window; so does a
+// (QSystemTrayIcon), with its tooltip (at most 63 characters) and its menu:
+// Settings, Jotter, Help, About and Exit, one QAction each, which the owner
+// connects to what they do. Right-click opens the menu (the platform shows
+// it), a double-click triggers the menu's first item, Settings; so does a
 // single left click on the panels that deliver one (StatusNotifier panels
 // deliver no double click). The icon and the tooltip's further lines show the
 // service's state. Destroying the object removes the icon.
 //
+// Nothing here fails: a desktop without a tray simply shows no icon.
 // User-interface thread only.
 #pragma once
 
 #include <QIcon>
 #include <QObject>
-#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <memory>
 
+class QAction;
 class QMenu;
-class QWidget;
 
 namespace kestrel {
 
@@ -28,16 +29,13 @@ class CTrayIcon : public QObject {
   explicit CTrayIcon(QObject* parent = nullptr);
   ~CTrayIcon() override;
 
-  // The window that receives the icon's commands (through Command()).
-  void SetNotificationWindow(QWidget* owner);
-  // Loads tooltip string, icon and menu of `resourceId` (only 139 exists),
-  // then shows the icon. False when the resource does not exist.
-  bool SetIcon(int resourceId);
+  // Shows the program's tray picture with the program's title as tooltip.
+  void ShowProgramIcon();
   // Shows `icon` (or, when it is null, removes the icon) with `tooltip` when
   // given (cut to 63 characters).
-  bool SetIcon(const QIcon& icon, const QString* tooltip = nullptr);
+  void SetIcon(const QIcon& icon, const QString* tooltip = nullptr);
   bool IconShown() const { return shown_; }
-  // Shows `icon` and the tooltip: the title of the resource, then `lines`.
+  // Shows `icon` and the tooltip: the program's title, then `lines`.
   void SetStatus(const QIcon& icon, const QStringList& lines);
 
   // The handling of a mouse event on the icon; true when handled.
@@ -52,17 +50,21 @@ class CTrayIcon : public QObject {
   QMenu* Menu() const { return menu_.get(); }
   QSystemTrayIcon& PlatformIcon() { return icon_; }
 
- signals:
-  // A menu command (its id) for the owner window.
-  void Command(int id);
+  // The menu's items.
+  QAction* SettingsAction() const { return settings_; }
+  QAction* JotterAction() const { return jotter_; }
+  QAction* HelpAction() const { return help_; }
+  QAction* AboutAction() const { return about_; }
+  QAction* ExitAction() const { return exit_; }
 
  private:
-  void BuildMenu();
-
   QSystemTrayIcon icon_;
   std::unique_ptr<QMenu> menu_;
-  QPointer<QWidget> owner_;
-  int id_ = 0;
+  QAction* settings_;
+  QAction* jotter_;
+  QAction* help_;
+  QAction* about_;
+  QAction* exit_;
   bool shown_ = false;
   bool singleClickPanel_ = false;
 };

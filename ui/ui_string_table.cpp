@@ -12,7 +12,6 @@ constexpr Entry kStrings[] = {
     {IDS_SETTINGS_CAPTION, "Kestrel Settings"},
     {IDS_CLEAR_DIRECTORY, "Do you really want to delete all files in this directory?"},
     {IDS_DELETE_LOGFILE, "Also delete the logfile?"},
-    {IDS_OLE_INIT_FAILED, "Error when initiating the OLE-Interface."},
     {IDS_EDIT_FORWARDING, "Edit forwarding"},
     {IDS_CHOOSE_DIRECTORY, "Choose the directory for received faxes."},
     {IDS_APP_TITLE, "Brightwater Kestrel"},

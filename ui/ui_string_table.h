@@ -1,8 +1,8 @@
 // The numbered texts of the string table that only the desktop shows: window
-// captions and the options sheet's questions. The numbers are the
-// resource ids of the system; the texts are its own, typos included. The
+// captions and the options sheet's questions. The numbers are the system's
+// own string numbers; the texts are its own, typos included. The
 // service's own texts, and the settings refusals kestrel-admin shows too, are
-// in core/string_table.h.
+// in core/string_table.h. A number without a text gives "".
 #pragma once
 
 namespace kestrel {
@@ -11,7 +11,6 @@ enum UiStringId : int {
   IDS_SETTINGS_CAPTION = 103,     // "Kestrel Settings"
   IDS_CLEAR_DIRECTORY = 108,
   IDS_DELETE_LOGFILE = 112,
-  IDS_OLE_INIT_FAILED = 197,
   IDS_EDIT_FORWARDING = 199,
   IDS_CHOOSE_DIRECTORY = 200,
   IDS_APP_TITLE = 57344,          // "Brightwater Kestrel"

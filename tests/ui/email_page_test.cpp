@@ -1,7 +1,7 @@
-// The "Email" page: start values, list entries in index order, the enable
+// The "Email" page: list entries in index order, the enable
 // rules of the login and width fields, and the two number checks with their
 // refusal texts, driven through the page's own controls.
-#include "ui/dlg_options_page_email.h"
+#include "ui/email_page.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/setting_choices.h"
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
+#include "ui/setting_fields.h"
 
 namespace kestrel {
 namespace {
@@ -44,24 +46,17 @@ class EmailPageTest : public ::testing::Test {
     s.SMTP_User = "fax";
     s.SMTP_Pass = "secret";
     s.ImageFormat = ImageFormat::Png;
-    s.UseImageScale = scale;
+    s.UseImageScale = scale != 0;
     s.ImageScaleX = 1200;
     return s;
   }
-  CDlgOptionsPageEMail page;
+  // What the page stores over `before`; fails the case when it refuses.
+  ServiceSettings Stored(ServiceSettings before = {}) {
+    EXPECT_TRUE(page.Store(before));
+    return before;
+  }
+  CEmailPage page;
 };
-
-TEST_F(EmailPageTest, MembersStartWithTheSubjectTemplateAndNoFormat) {
-  CDlgOptionsPageEMail fresh;
-  EXPECT_EQ(fresh.Header, "Senderkennung = TSID");
-  EXPECT_EQ(fresh.ImageFormat, -1);
-  EXPECT_EQ(fresh.Name, "");
-  EXPECT_EQ(fresh.SMTPPort, 0);
-  EXPECT_EQ(fresh.AuthenticationMethod, 0);
-  fresh.Activate();
-  EXPECT_EQ(fresh.findChild<QComboBox*>("imageFormat")->currentIndex(), -1);
-  EXPECT_EQ(fresh.findChild<QLineEdit*>("header")->text(), "Senderkennung = TSID");
-}
 
 TEST_F(EmailPageTest, ListEntriesStayInIndexOrder) {
   auto* auth = Field<QComboBox>("authentication");
@@ -75,32 +70,27 @@ TEST_F(EmailPageTest, ListEntriesStayInIndexOrder) {
 
 TEST_F(EmailPageTest, ValuesRoundTripThroughTheControls) {
   const ServiceSettings in = Settings(3, 1);
-  page.LoadFrom(in);
-  page.Activate();
+  page.Load(in);
   EXPECT_EQ(Field<QLineEdit>("smtpPort")->text(), "587");
   EXPECT_EQ(Field<QComboBox>("authentication")->currentText(), "LOGIN PLAIN");
   EXPECT_EQ(Field<QComboBox>("imageFormat")->currentText(), "Png");
   EXPECT_EQ(Field<QLineEdit>("smtpPass")->echoMode(), QLineEdit::Password);
-  ASSERT_TRUE(page.Deactivate());
   ServiceSettings out = in;
   out.SMTPPort = 0;
   out.Header.clear();
-  page.StoreInto(out);
-  EXPECT_EQ(out, in);
+  EXPECT_EQ(Stored(out), in);
 }
 
 TEST_F(EmailPageTest, FormatOutsideTheListReadsBackAsNoSelection) {
   ServiceSettings s = Settings(0, 0);
   s.ImageFormat = ImageFormatFromNumber(7);
-  page.LoadFrom(s);
-  page.Activate();
-  ASSERT_TRUE(page.Deactivate());
-  EXPECT_EQ(page.ImageFormat, -1);
+  page.Load(s);
+  EXPECT_EQ(Field<QComboBox>("imageFormat")->currentIndex(), -1);
+  EXPECT_EQ(Stored().ImageFormat, ImageFormatFromNumber(-1));
 }
 
 TEST_F(EmailPageTest, LoginFieldsFollowTheAuthenticationChoice) {
-  page.LoadFrom(Settings(0, 0));
-  page.Activate();
+  page.Load(Settings(0, 0));
   auto* user = Field<QLineEdit>("smtpUser");
   auto* pass = Field<QLineEdit>("smtpPass");
   EXPECT_FALSE(user->isEnabled());
@@ -119,16 +109,14 @@ TEST_F(EmailPageTest, LoginFieldsFollowTheAuthenticationChoice) {
 }
 
 TEST_F(EmailPageTest, LoginFieldsEnabledAtFirstShowWhenAMethodIsSet) {
-  page.LoadFrom(Settings(1, 1));
-  page.Activate();
+  page.Load(Settings(1, 1));
   EXPECT_TRUE(Field<QLineEdit>("smtpUser")->isEnabled());
   EXPECT_TRUE(Field<QLineEdit>("smtpPass")->isEnabled());
   EXPECT_TRUE(Field<QLineEdit>("imageScaleX")->isEnabled());
 }
 
-TEST_F(EmailPageTest, WidthFollowsScalePictureAndTheClickUpdatesTheMembers) {
-  page.LoadFrom(Settings(0, 0));
-  page.Activate();
+TEST_F(EmailPageTest, WidthFollowsScalePicture) {
+  page.Load(Settings(0, 0));
   auto* width = Field<QLineEdit>("imageScaleX");
   auto* scale = Field<QCheckBox>("useImageScale");
   EXPECT_FALSE(width->isEnabled());
@@ -136,63 +124,58 @@ TEST_F(EmailPageTest, WidthFollowsScalePictureAndTheClickUpdatesTheMembers) {
   QTest::mouseClick(scale, Qt::LeftButton, {}, QPoint(8, scale->height() / 2));
   EXPECT_TRUE(scale->isChecked());
   EXPECT_TRUE(width->isEnabled());
-  EXPECT_EQ(page.UseImageScale, 1);
-  EXPECT_EQ(page.SMTPServer, "smtp.example.net");
+  EXPECT_TRUE(Stored().UseImageScale);
+  EXPECT_EQ(Stored().SMTPServer, "smtp.example.net");
   QTest::mouseClick(scale, Qt::LeftButton, {}, QPoint(8, scale->height() / 2));
   EXPECT_FALSE(width->isEnabled());
-  EXPECT_EQ(page.UseImageScale, 0);
+  EXPECT_FALSE(Stored().UseImageScale);
 }
 
 TEST_F(EmailPageTest, PortThatIsNoUnsignedNumberIsRefused) {
-  page.LoadFrom(Settings(0, 0));
-  page.Activate();
+  page.Load(Settings(0, 0));
   auto* port = Field<QLineEdit>("smtpPort");
   for (const char* bad : {"", "-25", "25x", "4294967296"}) {
     port->setText(QString::fromLatin1(bad));
     CModalScript script;
     script.AnswerBox();
-    EXPECT_FALSE(page.Deactivate()) << bad;
+    ServiceSettings out = Settings(0, 0);
+    EXPECT_FALSE(page.Store(out)) << bad;
     ASSERT_TRUE(script.Done()) << bad;
     EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"Geben Sie bitte eine positive ganze Zahl ein."});
     EXPECT_EQ(script.Boxes()[0].caption, "Brightwater Kestrel");
     EXPECT_EQ(script.Boxes()[0].icon, QMessageBox::Warning);
     EXPECT_TRUE(test::WaitUntil([&] { return page.focusWidget() == port; }, 1000)) << bad;
-    EXPECT_EQ(page.SMTPPort, 587) << bad;
+    EXPECT_EQ(out, Settings(0, 0)) << bad << ": a refusal stores nothing";
   }
   port->setText(" 2525 ");
-  EXPECT_TRUE(page.Deactivate());
-  EXPECT_EQ(page.SMTPPort, 2525);
+  EXPECT_EQ(Stored().SMTPPort, 2525);
 }
 
 TEST_F(EmailPageTest, PortBeyondTheSignedRangeKeepsItsStoredValue) {
   ServiceSettings s = Settings(0, 0);
   s.SMTPPort = -1;
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   EXPECT_EQ(Field<QLineEdit>("smtpPort")->text(), "4294967295");
-  ASSERT_TRUE(page.Deactivate());
-  EXPECT_EQ(page.SMTPPort, -1);
+  EXPECT_EQ(Stored().SMTPPort, -1);
 }
 
 TEST_F(EmailPageTest, WidthThatIsNoWholeNumberIsRefused) {
-  page.LoadFrom(Settings(0, 1));
-  page.Activate();
+  page.Load(Settings(0, 1));
   auto* width = Field<QLineEdit>("imageScaleX");
   width->setText("");
   CModalScript script;
   script.AnswerBox();
-  EXPECT_FALSE(page.Deactivate());
+  ServiceSettings out;
+  EXPECT_FALSE(page.Store(out));
   ASSERT_TRUE(script.Done());
   EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"Geben Sie bitte eine ganze Zahl ein."});
   EXPECT_TRUE(test::WaitUntil([&] { return page.focusWidget() == width; }, 1000));
   width->setText("-40");
-  EXPECT_TRUE(page.Deactivate());
-  EXPECT_EQ(page.ImageScaleX, -40);
+  EXPECT_EQ(Stored().ImageScaleX, -40);
 }
 
 TEST_F(EmailPageTest, NumberFieldsTakeOnlyDigitsFromTheKeyboard) {
-  page.LoadFrom(Settings(0, 1));
-  page.Activate();
+  page.Load(Settings(0, 1));
   auto* port = Field<QLineEdit>("smtpPort");
   port->clear();
   QTest::keyClicks(port, "2a5-x");
@@ -205,12 +188,11 @@ TEST_F(EmailPageTest, NumberFieldsTakeOnlyDigitsFromTheKeyboard) {
 
 TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAndPdf) {
   ServiceSettings s = Settings(4, 0);
-  s.SMTPPort = 25;
+  s.SMTPPort = kDefaultSmtpPort;
   s.SMTPSecurity = SmtpSecurity::None;
   s.SMTPCAFile = "/etc/kestrel/office-ca.pem";
   s.ImageFormat = ImageFormat::Pdf;
-  page.LoadFrom(s);
-  page.ExchangeToControls();
+  page.Load(s);
   EXPECT_EQ(Field<QComboBox>("authentication")->currentText(), "AUTH PLAIN");
   EXPECT_EQ(Field<QComboBox>("imageFormat")->currentText(), "Pdf");
   EXPECT_EQ(Field<QLineEdit>("smtpCAFile")->text(), "/etc/kestrel/office-ca.pem");
@@ -224,14 +206,12 @@ TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAnd
     Field<QLineEdit>("smtpPort")->setText(QString::fromLatin1(c.portBefore));
     security->setFocus();
     security->setCurrentIndex(c.security == 0 ? 1 : 0);
-    page.OnSecurityChanged(c.security);
+    page.OnSecurityChosen(c.security);
     EXPECT_EQ(Field<QLineEdit>("smtpPort")->text().toStdString(), c.portAfter) << c.portBefore << " " << c.security;
   }
   Field<QLineEdit>("smtpPort")->setText(QStringLiteral("465"));
   security->setCurrentIndex(2);
-  ASSERT_TRUE(page.ExchangeToMembers());
-  ServiceSettings out;
-  page.StoreInto(out);
+  const ServiceSettings out = Stored();
   EXPECT_EQ(out.SMTPSecurity, SmtpSecurity::Tls);
   EXPECT_EQ(out.SMTPPort, 465);
   EXPECT_EQ(out.SMTPCAFile, "/etc/kestrel/office-ca.pem");
@@ -240,10 +220,10 @@ TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAnd
 }
 
 TEST_F(EmailPageTest, FirstRunProposesStartTlsAndPdf) {
-  CDlgOptionsPageEMail fresh;
-  fresh.ProposeFirstRunValues();
-  EXPECT_EQ(fresh.SMTPSecurity, 1);
-  EXPECT_EQ(fresh.ImageFormat, 4);
+  ServiceSettings s;
+  CEmailPage::ProposeFirstRunValues(s);
+  EXPECT_EQ(s.SMTPSecurity, SmtpSecurity::StartTls);
+  EXPECT_EQ(s.ImageFormat, ImageFormat::Pdf);
 }
 
 }  // namespace

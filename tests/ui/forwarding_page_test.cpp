@@ -1,7 +1,7 @@
 // The "Forwarding" page against the embedded SQLite store: add with its two
 // refusals (and no address check), edit without checks, the list row changed
 // only after a successful update, delete of the first row found.
-#include "ui/dlg_weiterleitung.h"
+#include "ui/forwarding_page.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -49,7 +49,7 @@ class ForwardingPageTest : public ::testing::Test {
   void Show() {
     page.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
-    page.Activate();
+    page.Load(ServiceSettings());
   }
   void Add(const std::string& number, const std::string& address) {
     AddForwardingRow(db, ForwardingTable::kTsid, {number, address});
@@ -65,7 +65,7 @@ class ForwardingPageTest : public ::testing::Test {
 
   test::CDesktopHome home;
   COdbcConnection db;
-  CDlgWeiterleitung page;
+  CForwardingPage page;
 };
 
 TEST_F(ForwardingPageTest, ListHasItsColumnsAndButtonsInOrder) {

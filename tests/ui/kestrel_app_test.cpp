@@ -1,12 +1,13 @@
 // The tray program's application object with the real sheet, real message
 // boxes, the real libcapi20 against capi-linesim and the embedded SQLite
-// store: the first run (string 104, the sheet, reception started once), OK
-// replacing the worker and Cancel keeping it, the sheet never opened twice,
-// a data source that cannot be opened, the message where no tray exists, the
-// Jotter, Help, About and Exit commands, and a second kestrel process that
-// only brings the first forward.
+// store: the first run (the not-configured notice, the sheet, reception
+// started once), OK replacing the worker and Cancel keeping it, the sheet
+// never opened twice, a data source that cannot be opened, the message where
+// no tray exists, the tray menu's Settings, Jotter, Help, About and Exit
+// actions, and a second kestrel process that only brings the first forward.
 #include "ui/kestrel_app.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -38,9 +39,8 @@
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "service/service_lock.h"
-#include "ui/dlg_options.h"
 #include "ui/main_frame.h"
-#include "ui/resource.h"
+#include "ui/options_sheet.h"
 
 namespace kestrel {
 namespace {
@@ -83,6 +83,7 @@ class KestrelAppTest : public ::testing::Test {
     CEventLog log(home.Path());
     ASSERT_TRUE(ExportSettings(SettingsFilePath(home.Path()), s, log));
   }
+  CTrayIcon& Tray() { return app.MainFrame()->TrayIcon(); }
   int Count(const std::string& event) {
     auto events = test::EventDescriptions(home.Path());
     return static_cast<int>(std::count(events.begin(), events.end(), test::LoggedForm(event)));
@@ -117,7 +118,7 @@ TEST_F(KestrelAppTest, FirstRunExplainsShowsTheSheetAndStartsReceptionOnce) {
   CModalScript script;
   bool databaseOpenDuringSheet = true;
   script.AnswerBox().Handle([&](QWidget* w) {
-    auto* sheet = qobject_cast<CDlgOptions*>(w);
+    auto* sheet = qobject_cast<COptionsSheet*>(w);
     ASSERT_NE(sheet, nullptr);
     sheet->Tabs()->setCurrentIndex(1);
     sheet->findChild<QLineEdit*>("receivedDir")->setText(QString::fromStdString(home.File("received")));
@@ -154,12 +155,12 @@ TEST_F(KestrelAppTest, SettingsOkReplacesTheWorkerAndCancelKeepsIt) {
   const std::string xmlBefore = test::ReadFileBytes(SettingsFilePath(home.Path()));
 
   script.Handle([](QWidget* w) {
-    auto* sheet = qobject_cast<CDlgOptions*>(w);
+    auto* sheet = qobject_cast<COptionsSheet*>(w);
     sheet->Tabs()->setCurrentIndex(2);
     sheet->findChild<QLineEdit*>("smtpPort")->setText("2626");
     Button(w, QDialogButtonBox::Cancel)->click();
   });
-  app.OnCommand(ID_SETTINGS);
+  Tray().SettingsAction()->trigger();
   ASSERT_TRUE(script.Done());
   EXPECT_EQ(Count("End Session"), 0);
   EXPECT_EQ(Count("Init Session"), 1);
@@ -168,12 +169,12 @@ TEST_F(KestrelAppTest, SettingsOkReplacesTheWorkerAndCancelKeepsIt) {
   EXPECT_TRUE(app.Service()->ReceptionRunning());
 
   script.Handle([](QWidget* w) {
-    auto* sheet = qobject_cast<CDlgOptions*>(w);
+    auto* sheet = qobject_cast<COptionsSheet*>(w);
     sheet->Tabs()->setCurrentIndex(2);
     sheet->findChild<QLineEdit*>("smtpPort")->setText("2626");
     Button(w, QDialogButtonBox::Ok)->click();
   });
-  app.OnCommand(ID_SETTINGS);
+  Tray().SettingsAction()->trigger();
   ASSERT_TRUE(script.Done());
   EXPECT_EQ(Count("End Session"), 1);
   EXPECT_EQ(Count("Init Session"), 2);
@@ -229,7 +230,7 @@ TEST_F(KestrelAppTest, WithoutATrayItSaysSoOnceAndAnotherStartOpensTheSettings) 
   CModalScript script;
   bool sheet = false;
   script.Handle([&](QWidget* w) {
-    sheet = qobject_cast<CDlgOptions*>(w) != nullptr;
+    sheet = qobject_cast<COptionsSheet*>(w) != nullptr;
     Button(w, QDialogButtonBox::Cancel)->click();
   });
   emit app.Guard()->ActivationRequested();
@@ -261,13 +262,13 @@ TEST_F(KestrelAppTest, JotterCommandStartsJotterFromTheApplicationFolder) {
   ASSERT_TRUE(app.InitInstance());
   CModalScript script;
   script.AnswerBox();
-  app.OnCommand(ID_JOTTER);
+  Tray().JotterAction()->trigger();
   ASSERT_TRUE(script.Done());
   EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"Jotter does not exist in the application folder."});
   EXPECT_EQ(script.Boxes()[0].icon, QMessageBox::Warning);
 #ifdef KESTREL_PROGRAM_JOTTER
   std::filesystem::copy_file(KESTREL_PROGRAM_JOTTER, home.File("jotter"));
-  app.OnCommand(ID_JOTTER);
+  Tray().JotterAction()->trigger();
   const std::string lock = home.Home() + "run/CInstanceChecker_MMF_Jotter";
   ASSERT_TRUE(WaitUntil([&] { return test::FileExists(lock) && !test::ReadFileBytes(lock).empty(); }, 20000));
   const int pid = std::stoi(test::ReadFileBytes(lock));
@@ -282,11 +283,11 @@ TEST_F(KestrelAppTest, HelpOpensThePageOfTheApplicationFolder) {
   COpenRecorder opened;
   CModalScript script;
   script.AnswerBox();
-  app.MainFrame()->TrayIcon().Menu()->actions().at(4)->trigger();  // &Help
+  Tray().HelpAction()->trigger();
   ASSERT_TRUE(script.Done());
   EXPECT_TRUE(opened.opened.isEmpty());
   test::WriteFileBytes(home.File("kestrel-help.html"), "<html></html>");
-  app.OnCommand(ID_HELP_FINDER);
+  Tray().HelpAction()->trigger();
   ASSERT_EQ(opened.opened.size(), 1);
   EXPECT_EQ(opened.opened[0].toLocalFile().toStdString(), home.File("kestrel-help.html"));
 }
@@ -300,7 +301,7 @@ TEST_F(KestrelAppTest, AboutShowsTheAboutBox) {
     title = w->windowTitle();
     qobject_cast<QDialog*>(w)->accept();
   });
-  app.OnCommand(ID_APP_ABOUT);
+  Tray().AboutAction()->trigger();
   ASSERT_TRUE(script.Done());
   EXPECT_EQ(title, "About Kestrel");
 }
@@ -310,7 +311,7 @@ TEST_F(KestrelAppTest, ExitEndsTheProgramThroughExitInstance) {
   ASSERT_TRUE(app.InitInstance());
   ASSERT_TRUE(sim->WaitFor("LISTEN_REQ"));
   QSignalSpy exit(&app, &CKestrelApp::ExitRequested);
-  app.MainFrame()->TrayIcon().Menu()->actions().last()->trigger();  // E&xit
+  Tray().ExitAction()->trigger();
   EXPECT_EQ(exit.size(), 1);
   EXPECT_TRUE(app.MainFrame()->ExitFlag());
   app.ExitInstance();

@@ -3,7 +3,7 @@
 // every refusal text, the first of two equal rows changed, rows that vanished
 // meanwhile, database errors shown with the driver's text, and the accept-all
 // mode with its enable rules and address reminder.
-#include "ui/dlg_proppage_msn.h"
+#include "ui/msn_page.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -46,15 +46,19 @@ class MsnPageTest : public ::testing::Test {
     home.CreateTables();
     page.SetConnection(&db);
   }
-  void Show(int all = 0, const std::string& emailAll = "") {
+  void Show(bool all = false, const std::string& emailAll = "") {
     ServiceSettings s;
     s.All = all;
     s.EmailAll = emailAll;
-    page.LoadFrom(s);
+    page.Load(s);
     page.show();
     page.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
-    page.Activate();
+  }
+  ServiceSettings Stored() {
+    ServiceSettings s;
+    EXPECT_TRUE(page.Store(s));
+    return s;
   }
   void Add(const std::string& number, const std::string& address) {
     AddForwardingRow(db, ForwardingTable::kMsn, {number, address});
@@ -72,7 +76,7 @@ class MsnPageTest : public ::testing::Test {
 
   test::CDesktopHome home;
   COdbcConnection db;
-  CDlgProppageMSN page;
+  CMsnPage page;
 };
 
 TEST_F(MsnPageTest, ListShowsTheTableInAscendingOrderOfTheNumberText) {
@@ -246,7 +250,7 @@ TEST_F(MsnPageTest, DatabaseErrorIsShownWithTheDriversTextAndTheListUpdatedAnywa
 
 TEST_F(MsnPageTest, AcceptAllSwitchesBetweenListAndAddress) {
   Add("100", "a@example.org");
-  Show(0);
+  Show(false);
   auto* check = page.findChild<QCheckBox*>("acceptAll");
   auto* address = page.findChild<QLineEdit*>("emailAll");
   EXPECT_TRUE(page.List()->isEnabled());
@@ -254,7 +258,7 @@ TEST_F(MsnPageTest, AcceptAllSwitchesBetweenListAndAddress) {
   EXPECT_FALSE(address->isEnabled());
   test::ExecuteSql(home.ConnectString(), "INSERT INTO tblMSNEmail VALUES ('200', 'b@example.org')");
   check->click();
-  EXPECT_EQ(page.All, 1);
+  EXPECT_TRUE(Stored().All);
   EXPECT_FALSE(page.List()->isEnabled());
   EXPECT_FALSE(Button("add")->isEnabled());
   EXPECT_FALSE(Button("edit")->isEnabled());
@@ -262,21 +266,21 @@ TEST_F(MsnPageTest, AcceptAllSwitchesBetweenListAndAddress) {
   EXPECT_TRUE(address->isEnabled());
   EXPECT_EQ(page.List()->ItemCount(), 2) << "turning accept-all on fills the list again";
   check->click();
-  EXPECT_EQ(page.All, 0);
+  EXPECT_FALSE(Stored().All);
   EXPECT_TRUE(page.List()->isEnabled());
   EXPECT_TRUE(Button("delete")->isEnabled());
   EXPECT_FALSE(address->isEnabled());
 }
 
 TEST_F(MsnPageTest, AcceptAllShownFirstWithTheListDisabled) {
-  Show(1, "all@example.org");
+  Show(true, "all@example.org");
   EXPECT_FALSE(page.List()->isEnabled());
   EXPECT_TRUE(page.findChild<QLineEdit*>("emailAll")->isEnabled());
   EXPECT_EQ(page.findChild<QLineEdit*>("emailAll")->text(), "all@example.org");
 }
 
 TEST_F(MsnPageTest, LeavingAnInvalidAcceptAllAddressShowsTheReminderAndKeepsIt) {
-  Show(1, "");
+  Show(true, "");
   auto* address = page.findChild<QLineEdit*>("emailAll");
   auto* check = page.findChild<QCheckBox*>("acceptAll");
   for (const char* typed : {"", "all@example"}) {
@@ -291,7 +295,7 @@ TEST_F(MsnPageTest, LeavingAnInvalidAcceptAllAddressShowsTheReminderAndKeepsIt) 
     ASSERT_TRUE(test::WaitUntil([&] { return script.Done(); })) << typed;
     EXPECT_EQ(script.BoxTexts(), Rows{"You must also insert a valid Email Address"});
     EXPECT_EQ(script.Boxes()[0].icon, QMessageBox::Critical);
-    EXPECT_EQ(page.EmailAll, typed);
+    EXPECT_EQ(Stored().EmailAll, typed);
   }
   page.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
@@ -301,7 +305,7 @@ TEST_F(MsnPageTest, LeavingAnInvalidAcceptAllAddressShowsTheReminderAndKeepsIt) 
   check->setFocus(Qt::TabFocusReason);
   QTest::qWait(100);
   EXPECT_TRUE(quiet.Boxes().empty());
-  EXPECT_EQ(page.EmailAll, "all@example.org");
+  EXPECT_EQ(Stored().EmailAll, "all@example.org");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // them; a refused number keeps its page and the sheet open; forwarding rows
 // stay after Cancel; the journal page opens files in the folder the Fax page
 // holds at that moment.
-#include "ui/dlg_options.h"
+#include "ui/options_sheet.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "core/event_log.h"
-#include "journal/jotter_dlg.h"
+#include "journal_view/journal_view.h"
 #include "desktop/report_list.h"
 #include "store/journal.h"
 #include "tests/support/local_time.h"
@@ -25,8 +25,7 @@
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
-#include "ui/dlg_options_page_fax.h"
-#include "ui/dlg_proppage_msn.h"
+#include "ui/msn_page.h"
 
 namespace kestrel {
 namespace {
@@ -46,7 +45,7 @@ ServiceSettings Complete() {
   s.SMTPServer = "mail.example.org";
   s.SMTPPort = 25;
   s.ImageFormat = ImageFormat::Png;
-  s.All = 1;
+  s.All = true;
   s.EmailAll = "office@example.org";
   return s;
 }
@@ -59,7 +58,7 @@ class OptionsSheetTest : public ::testing::Test {
  protected:
   void SetUp() override { SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel")); }
   test::CDesktopHome home;
-  CDlgOptions sheet;
+  COptionsSheet sheet;
 };
 
 TEST_F(OptionsSheetTest, CaptionTabsAndButtons) {
@@ -78,7 +77,7 @@ TEST_F(OptionsSheetTest, OkReturnsTheEditedValues) {
   ServiceSettings values = Complete();
   CModalScript script;
   script.Handle([](QWidget* w) {
-    auto* s = qobject_cast<CDlgOptions*>(w);
+    auto* s = qobject_cast<COptionsSheet*>(w);
     EXPECT_EQ(s->Tabs()->currentIndex(), 0);
     s->Tabs()->setCurrentIndex(2);
     s->findChild<QLineEdit*>("smtpServer")->setText("smtp.example.net");
@@ -100,7 +99,7 @@ TEST_F(OptionsSheetTest, CancelDiscardsEveryEdit) {
   ServiceSettings values = Complete();
   CModalScript script;
   script.Handle([](QWidget* w) {
-    auto* s = qobject_cast<CDlgOptions*>(w);
+    auto* s = qobject_cast<COptionsSheet*>(w);
     s->Tabs()->setCurrentIndex(2);
     s->findChild<QLineEdit*>("smtpPort")->setText("2525");
     s->Tabs()->setCurrentIndex(0);
@@ -117,7 +116,7 @@ TEST_F(OptionsSheetTest, RefusedPortKeepsThePageAndTheSheetOpen) {
   bool stayedOnEmail = false, stayedOpen = false;
   script
       .Handle([&](QWidget* w) {
-        auto* s = qobject_cast<CDlgOptions*>(w);
+        auto* s = qobject_cast<COptionsSheet*>(w);
         s->Tabs()->setCurrentIndex(2);
         auto* port = s->findChild<QLineEdit*>("smtpPort");
         port->clear();
@@ -141,11 +140,11 @@ TEST_F(OptionsSheetTest, RefusedPortKeepsThePageAndTheSheetOpen) {
 
 TEST_F(OptionsSheetTest, ForwardingRowsAddedStayAfterCancel) {
   ServiceSettings values = Complete();
-  values.All = 0;
+  values.All = false;
   CModalScript script;
   script
       .Handle([](QWidget* w) {
-        auto* s = qobject_cast<CDlgOptions*>(w);
+        auto* s = qobject_cast<COptionsSheet*>(w);
         QTest::mouseClick(s->MsnPage()->findChild<QPushButton*>("add"), Qt::LeftButton);
         Button(w, QDialogButtonBox::Cancel)->click();
       })
@@ -160,7 +159,7 @@ TEST_F(OptionsSheetTest, ForwardingRowsAddedStayAfterCancel) {
 
   // The next showing fills the list afresh from the table.
   script.Handle([](QWidget* w) {
-    auto* s = qobject_cast<CDlgOptions*>(w);
+    auto* s = qobject_cast<COptionsSheet*>(w);
     EXPECT_EQ(s->MsnPage()->List()->ItemCount(), 1);
     Button(w, QDialogButtonBox::Cancel)->click();
   });
@@ -177,7 +176,7 @@ TEST_F(OptionsSheetTest, JournalPageOpensFilesInTheFolderTheFaxPageHoldsNow) {
   const QString folder = QString::fromStdString(home.Path()).chopped(1);
   CModalScript script;
   script.Handle([&](QWidget* w) {
-    auto* s = qobject_cast<CDlgOptions*>(w);
+    auto* s = qobject_cast<COptionsSheet*>(w);
     s->Tabs()->setCurrentIndex(1);
     s->findChild<QLineEdit*>("receivedDir")->setText(folder);
     s->Tabs()->setCurrentIndex(4);
@@ -198,7 +197,7 @@ TEST_F(OptionsSheetTest, EscapeOnTheJournalPageCancelsTheSheetAndKeepsThePage) {
   CModalScript script;
   bool pageShown = false, closedByEscape = false;
   script.Handle([&](QWidget* w) {
-    auto* s = qobject_cast<CDlgOptions*>(w);
+    auto* s = qobject_cast<COptionsSheet*>(w);
     s->Tabs()->setCurrentIndex(4);
     s->JournalPage()->List()->setFocus();
     QTest::keyClick(s->JournalPage()->List(), Qt::Key_Escape);

@@ -3,6 +3,7 @@
 // the single click acting only on panels that deliver one.
 #include "ui/tray_status.h"
 
+#include <QAction>
 #include <QImage>
 #include <QSet>
 #include <QSignalSpy>
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "ui/main_frame.h"
-#include "ui/resource.h"
 
 namespace kestrel {
 namespace {
@@ -55,14 +55,13 @@ TEST(TrayStatusTest, EachStateHasItsIconAndTooltip) {
 
 TEST(TrayStatusTest, SingleClickOpensSettingsOnlyWherePanelsDeliverIt) {
   CMainFrame frame;
-  QSignalSpy commands(&frame, &CMainFrame::ApplicationCommand);
+  QSignalSpy settings(frame.TrayIcon().SettingsAction(), &QAction::triggered);
   frame.TrayIcon().SetSingleClickPanel(false);
   EXPECT_FALSE(frame.TrayIcon().OnTrayNotification(QSystemTrayIcon::Trigger));
-  EXPECT_EQ(commands.count(), 0);
+  EXPECT_EQ(settings.count(), 0);
   frame.TrayIcon().SetSingleClickPanel(true);
   EXPECT_TRUE(frame.TrayIcon().OnTrayNotification(QSystemTrayIcon::Trigger));
-  ASSERT_EQ(commands.count(), 1);
-  EXPECT_EQ(commands.at(0).at(0).toInt(), ID_SETTINGS);
+  EXPECT_EQ(settings.count(), 1);
 }
 
 }  // namespace

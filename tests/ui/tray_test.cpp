@@ -1,7 +1,7 @@
-// The hidden main frame and its tray icon: menu 139 in order with its
-// mnemonics and the first item as default, the tooltip and its 63-character
-// limit, the double-click that sends the Settings command, the frame that only
-// hides unless Exit set its flag, and the about box.
+// The hidden main frame and its tray icon: the menu's actions in order with
+// their mnemonics and Settings as default, the tooltip and its 63-character
+// limit, the double-click that triggers Settings, the frame that only hides
+// unless Exit set its flag, and the about box.
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -15,53 +15,51 @@
 #include <gtest/gtest.h>
 
 #include "tests/desktop/qt_test_support.h"
-#include "ui/about_dlg.h"
+#include "ui/about_box.h"
 #include "ui/main_frame.h"
-#include "ui/resource.h"
 
 namespace kestrel {
 namespace {
 
-TEST(TrayIconTest, MenuHoldsTheCommandsInOrderWithSettingsAsDefault) {
+TEST(TrayIconTest, MenuHoldsTheActionsInOrderWithSettingsAsDefault) {
   CMainFrame frame;
-  QMenu* menu = frame.TrayIcon().Menu();
+  const CTrayIcon& tray = frame.TrayIcon();
+  QMenu* menu = tray.Menu();
   ASSERT_NE(menu, nullptr);
   QStringList items;
-  std::vector<int> commands;
+  std::vector<QAction*> actions;
   for (QAction* a : menu->actions()) {
     items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    if (!a->isSeparator()) commands.push_back(a->data().toInt());
+    if (!a->isSeparator()) actions.push_back(a);
   }
   EXPECT_EQ(items, (QStringList{"S&ettings...", "-", "&Jotter...", "-", "&Help", "Ab&out Kestrel...", "-",
                                 "E&xit"}));
-  EXPECT_EQ(commands, (std::vector<int>{32776, 32784, 57670, 57664, 32775}));
-  EXPECT_EQ(menu->defaultAction(), menu->actions().first());
+  EXPECT_EQ(actions, (std::vector<QAction*>{tray.SettingsAction(), tray.JotterAction(), tray.HelpAction(),
+                                            tray.AboutAction(), tray.ExitAction()}));
+  EXPECT_EQ(menu->defaultAction(), tray.SettingsAction());
   EXPECT_EQ(frame.TrayIcon().ToolTip(), "Brightwater Kestrel");
   EXPECT_TRUE(frame.TrayIcon().IconShown());
 }
 
-TEST(TrayIconTest, MenuItemsAndDoubleClickSendTheirCommandsToTheApplication) {
+TEST(TrayIconTest, DoubleClickTriggersSettingsAndASingleClickOnAnXEmbedTrayNothing) {
   CMainFrame frame;
-  QSignalSpy commands(&frame, &CMainFrame::ApplicationCommand);
+  frame.TrayIcon().SetSingleClickPanel(false);
+  QSignalSpy settings(frame.TrayIcon().SettingsAction(), &QAction::triggered);
+  QSignalSpy others(frame.TrayIcon().JotterAction(), &QAction::triggered);
   EXPECT_TRUE(frame.TrayIcon().OnTrayNotification(QSystemTrayIcon::DoubleClick));
-  frame.TrayIcon().Menu()->actions().at(2)->trigger();   // &Jotter...
-  frame.TrayIcon().Menu()->actions().at(5)->trigger();   // Ab&out Kestrel...
   EXPECT_FALSE(frame.TrayIcon().OnTrayNotification(QSystemTrayIcon::Trigger));
-  ASSERT_EQ(commands.size(), 3);
-  EXPECT_EQ(commands[0][0].toInt(), ID_SETTINGS);
-  EXPECT_EQ(commands[1][0].toInt(), ID_JOTTER);
-  EXPECT_EQ(commands[2][0].toInt(), ID_APP_ABOUT);
+  EXPECT_EQ(settings.size(), 1);
+  EXPECT_EQ(others.size(), 0);
 }
 
-TEST(TrayIconTest, MnemonicOpensTheItemFromTheOpenMenu) {
+TEST(TrayIconTest, MnemonicTriggersTheItemFromTheOpenMenu) {
   CMainFrame frame;
-  QSignalSpy commands(&frame, &CMainFrame::ApplicationCommand);
+  QSignalSpy about(frame.TrayIcon().AboutAction(), &QAction::triggered);
   QMenu* menu = frame.TrayIcon().Menu();
   menu->popup(QPoint(100, 100));
   ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
   QTest::keyClick(menu, Qt::Key_O);
-  ASSERT_TRUE(test::WaitUntil([&] { return commands.size() == 1; }));
-  EXPECT_EQ(commands[0][0].toInt(), ID_APP_ABOUT);
+  ASSERT_TRUE(test::WaitUntil([&] { return about.size() == 1; }));
 }
 
 TEST(TrayIconTest, TooltipIsCutToSixtyThreeCharacters) {
@@ -70,7 +68,6 @@ TEST(TrayIconTest, TooltipIsCutToSixtyThreeCharacters) {
   icon.SetIcon(QIcon(QPixmap(16, 16)), &longText);
   EXPECT_EQ(icon.ToolTip().size(), 63);
   EXPECT_TRUE(icon.IconShown());
-  EXPECT_FALSE(icon.SetIcon(4711));
   icon.SetIcon(QIcon());
   EXPECT_FALSE(icon.IconShown());
 }
@@ -85,11 +82,9 @@ TEST(MainFrameTest, ClosingOnlyHidesUntilExitSetsTheFlag) {
   EXPECT_FALSE(frame.isVisible());
   EXPECT_EQ(closed.size(), 0);
   EXPECT_FALSE(frame.ExitFlag());
-  QSignalSpy commands(&frame, &CMainFrame::ApplicationCommand);
   frame.TrayIcon().Menu()->actions().last()->trigger();  // E&xit
   EXPECT_TRUE(frame.ExitFlag());
   EXPECT_EQ(closed.size(), 1);
-  EXPECT_EQ(commands.size(), 0);
 }
 
 TEST(MainFrameTest, PaintsItselfLightGrey) {
@@ -101,7 +96,7 @@ TEST(MainFrameTest, PaintsItselfLightGrey) {
 }
 
 TEST(AboutBoxTest, ShowsTitleAndVersionLine) {
-  CAboutDlg about;
+  CAboutBox about;
   EXPECT_EQ(about.windowTitle(), "About Kestrel");
   auto* version = about.findChild<QLabel*>("version");
   ASSERT_NE(version, nullptr);

@@ -1,4 +1,4 @@
-#include "ui/about_dlg.h"
+#include "ui/about_box.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -10,7 +10,7 @@
 
 namespace kestrel {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("aboutBox"));
   setWindowTitle(QStringLiteral("About Kestrel"));
   auto* icon = new QLabel(this);

@@ -1,4 +1,4 @@
-#include "journal/jotter_dlg.h"
+#include "journal_view/journal_view.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "desktop/artwork.h"
-#include "journal/fax_preview.h"
+#include "journal_view/fax_preview.h"
 #include "desktop/message_box.h"
 #include "desktop/report_list.h"
 #include "store/database_exception.h"
@@ -48,7 +48,7 @@ QString AfterLastSlash(const QString& path) {
 
 }  // namespace
 
-CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host) {
+CJournalView::CJournalView(Host host, QWidget* parent) : QDialog(parent), host_(host) {
   setObjectName(host == Host::kJotter ? QStringLiteral("jotterDialog") : QStringLiteral("journalPage"));
   auto* group = new QGroupBox(QStringLiteral("Received Faxes"), this);
   list_ = new CReportList(group);
@@ -109,21 +109,21 @@ CJotterDlg::CJotterDlg(Host host, QWidget* parent) : QDialog(parent), host_(host
   }
   page->addLayout(buttons);
 
-  connect(refresh_, &QPushButton::clicked, this, &CJotterDlg::OnRefresh);
-  connect(delete_, &QPushButton::clicked, this, &CJotterDlg::OnDelete);
+  connect(refresh_, &QPushButton::clicked, this, &CJournalView::OnRefresh);
+  connect(delete_, &QPushButton::clicked, this, &CJournalView::OnDelete);
   connect(list_, &CReportList::RowDoubleClicked, this, [this](int) { OnOpenSelected(); });
-  connect(list_, &QTableWidget::itemSelectionChanged, this, &CJotterDlg::UpdatePreview);
-  connect(filter_, &QLineEdit::textChanged, this, &CJotterDlg::SetFilter);
+  connect(list_, &QTableWidget::itemSelectionChanged, this, &CJournalView::UpdatePreview);
+  connect(filter_, &QLineEdit::textChanged, this, &CJournalView::SetFilter);
   // The usual find key reaches the filter from anywhere in the window.
   auto* find = new QShortcut(QKeySequence::Find, this);
   connect(find, &QShortcut::activated, this, [this] {
     filter_->setFocus(Qt::ShortcutFocusReason);
     filter_->selectAll();
   });
-  connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &CJotterDlg::OnScrolled);
+  connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &CJournalView::OnScrolled);
 }
 
-void CJotterDlg::SetFilter(const QString& text) {
+void CJournalView::SetFilter(const QString& text) {
   if (filter_->text() != text) {
     const QSignalBlocker block(filter_);
     filter_->setText(text);
@@ -131,13 +131,13 @@ void CJotterDlg::SetFilter(const QString& text) {
   OnRefresh();
 }
 
-void CJotterDlg::OnScrolled(int value) {
+void CJournalView::OnScrolled(int value) {
   // Within a batch's reach of the end: fetch the next one before it shows.
   QScrollBar* bar = list_->verticalScrollBar();
   if (!allLoaded_ && value >= bar->maximum() - kBatchRows / 4) LoadMore();
 }
 
-void CJotterDlg::keyPressEvent(QKeyEvent* event) {
+void CJournalView::keyPressEvent(QKeyEvent* event) {
   if (host_ == Host::kServicePage) {
     QWidget::keyPressEvent(event);  // ignored: the sheet gets it
     return;
@@ -145,7 +145,7 @@ void CJotterDlg::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void CJotterDlg::UpdatePreview() {
+void CJournalView::UpdatePreview() {
   const int row = list_->SelectionMark();
   previewPage_ = QImage();
   if (row >= 0) {
@@ -164,9 +164,9 @@ void CJotterDlg::UpdatePreview() {
                                              .scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
-QString CJotterDlg::Summary() const { return summary_ ? summary_->text() : QString(); }
+QString CJournalView::Summary() const { return summary_ ? summary_->text() : QString(); }
 
-void CJotterDlg::OnInitDialog() {
+void CJournalView::Start() {
   if (host_ == Host::kJotter) {
     list_->SetColumns({{QStringLiteral("ID"), 30},
                        {QStringLiteral("SenderNr"), 80},
@@ -185,12 +185,12 @@ void CJotterDlg::OnInitDialog() {
   Load(host_ == Host::kJotter);
 }
 
-void CJotterDlg::OnRefresh() {
+void CJournalView::OnRefresh() {
   list_->DeleteAllItems();
   Load(false);
 }
 
-void CJotterDlg::Load(bool showError) {
+void CJournalView::Load(bool showError) {
   const JournalFilter filter{filter_->text().trimmed().toStdString()};
   const JournalTotals totals = CountJournalEntries(filter, connectString_);
   allLoaded_ = false;
@@ -209,7 +209,7 @@ void CJotterDlg::Load(bool showError) {
   if (summary_) summary_->setText(QString::fromLatin1(kSummary).arg(totals.rows).arg(totals.pages));
 }
 
-bool CJotterDlg::LoadMore() {
+bool CJournalView::LoadMore() {
   if (allLoaded_) return false;
   const JournalFilter filter{filter_->text().trimmed().toStdString()};
   const JournalListing listing = ListJournalPage(filter, list_->ItemCount(), kBatchRows, connectString_);
@@ -220,13 +220,13 @@ bool CJotterDlg::LoadMore() {
   return !listing.entries.empty();
 }
 
-void CJotterDlg::KeepTimeColumnShown() {
+void CJournalView::KeepTimeColumnShown() {
   int width = 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width();
   for (int c = 0; c <= kTimeColumn && c < list_->columnCount(); ++c) width += list_->columnWidth(c);
   list_->setMinimumWidth(width);
 }
 
-void CJotterDlg::AddRow(const JournalEntry& e) {
+void CJournalView::AddRow(const JournalEntry& e) {
   const QString file = QString::fromStdString(e.faxFile);
   QStringList cells{QString::number(e.id), QString::fromStdString(e.senderNr), FormatTime(e.receivingTime),
                     QString::number(e.numberOfPages)};
@@ -238,7 +238,7 @@ void CJotterDlg::AddRow(const JournalEntry& e) {
   list_->InsertItem(list_->ItemCount(), cells);
 }
 
-QString CJotterDlg::RowPath(int row, QString* folder) const {
+QString CJournalView::RowPath(int row, QString* folder) const {
   if (host_ == Host::kJotter) {
     const QString path = list_->ItemText(row, 5);
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -250,7 +250,7 @@ QString CJotterDlg::RowPath(int row, QString* folder) const {
   return QStringLiteral("%1/%2").arg(*folder, list_->ItemText(row, 4));
 }
 
-void CJotterDlg::OnOpenSelected() {
+void CJournalView::OnOpenSelected() {
   const int row = list_->SelectionMark();
   if (row < 0) return;
   QString folder;
@@ -267,7 +267,7 @@ void CJotterDlg::OnOpenSelected() {
   ShowMessageBox(this, QString::fromUtf8(host_ == Host::kJotter ? kCannotOpenJotter : kCannotOpenPage).arg(path));
 }
 
-void CJotterDlg::OnDelete() {
+void CJournalView::OnDelete() {
   const int row = list_->SelectionMark();
   if (row >= 0) {
     bool ok = false;

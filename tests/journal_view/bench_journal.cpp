@@ -19,7 +19,7 @@
 #include <string>
 
 #include "desktop/report_list.h"
-#include "journal/jotter_dlg.h"
+#include "journal_view/journal_view.h"
 #include "store/data_source.h"
 #include "tests/desktop/desktop_home.h"
 
@@ -90,8 +90,8 @@ int ViewMain(int argc, char** argv) {
   QApplication app(argc, argv);
   QElapsedTimer timer;
   timer.start();
-  kestrel::CJotterDlg dialog(kestrel::CJotterDlg::Host::kJotter);
-  dialog.OnInitDialog();
+  kestrel::CJournalView dialog(kestrel::CJournalView::Host::kJotter);
+  dialog.Start();
   dialog.show();
   auto* list = dialog.findChild<kestrel::CReportList*>(QStringLiteral("journalList"));
   while (list->ItemCount() == 0 && timer.elapsed() < 60000) QApplication::processEvents();

@@ -3,7 +3,7 @@
 // Jotter's summary, opening a row's file (the open request caught by a URL
 // handler) or the host's cannot-open texts, delete with its pause and reload,
 // header clicks that keep the order, and the first-load error only Jotter shows.
-#include "journal/jotter_dlg.h"
+#include "journal_view/journal_view.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -48,16 +48,16 @@ class JournalViewTest : public ::testing::Test {
     Insert("0402222", "07/12/2026 16:00:01", 4, home.File("received/0402222_07-12-2026-16-00-01.sff"));
     Insert("0893333", "07/12/2026 08:30:00", 1, home.File("received/0893333_07-12-2026-08-30-00.sff"));
   }
-  Strings Column(CJotterDlg& view, int column) {
+  Strings Column(CJournalView& view, int column) {
     Strings cells;
     for (int r = 0; r < view.List()->ItemCount(); ++r) cells.push_back(view.List()->ItemText(r, column).toStdString());
     return cells;
   }
-  void Show(CJotterDlg& view) {
+  void Show(CJournalView& view) {
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   }
-  void DoubleClickRow(CJotterDlg& view, int row) {
+  void DoubleClickRow(CJournalView& view, int row) {
     CReportList* list = view.List();
     const QPoint p = list->visualItemRect(list->item(row, 1)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
@@ -70,8 +70,8 @@ class JournalViewTest : public ::testing::Test {
 
 TEST_F(JournalViewTest, ServicePageListsNewestFirstWithItsColumns) {
   InsertThree();
-  CJotterDlg view(CJotterDlg::Host::kServicePage);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kServicePage);
+  view.Start();
   QStringList titles;
   std::vector<int> widths, scaled;
   for (int c = 0; c < view.List()->columnCount(); ++c) {
@@ -99,9 +99,9 @@ TEST_F(JournalViewTest, ServicePageListsNewestFirstWithItsColumns) {
 
 TEST_F(JournalViewTest, JotterShowsStatusFullPathAndSummary) {
   InsertThree();
-  CJotterDlg view(CJotterDlg::Host::kJotter);
+  CJournalView view(CJournalView::Host::kJotter);
   EXPECT_EQ(view.windowTitle(), "Kestrel Journal");
-  view.OnInitDialog();
+  view.Start();
   QStringList titles;
   for (int c = 0; c < view.List()->columnCount(); ++c) titles << view.List()->horizontalHeaderItem(c)->text();
   EXPECT_EQ(titles, (QStringList{"ID", "SenderNr", "ReceivingTime", "Nr.Of Pages", "Status", "FaxFile"}));
@@ -114,15 +114,15 @@ TEST_F(JournalViewTest, JotterShowsStatusFullPathAndSummary) {
 }
 
 TEST_F(JournalViewTest, EmptyJournalListsNoRowsAndCountsZero) {
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
   EXPECT_EQ(view.List()->ItemCount(), 0);
   EXPECT_EQ(view.Summary(), "0 Received faxes with 0 pages");
 }
 
 TEST_F(JournalViewTest, RefreshListsRowsInsertedMeanwhile) {
-  CJotterDlg view(CJotterDlg::Host::kServicePage);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kServicePage);
+  view.Start();
   EXPECT_EQ(view.List()->ItemCount(), 0);
   InsertThree();
   QTest::mouseClick(view.findChild<QPushButton*>("refresh"), Qt::LeftButton);
@@ -133,8 +133,8 @@ TEST_F(JournalViewTest, RefreshListsRowsInsertedMeanwhile) {
 
 TEST_F(JournalViewTest, HeaderClickKeepsTheOrder) {
   InsertThree();
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
   Show(view);
   QHeaderView* header = view.List()->horizontalHeader();
   for (int c : {1, 2, 1}) {
@@ -147,10 +147,10 @@ TEST_F(JournalViewTest, HeaderClickKeepsTheOrder) {
 TEST_F(JournalViewTest, ServicePageOpensTheFileInTheReceivedFolder) {
   test::WriteFileBytes(home.File("fax.sff"), "sff");
   Insert("0301234", "07/12/2026 10:11:12", 1, "/old/place/fax.sff");
-  CJotterDlg view(CJotterDlg::Host::kServicePage);
+  CJournalView view(CJournalView::Host::kServicePage);
   std::string folder = home.Path().substr(0, home.Path().size() - 1);
   view.SetReceivedFolderSource([&] { return folder; });
-  view.OnInitDialog();
+  view.Start();
   Show(view);
   COpenRecorder opened;
   CModalScript script(300);
@@ -162,10 +162,10 @@ TEST_F(JournalViewTest, ServicePageOpensTheFileInTheReceivedFolder) {
 
 TEST_F(JournalViewTest, ServicePageWithoutFolderOrFileSaysSo) {
   Insert("0301234", "07/12/2026 10:11:12", 1, "bare-name.sff");
-  CJotterDlg view(CJotterDlg::Host::kServicePage);
+  CJournalView view(CJournalView::Host::kServicePage);
   std::string folder;
   view.SetReceivedFolderSource([&] { return folder; });
-  view.OnInitDialog();
+  view.Start();
   Show(view);
   EXPECT_EQ(Column(view, 4), Strings{"bare-name.sff"});
   COpenRecorder opened;
@@ -189,8 +189,8 @@ TEST_F(JournalViewTest, JotterOpensTheStoredPathOrSaysWhyNot) {
   Insert("1", "07/12/2026 10:00:00", 1, home.File("here.sff"));
   Insert("2", "07/12/2026 11:00:00", 1, home.File("gone.sff"));
   Insert("3", "07/12/2026 12:00:00", 1, "bare-name.sff");
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
   Show(view);
   COpenRecorder opened;
   CModalScript script;
@@ -210,8 +210,8 @@ TEST_F(JournalViewTest, DeleteRemovesTheRowAfterAPauseAndKeepsTheFile) {
   test::WriteFileBytes(home.File("fax.sff"), "sff");
   Insert("0301234", "07/12/2026 10:11:12", 1, home.File("fax.sff"));
   Insert("0402222", "07/12/2026 16:00:01", 1, home.File("other.sff"));
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
   view.List()->SelectRow(1);
   QElapsedTimer timer;
   timer.start();
@@ -227,8 +227,8 @@ TEST_F(JournalViewTest, DeleteRemovesTheRowAfterAPauseAndKeepsTheFile) {
 
 TEST_F(JournalViewTest, DeleteWithoutSelectionDeletesNothingAndReloads) {
   Insert("0301234", "07/12/2026 10:11:12", 1, home.File("fax.sff"));
-  CJotterDlg view(CJotterDlg::Host::kServicePage);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kServicePage);
+  view.Start();
   Insert("0402222", "07/12/2026 16:00:01", 1, home.File("other.sff"));
   QElapsedTimer timer;
   timer.start();
@@ -240,11 +240,11 @@ TEST_F(JournalViewTest, DeleteWithoutSelectionDeletesNothingAndReloads) {
 
 TEST_F(JournalViewTest, OnlyJotterShowsAnErrorOfItsFirstLoad) {
   SetMessageBoxCaption(QStringLiteral("Jotter"));
-  CJotterDlg jotter(CJotterDlg::Host::kJotter);
+  CJournalView jotter(CJournalView::Host::kJotter);
   jotter.SetConnectString("DSN=NoSuchKestrelSource");
   CModalScript script;
   script.AnswerBox();
-  jotter.OnInitDialog();
+  jotter.Start();
   ASSERT_TRUE(script.Done());
   const QString text = script.Boxes()[0].text;
   EXPECT_TRUE(text.startsWith("  Error:")) << text.toStdString();
@@ -253,9 +253,9 @@ TEST_F(JournalViewTest, OnlyJotterShowsAnErrorOfItsFirstLoad) {
   EXPECT_EQ(jotter.Summary(), "") << "the summary keeps its previous text";
   CModalScript quiet(300);
   QTest::mouseClick(jotter.findChild<QPushButton*>("refresh"), Qt::LeftButton);
-  CJotterDlg page(CJotterDlg::Host::kServicePage);
+  CJournalView page(CJournalView::Host::kServicePage);
   page.SetConnectString("DSN=NoSuchKestrelSource");
-  page.OnInitDialog();
+  page.Start();
   QTest::qWait(50);
   EXPECT_TRUE(quiet.Boxes().empty());
   EXPECT_TRUE(quiet.Failure().empty()) << quiet.Failure();
@@ -264,8 +264,8 @@ TEST_F(JournalViewTest, OnlyJotterShowsAnErrorOfItsFirstLoad) {
 TEST_F(JournalViewTest, FilterNarrowsListAndSummaryByNumberOrDate) {
   InsertThree();
   Insert("0301234", "08/12/2026 07:30:00", 3, home.File("received/0301234_08-12-2026-07-30-00.sff"));
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
   struct Case {
     const char* filter;
     Strings senders;
@@ -286,13 +286,13 @@ TEST_F(JournalViewTest, FilterNarrowsListAndSummaryByNumberOrDate) {
 }
 
 TEST_F(JournalViewTest, LargeJournalLoadsInBatchesWhileTheSummaryCountsEveryRow) {
-  const int rows = CJotterDlg::kBatchRows + 30;
+  const int rows = CJournalView::kBatchRows + 30;
   for (int i = 0; i < rows; ++i)
     Insert("030" + std::to_string(1000 + i), "07/12/2026 10:" + std::to_string(10 + i / 60) + ":" +
            (i % 60 < 10 ? "0" : "") + std::to_string(i % 60), 1, home.File("received/f.sff"));
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
-  EXPECT_EQ(view.List()->ItemCount(), CJotterDlg::kBatchRows);
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
+  EXPECT_EQ(view.List()->ItemCount(), CJournalView::kBatchRows);
   EXPECT_EQ(view.Summary().toStdString(), std::to_string(rows) + " Received faxes with " + std::to_string(rows) + " pages");
   EXPECT_EQ(view.List()->ItemText(0, 1).toStdString(), "030" + std::to_string(1000 + rows - 1));
   EXPECT_TRUE(view.LoadMore());

@@ -3,7 +3,7 @@
 // read from a page image, found through the SFF next to a TIFF or a missing
 // page image, nothing for unreadable files, and shown by the journal view for
 // the selected row.
-#include "journal/fax_preview.h"
+#include "journal_view/fax_preview.h"
 
 #include <QImage>
 #include <QLabel>
@@ -14,7 +14,7 @@
 
 #include "convert/fax_file_names.h"
 #include "core/event_log.h"
-#include "journal/jotter_dlg.h"
+#include "journal_view/journal_view.h"
 #include "desktop/report_list.h"
 #include "store/journal.h"
 #include "tests/support/local_time.h"
@@ -126,8 +126,8 @@ TEST_F(FaxPreviewTest, JournalViewShowsTheSelectedFaxBesideTheList) {
   test::WriteFileBytes(home.File("fax.sff"), MakeSff({test::RenderLetterPage(1728, 2286, 9)}));
   ASSERT_EQ(InsertJournalEntry(log, "0301", test::LocalTime("07/12/2026 10:00:00"), 1, home.File("fax.sff")), 0);
   ASSERT_EQ(InsertJournalEntry(log, "0302", test::LocalTime("07/12/2026 11:00:00"), 1, home.File("gone.sff")), 0);
-  CJotterDlg view(CJotterDlg::Host::kJotter);
-  view.OnInitDialog();
+  CJournalView view(CJournalView::Host::kJotter);
+  view.Start();
   view.show();
   auto* preview = view.findChild<QLabel*>("preview");
   ASSERT_NE(preview, nullptr);

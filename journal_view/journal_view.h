@@ -1,4 +1,4 @@
-// CJotterDlg: the journal view, the rows of ReceivedFaxes newest first, in two
+// CJournalView: the journal view, the rows of ReceivedFaxes newest first, in two
 // hosts: the last page ("Fax Journal") of the tray program's options sheet,
 // and Jotter's main dialog ("Kestrel Journal"). The hosts differ in their
 // columns, in how a row's file is found (the sheet joins the received-faxes
@@ -32,7 +32,7 @@ namespace kestrel {
 
 class CReportList;
 
-class CJotterDlg : public QDialog {
+class CJournalView : public QDialog {
   Q_OBJECT
 
  public:
@@ -43,7 +43,7 @@ class CJotterDlg : public QDialog {
   // Rows read per batch: more than a tall window shows.
   static constexpr int kBatchRows = 200;
 
-  explicit CJotterDlg(Host host, QWidget* parent = nullptr);
+  explicit CJournalView(Host host, QWidget* parent = nullptr);
 
   Host GetHost() const { return host_; }
 
@@ -53,9 +53,9 @@ class CJotterDlg : public QDialog {
   // The journal's connect string; empty (the default) is the store's data source.
   void SetConnectString(std::string connectString) { connectString_ = std::move(connectString); }
 
-  // The initialisation: columns, an empty list, the first load (whose error
-  // Jotter shows).
-  void OnInitDialog();
+  // Sets the columns, empties the list and loads the first rows (a failure
+  // of this first load Jotter shows).
+  void Start();
   void OnRefresh();
   void OnOpenSelected();
   void OnDelete();

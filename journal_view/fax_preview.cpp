@@ -1,4 +1,4 @@
-#include "journal/fax_preview.h"
+#include "journal_view/fax_preview.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // refused when its parent is missing, chosen through the folder browser, and
 // cleared of its regular files (with the log question for kestrel.log in any
 // letter case); the hidden station-id box keeps its value.
-#include "ui/dlg_options_page_fax.h"
+#include "ui/fax_settings_page.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,7 +34,7 @@ using test::CTempDir;
 using test::FileExists;
 using test::WriteFileBytes;
 
-class FaxPageTest : public ::testing::Test {
+class FaxSettingsPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
@@ -58,29 +58,32 @@ class FaxPageTest : public ::testing::Test {
     Field<QLineEdit>("odbcConnect")->setFocus(Qt::TabFocusReason);
   }
   CTempDir tmp;
-  CDlgOptionsPageFax page;
+  // What the page stores into an empty record.
+  ServiceSettings Stored() {
+    ServiceSettings s;
+    EXPECT_TRUE(page.Store(s));
+    return s;
+  }
+  CFaxSettingsPage page;
 };
 
-TEST_F(FaxPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {
-  page.Activate();
+TEST_F(FaxSettingsPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {
   const std::string folder = tmp.File("faxes");
   CModalScript script(500);
   TypeDirectoryAndLeave(folder);
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(script.Boxes().empty());
-  EXPECT_EQ(page.ReceivedDir, folder);
+  EXPECT_EQ(Stored().ReceivedDir, folder);
 }
 
-TEST_F(FaxPageTest, ExistingDirectoryIsKeptWithoutMessage) {
-  page.Activate();
+TEST_F(FaxSettingsPageTest, ExistingDirectoryIsKeptWithoutMessage) {
   CModalScript script(500);
   TypeDirectoryAndLeave(tmp.Path());
   EXPECT_TRUE(script.Boxes().empty());
   EXPECT_EQ(Field<QLineEdit>("receivedDir")->text().toStdString(), tmp.Path());
 }
 
-TEST_F(FaxPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
-  page.Activate();
+TEST_F(FaxSettingsPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
   const std::string folder = tmp.File("missing/faxes");
   CModalScript script;
   script.AnswerBox();
@@ -91,11 +94,10 @@ TEST_F(FaxPageTest, DirectoryTwoLevelsDeepIsRefusedAndEmptied) {
   EXPECT_EQ(script.Boxes()[0].caption, "Brightwater Kestrel");
   EXPECT_FALSE(fs::exists(tmp.File("missing")));
   EXPECT_TRUE(Field<QLineEdit>("receivedDir")->text().isEmpty());
-  EXPECT_TRUE(page.ReceivedDir.empty());
+  EXPECT_TRUE(Stored().ReceivedDir.empty());
 }
 
-TEST_F(FaxPageTest, BrowsePutsTheChosenFolderIntoTheField) {
-  page.Activate();
+TEST_F(FaxSettingsPageTest, BrowsePutsTheChosenFolderIntoTheField) {
   fs::create_directory(tmp.File("chosen"));
   CModalScript script;
   QString title;
@@ -112,7 +114,7 @@ TEST_F(FaxPageTest, BrowsePutsTheChosenFolderIntoTheField) {
   EXPECT_EQ(Field<QLineEdit>("receivedDir")->text().toStdString(), tmp.File("chosen"));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryDeletesRegularFilesOnly) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryDeletesRegularFilesOnly) {
   const std::string outside = tmp.File("outside.txt");
   WriteFileBytes(outside, "keep");
   fs::create_directory(tmp.File("in"));
@@ -134,8 +136,7 @@ TEST_F(FaxPageTest, ClearDirectoryDeletesRegularFilesOnly) {
 
   ServiceSettings s;
   s.ReceivedDir = tmp.File("in");  // without trailing "/"
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   CModalScript script;
   script.AnswerBox(QMessageBox::Yes);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -155,15 +156,14 @@ TEST_F(FaxPageTest, ClearDirectoryDeletesRegularFilesOnly) {
   EXPECT_TRUE(fs::is_socket(sockPath));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
   const std::string in = tmp.Path();
   WriteFileBytes(in + "KESTREL.LOG", "log");
   WriteFileBytes(in + "one.sff", "1");
   WriteFileBytes(in + "two.tif", "2");
   ServiceSettings s;
   s.ReceivedDir = in;
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   CModalScript script;
   script.AnswerBox(QMessageBox::Yes).AnswerBox(QMessageBox::No);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -177,12 +177,11 @@ TEST_F(FaxPageTest, ClearDirectoryAsksOnceForTheLogfileInAnyLetterCase) {
   EXPECT_FALSE(FileExists(in + "two.tif"));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
   WriteFileBytes(tmp.File("one.sff"), "1");
   ServiceSettings s;
   s.ReceivedDir = tmp.Path();
-  page.LoadFrom(s);
-  page.Activate();
+  page.Load(s);
   CModalScript script;
   script.AnswerBox(QMessageBox::No);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -190,11 +189,10 @@ TEST_F(FaxPageTest, ClearDirectoryAnsweredNoDeletesNothing) {
   EXPECT_TRUE(FileExists(tmp.File("one.sff")));
 }
 
-TEST_F(FaxPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
+TEST_F(FaxSettingsPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
   WriteFileBytes(tmp.File("precious.txt"), "1");
   const fs::path before = fs::current_path();
   fs::current_path(tmp.Path());
-  page.Activate();
   CModalScript script;
   script.AnswerBox(QMessageBox::Yes);
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
@@ -203,25 +201,23 @@ TEST_F(FaxPageTest, ClearDirectoryWithoutFolderLeavesTheCurrentFolderAlone) {
   EXPECT_TRUE(FileExists(tmp.File("precious.txt")));
 }
 
-TEST_F(FaxPageTest, HiddenStationIdBoxKeepsItsValue) {
+TEST_F(FaxSettingsPageTest, HiddenStationIdBoxKeepsItsValue) {
   auto* station = Field<QCheckBox>("rejectStationID");
   EXPECT_FALSE(station->isVisible());
   EXPECT_FALSE(station->isEnabled());
   ServiceSettings s;
   s.Number = "+49 30 1234567";
   s.ODBCConnect = "DSN=Kestrel";
-  s.RejectStationID = 1;
-  s.RejectCallerID = 1;
-  s.Logfile = 0;
-  page.LoadFrom(s);
-  page.Activate();
+  s.RejectStationID = true;
+  s.RejectCallerID = true;
+  s.Logfile = false;
+  page.Load(s);
   EXPECT_TRUE(station->isChecked());
   EXPECT_TRUE(Field<QCheckBox>("rejectCallerID")->isChecked());
-  ASSERT_TRUE(page.Deactivate());
-  ServiceSettings out;
-  page.StoreInto(out);
-  EXPECT_EQ(out.RejectStationID, 1);
-  EXPECT_EQ(out.RejectCallerID, 1);
+  const ServiceSettings out = Stored();
+  EXPECT_TRUE(out.RejectStationID);
+  EXPECT_TRUE(out.RejectCallerID);
+  EXPECT_FALSE(out.Logfile);
   EXPECT_EQ(out.Number, "+49 30 1234567");
   EXPECT_EQ(out.ODBCConnect, "DSN=Kestrel");
 }

@@ -1,38 +1,29 @@
-#include "ui/dlg_options_page_fax.h"
+#include "ui/fax_settings_page.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QFileDialog>
-#include <QFocusEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <filesystem>
-#include <sys/stat.h>
-#include <vector>
-
 #include "core/received_folder.h"
 #include "core/string_table.h"
-#include "ui/form_layout.h"
-#include "ui/ui_string_table.h"
 #include "desktop/message_box.h"
+#include "ui/form_layout.h"
+#include "ui/setting_fields.h"
+#include "ui/ui_string_table.h"
 
 namespace kestrel {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
 QString Text(UiStringId id) { return QString::fromUtf8(LoadUiString(id)); }
 
 }  // namespace
 
-CDlgOptionsPageFax::CDlgOptionsPageFax(QWidget* parent) : COptionsPage(QStringLiteral("Fax"), parent) {
+CFaxSettingsPage::CFaxSettingsPage(QWidget* parent) : COptionsPage(QStringLiteral("Fax"), parent) {
   auto* receiverBox = new QGroupBox(QStringLiteral("Fax receiver"), this);
   auto* receiverForm = GroupForm(receiverBox);
   number_ = new QLineEdit(receiverBox);
@@ -104,100 +95,58 @@ CDlgOptionsPageFax::CDlgOptionsPageFax(QWidget* parent) : COptionsPage(QStringLi
   setTabOrder(logfile_, rejectCallerId_);
 
   directory_->installEventFilter(this);
-  connect(browse_, &QPushButton::clicked, this, &CDlgOptionsPageFax::OnBrowse);
-  connect(clear_, &QPushButton::clicked, this, &CDlgOptionsPageFax::OnClearDirectory);
+  connect(browse_, &QPushButton::clicked, this, &CFaxSettingsPage::OnBrowse);
+  connect(clear_, &QPushButton::clicked, this, &CFaxSettingsPage::OnClearDirectory);
 }
 
-void CDlgOptionsPageFax::LoadFrom(const ServiceSettings& s) {
-  Number = s.Number;
-  ReceivedDir = s.ReceivedDir;
-  ODBCConnect = s.ODBCConnect;
-  Logfile = s.Logfile;
-  RejectCallerID = s.RejectCallerID;
-  RejectStationID = s.RejectStationID;
+void CFaxSettingsPage::Load(const ServiceSettings& s) {
+  ShowText(number_, s.Number);
+  ShowText(directory_, s.ReceivedDir);
+  ShowText(odbc_, s.ODBCConnect);
+  ShowFlag(logfile_, s.Logfile);
+  ShowFlag(rejectCallerId_, s.RejectCallerID);
+  ShowFlag(rejectStationId_, s.RejectStationID);
 }
 
-void CDlgOptionsPageFax::StoreInto(ServiceSettings& s) const {
-  s.Number = Number;
-  s.ReceivedDir = ReceivedDir;
-  s.ODBCConnect = ODBCConnect;
-  s.Logfile = Logfile;
-  s.RejectCallerID = RejectCallerID;
-  s.RejectStationID = RejectStationID;
-}
-
-void CDlgOptionsPageFax::ExchangeToControls() {
-  number_->setText(Q(Number));
-  directory_->setText(Q(ReceivedDir));
-  odbc_->setText(Q(ODBCConnect));
-  logfile_->setChecked(Logfile != 0);
-  rejectCallerId_->setChecked(RejectCallerID != 0);
-  rejectStationId_->setChecked(RejectStationID != 0);
-}
-
-bool CDlgOptionsPageFax::ExchangeToMembers() {
-  Number = S(number_->text());
-  ReceivedDir = S(directory_->text());
-  ODBCConnect = S(odbc_->text());
-  Logfile = logfile_->isChecked() ? 1 : 0;
-  RejectCallerID = rejectCallerId_->isChecked() ? 1 : 0;
-  RejectStationID = rejectStationId_->isChecked() ? 1 : 0;
+bool CFaxSettingsPage::Store(ServiceSettings& s) {
+  ReadText(number_, s.Number);
+  ReadText(directory_, s.ReceivedDir);
+  ReadText(odbc_, s.ODBCConnect);
+  ReadFlag(logfile_, s.Logfile);
+  ReadFlag(rejectCallerId_, s.RejectCallerID);
+  ReadFlag(rejectStationId_, s.RejectStationID);
   return true;
 }
 
-bool CDlgOptionsPageFax::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == directory_ && event->type() == QEvent::FocusOut) {
-    // Losing the focus to another application or to a popup is not leaving
-    // the field.
-    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnDirectoryLeft();
-  }
+std::string CFaxSettingsPage::ReceivedFolder() const { return directory_->text().toStdString(); }
+
+bool CFaxSettingsPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == directory_ && LeavesField(event)) OnDirectoryLeft();
   return COptionsPage::eventFilter(watched, event);
 }
 
-void CDlgOptionsPageFax::OnBrowse() {
-  const QString folder = QFileDialog::getExistingDirectory(
-      this, Text(IDS_CHOOSE_DIRECTORY), QString(), QFileDialog::ShowDirsOnly);
+void CFaxSettingsPage::OnBrowse() {
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, Text(IDS_CHOOSE_DIRECTORY), QString(), QFileDialog::ShowDirsOnly);
   if (!folder.isEmpty()) directory_->setText(folder);
 }
 
-void CDlgOptionsPageFax::OnDirectoryLeft() {
-  ExchangeToMembers();
-  if (ReceivedDir.empty()) return;
-  // One level only: the parents must exist already.
-  if (!MakeReceivedFolder(ReceivedDir)) {
+void CFaxSettingsPage::OnDirectoryLeft() {
+  if (!MakeReceivedFolder(ReceivedFolder())) {
     ShowMessageBox(this, QString::fromUtf8(LoadString(IDS_INVALID_PATH)), BoxButtons::kOk, BoxIcon::kExclamation);
-    ReceivedDir.clear();
-    ExchangeToControls();
+    directory_->clear();
   }
 }
 
-void CDlgOptionsPageFax::OnClearDirectory() {
-  if (ShowMessageBox(this, Text(IDS_CLEAR_DIRECTORY), BoxButtons::kYesNo, BoxIcon::kQuestion) !=
-      BoxResult::kYes)
+void CFaxSettingsPage::OnClearDirectory() {
+  if (ShowMessageBox(this, Text(IDS_CLEAR_DIRECTORY), BoxButtons::kYesNo, BoxIcon::kQuestion) != BoxResult::kYes)
     return;
-  ExchangeToMembers();
-  // No folder entered means nothing to clear (not the current or root folder).
-  if (ReceivedDir.empty()) return;
-  namespace fs = std::filesystem;
-  std::vector<fs::path> files;
-  std::error_code ec;
-  fs::directory_iterator it(fs::path(ReceivedDir), ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::error_code statError;
-    if (it->symlink_status(statError).type() == fs::file_type::regular && !statError)
-      files.push_back(it->path());
-  }
-  for (const fs::path& file : files) {
-    const QString name = QFile::decodeName(file.filename().native().c_str());
-    if (name.toLower() == QLatin1String("kestrel.log") &&
-        ShowMessageBox(this, Text(IDS_DELETE_LOGFILE), BoxButtons::kYesNo, BoxIcon::kQuestion) !=
-            BoxResult::kYes)
-      continue;
-    // Deletions that fail are skipped silently.
-    std::error_code removeError;
-    fs::remove(file, removeError);
-  }
+  const Status cleared = ClearReceivedFolder(ReceivedFolder(), [this] {
+    return ShowMessageBox(this, Text(IDS_DELETE_LOGFILE), BoxButtons::kYesNo, BoxIcon::kQuestion) == BoxResult::kYes;
+  });
+  // Files that could not be deleted are left without a word: they are still
+  // there to see, and the page has no text to say more.
+  static_cast<void>(cleared);
 }
 
 }  // namespace kestrel
