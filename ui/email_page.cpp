@@ -106,9 +106,7 @@ void CEmailPage::Load(const ServiceSettings& s) {
   ShowText(address_, s.Address);
   ShowText(header_, s.Header);
   ShowText(server_, s.SMTPServer);
-  // The port is an unsigned field: a stored negative value shows as its
-  // unsigned twin and reads back unchanged.
-  port_->setText(QString::number(static_cast<std::uint32_t>(s.SMTPPort)));
+  port_->setText(QString::number(s.SMTPPort));
   ShowChoice(security_, s.SMTPSecurity);
   ShowText(caFile_, s.SMTPCAFile);
   ShowChoice(authentication_, s.AuthenticationMethod);
@@ -121,15 +119,15 @@ void CEmailPage::Load(const ServiceSettings& s) {
 }
 
 bool CEmailPage::Store(ServiceSettings& s) {
-  const auto port = ReadUnsigned(port_);
+  const auto port = ReadSetting(port_, "SMTPPort");
   if (!port) return false;
-  const auto width = ReadSigned(width_);
+  const auto width = ReadSetting(width_, "ImageScaleX");
   if (!width) return false;
   ReadText(name_, s.Name);
   ReadText(address_, s.Address);
   ReadText(header_, s.Header);
   ReadText(server_, s.SMTPServer);
-  s.SMTPPort = static_cast<std::int32_t>(*port);
+  s.SMTPPort = *port;
   ReadChoice(security_, s.SMTPSecurity);
   ReadText(caFile_, s.SMTPCAFile);
   ReadChoice(authentication_, s.AuthenticationMethod);

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "core/number_text.h"
+#include "core/setting_table.h"
 #include "core/string_table.h"
 #include "desktop/message_box.h"
 
@@ -13,14 +14,26 @@ COptionsPage::COptionsPage(const QString& caption, QWidget* parent) : QWidget(pa
 
 std::optional<std::uint32_t> COptionsPage::ReadUnsigned(QLineEdit* field) {
   auto v = ScanUnsigned(field->text().toStdString());
-  if (!v) Refuse(field, IDS_ENTER_POSITIVE_INTEGER);
+  if (!v) Refuse(field, QString::fromUtf8(LoadString(IDS_ENTER_POSITIVE_INTEGER)));
   return v;
 }
 
 std::optional<std::int32_t> COptionsPage::ReadSigned(QLineEdit* field) {
   auto v = ScanSigned(field->text().toStdString());
-  if (!v) Refuse(field, IDS_ENTER_INTEGER);
+  if (!v) Refuse(field, QString::fromUtf8(LoadString(IDS_ENTER_INTEGER)));
   return v;
+}
+
+std::optional<std::int32_t> COptionsPage::ReadSetting(QLineEdit* field, std::string_view member) {
+  const SettingRow& row = *FindSetting(member);
+  const bool scanned = row.min >= 0 ? ReadUnsigned(field).has_value() : ReadSigned(field).has_value();
+  if (!scanned) return std::nullopt;
+  auto value = ParseSetting(row, field->text().toStdString(), SettingSyntax::kTyped);
+  if (!value) {
+    Refuse(field, QString::fromStdString(value.Error().text));
+    return std::nullopt;
+  }
+  return std::get<std::int32_t>(*value);
 }
 
 bool COptionsPage::LeavesField(const QEvent* event) {
@@ -29,8 +42,8 @@ bool COptionsPage::LeavesField(const QEvent* event) {
   return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
-void COptionsPage::Refuse(QLineEdit* field, StringId stringId) {
-  ShowMessageBox(this, QString::fromUtf8(LoadString(stringId)));
+void COptionsPage::Refuse(QLineEdit* field, const QString& text) {
+  ShowMessageBox(this, text);
   field->setFocus(Qt::OtherFocusReason);
   field->selectAll();
 }

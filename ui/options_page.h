@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "core/service_settings.h"
 #include "core/string_table.h"
@@ -46,13 +47,17 @@ class COptionsPage : public QWidget {
   // returned.
   std::optional<std::uint32_t> ReadUnsigned(QLineEdit* field);
   std::optional<std::int32_t> ReadSigned(QLineEdit* field);
+  // The number of the setting `member` (a row of core/setting_table.h): read
+  // as above ("%u" where the row takes no negative number), then held to the
+  // row's range, whose refusal names the setting and its range.
+  std::optional<std::int32_t> ReadSetting(QLineEdit* field, std::string_view member);
   // True for a focus-out that leaves a field for another control of the
   // window; losing the focus to another application or to a popup is not
   // leaving the field.
   static bool LeavesField(const QEvent* event);
 
  private:
-  void Refuse(QLineEdit* field, StringId stringId);
+  void Refuse(QLineEdit* field, const QString& text);
 
   QString caption_;
 };

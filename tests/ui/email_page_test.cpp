@@ -151,12 +151,20 @@ TEST_F(EmailPageTest, PortThatIsNoUnsignedNumberIsRefused) {
   EXPECT_EQ(Stored().SMTPPort, 2525);
 }
 
-TEST_F(EmailPageTest, PortBeyondTheSignedRangeKeepsItsStoredValue) {
-  ServiceSettings s = Settings(0, 0);
-  s.SMTPPort = -1;
-  page.Load(s);
-  EXPECT_EQ(Field<QLineEdit>("smtpPort")->text(), "4294967295");
-  EXPECT_EQ(Stored().SMTPPort, -1);
+TEST_F(EmailPageTest, PortOutsideItsRangeIsRefusedByName) {
+  page.Load(Settings(0, 0));
+  auto* port = Field<QLineEdit>("smtpPort");
+  for (const char* bad : {"0", "70000"}) {
+    port->setText(QString::fromLatin1(bad));
+    CModalScript script;
+    script.AnswerBox();
+    ServiceSettings out = Settings(0, 0);
+    EXPECT_FALSE(page.Store(out)) << bad;
+    ASSERT_TRUE(script.Done()) << bad;
+    EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"SmtpPortReceive holds \"" + std::string(bad) +
+                                                          "\"; it takes a number from 1 to 65535."});
+    EXPECT_EQ(out, Settings(0, 0)) << bad << ": a refusal stores nothing";
+  }
 }
 
 TEST_F(EmailPageTest, WidthThatIsNoWholeNumberIsRefused) {
