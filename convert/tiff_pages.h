@@ -11,14 +11,18 @@
 #include <string>
 
 #include "convert/image_rows.h"
+#include "core/result.h"
 
 namespace kestrel {
 
 // Writes one page of `width` x `height` to `tiffPath` (created, replacing any
 // file there, when `append` is false), dithering the grey rows (0 black to
-// 255 white) that `grey` gives. 0 or an image error code; `opened` tells
-// whether the file could be opened at all.
-int WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, int width, int height, int dpiX,
-                  int dpiY, bool& opened);
+// 255 white) that `grey` gives. Fails with an image error (image_error.h)
+// whose step is kTiffOpenStep when the file could not be opened at all (or
+// there was nothing to write), kTiffWriteStep when writing it failed.
+inline constexpr char kTiffOpenStep[] = "open";
+inline constexpr char kTiffWriteStep[] = "write";
+[[nodiscard]] Status WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, int width, int height,
+                                   int dpiX, int dpiY);
 
 }  // namespace kestrel

@@ -142,16 +142,16 @@ bool CDlgProppageMSN::eventFilter(QObject* watched, QEvent* event) {
 void CDlgProppageMSN::OnAddressLeft() {
   ExchangeToMembers();
   // The value stays as typed; the reminder is all.
-  if (const char* refusal = AcceptAllAddressRefusal(All != 0, EmailAll))
-    ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, BoxIcon::kStop);
+  if (Status accepted = CheckAcceptAllAddress(All != 0, EmailAll); !accepted)
+    ShowMessageBox(this, QString::fromStdString(accepted.Error().text), BoxButtons::kOk, BoxIcon::kStop);
 }
 
 void CDlgProppageMSN::OnAdd() {
   ForwardingEditDialog dialog(this);
   dialog.SetMode(ForwardingEditDialog::kAddMsn);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (const char* refusal = NewMsnRowRefusal(S(dialog.numberText), S(dialog.addressText))) {
-    ShowMessageBox(this, QString::fromUtf8(refusal));
+  if (Status accepted = CheckNewMsnRow(S(dialog.numberText), S(dialog.addressText)); !accepted) {
+    ShowMessageBox(this, QString::fromStdString(accepted.Error().text));
     return;
   }
   if (db_) {
@@ -176,8 +176,8 @@ void CDlgProppageMSN::OnEdit() {
     // A row that is no longer in the table is not edited: no dialog.
     if (!FindForwardingRow(*db_, ForwardingTable::kMsn, S(oldNumber))) return;
     if (dialog.exec() != QDialog::Accepted) return;
-    if (const char* refusal = EditedMsnRowRefusal(S(dialog.numberText), S(dialog.addressText))) {
-      ShowMessageBox(this, QString::fromUtf8(refusal));
+    if (Status accepted = CheckEditedMsnRow(S(dialog.numberText), S(dialog.addressText)); !accepted) {
+      ShowMessageBox(this, QString::fromStdString(accepted.Error().text));
       return;
     }
     list_->SetItemText(row, 1, dialog.addressText);

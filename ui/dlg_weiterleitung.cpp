@@ -73,8 +73,8 @@ void CDlgWeiterleitung::OnAdd() {
   dialog.SetMode(ForwardingEditDialog::kNewForwarding);
   if (dialog.exec() != QDialog::Accepted) return;
   // Only presence matters here: the address format is not examined.
-  if (const char* refusal = NewSenderRowRefusal(S(dialog.numberText), S(dialog.addressText))) {
-    ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, BoxIcon::kStop);
+  if (Status accepted = CheckNewSenderRow(S(dialog.numberText), S(dialog.addressText)); !accepted) {
+    ShowMessageBox(this, QString::fromStdString(accepted.Error().text), BoxButtons::kOk, BoxIcon::kStop);
     return;
   }
   if (db_) {
