@@ -103,7 +103,8 @@ Status CFaxPdf::AddPage(const CFaxPage& page, const std::vector<PageWord>& words
   const std::string number = std::to_string(pages_ + 1);
   if (!doc_) return Status::Failed("Page " + number + " of the PDF", "the document was not started.");
   if (page.Empty()) return Status::Failed("Page " + number + " of the PDF", "the page is empty.");
-  if (!EncodeGroup4(page, doc_->g4)) return Logged(Status::Failed("", "Page " + number + " of the PDF could not be coded."));
+  if (!EncodeGroup4(page, doc_->g4).Ok())
+    return Logged(Status::Failed("", "Page " + number + " of the PDF could not be coded."));
   // The page's size in points follows from its pixels; only sizes PDF cannot
   // hold are brought to the nearest it can, the proportions kept where the
   // page is too large.

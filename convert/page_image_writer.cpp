@@ -86,7 +86,8 @@ const std::uint8_t* CScaledPageRows::Row(int y) {
 
 Status WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path, IEventLog& log) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return ImageFailure(ImageError::kFileOpen);  // a destination that cannot be opened is not logged
+  // A destination that cannot be opened is not logged.
+  if (file == nullptr) return ImageFailure(ImageError::kFileOpen);
   std::vector<char> buffer(256 * 1024);
   std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
   Status result = ImageFailure(ImageError::kBadParam);
@@ -117,8 +118,8 @@ Status AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int p
     result = ImageFailure(ImageError::kOutOfMemory, kTiffWriteStep);  // the file was not the trouble
   }
   if (result.Ok()) return result;
-  log.WriteEventText((result.Error().step == kTiffOpenStep ? "Can not open the TIF file: " : "An error ocours the conversion ") +
-                     result.Error().text);
+  const bool opened = result.Error().step != kTiffOpenStep;
+  log.WriteEventText((opened ? "An error ocours the conversion " : "Can not open the TIF file: ") + result.Error().text);
   return result;
 }
 

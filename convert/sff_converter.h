@@ -10,8 +10,8 @@
 // decoder and CFaxPage for how it is bounded). Refused pages and failed
 // writes are written to the event log; the conversion always goes on with the
 // next page, so it answers what it wrote (ConvertedFax) rather than a Status;
-// the steps below it answer Status and Result (core/result.h). Two conversions may run at once as long as they do not write
-// the same files.
+// the steps below it answer Status and Result (core/result.h). Two
+// conversions may run at once as long as they do not write the same files.
 #pragma once
 
 #include <string>

@@ -6,6 +6,7 @@
 //
 // libtiff's own messages are kept from standard error and counted per file,
 // so nothing process-wide changes; several files may be written at once.
+// Failures are a Status holding an image error (image_error.h); nothing is logged here.
 #pragma once
 
 #include <string>

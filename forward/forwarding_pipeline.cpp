@@ -162,8 +162,9 @@ bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applic
 }
 
 void CForwardingPipeline::RecordInJournal(const FaxEntry& entry) {
-  InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
-                     journalConnectString_);
+  // The journal wrote its failure to the log; the fax is forwarded regardless.
+  (void)InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
+                           journalConnectString_);
 }
 
 }  // namespace kestrel

