@@ -73,7 +73,7 @@ void CMailQueueMonitor::DeleteSentFile(const std::string& path, const struct sta
   log_.WriteEventText("Sent queued mail could not be deleted, not sending it again: " + path + " (" + reason + ")");
 }
 
-int CMailQueueMonitor::MailQueueMonitor() {
+void CMailQueueMonitor::MailQueueMonitor() {
   const std::string folder = MailQueueFolder(settings_.appFolder) + "/";
   // The monitor never rewrites the port of its copy; 0 simply means the
   // standard port, as for the reception side.
@@ -103,7 +103,6 @@ int CMailQueueMonitor::MailQueueMonitor() {
     if (stop_ || !Pause()) break;
   }
   if (session.IsConnected()) session.Disconnect();
-  return 0;
 }
 
 }  // namespace kestrel
