@@ -5,10 +5,13 @@
 // entry counts as no match where only a terminating code may follow.
 #include "convert/line_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
 
+#include "convert/bit_reader.h"
+#include "convert/row_bit_writer.h"
 #include "convert/sff_error.h"
 
 namespace kestrel {

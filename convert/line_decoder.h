@@ -16,8 +16,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/bit_reader.h"
-#include "convert/row_bit_writer.h"
 #include "convert/sff_file.h"
 #include "core/result.h"
 
