@@ -73,9 +73,9 @@ int Add(const TableNames& names, const AdminArgs& args, COdbcConnection& db, CAd
   if (args.size() != 3) return context.Usage(std::string(args[0]) + " NUMBER ADDRESS");
   const std::string& number = args[1];
   const std::string& address = args[2];
-  const char* refusal = names.table == ForwardingTable::kMsn ? NewMsnRowRefusal(CheckedNumber(number), address)
-                                                             : NewSenderRowRefusal(CheckedNumber(number), address);
-  if (refusal) return context.Refuse(refusal);
+  const Status accepted = names.table == ForwardingTable::kMsn ? CheckNewMsnRow(CheckedNumber(number), address)
+                                                               : CheckNewSenderRow(CheckedNumber(number), address);
+  if (!accepted) return context.Refuse(accepted.Error().text);
   AddForwardingRow(db, names.table, {number, address});
   context.Say("Added " + number + " -> " + address + " to " + names.tableName + ".");
   return kAdminOk;
@@ -90,13 +90,14 @@ int Edit(const TableNames& names, const AdminArgs& args, COdbcConnection& db, CA
     return context.Refuse(std::string(names.tableName) + " has no row for " + names.numberWord + " " + oldNumber + ".");
   // An edited caller row is stored as it is, empty values included; only the
   // digits of its number are the field's rule.
-  const char* refusal = nullptr;
+  Status accepted;
   if (names.table == ForwardingTable::kMsn)
-    refusal = EditedMsnRowRefusal(CheckedNumber(number), address);
+    accepted = CheckEditedMsnRow(CheckedNumber(number), address);
   else if (!HoldsOnlyDigits(number))
-    refusal = NewSenderRowRefusal("", address);
-  if (refusal) return context.Refuse(refusal);
-  EditForwardingRow(db, names.table, oldNumber, {number, address});
+    accepted = CheckNewSenderRow("", address);
+  if (!accepted) return context.Refuse(accepted.Error().text);
+  // The row was found just above; one that went in between is not worth a refusal.
+  (void)EditForwardingRow(db, names.table, oldNumber, {number, address});
   context.Say("Changed " + oldNumber + " to " + number + " -> " + address + " in " + names.tableName + ".");
   return kAdminOk;
 }
@@ -115,7 +116,7 @@ int AcceptAll(const AdminArgs& args, CAdminContext& context) {
   auto s = context.LoadSettings();
   if (!s) return context.Refuse(s.Describe());
   if (on) {
-    if (const char* refusal = AcceptAllAddressRefusal(true, args[2])) return context.Refuse(refusal);
+    if (Status accepted = CheckAcceptAllAddress(true, args[2]); !accepted) return context.Refuse(accepted.Error().text);
     s->EmailAll = args[2];
   }
   s->All = on;

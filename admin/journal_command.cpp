@@ -53,7 +53,7 @@ int List(const AdminArgs& args, CAdminContext& context) {
       context.Say(std::to_string(e.id) + "\t" + e.senderNr + "\t" + TimeText(e.receivingTime, false) + "\t" +
                   std::to_string(e.numberOfPages) + "\t" + e.faxFile);
   }
-  if (listing.error) return context.Refuse("journal: " + DiagnosticText(*listing.error));
+  if (!listing.status.Ok()) return context.Refuse("journal: " + listing.status.Error().text);
   return kAdminOk;
 }
 
@@ -62,11 +62,11 @@ int Delete(const AdminArgs& args, CAdminContext& context) {
   auto id = ScanSigned(args[1]);
   if (!id) return context.Usage("journal delete ID: ID is a whole number");
   JournalListing listing = ListJournalEntries();
-  if (listing.error) return context.Refuse("journal: " + DiagnosticText(*listing.error));
+  if (!listing.status.Ok()) return context.Refuse("journal: " + listing.status.Error().text);
   bool found = false;
   for (const JournalEntry& e : listing.entries) found = found || e.id == *id;
   if (!found) return context.Refuse("The journal has no entry " + std::to_string(*id) + ".");
-  if (auto error = DeleteJournalEntry(*id)) return context.Refuse("journal: " + DiagnosticText(*error));
+  if (Status deleted = DeleteJournalEntry(*id); !deleted) return context.Refuse("journal: " + deleted.Error().text);
   context.Say("Deleted journal entry " + std::to_string(*id) + ".");
   return kAdminOk;
 }

@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include "convert/sff_converter.h"
-#include "convert/sff_exception.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
 #include "core/version.h"
@@ -52,17 +51,17 @@ bool Readable(const std::string& path) {
 int Info(const std::string& path) {
   if (!Readable(path)) return 1;
   CStandardErrorLog log;
-  try {
-    kestrel::CSffFile sff(path, log);
-    const char* resolution = sff.VerticalResolution() == 0 ? "normal" : "fine";
-    std::printf("%s: %d page%s\n", path.c_str(), sff.PageCount(), sff.PageCount() == 1 ? "" : "s");
-    std::printf("%4s %6s %6s  %s\n", "page", "width", "lines", "resolution");
-    for (int page = 1; page <= sff.PageCount(); ++page)
-      std::printf("%4d %6u %6d  %s\n", page, sff.PageWidth(page), sff.PageLines(page), resolution);
-  } catch (const kestrel::CSffException& e) {
-    std::fprintf(stderr, "kestrel-sff: %s\n", e.GetErrorText().c_str());
+  const kestrel::Result<kestrel::CSffFile> opened = kestrel::CSffFile::Open(path, log);
+  if (!opened) {
+    std::fprintf(stderr, "kestrel-sff: %s\n", opened.Error().text.c_str());
     return 1;
   }
+  const kestrel::CSffFile& sff = *opened;
+  const char* resolution = sff.VerticalResolution() == 0 ? "normal" : "fine";
+  std::printf("%s: %d page%s\n", path.c_str(), sff.PageCount(), sff.PageCount() == 1 ? "" : "s");
+  std::printf("%4s %6s %6s  %s\n", "page", "width", "lines", "resolution");
+  for (int page = 1; page <= sff.PageCount(); ++page)
+    std::printf("%4d %6u %6d  %s\n", page, sff.PageWidth(page), sff.PageLines(page), resolution);
   return 0;
 }
 

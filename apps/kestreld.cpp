@@ -40,7 +40,7 @@ int Usage() {
 
 int PrintJournal() {
   // Row by row: a journal of any size prints in the memory of one row.
-  const std::optional<DatabaseError> error = ForEachJournalEntry([](const JournalEntry& e) {
+  const Status listed = ForEachJournalEntry([](const JournalEntry& e) {
     char when[32] = "";
     if (e.receivingTime) {
       const SqlTimestamp& t = *e.receivingTime;
@@ -50,8 +50,8 @@ int PrintJournal() {
     std::printf("%d\t%s\t%s\t%d\t%s\n", e.id, e.senderNr.c_str(), when, e.numberOfPages, e.faxFile.c_str());
     return true;
   });
-  if (error) {
-    std::fprintf(stderr, "kestreld: journal: %s\n", DiagnosticText(*error).c_str());
+  if (!listed) {
+    std::fprintf(stderr, "kestreld: journal: %s\n", listed.Error().text.c_str());
     return 1;
   }
   return 0;

@@ -1,7 +1,7 @@
 // FaxDocumentInfo: what a fax document says about the fax it holds besides
 // its pages (the PDF's title and creation date). The forwarding side knows
 // the call; a conversion without a call (the command-line tool) leaves it
-// empty.
+// empty. Plain values: nothing here fails.
 #pragma once
 
 #include <ctime>
@@ -17,6 +17,6 @@ struct FaxDocumentInfo {
 // "Fax from <caller>, <dd.mm.yyyy hh:mm:ss>" in local time, or "Fax, <...>"
 // without a caller. Characters outside printable ASCII are left out of the
 // caller, which comes from the line.
-std::string FaxDocumentTitle(const FaxDocumentInfo& info);
+[[nodiscard]] std::string FaxDocumentTitle(const FaxDocumentInfo& info);
 
 }  // namespace kestrel

@@ -52,17 +52,17 @@ void CFaxPage::AppendWhiteRows(std::uint64_t times) {
   next_ = times >= height_ - next_ ? height_ : next_ + static_cast<std::uint32_t>(times);
 }
 
-bool DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, CFaxPage& out, IEventLog& log) {
+Status DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, CFaxPage& out, IEventLog& log) {
   const std::uint32_t width = sff.PageWidth(page);
   const std::int32_t lines = sff.PageLines(page);
-  if (width == 0 || width > kMaxPageWidth) {
-    log.WriteEventText(Format("Page %d of the fax is not converted: a width of %llu pixels is not supported.", page, width));
-    return false;
-  }
-  if (lines <= 0) {
-    log.WriteEventText("Page " + std::to_string(page) + " of the fax is not converted: it has no lines.");
-    return false;
-  }
+  const auto refuse = [&log](Status refusal) {
+    log.WriteEventText(refusal.Describe());
+    return refusal;
+  };
+  const std::string refused = "Page " + std::to_string(page) + " of the fax is not converted";
+  if (width == 0 || width > kMaxPageWidth)
+    return refuse(Status::Failed(refused, "a width of " + std::to_string(width) + " pixels is not supported."));
+  if (lines <= 0) return refuse(Status::Failed(refused, "it has no lines."));
   const unsigned times = doubled ? 2 : 1;
   std::uint64_t rows = static_cast<std::uint64_t>(lines) * times;
   if (rows * width > kMaxPagePixels) {
@@ -72,30 +72,34 @@ bool DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, CFa
   if (!out.Reset(width, static_cast<std::uint32_t>(rows))) {
     char text[64];
     std::snprintf(text, sizeof(text), "Failed to allocate %zu BYTEs", static_cast<std::size_t>(rows) * ((width + 7) / 8));
-    log.WriteEventText(text);
-    return false;
+    return refuse(Status::Failed("", text));
   }
-  sff.SeekPage(page);
   // Every record is read, also once the page is full, so that the row buffer
   // leaves the page as its last line left it.
   SffRecord record;
-  while (sff.NextRecord(record)) {
+  SffLinePlace place{page, 0};
+  for (bool more = sff.SeekPage(page) && sff.NextRecord(record); more; more = sff.NextRecord(record)) {
     switch (record.type) {
       case SffRecordType::CodedLine:
-        if (DecodeRecordToRow(record, row, RowBufferSize)) out.AppendRow(row, times);
+        ++place.line;
+        // A line that does not decode is left out and the page goes on: the
+        // rows of the lines after it move up, the page's end stays white.
+        if (DecodeLine(record, place, row, RowBufferSize).Ok()) out.AppendRow(row, times);
         break;
       case SffRecordType::WhiteSkip:
+        place.line += record.count;
         std::memset(row, 0, RowBufferSize);
         out.AppendWhiteRows(std::uint64_t{record.count} * times);
         break;
       case SffRecordType::IllegalLine:
+        ++place.line;
         out.AppendRow(row, times);
         break;
       case SffRecordType::UserInfo:
         break;
     }
   }
-  return true;
+  return {};
 }
 
 }  // namespace kestrel

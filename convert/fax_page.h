@@ -8,7 +8,7 @@
 // bounded before anything is allocated: a page wider than kMaxPageWidth, of
 // width 0 or without lines is refused, a page of more than kMaxPagePixels is
 // cut at the bottom (at most 1 MB of rows). One object per conversion, reused
-// from page to page; not thread-safe.
+// from page to page; not thread-safe. A refused page is a failed Status.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "convert/line_decoder.h"
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -36,7 +37,7 @@ class CFaxPage {
   // Starts an all-white page of `width` x `height` pixels (the caller keeps
   // it within kMaxPagePixels; a size of 0 gives an empty page); false when
   // the memory cannot be had, and the page is then empty.
-  bool Reset(std::uint32_t width, std::uint32_t height);
+  [[nodiscard]] bool Reset(std::uint32_t width, std::uint32_t height);
   // The dots per inch the rows stand for; Reset goes back to 200 x 200.
   void SetResolution(int x, int y) {
     resolutionX_ = x;
@@ -49,14 +50,14 @@ class CFaxPage {
   // Moves `times` rows on, leaving them white.
   void AppendWhiteRows(std::uint64_t times);
 
-  int Width() const { return static_cast<int>(width_); }
-  int Height() const { return static_cast<int>(height_); }
-  std::size_t Stride() const { return stride_; }
-  int ResolutionX() const { return resolutionX_; }
-  int ResolutionY() const { return resolutionY_; }
-  bool Empty() const { return height_ == 0; }
+  [[nodiscard]] int Width() const { return static_cast<int>(width_); }
+  [[nodiscard]] int Height() const { return static_cast<int>(height_); }
+  [[nodiscard]] std::size_t Stride() const { return stride_; }
+  [[nodiscard]] int ResolutionX() const { return resolutionX_; }
+  [[nodiscard]] int ResolutionY() const { return resolutionY_; }
+  [[nodiscard]] bool Empty() const { return height_ == 0; }
   // Row `y`, 0 at the top (0 <= y < Height()).
-  const std::uint8_t* Row(int y) const { return rows_.data() + static_cast<std::size_t>(y) * stride_; }
+  [[nodiscard]] const std::uint8_t* Row(int y) const { return rows_.data() + static_cast<std::size_t>(y) * stride_; }
 
  private:
   std::uint32_t width_ = 0;
@@ -70,8 +71,11 @@ class CFaxPage {
 
 // Decodes page `page` of `sff` into `out`: each record gives its rows (every
 // line twice when `doubled`, normal resolution), decoded into `row`
-// (RowBufferSize bytes, carried over from the previous page). False, with an
-// event text, when the page is refused or its memory cannot be had.
-bool DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, CFaxPage& out, IEventLog& log);
+// (RowBufferSize bytes, carried over from the previous page). A line that does
+// not decode is left out, as a faulty line always was. Fails when the page is
+// refused or its memory cannot be had; the failure, described, is also
+// written to `log`, as is the notice of a page cut at the bottom.
+[[nodiscard]] Status DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, CFaxPage& out,
+                                   IEventLog& log);
 
 }  // namespace kestrel

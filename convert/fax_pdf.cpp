@@ -94,12 +94,17 @@ CFaxPdf::CFaxPdf(const FaxDocumentInfo& info, IEventLog& log) : log_(log) {
 
 CFaxPdf::~CFaxPdf() = default;
 
-bool CFaxPdf::AddPage(const CFaxPage& page, const std::vector<PageWord>& words) {
-  if (!doc_ || page.Empty()) return false;
-  if (!EncodeGroup4(page, doc_->g4)) {
-    log_.WriteEventText("Page " + std::to_string(pages_ + 1) + " of the PDF could not be coded.");
-    return false;
-  }
+Status CFaxPdf::Logged(Status failure) {
+  log_.WriteEventText(failure.Describe());
+  return failure;
+}
+
+Status CFaxPdf::AddPage(const CFaxPage& page, const std::vector<PageWord>& words) {
+  const std::string number = std::to_string(pages_ + 1);
+  if (!doc_) return Status::Failed("Page " + number + " of the PDF", "the document was not started.");
+  if (page.Empty()) return Status::Failed("Page " + number + " of the PDF", "the page is empty.");
+  if (!EncodeGroup4(page, doc_->g4).Ok())
+    return Logged(Status::Failed("", "Page " + number + " of the PDF could not be coded."));
   // The page's size in points follows from its pixels; only sizes PDF cannot
   // hold are brought to the nearest it can, the proportions kept where the
   // page is too large.
@@ -150,30 +155,27 @@ bool CFaxPdf::AddPage(const CFaxPage& page, const std::vector<PageWord>& words) 
     pageDict.replaceKey("/Contents", content);
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(pageDict)), false);
   } catch (const std::exception& e) {
-    log_.WriteEventText("Page " + std::to_string(pages_ + 1) + " could not be added to the PDF: " + e.what());
-    return false;
+    return Logged(Status::Failed("Page " + number + " could not be added to the PDF", e.what()));
   }
   ++pages_;
-  return true;
+  return {};
 }
 
-bool CFaxPdf::Save(const std::string& path) {
-  if (!doc_) return false;
+Status CFaxPdf::Save(const std::string& path) {
+  if (!doc_) return Status::Failed("The PDF file " + path, "the document was not started.");
   const std::string temporary = path + ".part";
   try {
     QPDFWriter writer(doc_->pdf, temporary.c_str());
     writer.write();
   } catch (const std::exception& e) {
     ::unlink(temporary.c_str());
-    log_.WriteEventText("Can not write the PDF file " + path + ": " + e.what());
-    return false;
+    return Logged(Status::Failed("Can not write the PDF file " + path, e.what()));
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
-    log_.WriteEventText("Can not write the PDF file " + path);
-    return false;
+    return Logged(Status::Failed("", "Can not write the PDF file " + path));
   }
-  return true;
+  return {};
 }
 
 }  // namespace kestrel

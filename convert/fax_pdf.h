@@ -10,8 +10,9 @@
 //
 // The document is built in memory (a page costs its compressed bytes) and
 // written under a temporary name that is renamed into place, so a reader
-// never sees half a file. Failures are written to the event log. Not
-// thread-safe: one document per conversion.
+// never sees half a file. AddPage and Save answer a Status and write a
+// failure, described, to the event log themselves. Not thread-safe: one
+// document per conversion.
 #pragma once
 
 #include <memory>
@@ -20,6 +21,7 @@
 
 #include "convert/fax_document_info.h"
 #include "convert/page_word.h"
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -34,17 +36,20 @@ class CFaxPdf {
   CFaxPdf& operator=(const CFaxPdf&) = delete;
 
   // Appends `page` (not empty) at its ResolutionX() x ResolutionY(), with
-  // `words` read from it as its text. False, logged, when it could not be
-  // added; the pages before it stay.
-  bool AddPage(const CFaxPage& page, const std::vector<PageWord>& words = {});
-  int PageCount() const { return pages_; }
+  // `words` read from it as its text. Fails, logged, when it could not be
+  // added (unlogged for an empty page or a document that never started); the
+  // pages before it stay.
+  [[nodiscard]] Status AddPage(const CFaxPage& page, const std::vector<PageWord>& words = {});
+  [[nodiscard]] int PageCount() const { return pages_; }
 
-  // Writes the document to `path`, replacing any file there. False, logged,
+  // Writes the document to `path`, replacing any file there. Fails, logged,
   // when it could not be written; nothing is then left at `path` or beside it.
-  bool Save(const std::string& path);
+  [[nodiscard]] Status Save(const std::string& path);
 
  private:
   struct CDocument;
+
+  Status Logged(Status failure);
 
   IEventLog& log_;
   std::unique_ptr<CDocument> doc_;  // none when qpdf could not start one

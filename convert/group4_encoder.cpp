@@ -9,6 +9,7 @@
 #include <tiffio.h>
 
 #include "convert/fax_page.h"
+#include "convert/image_error.h"
 
 namespace kestrel {
 namespace {
@@ -51,17 +52,17 @@ int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 }  // namespace
 
-bool EncodeGroup4(const CFaxPage& page, std::string& out) {
+Status EncodeGroup4(const CFaxPage& page, std::string& out) {
   out.clear();
-  if (page.Empty()) return false;
+  if (page.Empty()) return ImageFailure(ImageError::kBadParam);
   CMemoryFile file;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (options == nullptr) return false;
+  if (options == nullptr) return ImageFailure(ImageError::kOutOfMemory);
   TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
   TIFF* tif = TIFFClientOpenExt("page", "w", &file, ReadNothing, Write, Seek, Close, Size, NoMap, NoUnmap, options);
   TIFFOpenOptionsFree(options);
-  if (tif == nullptr) return false;
+  if (tif == nullptr) return ImageFailure(ImageError::kTiffInternal);
 
   const auto height = static_cast<std::uint32_t>(page.Height());
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(page.Width()));
@@ -83,15 +84,16 @@ bool EncodeGroup4(const CFaxPage& page, std::string& out) {
   encoded = encoded && TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) == 1 &&
             TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) == 1 && offsets && counts && counts[0] > 0 &&
             offsets[0] <= file.bytes.size() && counts[0] <= file.bytes.size() - offsets[0];
+  Status result = encoded ? Status() : ImageFailure(ImageError::kTiffInternal);
   if (encoded) {
     try {
       out.assign(file.bytes, static_cast<std::size_t>(offsets[0]), static_cast<std::size_t>(counts[0]));
     } catch (const std::bad_alloc&) {
-      encoded = false;
+      result = ImageFailure(ImageError::kOutOfMemory);
     }
   }
   TIFFCleanup(tif);  // frees without writing a directory nobody reads
-  return encoded;
+  return result;
 }
 
 }  // namespace kestrel

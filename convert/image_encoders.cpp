@@ -1,5 +1,5 @@
 // libjpeg and libpng report errors by calling back; both callbacks here jump
-// back to the encoder function, which then answers the image error code. Only
+// back to the encoder function, which then answers the image error. Only
 // plain C data lives between the setjmp and the jump.
 #include "convert/image_encoders.h"
 
@@ -23,12 +23,12 @@ namespace {
 struct CJpegError {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
-  int code;
+  ImageError code;
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr info) {
   auto* error = reinterpret_cast<CJpegError*>(info->err);
-  error->code = info->err->msg_code == JERR_FILE_WRITE ? kImageFileWrite : kImageBadJpg;
+  error->code = info->err->msg_code == JERR_FILE_WRITE ? ImageError::kFileWrite : ImageError::kBadJpg;
   std::longjmp(error->jump, 1);
 }
 
@@ -86,7 +86,7 @@ void WidenRow(const std::uint8_t* gray, int width, std::uint8_t* rgb) {
 
 }  // namespace
 
-int WriteJpegFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX, int dpiY) {
+Status WriteJpegFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX, int dpiY) {
   constexpr JDIMENSION kBatch = 32;
   const auto rowBytes = static_cast<std::size_t>(width) * 3;
   std::vector<std::uint8_t> batch(channels == 1 ? rowBytes * kBatch : 0);
@@ -95,10 +95,10 @@ int WriteJpegFile(std::FILE* file, IImageRows& rows, int width, int height, int 
   info.err = jpeg_std_error(&error.manager);
   error.manager.error_exit = JpegErrorExit;
   error.manager.output_message = JpegSilence;
-  error.code = kImageOk;
+  error.code = ImageError::kBadJpg;
   if (setjmp(error.jump)) {
     jpeg_destroy_compress(&info);
-    return error.code;
+    return ImageFailure(error.code);
   }
   jpeg_create_compress(&info);
   jpeg_stdio_dest(&info, file);
@@ -129,25 +129,25 @@ int WriteJpegFile(std::FILE* file, IImageRows& rows, int width, int height, int 
   }
   jpeg_finish_compress(&info);
   jpeg_destroy_compress(&info);
-  return kImageOk;
+  return {};
 }
 
-int WritePngFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX, int dpiY) {
+Status WritePngFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX, int dpiY) {
   const auto rowBytes = static_cast<std::size_t>(width) * 3;
   std::vector<std::uint8_t> widened(channels == 1 ? rowBytes : 0);
   CPngState state;
   state.file = file;
   state.writeFailed = false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
-  if (png == nullptr) return kImageOutOfMemory;
+  if (png == nullptr) return ImageFailure(ImageError::kOutOfMemory);
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_write_struct(&png, nullptr);
-    return kImageOutOfMemory;
+    return ImageFailure(ImageError::kOutOfMemory);
   }
   if (setjmp(state.jump)) {
     png_destroy_write_struct(&png, &info);
-    return state.writeFailed ? kImageFileWrite : kImagePngInternal;
+    return ImageFailure(state.writeFailed ? ImageError::kFileWrite : ImageError::kPngInternal);
   }
   png_set_write_fn(png, &state, PngWrite, PngFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
@@ -166,7 +166,7 @@ int WritePngFile(std::FILE* file, IImageRows& rows, int width, int height, int c
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  return kImageOk;
+  return {};
 }
 
 }  // namespace kestrel

@@ -4,21 +4,24 @@
 // rows come from an IImageRows, RGB or grey; a grey row is widened to red =
 // green = blue as it is written, so a fax page gives the same file either way.
 //
-// Each answers 0 or an image error code (image_error.h) and leaves `file`
-// open; logging and removing a half-written file are the caller's. Several
-// files may be written on several threads at once.
+// Each answers a Status, failed with an image error (image_error.h), and
+// leaves `file` open; logging and removing a half-written file are the
+// caller's. Several files may be written on several threads at once.
 #pragma once
 
 #include <cstdio>
 
 #include "convert/image_rows.h"
+#include "core/result.h"
 
 namespace kestrel {
 
 inline constexpr int kJpegQuality = 75;
 
 // `channels`: 3 for RGB rows, 1 for grey rows.
-int WriteJpegFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX, int dpiY);
-int WritePngFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX, int dpiY);
+[[nodiscard]] Status WriteJpegFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX,
+                                   int dpiY);
+[[nodiscard]] Status WritePngFile(std::FILE* file, IImageRows& rows, int width, int height, int channels, int dpiX,
+                                  int dpiY);
 
 }  // namespace kestrel

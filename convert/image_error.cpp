@@ -50,4 +50,9 @@ std::string ImageErrorText(unsigned code) {
   return text;
 }
 
+Failure ImageFailure(ImageError error, std::string step) {
+  const int code = static_cast<int>(error);
+  return Failure{std::move(step), ImageErrorText(static_cast<unsigned>(code)), code};
+}
+
 }  // namespace kestrel

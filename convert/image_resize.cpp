@@ -9,6 +9,8 @@
 #include <cstring>
 #include <new>
 
+#include "convert/image_error.h"
+
 #if defined(__x86_64__)
 #include <emmintrin.h>
 #endif
@@ -249,13 +251,14 @@ void CAreaScaler::MakeRow(int y, IScaleInput& input, std::uint8_t* out) {
   }
 }
 
-bool ResizePixels(const std::uint8_t* src, int width, int height, int channels, std::uint8_t* dst, int newWidth,
-                  int newHeight) {
-  if (width <= 0 || height <= 0 || newWidth <= 0 || newHeight <= 0 || (channels != 1 && channels != 3)) return false;
+Status ResizePixels(const std::uint8_t* src, int width, int height, int channels, std::uint8_t* dst, int newWidth,
+                    int newHeight) {
+  if (width <= 0 || height <= 0 || newWidth <= 0 || newHeight <= 0 || (channels != 1 && channels != 3))
+    return ImageFailure(ImageError::kBadParam);
   const std::size_t inRow = static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
   if (width == newWidth && height == newHeight) {
     std::memcpy(dst, src, inRow * static_cast<std::size_t>(height));
-    return true;
+    return {};
   }
   try {
     CAreaScaler scaler(width, height, channels, newWidth, newHeight);
@@ -263,9 +266,9 @@ bool ResizePixels(const std::uint8_t* src, int width, int height, int channels, 
     const std::size_t outRow = static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(channels);
     for (int y = 0; y < newHeight; ++y) scaler.Row(y, input, dst + static_cast<std::size_t>(y) * outRow);
   } catch (const std::bad_alloc&) {
-    return false;
+    return ImageFailure(ImageError::kOutOfMemory);
   }
-  return true;
+  return {};
 }
 
 }  // namespace kestrel

@@ -5,11 +5,15 @@
 // on the machine. CAreaScaler makes one output row at a time from the few
 // input rows it covers, so neither image has to be in memory whole;
 // ResizePixels scales an image held in memory with the same arithmetic.
+// ResizePixels answers a Status (image_error.h); CAreaScaler throws
+// std::bad_alloc when its work memory cannot be had, as the page writers expect.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -70,9 +74,10 @@ class CAreaScaler {
 };
 
 // Scales `src` (width x height x channels bytes) into `dst` (newWidth x
-// newHeight x channels). `channels` is 1 or 3. False for a size of 0, another
-// channel count, or when the work buffers cannot be had.
-bool ResizePixels(const std::uint8_t* src, int width, int height, int channels, std::uint8_t* dst, int newWidth,
-                  int newHeight);
+// newHeight x channels). `channels` is 1 or 3. Fails with an image error
+// (image_error.h): bad user param for a size of 0 or another channel count,
+// out of memory when the work buffers cannot be had.
+[[nodiscard]] Status ResizePixels(const std::uint8_t* src, int width, int height, int channels, std::uint8_t* dst,
+                                  int newWidth, int newHeight);
 
 }  // namespace kestrel

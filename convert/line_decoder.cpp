@@ -5,10 +5,14 @@
 // entry counts as no match where only a terminating code may follow.
 #include "convert/line_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
-#include "convert/sff_exception.h"
+#include "convert/bit_reader.h"
+#include "convert/row_bit_writer.h"
+#include "convert/sff_error.h"
 
 namespace kestrel {
 namespace {
@@ -55,9 +59,11 @@ const FastTables& Tables() {
 
 // Bits each state makes the reader buffer before its look-up.
 constexpr unsigned kFillBits[] = {9, 13, 8, 12};
-constexpr int kErrors[] = {CSffException::kNoWhiteCode, CSffException::kNoBlackCode,
-                           CSffException::kWhiteMakeUpNoTerm, CSffException::kBlackMakeUpNoTerm};
+constexpr SffError kErrors[] = {SffError::kNoWhiteCode, SffError::kNoBlackCode, SffError::kWhiteMakeUpNoTerm,
+                                SffError::kBlackMakeUpNoTerm};
 
+// Both decoders answer 0 or the SffError of the fault, and leave the pixels
+// decoded before it in the row.
 int Decode(CBitReader& reader, CRowBitWriter& writer) {
   // The stream: the bits the reader has buffered, then its remaining bytes.
   const std::uint8_t* next = reader.NextByte();
@@ -100,7 +106,7 @@ int Decode(CBitReader& reader, CRowBitWriter& writer) {
       allLoaded = pos + kFillBits[static_cast<int>(state)] + 8 > total;
       if (!fits) {
         writer.SetPosition(x);
-        return kErrors[static_cast<int>(state)];
+        return static_cast<int>(kErrors[static_cast<int>(state)]);
       }
     } else if (!fits || code.length > total - pos) {
       break;
@@ -120,15 +126,7 @@ int Decode(CBitReader& reader, CRowBitWriter& writer) {
   return 0;
 }
 
-}  // namespace
-
-int DecodeLineResult(CBitReader& reader, CRowBitWriter& writer) { return Decode(reader, writer); }
-
-void DecodeLine(CBitReader& reader, CRowBitWriter& writer) {
-  if (int error = Decode(reader, writer)) throw CSffException(error);
-}
-
-void DecodeLineBySearch(CBitReader& reader, CRowBitWriter& writer) {
+int DecodeBySearch(CBitReader& reader, CRowBitWriter& writer) {
   State state = State::kWhite;
   bool first = true;
   for (;;) {
@@ -164,10 +162,7 @@ void DecodeLineBySearch(CBitReader& reader, CRowBitWriter& writer) {
         if ((run = look(kBlackTerminatingCodes)) >= 0) nextState = State::kWhite;
         break;
     }
-    if (run < 0) {
-      if (loading) throw CSffException(kErrors[static_cast<int>(state)]);
-      return;
-    }
+    if (run < 0) return loading ? static_cast<int>(kErrors[static_cast<int>(state)]) : 0;
     if (state == State::kBlack || state == State::kBlackTerm)
       writer.Paint(static_cast<std::size_t>(run));
     else
@@ -176,12 +171,30 @@ void DecodeLineBySearch(CBitReader& reader, CRowBitWriter& writer) {
   }
 }
 
-bool DecodeRecordToRow(const SffRecord& record, std::uint8_t* row, std::size_t size) {
-  if (record.type != SffRecordType::CodedLine) return false;
+// The step of a line's failure; only built for a failure, as lines are many.
+std::string LineStep(SffLinePlace place) {
+  return "Page " + std::to_string(place.page) + ", line " + std::to_string(place.line);
+}
+
+Status DecodeRecord(int (*decode)(CBitReader&, CRowBitWriter&), const SffRecord& record, SffLinePlace place,
+                    std::uint8_t* row, std::size_t size) {
+  if (record.type != SffRecordType::CodedLine)
+    return Status::Failed(LineStep(place), "The record is not a coded line.", -1);
   std::memset(row, 0, size);
   CBitReader reader(record.data.data(), static_cast<std::uint32_t>(std::min<std::size_t>(record.count, record.data.size())));
   CRowBitWriter writer(row, size);
-  return Decode(reader, writer) == 0;
+  if (const int error = decode(reader, writer)) return SffFailure(static_cast<SffError>(error), LineStep(place));
+  return {};
+}
+
+}  // namespace
+
+Status DecodeLine(const SffRecord& record, SffLinePlace place, std::uint8_t* row, std::size_t size) {
+  return DecodeRecord(Decode, record, place, row, size);
+}
+
+Status DecodeLineBySearch(const SffRecord& record, SffLinePlace place, std::uint8_t* row, std::size_t size) {
+  return DecodeRecord(DecodeBySearch, record, place, row, size);
 }
 
 }  // namespace kestrel

@@ -84,43 +84,42 @@ const std::uint8_t* CScaledPageRows::Row(int y) {
   return row_.data();
 }
 
-int WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path, IEventLog& log) {
+Status WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path, IEventLog& log) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return kImageFileOpen;  // a destination that cannot be opened is not logged
+  // A destination that cannot be opened is not logged.
+  if (file == nullptr) return ImageFailure(ImageError::kFileOpen);
   std::vector<char> buffer(256 * 1024);
   std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
-  int result = kImageBadParam;
+  Status result = ImageFailure(ImageError::kBadParam);
   if (!page.Empty() && (format == ImageFormat::Jpg || format == ImageFormat::Png)) {
     try {
       CScaledPageRows rows(page);
       const auto encode = format == ImageFormat::Jpg ? WriteJpegFile : WritePngFile;
       result = encode(file, rows, rows.Width(), rows.Height(), 1, page.ResolutionX(), page.ResolutionY());
     } catch (const std::bad_alloc&) {
-      result = kImageOutOfMemory;
+      result = ImageFailure(ImageError::kOutOfMemory);
     }
   }
-  if (std::fclose(file) != 0 && result == kImageOk) result = kImageFileWrite;
-  if (result != kImageOk) {
+  if (std::fclose(file) != 0 && result.Ok()) result = ImageFailure(ImageError::kFileWrite);
+  if (!result.Ok()) {
     ::unlink(path.c_str());
-    log.WriteEventText(ImageErrorText(static_cast<unsigned>(result)));
+    log.WriteEventText(result.Error().text);
   }
   return result;
 }
 
-int AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int pageIndex, IEventLog& log) {
-  bool opened = false;
-  int result = kImageOk;
+Status AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int pageIndex, IEventLog& log) {
+  Status result;
   try {
     CScaledPageRows rows(page);
     result = WriteTiffPage(tiffPath, pageIndex > 0, rows, rows.Width(), rows.Height(), page.ResolutionX(),
-                           page.ResolutionY(), opened);
+                           page.ResolutionY());
   } catch (const std::bad_alloc&) {
-    result = kImageOutOfMemory;
-    opened = true;  // the file was not the trouble
+    result = ImageFailure(ImageError::kOutOfMemory, kTiffWriteStep);  // the file was not the trouble
   }
-  if (result == kImageOk) return result;
-  log.WriteEventText((opened ? "An error ocours the conversion " : "Can not open the TIF file: ") +
-                     ImageErrorText(static_cast<unsigned>(result)));
+  if (result.Ok()) return result;
+  const bool opened = result.Error().step != kTiffOpenStep;
+  log.WriteEventText((opened ? "An error ocours the conversion " : "Can not open the TIF file: ") + result.Error().text);
   return result;
 }
 

@@ -6,9 +6,10 @@
 // Rows stream from the 1-bit page through the scaler into the encoder, so a
 // page costs a few rows of work memory besides its own.
 //
-// Failures are written to the event log as their ImageErrorText, except a
-// JPEG or PNG destination that cannot be opened; the caller sees the answer.
-// Not thread-safe: one writer per conversion.
+// Each writer answers a Status, failed with an image error (image_error.h),
+// and writes the failure to the event log itself, as it always has, except a
+// JPEG or PNG destination that cannot be opened. Not thread-safe: one writer
+// per conversion.
 #pragma once
 
 #include <memory>
@@ -19,6 +20,7 @@
 #include "convert/image_resize.h"
 #include "convert/image_rows.h"
 #include "core/image_format.h"
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -31,7 +33,7 @@ struct CImageSize {
 
 // The size a page of `width` x `height` is written at: scaled to the width of
 // an A4 sheet at `resolutionX` dots per inch when it is wider, else as it is.
-CImageSize A4ScaledSize(int width, int height, int resolutionX);
+[[nodiscard]] CImageSize A4ScaledSize(int width, int height, int resolutionX);
 
 // The grey rows of `page` as they are written (A4ScaledSize). Throws
 // std::bad_alloc when the work memory cannot be had.
@@ -40,8 +42,8 @@ class CScaledPageRows final : public IImageRows {
   explicit CScaledPageRows(const CFaxPage& page);
   ~CScaledPageRows() override;
 
-  int Width() const { return size_.width; }
-  int Height() const { return size_.height; }
+  [[nodiscard]] int Width() const { return size_.width; }
+  [[nodiscard]] int Height() const { return size_.height; }
   const std::uint8_t* Row(int y) override;
 
  private:
@@ -54,14 +56,16 @@ class CScaledPageRows final : public IImageRows {
   std::vector<std::uint8_t> row_;
 };
 
-// Writes `page` to `path` as `format` (Jpg or Png). 0 when the file was
-// written; else the image error code, with nothing left at `path`.
-int WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path, IEventLog& log);
+// Writes `page` to `path` as `format` (Jpg or Png). On failure nothing is
+// left at `path`; the failure is logged as its text alone.
+[[nodiscard]] Status WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path,
+                                    IEventLog& log);
 
 // Adds `page` to the TIFF `tiffPath` as page `pageIndex` (0 creates the file,
-// replacing any there). 0 when the page went in; else the image error code,
-// logged as "Can not open the TIF file: %s" when the file could not be opened
-// and as "An error ocours the conversion %s" otherwise.
-int AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int pageIndex, IEventLog& log);
+// replacing any there). A failure (step kTiffOpenStep or kTiffWriteStep, as
+// tiff_pages.h) is logged as "Can not open the TIF file: %s" when the file
+// could not be opened and as "An error ocours the conversion %s" otherwise.
+[[nodiscard]] Status AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int pageIndex,
+                                      IEventLog& log);
 
 }  // namespace kestrel

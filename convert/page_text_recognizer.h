@@ -11,7 +11,8 @@
 // goes; the layout analysis before it cannot be stopped and is bounded by the
 // page's size only (kMaxPagePixels: a few seconds for the largest page of
 // noise). The page's pixels come from the sender and are trusted for nothing
-// but their count. Not thread-safe; two recognisers may run at once.
+// but their count. Not thread-safe; two recognisers may run at once. No
+// failure reaches the caller: it is logged, and costs words, never a Status.
 #pragma once
 
 #include <memory>
@@ -36,12 +37,12 @@ class CPageTextRecognizer {
   CPageTextRecognizer& operator=(const CPageTextRecognizer&) = delete;
 
   // At least one language was loaded.
-  bool Ready() const { return engine_ != nullptr; }
+  [[nodiscard]] bool Ready() const { return engine_ != nullptr; }
 
   // The words of `page` (not empty) in reading order; none when the
   // recogniser is not ready, when nothing was read, or when the time limit
   // ran out (logged with `pageNumber`, counted from 1).
-  std::vector<PageWord> Recognize(const CFaxPage& page, int pageNumber);
+  [[nodiscard]] std::vector<PageWord> Recognize(const CFaxPage& page, int pageNumber);
 
  private:
   struct CEngine;

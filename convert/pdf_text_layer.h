@@ -8,6 +8,7 @@
 // character. Every glyph is declared kTextLayerGlyphWidth wide, so a word's
 // width is known without the font's metrics. Word texts come from the
 // recogniser and may hold any bytes; what the encoding cannot hold is left out.
+// Pure functions: nothing here fails.
 #pragma once
 
 #include <string>
@@ -26,13 +27,13 @@ inline constexpr int kTextLayerGlyphWidth = 500;
 // `utf8` in WinAnsiEncoding: ligatures are spelled out ("fi"), characters the
 // encoding has no code for, control characters and bytes that are no valid
 // UTF-8 are left out.
-std::string ToWinAnsi(std::string_view utf8);
+[[nodiscard]] std::string ToWinAnsi(std::string_view utf8);
 
 // The content operators (BT ... ET) that show `words`, read from a page of
 // `pixelWidth` x `pixelHeight`, over that page drawn `pointWidth` x
 // `pointHeight` points large, in the font resource named `font` ("/F0").
 // Empty when no word has a character to show.
-std::string InvisibleTextOperators(const std::vector<PageWord>& words, int pixelWidth, int pixelHeight,
-                                   double pointWidth, double pointHeight, std::string_view font);
+[[nodiscard]] std::string InvisibleTextOperators(const std::vector<PageWord>& words, int pixelWidth, int pixelHeight,
+                                                 double pointWidth, double pointHeight, std::string_view font);
 
 }  // namespace kestrel

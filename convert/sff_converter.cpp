@@ -10,7 +10,6 @@
 #include "convert/line_decoder.h"
 #include "convert/page_image_writer.h"
 #include "convert/page_text_recognizer.h"
-#include "convert/sff_exception.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
 
@@ -29,11 +28,9 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
     return result;
   }
 
-  std::unique_ptr<CSffFile> sff;
-  try {
-    sff = std::make_unique<CSffFile>(sffPath, log);
-  } catch (const CSffException& e) {
-    log.WriteEventText("SFF file error " + e.GetErrorText());
+  Result<CSffFile> sff = CSffFile::Open(sffPath, log);
+  if (!sff) {
+    log.WriteEventText("SFF file error " + sff.Error().text);
     return result;
   }
 
@@ -52,18 +49,18 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   int tiffPages = 0;  // pages already in the TIFF: the next one's index
   for (int n = 1; n <= pages; ++n) {
     bool written = false;
-    const bool decoded = DecodeSffPage(*sff, n, doubled, row.data(), page, log);
+    const bool decoded = DecodeSffPage(*sff, n, doubled, row.data(), page, log).Ok();
     if (decoded) {
       if (pdf) {
         page.SetResolution(kFaxHorizontalResolution,
                            sff->PageVerticalResolution(n) == 0 ? kFaxNormalResolution : kFaxFineResolution);
-        written = document->AddPage(page, recognizer ? recognizer->Recognize(page, n) : std::vector<PageWord>{});
+        written = document->AddPage(page, recognizer ? recognizer->Recognize(page, n) : std::vector<PageWord>{}).Ok();
       } else if (format == ImageFormat::Tiff) {
-        written = AppendPageToTiff(page, tiffPath, tiffPages, log) == 0;
+        written = AppendPageToTiff(page, tiffPath, tiffPages, log).Ok();
         if (written) ++tiffPages;
       } else {
         const std::string path = PageFilePath(sffPath, format, pages, n);
-        written = WritePageImage(page, format, path, log) == 0;
+        written = WritePageImage(page, format, path, log).Ok();
         if (written) result.files.push_back(path);
       }
     }
@@ -73,7 +70,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   if (tiffPages > 0) result.files.push_back(tiffPath);
   if (document && document->PageCount() > 0) {
     const std::string pdfPath = FaxFilePath(sffPath, ImageFormat::Pdf);
-    if (document->Save(pdfPath))
+    if (document->Save(pdfPath).Ok())
       result.files.push_back(pdfPath);
     else
       result.writeFailed = true;

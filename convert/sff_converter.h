@@ -9,8 +9,9 @@
 // Reads an SFF file an unknown sender controls (see CSffFile, the line
 // decoder and CFaxPage for how it is bounded). Refused pages and failed
 // writes are written to the event log; the conversion always goes on with the
-// next page. Two conversions may run at once as long as they do not write
-// the same files.
+// next page, so it answers what it wrote (ConvertedFax) rather than a Status;
+// the steps below it answer Status and Result (core/result.h). Two
+// conversions may run at once as long as they do not write the same files.
 #pragma once
 
 #include <string>
@@ -50,7 +51,7 @@ struct ConvertedFax {
 // page of the PDF read for its invisible text layer (page_text_recognizer.h:
 // what recognition cannot do costs that layer only, never a page). The other
 // formats use neither.
-ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
+[[nodiscard]] ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
                                 const FaxDocumentInfo& info = {}, const TextRecognitionOptions& text = {});
 
 }  // namespace kestrel

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "convert/byte_io.h"
-#include "convert/sff_exception.h"
+#include "convert/sff_error.h"
 #include "core/event_log.h"
 
 namespace kestrel {
@@ -110,39 +110,46 @@ class CSffFile::CSource {
   std::uint8_t buffer_[64 * 1024];
 };
 
-CSffFile::CSffFile(const std::string& path, IEventLog& log) : source_(std::make_unique<CSource>(path)) {
-  if (source_->IsOpen()) Index(log);
-}
+CSffFile::CSffFile(const std::string& path) : source_(std::make_unique<CSource>(path)) {}
 
 CSffFile::~CSffFile() = default;
+CSffFile::CSffFile(CSffFile&&) noexcept = default;
+CSffFile& CSffFile::operator=(CSffFile&&) noexcept = default;
 
-void CSffFile::Index(IEventLog& log) {
+Result<CSffFile> CSffFile::Open(const std::string& path, IEventLog& log) {
+  CSffFile sff(path);
+  if (sff.source_->IsOpen())
+    if (Status indexed = sff.Index(log); !indexed) return indexed;
+  return sff;
+}
+
+Status CSffFile::Index(IEventLog& log) {
   CSource& in = *source_;
   std::uint8_t header[kDocumentHeaderSize];
   std::size_t got = in.Read(header, sizeof(header));
-  if (got < 4 || std::memcmp(header, "Sfff", 4) != 0) throw CSffException(CSffException::kNotSff);
-  if (got > 4 && header[4] > 1) throw CSffException(CSffException::kUnknownVersion);
-  if (got < sizeof(header)) return;  // cut off inside the document header
+  if (got < 4 || std::memcmp(header, "Sfff", 4) != 0) return SffFailure(SffError::kNotSff);
+  if (got > 4 && header[4] > 1) return SffFailure(SffError::kUnknownVersion);
+  if (got < sizeof(header)) return {};  // cut off inside the document header
   in.Seek(Le16(header + 10));
 
   std::uint8_t b = 0;
-  if (!in.ReadByte(b)) return;
-  if (b != kPageMarker) throw CSffException(CSffException::kCorrupt);
+  if (!in.ReadByte(b)) return {};
+  if (b != kPageMarker) return SffFailure(SffError::kCorrupt);
   std::uint8_t length = 0;
-  if (!in.ReadByte(length) || length == 0) return;
+  if (!in.ReadByte(length) || length == 0) return {};
 
   for (;;) {
     // Page header: the 16 bytes after the length byte, then whatever else the
     // length announces. A length below 16 never moves back into the header.
     std::uint8_t page[kPageHeaderSize];
-    if (in.Read(page, sizeof(page)) < sizeof(page)) return;
+    if (in.Read(page, sizeof(page)) < sizeof(page)) return {};
     if (PageCount() == MaxSffPages) {
       log.WriteEventText("SFF file holds more than 100 pages, the pages after page 100 are ignored.");
-      return;
+      return {};
     }
     verticalResolution_ = page[0];
-    if (page[2] != 0) throw CSffException(CSffException::kUnknownEncoding);
-    if (length > kPageHeaderSize && !in.Skip(length - kPageHeaderSize)) return;
+    if (page[2] != 0) return SffFailure(SffError::kUnknownEncoding);
+    if (length > kPageHeaderSize && !in.Skip(length - kPageHeaderSize)) return {};
 
     SffPageEntry entry;
     entry.width = Le16(page + 4);
@@ -181,7 +188,7 @@ void CSffFile::Index(IEventLog& log) {
       entry.lines = counter;
       pages_.push_back(entry);
     }
-    if (!complete || !in.ReadByte(length) || length == 0) return;
+    if (!complete || !in.ReadByte(length) || length == 0) return {};
   }
 }
 

@@ -5,6 +5,7 @@
 // read is bounded by the file's real size (a record that claims more bytes
 // than remain ends the page), so no read goes beyond the file and no block is
 // larger than what is left of it. A truncated file is indexed up to its end.
+// Failures are values: Open answers a Result (sff_error.h); nothing throws.
 // Not thread-safe: one reader belongs to one conversion.
 #pragma once
 
@@ -12,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -39,37 +42,41 @@ struct SffRecord {
 
 class CSffFile {
  public:
-  // Opens and indexes `path`. Throws CSffException 0, 1, 9 or 10 when the
-  // file's structure is wrong. A file that cannot be opened gives a reader
-  // with no pages. Pages beyond MaxSffPages are ignored and logged to `log`.
-  CSffFile(const std::string& path, IEventLog& log);
+  // Opens and indexes `path`. Fails with SffError 0, 1, 9 or 10 (the code
+  // and its text, no step) when the file's structure is wrong. A file that
+  // cannot be opened gives a reader with no pages. Pages beyond MaxSffPages
+  // are ignored and logged to `log`.
+  [[nodiscard]] static Result<CSffFile> Open(const std::string& path, IEventLog& log);
   ~CSffFile();
+  CSffFile(CSffFile&&) noexcept;
+  CSffFile& operator=(CSffFile&&) noexcept;
   CSffFile(const CSffFile&) = delete;
   CSffFile& operator=(const CSffFile&) = delete;
 
-  int PageCount() const { return static_cast<int>(pages_.size()); }
+  [[nodiscard]] int PageCount() const { return static_cast<int>(pages_.size()); }
   // One value for the whole document, from the last page header indexed:
   // 0 normal resolution (every line gives two rows), anything else fine.
-  std::uint8_t VerticalResolution() const { return verticalResolution_; }
+  [[nodiscard]] std::uint8_t VerticalResolution() const { return verticalResolution_; }
   // 0 for a page number outside 1 to PageCount().
-  std::uint32_t PageWidth(int page) const;
-  std::int32_t PageLines(int page) const;
+  [[nodiscard]] std::uint32_t PageWidth(int page) const;
+  [[nodiscard]] std::int32_t PageLines(int page) const;
   // The page's own vertical resolution byte (0 normal, anything else fine),
   // for the outputs that keep each page at its own resolution; 0 for a page
   // number outside 1 to PageCount().
-  std::uint8_t PageVerticalResolution(int page) const;
+  [[nodiscard]] std::uint8_t PageVerticalResolution(int page) const;
 
   // Moves to the first record of `page`; false for a page outside 1 to PageCount().
-  bool SeekPage(int page);
+  [[nodiscard]] bool SeekPage(int page);
   // Reads the record at the current position. False at the page's end (the
   // next page header), at the end of the file, and for a record cut short by
   // the end of the file; the record is then left as it was.
-  bool NextRecord(SffRecord& record);
+  [[nodiscard]] bool NextRecord(SffRecord& record);
 
  private:
   class CSource;
 
-  void Index(IEventLog& log);
+  explicit CSffFile(const std::string& path);
+  [[nodiscard]] Status Index(IEventLog& log);
   bool ValidPage(int page) const { return page >= 1 && page <= PageCount(); }
 
   std::unique_ptr<CSource> source_;

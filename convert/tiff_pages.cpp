@@ -21,18 +21,16 @@ int CountError(TIFF*, void* user, const char*, const char*, va_list) {
 
 }  // namespace
 
-int WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, int width, int height, int dpiX,
-                  int dpiY, bool& opened) {
-  opened = false;
-  if (width <= 0 || height <= 0) return kImageBadParam;
+Status WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, int width, int height, int dpiX,
+                     int dpiY) {
+  if (width <= 0 || height <= 0) return ImageFailure(ImageError::kBadParam, kTiffOpenStep);
   int errors = 0;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(options, CountError, &errors);
   TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreMessage, nullptr);
   TIFF* tif = TIFFOpenExt(tiffPath.c_str(), append ? "a" : "w", options);
   TIFFOpenOptionsFree(options);
-  if (tif == nullptr) return kImageFileOpen;
-  opened = true;
+  if (tif == nullptr) return ImageFailure(ImageError::kFileOpen, kTiffOpenStep);
 
   TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
@@ -50,17 +48,18 @@ int WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, in
   TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
 
-  int result = kImageOk;
+  bool written = true;
   std::vector<std::uint8_t> packed((static_cast<std::size_t>(width) + 7) / 8);
   CTwoColourDither dither(width);
-  for (int y = 0; y < height && result == kImageOk; ++y) {
+  for (int y = 0; y < height && written; ++y) {
     dither.Row(grey.Row(y), packed.data());
-    if (TIFFWriteScanline(tif, packed.data(), static_cast<std::uint32_t>(y), 0) < 0) result = kImageFileWrite;
+    written = TIFFWriteScanline(tif, packed.data(), static_cast<std::uint32_t>(y), 0) >= 0;
   }
-  if (result == kImageOk && !TIFFWriteDirectory(tif)) result = kImageFileWrite;
+  written = written && TIFFWriteDirectory(tif);
   TIFFClose(tif);
-  if (result == kImageOk && errors > 0) result = kImageTiffInternal;
-  return result;
+  if (!written) return ImageFailure(ImageError::kFileWrite, kTiffWriteStep);
+  if (errors > 0) return ImageFailure(ImageError::kTiffInternal, kTiffWriteStep);
+  return {};
 }
 
 }  // namespace kestrel

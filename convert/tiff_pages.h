@@ -6,19 +6,24 @@
 //
 // libtiff's own messages are kept from standard error and counted per file,
 // so nothing process-wide changes; several files may be written at once.
+// Failures are a Status holding an image error (image_error.h); nothing is logged here.
 #pragma once
 
 #include <string>
 
 #include "convert/image_rows.h"
+#include "core/result.h"
 
 namespace kestrel {
 
 // Writes one page of `width` x `height` to `tiffPath` (created, replacing any
 // file there, when `append` is false), dithering the grey rows (0 black to
-// 255 white) that `grey` gives. 0 or an image error code; `opened` tells
-// whether the file could be opened at all.
-int WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, int width, int height, int dpiX,
-                  int dpiY, bool& opened);
+// 255 white) that `grey` gives. Fails with an image error (image_error.h)
+// whose step is kTiffOpenStep when the file could not be opened at all (or
+// there was nothing to write), kTiffWriteStep when writing it failed.
+inline constexpr char kTiffOpenStep[] = "open";
+inline constexpr char kTiffWriteStep[] = "write";
+[[nodiscard]] Status WriteTiffPage(const std::string& tiffPath, bool append, IImageRows& grey, int width, int height,
+                                   int dpiX, int dpiY);
 
 }  // namespace kestrel

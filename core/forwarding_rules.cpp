@@ -15,6 +15,8 @@ constexpr char kMissingSenderAddress[] = "Sie müssen eine Email-Adresse angeben
 
 bool IsUsableAddress(std::string_view address) { return !address.empty() && IsValidEmailAddress(address); }
 
+Status Refused(const char* text) { return Status::Failed("", text); }
+
 }  // namespace
 
 bool IsValidEmailAddress(std::string_view text) {
@@ -32,26 +34,27 @@ bool HoldsOnlyDigits(std::string_view number) {
   return true;
 }
 
-const char* AcceptAllAddressRefusal(bool acceptAll, std::string_view address) {
-  return acceptAll && !IsUsableAddress(address) ? kInvalidAcceptAllAddress : nullptr;
+Status CheckAcceptAllAddress(bool acceptAll, std::string_view address) {
+  if (acceptAll && !IsUsableAddress(address)) return Refused(kInvalidAcceptAllAddress);
+  return {};
 }
 
-const char* NewMsnRowRefusal(std::string_view number, std::string_view address) {
-  if (number.empty()) return kInvalidNewMsn;
-  if (!IsUsableAddress(address)) return kInvalidNewAddress;
-  return nullptr;
+Status CheckNewMsnRow(std::string_view number, std::string_view address) {
+  if (number.empty()) return Refused(kInvalidNewMsn);
+  if (!IsUsableAddress(address)) return Refused(kInvalidNewAddress);
+  return {};
 }
 
-const char* EditedMsnRowRefusal(std::string_view number, std::string_view address) {
-  if (!IsUsableAddress(address)) return kInvalidEditedAddress;
-  if (number.empty()) return kInvalidEditedMsn;
-  return nullptr;
+Status CheckEditedMsnRow(std::string_view number, std::string_view address) {
+  if (!IsUsableAddress(address)) return Refused(kInvalidEditedAddress);
+  if (number.empty()) return Refused(kInvalidEditedMsn);
+  return {};
 }
 
-const char* NewSenderRowRefusal(std::string_view number, std::string_view address) {
-  if (number.empty()) return kMissingSenderNumber;
-  if (address.empty()) return kMissingSenderAddress;
-  return nullptr;
+Status CheckNewSenderRow(std::string_view number, std::string_view address) {
+  if (number.empty()) return Refused(kMissingSenderNumber);
+  if (address.empty()) return Refused(kMissingSenderAddress);
+  return {};
 }
 
 }  // namespace kestrel

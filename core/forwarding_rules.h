@@ -2,30 +2,33 @@
 // the rest: the MSN page (tblMSNEmail and the accept-all address) and the
 // Forwarding page (tblTSIDEMail). The desktop's pages and kestrel-admin ask
 // the same questions here, so both refuse the same input with the same words.
-// Each check returns the refusal text, or nullptr when the input is accepted.
+// Each check answers a Status: ok when the input is accepted, else failed with
+// the refusal text as its Failure text (no step), which the caller shows as it is.
 #pragma once
 
 #include <string_view>
+
+#include "core/result.h"
 
 namespace kestrel {
 
 // The address check: true exactly when `text` holds an at sign and the last
 // full stop comes after the first at sign. Nothing else about the text matters.
-bool IsValidEmailAddress(std::string_view text);
+[[nodiscard]] bool IsValidEmailAddress(std::string_view text);
 
 // The number fields take digits only (the desktop's field drops every other
 // key); an empty number is the checks' business, not this one's.
-bool IsFaxNumberDigit(char c);
-bool HoldsOnlyDigits(std::string_view number);
+[[nodiscard]] bool IsFaxNumberDigit(char c);
+[[nodiscard]] bool HoldsOnlyDigits(std::string_view number);
 
 // Accept-all on with an address that is empty or fails IsValidEmailAddress.
-const char* AcceptAllAddressRefusal(bool acceptAll, std::string_view address);
+Status CheckAcceptAllAddress(bool acceptAll, std::string_view address);
 // A new MSN row: the number must not be empty, then the address must pass.
-const char* NewMsnRowRefusal(std::string_view number, std::string_view address);
+Status CheckNewMsnRow(std::string_view number, std::string_view address);
 // An edited MSN row: the address is checked first, then the number.
-const char* EditedMsnRowRefusal(std::string_view number, std::string_view address);
+Status CheckEditedMsnRow(std::string_view number, std::string_view address);
 // A new caller row: number and address must be present; the address format
 // is not examined. (An edited caller row is stored as it is.)
-const char* NewSenderRowRefusal(std::string_view number, std::string_view address);
+Status CheckNewSenderRow(std::string_view number, std::string_view address);
 
 }  // namespace kestrel

@@ -8,7 +8,7 @@
 // bytes below 0x20, "%" and DEL in a value are written as "%XX". Entry files
 // are the program's own but are read as untrusted: at most kMaxEntryBytes,
 // unknown keys ignored, numbers range-checked, an entry without a capture
-// file refused.
+// file refused. Failures are values: ParseFaxEntry answers nullopt.
 #pragma once
 
 #include <cstddef>
@@ -38,9 +38,9 @@ struct FaxEntry {
 inline constexpr std::size_t kMaxEntryBytes = 64 * 1024;
 
 // The file form of `entry` (its name is not part of it).
-std::string FaxEntryText(const FaxEntry& entry);
+[[nodiscard]] std::string FaxEntryText(const FaxEntry& entry);
 
 // Reads the file form; nullopt for text that is not an entry. The name is left empty.
-std::optional<FaxEntry> ParseFaxEntry(const std::string& text);
+[[nodiscard]] std::optional<FaxEntry> ParseFaxEntry(const std::string& text);
 
 }  // namespace kestrel

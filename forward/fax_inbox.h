@@ -8,7 +8,8 @@
 // Entry files are read as untrusted (see FaxEntry); one that cannot be read
 // is renamed aside with ".bad" and logged, never retried for ever.
 // Thread-safety: Record may run on one thread while the other members run
-// on another; each member touches only its own entry's file.
+// on another; each member touches only its own entry's file. A failure is
+// written to the event log here and answered as false or nullopt.
 #pragma once
 
 #include <atomic>
@@ -31,19 +32,19 @@ class CFaxInbox {
 
   // Flushes the capture file and writes a new entry for `call`. The entry, or
   // nullopt (with an event text) when it could not be written.
-  std::optional<FaxEntry> Record(const FaxCallRecord& call);
+  [[nodiscard]] std::optional<FaxEntry> Record(const FaxCallRecord& call);
   // Rewrites `entry` after a step; false (with an event text) on failure.
-  bool Save(const FaxEntry& entry);
+  [[nodiscard]] bool Save(const FaxEntry& entry);
   // Removes `entry`: the fax is done.
   void Remove(const FaxEntry& entry);
   // Every entry in arrival order.
-  std::vector<FaxEntry> Pending();
+  [[nodiscard]] std::vector<FaxEntry> Pending();
   // How many entries wait, without reading (or setting aside) any: for a
   // status display beside a running service.
-  std::size_t Count() const;
+  [[nodiscard]] std::size_t Count() const;
 
  private:
-  std::string NewEntryName();
+  [[nodiscard]] std::string NewEntryName();
 
   std::string folder_;
   IEventLog& log_;

@@ -1,6 +1,6 @@
 // The texts of one fax mail: subject from the template and the fixed body
 // text. Pure functions of the call's data, so that the wording can be checked
-// without a line, a server or a database.
+// without a line, a server or a database. Nothing here fails.
 #pragma once
 
 #include <ctime>
@@ -13,13 +13,13 @@ namespace kestrel {
 // The subject for one fax: `headerTemplate` with its first "%TSID%" (found in
 // any letter case) replaced by `value`, or by "Unbekannt" when `value` is
 // empty. Only the first occurrence is replaced; the rest keeps its case.
-std::string ExpandSubjectTemplate(const std::string& headerTemplate, const std::string& value);
+[[nodiscard]] std::string ExpandSubjectTemplate(const std::string& headerTemplate, const std::string& value);
 
 // "Received By Kestrel v1.3.33 on <computer>.\nDate of Receiving :..." with
 // "\n" line ends (the message turns them into CR LF).
-std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord& call);
+[[nodiscard]] std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord& call);
 
 // The local computer's name, at most 99 characters; empty when unknown.
-std::string ComputerName();
+[[nodiscard]] std::string ComputerName();
 
 }  // namespace kestrel

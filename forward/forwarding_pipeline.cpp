@@ -38,7 +38,9 @@ ForwardingOutcome CForwardingPipeline::Forward(FaxEntry& entry, CFaxInbox& inbox
 
   if (entry.mail == MailStep::Pending) {
     if (!MailStep(entry, inbox, session, settings, applicationFolder)) return ForwardingOutcome::TryLater;
-    inbox.Save(entry);
+    // A failed save is logged; the journal and removal below finish the fax
+    // all the same, and only a restart before them would mail it again.
+    (void)inbox.Save(entry);
   }
   if (!entry.journaled) RecordInJournal(entry);
   inbox.Remove(entry);
@@ -53,7 +55,9 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   // a recipient can tell a repeat; a new one's id is on disk before it is sent.
   if (entry.messageId.empty() || !message.SetMessageId(entry.messageId)) {
     entry.messageId = message.MessageId();
-    inbox.Save(entry);
+    // A failed save is logged; the mail goes out with this id regardless, and
+    // only a repeat after a restart would carry another.
+    (void)inbox.Save(entry);
   }
   ComposeMail(message, call, settings, RecipientList(call));
   // Nobody to send it to and no catch-all address: a mail that no server can
@@ -162,8 +166,9 @@ bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applic
 }
 
 void CForwardingPipeline::RecordInJournal(const FaxEntry& entry) {
-  InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
-                     journalConnectString_);
+  // The journal wrote its failure to the log; the fax is forwarded regardless.
+  (void)InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
+                           journalConnectString_);
 }
 
 }  // namespace kestrel

@@ -13,6 +13,8 @@
 //
 // Runs on the forwarding thread, one fax at a time; one pipeline per
 // forwarding thread (it remembers that the SMTP port was defaulted).
+// Failures are logged by the step that meets them; Forward answers only
+// whether the fax is done or waits for the next attempt. Nothing throws.
 #pragma once
 
 #include <atomic>
@@ -42,8 +44,8 @@ class CForwardingPipeline {
   CForwardingPipeline(IEventLog& log, CRecipientResolver& resolver, std::string journalConnectString = {});
 
   // Runs the steps `entry` has not finished yet, saving each in `inbox`.
-  ForwardingOutcome Forward(FaxEntry& entry, CFaxInbox& inbox, const ServiceSettings& settings,
-                            const std::string& applicationFolder);
+  [[nodiscard]] ForwardingOutcome Forward(FaxEntry& entry, CFaxInbox& inbox, const ServiceSettings& settings,
+                                          const std::string& applicationFolder);
 
   // How long the SMTP session waits for each reply (60 s unless a test
   // shortens it).
@@ -54,21 +56,21 @@ class CForwardingPipeline {
  private:
   // Converts, composes, and delivers or queues; false when the fax must wait
   // for a later attempt.
-  bool MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSession& session, const ServiceSettings& settings,
-                const std::string& applicationFolder);
+  [[nodiscard]] bool MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSession& session, const ServiceSettings& settings,
+                              const std::string& applicationFolder);
   // The call's recipients text, ";", the caller table's recipients.
-  std::string RecipientList(const FaxCallRecord& call);
+  [[nodiscard]] std::string RecipientList(const FaxCallRecord& call);
   // Sender, recipients, subject and body text of the fax's mail.
   void ComposeMail(CSMTPMessage& message, const FaxCallRecord& call, const ServiceSettings& settings,
                    const std::string& recipientList);
   // Adds the files of the pages the conversion wrote, in order, up to the
   // first page it could not write; false ("Attachment not found.") when a
   // page is missing or nothing was written.
-  bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages);
+  [[nodiscard]] bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages);
   // Connects and sends; false after the failure was logged.
-  bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings);
+  [[nodiscard]] bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings);
   // Saves the mail as a queue file of its own; false when it could not be written.
-  bool Queue(CSMTPMessage& message, const std::string& applicationFolder, const std::string& captureFilePath);
+  [[nodiscard]] bool Queue(CSMTPMessage& message, const std::string& applicationFolder, const std::string& captureFilePath);
   // One journal row naming the file the entry notes.
   void RecordInJournal(const FaxEntry& entry);
 

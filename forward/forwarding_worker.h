@@ -9,7 +9,8 @@
 // Thread-safety: HandOver may be called from any one thread while the worker
 // runs; Start, Stop and the setters from the owning thread. Stop makes every
 // SMTP wait give up and returns once the thread has ended; a fax interrupted
-// by it stays in the inbox for the next start.
+// by it stays in the inbox for the next start. Failures are logged by the
+// pipeline; a fax that is not done waits in the inbox.
 #pragma once
 
 #include <atomic>
@@ -49,16 +50,16 @@ class CForwardingWorker final : public IFaxHandOff {
   // The pause before a fax that had to wait is tried again (one minute).
   void SetRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
   // Faxes recorded and not yet done, for status displays.
-  std::size_t PendingCount();
+  [[nodiscard]] std::size_t PendingCount();
   // Told about every fax that is done; set before Start (null: nobody).
   void SetListener(IForwardedFaxListener* listener) { listener_ = listener; }
 
  private:
   void Run();
   // One pass over the inbox and the faxes kept in memory; true when a fax had to wait.
-  bool Pass();
+  [[nodiscard]] bool Pass();
   // Forwards one fax and tells the listener when it is done; false when it must wait.
-  bool ForwardOne(FaxEntry& entry);
+  [[nodiscard]] bool ForwardOne(FaxEntry& entry);
 
   IEventLog& log_;
   CForwardingPipeline& pipeline_;

@@ -75,7 +75,7 @@ void CMailQueueMonitor::DeleteSentFile(const std::string& path, const struct sta
   log_.WriteEventText("Sent queued mail could not be deleted, not sending it again: " + path + " (" + reason + ")");
 }
 
-int CMailQueueMonitor::MailQueueMonitor() {
+void CMailQueueMonitor::MailQueueMonitor() {
   const std::string folder = MailQueueFolder(appFolder_) + "/";
   // The monitor never rewrites the port of its copy; 0 simply means the
   // standard port, as for the reception side.
@@ -106,7 +106,6 @@ int CMailQueueMonitor::MailQueueMonitor() {
     if (stop_ || !Pause()) break;
   }
   if (session.IsConnected()) (void)session.Disconnect();  // stopping: nothing more to decide
-  return 0;
 }
 
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 // their To header; their bytes are streamed unchanged).
 // Start and stop are called from one thread (the user-interface thread); the
 // settings copy may be replaced only while the monitor is stopped.
+// Failures are written to the event log; the file stays for the next pass.
 #pragma once
 
 #include <sys/stat.h>
@@ -45,7 +46,7 @@ class CMailQueueMonitor {
   // it; the thread leaves within a tenth of a second of a pause, or as soon as
   // a waiting SMTP read notices the stop, and ends its session with QUIT.
   void StartMailQueueMonitor(bool start);
-  bool IsRunning() const { return thread_.joinable(); }
+  [[nodiscard]] bool IsRunning() const { return thread_.joinable(); }
 
   // The pause after each file and after each pass; 180000 ms unless a test
   // shortens it. Set only while stopped.
@@ -56,9 +57,9 @@ class CMailQueueMonitor {
   void TryNow();
 
  private:
-  int MailQueueMonitor();
+  void MailQueueMonitor();
   // Waits for the pause or a stop request; false when asked to stop.
-  bool Pause();
+  [[nodiscard]] bool Pause();
   // Deletes `path` after the server accepted it, when it is still the file
   // `sent` describes.
   void DeleteSentFile(const std::string& path, const struct stat& sent);

@@ -11,6 +11,8 @@
 // by the first lookup after it was lost.
 //
 // Runs on the reception worker thread only, like the connection it uses.
+// The store's CDatabaseException stops here: it is logged and counted as no
+// row, so the reception side never sees an exception.
 #pragma once
 
 #include <cstdint>
@@ -33,13 +35,13 @@ class CRecipientResolver final : public IRecipientResolver {
   // `calledNumber` takes the call (answer 1) and appends its address and ";"
   // to `recipients` unless the address is empty; no row (or a database error)
   // answers 0 and leaves `recipients` as it was.
-  int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) override;
+  [[nodiscard]] int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) override;
 
   // Every tblTSIDEMail address for `callerNumber`, in database order, each
   // followed by ";" (an empty address gives ";" alone); empty when none. An
   // empty caller number finds the rows with an empty TSID. The forwarding
   // step joins: recipients + ";" + this text.
-  std::string LookupTsidRecipients(const std::string& callerNumber);
+  [[nodiscard]] std::string LookupTsidRecipients(const std::string& callerNumber);
 
  private:
   void LogLookupError(const char* operation, const char* table, const std::string& number,

@@ -11,7 +11,6 @@
 #include "convert/fax_file_names.h"
 #include "convert/fax_page.h"
 #include "convert/line_decoder.h"
-#include "convert/sff_exception.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
 
@@ -28,14 +27,10 @@ QImage DecodeFirstSffPage(const std::string& sffPath) {
   if (!QFileInfo(QFile::decodeName(sffPath.c_str())).isFile()) return {};
   CDiscardLog log;
   CFaxPage page;
-  try {
-    CSffFile sff(sffPath, log);
-    if (sff.PageCount() < 1) return {};
-    std::vector<std::uint8_t> row(RowBufferSize, 0);
-    if (!DecodeSffPage(sff, 1, sff.VerticalResolution() == 0, row.data(), page, log)) return {};
-  } catch (const CSffException&) {
-    return {};
-  }
+  Result<CSffFile> sff = CSffFile::Open(sffPath, log);
+  if (!sff || sff->PageCount() < 1) return {};
+  std::vector<std::uint8_t> row(RowBufferSize, 0);
+  if (!DecodeSffPage(*sff, 1, sff->VerticalResolution() == 0, row.data(), page, log)) return {};
   // The page's rows are Qt's 1-bit rows already: most significant bit first,
   // colour 1 black.
   QImage image(page.Width(), page.Height(), QImage::Format_Mono);

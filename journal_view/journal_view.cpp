@@ -195,14 +195,14 @@ void CJournalView::Load(bool showError) {
   const JournalTotals totals = CountJournalEntries(filter, connectString_);
   allLoaded_ = false;
   const JournalListing listing = ListJournalPage(filter, 0, kBatchRows, connectString_);
-  allLoaded_ = listing.error || static_cast<int>(listing.entries.size()) < kBatchRows;
+  allLoaded_ = !listing.status.Ok() || static_cast<int>(listing.entries.size()) < kBatchRows;
   for (const JournalEntry& e : listing.entries) AddRow(e);
   list_->FitColumnsToContents();
   KeepTimeColumnShown();
-  const auto& error = listing.error ? listing.error : totals.error;
-  if (error) {
+  const Status& loaded = listing.status.Ok() ? totals.status : listing.status;
+  if (!loaded) {
     allLoaded_ = true;
-    if (showError) ShowMessageBox(this, QStringLiteral("  ") + QString::fromStdString(DiagnosticText(*error)));
+    if (showError) ShowMessageBox(this, QStringLiteral("  ") + QString::fromStdString(loaded.Error().text));
     return;
   }
   totalRows_ = totals.rows;
@@ -213,7 +213,7 @@ bool CJournalView::LoadMore() {
   if (allLoaded_) return false;
   const JournalFilter filter{filter_->text().trimmed().toStdString()};
   const JournalListing listing = ListJournalPage(filter, list_->ItemCount(), kBatchRows, connectString_);
-  allLoaded_ = listing.error || static_cast<int>(listing.entries.size()) < kBatchRows;
+  allLoaded_ = !listing.status.Ok() || static_cast<int>(listing.entries.size()) < kBatchRows;
   for (const JournalEntry& e : listing.entries) AddRow(e);
   list_->FitColumnsToContents();
   KeepTimeColumnShown();
@@ -272,8 +272,9 @@ void CJournalView::OnDelete() {
   if (row >= 0) {
     bool ok = false;
     const int id = list_->ItemText(row, 0).trimmed().toInt(&ok);
-    // An error ends the delete quietly; the pause and reload follow anyway.
-    if (ok) DeleteJournalEntry(id, connectString_);
+    // An error ends the delete quietly; the pause and reload follow anyway,
+    // and the row that stayed shows again.
+    if (ok) (void)DeleteJournalEntry(id, connectString_);
   }
   QThread::msleep(kDeletePauseMs);
   OnRefresh();

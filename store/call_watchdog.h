@@ -6,7 +6,7 @@
 // fails. Internal to the store.
 //
 // Thread-safe; one process-wide instance whose thread starts with the first
-// armed call.
+// armed call. Nothing here fails: a socket that cannot be found is not watched.
 #pragma once
 
 #include <chrono>
@@ -21,13 +21,13 @@ namespace kestrel {
 
 class CCallWatchdog {
  public:
-  static CCallWatchdog& Instance();
+  [[nodiscard]] static CCallWatchdog& Instance();
   ~CCallWatchdog();
 
   // Watches socket `fd` (whose inode is `inode`) for `timeout`.
-  std::uint64_t Arm(int fd, unsigned long inode, std::chrono::milliseconds timeout);
+  [[nodiscard]] std::uint64_t Arm(int fd, unsigned long inode, std::chrono::milliseconds timeout);
   // Ends the watch; true when the watchdog had shut the socket down.
-  bool Disarm(std::uint64_t token);
+  [[nodiscard]] bool Disarm(std::uint64_t token);
 
  private:
   CCallWatchdog() = default;
@@ -48,13 +48,13 @@ class CCallWatchdog {
 };
 
 // Inodes of the sockets the process holds now.
-std::vector<unsigned long> OpenSocketInodes();
+[[nodiscard]] std::vector<unsigned long> OpenSocketInodes();
 
 // The socket of a connection to a PostgreSQL server listening on `serverPort`:
 // over TCP the one whose local port is `clientPort`; over a Unix socket
 // (`clientPort` 0) the one connected to ".s.PGSQL.<serverPort>" that is not in
 // `before`. -1 when none or more than one fits.
-int FindPostgresSocket(int clientPort, int serverPort, const std::vector<unsigned long>& before,
-                       unsigned long& inode);
+[[nodiscard]] int FindPostgresSocket(int clientPort, int serverPort, const std::vector<unsigned long>& before,
+                                     unsigned long& inode);
 
 }  // namespace kestrel

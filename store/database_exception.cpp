@@ -20,6 +20,9 @@ bool IsConnectionLost(const DatabaseError& error) {
   return s.starts_with("08") || s == "57P01" || s == "57P02" || s == "57P03" || s == "HYT01";
 }
 
-CDatabaseException::CDatabaseException(DatabaseError error) : error_(std::move(error)) {}
+Failure DatabaseFailure(const DatabaseError& error) { return Failure{"", DiagnosticText(error), error.nativeError}; }
+
+CDatabaseException::CDatabaseException(DatabaseError error)
+    : std::runtime_error(error.message), error_(std::move(error)) {}
 
 }  // namespace kestrel

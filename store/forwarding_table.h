@@ -1,7 +1,8 @@
 // The forwarding editors' changes to the two forwarding tables, made through
 // the recordsets on the administration connection: list every row, add a row,
 // and edit or delete the first row found for a number. Every function raises
-// CDatabaseException on a database error; the editors show its Message(),
+// CDatabaseException on a database error (the store's rule,
+// database_exception.h); the editors show its Message(),
 // the driver's own text. Values are bound as parameters, so quotes and blanks
 // are stored and found unchanged.
 //
@@ -29,23 +30,24 @@ struct ForwardingRow {
 };
 
 // Every row, in the order the database delivers them (the list sorts itself).
-std::vector<ForwardingRow> ListForwardingRows(COdbcConnection& administration, ForwardingTable table);
+[[nodiscard]] std::vector<ForwardingRow> ListForwardingRows(COdbcConnection& administration, ForwardingTable table);
 
 // Adds one row; a number that is already present gets a second row.
 void AddForwardingRow(COdbcConnection& administration, ForwardingTable table, const ForwardingRow& row);
 
 // The first row whose number is `number`, if any: the editors open the edit
 // dialog only when this finds one.
-std::optional<ForwardingRow> FindForwardingRow(COdbcConnection& administration, ForwardingTable table,
-                                               const std::string& number);
+[[nodiscard]] std::optional<ForwardingRow> FindForwardingRow(COdbcConnection& administration, ForwardingTable table,
+                                                             const std::string& number);
 
 // Overwrites both fields of the first row whose number is `oldNumber` with
 // `row`. False (and nothing changed) when no row has that number.
-bool EditForwardingRow(COdbcConnection& administration, ForwardingTable table,
-                       const std::string& oldNumber, const ForwardingRow& row);
+[[nodiscard]] bool EditForwardingRow(COdbcConnection& administration, ForwardingTable table,
+                                     const std::string& oldNumber, const ForwardingRow& row);
 
 // Deletes the first row whose number is `number`; other rows with the same
 // number stay. False when no row has that number.
-bool DeleteForwardingRow(COdbcConnection& administration, ForwardingTable table, const std::string& number);
+[[nodiscard]] bool DeleteForwardingRow(COdbcConnection& administration, ForwardingTable table,
+                                       const std::string& number);
 
 }  // namespace kestrel

@@ -148,15 +148,16 @@ std::optional<std::string> StoredReceivingTime(std::time_t receivingTime) {
   return std::string(out);
 }
 
-int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
-                       int numberOfPages, const std::string& faxFile, const std::string& connectString) {
+Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
+                          int numberOfPages, const std::string& faxFile, const std::string& connectString) {
+  const auto failed = [&log](const DatabaseError& error) {
+    const Failure failure = DatabaseFailure(error);
+    log.WriteEventText(" " + failure.text);
+    return Status(failure);
+  };
   std::optional<std::string> stored = StoredReceivingTime(receivingTime);
-  if (!stored) {
-    log.WriteEventText(" " + DiagnosticText({"22007", 0,
-                                             "The receiving time " + std::to_string(receivingTime) +
-                                                 " is not a date and time."}));
-    return 0;
-  }
+  if (!stored)
+    return failed({"22007", 0, "The receiving time " + std::to_string(receivingTime) + " is not a date and time."});
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
       db.ExecuteDirect(kInsert, {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile});
@@ -168,14 +169,14 @@ int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t 
       }
     });
   } catch (const CDatabaseException& e) {
-    log.WriteEventText(" " + DiagnosticText(e.Error()));
+    return failed(e.Error());
   }
-  return 0;
+  return {};
 }
 
 JournalListing ListJournalEntries(const std::string& connectString) {
   JournalListing listing;
-  listing.error = ForEachJournalEntry(
+  listing.status = ForEachJournalEntry(
       [&](const JournalEntry& entry) {
         listing.entries.push_back(entry);
         return true;
@@ -184,8 +185,7 @@ JournalListing ListJournalEntries(const std::string& connectString) {
   return listing;
 }
 
-std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
-                                                 const std::string& connectString) {
+Status ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each, const std::string& connectString) {
   bool handedOn = false;
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
@@ -242,9 +242,9 @@ std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const 
       }
     });
   } catch (const CDatabaseException& e) {
-    return e.Error();
+    return DatabaseFailure(e.Error());
   }
-  return std::nullopt;
+  return {};
 }
 
 JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRows, int maxRows,
@@ -270,7 +270,7 @@ JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRow
         listing.entries.push_back(ReadEntry(statement, db));
     });
   } catch (const CDatabaseException& e) {
-    listing.error = e.Error();
+    listing.status = DatabaseFailure(e.Error());
   }
   return listing;
 }
@@ -287,18 +287,18 @@ JournalTotals CountJournalEntries(const JournalFilter& filter, const std::string
       totals.pages = statement.GetInt32(2).value_or(0);
     });
   } catch (const CDatabaseException& e) {
-    totals.error = e.Error();
+    totals.status = DatabaseFailure(e.Error());
   }
   return totals;
 }
 
-std::optional<DatabaseError> DeleteJournalEntry(std::int32_t id, const std::string& connectString) {
+Status DeleteJournalEntry(std::int32_t id, const std::string& connectString) {
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) { db.ExecuteDirect(kDelete, {id}); });
   } catch (const CDatabaseException& e) {
-    return e.Error();
+    return DatabaseFailure(e.Error());
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace kestrel

@@ -10,6 +10,10 @@
 // is chronological on every engine. Rows read back are untrusted: texts are
 // bounded, numbers range-checked; a time that is not a valid date and time is
 // listed as none.
+//
+// Nothing here throws: the forwarding side and the views call these without a
+// handler, so a database error comes back as a Status (DatabaseFailure: the
+// text is DiagnosticText) or, for a listing, in its `status`.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "core/event_log.h"
+#include "core/result.h"
 #include "store/odbc_statement.h"
 
 namespace kestrel {
@@ -33,25 +38,25 @@ struct JournalEntry {
 };
 
 struct JournalListing {
-  std::vector<JournalEntry> entries;   // newest first; the rows read before an error
-  std::optional<DatabaseError> error;  // set when the listing stopped early
+  std::vector<JournalEntry> entries;  // newest first; the rows read before an error
+  Status status;                      // failed when the listing stopped early
 };
 
 // The receiving time as stored: the local time of `receivingTime` as
 // "YYYY-MM-DD HH:MM:SS"; nullopt for a time outside the years 1 to 9999.
-std::optional<std::string> StoredReceivingTime(std::time_t receivingTime);
+[[nodiscard]] std::optional<std::string> StoredReceivingTime(std::time_t receivingTime);
 
-// Adds one journal row. Always returns 0: a failure is written as one event
-// text " Error:<native> Msg:<SQLSTATE> Description:<driver text>" to `log`
-// (DiagnosticText), and the fax is forwarded regardless. `receivingTime` is
-// the end of reception. Runs on the forwarding side.
-int InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
+// Adds one journal row. A failure is written as one event text
+// " Error:<native> Msg:<SQLSTATE> Description:<driver text>" to `log`
+// (DiagnosticText) and answered as well; the forwarding side forwards the fax
+// regardless. `receivingTime` is the end of reception.
+[[nodiscard]] Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
                        int numberOfPages, const std::string& faxFile,
                        const std::string& connectString = {});
 
 // Every journal row, newest first (equal times: the later row first). An
-// error stops the listing; the rows read so far are kept. Never throws.
-JournalListing ListJournalEntries(const std::string& connectString = {});
+// error stops the listing; the rows read so far are kept.
+[[nodiscard]] JournalListing ListJournalEntries(const std::string& connectString = {});
 
 // What the journal views narrow their list to: rows whose sender number
 // contains `text`, or whose receiving time does, written as the views show it
@@ -64,8 +69,8 @@ struct JournalFilter {
 // Up to `maxRows` rows of the filtered journal in list order (newest first),
 // starting after the first `skipRows`: the views load the rows a user can see
 // and fetch more as the list scrolls. An error stops the page; the rows read
-// so far are kept. Never throws.
-JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRows, int maxRows,
+// so far are kept.
+[[nodiscard]] JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRows, int maxRows,
                                const std::string& connectString = {});
 
 // How many rows pass the filter and how many pages they hold: the summary
@@ -73,21 +78,19 @@ JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRow
 struct JournalTotals {
   std::int64_t rows = 0;
   std::int64_t pages = 0;
-  std::optional<DatabaseError> error;
+  Status status;  // failed when the rows could not be counted
 };
-JournalTotals CountJournalEntries(const JournalFilter& filter, const std::string& connectString = {});
+[[nodiscard]] JournalTotals CountJournalEntries(const JournalFilter& filter, const std::string& connectString = {});
 
 // Hands every journal row, newest first, to `each` as it is read; `each`
 // returns false to stop. Reads a bounded window of rows per statement, so a
 // journal of any size streams in the memory of one window. Rows without a time
-// come where the engine sorts NULL. The error that stopped the listing, if
-// any. Never throws.
-std::optional<DatabaseError> ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
-                                                 const std::string& connectString = {});
+// come where the engine sorts NULL. Fails with the error that stopped the
+// listing.
+[[nodiscard]] Status ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
+                                         const std::string& connectString = {});
 
-// Deletes the row with key `id` (none when no row has it). The error, if any;
-// never throws.
-std::optional<DatabaseError> DeleteJournalEntry(std::int32_t id,
-                                                const std::string& connectString = {});
+// Deletes the row with key `id` (none when no row has it).
+[[nodiscard]] Status DeleteJournalEntry(std::int32_t id, const std::string& connectString = {});
 
 }  // namespace kestrel

@@ -17,7 +17,8 @@
 // connection whose server went away is reopened by its next use.
 //
 // Not thread-safe: one thread uses a connection at a time (handing it to
-// another thread between calls is fine).
+// another thread between calls is fine). Failures throw CDatabaseException,
+// the store's rule (database_exception.h).
 #pragma once
 
 #include <chrono>
@@ -57,15 +58,15 @@ class COdbcConnection {
   // first use, and reopened by the first use after it was lost.
   void EnsureOpen();
   // True while connected and not known to be lost.
-  bool IsOpen() const;
+  [[nodiscard]] bool IsOpen() const;
   // Disconnects; errors are ignored. No statement of this connection may be
   // alive.
   void Close() noexcept;
 
   // Valid while open.
-  DatabaseEngine Engine() const { return engine_; }
+  [[nodiscard]] DatabaseEngine Engine() const { return engine_; }
   // The connect string given to the constructor (possibly empty).
-  const std::string& ConnectString() const { return connectString_; }
+  [[nodiscard]] const std::string& ConnectString() const { return connectString_; }
 
   // Runs one statement that returns no rows, with its parameters bound in
   // order to the "?" markers. Opens the connection when needed. Throws.
@@ -74,17 +75,17 @@ class COdbcConnection {
   // The bound of one call on a server connection (SQLite's own bound is its
   // busy timeout of 5 seconds).
   void SetCallTimeout(std::chrono::milliseconds timeout) { callTimeout_ = timeout; }
-  std::chrono::milliseconds CallTimeout() const { return callTimeout_; }
+  [[nodiscard]] std::chrono::milliseconds CallTimeout() const { return callTimeout_; }
 
   // For COdbcStatement: the SQLHDBC handle, and the bracket of one blocking
   // call. EndCall returns true when the watchdog cut the call off.
-  void* NativeHandle() const { return dbc_; }
-  std::uint64_t BeginCall();
-  bool EndCall(std::uint64_t token);
+  [[nodiscard]] void* NativeHandle() const { return dbc_; }
+  [[nodiscard]] std::uint64_t BeginCall();
+  [[nodiscard]] bool EndCall(std::uint64_t token);
   // Records a failed call; a lost connection is marked for reopening.
   // Returns the error to raise (the watchdog's time-out replaces the
   // driver's text when `timedOut`).
-  DatabaseError NoteFailure(DatabaseError error, bool timedOut);
+  [[nodiscard]] DatabaseError NoteFailure(DatabaseError error, bool timedOut);
 
  private:
   void FindServerSocket(const std::vector<unsigned long>& socketsBefore);

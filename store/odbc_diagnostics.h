@@ -1,6 +1,6 @@
 // Reading a handle's ODBC diagnostics into a DatabaseError. Internal to the
 // store. The records come from the driver: at most eight are read, each into
-// a fixed buffer.
+// a fixed buffer. Reading never fails; the caller throws what it read.
 #pragma once
 
 #include <sql.h>
@@ -11,6 +11,6 @@ namespace kestrel {
 
 // The first record's SQLSTATE and native error; the message texts of all
 // records, one per line.
-DatabaseError ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+[[nodiscard]] DatabaseError ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
 
 }  // namespace kestrel

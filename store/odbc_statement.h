@@ -1,7 +1,8 @@
 // COdbcStatement: one statement on a COdbcConnection: execute with bound
 // parameters, fetch rows, read columns by position (1 = first). Every blocking
 // call is bracketed by the connection's watchdog, and every failure raises
-// CDatabaseException with the driver's diagnostics.
+// CDatabaseException with the driver's diagnostics (the store's rule,
+// database_exception.h).
 //
 // Column values come from the database and are untrusted: texts are read into
 // a caller-given bound (a longer value is cut at a character boundary),
@@ -43,14 +44,14 @@ class COdbcStatement {
   // Runs `sql` with `parameters` bound in order to its "?" markers. Throws.
   void Execute(const std::string& sql, const std::vector<SqlParameter>& parameters = {});
   // Moves to the next result row; false after the last. Throws.
-  bool Fetch();
+  [[nodiscard]] bool Fetch();
   // Column values of the current row; nullopt for NULL. Throw on a driver
   // error or (numbers, time stamps) a value out of range.
-  std::optional<std::string> GetText(int column, std::size_t maxBytes);
-  std::optional<std::int32_t> GetInt32(int column);
-  std::optional<SqlTimestamp> GetTimestamp(int column);
+  [[nodiscard]] std::optional<std::string> GetText(int column, std::size_t maxBytes);
+  [[nodiscard]] std::optional<std::int32_t> GetInt32(int column);
+  [[nodiscard]] std::optional<SqlTimestamp> GetTimestamp(int column);
   // Rows changed by the last INSERT, UPDATE or DELETE (0 when unknown).
-  std::int64_t RowCount();
+  [[nodiscard]] std::int64_t RowCount();
 
  private:
   [[noreturn]] void Fail();

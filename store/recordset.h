@@ -12,7 +12,8 @@
 //
 // Field values from the database are cut to kFieldBytes. Not thread-safe; a
 // recordset lives within one operation. Every failure raises
-// CDatabaseException with the driver's text.
+// CDatabaseException with the driver's text (the store's rule,
+// database_exception.h).
 #pragma once
 
 #include <cstddef>
@@ -40,12 +41,12 @@ class CRecordset {
   // the rows with an empty number).
   void OpenWhereNumber(const std::string& number);
   void Close();
-  bool IsOpen() const { return open_; }
+  [[nodiscard]] bool IsOpen() const { return open_; }
 
   // MFC's cursor flags: both true for an empty result; IsEOF after moving past
   // the last row.
-  bool IsEOF() const;
-  bool IsBOF() const;
+  [[nodiscard]] bool IsEOF() const;
+  [[nodiscard]] bool IsBOF() const;
   void MoveFirst();
   void MoveNext();
 

@@ -60,8 +60,9 @@ void EnsureMsnTable(COdbcConnection& administration, INoticeSink& notices) {
     }
   }
   try {
-    CreateTsidTableIfMissing(administration);
-    CreateJournalTableIfMissing(administration);
+    // Whether a table was made or was already there, the check goes on alike.
+    (void)CreateTsidTableIfMissing(administration);
+    (void)CreateJournalTableIfMissing(administration);
   } catch (const CDatabaseException& createError) {
     notices.Notify(createError.Message(), NoticeIcon::kExclamation);
   }

@@ -4,6 +4,8 @@
 //   ReceivedFaxes (ID assigned by the database, SenderNr, ReceivingTime
 //   TIMESTAMP, NumberOfPages INTEGER, FaxFile).
 // The same statements serve SQLite and PostgreSQL; only the ID column differs.
+// Failures throw CDatabaseException, the store's rule (database_exception.h),
+// except EnsureMsnTable, which reports them to its notice sink.
 #pragma once
 
 #include "store/odbc_connection.h"
@@ -23,7 +25,7 @@ void EnsureMsnTable(COdbcConnection& administration, INoticeSink& notices);
 // Creates tblTSIDEMail or ReceivedFaxes when a probe of the table fails and
 // the connection is still up. True when the table was created. Throws the
 // creation's error.
-bool CreateTsidTableIfMissing(COdbcConnection& db);
-bool CreateJournalTableIfMissing(COdbcConnection& db);
+[[nodiscard]] bool CreateTsidTableIfMissing(COdbcConnection& db);
+[[nodiscard]] bool CreateJournalTableIfMissing(COdbcConnection& db);
 
 }  // namespace kestrel

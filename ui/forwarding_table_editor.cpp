@@ -17,7 +17,7 @@
 namespace kestrel {
 namespace {
 
-using Refusal = const char* (*)(std::string_view number, std::string_view address);
+using RowCheck = Status (*)(std::string_view number, std::string_view address);
 
 // What tells the two tables' editors apart.
 struct TableLook {
@@ -28,18 +28,18 @@ struct TableLook {
   int image;                // ForwardingImage
   int addMode;              // ForwardingEditDialog::Mode
   int editMode;
-  Refusal addRefusal;
-  Refusal editRefusal;      // nullptr: an edited row is stored as typed
+  RowCheck addCheck;
+  RowCheck editCheck;       // nullptr: an edited row is stored as typed
   BoxIcon refusalIcon;
   bool buttonsBesideList;   // else in a row below it
 };
 
 constexpr TableLook kMsnLook = {"msnList", "MSN", 68, 168, 2, ForwardingEditDialog::kAddMsn,
-                                ForwardingEditDialog::kEditMsn, NewMsnRowRefusal, EditedMsnRowRefusal,
+                                ForwardingEditDialog::kEditMsn, CheckNewMsnRow, CheckEditedMsnRow,
                                 BoxIcon::kDefault, true};
 // Only presence matters for a caller row: the address format is not examined.
 constexpr TableLook kCallerLook = {"tsidList", "Senderkennung", 90, 160, 0, ForwardingEditDialog::kNewForwarding,
-                                   ForwardingEditDialog::kEditForwarding, NewSenderRowRefusal, nullptr,
+                                   ForwardingEditDialog::kEditForwarding, CheckNewSenderRow, nullptr,
                                    BoxIcon::kStop, false};
 
 const TableLook& LookOf(ForwardingTable table) { return table == ForwardingTable::kMsn ? kMsnLook : kCallerLook; }
@@ -111,8 +111,8 @@ void CForwardingTableEditor::OnAdd() {
   ForwardingEditDialog dialog(this);
   dialog.SetMode(look.addMode);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (const char* refusal = look.addRefusal(S(dialog.numberText), S(dialog.addressText))) {
-    ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, look.refusalIcon);
+  if (Status accepted = look.addCheck(S(dialog.numberText), S(dialog.addressText)); !accepted) {
+    ShowMessageBox(this, QString::fromStdString(accepted.Error().text), BoxButtons::kOk, look.refusalIcon);
     return;
   }
   if (db_) {
@@ -138,9 +138,9 @@ void CForwardingTableEditor::OnEdit() {
     // A row that is no longer in the table is not edited: no dialog.
     if (!FindForwardingRow(*db_, table_, S(oldNumber))) return;
     if (dialog.exec() != QDialog::Accepted) return;
-    const char* refusal = look.editRefusal ? look.editRefusal(S(dialog.numberText), S(dialog.addressText)) : nullptr;
-    if (refusal) {
-      ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, look.refusalIcon);
+    const Status accepted = look.editCheck ? look.editCheck(S(dialog.numberText), S(dialog.addressText)) : Status();
+    if (!accepted) {
+      ShowMessageBox(this, QString::fromStdString(accepted.Error().text), BoxButtons::kOk, look.refusalIcon);
       return;
     }
     if (EditForwardingRow(*db_, table_, S(oldNumber), {S(dialog.numberText), S(dialog.addressText)})) {

@@ -73,8 +73,8 @@ bool CMsnPage::eventFilter(QObject* watched, QEvent* event) {
 
 void CMsnPage::OnAddressLeft() {
   // The value stays as typed; the reminder is all.
-  if (const char* refusal = AcceptAllAddressRefusal(acceptAll_->isChecked(), emailAll_->text().toStdString()))
-    ShowMessageBox(this, QString::fromUtf8(refusal), BoxButtons::kOk, BoxIcon::kStop);
+  if (Status accepted = CheckAcceptAllAddress(acceptAll_->isChecked(), emailAll_->text().toStdString()); !accepted)
+    ShowMessageBox(this, QString::fromStdString(accepted.Error().text), BoxButtons::kOk, BoxIcon::kStop);
 }
 
 }  // namespace kestrel

@@ -247,8 +247,8 @@ INSTANTIATE_TEST_SUITE_P(Engines, AdminForwardingTest, ::testing::ValuesIn(kEngi
                          [](const auto& info) { return EngineName(info.param); });
 
 TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
-  InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png");
-  InsertJournalEntry(log_, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png");
+  ASSERT_TRUE(InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png").Ok());
+  ASSERT_TRUE(InsertJournalEntry(log_, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png").Ok());
   Steps({
       {{"journal", "list"}, 0,
        "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\n1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n", ""},
@@ -324,7 +324,7 @@ TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
   WriteSettings(BaseSettings(MailPort()));
   Start();
   ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
-  InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png");
+  ASSERT_TRUE(InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png").Ok());
   AdminRun well = RunAdmin({"status"});
   EXPECT_EQ(well.status, 0) << well.out << well.err;
   EXPECT_EQ(well.out.substr(0, well.out.find('\n')), "service: running (process " + std::to_string(pid_) + ")");

@@ -26,8 +26,8 @@ TEST_F(Kestreld, VersionAndIncompleteConfiguration) {
 
 TEST_F(Kestreld, JournalListsRowsNewestFirst) {
   CEventLog log(app_.Path());
-  InsertJournalEntry(log, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png");
-  InsertJournalEntry(log, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png");
+  ASSERT_TRUE(InsertJournalEntry(log, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png").Ok());
+  ASSERT_TRUE(InsertJournalEntry(log, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png").Ok());
   auto [status, out] = Run({"--journal"});
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out,

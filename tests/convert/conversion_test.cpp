@@ -23,6 +23,7 @@
 #include "tests/convert/sff_bytes.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/convert/open_sff.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel {
@@ -347,7 +348,7 @@ class PageRowsTest : public ConversionTest {
  protected:
   // The page's rows top to bottom, each as its 216 bytes.
   std::vector<std::string> Rows(const std::string& sffBytes, int page = 1) {
-    CSffFile sff(Write(sffBytes), log_);
+    CSffFile sff = test::OpenSff(Write(sffBytes), log_);
     std::vector<std::uint8_t> row(RowBufferSize, 0);
     CFaxPage decoded;
     for (int p = 1; p <= page; ++p)

@@ -10,6 +10,7 @@
 #include "convert/line_decoder.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
+#include "tests/convert/open_sff.h"
 #include "tests/convert/page_render.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
@@ -49,7 +50,7 @@ class ExactnessTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(ExactnessTest, EveryDecodedRowEqualsLibtiffsDecoding) {
   const auto images = Pages();
-  CSffFile sff(WriteSff(images), log_);
+  CSffFile sff = test::OpenSff(WriteSff(images), log_);
   ASSERT_EQ(sff.PageCount(), 2);
   EXPECT_EQ(sff.VerticalResolution() != 0, Fine());
 
@@ -83,7 +84,7 @@ TEST_P(ExactnessTest, EveryDecodedRowEqualsLibtiffsDecoding) {
       line.type = SffRecordType::CodedLine;
       line.data = lines[i];
       line.count = static_cast<std::uint16_t>(lines[i].size());
-      ASSERT_TRUE(DecodeRecordToRow(line, row.data(), row.size())) << "page " << page << " line " << i;
+      ASSERT_TRUE(DecodeLine(line, {page, static_cast<int>(rowOfLine[i]) + 1}, row.data(), row.size())) << "page " << page << " line " << i;
       ASSERT_EQ(reference[i].size(), 216u);
       ASSERT_EQ(std::memcmp(row.data(), reference[i].data(), 216), 0) << "page " << page << " line " << i;
       ASSERT_EQ(std::memcmp(row.data(), image.Row(rowOfLine[i]), 216), 0) << "page " << page << " line " << i;
@@ -95,7 +96,7 @@ TEST_P(ExactnessTest, EveryDecodedRowEqualsLibtiffsDecoding) {
 
 TEST_P(ExactnessTest, PageHoldsTheRenderedPage) {
   const auto images = Pages();
-  CSffFile sff(WriteSff(images), log_);
+  CSffFile sff = test::OpenSff(WriteSff(images), log_);
   std::vector<std::uint8_t> row(RowBufferSize, 0);
   CFaxPage decoded;
   for (int page = 1; page <= 2; ++page) {

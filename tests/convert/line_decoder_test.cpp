@@ -9,32 +9,38 @@
 #include <vector>
 
 #include "convert/mh_code_tables.h"
-#include "convert/sff_exception.h"
+#include "convert/sff_error.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel {
 namespace {
 
 struct Decoded {
-  int error = 0;  // 0 or the CSffException code
+  int error = 0;  // 0 or the SffError code
   std::vector<std::uint8_t> row;
 };
+
+SffRecord CodedLine(const std::vector<std::uint8_t>& bytes) {
+  SffRecord line;
+  line.type = SffRecordType::CodedLine;
+  line.data = bytes;
+  line.count = static_cast<std::uint16_t>(bytes.size());
+  return line;
+}
 
 Decoded Decode(const std::vector<std::uint8_t>& bytes, bool bySearch = false, std::size_t size = RowBufferSize) {
   Decoded d;
   d.row.assign(size, 0);
-  CBitReader reader(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  CRowBitWriter writer(d.row.data(), size);
-  try {
-    if (bySearch)
-      DecodeLineBySearch(reader, writer);
-    else
-      DecodeLine(reader, writer);
-  } catch (const CSffException& e) {
-    d.error = e.GetErrorCode();
-  }
+  const auto decode = bySearch ? DecodeLineBySearch : DecodeLine;
+  const Status decoded = decode(CodedLine(bytes), {1, 1}, d.row.data(), size);
+  if (!decoded) d.error = decoded.Error().code;
   return d;
 }
+
+constexpr int kBlackMakeUpNoTerm = static_cast<int>(SffError::kBlackMakeUpNoTerm);
+constexpr int kWhiteMakeUpNoTerm = static_cast<int>(SffError::kWhiteMakeUpNoTerm);
+constexpr int kNoWhiteCode = static_cast<int>(SffError::kNoWhiteCode);
+constexpr int kNoBlackCode = static_cast<int>(SffError::kNoBlackCode);
 
 // Packs codes given as bit strings ("00111" first bit left) least significant
 // bit first, padded with zero bits to a whole byte.
@@ -101,7 +107,7 @@ TEST(LineDecoder, BlackMakeUpWithoutTerminatingCodeIsErrorSeven) {
   // white 2, black make-up 64, then bits that are no black terminating code,
   // followed by more bytes so that the fault is found while loading.
   Decoded d = Decode(Pack({"0111", "0000001111", "000000000000", "0000000000000000"}));
-  EXPECT_EQ(d.error, CSffException::kBlackMakeUpNoTerm);
+  EXPECT_EQ(d.error, kBlackMakeUpNoTerm);
   // The pixels decoded before the fault stay in the row.
   EXPECT_TRUE(Black(d.row, 2));
   EXPECT_TRUE(Black(d.row, 65));
@@ -110,23 +116,23 @@ TEST(LineDecoder, BlackMakeUpWithoutTerminatingCodeIsErrorSeven) {
 
 TEST(LineDecoder, WhiteMakeUpWithoutTerminatingCodeIsErrorEight) {
   Decoded d = Decode(Pack({"11011", "00000000", "0000000000000000"}));
-  EXPECT_EQ(d.error, CSffException::kWhiteMakeUpNoTerm);
+  EXPECT_EQ(d.error, kWhiteMakeUpNoTerm);
 }
 
 TEST(LineDecoder, ExtendedMakeUpCodesAreErrorsFiveAndSix) {
   // white 2048 as an extended make-up code, then white 0 and more.
-  EXPECT_EQ(Decode(Pack({"000000010011", "00110101", "11", "0111", "0000000000000000"})).error, CSffException::kNoWhiteCode);
+  EXPECT_EQ(Decode(Pack({"000000010011", "00110101", "11", "0111", "0000000000000000"})).error, kNoWhiteCode);
   // white 4, black 1792 (extended), black 0.
-  EXPECT_EQ(Decode(Pack({"1011", "00000001000", "0000110111", "0111", "0000000000000000"})).error, CSffException::kNoBlackCode);
+  EXPECT_EQ(Decode(Pack({"1011", "00000001000", "0000110111", "0111", "0000000000000000"})).error, kNoBlackCode);
 }
 
 TEST(LineDecoder, EmptyLineIsErrorFive) {
-  EXPECT_EQ(Decode({}).error, CSffException::kNoWhiteCode);
-  EXPECT_EQ(Decode({}, true).error, CSffException::kNoWhiteCode);
+  EXPECT_EQ(Decode({}).error, kNoWhiteCode);
+  EXPECT_EQ(Decode({}, true).error, kNoWhiteCode);
 }
 
 TEST(LineDecoder, EndOfLineCodeIsNoCode) {
-  EXPECT_EQ(Decode(Pack({"000000000001", "1011", "0111", "0000000000000000"})).error, CSffException::kNoWhiteCode);
+  EXPECT_EQ(Decode(Pack({"000000000001", "1011", "0111", "0000000000000000"})).error, kNoWhiteCode);
 }
 
 TEST(LineDecoder, UndecodableBitsAfterTheLastByteEndTheLineQuietly) {
@@ -139,36 +145,36 @@ TEST(LineDecoder, UndecodableBitsAfterTheLastByteEndTheLineQuietly) {
 TEST(LineDecoder, PixelsBeyondTheBufferAreDropped) {
   // white 4, black 1728+63 into a 16-byte buffer (128 pixels).
   std::vector<std::uint8_t> guard(20, 0);
-  const auto bytes = Pack({"1011", "0000001100101", "000001100111"});
-  CBitReader reader(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  CRowBitWriter writer(guard.data(), 16);
-  DecodeLine(reader, writer);
+  ASSERT_TRUE(DecodeLine(CodedLine(Pack({"1011", "0000001100101", "000001100111"})), {1, 1}, guard.data(), 16));
   EXPECT_EQ(guard[0], 0x0F);
   for (int i = 1; i < 16; ++i) EXPECT_EQ(guard[static_cast<std::size_t>(i)], 0xFF);
   for (int i = 16; i < 20; ++i) EXPECT_EQ(guard[static_cast<std::size_t>(i)], 0x00);
 }
 
-TEST(LineDecoder, DecodeRecordToRowClearsTheBufferAndReportsFaults) {
+TEST(LineDecoder, DecodeLineClearsTheBufferAndReportsFaults) {
   std::vector<std::uint8_t> row(RowBufferSize, 0xAA);
-  SffRecord line;
-  line.type = SffRecordType::CodedLine;
-  line.data = {0x3C, 0x43, 0x05};
-  line.count = 3;
-  EXPECT_TRUE(DecodeRecordToRow(line, row.data(), row.size()));
+  const SffRecord line = CodedLine({0x3C, 0x43, 0x05});
+  EXPECT_TRUE(DecodeLine(line, {1, 1}, row.data(), row.size()));
   EXPECT_EQ(row[1], 0x38);
   EXPECT_EQ(row[RowBufferSize - 1], 0x00);
 
-  SffRecord broken = line;
-  broken.data = Pack({"0111", "0000001111", "000000000000", "0000000000000000"});
-  broken.count = static_cast<std::uint16_t>(broken.data.size());
-  EXPECT_FALSE(DecodeRecordToRow(broken, row.data(), row.size()));
+  const SffRecord broken = CodedLine(Pack({"0111", "0000001111", "000000000000", "0000000000000000"}));
+  EXPECT_FALSE(DecodeLine(broken, {1, 1}, row.data(), row.size()));
   EXPECT_TRUE(Black(row, 2));  // the part before the fault stays
 
   SffRecord skip;
   skip.type = SffRecordType::WhiteSkip;
   skip.count = 3;
-  EXPECT_FALSE(DecodeRecordToRow(skip, row.data(), row.size()));
+  EXPECT_FALSE(DecodeLine(skip, {1, 1}, row.data(), row.size()));
   EXPECT_TRUE(Black(row, 2));  // untouched
+}
+
+TEST(LineDecoder, FaultyLineIsReportedWithItsPageAndLine) {
+  std::vector<std::uint8_t> row(RowBufferSize, 0);
+  const Status decoded = DecodeLine(CodedLine(Pack({"11011", "00000000", "0000000000000000"})), {3, 17}, row.data(), row.size());
+  ASSERT_FALSE(decoded.Ok());
+  EXPECT_EQ(decoded.Error(), (Failure{"Page 3, line 17", "White MUC not followed by white TERM.", 8}));
+  EXPECT_EQ(decoded.Describe(), "Page 3, line 17: White MUC not followed by white TERM.");
 }
 
 // The code tables: prefix-free per colour, each code where the recommendation

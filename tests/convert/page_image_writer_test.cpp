@@ -17,6 +17,10 @@
 namespace kestrel {
 namespace {
 
+// The image error number a writer answered, 0 for success.
+int Code(const Status& written) { return written.Ok() ? 0 : written.Error().code; }
+constexpr int kImageFileOpen = static_cast<int>(ImageError::kFileOpen);
+
 class PageImageTest : public ::testing::Test {
  protected:
   std::vector<std::string> Events() const { return test::EventDescriptions(dir_.Path()); }
@@ -120,7 +124,7 @@ TEST_F(PageImageTest, PageIsWrittenBlackOnWhite) {
   EXPECT_EQ(page.ResolutionX(), 200);
   EXPECT_EQ(page.ResolutionY(), 200);
   // Written as 24 bits, red = green = blue.
-  ASSERT_EQ(WritePageImage(page, ImageFormat::Png, dir_.File("p.png"), log_), 0);
+  ASSERT_EQ(Code(WritePageImage(page, ImageFormat::Png, dir_.File("p.png"), log_)), 0);
   const auto png = test::ReadPng(dir_.File("p.png"));
   ASSERT_TRUE(png.ok);
   ASSERT_EQ(png.width, 16);
@@ -159,10 +163,10 @@ TEST_F(PageImageTest, PageTooShortToScaleKeepsItsSize) {
 TEST_F(PageImageTest, WriteFailuresAnswerTheirCode) {
   // A destination that cannot be opened is not logged.
   const CFaxPage page = Page(8, {{0x81}, {0x18}});
-  EXPECT_EQ(WritePageImage(page, ImageFormat::Png, dir_.Path(), log_), 2);
+  EXPECT_EQ(Code(WritePageImage(page, ImageFormat::Png, dir_.Path(), log_)), 2);
   EXPECT_TRUE(Events().empty());
   // Nothing to write is.
-  EXPECT_EQ(WritePageImage(CFaxPage(), ImageFormat::Png, dir_.File("e.png"), log_), 5);
+  EXPECT_EQ(Code(WritePageImage(CFaxPage(), ImageFormat::Png, dir_.File("e.png"), log_)), 5);
   EXPECT_FALSE(test::FileExists(dir_.File("e.png")));
   EXPECT_EQ(Events(), (std::vector<std::string>{test::LoggedForm("bad user param")}));
 }
@@ -176,12 +180,12 @@ TEST_F(PageImageTest, JpegAndPngEncodersCarryTheImage) {
       p[1] = static_cast<std::uint8_t>(y * 8);
       p[2] = 128;
     }
-  using Encoder = int (*)(std::FILE*, IImageRows&, int, int, int, int, int);
+  using Encoder = Status (*)(std::FILE*, IImageRows&, int, int, int, int, int);
   for (const auto& [name, encode] : {std::pair<const char*, Encoder>{"a.png", WritePngFile}, {"a.jpg", WriteJpegFile}}) {
     std::FILE* file = std::fopen(dir_.File(name).c_str(), "wb");
     ASSERT_NE(file, nullptr);
     CMemoryRows rows(rgb, 64);
-    EXPECT_EQ(encode(file, rows, 64, 32, 3, 200, 200), 0);
+    EXPECT_EQ(Code(encode(file, rows, 64, 32, 3, 200, 200)), 0);
     ASSERT_EQ(std::fclose(file), 0);
   }
   const auto png = test::ReadPng(dir_.File("a.png"));
@@ -197,15 +201,15 @@ TEST_F(PageImageTest, JpegAndPngEncodersCarryTheImage) {
 
 TEST_F(PageImageTest, AppendPageToTiffLogsWhatFails) {
   const CFaxPage page = Page(32, {{0, 0, 0, 0}, {0xF0, 0, 0, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}});
-  EXPECT_EQ(AppendPageToTiff(page, dir_.File("no/such/folder.tif"), 0, log_), kImageFileOpen);
+  EXPECT_EQ(Code(AppendPageToTiff(page, dir_.File("no/such/folder.tif"), 0, log_)), kImageFileOpen);
   EXPECT_EQ(Events().back(), test::LoggedForm("Can not open the TIF file: error on file open"));
   // Appending to a file that is no TIFF.
   test::WriteFileBytes(dir_.File("b.tif"), "not a tiff");
-  EXPECT_EQ(AppendPageToTiff(page, dir_.File("b.tif"), 1, log_), kImageFileOpen);
+  EXPECT_EQ(Code(AppendPageToTiff(page, dir_.File("b.tif"), 1, log_)), kImageFileOpen);
   EXPECT_EQ(Events().back(), test::LoggedForm("Can not open the TIF file: error on file open"));
   // A good page, then a second appended.
-  EXPECT_EQ(AppendPageToTiff(page, dir_.File("c.tif"), 0, log_), 0);
-  EXPECT_EQ(AppendPageToTiff(Page(32, {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}), dir_.File("c.tif"), 1, log_), 0);
+  EXPECT_EQ(Code(AppendPageToTiff(page, dir_.File("c.tif"), 0, log_)), 0);
+  EXPECT_EQ(Code(AppendPageToTiff(Page(32, {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}), dir_.File("c.tif"), 1, log_)), 0);
   const auto pages = test::ReadTiffPages(dir_.File("c.tif"));
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[1].height, 5u);

@@ -20,6 +20,7 @@
 #include "tests/support/file_util.h"
 #include "tests/support/local_time.h"
 #include "tests/support/temp_dir.h"
+#include "tests/convert/open_sff.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel {
@@ -111,7 +112,7 @@ TEST_F(PdfConversionTest, EveryPageIsItsDecodedPageInGroup4AtItsOwnResolution) {
 
   // Decoded by poppler, every pixel equals the page as decoded from the SFF file.
   ASSERT_EQ(Poppler("pdfimages '" + pdf + "' '" + dir_.File("image") + "'").out, "");
-  CSffFile reader(sff, log_);
+  CSffFile reader = test::OpenSff(sff, log_);
   std::vector<std::uint8_t> row(RowBufferSize, 0);
   CFaxPage decoded;
   for (int n = 1; n <= 4; ++n) {

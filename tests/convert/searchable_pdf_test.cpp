@@ -91,7 +91,7 @@ TEST_F(SearchablePdfTest, RecognisedWordsLieOverTheirImage) {
 
   // Nothing of the text shows: the pages look as they do without it.
   ASSERT_EQ(Poppler("pdftoppm -r 30 -gray '" + pdf + "' '" + dir_.File("with") + "'").out, "");
-  ConvertSffToImages(sff, ImageFormat::Pdf, log_);
+  ASSERT_EQ(ConvertSffToImages(sff, ImageFormat::Pdf, log_).files, std::vector<std::string>{pdf});
   ASSERT_EQ(Words(PageText(pdf, 1)), "");
   ASSERT_EQ(Poppler("pdftoppm -r 30 -gray '" + pdf + "' '" + dir_.File("without") + "'").out, "");
   for (const char* page : {"-1.pgm", "-2.pgm"})

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/sff_exception.h"
+#include "convert/sff_error.h"
 #include "core/event_log.h"
+#include "tests/convert/open_sff.h"
 #include "tests/convert/sff_bytes.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
@@ -25,12 +26,8 @@ class SffFileTest : public ::testing::Test {
     return path;
   }
   int ErrorOf(const std::string& bytes) {
-    try {
-      CSffFile sff(Write(bytes), log_);
-    } catch (const CSffException& e) {
-      return e.GetErrorCode();
-    }
-    return -1;
+    const Result<CSffFile> sff = CSffFile::Open(Write(bytes), log_);
+    return sff ? -1 : sff.Error().code;
   }
 
   CTempDir dir_;
@@ -38,22 +35,22 @@ class SffFileTest : public ::testing::Test {
 };
 
 TEST_F(SffFileTest, ErrorTextsAreTheSystemsOwn) {
-  EXPECT_EQ(CSffException(0).GetErrorText(), "Not a valid sff file.");
-  EXPECT_EQ(CSffException(1).GetErrorText(), "File seems corrupt. Reading abandoned.");
-  EXPECT_EQ(CSffException(5).GetErrorText(), "Line doesn't begin with white code.");
-  EXPECT_EQ(CSffException(6).GetErrorText(), "White code not followed by black code.");
-  EXPECT_EQ(CSffException(7).GetErrorText(), "Black MUC not followed by black TERM.");
-  EXPECT_EQ(CSffException(8).GetErrorText(), "White MUC not followed by white TERM.");
+  EXPECT_EQ(SffErrorText(0), "Not a valid sff file.");
+  EXPECT_EQ(SffErrorText(1), "File seems corrupt. Reading abandoned.");
+  EXPECT_EQ(SffErrorText(5), "Line doesn't begin with white code.");
+  EXPECT_EQ(SffErrorText(6), "White code not followed by black code.");
+  EXPECT_EQ(SffErrorText(7), "Black MUC not followed by black TERM.");
+  EXPECT_EQ(SffErrorText(8), "White MUC not followed by white TERM.");
   // The acute accent, not an apostrophe.
-  EXPECT_EQ(CSffException(9).GetErrorText(), "Don\xC2\xB4t know how to handle this Fileversion.");
-  EXPECT_EQ(CSffException(10).GetErrorText(), "Don\xC2\xB4t know how to handle this encoding.");
-  EXPECT_EQ(CSffException(2).GetErrorText(), "Unknown error.");
-  EXPECT_EQ(CSffException(11).GetErrorText(), "Unknown error.");
+  EXPECT_EQ(SffErrorText(9), "Don\xC2\xB4t know how to handle this Fileversion.");
+  EXPECT_EQ(SffErrorText(10), "Don\xC2\xB4t know how to handle this encoding.");
+  EXPECT_EQ(SffErrorText(2), "Unknown error.");
+  EXPECT_EQ(SffErrorText(11), "Unknown error.");
 }
 
 TEST_F(SffFileTest, VersionZeroAndOneAreReadGreaterIsRefused) {
   for (int version : {0, 1}) {
-    CSffFile sff(Write(CSffBytes().DocumentHeader(version).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
+    CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader(version).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
     EXPECT_EQ(sff.PageCount(), 1) << version;
   }
   EXPECT_EQ(ErrorOf(CSffBytes().DocumentHeader(2).PageHeader(1, 1728, 1).End().Text()), 9);
@@ -72,13 +69,13 @@ TEST_F(SffFileTest, FirstPageOffsetMustPointAtThePageMarker) {
   // The offset points at the length byte instead of the marker.
   EXPECT_EQ(ErrorOf(CSffBytes().DocumentHeader(1, 21).PageHeader(1, 1728, 1).End().Text()), 1);
   // A gap of four bytes before the first page, which the offset skips.
-  CSffFile sff(Write(CSffBytes().DocumentHeader(1, 24).Add({1, 2, 3, 4}).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
+  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader(1, 24).Add({1, 2, 3, 4}).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
   EXPECT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageLines(1), 1);
 }
 
 TEST_F(SffFileTest, FirstPageHeaderOfLengthZeroIsAnEmptyDocument) {
-  CSffFile sff(Write(CSffBytes().DocumentHeader().End().Text()), log_);
+  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader().End().Text()), log_);
   EXPECT_EQ(sff.PageCount(), 0);
   EXPECT_FALSE(sff.SeekPage(1));
 }
@@ -91,7 +88,7 @@ TEST_F(SffFileTest, CodingOtherThanModifiedHuffmanIsRefused) {
 }
 
 TEST_F(SffFileTest, LongerPageHeaderIsSkippedToTheData) {
-  CSffFile sff(Write(CSffBytes().DocumentHeader().PageHeader(1, 2048, 1, 20).Add({220}).End().Text()), log_);
+  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 2048, 1, 20).Add({220}).End().Text()), log_);
   ASSERT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageWidth(1), 2048u);
   EXPECT_EQ(sff.PageLines(1), 4);  // the filler bytes 0xEE were not taken as records
@@ -120,7 +117,7 @@ TEST_F(SffFileTest, RecordsOfEveryKindAreCountedAndReadInOrder) {
                                 .Line(kWhiteLine1728)
                                 .End()
                                 .Text();
-  CSffFile sff(Write(bytes), log_);
+  CSffFile sff = test::OpenSff(Write(bytes), log_);
   ASSERT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageLines(1), 1 + 37 + 1 + 1 + 1 + 1);
 
@@ -157,7 +154,7 @@ TEST_F(SffFileTest, CountedLinesReplaceWhatThePageHeaderClaims) {
   CSffBytes b;
   b.DocumentHeader().PageHeader(1, 1728, 1100);
   for (int i = 0; i < 1143; ++i) b.Line(kWhiteLine1728);
-  CSffFile sff(Write(b.End().Text()), log_);
+  CSffFile sff = test::OpenSff(Write(b.End().Text()), log_);
   EXPECT_EQ(sff.PageLines(1), 1143);
 }
 
@@ -166,10 +163,10 @@ TEST_F(SffFileTest, LastPageHeaderDecidesTheResolution) {
     return CSffBytes().DocumentHeader().PageHeader(first, 1728, 1).Line(kWhiteLine1728)
         .PageHeader(second, 1728, 1).Line(kWhiteLine1728).End().Text();
   };
-  CSffFile normalThenFine(Write(twoPages(0, 1)), log_);
+  CSffFile normalThenFine = test::OpenSff(Write(twoPages(0, 1)), log_);
   EXPECT_EQ(normalThenFine.PageCount(), 2);
   EXPECT_NE(normalThenFine.VerticalResolution(), 0);
-  CSffFile fineThenNormal(Write(twoPages(1, 0)), log_);
+  CSffFile fineThenNormal = test::OpenSff(Write(twoPages(1, 0)), log_);
   EXPECT_EQ(fineThenNormal.VerticalResolution(), 0);
 }
 
@@ -177,7 +174,7 @@ TEST_F(SffFileTest, PagesAreFoundByScanningAndAddressedFromOne) {
   CSffBytes b;
   b.DocumentHeader().PageHeader(1, 1728, 0).Add({220}).PageHeader(1, 2048, 0).Line(kWhiteLine1728).Line(kWhiteLine1728)
       .PageHeader(1, 2432, 0).Add({255, 0}).End();
-  CSffFile sff(Write(b.Text()), log_);
+  CSffFile sff = test::OpenSff(Write(b.Text()), log_);
   ASSERT_EQ(sff.PageCount(), 3);
   EXPECT_EQ(sff.PageWidth(1), 1728u);
   EXPECT_EQ(sff.PageLines(1), 4);
@@ -200,7 +197,7 @@ TEST_F(SffFileTest, PagesAreFoundByScanningAndAddressedFromOne) {
 }
 
 TEST_F(SffFileTest, MissingFileHasNoPages) {
-  CSffFile sff(dir_.File("nowhere.sff"), log_);
+  CSffFile sff = test::OpenSff(dir_.File("nowhere.sff"), log_);
   EXPECT_EQ(sff.PageCount(), 0);
   EXPECT_EQ(sff.PageWidth(1), 0u);
   EXPECT_EQ(sff.PageLines(1), 0);
@@ -208,7 +205,7 @@ TEST_F(SffFileTest, MissingFileHasNoPages) {
   SffRecord r;
   EXPECT_FALSE(sff.NextRecord(r));
   // A folder is no file either.
-  CSffFile folder(dir_.Path(), log_);
+  CSffFile folder = test::OpenSff(dir_.Path(), log_);
   EXPECT_EQ(folder.PageCount(), 0);
 }
 
@@ -218,7 +215,7 @@ TEST_F(SffFileTest, TruncatedFileKeepsThePagesAndLinesReadSoFar) {
   b.Line(kWhiteLine1728).Line(kWhiteLine1728).Add({220});
   const std::string complete = b.Text();
   {
-    CSffFile sff(Write(complete + std::string("\x0A\x01\x02", 3)), log_);  // a 10-byte line cut after 2 bytes
+    CSffFile sff = test::OpenSff(Write(complete + std::string("\x0A\x01\x02", 3)), log_);  // a 10-byte line cut after 2 bytes
     ASSERT_EQ(sff.PageCount(), 2);
     EXPECT_EQ(sff.PageLines(2), 6);
     ASSERT_TRUE(sff.SeekPage(2));
@@ -229,15 +226,15 @@ TEST_F(SffFileTest, TruncatedFileKeepsThePagesAndLinesReadSoFar) {
     EXPECT_FALSE(sff.NextRecord(r));
   }
   // Cut inside the second page's header: one page.
-  CSffFile cutHeader(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({254, 16, 1, 0}).Text()), log_);
+  CSffFile cutHeader = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({254, 16, 1, 0}).Text()), log_);
   EXPECT_EQ(cutHeader.PageCount(), 1);
   // Cut in the document header, or right after it.
-  CSffFile cutDocument(Write(CSffBytes().DocumentHeader().Text().substr(0, 12)), log_);
+  CSffFile cutDocument = test::OpenSff(Write(CSffBytes().DocumentHeader().Text().substr(0, 12)), log_);
   EXPECT_EQ(cutDocument.PageCount(), 0);
-  CSffFile headerOnly(Write(CSffBytes().DocumentHeader().Text()), log_);
+  CSffFile headerOnly = test::OpenSff(Write(CSffBytes().DocumentHeader().Text()), log_);
   EXPECT_EQ(headerOnly.PageCount(), 0);
   // Long-form lengths that claim more than the file holds end the page too.
-  CSffFile hugeClaim(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({0, 0xFF, 0xFF, 1, 2}).Text()), log_);
+  CSffFile hugeClaim = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({0, 0xFF, 0xFF, 1, 2}).Text()), log_);
   ASSERT_EQ(hugeClaim.PageCount(), 1);
   EXPECT_EQ(hugeClaim.PageLines(1), 1);
 }
@@ -246,7 +243,7 @@ TEST_F(SffFileTest, PagesBeyondTheHundredthAreIgnoredAndLogged) {
   CSffBytes b;
   b.DocumentHeader();
   for (int i = 0; i < 103; ++i) b.PageHeader(i < 100 ? 1 : 0, 1728, 1).Line(kWhiteLine1728);
-  CSffFile sff(Write(b.End().Text()), log_);
+  CSffFile sff = test::OpenSff(Write(b.End().Text()), log_);
   EXPECT_EQ(sff.PageCount(), MaxSffPages);
   EXPECT_EQ(sff.PageLines(100), 1);
   EXPECT_NE(sff.VerticalResolution(), 0);  // the ignored pages' headers do not count
@@ -258,7 +255,7 @@ TEST_F(SffFileTest, PagesBeyondTheHundredthAreIgnoredAndLogged) {
 TEST_F(SffFileTest, ShortPageHeaderLengthNeverMovesBack) {
   // L = 10 claims fewer header bytes than the 16 every header has; the data
   // still starts after those 16.
-  CSffFile sff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1, 10).Add({230}).End().Text()), log_);
+  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1, 10).Add({230}).End().Text()), log_);
   ASSERT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageLines(1), 14);
 }

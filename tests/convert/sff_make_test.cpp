@@ -8,6 +8,7 @@
 #include "convert/line_decoder.h"
 #include "convert/sff_file.h"
 #include "core/event_log.h"
+#include "tests/convert/open_sff.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -29,7 +30,7 @@ TEST(SffMake, WritesPagesFaultsAndUserInformation) {
                        " " + dir.File("b.pbm")),
             0);
   CEventLog log(dir.Path());
-  CSffFile sff(dir.File("out.sff"), log);
+  CSffFile sff = test::OpenSff(dir.File("out.sff"), log);
   ASSERT_EQ(sff.PageCount(), 2);
   EXPECT_EQ(sff.VerticalResolution(), 0);
   EXPECT_EQ(sff.PageWidth(1), 16u);
@@ -41,7 +42,7 @@ TEST(SffMake, WritesPagesFaultsAndUserInformation) {
   std::vector<std::uint8_t> row(RowBufferSize);
   ASSERT_TRUE(sff.SeekPage(1));
   ASSERT_TRUE(sff.NextRecord(r));
-  ASSERT_TRUE(DecodeRecordToRow(r, row.data(), row.size()));
+  ASSERT_TRUE(DecodeLine(r, {1, 1}, row.data(), row.size()));
   EXPECT_EQ(row[0], 0x80);
   ASSERT_TRUE(sff.NextRecord(r));
   EXPECT_EQ(r.type, SffRecordType::WhiteSkip);
@@ -51,7 +52,7 @@ TEST(SffMake, WritesPagesFaultsAndUserInformation) {
 
   ASSERT_TRUE(sff.SeekPage(2));
   ASSERT_TRUE(sff.NextRecord(r));
-  ASSERT_TRUE(DecodeRecordToRow(r, row.data(), row.size()));
+  ASSERT_TRUE(DecodeLine(r, {2, 1}, row.data(), row.size()));
   EXPECT_EQ(row[0], 0xA8);
   ASSERT_TRUE(sff.NextRecord(r));
   EXPECT_EQ(r.type, SffRecordType::UserInfo);

@@ -60,7 +60,7 @@ TEST_F(PostgresFaultTest, StoppedServerMeansNoRowWithEventsAndReceptionRecovers)
   EXPECT_EQ(recipients, "kept;");
   EXPECT_FALSE(reception.IsOpen());
   EXPECT_EQ(resolver.LookupTsidRecipients("0301234"), "");
-  EXPECT_EQ(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", connectString), 0);
+  EXPECT_FALSE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", connectString).Ok());
 
   auto events = Events();
   ASSERT_EQ(events.size(), 3u);
@@ -97,7 +97,7 @@ TEST_F(PostgresFaultTest, FrozenServerGivesAnErrorWithinTheBoundNotAHang) {
   EXPECT_EQ(resolver.LookupTsidRecipients("0301234"), "");
   EXPECT_LT(SecondsSince(start), 8.0);
   start = Clock::now();
-  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", connectString);
+  EXPECT_FALSE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", connectString).Ok());
   EXPECT_LT(SecondsSince(start), 8.0);
 
   auto events = Events();
@@ -136,7 +136,7 @@ TEST(SqliteFault, LockedDatabaseStillAnswersLookupsAndTheInsertFailsWithinItsTim
 
   std::string shortWait = "Driver=SQLite3;Database=" + db.Name() + ";Timeout=500;JournalMode=WAL;";
   auto start = Clock::now();
-  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", shortWait);
+  EXPECT_FALSE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", shortWait).Ok());
   EXPECT_LT(SecondsSince(start), 5.0);
   auto events = EventDescriptions(logFolder.Path());
   ASSERT_EQ(events.size(), 1u);
@@ -145,7 +145,7 @@ TEST(SqliteFault, LockedDatabaseStillAnswersLookupsAndTheInsertFailsWithinItsTim
 
   sqlite3_exec(writer, "ROLLBACK;", nullptr, nullptr, nullptr);
   sqlite3_close(writer);
-  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", shortWait);
+  EXPECT_TRUE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 1, "/f/a.sff", shortWait).Ok());
   EXPECT_EQ(EventDescriptions(logFolder.Path()).size(), 1u);
   EXPECT_EQ(ListJournalEntries(db.ConnectString()).entries.size(), 1u);
 }

@@ -124,8 +124,8 @@ TEST_F(FaxPreviewTest, JournalViewShowsTheSelectedFaxBesideTheList) {
   home.CreateTables();
   CEventLog log(home.Path());
   test::WriteFileBytes(home.File("fax.sff"), MakeSff({test::RenderLetterPage(1728, 2286, 9)}));
-  ASSERT_EQ(InsertJournalEntry(log, "0301", test::LocalTime("07/12/2026 10:00:00"), 1, home.File("fax.sff")), 0);
-  ASSERT_EQ(InsertJournalEntry(log, "0302", test::LocalTime("07/12/2026 11:00:00"), 1, home.File("gone.sff")), 0);
+  ASSERT_TRUE(InsertJournalEntry(log, "0301", test::LocalTime("07/12/2026 10:00:00"), 1, home.File("fax.sff")).Ok());
+  ASSERT_TRUE(InsertJournalEntry(log, "0302", test::LocalTime("07/12/2026 11:00:00"), 1, home.File("gone.sff")).Ok());
   CJournalView view(CJournalView::Host::kJotter);
   view.Start();
   view.show();

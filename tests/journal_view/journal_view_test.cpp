@@ -40,7 +40,7 @@ class JournalViewTest : public ::testing::Test {
     home.CreateTables();
   }
   void Insert(const std::string& sender, const std::string& time, int pages, const std::string& file) {
-    ASSERT_EQ(InsertJournalEntry(log, sender, test::LocalTime(time), pages, file), 0);
+    ASSERT_TRUE(InsertJournalEntry(log, sender, test::LocalTime(time), pages, file).Ok());
   }
   // Three faxes of one day, inserted out of order.
   void InsertThree() {

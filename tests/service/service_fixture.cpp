@@ -157,7 +157,7 @@ bool ServiceTest::WaitForEvent(const std::string& text, std::chrono::millisecond
 
 std::vector<JournalEntry> ServiceTest::Journal() const {
   JournalListing listing = ListJournalEntries();
-  EXPECT_FALSE(listing.error.has_value());
+  EXPECT_TRUE(listing.status.Ok());
   return listing.entries;
 }
 

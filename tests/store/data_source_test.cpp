@@ -68,9 +68,9 @@ TEST(DataSource, WithoutDataSourceAFreshApplicationFolderGetsAWorkingDatabase) {
   AddForwardingRow(administration, ForwardingTable::kMsn, {"4711", "a@example.com"});
 
   CEventLog log(home.Path());
-  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff");
+  ASSERT_TRUE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff").Ok());
   JournalListing listing = ListJournalEntries();
-  ASSERT_FALSE(listing.error.has_value()) << listing.error->message;
+  ASSERT_TRUE(listing.status.Ok()) << listing.status.Describe();
   ASSERT_EQ(listing.entries.size(), 1u);
   EXPECT_EQ(listing.entries[0].senderNr, "0301234");
   // The same file, seen from outside.
@@ -157,7 +157,7 @@ TEST_P(DefinedDataSourceTest, DefinedDataSourceIsUsedForEveryConnection) {
                                                                    : DatabaseEngine::kPostgreSQL);
   AddForwardingRow(administration, ForwardingTable::kTsid, {"0301234", "b@example.com"});
   CEventLog log(home.Path());
-  InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff");
+  ASSERT_TRUE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff").Ok());
 
   EXPECT_EQ(QueryColumn(db.ConnectString(), "SELECT EmailAddress FROM tblTSIDEMail"),
             std::vector<std::string>{"b@example.com"});

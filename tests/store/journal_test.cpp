@@ -36,7 +36,7 @@ TEST(StoredReceivingTime, TimesBeyondFourDigitYearsAreRefused) {
 class JournalTest : public ::testing::TestWithParam<Engine> {
  protected:
   void Insert(const std::string& sender, const std::string& time, int pages, const std::string& file) {
-    EXPECT_EQ(InsertJournalEntry(log, sender, LocalTime(time), pages, file, db.ConnectString()), 0);
+    EXPECT_TRUE(InsertJournalEntry(log, sender, LocalTime(time), pages, file, db.ConnectString()).Ok());
   }
 
   CTestDatabase db{GetParam()};
@@ -46,7 +46,7 @@ class JournalTest : public ::testing::TestWithParam<Engine> {
 
 TEST_P(JournalTest, FreshDataSourceListsNoRowsAndNoError) {
   JournalListing listing = ListJournalEntries(db.ConnectString());
-  EXPECT_FALSE(listing.error.has_value()) << listing.error->message;
+  EXPECT_TRUE(listing.status.Ok()) << listing.status.Describe();
   EXPECT_TRUE(listing.entries.empty());
 }
 
@@ -59,7 +59,7 @@ TEST_P(JournalTest, RowsComeBackNewestFirstAcrossDaysMonthsAndYears) {
   Insert("5", "09/01/2026 08:00:01", 5, "/f/5.sff");
   Insert("6", "01/01/2026 00:00:00", 6, "/f/6.sff");
   JournalListing listing = ListJournalEntries(db.ConnectString());
-  ASSERT_FALSE(listing.error.has_value()) << listing.error->message;
+  ASSERT_TRUE(listing.status.Ok()) << listing.status.Describe();
   std::vector<std::string> senders;
   for (const auto& e : listing.entries) senders.push_back(e.senderNr);
   EXPECT_EQ(senders, (std::vector<std::string>{"4", "3", "5", "1", "6", "2"}));
@@ -95,13 +95,13 @@ TEST_P(JournalTest, DeleteRemovesExactlyItsRow) {
   Insert("c", "03/01/2026 10:00:00", 1, "c");
   auto before = ListJournalEntries(db.ConnectString()).entries;
   ASSERT_EQ(before.size(), 3u);
-  EXPECT_FALSE(DeleteJournalEntry(before[1].id, db.ConnectString()).has_value());
+  EXPECT_TRUE(DeleteJournalEntry(before[1].id, db.ConnectString()).Ok());
   auto after = ListJournalEntries(db.ConnectString()).entries;
   ASSERT_EQ(after.size(), 2u);
   EXPECT_EQ(after[0].senderNr, "c");
   EXPECT_EQ(after[1].senderNr, "a");
   // A key that no row has deletes nothing and is no error.
-  EXPECT_FALSE(DeleteJournalEntry(before[1].id, db.ConnectString()).has_value());
+  EXPECT_TRUE(DeleteJournalEntry(before[1].id, db.ConnectString()).Ok());
   EXPECT_EQ(ListJournalEntries(db.ConnectString()).entries.size(), 2u);
 }
 
@@ -115,7 +115,7 @@ TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {
                                      "', 1, 'b')");
   Insert("older", "01/01/2025 10:00:00", 1, "c");
   JournalListing listing = ListJournalEntries(db.ConnectString());
-  ASSERT_FALSE(listing.error.has_value()) << listing.error->message;
+  ASSERT_TRUE(listing.status.Ok()) << listing.status.Describe();
   ASSERT_EQ(listing.entries.size(), 3u);
   int bad = 0;
   for (const auto& e : listing.entries) {
@@ -130,7 +130,8 @@ TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {
 }
 
 TEST_P(JournalTest, InvalidTimeWritesOneEventAndNoRow) {
-  EXPECT_EQ(InsertJournalEntry(log, "1", std::time_t{400000000000}, 1, "a", db.ConnectString()), 0);
+  const Status inserted = InsertJournalEntry(log, "1", std::time_t{400000000000}, 1, "a", db.ConnectString());
+  EXPECT_EQ(inserted.Describe(), "Error:0 Msg:22007 Description:The receiving time 400000000000 is not a date and time.");
   auto events = EventDescriptions(logFolder.Path());
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0],
@@ -143,7 +144,7 @@ TEST_P(JournalTest, UnreachableDataSourceWritesTheDriverDiagnostics) {
       GetParam() == Engine::kSQLite
           ? "Driver=SQLite3;Database=" + logFolder.File("missing/kestrel.db") + ";NoCreat=1;"
           : PostgresConnectString(1, "postgres");
-  EXPECT_EQ(InsertJournalEntry(log, "1", LocalTime("07/12/2026 10:11:12"), 1, "a", unreachable), 0);
+  EXPECT_FALSE(InsertJournalEntry(log, "1", LocalTime("07/12/2026 10:11:12"), 1, "a", unreachable).Ok());
   auto events = EventDescriptions(logFolder.Path());
   ASSERT_EQ(events.size(), 1u);
   EXPECT_TRUE(events[0].starts_with("_Error:")) << events[0];
@@ -154,9 +155,9 @@ TEST_P(JournalTest, UnreachableDataSourceWritesTheDriverDiagnostics) {
   }
 
   JournalListing listing = ListJournalEntries(unreachable);
-  ASSERT_TRUE(listing.error.has_value());
-  EXPECT_FALSE(listing.error->message.empty());
-  EXPECT_TRUE(DeleteJournalEntry(1, unreachable).has_value());
+  ASSERT_FALSE(listing.status.Ok());
+  EXPECT_FALSE(listing.status.Error().text.ends_with("Description:"));  // the driver's message is there
+  EXPECT_FALSE(DeleteJournalEntry(1, unreachable).Ok());
 }
 
 // The views' statements: windows of the list order (LIMIT and OFFSET), the
@@ -189,12 +190,12 @@ TEST_P(JournalTest, PagesAndFiltersFollowTheListOrderAndTotalsCountEveryMatch) {
   };
   for (const Case& c : cases) {
     const JournalListing page = ListJournalPage(JournalFilter{c.filter}, c.skip, c.max, db.ConnectString());
-    ASSERT_FALSE(page.error.has_value()) << c.filter << ": " << page.error->message;
+    ASSERT_TRUE(page.status.Ok()) << c.filter << ": " << page.status.Describe();
     std::vector<std::string> senders;
     for (const auto& e : page.entries) senders.push_back(e.senderNr);
     EXPECT_EQ(senders, c.senders) << "\"" << c.filter << "\" from " << c.skip;
     const JournalTotals totals = CountJournalEntries(JournalFilter{c.filter}, db.ConnectString());
-    ASSERT_FALSE(totals.error.has_value()) << c.filter << ": " << totals.error->message;
+    ASSERT_TRUE(totals.status.Ok()) << c.filter << ": " << totals.status.Describe();
     EXPECT_EQ(totals.rows, c.rows) << c.filter;
     EXPECT_EQ(totals.pages, c.pages) << c.filter;
   }
@@ -214,11 +215,11 @@ TEST_P(JournalTest, StreamHandsOnEveryRowOnceInListOrderAcrossWindows) {
              " SELECT CAST(i AS VARCHAR(8)), " +
                  (postgres ? "CAST(" + time + " AS TIMESTAMP)" : time) + ", 1, 'f' FROM n");
   std::vector<JournalEntry> rows;
-  const auto error = ForEachJournalEntry([&](const JournalEntry& e) {
+  const Status listed = ForEachJournalEntry([&](const JournalEntry& e) {
     rows.push_back(e);
     return true;
   }, db.ConnectString());
-  ASSERT_FALSE(error.has_value()) << error->message;
+  ASSERT_TRUE(listed.Ok()) << listed.Describe();
   ASSERT_EQ(rows.size(), 4501u);
   std::set<std::int32_t> ids;
   for (const auto& e : rows) ids.insert(e.id);
@@ -240,7 +241,7 @@ TEST_P(JournalTest, StreamHandsOnEveryRowOnceInListOrderAcrossWindows) {
   }
   // Stopping early hands on no more.
   int handed = 0;
-  EXPECT_FALSE(ForEachJournalEntry([&](const JournalEntry&) { return ++handed < 2500; }, db.ConnectString()));
+  EXPECT_TRUE(ForEachJournalEntry([&](const JournalEntry&) { return ++handed < 2500; }, db.ConnectString()).Ok());
   EXPECT_EQ(handed, 2500);
 }
 

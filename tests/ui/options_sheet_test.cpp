@@ -170,7 +170,7 @@ TEST_F(OptionsSheetTest, ForwardingRowsAddedStayAfterCancel) {
 TEST_F(OptionsSheetTest, JournalPageOpensFilesInTheFolderTheFaxPageHoldsNow) {
   CEventLog log(home.Path());
   test::WriteFileBytes(home.File("fax.sff"), "sff");
-  ASSERT_EQ(InsertJournalEntry(log, "0301234", test::LocalTime("07/12/2026 10:11:12"), 1, "/elsewhere/fax.sff"), 0);
+  ASSERT_TRUE(InsertJournalEntry(log, "0301234", test::LocalTime("07/12/2026 10:11:12"), 1, "/elsewhere/fax.sff").Ok());
   ServiceSettings values = Complete();
   COpenRecorder opened;
   const QString folder = QString::fromStdString(home.Path()).chopped(1);

@@ -303,7 +303,7 @@ class TrayEndToEndTest : public ::testing::Test {
       sffPages[0].image = test::RenderLetterPage(1728, 2286, static_cast<std::uint32_t>(f.pages));
       test::WriteFileBytes(home.File("received/" + name), tools::MakeSffFile(sffPages, tools::SffMakeOptions{}));
       if (firstFax.empty()) firstFax = name;
-      ASSERT_EQ(InsertJournalEntry(log, f.sender, test::LocalTime(f.time), f.pages, home.File("received/" + name)), 0);
+      ASSERT_TRUE(InsertJournalEntry(log, f.sender, test::LocalTime(f.time), f.pages, home.File("received/" + name)).Ok());
     }
     // Jotter in the application folder, and an xdg-open that notes what the
     // desktop was asked to open.
