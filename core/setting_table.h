@@ -35,14 +35,14 @@ enum class SettingType {
 using SettingValue = std::variant<std::string, std::int32_t, bool>;
 
 struct SettingRow {
-  std::string_view member;           // ServiceSettings' member; kestrel-admin takes it as an alias
-  std::string_view element;          // under Kestrel/Settings in kestrel.xml; empty: not in the file
-  std::string_view registrySection;  // "Fax", "MSN" or "Email" (value named as the member); empty: none
+  std::string_view member{};           // ServiceSettings' member; kestrel-admin takes it as an alias
+  std::string_view element{};          // under Kestrel/Settings in kestrel.xml; empty: not in the file
+  std::string_view registrySection{};  // "Fax", "MSN" or "Email" (value named as the member); empty: none
   SettingType type = SettingType::kText;
-  SettingValue defaultValue;  // for a missing registry value and a missing optional element
+  SettingValue defaultValue{};  // for a missing registry value and a missing optional element
   std::int32_t min = std::numeric_limits<std::int32_t>::min();
   std::int32_t max = std::numeric_limits<std::int32_t>::max();
-  std::span<const std::string_view> choices;  // kChoice: the words, by index
+  std::span<const std::string_view> choices{};  // kChoice: the words, by index
   bool secret = false;    // never shown or logged; scrambled in kestrel.xml
   bool optional = false;  // kestrel.xml may lack the element (it came after the first files)
   SettingValue (*get)(const ServiceSettings&) = nullptr;
