@@ -26,7 +26,7 @@ deps:
 	scripts/install-deps
 
 build-test: deps
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_ONLY="$(KESTREL_ONLY)"
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_WERROR=ON -DKESTREL_ONLY="$(KESTREL_ONLY)"
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
 test: build-test
