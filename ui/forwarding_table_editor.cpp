@@ -158,7 +158,8 @@ void CForwardingTableEditor::OnDelete() {
   if (row < 0) return;
   if (db_) {
     try {
-      DeleteForwardingRow(*db_, table_, S(list_->ItemText(row, 0)));
+      // A row already gone leaves the list all the same.
+      (void)DeleteForwardingRow(*db_, table_, S(list_->ItemText(row, 0)));
     } catch (const CDatabaseException& e) {
       ShowMessageBox(this, QString::fromStdString(e.Message()));
     }
