@@ -11,10 +11,10 @@
 namespace kestrel {
 
 struct CapiAnswer {
-  bool answers = false;      // installed, and the controller count was given
-  unsigned info = 0;         // the failing call's CAPI info when it does not answer
+  bool answers = false;  // installed, and the controller count was given
+  unsigned info = 0;     // the failing call's CAPI info when it does not answer
   int controllers = 0;
-  int bChannels = 0;         // summed over the controllers
+  int bChannels = 0;  // summed over the controllers
 };
 
 CapiAnswer ProbeCapi();

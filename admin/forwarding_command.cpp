@@ -36,12 +36,12 @@ struct TableNames {
   const char* tableName;
   const char* numberColumn;  // the list's column captions
   const char* addressColumn;
-  const char* numberWord;    // in kestrel-admin's own texts
+  const char* numberWord;  // in kestrel-admin's own texts
 };
 
 constexpr TableNames kMsnTable = {ForwardingTable::kMsn, "tblMSNEmail", "MSN", "Email-Weiterleitung", "MSN"};
-constexpr TableNames kCallerTable = {ForwardingTable::kTsid, "tblTSIDEMail", "Senderkennung",
-                                     "Email-Weiterleitung", "caller number"};
+constexpr TableNames kCallerTable = {ForwardingTable::kTsid, "tblTSIDEMail", "Senderkennung", "Email-Weiterleitung",
+                                     "caller number"};
 
 // A number that is not all digits is checked as the empty number the
 // editors' field would have left.

@@ -15,7 +15,7 @@ namespace kestrel {
 class IEventLog;
 
 struct QueueFileSummary {
-  std::string name;        // file name in the queue folder
+  std::string name;  // file name in the queue folder
   std::int64_t ageSeconds = 0;
   std::int64_t size = 0;
   std::string recipients;

@@ -101,8 +101,8 @@ int Import(const AdminArgs& args, CAdminContext& context) {
     return context.SaveSettings(*read);
   }
   if (Status imported = ImportSettings(file, *s, context.Log()); !imported)
-    return context.Refuse(file + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " +
-                          imported.Error().text);
+    return context.Refuse(
+        file + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " + imported.Error().text);
   return context.SaveSettings(*s);
 }
 

@@ -5,8 +5,8 @@
 
 #include "desktop/artwork.h"
 #include "desktop/instance_checker.h"
-#include "journal_view/journal_view.h"
 #include "desktop/message_box.h"
+#include "journal_view/journal_view.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -11,11 +11,11 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "ui/ui_string_table.h"
 #include "desktop/artwork.h"
 #include "desktop/message_box.h"
 #include "service/service_app.h"
 #include "ui/kestrel_app.h"
+#include "ui/ui_string_table.h"
 
 int main(int argc, char** argv) {
   // Blocked before any thread exists, so that only the descriptor sees them.
@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
       if (!service) continue;
       // An open options sheet saves its own values on OK; a reload now would
       // be overwritten by them.
-      if (info.ssi_signo == SIGHUP && !service->SettingsSheetOpen()) (void)service->ReloadSettingsFile();  // a refusal is in the event log
+      if (info.ssi_signo == SIGHUP && !service->SettingsSheetOpen())
+        (void)service->ReloadSettingsFile();  // a refusal is in the event log
       if (info.ssi_signo == SIGUSR1) service->TryMailQueueNow();
     }
   });

@@ -19,12 +19,12 @@
 
 #include "core/event_log.h"
 #include "core/notice_sink.h"
-#include "service/service_app.h"
-#include "service/service_lock.h"
-#include "service/test_mail.h"
 #include "core/settings_file.h"
 #include "core/version.h"
 #include "platform/app_folder.h"
+#include "service/service_app.h"
+#include "service/service_lock.h"
+#include "service/test_mail.h"
 #include "store/journal.h"
 
 namespace {
@@ -44,8 +44,8 @@ int PrintJournal() {
     char when[32] = "";
     if (e.receivingTime) {
       const SqlTimestamp& t = *e.receivingTime;
-      std::snprintf(when, sizeof(when), "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
-                    t.minute, t.second);
+      std::snprintf(when, sizeof(when), "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
+                    t.second);
     }
     std::printf("%d\t%s\t%s\t%d\t%s\n", e.id, e.senderNr.c_str(), when, e.numberOfPages, e.faxFile.c_str());
     return true;

@@ -98,8 +98,7 @@ void CCallStateMachine::Disconnect(int id) {
       c.initiator = 1;
       Send(CapiCommand::kDisconnect, CapiSubcommand::kReq, 0, c.plci);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -193,9 +192,7 @@ void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
   const std::uint16_t number = message.messageNumber;
   const std::uint32_t address = message.address;
   switch (message.command) {
-    case CapiCommand::kConnect:
-      OnConnectInd(message);
-      break;
+    case CapiCommand::kConnect: OnConnectInd(message); break;
     case CapiCommand::kConnectActive: {
       int id = table_.FindByPlci(address);
       Send(CapiCommand::kConnectActive, CapiSubcommand::kResp, number, address);
@@ -241,12 +238,11 @@ void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
       int id = table_.FindByNcci(address);
       if (id >= 0) {
         table_[id].ncci = kNoId;
-        if (!message.wellFormed)
-          Log("Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication");
+        if (!message.wellFormed) Log("Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication");
         // The record holds the results of the call in slot 0 only.
         if (SlotOf(id) == 0) {
-          FaxResults results = ParseFaxResults(reinterpret_cast<const std::uint8_t*>(message.ncpi.data()),
-                                               message.ncpi.size());
+          FaxResults results =
+              ParseFaxResults(reinterpret_cast<const std::uint8_t*>(message.ncpi.data()), message.ncpi.size());
           record_.rate = results.rate;
           record_.pages = results.pages;
           record_.remoteStationId = results.remoteStationId;
@@ -266,12 +262,8 @@ void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
       table_.Free(id);
       break;
     }
-    case CapiCommand::kInfo:
-      Send(CapiCommand::kInfo, CapiSubcommand::kResp, number, address);
-      break;
-    default:
-      Log("Error: Indication not handled in function Handle_Indication");
-      break;
+    case CapiCommand::kInfo: Send(CapiCommand::kInfo, CapiSubcommand::kResp, number, address); break;
+    default: Log("Error: Indication not handled in function Handle_Indication"); break;
   }
 }
 
@@ -329,11 +321,8 @@ void CCallStateMachine::Handle_Confirmation(const ReceivedCapiMessage& message) 
       }
       break;
     }
-    case CapiCommand::kDataB3:
-      break;
-    default:
-      Log("Error: Confirmation not handled in function Handle_Confirmation");
-      break;
+    case CapiCommand::kDataB3: break;
+    default: Log("Error: Confirmation not handled in function Handle_Confirmation"); break;
   }
 }
 

@@ -33,8 +33,7 @@ class CCallStateMachine {
   static constexpr int kSlots = 2;
 
   // `rejectCallerId`: a call without a caller number is rejected (Reject 2).
-  CCallStateMachine(CConnectionTable& table, IRecipientResolver& resolver, ICallActions& actions,
-                    bool rejectCallerId);
+  CCallStateMachine(CConnectionTable& table, IRecipientResolver& resolver, ICallActions& actions, bool rejectCallerId);
   CCallStateMachine(const CCallStateMachine&) = delete;
   CCallStateMachine& operator=(const CCallStateMachine&) = delete;
 

@@ -13,24 +13,35 @@ bool CanDecompose(std::uint8_t command, std::uint8_t subcommand) {
   switch (subcommand) {
     case CAPI_CONF:
       switch (command) {
-        case CAPI_ALERT: case CAPI_CONNECT: case CAPI_DISCONNECT: case CAPI_LISTEN: case CAPI_INFO:
-        case CAPI_FACILITY: case CAPI_SELECT_B_PROTOCOL: case CAPI_CONNECT_B3: case CAPI_DISCONNECT_B3:
-        case CAPI_DATA_B3: case CAPI_RESET_B3:
-          return true;
-        default:
-          return false;
+        case CAPI_ALERT:
+        case CAPI_CONNECT:
+        case CAPI_DISCONNECT:
+        case CAPI_LISTEN:
+        case CAPI_INFO:
+        case CAPI_FACILITY:
+        case CAPI_SELECT_B_PROTOCOL:
+        case CAPI_CONNECT_B3:
+        case CAPI_DISCONNECT_B3:
+        case CAPI_DATA_B3:
+        case CAPI_RESET_B3: return true;
+        default: return false;
       }
     case CAPI_IND:
       switch (command) {
-        case CAPI_CONNECT: case CAPI_CONNECT_ACTIVE: case CAPI_DISCONNECT: case CAPI_INFO: case CAPI_FACILITY:
-        case CAPI_CONNECT_B3: case CAPI_CONNECT_B3_ACTIVE: case CAPI_DISCONNECT_B3: case CAPI_DATA_B3:
-        case CAPI_RESET_B3: case CAPI_CONNECT_B3_T90_ACTIVE:
-          return true;
-        default:
-          return false;
+        case CAPI_CONNECT:
+        case CAPI_CONNECT_ACTIVE:
+        case CAPI_DISCONNECT:
+        case CAPI_INFO:
+        case CAPI_FACILITY:
+        case CAPI_CONNECT_B3:
+        case CAPI_CONNECT_B3_ACTIVE:
+        case CAPI_DISCONNECT_B3:
+        case CAPI_DATA_B3:
+        case CAPI_RESET_B3:
+        case CAPI_CONNECT_B3_T90_ACTIVE: return true;
+        default: return false;
       }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -83,17 +94,14 @@ ReceivedCapiMessage DecodeCapiMessage(const std::uint8_t* raw, std::size_t lengt
         m.callingPartyNumber.clear();
       }
       break;
-    case CapiCommand::kDisconnectB3:
-      m.wellFormed = ReadCapiStruct(raw, length, scratch.NCPI, m.ncpi);
-      break;
+    case CapiCommand::kDisconnectB3: m.wellFormed = ReadCapiStruct(raw, length, scratch.NCPI, m.ncpi); break;
     case CapiCommand::kDataB3:
       // Data64 as the library filled it in; it stays valid until DATA_B3_RESP.
       m.data = scratch.Data;
       m.dataLength = scratch.DataLength;
       m.dataHandle = scratch.DataHandle;
       break;
-    default:
-      break;
+    default: break;
   }
   return m;
 }

@@ -13,14 +13,14 @@
 namespace kestrel {
 
 struct FaxCallRecord {
-  std::string captureFilePath;   // full path of the .sff file
-  std::string callerNumber;      // calling party digits as signalled; may be empty
-  std::string remoteStationId;   // sender's fax identifier, digits only; may be empty
-  std::uint16_t pages = 0;       // pages the fax protocol reported
-  std::uint16_t rate = 0;        // bit/s the fax protocol reported
-  std::time_t startTime = 0;     // capture file created
-  std::time_t endTime = 0;       // end of the reception cycle
-  std::string recipients;        // addresses, each followed by ";", or EmailAll
+  std::string captureFilePath;  // full path of the .sff file
+  std::string callerNumber;     // calling party digits as signalled; may be empty
+  std::string remoteStationId;  // sender's fax identifier, digits only; may be empty
+  std::uint16_t pages = 0;      // pages the fax protocol reported
+  std::uint16_t rate = 0;       // bit/s the fax protocol reported
+  std::time_t startTime = 0;    // capture file created
+  std::time_t endTime = 0;      // end of the reception cycle
+  std::string recipients;       // addresses, each followed by ";", or EmailAll
 };
 
 }  // namespace kestrel

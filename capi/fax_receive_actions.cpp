@@ -44,11 +44,10 @@ void CFaxReceiveThread::Put(const OutgoingCapiMessage& message) {
       break;
     case Key(CapiCommand::kConnect, CapiSubcommand::kResp): {
       _cword protocol = message.faxProtocols ? kFaxG3 : 0;
-      auto* b3 = message.b3Configuration
-                     ? reinterpret_cast<_cstruct>(const_cast<char*>(b3Configuration_.data()))
-                     : nullptr;
-      capi_fill_CONNECT_RESP(&m, appl, number, address, message.reject, protocol, protocol, protocol, nullptr,
-                             nullptr, b3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+      auto* b3 =
+          message.b3Configuration ? reinterpret_cast<_cstruct>(const_cast<char*>(b3Configuration_.data())) : nullptr;
+      capi_fill_CONNECT_RESP(&m, appl, number, address, message.reject, protocol, protocol, protocol, nullptr, nullptr,
+                             b3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
       break;
     }
     case Key(CapiCommand::kConnectActive, CapiSubcommand::kResp):
@@ -78,11 +77,8 @@ void CFaxReceiveThread::Put(const OutgoingCapiMessage& message) {
     case Key(CapiCommand::kDisconnect, CapiSubcommand::kResp):
       capi_fill_DISCONNECT_RESP(&m, appl, number, address);
       break;
-    case Key(CapiCommand::kInfo, CapiSubcommand::kResp):
-      capi_fill_INFO_RESP(&m, appl, number, address);
-      break;
-    default:
-      return;  // the state machine sends nothing else
+    case Key(CapiCommand::kInfo, CapiSubcommand::kResp): capi_fill_INFO_RESP(&m, appl, number, address); break;
+    default: return;  // the state machine sends nothing else
   }
   capi_put_cmsg(&m);
 }

@@ -118,8 +118,7 @@ int CFaxReceiveThread::Register(bool report) {
   unsigned error = capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId);
   if (error != CapiNoError) applId = 0;  // the library may leave a value behind on failure
   if (applId == 0) {
-    if (report)
-      Log(Format("Error: registering the application in function RegisterCAPI,code: %04X", error & 0xFFFF));
+    if (report) Log(Format("Error: registering the application in function RegisterCAPI,code: %04X", error & 0xFFFF));
     return 0;
   }
   appId_ = applId;
@@ -163,8 +162,8 @@ int CFaxReceiveThread::BChannelCount(int controller) {
 unsigned CFaxReceiveThread::ListenAllControllers(std::uint32_t cipMask) {
   for (int controller = 1; controller <= controllers_; ++controller) {
     _cmsg m;
-    capi_fill_LISTEN_REQ(&m, static_cast<_cword>(appId_), 0, static_cast<_cdword>(controller), 0, cipMask, 0,
-                         nullptr, nullptr);
+    capi_fill_LISTEN_REQ(&m, static_cast<_cword>(appId_), 0, static_cast<_cdword>(controller), 0, cipMask, 0, nullptr,
+                         nullptr);
     unsigned info = capi_put_cmsg(&m);
     if (info != CapiNoError) return info;
   }
@@ -211,8 +210,10 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
       return;
     }
     const ReceivedCapiMessage message = DecodeCapiMessage(raw, length, current_);
-    if (subcommand == CAPI_CONF) machine_.Handle_Confirmation(message);
-    else machine_.Handle_Indication(message);
+    if (subcommand == CAPI_CONF)
+      machine_.Handle_Confirmation(message);
+    else
+      machine_.Handle_Indication(message);
     if (linkLost_) return;
   }
 }

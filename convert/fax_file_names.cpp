@@ -8,16 +8,11 @@ namespace {
 
 const char* Extension(ImageFormat format) {
   switch (format) {
-    case ImageFormat::Jpg:
-      return ".jpg";
-    case ImageFormat::Png:
-      return ".png";
-    case ImageFormat::Tiff:
-      return ".tif";
-    case ImageFormat::Sff:
-      return ".sff";
-    case ImageFormat::Pdf:
-      return ".pdf";
+    case ImageFormat::Jpg: return ".jpg";
+    case ImageFormat::Png: return ".png";
+    case ImageFormat::Tiff: return ".tif";
+    case ImageFormat::Sff: return ".sff";
+    case ImageFormat::Pdf: return ".pdf";
   }
   return nullptr;
 }

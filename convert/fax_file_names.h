@@ -25,8 +25,7 @@ namespace kestrel {
 
 // The image file of page `page` (from 1) in a page-per-file format: the
 // single-file name for a one-page fax, else base + "_<page>" + extension.
-[[nodiscard]] std::string PageFilePath(const std::string& sffPath, ImageFormat format, int pageCount,
-                                       int page);
+[[nodiscard]] std::string PageFilePath(const std::string& sffPath, ImageFormat format, int pageCount, int page);
 
 // The capture files that may hold the fax of `faxFile` (a file the journal
 // names): the file itself when it is one, else the base name with ".sff", and

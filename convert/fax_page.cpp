@@ -71,7 +71,8 @@ Status DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, C
   }
   if (!out.Reset(width, static_cast<std::uint32_t>(rows))) {
     char text[64];
-    std::snprintf(text, sizeof(text), "Failed to allocate %zu BYTEs", static_cast<std::size_t>(rows) * ((width + 7) / 8));
+    std::snprintf(text, sizeof(text), "Failed to allocate %zu BYTEs",
+                  static_cast<std::size_t>(rows) * ((width + 7) / 8));
     return refuse(Status::Failed("", text));
   }
   // Every record is read, also once the page is full, so that the row buffer
@@ -95,8 +96,7 @@ Status DecodeSffPage(CSffFile& sff, int page, bool doubled, std::uint8_t* row, C
         ++place.line;
         out.AppendRow(row, times);
         break;
-      case SffRecordType::UserInfo:
-        break;
+      case SffRecordType::UserInfo: break;
     }
   }
   return {};

@@ -56,7 +56,7 @@ std::string Number(double value) {
 
 struct CFaxPdf::CDocument {
   QPDF pdf;
-  std::string g4;  // one page's coded data, its memory reused from page to page
+  std::string g4;         // one page's coded data, its memory reused from page to page
   QPDFObjectHandle font;  // the text layer's font, made for the first page with text
 
   QPDFObjectHandle TextFont() {
@@ -83,8 +83,8 @@ CFaxPdf::CFaxPdf(const FaxDocumentInfo& info, IEventLog& log) : log_(log) {
     doc->pdf.emptyPDF();
     QPDFObjectHandle documentInfo = QPDFObjectHandle::newDictionary();
     documentInfo.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(FaxDocumentTitle(info)));
-    documentInfo.replaceKey("/CreationDate",
-                            QPDFObjectHandle::newString(PdfDate(info.received != 0 ? info.received : std::time(nullptr))));
+    documentInfo.replaceKey(
+        "/CreationDate", QPDFObjectHandle::newString(PdfDate(info.received != 0 ? info.received : std::time(nullptr))));
     doc->pdf.getTrailer().replaceKey("/Info", doc->pdf.makeIndirectObject(documentInfo));
     doc_ = std::move(doc);
   } catch (const std::exception& e) {
@@ -132,8 +132,7 @@ Status CFaxPdf::AddPage(const CFaxPage& page, const std::vector<PageWord>& words
     const std::string w = Number(width);
     const std::string h = Number(height);
     const std::string text = InvisibleTextOperators(words, page.Width(), page.Height(), width, height, "/F0");
-    QPDFObjectHandle content =
-        QPDFObjectHandle::newStream(&pdf, "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n" + text);
+    QPDFObjectHandle content = QPDFObjectHandle::newStream(&pdf, "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n" + text);
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Im0", image);
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();

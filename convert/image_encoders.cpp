@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 #include <png.h>
 
 #if defined(__x86_64__)

@@ -234,9 +234,10 @@ void CAreaScaler::MakeRow(int y, IScaleInput& input, std::uint8_t* out) {
     for (int x = 0; x < newWidth_; ++x) {
       const std::uint16_t* p = m + static_cast<std::size_t>(first[x]) * C;
       for (int c = 0; c < C; ++c)
-        out[x * C + c] = static_cast<std::uint8_t>(
-            (w0_[static_cast<std::size_t>(x)] * p[c] + w1_[static_cast<std::size_t>(x)] * p[C + c] +
-             w2_[static_cast<std::size_t>(x)] * p[2 * C + c] + (1u << 21)) >> 22);
+        out[x * C + c] = static_cast<std::uint8_t>((w0_[static_cast<std::size_t>(x)] * p[c] +
+                                                    w1_[static_cast<std::size_t>(x)] * p[C + c] +
+                                                    w2_[static_cast<std::size_t>(x)] * p[2 * C + c] + (1u << 21)) >>
+                                                   22);
     }
   } else {
     const std::uint16_t* wh = h_.weights.data();

@@ -98,10 +98,10 @@ int Decode(CBitReader& reader, CRowBitWriter& writer) {
       }
     }
     const bool white = state == State::kWhite || state == State::kWhiteTerm;
-    const FastCode code = white ? tables.white[acc & ((1u << kWhiteBits) - 1)]
-                                : tables.black[acc & ((1u << kBlackBits) - 1)];
-    const bool fits = code.kind == kTerminating ||
-                      (code.kind == kMakeUp && (state == State::kWhite || state == State::kBlack));
+    const FastCode code =
+        white ? tables.white[acc & ((1u << kWhiteBits) - 1)] : tables.black[acc & ((1u << kBlackBits) - 1)];
+    const bool fits =
+        code.kind == kTerminating || (code.kind == kMakeUp && (state == State::kWhite || state == State::kBlack));
     if (!allLoaded) {
       allLoaded = pos + kFillBits[static_cast<int>(state)] + 8 > total;
       if (!fits) {
@@ -135,9 +135,7 @@ int DecodeBySearch(CBitReader& reader, CRowBitWriter& writer) {
     const bool loading = first || reader.BytesLeft() > 0;
     first = false;
     if (loading) reader.Fill(kFillBits[static_cast<int>(state)]);
-    auto look = [&](const MHCodeEntry* table) {
-      return loading ? reader.LookUp(table) : reader.LookUpComplete(table);
-    };
+    auto look = [&](const MHCodeEntry* table) { return loading ? reader.LookUp(table) : reader.LookUpComplete(table); };
     int run = -1;
     State nextState = state;
     switch (state) {
@@ -181,7 +179,8 @@ Status DecodeRecord(int (*decode)(CBitReader&, CRowBitWriter&), const SffRecord&
   if (record.type != SffRecordType::CodedLine)
     return Status::Failed(LineStep(place), "The record is not a coded line.", -1);
   std::memset(row, 0, size);
-  CBitReader reader(record.data.data(), static_cast<std::uint32_t>(std::min<std::size_t>(record.count, record.data.size())));
+  CBitReader reader(record.data.data(),
+                    static_cast<std::uint32_t>(std::min<std::size_t>(record.count, record.data.size())));
   CRowBitWriter writer(row, size);
   if (const int error = decode(reader, writer)) return SffFailure(static_cast<SffError>(error), LineStep(place));
   return {};

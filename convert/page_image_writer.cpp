@@ -119,7 +119,8 @@ Status AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int p
   }
   if (result.Ok()) return result;
   const bool opened = result.Error().step != kTiffOpenStep;
-  log.WriteEventText((opened ? "An error ocours the conversion " : "Can not open the TIF file: ") + result.Error().text);
+  log.WriteEventText((opened ? "An error ocours the conversion " : "Can not open the TIF file: ") +
+                     result.Error().text);
   return result;
 }
 

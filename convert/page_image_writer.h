@@ -58,14 +58,12 @@ class CScaledPageRows final : public IImageRows {
 
 // Writes `page` to `path` as `format` (Jpg or Png). On failure nothing is
 // left at `path`; the failure is logged as its text alone.
-[[nodiscard]] Status WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path,
-                                    IEventLog& log);
+[[nodiscard]] Status WritePageImage(const CFaxPage& page, ImageFormat format, const std::string& path, IEventLog& log);
 
 // Adds `page` to the TIFF `tiffPath` as page `pageIndex` (0 creates the file,
 // replacing any there). A failure (step kTiffOpenStep or kTiffWriteStep, as
 // tiff_pages.h) is logged as "Can not open the TIF file: %s" when the file
 // could not be opened and as "An error ocours the conversion %s" otherwise.
-[[nodiscard]] Status AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int pageIndex,
-                                      IEventLog& log);
+[[nodiscard]] Status AppendPageToTiff(const CFaxPage& page, const std::string& tiffPath, int pageIndex, IEventLog& log);
 
 }  // namespace kestrel

@@ -133,9 +133,9 @@ CPageTextRecognizer::CPageTextRecognizer(const TextRecognitionOptions& options, 
   for (const std::string& name : wanted)
     if (std::find(loaded.begin(), loaded.end(), name) == loaded.end()) missing.push_back(name);
   if (!missing.empty())
-    log_.WriteEventText("OCR language data not found: " + Joined(missing, ", ") +
-                        (loaded.empty() ? "; the PDF goes out without text"
-                                        : "; the text is read with " + Joined(loaded, "+")));
+    log_.WriteEventText(
+        "OCR language data not found: " + Joined(missing, ", ") +
+        (loaded.empty() ? "; the PDF goes out without text" : "; the text is read with " + Joined(loaded, "+")));
 }
 
 CPageTextRecognizer::~CPageTextRecognizer() = default;
@@ -157,8 +157,8 @@ std::vector<PageWord> CPageTextRecognizer::Recognize(const CFaxPage& page, int p
 
   RecogniseOnThisThreadOnly();
   tesseract::ETEXT_DESC monitor;
-  const auto limit = std::clamp<std::chrono::milliseconds::rep>(pageTimeLimit_.count(), 1,
-                                                                std::numeric_limits<std::int32_t>::max());
+  const auto limit =
+      std::clamp<std::chrono::milliseconds::rep>(pageTimeLimit_.count(), 1, std::numeric_limits<std::int32_t>::max());
   monitor.set_deadline_msecs(static_cast<std::int32_t>(limit));
   if (api.Recognize(&monitor) != 0) {
     const std::string why = monitor.deadline_exceeded()

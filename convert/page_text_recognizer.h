@@ -49,7 +49,7 @@ class CPageTextRecognizer {
 
   IEventLog& log_;
   std::chrono::milliseconds pageTimeLimit_;
-  std::unique_ptr<CEngine> engine_;  // none when no language could be loaded
+  std::unique_ptr<CEngine> engine_;    // none when no language could be loaded
   std::vector<unsigned char> pixels_;  // Tesseract's copy of a page, reused
 };
 

@@ -40,10 +40,10 @@ std::optional<char32_t> NextCodePoint(std::string_view s, std::size_t& i) {
 }
 
 // WinAnsiEncoding's codes 0x80 to 0x9F (the five it leaves free stay 0).
-constexpr char16_t kWinAnsiHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr char16_t kWinAnsiHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 void AppendWinAnsi(char32_t c, std::string& out) {
   if ((c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c <= 0xFF)) {
@@ -62,7 +62,9 @@ void AppendWinAnsi(char32_t c, std::string& out) {
     case 0xFB03: out += "ffi"; break;
     case 0xFB04: out += "ffl"; break;
     case 0xFB06: out += "st"; break;
-    case 0x2010: case 0x2011: case 0x2212: out += '-'; break;
+    case 0x2010:
+    case 0x2011:
+    case 0x2212: out += '-'; break;
     case 0x2032: out += '\''; break;
     case 0x2033: out += '"'; break;
     default: break;

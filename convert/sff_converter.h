@@ -52,6 +52,7 @@ struct ConvertedFax {
 // what recognition cannot do costs that layer only, never a page). The other
 // formats use neither.
 [[nodiscard]] ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
-                                const FaxDocumentInfo& info = {}, const TextRecognitionOptions& text = {});
+                                              const FaxDocumentInfo& info = {},
+                                              const TextRecognitionOptions& text = {});
 
 }  // namespace kestrel

@@ -11,14 +11,14 @@
 namespace kestrel {
 
 enum class SffError : int {
-  kNotSff = 0,              // magic is not "Sfff"
-  kCorrupt = 1,             // no marker 254 at the first page header
-  kNoWhiteCode = 5,         // a white run was due and no white code fits
-  kNoBlackCode = 6,         // a black run was due and no black code fits
-  kBlackMakeUpNoTerm = 7,   // a black make-up code without its terminating code
-  kWhiteMakeUpNoTerm = 8,   // a white make-up code without its terminating code
-  kUnknownVersion = 9,      // version byte greater than 1
-  kUnknownEncoding = 10,    // coding byte of a page header not 0
+  kNotSff = 0,             // magic is not "Sfff"
+  kCorrupt = 1,            // no marker 254 at the first page header
+  kNoWhiteCode = 5,        // a white run was due and no white code fits
+  kNoBlackCode = 6,        // a black run was due and no black code fits
+  kBlackMakeUpNoTerm = 7,  // a black make-up code without its terminating code
+  kWhiteMakeUpNoTerm = 8,  // a white make-up code without its terminating code
+  kUnknownVersion = 9,     // version byte greater than 1
+  kUnknownEncoding = 10,   // coding byte of a page header not 0
 };
 
 // The fixed text for `code`, UTF-8 ("Don´t" carries the acute accent);

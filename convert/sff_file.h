@@ -25,9 +25,9 @@ inline constexpr int MaxSffPages = 100;
 enum class SffRecordType { CodedLine = 0, WhiteSkip = 1, IllegalLine = 2, UserInfo = 3 };
 
 struct SffPageEntry {
-  std::uint32_t width = 0;       // line length in pixels, from the page header
-  std::int32_t lines = 0;        // lines as counted from the page's records
-  std::uint64_t dataOffset = 0;  // file position of the page's first record
+  std::uint32_t width = 0;              // line length in pixels, from the page header
+  std::int32_t lines = 0;               // lines as counted from the page's records
+  std::uint64_t dataOffset = 0;         // file position of the page's first record
   std::uint8_t verticalResolution = 0;  // this page's header: 0 normal, else fine
 };
 

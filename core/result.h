@@ -28,7 +28,7 @@ struct Failure {
 
 class [[nodiscard]] Status {
  public:
-  Status() = default;  // success
+  Status() = default;                                        // success
   Status(Failure failure) : failure_(std::move(failure)) {}  // NOLINT(google-explicit-constructor)
   static Status Failed(std::string step, std::string text, int code = 0) {
     return Status(Failure{std::move(step), std::move(text), code});
@@ -48,9 +48,9 @@ class [[nodiscard]] Status {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}          // NOLINT(google-explicit-constructor)
+  Result(T value) : value_(std::move(value)) {}            // NOLINT(google-explicit-constructor)
   Result(Failure failure) : value_(std::move(failure)) {}  // NOLINT(google-explicit-constructor)
-  Result(Status status) : value_(status.Error()) {}       // NOLINT(google-explicit-constructor): failed only
+  Result(Status status) : value_(status.Error()) {}        // NOLINT(google-explicit-constructor): failed only
 
   bool Ok() const { return std::holds_alternative<T>(value_); }
   explicit operator bool() const { return Ok(); }

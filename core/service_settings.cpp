@@ -3,8 +3,7 @@
 namespace kestrel {
 
 bool ServiceSettings::IsComplete() const {
-  return !ReceivedDir.empty() && !ODBCConnect.empty() && !Address.empty() && !Name.empty() &&
-         !SMTPServer.empty();
+  return !ReceivedDir.empty() && !ODBCConnect.empty() && !Address.empty() && !Name.empty() && !SMTPServer.empty();
 }
 
 }  // namespace kestrel

@@ -16,29 +16,29 @@ namespace kestrel {
 
 struct ServiceSettings {
   // Fax
-  std::string Number;        // own fax identifier (CSID)
-  std::string ODBCConnect;   // ODBC connect text; must not be empty
-  std::string ReceivedDir;   // folder for capture files
+  std::string Number;       // own fax identifier (CSID)
+  std::string ODBCConnect;  // ODBC connect text; must not be empty
+  std::string ReceivedDir;  // folder for capture files
   bool RejectCallerID = false;
   bool RejectStationID = false;  // stored and edited only
   bool Logfile = false;          // stored and edited only; the log is always written
   // MSN
-  bool All = false;          // accept every call, forward to EmailAll
+  bool All = false;  // accept every call, forward to EmailAll
   std::string EmailAll;
   // Email
   kestrel::ImageFormat ImageFormat = kestrel::ImageFormat::Jpg;
   std::int32_t ImageScaleX = 0;
   bool UseImageScale = false;
   std::int32_t SMTPPort = kDefaultSmtpPort;
-  std::string Address;       // sender address
-  std::string Header;        // subject template
-  std::string Name;          // sender display name
+  std::string Address;  // sender address
+  std::string Header;   // subject template
+  std::string Name;     // sender display name
   std::string SMTPServer;
   SmtpAuthentication AuthenticationMethod = SmtpAuthentication::None;
   std::string SMTP_User;
   std::string SMTP_Pass;
   SmtpSecurity SMTPSecurity = SmtpSecurity::None;
-  std::string SMTPCAFile;         // further trusted certificates (PEM); empty: the system's only
+  std::string SMTPCAFile;  // further trusted certificates (PEM); empty: the system's only
   // Fax PDF
   std::string OcrLanguages;  // Tesseract languages for the PDF's text layer ("deu+eng"); empty: none
 

@@ -18,19 +18,14 @@ SettingValue ToValue(const std::string& v) { return v; }
 SettingValue ToValue(std::int32_t v) { return v; }
 SettingValue ToValue(bool v) { return v; }
 template <class E>
-  requires std::is_enum_v<E>
-SettingValue ToValue(E v) {
-  return static_cast<std::int32_t>(v);
-}
+requires std::is_enum_v<E> SettingValue ToValue(E v) { return static_cast<std::int32_t>(v); }
 
 void FromValue(const SettingValue& v, std::string& member) { member = std::get<std::string>(v); }
 void FromValue(const SettingValue& v, std::int32_t& member) { member = std::get<std::int32_t>(v); }
 void FromValue(const SettingValue& v, bool& member) { member = std::get<bool>(v); }
 template <class E>
-  requires std::is_enum_v<E>
-void FromValue(const SettingValue& v, E& member) {
-  member = static_cast<E>(std::get<std::int32_t>(v));
-}
+requires std::is_enum_v<E>
+void FromValue(const SettingValue& v, E& member) { member = static_cast<E>(std::get<std::int32_t>(v)); }
 
 // `row` bound to the member `M`.
 template <auto M>
@@ -46,43 +41,75 @@ using S = ServiceSettings;
 // Built on first use, so that no other static initialiser can see it unbuilt.
 const auto& Rows() {
   static const std::array rows = {
-    Bind<&S::ImageFormat>({.member = "ImageFormat", .element = "ImageFormat", .registrySection = "Email",
-                           .type = kChoice, .defaultValue = 0, .choices = kImageFormatChoices}),
-    Bind<&S::ImageScaleX>({.member = "ImageScaleX", .element = "ImageScale", .registrySection = "Email",
-                           .type = kNumber, .defaultValue = 750}),
-    Bind<&S::RejectCallerID>({.member = "RejectCallerID", .element = "CallerIDFiltering", .registrySection = "Fax",
-                              .type = kFlag, .defaultValue = false}),
-    Bind<&S::Number>({.member = "Number", .element = "ReceiverID", .registrySection = "Fax", .defaultValue = ""}),
-    Bind<&S::ODBCConnect>(
-        {.member = "ODBCConnect", .element = "Database", .registrySection = "Fax", .defaultValue = "DSN=Kestrel"}),
-    Bind<&S::Address>({.member = "Address", .element = "EmailAddress", .registrySection = "Email", .defaultValue = ""}),
-    Bind<&S::Name>({.member = "Name", .element = "EmailName", .registrySection = "Email", .defaultValue = ""}),
-    Bind<&S::Header>({.member = "Header", .element = "EmailHeader", .registrySection = "Email", .defaultValue = ""}),
-    Bind<&S::SMTPPort>({.member = "SMTPPort", .element = "SmtpPortReceive", .registrySection = "Email",
-                        .type = kNumber, .defaultValue = kDefaultSmtpPort, .min = 1, .max = 65535}),
-    Bind<&S::SMTPServer>(
-        {.member = "SMTPServer", .element = "SmtpServerReceive", .registrySection = "Email", .defaultValue = ""}),
-    Bind<&S::AuthenticationMethod>({.member = "AuthenticationMethod", .element = "UseReceiverAuthentification",
-                                    .registrySection = "Email", .type = kChoice, .defaultValue = 0,
-                                    .choices = kAuthenticationChoices}),
-    Bind<&S::SMTP_Pass>({.member = "SMTP_Pass", .element = "ReceiverPassword", .registrySection = "Email",
-                         .defaultValue = "", .secret = true}),
-    Bind<&S::SMTP_User>(
-        {.member = "SMTP_User", .element = "ReceiverUserName", .registrySection = "Email", .defaultValue = ""}),
-    Bind<&S::EmailAll>({.member = "EmailAll", .element = "EmailAll", .registrySection = "MSN", .defaultValue = ""}),
-    Bind<&S::UseImageScale>({.member = "UseImageScale", .element = "UseImageScale", .registrySection = "Email",
-                             .type = kFlag, .defaultValue = false}),
-    Bind<&S::ReceivedDir>({.member = "ReceivedDir", .element = "FaxDir", .registrySection = "Fax", .defaultValue = ""}),
-    Bind<&S::All>({.member = "All", .element = "MSNAll", .registrySection = "MSN", .type = kFlag, .defaultValue = true}),
-    // Later additions: a file written before them reads as the default.
-    Bind<&S::SMTPSecurity>({.member = "SMTPSecurity", .element = "SmtpSecurity", .type = kChoice, .defaultValue = 0,
-                            .choices = kSecurityChoices, .optional = true}),
-    Bind<&S::SMTPCAFile>({.member = "SMTPCAFile", .element = "SmtpCAFile", .defaultValue = "", .optional = true}),
-    Bind<&S::OcrLanguages>({.member = "OcrLanguages", .element = "OcrLanguages", .defaultValue = "", .optional = true}),
-    // Held and edited, never written to the file.
-    Bind<&S::RejectStationID>(
-        {.member = "RejectStationID", .registrySection = "Fax", .type = kFlag, .defaultValue = false}),
-    Bind<&S::Logfile>({.member = "Logfile", .registrySection = "Fax", .type = kFlag, .defaultValue = true}),
+      Bind<&S::ImageFormat>({.member = "ImageFormat",
+                             .element = "ImageFormat",
+                             .registrySection = "Email",
+                             .type = kChoice,
+                             .defaultValue = 0,
+                             .choices = kImageFormatChoices}),
+      Bind<&S::ImageScaleX>({.member = "ImageScaleX",
+                             .element = "ImageScale",
+                             .registrySection = "Email",
+                             .type = kNumber,
+                             .defaultValue = 750}),
+      Bind<&S::RejectCallerID>({.member = "RejectCallerID",
+                                .element = "CallerIDFiltering",
+                                .registrySection = "Fax",
+                                .type = kFlag,
+                                .defaultValue = false}),
+      Bind<&S::Number>({.member = "Number", .element = "ReceiverID", .registrySection = "Fax", .defaultValue = ""}),
+      Bind<&S::ODBCConnect>(
+          {.member = "ODBCConnect", .element = "Database", .registrySection = "Fax", .defaultValue = "DSN=Kestrel"}),
+      Bind<&S::Address>(
+          {.member = "Address", .element = "EmailAddress", .registrySection = "Email", .defaultValue = ""}),
+      Bind<&S::Name>({.member = "Name", .element = "EmailName", .registrySection = "Email", .defaultValue = ""}),
+      Bind<&S::Header>({.member = "Header", .element = "EmailHeader", .registrySection = "Email", .defaultValue = ""}),
+      Bind<&S::SMTPPort>({.member = "SMTPPort",
+                          .element = "SmtpPortReceive",
+                          .registrySection = "Email",
+                          .type = kNumber,
+                          .defaultValue = kDefaultSmtpPort,
+                          .min = 1,
+                          .max = 65535}),
+      Bind<&S::SMTPServer>(
+          {.member = "SMTPServer", .element = "SmtpServerReceive", .registrySection = "Email", .defaultValue = ""}),
+      Bind<&S::AuthenticationMethod>({.member = "AuthenticationMethod",
+                                      .element = "UseReceiverAuthentification",
+                                      .registrySection = "Email",
+                                      .type = kChoice,
+                                      .defaultValue = 0,
+                                      .choices = kAuthenticationChoices}),
+      Bind<&S::SMTP_Pass>({.member = "SMTP_Pass",
+                           .element = "ReceiverPassword",
+                           .registrySection = "Email",
+                           .defaultValue = "",
+                           .secret = true}),
+      Bind<&S::SMTP_User>(
+          {.member = "SMTP_User", .element = "ReceiverUserName", .registrySection = "Email", .defaultValue = ""}),
+      Bind<&S::EmailAll>({.member = "EmailAll", .element = "EmailAll", .registrySection = "MSN", .defaultValue = ""}),
+      Bind<&S::UseImageScale>({.member = "UseImageScale",
+                               .element = "UseImageScale",
+                               .registrySection = "Email",
+                               .type = kFlag,
+                               .defaultValue = false}),
+      Bind<&S::ReceivedDir>(
+          {.member = "ReceivedDir", .element = "FaxDir", .registrySection = "Fax", .defaultValue = ""}),
+      Bind<&S::All>(
+          {.member = "All", .element = "MSNAll", .registrySection = "MSN", .type = kFlag, .defaultValue = true}),
+      // Later additions: a file written before them reads as the default.
+      Bind<&S::SMTPSecurity>({.member = "SMTPSecurity",
+                              .element = "SmtpSecurity",
+                              .type = kChoice,
+                              .defaultValue = 0,
+                              .choices = kSecurityChoices,
+                              .optional = true}),
+      Bind<&S::SMTPCAFile>({.member = "SMTPCAFile", .element = "SmtpCAFile", .defaultValue = "", .optional = true}),
+      Bind<&S::OcrLanguages>(
+          {.member = "OcrLanguages", .element = "OcrLanguages", .defaultValue = "", .optional = true}),
+      // Held and edited, never written to the file.
+      Bind<&S::RejectStationID>(
+          {.member = "RejectStationID", .registrySection = "Fax", .type = kFlag, .defaultValue = false}),
+      Bind<&S::Logfile>({.member = "Logfile", .registrySection = "Fax", .type = kFlag, .defaultValue = true}),
   };
   return rows;
 }
@@ -137,8 +164,7 @@ const SettingRow* FindSetting(std::string_view name) {
 Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, SettingSyntax syntax) {
   const std::string_view t = TrimBlanks(text);
   switch (row.type) {
-    case kText:
-      return SettingValue(std::string(text));
+    case kText: return SettingValue(std::string(text));
     case kNumber:
       if (auto n = ScanSigned(t); n && *n >= row.min && *n <= row.max) return SettingValue(*n);
       break;
@@ -154,13 +180,10 @@ Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, 
 
 std::string FormatSetting(const SettingRow& row, const SettingValue& value) {
   switch (row.type) {
-    case kText:
-      return std::get<std::string>(value);
-    case kFlag:
-      return std::get<bool>(value) ? "TRUE" : "FALSE";
+    case kText: return std::get<std::string>(value);
+    case kFlag: return std::get<bool>(value) ? "TRUE" : "FALSE";
     case kNumber:
-    case kChoice:
-      break;
+    case kChoice: break;
   }
   return std::to_string(std::get<std::int32_t>(value));
 }
@@ -182,21 +205,20 @@ Status CheckSettings(const ServiceSettings& settings) {
 
 std::string DescribeAccepted(const SettingRow& row) {
   switch (row.type) {
-    case kText:
-      return "any text";
-    case kFlag:
-      return "TRUE or FALSE";
+    case kText: return "any text";
+    case kFlag: return "TRUE or FALSE";
     case kNumber:
       if (row.min == std::numeric_limits<std::int32_t>::min() && row.max == std::numeric_limits<std::int32_t>::max())
         return "a whole number";
       return "a number from " + std::to_string(row.min) + " to " + std::to_string(row.max);
-    case kChoice:
-      break;
+    case kChoice: break;
   }
   std::string words;
   for (std::size_t i = 0; i < row.choices.size(); ++i)
-    words += (i == 0 ? "" : i + 1 == row.choices.size() ? " or " : ", ") + std::to_string(i) + " (" +
-             std::string(row.choices[i]) + ")";
+    words += (i == 0                        ? ""
+              : i + 1 == row.choices.size() ? " or "
+                                            : ", ") +
+             std::to_string(i) + " (" + std::string(row.choices[i]) + ")";
   return words;
 }
 

@@ -43,8 +43,8 @@ struct SettingRow {
   std::int32_t min = std::numeric_limits<std::int32_t>::min();
   std::int32_t max = std::numeric_limits<std::int32_t>::max();
   std::span<const std::string_view> choices{};  // kChoice: the words, by index
-  bool secret = false;    // never shown or logged; scrambled in kestrel.xml
-  bool optional = false;  // kestrel.xml may lack the element (it came after the first files)
+  bool secret = false;                          // never shown or logged; scrambled in kestrel.xml
+  bool optional = false;                        // kestrel.xml may lack the element (it came after the first files)
   SettingValue (*get)(const ServiceSettings&) = nullptr;
   void (*set)(ServiceSettings&, const SettingValue&) = nullptr;
 

@@ -87,8 +87,7 @@ std::string UnscramblePassword(const std::string& stored) {
   if (stored == " ") return {};
   const std::string_view mark = kHexPasswordMark;
   if (stored.compare(0, mark.size(), mark) == 0) {
-    if (auto shifted = FromHex(std::string_view(stored).substr(mark.size())))
-      return ShiftReversed(*shifted, -5);
+    if (auto shifted = FromHex(std::string_view(stored).substr(mark.size()))) return ShiftReversed(*shifted, -5);
   }
   return ShiftReversed(stored, -5);
 }
@@ -122,8 +121,8 @@ Status ImportSettings(const std::string& path, ServiceSettings& settings, IEvent
     char buf[64];
     std::snprintf(buf, sizeof(buf), "Error on line %d, position %d in \"", line, column);
     log.WriteEventText(std::string(buf) + path + "\".");
-    return Status::Failed(path, std::string(result.description()) + " (line " + std::to_string(line) +
-                                    ", position " + std::to_string(column) + ")");
+    return Status::Failed(path, std::string(result.description()) + " (line " + std::to_string(line) + ", position " +
+                                    std::to_string(column) + ")");
   }
   log.WriteEventText("Settings file loaded successfully");
 

@@ -91,12 +91,10 @@ Result<ServiceSettings> ReadRegistrySettings(const CRegistryFile& reg, const std
   return s;
 }
 
-std::string MigrationMarkerPath(const std::string& appFolder) {
-  return appFolder + "kestrel.migrated";
-}
+std::string MigrationMarkerPath(const std::string& appFolder) { return appFolder + "kestrel.migrated"; }
 
-Result<SettingsSource> LoadSettings(ServiceSettings& settings, CRegistryFile& registry,
-                                    const std::string& appFolder, IEventLog& log) {
+Result<SettingsSource> LoadSettings(ServiceSettings& settings, CRegistryFile& registry, const std::string& appFolder,
+                                    IEventLog& log) {
   const std::string file = SettingsFilePath(appFolder);
   if (Exists(file)) {
     if (Status imported = ImportSettings(file, settings, log); !imported) return imported;

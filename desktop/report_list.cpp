@@ -11,7 +11,6 @@ namespace {
 constexpr int kCellMargin = 16;
 }  // namespace
 
-
 CReportList::CReportList(QWidget* parent) : QTableWidget(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -33,8 +32,7 @@ CReportList::CReportList(QWidget* parent) : QTableWidget(parent) {
   // The selection stays as visible without focus as with it.
   QPalette p = palette();
   p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
-  p.setColor(QPalette::Inactive, QPalette::HighlightedText,
-             p.color(QPalette::Active, QPalette::HighlightedText));
+  p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
   setPalette(p);
   connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit RowDoubleClicked(index.row());
@@ -53,8 +51,8 @@ void CReportList::SetColumns(const std::vector<Column>& columns) {
   for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
     horizontalHeaderItem(i)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     minimumWidths_.push_back(ScaledWidth(columns[static_cast<size_t>(i)].width));
-    contentWidths_.push_back(horizontalHeader()->fontMetrics().horizontalAdvance(columns[static_cast<size_t>(i)].title) +
-                             kCellMargin);
+    contentWidths_.push_back(
+        horizontalHeader()->fontMetrics().horizontalAdvance(columns[static_cast<size_t>(i)].title) + kCellMargin);
     setColumnWidth(i, minimumWidths_.back());
   }
 }
@@ -75,7 +73,8 @@ int CReportList::InsertItem(int index, const QStringList& cells, const QIcon& ic
   for (int c = 0; c < columnCount(); ++c) {
     auto* item = new QTableWidgetItem(c < cells.size() ? cells[c] : QString());
     if (c < static_cast<int>(contentWidths_.size()) && c < cells.size()) {
-      const int needed = fontMetrics().horizontalAdvance(cells[c]) + kCellMargin + (c == 0 && !icon.isNull() ? iconSize().width() + 4 : 0);
+      const int needed = fontMetrics().horizontalAdvance(cells[c]) + kCellMargin +
+                         (c == 0 && !icon.isNull() ? iconSize().width() + 4 : 0);
       contentWidths_[static_cast<size_t>(c)] = std::max(contentWidths_[static_cast<size_t>(c)], needed);
     }
     item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -89,8 +88,10 @@ int CReportList::SortedIndexFor(const QString& key, int skipRow) const {
   int index = 0;
   for (int r = 0; r < rowCount(); ++r) {
     if (r == skipRow) continue;
-    if (QString::compare(ItemText(r, 0), key, Qt::CaseInsensitive) <= 0) ++index;
-    else break;
+    if (QString::compare(ItemText(r, 0), key, Qt::CaseInsensitive) <= 0)
+      ++index;
+    else
+      break;
   }
   return index;
 }

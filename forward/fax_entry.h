@@ -20,19 +20,19 @@
 namespace kestrel {
 
 enum class MailStep : int {
-  Pending = 0,  // not yet accepted by a server nor queued
-  Sent = 1,     // the server answered 250 to the mail
-  Queued = 2,   // the mail is in the mail queue
-  Unmailed = 3, // nobody to mail it to: only journaled
+  Pending = 0,   // not yet accepted by a server nor queued
+  Sent = 1,      // the server answered 250 to the mail
+  Queued = 2,    // the mail is in the mail queue
+  Unmailed = 3,  // nobody to mail it to: only journaled
 };
 
 struct FaxEntry {
-  std::string name;          // file name in the inbox folder; sorts in arrival order
-  FaxCallRecord call;        // the call's record, recipients text included
+  std::string name;    // file name in the inbox folder; sorts in arrival order
+  FaxCallRecord call;  // the call's record, recipients text included
   MailStep mail = MailStep::Pending;
-  std::string messageId;     // the Message-ID of the fax's mail, once composed
-  std::string faxFile;       // the file the journal names, once converted
-  bool journaled = false;    // the journal row was written (or its failure logged)
+  std::string messageId;   // the Message-ID of the fax's mail, once composed
+  std::string faxFile;     // the file the journal names, once converted
+  bool journaled = false;  // the journal row was written (or its failure logged)
 };
 
 inline constexpr std::size_t kMaxEntryBytes = 64 * 1024;

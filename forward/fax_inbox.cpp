@@ -80,8 +80,7 @@ std::optional<FaxEntry> CFaxInbox::Record(const FaxCallRecord& call) {
 bool CFaxInbox::Save(const FaxEntry& entry) {
   if (entry.name.empty()) return true;  // kept in memory only
   if (WriteFileAtomically(folder_ + entry.name, FaxEntryText(entry), 0600)) return true;
-  log_.WriteEventText("Forwarding step could not be recorded in " + folder_ + entry.name + ": " +
-                      std::strerror(errno));
+  log_.WriteEventText("Forwarding step could not be recorded in " + folder_ + entry.name + ": " + std::strerror(errno));
   return false;
 }
 

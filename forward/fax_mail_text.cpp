@@ -19,8 +19,7 @@ std::string FormatLocal(std::time_t t, const char* format) {
 std::string DurationText(std::time_t start, std::time_t end) {
   long long seconds = end > start ? static_cast<long long>(end - start) : 0;
   char buf[16];
-  std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld", (seconds / 3600) % 24, (seconds / 60) % 60,
-                seconds % 60);
+  std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld", (seconds / 3600) % 24, (seconds / 60) % 60, seconds % 60);
   return buf;
 }
 
@@ -40,10 +39,9 @@ std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord
          "Date of Receiving :" + FormatLocal(call.endTime, "%d.%m.%Y") + "\n" +
          "Time of Receiving: " + FormatLocal(call.endTime, "%H:%M:%S") + "\n\n" +
          "Connection Time: " + DurationText(call.startTime, call.endTime) + "\n" +
-         "Number of Pages: " + std::to_string(call.pages) + "\n" +
-         "Connection Speed: " + std::to_string(call.rate) + "\n\n" +
-         "Incomming Fax Number: " + call.callerNumber + "\n" +
-         "Incomming Fax ID: " + call.remoteStationId + "\n\n";
+         "Number of Pages: " + std::to_string(call.pages) + "\n" + "Connection Speed: " + std::to_string(call.rate) +
+         "\n\n" + "Incomming Fax Number: " + call.callerNumber + "\n" + "Incomming Fax ID: " + call.remoteStationId +
+         "\n\n";
 }
 
 std::string ComputerName() {

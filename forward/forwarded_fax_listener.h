@@ -12,9 +12,9 @@ namespace kestrel {
 
 struct ForwardedFax {
   FaxCallRecord call;
-  bool queued = false;   // kept in the mail queue instead of mailed
-  bool mailed = false;   // accepted by the mail server
-  std::string faxFile;   // the file the journal names (the PDF, TIFF, first page or capture file)
+  bool queued = false;  // kept in the mail queue instead of mailed
+  bool mailed = false;  // accepted by the mail server
+  std::string faxFile;  // the file the journal names (the PDF, TIFF, first page or capture file)
 };
 
 class IForwardedFaxListener {

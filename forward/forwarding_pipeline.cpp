@@ -24,8 +24,7 @@ bool PathExists(const std::string& path) {
 
 }  // namespace
 
-CForwardingPipeline::CForwardingPipeline(IEventLog& log, CRecipientResolver& resolver,
-                                         std::string journalConnectString)
+CForwardingPipeline::CForwardingPipeline(IEventLog& log, CRecipientResolver& resolver, std::string journalConnectString)
     : log_(log), resolver_(resolver), journalConnectString_(std::move(journalConnectString)) {}
 
 ForwardingOutcome CForwardingPipeline::Forward(FaxEntry& entry, CFaxInbox& inbox, const ServiceSettings& settings,
@@ -63,8 +62,9 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   // Nobody to send it to and no catch-all address: a mail that no server can
   // ever take is neither sent nor queued; the fax stays on disk and in the journal.
   const bool noRecipient = message.Recipients(CSMTPMessage::kTo).empty() && TrimmedText(settings.EmailAll).empty();
-  const ConvertedFax pages = ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_,
-                                                FaxDocumentInfo{call.callerNumber, call.endTime}, {settings.OcrLanguages});
+  const ConvertedFax pages =
+      ConvertSffToImages(call.captureFilePath, settings.ImageFormat, log_,
+                         FaxDocumentInfo{call.callerNumber, call.endTime}, {settings.OcrLanguages});
   if (pages.writeFailed) {
     // Mailed without its pages it would be lost; converted again next time.
     log_.WriteEventText("The pages of the fax could not be written, the fax stays for the next attempt: " +
@@ -92,8 +92,8 @@ std::string CForwardingPipeline::RecipientList(const FaxCallRecord& call) {
   return call.recipients + ";" + resolver_.LookupTsidRecipients(call.callerNumber);
 }
 
-void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord& call,
-                                      const ServiceSettings& settings, const std::string& recipientList) {
+void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord& call, const ServiceSettings& settings,
+                                      const std::string& recipientList) {
   const std::string computerName = ComputerName();
   message.SetSender(CMailAddress(settings.Name, settings.Address));
   message.AddRecipients(recipientList);
@@ -127,11 +127,11 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
     portDefaulted_ = true;
   }
   session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
-  if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod,
-                       settings.SMTP_User, settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort))) {
+  if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User, settings.SMTP_Pass,
+                       SmtpPortOrDefault(settings.SMTPPort))) {
     if (stop_ && *stop_) return false;  // not a failure of the server: the next start mails it
-    log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer + " error :" +
-                        session.LastReplyText());
+    log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer +
+                        " error :" + session.LastReplyText());
     return false;
   }
   if (!session.SendMessage(message)) {

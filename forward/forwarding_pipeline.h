@@ -70,7 +70,8 @@ class CForwardingPipeline {
   // Connects and sends; false after the failure was logged.
   [[nodiscard]] bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings);
   // Saves the mail as a queue file of its own; false when it could not be written.
-  [[nodiscard]] bool Queue(CSMTPMessage& message, const std::string& applicationFolder, const std::string& captureFilePath);
+  [[nodiscard]] bool Queue(CSMTPMessage& message, const std::string& applicationFolder,
+                           const std::string& captureFilePath);
   // One journal row naming the file the entry notes.
   void RecordInJournal(const FaxEntry& entry);
 

@@ -27,8 +27,7 @@ std::string StemOf(const std::string& path) {
 
 std::string MailQueueFolder(const std::string& applicationFolder) { return applicationFolder + kQueueFolderName; }
 
-std::string MailQueueFilePath(const std::string& applicationFolder, const std::string& captureFilePath,
-                              int attempt) {
+std::string MailQueueFilePath(const std::string& applicationFolder, const std::string& captureFilePath, int attempt) {
   std::string path = MailQueueFolder(applicationFolder) + "/" + StemOf(captureFilePath);
   if (attempt > 1) path += "-" + std::to_string(attempt);
   return path + kQueueFileExtension;
@@ -41,8 +40,10 @@ std::string PublishQueueFile(const std::string& written, const std::string& appl
   // monitor is never overwritten by a later fax of the same name.
   for (int attempt = 1; attempt <= kMaxQueueNameAttempts && published.empty(); ++attempt) {
     const std::string path = MailQueueFilePath(applicationFolder, captureFilePath, attempt);
-    if (::link(written.c_str(), path.c_str()) == 0) published = path;
-    else if (errno != EEXIST) break;
+    if (::link(written.c_str(), path.c_str()) == 0)
+      published = path;
+    else if (errno != EEXIST)
+      break;
   }
   ::unlink(written.c_str());
   if (!published.empty()) SyncFolderOf(published);

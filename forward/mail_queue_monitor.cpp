@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "core/event_log.h"
@@ -93,8 +93,8 @@ void CMailQueueMonitor::MailQueueMonitor() {
       struct stat before;
       if (::stat(path.c_str(), &before) != 0) continue;  // sent or dropped meanwhile
       // The session has told the log why; the file waits for the next pass.
-      if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod,
-                           settings_.SMTP_User, settings_.SMTP_Pass, port))
+      if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod, settings_.SMTP_User,
+                           settings_.SMTP_Pass, port))
         break;
       const bool sent = session.SendMessage(path, sender, 4096).Ok();
       if (sent) DeleteSentFile(path, before);

@@ -5,19 +5,19 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QLabel>
-#include <QPushButton>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "desktop/artwork.h"
-#include "journal_view/fax_preview.h"
 #include "desktop/message_box.h"
 #include "desktop/report_list.h"
+#include "journal_view/fax_preview.h"
 #include "store/database_exception.h"
 #include "store/journal.h"
 
@@ -37,8 +37,7 @@ constexpr int kTimeColumn = 2;
 
 QString FormatTime(const std::optional<SqlTimestamp>& t) {
   if (!t) return {};
-  return QString::asprintf("%02d.%02d.%04d %02d:%02d:%02d", t->day, t->month, t->year, t->hour, t->minute,
-                           t->second);
+  return QString::asprintf("%02d.%02d.%04d %02d:%02d:%02d", t->day, t->month, t->year, t->hour, t->minute, t->second);
 }
 
 QString AfterLastSlash(const QString& path) {

@@ -25,8 +25,8 @@ std::string CBase64Codec::Encode(std::string_view data) {
   out.reserve((data.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 3 <= data.size(); i += 3) {
-    uint32_t v = (uint32_t(uint8_t(data[i])) << 16) | (uint32_t(uint8_t(data[i + 1])) << 8) |
-                 uint32_t(uint8_t(data[i + 2]));
+    uint32_t v =
+        (uint32_t(uint8_t(data[i])) << 16) | (uint32_t(uint8_t(data[i + 1])) << 8) | uint32_t(uint8_t(data[i + 2]));
     out += kAlphabet[(v >> 18) & 63];
     out += kAlphabet[(v >> 12) & 63];
     out += kAlphabet[(v >> 6) & 63];

@@ -17,8 +17,7 @@ namespace kestrel {
 class CMailAddress {
  public:
   CMailAddress() = default;
-  CMailAddress(std::string name, std::string address)
-      : name_(std::move(name)), address_(std::move(address)) {}
+  CMailAddress(std::string name, std::string address) : name_(std::move(name)), address_(std::move(address)) {}
 
   const std::string& Name() const { return name_; }
   const std::string& Address() const { return address_; }

@@ -103,15 +103,16 @@ std::string NewBoundaryUuid() {
   size_t got = 0;
   while (got < sizeof(b)) {
     ssize_t n = ::getrandom(b + got, sizeof(b) - got, 0);
-    if (n > 0) got += size_t(n);
-    else if (errno != EINTR) break;
+    if (n > 0)
+      got += size_t(n);
+    else if (errno != EINTR)
+      break;
   }
   b[6] = uint8_t((b[6] & 0x0F) | 0x40);
   b[8] = uint8_t((b[8] & 0x3F) | 0x80);
   char text[37];
-  std::snprintf(text, sizeof(text),
-                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
-                b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  std::snprintf(text, sizeof(text), "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
   return text;
 }
 
@@ -215,8 +216,8 @@ Result<std::string> CMailPart::GetHeader() const {
     out = "\r\n\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset +
           "; name=" + ParameterValue(fileTitle_);
     if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";
-    out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
-           Quoted(fileTitle_) + "\r\n";
+    out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" + Quoted(fileTitle_) +
+           "\r\n";
   } else {
     out = "\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset;
     if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";

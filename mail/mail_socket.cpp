@@ -46,12 +46,8 @@ bool CMailSocket::Lookup(const std::string& host, int64_t deadlineMs, sockaddr_i
   const auto deadline = std::chrono::steady_clock::time_point(std::chrono::milliseconds(deadlineMs));
   LookupResult found = LookupIPv4(host, deadline, stop_);
   switch (found.outcome) {
-    case LookupOutcome::kFound:
-      out = found.address;
-      return true;
-    case LookupOutcome::kUnknown:
-      resolverText_ = found.errorText;
-      return false;
+    case LookupOutcome::kFound: out = found.address; return true;
+    case LookupOutcome::kUnknown: resolverText_ = found.errorText; return false;
     case LookupOutcome::kTimedOut: return Fail(ETIMEDOUT);
     case LookupOutcome::kStopped: return Fail(ECANCELED);
   }

@@ -19,10 +19,10 @@ namespace kestrel {
 
 // One command and the reply it must get.
 struct SmtpCommand {
-  std::string_view step{};   // "RCPT TO": the failure's step
-  std::string line{};        // sent with CR LF (CR and LF inside become blanks)
-  int expected = 250;        // the reply code that means success
-  std::string_view unsent{}; // the event text when the line could not be sent
+  std::string_view step{};     // "RCPT TO": the failure's step
+  std::string line{};          // sent with CR LF (CR and LF inside become blanks)
+  int expected = 250;          // the reply code that means success
+  std::string_view unsent{};   // the event text when the line could not be sent
   std::string_view refused{};  // the event text for any other reply; empty: none
   // The unsent text is followed by ", GetLastError returns: " and the reason.
   bool unsentWithReason = false;

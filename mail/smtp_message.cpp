@@ -252,7 +252,7 @@ std::string CSMTPMessage::GetRecipientsFromFile(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     std::string trimmed = TrimmedText(line);
-    if (trimmed.empty()) break;  // end of the header block
+    if (trimmed.empty()) break;                       // end of the header block
     if (line[0] == ' ' || line[0] == '\t') continue;  // a folded continuation
     size_t colon = trimmed.find(':');
     if (colon == std::string::npos) continue;

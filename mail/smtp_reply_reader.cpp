@@ -62,9 +62,9 @@ bool CSmtpReplyReader::Offers(std::string_view keyword) const {
     if (line.size() >= 4) {
       line.remove_prefix(4);
       const std::string_view word = line.substr(0, line.find(' '));
-      if (word.size() == keyword.size() &&
-          std::equal(word.begin(), word.end(), keyword.begin(),
-                     [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+      if (word.size() == keyword.size() && std::equal(word.begin(), word.end(), keyword.begin(), [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+          }))
         return true;
     }
     if (end >= lines_.size()) break;

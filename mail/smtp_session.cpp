@@ -23,13 +23,26 @@ struct StepOperation {
   std::string_view operation;
 };
 constexpr StepOperation kOperations[] = {
-    {"SmtpSecurity", "Connect"},         {"SMTPCAFile", "Connect"},          {"connect", "Connect"},
-    {"TLS", "Connect"},                  {"greeting", "Connect"},            {"AuthenticationMethod", "Connect"},
-    {"HELO", "ConnectSMTP"},             {"EHLO", "ConnectESMTP"},           {"STARTTLS", "StartTls"},
-    {"AUTH LOGIN", "AuthLogin"},         {"AUTH LOGIN PLAIN", "AuthLoginPlain"},
-    {"AUTH CRAM-MD5", "CramLogin"},      {"AUTH PLAIN", "AuthPlain"},        {"MAIL FROM", "SendMessage"},
-    {"RCPT TO", "SendRCPTForRecipient"}, {"DATA", "SendMessage"},            {"message", "SendMessage"},
-    {"body part", "SendBodyPart"},       {"end of data", "SendMessage"},     {"QUIT", "Disconnect"},
+    {"SmtpSecurity", "Connect"},
+    {"SMTPCAFile", "Connect"},
+    {"connect", "Connect"},
+    {"TLS", "Connect"},
+    {"greeting", "Connect"},
+    {"AuthenticationMethod", "Connect"},
+    {"HELO", "ConnectSMTP"},
+    {"EHLO", "ConnectESMTP"},
+    {"STARTTLS", "StartTls"},
+    {"AUTH LOGIN", "AuthLogin"},
+    {"AUTH LOGIN PLAIN", "AuthLoginPlain"},
+    {"AUTH CRAM-MD5", "CramLogin"},
+    {"AUTH PLAIN", "AuthPlain"},
+    {"MAIL FROM", "SendMessage"},
+    {"RCPT TO", "SendRCPTForRecipient"},
+    {"DATA", "SendMessage"},
+    {"message", "SendMessage"},
+    {"body part", "SendBodyPart"},
+    {"end of data", "SendMessage"},
+    {"QUIT", "Disconnect"},
     {"reply", "ReadResponse"},
 };
 
@@ -138,7 +151,8 @@ Status CSMTPSession::Connect(const std::string& host, SmtpAuthentication method,
     // Plain SMTP greets with HELO for no login; a protected connection
     // always says EHLO, and then logs in with nothing.
     if (security_ == SmtpSecurity::None && method == SmtpAuthentication::None) {
-      greeted = Command({"HELO", "HELO " + heloName_, 250, "An unexpected error occurred while sending the HELO command"});
+      greeted =
+          Command({"HELO", "HELO " + heloName_, 250, "An unexpected error occurred while sending the HELO command"});
     } else {
       greeted = Ehlo();
       if (greeted) greeted = LogIn(*this, method, user, password);
@@ -161,8 +175,8 @@ Status CSMTPSession::Open(const std::string& host, int port, const std::string& 
     case SmtpSecurity::Tls: break;
     default:
       // Refused before a byte goes out: anything else would be plain text.
-      return Report({"SmtpSecurity",
-                     "SMTPSecurity " + std::to_string(static_cast<int>(security_)) + " is not 0, 1 or 2"});
+      return Report(
+          {"SmtpSecurity", "SMTPSecurity " + std::to_string(static_cast<int>(security_)) + " is not 0, 1 or 2"});
   }
   if (security_ != SmtpSecurity::None)
     if (Status trusted = LoadTrust(); !trusted) return trusted;
@@ -265,9 +279,10 @@ Status CSMTPSession::Disconnect(bool sendQuit) {
   // A stopping owner does not wait for the server's goodbye.
   if (socket_.StopRequested()) result = Status::Failed("QUIT", SystemErrorText(ECANCELED));
   if (sendQuit && !socket_.StopRequested()) {
-    if (!SendLine("QUIT")) Report({"QUIT", "Failed in call to send QUIT command, GetLastError returns: " + ErrorText()});
-    result = ReadReplyWithin(221, reply_.Missed() ? std::min(replyTimeoutMs_, kQuitAfterMissingReplyMs)
-                                                  : replyTimeoutMs_);
+    if (!SendLine("QUIT"))
+      Report({"QUIT", "Failed in call to send QUIT command, GetLastError returns: " + ErrorText()});
+    result =
+        ReadReplyWithin(221, reply_.Missed() ? std::min(replyTimeoutMs_, kQuitAfterMissingReplyMs) : replyTimeoutMs_);
     if (!result && !socket_.StopRequested())
       result = Report({"QUIT", "An unexpected QUIT response was received", result.Error().code});
   }

@@ -59,7 +59,8 @@ Status SendBodyPart(ISmtpConversation& c, const CMailPart& part, bool isRoot) {
   }
   const Result<std::string> body = part.GetBody();
   if (!body)
-    return DropTransaction(c, kBodyPart, "Failed in call to send body parts body" + std::string(kReason) + body.Error().text);
+    return DropTransaction(c, kBodyPart,
+                           "Failed in call to send body parts body" + std::string(kReason) + body.Error().text);
   if (Status s = c.SendData(*body, kBodyPart, "Failed in call to send body parts body"); !s) return s;
   for (size_t i = 0; i < part.ChildCount(); ++i)
     if (Status s = SendBodyPart(c, part.Child(i), false); !s) return s;
@@ -80,7 +81,8 @@ class CQueueFile {
     if (!file_) return;
     if (std::fclose(file_) != 0)
       c_.Report({std::string(kMessage), OneLine("A file exception occured while closing the file when sending the "
-                                                "message from the file " + path_)});
+                                                "message from the file " +
+                                                path_)});
     file_ = nullptr;
   }
 
@@ -111,8 +113,7 @@ Status TransferMessage(ISmtpConversation& c, const CSMTPMessage& message) {
 Status TransferQueueFile(ISmtpConversation& c, IEventLog& log, const std::string& path, const CMailAddress& sender,
                          size_t blockSize) {
   std::vector<std::string> unreadable;
-  std::vector<CMailAddress> recipients =
-      ParseAddressList(CSMTPMessage(log).GetRecipientsFromFile(path), &unreadable);
+  std::vector<CMailAddress> recipients = ParseAddressList(CSMTPMessage(log).GetRecipientsFromFile(path), &unreadable);
   for (const std::string& entry : unreadable)
     c.Report({std::string(kMessage), OneLine("Dropped an address that cannot be read: " + entry)});
 

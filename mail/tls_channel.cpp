@@ -1,7 +1,7 @@
 #include "mail/tls_channel.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -258,8 +258,7 @@ bool CTlsChannel::Pull() {
   buffered_.clear();
   switch (SSL_get_error(ssl_, rc)) {
     case SSL_ERROR_WANT_READ:
-    case SSL_ERROR_WANT_WRITE:
-      return false;  // a partial record, or one without data (a session ticket)
+    case SSL_ERROR_WANT_WRITE: return false;  // a partial record, or one without data (a session ticket)
     case SSL_ERROR_ZERO_RETURN:
       end_ = End::kClosed;  // close_notify: the server is gone, as after a TCP close
       return true;
@@ -296,9 +295,7 @@ long CTlsChannel::Receive(char* buffer, size_t size) {
   return end_ == End::kClosed ? 0 : -1;
 }
 
-std::string CTlsChannel::LastErrorText() const {
-  return errorText_.empty() ? socket_.LastErrorText() : errorText_;
-}
+std::string CTlsChannel::LastErrorText() const { return errorText_.empty() ? socket_.LastErrorText() : errorText_; }
 
 std::string CTlsChannel::Version() const { return ssl_ ? SSL_get_version(ssl_) : ""; }
 

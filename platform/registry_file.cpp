@@ -189,12 +189,9 @@ bool CRegistryFile::CanWrite() const {
   return ::access(path_.c_str(), W_OK) == 0;
 }
 
-bool CRegistryFile::OpenForWriting(const std::string& key) const {
-  return KeyExists(key) && CanWrite();
-}
+bool CRegistryFile::OpenForWriting(const std::string& key) const { return KeyExists(key) && CanWrite(); }
 
-std::optional<std::string> CRegistryFile::ReadString(const std::string& key,
-                                                     const std::string& name) const {
+std::optional<std::string> CRegistryFile::ReadString(const std::string& key, const std::string& name) const {
   const Section* s = FindSection(key);
   if (!s) return std::nullopt;
   std::string wanted = Lower(name);
@@ -203,8 +200,7 @@ std::optional<std::string> CRegistryFile::ReadString(const std::string& key,
   return std::nullopt;
 }
 
-std::optional<std::uint32_t> CRegistryFile::ReadDword(const std::string& key,
-                                                      const std::string& name) const {
+std::optional<std::uint32_t> CRegistryFile::ReadDword(const std::string& key, const std::string& name) const {
   const Section* s = FindSection(key);
   if (!s) return std::nullopt;
   std::string wanted = Lower(name);
@@ -237,17 +233,15 @@ bool CRegistryFile::DeleteKey(const std::string& key) {
 }
 
 bool CRegistryFile::Rewrite() const {
-  bool anyKey = std::any_of(sections_.begin(), sections_.end(),
-                            [](const Section& s) { return !s.key.empty(); });
+  bool anyKey = std::any_of(sections_.begin(), sections_.end(), [](const Section& s) { return !s.key.empty(); });
   if (!anyKey) return ::unlink(path_.c_str()) == 0;
 
   std::string text = headerLine_ + "\r\n";
   for (const auto& l : preamble_) text += l + "\r\n";
   for (const auto& s : sections_)
     for (const auto& l : s.lines) text += l + "\r\n";
-  std::string bytes = encoding_ == Encoding::kUtf16Le
-                          ? std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(text)
-                          : Utf8ToCp1252(text);
+  std::string bytes =
+      encoding_ == Encoding::kUtf16Le ? std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(text) : Utf8ToCp1252(text);
 
   struct stat st;
   mode_t mode = ::stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;

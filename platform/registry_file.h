@@ -59,8 +59,8 @@ class CRegistryFile {
   };
 
   struct Section {
-    std::string key;                // below HKEY_CURRENT_USER, as written
-    std::vector<std::string> lines; // the header line and every line after it, as read
+    std::string key;                 // below HKEY_CURRENT_USER, as written
+    std::vector<std::string> lines;  // the header line and every line after it, as read
     std::vector<Value> values;
   };
 

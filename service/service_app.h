@@ -29,9 +29,9 @@ class ISettingsEditor;
 
 // What the desktop shows of the running service.
 struct ServiceStatus {
-  LineStatus line;             // stopped when reception does not run
-  bool databaseOpen = false;   // the reception connection opened at start-up
-  std::size_t queuedMails = 0; // message files waiting in the mail queue
+  LineStatus line;              // stopped when reception does not run
+  bool databaseOpen = false;    // the reception connection opened at start-up
+  std::size_t queuedMails = 0;  // message files waiting in the mail queue
 };
 
 class CServiceApp {

@@ -39,8 +39,8 @@ int SendTestMail(const std::string& to, IEventLog& log, const std::string& progr
   // means faxes will go out too.
   CSMTPSession session(log);
   session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
-  Status sent = session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User,
-                                s.SMTP_Pass, SmtpPortOrDefault(s.SMTPPort));
+  Status sent =
+      session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass, SmtpPortOrDefault(s.SMTPPort));
   if (sent) sent = session.SendMessage(message);
   if (!sent) {
     std::fprintf(stderr, "%s: %s\n", program.c_str(), CSMTPSession::Explain(sent.Error()).c_str());

@@ -94,10 +94,8 @@ void ForEachSocket(Visit visit) {
 }
 
 int PortOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET)
-    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-  if (address.ss_family == AF_INET6)
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
   return -1;
 }
 
@@ -109,25 +107,21 @@ std::vector<unsigned long> OpenSocketInodes() {
   return inodes;
 }
 
-int FindPostgresSocket(int clientPort, int serverPort, const std::vector<unsigned long>& before,
-                       unsigned long& inode) {
+int FindPostgresSocket(int clientPort, int serverPort, const std::vector<unsigned long>& before, unsigned long& inode) {
   const std::string unixSuffix = "/.s.PGSQL." + std::to_string(serverPort);
   int found = -1;
   int matches = 0;
   ForEachSocket([&](int fd, unsigned long ino) {
-    sockaddr_storage local {}, peer {};
+    sockaddr_storage local{}, peer{};
     socklen_t localLen = sizeof local, peerLen = sizeof peer;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0) return;
     if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) return;
     bool match = false;
     if (clientPort > 0) {
       match = PortOf(local) == clientPort && PortOf(peer) == serverPort;
-    } else if (peer.ss_family == AF_UNIX &&
-               std::find(before.begin(), before.end(), ino) == before.end()) {
+    } else if (peer.ss_family == AF_UNIX && std::find(before.begin(), before.end(), ino) == before.end()) {
       const auto& un = reinterpret_cast<const sockaddr_un&>(peer);
-      std::size_t pathLen = peerLen > offsetof(sockaddr_un, sun_path)
-                                ? peerLen - offsetof(sockaddr_un, sun_path)
-                                : 0;
+      std::size_t pathLen = peerLen > offsetof(sockaddr_un, sun_path) ? peerLen - offsetof(sockaddr_un, sun_path) : 0;
       std::string path(un.sun_path, strnlen(un.sun_path, std::min(pathLen, sizeof un.sun_path)));
       match = path.ends_with(unixSuffix);
     }

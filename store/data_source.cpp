@@ -105,10 +105,10 @@ void ListDriverManager(bool drivers, Visit visit) {
   SQLSMALLINT nameLen = 0, descriptionLen = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   for (;;) {
-    SQLRETURN rc = drivers ? SQLDrivers(env, direction, name, sizeof name, &nameLen, description,
-                                        sizeof description, &descriptionLen)
-                           : SQLDataSources(env, direction, name, sizeof name, &nameLen,
-                                            description, sizeof description, &descriptionLen);
+    SQLRETURN rc = drivers ? SQLDrivers(env, direction, name, sizeof name, &nameLen, description, sizeof description,
+                                        &descriptionLen)
+                           : SQLDataSources(env, direction, name, sizeof name, &nameLen, description,
+                                            sizeof description, &descriptionLen);
     if (!SQL_SUCCEEDED(rc)) break;
     visit(std::string(reinterpret_cast<char*>(name), strnlen(reinterpret_cast<char*>(name), sizeof name)),
           std::string(reinterpret_cast<char*>(description),
@@ -126,9 +126,8 @@ std::string DriverOf(const std::vector<Attribute>& attributes) {
 }
 
 bool IsPsqlOdbc(const std::string& driver) {
-  std::string library = driver.find('/') == std::string::npos
-                            ? ProfileString(driver, "Driver", "odbcinst.ini")
-                            : driver;
+  std::string library =
+      driver.find('/') == std::string::npos ? ProfileString(driver, "Driver", "odbcinst.ini") : driver;
   std::string both = Lower(driver + " " + library);
   return both.find("psqlodbc") != std::string::npos || both.find("postgres") != std::string::npos;
 }
@@ -168,8 +167,7 @@ std::string EmbeddedConnectString(const std::string& folder) {
                               "The application folder \"" + folder +
                                   "\" contains \";\", which an ODBC connect string cannot hold. "
                                   "Define the data source \"Kestrel\" or set KESTREL_HOME."});
-  return "Driver=SQLite3;Database=" + folder + kEmbeddedDatabaseFile +
-         ";Timeout=5000;JournalMode=WAL;";
+  return "Driver=SQLite3;Database=" + folder + kEmbeddedDatabaseFile + ";Timeout=5000;JournalMode=WAL;";
 }
 
 std::string WithNetworkBounds(const std::string& connectString) {
@@ -178,8 +176,8 @@ std::string WithNetworkBounds(const std::string& connectString) {
   if (driver.empty() || !IsPsqlOdbc(driver)) return connectString;
 
   std::string theirs;
-  auto it = std::find_if(attributes.begin(), attributes.end(),
-                         [](const Attribute& a) { return SameKey(a.key, "PQOPT"); });
+  auto it =
+      std::find_if(attributes.begin(), attributes.end(), [](const Attribute& a) { return SameKey(a.key, "PQOPT"); });
   if (it != attributes.end()) {
     theirs = it->value;
     attributes.erase(it);

@@ -6,8 +6,8 @@
 namespace kestrel {
 
 std::string DiagnosticText(const DatabaseError& error) {
-  std::string text = "Error:" + std::to_string(error.nativeError) + " Msg:" + error.sqlState +
-                     " Description:" + error.message;
+  std::string text =
+      "Error:" + std::to_string(error.nativeError) + " Msg:" + error.sqlState + " Description:" + error.message;
   // Driver texts span lines ("ERROR: ...;\nError while executing the query");
   // an event is one line.
   for (char& c : text)

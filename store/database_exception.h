@@ -23,9 +23,9 @@
 namespace kestrel {
 
 struct DatabaseError {
-  std::string sqlState;        // five characters, for example "HY000" or "08001"
+  std::string sqlState;          // five characters, for example "HY000" or "08001"
   std::int32_t nativeError = 0;  // the engine's own error number (0 when it has none)
-  std::string message;         // the driver's text, as shown to the administrator
+  std::string message;           // the driver's text, as shown to the administrator
 };
 
 // "Error:<native> Msg:<SQLSTATE> Description:<message>": the form the journal

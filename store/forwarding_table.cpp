@@ -46,8 +46,8 @@ std::optional<ForwardingRow> FindForwardingRow(COdbcConnection& administration, 
   return found;
 }
 
-bool EditForwardingRow(COdbcConnection& administration, ForwardingTable table,
-                       const std::string& oldNumber, const ForwardingRow& row) {
+bool EditForwardingRow(COdbcConnection& administration, ForwardingTable table, const std::string& oldNumber,
+                       const ForwardingRow& row) {
   auto rs = MakeRecordset(administration, table);
   rs->OpenWhereNumber(oldNumber);
   if (rs->IsEOF()) return false;

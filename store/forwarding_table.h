@@ -24,7 +24,7 @@ enum class ForwardingTable {
 };
 
 struct ForwardingRow {
-  std::string number;        // MSN or TSID
+  std::string number;  // MSN or TSID
   std::string emailAddress;
   bool operator==(const ForwardingRow&) const = default;
 };

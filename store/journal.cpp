@@ -17,14 +17,11 @@ constexpr char kInsert[] =
     "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile) VALUES (?, ?, ?, ?)";
 // The same order as the full listing, one window of it; the index keeps the
 // first window of a large journal from sorting every row.
-constexpr char kListFrom[] =
-    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes";
+constexpr char kListFrom[] = "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes";
 constexpr char kOrderWindow[] = " ORDER BY ReceivingTime DESC, ID DESC LIMIT ? OFFSET ?";
 constexpr char kCount[] = "SELECT COUNT(*), SUM(NumberOfPages) FROM ReceivedFaxes";
-constexpr char kFilterWhere[] =
-    " WHERE SenderNr LIKE ? OR CAST(ReceivingTime AS VARCHAR(32)) LIKE ?";
-constexpr char kTimeIndex[] =
-    "CREATE INDEX IF NOT EXISTS ReceivedFaxesTime ON ReceivedFaxes (ReceivingTime, ID)";
+constexpr char kFilterWhere[] = " WHERE SenderNr LIKE ? OR CAST(ReceivingTime AS VARCHAR(32)) LIKE ?";
+constexpr char kTimeIndex[] = "CREATE INDEX IF NOT EXISTS ReceivedFaxesTime ON ReceivedFaxes (ReceivingTime, ID)";
 constexpr char kDelete[] = "DELETE FROM ReceivedFaxes WHERE ID = ?";
 // Streaming every row in list order, a window at a time: drivers read a whole
 // result before its first row (the SQLite driver does, psqlODBC by default),
@@ -37,10 +34,8 @@ constexpr int kStreamRows = 2000;
 constexpr char kStreamFrom[] =
     "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile,"
     " CAST(ReceivingTime AS VARCHAR(32)) AS TimeText FROM ReceivedFaxes";
-constexpr char kStreamTimedFirst[] =
-    " WHERE ReceivingTime IS NOT NULL ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
-constexpr char kStreamTimedAfter[] =
-    " WHERE (ReceivingTime, ID) < (?, ?) ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
+constexpr char kStreamTimedFirst[] = " WHERE ReceivingTime IS NOT NULL ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
+constexpr char kStreamTimedAfter[] = " WHERE (ReceivingTime, ID) < (?, ?) ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
 constexpr char kStreamUntimed[] = " WHERE ReceivingTime IS NULL AND ID < ? ORDER BY ID DESC LIMIT ?";
 constexpr std::size_t kTimeTextBytes = 64;
 
@@ -88,9 +83,7 @@ std::string LikeLiteral(const std::string& text) {
   return out;
 }
 
-bool AllDigits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
+bool AllDigits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
 
 std::string TwoDigits(const std::string& s) { return s.size() == 1 ? "0" + s : s; }
 
@@ -148,8 +141,8 @@ std::optional<std::string> StoredReceivingTime(std::time_t receivingTime) {
   return std::string(out);
 }
 
-Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
-                          int numberOfPages, const std::string& faxFile, const std::string& connectString) {
+Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime, int numberOfPages,
+                          const std::string& faxFile, const std::string& connectString) {
   const auto failed = [&log](const DatabaseError& error) {
     const Failure failure = DatabaseFailure(error);
     log.WriteEventText(" " + failure.text);
@@ -199,8 +192,8 @@ Status ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
       bool stopped = false;
       // Runs windows of `sql` until one comes back short; `next` gets each
       // row handed on and sets the parameters of the following window.
-      const auto windows = [&](std::vector<SqlParameter> parameters, const std::string& first,
-                               const std::string& after, auto next) {
+      const auto windows = [&](std::vector<SqlParameter> parameters, const std::string& first, const std::string& after,
+                               auto next) {
         std::string sql = first;
         while (!stopped) {
           COdbcStatement statement(db);

@@ -30,11 +30,11 @@
 namespace kestrel {
 
 struct JournalEntry {
-  std::int32_t id = 0;                       // key, for DeleteJournalEntry
-  std::string senderNr;                      // as handed over by the forwarding step
-  std::optional<SqlTimestamp> receivingTime; // nullopt: none, or not a valid time
+  std::int32_t id = 0;                        // key, for DeleteJournalEntry
+  std::string senderNr;                       // as handed over by the forwarding step
+  std::optional<SqlTimestamp> receivingTime;  // nullopt: none, or not a valid time
   std::int32_t numberOfPages = 0;
-  std::string faxFile;                       // full path of the fax document
+  std::string faxFile;  // full path of the fax document
 };
 
 struct JournalListing {
@@ -51,8 +51,8 @@ struct JournalListing {
 // (DiagnosticText) and answered as well; the forwarding side forwards the fax
 // regardless. `receivingTime` is the end of reception.
 [[nodiscard]] Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
-                       int numberOfPages, const std::string& faxFile,
-                       const std::string& connectString = {});
+                                        int numberOfPages, const std::string& faxFile,
+                                        const std::string& connectString = {});
 
 // Every journal row, newest first (equal times: the later row first). An
 // error stops the listing; the rows read so far are kept.
@@ -71,7 +71,7 @@ struct JournalFilter {
 // and fetch more as the list scrolls. An error stops the page; the rows read
 // so far are kept.
 [[nodiscard]] JournalListing ListJournalPage(const JournalFilter& filter, std::int64_t skipRows, int maxRows,
-                               const std::string& connectString = {});
+                                             const std::string& connectString = {});
 
 // How many rows pass the filter and how many pages they hold: the summary
 // counts every row, not just the ones loaded.

@@ -15,8 +15,7 @@
 
 namespace kestrel {
 
-COdbcConnection::COdbcConnection(std::string connectString)
-    : connectString_(std::move(connectString)) {}
+COdbcConnection::COdbcConnection(std::string connectString) : connectString_(std::move(connectString)) {}
 
 COdbcConnection::~COdbcConnection() { Close(); }
 
@@ -44,8 +43,8 @@ void COdbcConnection::Open() {
   std::vector<unsigned long> socketsBefore = OpenSocketInodes();
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;
-  SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(full.data()), SQL_NTS,
-                                  out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(full.data()), SQL_NTS, out, sizeof out,
+                                  &outLength, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
     DatabaseError error = ExplainConnectFailure(target, ReadDiagnostics(SQL_HANDLE_DBC, dbc));
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -128,15 +127,14 @@ DatabaseError COdbcConnection::NoteFailure(DatabaseError error, bool timedOut) {
   if (timedOut) {
     error.sqlState = "HYT01";
     error.nativeError = 0;
-    error.message = "The database server did not answer within " +
-                    std::to_string((callTimeout_.count() + 999) / 1000) +
+    error.message = "The database server did not answer within " + std::to_string((callTimeout_.count() + 999) / 1000) +
                     " seconds; the connection was closed.";
   }
   // psqlODBC reports a server that ended the session as HY000 with the
   // server's text; the driver's own verdict on the connection settles it.
   SQLUINTEGER dead = SQL_CD_FALSE;
-  if (dbc_ && SQL_SUCCEEDED(SQLGetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_CONNECTION_DEAD, &dead, 0,
-                                              nullptr)) &&
+  if (dbc_ &&
+      SQL_SUCCEEDED(SQLGetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
       dead == SQL_CD_TRUE)
     lost_ = true;
   if (IsConnectionLost(error)) {

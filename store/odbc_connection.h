@@ -97,8 +97,8 @@ class COdbcConnection {
   bool connected_ = false;
   bool lost_ = false;
   DatabaseEngine engine_ = DatabaseEngine::kUnknown;
-  int socketFd_ = -1;               // the server connection's socket, when known
-  unsigned long socketInode_ = 0;   // to tell it from a later socket on the same fd
+  int socketFd_ = -1;              // the server connection's socket, when known
+  unsigned long socketInode_ = 0;  // to tell it from a later socket on the same fd
 };
 
 }  // namespace kestrel

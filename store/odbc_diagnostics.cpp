@@ -11,15 +11,13 @@ DatabaseError ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
     SQLINTEGER native = 0;
     SQLCHAR message[1024] = {};
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &native, message,
-                                 sizeof message, &length);
+    SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &native, message, sizeof message, &length);
     if (!SQL_SUCCEEDED(rc)) break;
     if (record == 1) {
       error.sqlState.assign(reinterpret_cast<char*>(state), strnlen(reinterpret_cast<char*>(state), 5));
       error.nativeError = native;
     }
-    std::string text(reinterpret_cast<char*>(message),
-                     strnlen(reinterpret_cast<char*>(message), sizeof message));
+    std::string text(reinterpret_cast<char*>(message), strnlen(reinterpret_cast<char*>(message), sizeof message));
     if (text.empty()) continue;
     if (!error.message.empty()) error.message += "\n";
     error.message += text;

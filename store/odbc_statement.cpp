@@ -70,13 +70,12 @@ void COdbcStatement::Execute(const std::string& sql, const std::vector<SqlParame
       lengths[i] = static_cast<SQLLEN>(texts[i].size());
       // A column size of 0 makes some drivers reject an empty text.
       SQLULEN columnSize = texts[i].empty() ? 1 : texts[i].size();
-      rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, columnSize, 0,
-                            texts[i].data(), lengths[i], &lengths[i]);
+      rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, columnSize, 0, texts[i].data(),
+                            lengths[i], &lengths[i]);
     } else {
       numbers[i] = std::get<std::int32_t>(parameters[i]);
       lengths[i] = 0;
-      rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
-                            &numbers[i], 0, &lengths[i]);
+      rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &numbers[i], 0, &lengths[i]);
     }
     if (!SQL_SUCCEEDED(rc)) Fail();
   }
@@ -109,8 +108,7 @@ std::optional<std::string> COdbcStatement::GetText(int column, std::size_t maxBy
   if (!SQL_SUCCEEDED(rc)) Fail();
   if (indicator == SQL_NULL_DATA) return std::nullopt;
   std::size_t length = strnlen(buffer.data(), buffer.size() - 1);
-  if (indicator >= 0 && static_cast<std::size_t>(indicator) < length)
-    length = static_cast<std::size_t>(indicator);
+  if (indicator >= 0 && static_cast<std::size_t>(indicator) < length) length = static_cast<std::size_t>(indicator);
   buffer.resize(length);
   CutAtCharacter(buffer, maxBytes);
   // The read buffer is sized for the longest allowed value; a kept text takes
@@ -121,28 +119,28 @@ std::optional<std::string> COdbcStatement::GetText(int column, std::size_t maxBy
 std::optional<std::int32_t> COdbcStatement::GetInt32(int column) {
   SQLBIGINT value = 0;
   SQLLEN indicator = 0;
-  SQLRETURN rc = SQLGetData(static_cast<SQLHSTMT>(stmt_), static_cast<SQLUSMALLINT>(column),
-                            SQL_C_SBIGINT, &value, sizeof value, &indicator);
+  SQLRETURN rc = SQLGetData(static_cast<SQLHSTMT>(stmt_), static_cast<SQLUSMALLINT>(column), SQL_C_SBIGINT, &value,
+                            sizeof value, &indicator);
   if (!SQL_SUCCEEDED(rc)) Fail();
   if (indicator == SQL_NULL_DATA) return std::nullopt;
   if (value < INT32_MIN || value > INT32_MAX)
     throw CDatabaseException(
-        {"22003", 0, "Column " + std::to_string(column) + " holds " + std::to_string(value) +
-                         ", which is not a 32-bit integer."});
+        {"22003", 0,
+         "Column " + std::to_string(column) + " holds " + std::to_string(value) + ", which is not a 32-bit integer."});
   return static_cast<std::int32_t>(value);
 }
 
 std::optional<SqlTimestamp> COdbcStatement::GetTimestamp(int column) {
-  SQL_TIMESTAMP_STRUCT value {};
+  SQL_TIMESTAMP_STRUCT value{};
   SQLLEN indicator = 0;
-  SQLRETURN rc = SQLGetData(static_cast<SQLHSTMT>(stmt_), static_cast<SQLUSMALLINT>(column),
-                            SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator);
+  SQLRETURN rc = SQLGetData(static_cast<SQLHSTMT>(stmt_), static_cast<SQLUSMALLINT>(column), SQL_C_TYPE_TIMESTAMP,
+                            &value, sizeof value, &indicator);
   if (!SQL_SUCCEEDED(rc)) Fail();
   if (indicator == SQL_NULL_DATA) return std::nullopt;
-  SqlTimestamp t{value.year, value.month, value.day, value.hour, value.minute,
-                 value.second > 59 ? 59 : static_cast<int>(value.second)};
-  if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
-      t.day > DaysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59)
+  SqlTimestamp t{value.year, value.month,  value.day,
+                 value.hour, value.minute, value.second > 59 ? 59 : static_cast<int>(value.second)};
+  if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month) ||
+      t.hour > 23 || t.minute > 59)
     throw CDatabaseException(
         {"22007", 0, "Column " + std::to_string(column) + " does not hold a valid date and time."});
   return t;

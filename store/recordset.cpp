@@ -8,9 +8,7 @@
 namespace kestrel {
 namespace {
 
-CDatabaseException NoCurrentRow() {
-  return CDatabaseException({"HY109", 0, "There is no current row."});
-}
+CDatabaseException NoCurrentRow() { return CDatabaseException({"HY109", 0, "There is no current row."}); }
 
 }  // namespace
 
@@ -33,8 +31,7 @@ void CRecordset::Run(const std::string& from, const std::vector<SqlParameter>& p
   COdbcStatement statement(db_);  // opens the connection on first use
   std::string address = RowAddressColumn();
   std::string columns = std::string(NumberColumn()) + ", EmailAddress";
-  statement.Execute("SELECT " + (address.empty() ? columns : address + ", " + columns) + " FROM " + from,
-                    parameters);
+  statement.Execute("SELECT " + (address.empty() ? columns : address + ", " + columns) + " FROM " + from, parameters);
   int first = address.empty() ? 1 : 2;
   while (statement.Fetch()) {
     Row row;
@@ -97,12 +94,8 @@ void CRecordset::Edit() {
 
 std::string CRecordset::RowMatch(std::vector<SqlParameter>& parameters, const Row& row) const {
   switch (db_.Engine()) {
-    case DatabaseEngine::kSQLite:
-      parameters.push_back(row.address);
-      return " WHERE rowid = CAST(? AS INTEGER)";
-    case DatabaseEngine::kPostgreSQL:
-      parameters.push_back(row.address);
-      return " WHERE ctid = CAST(? AS tid)";
+    case DatabaseEngine::kSQLite: parameters.push_back(row.address); return " WHERE rowid = CAST(? AS INTEGER)";
+    case DatabaseEngine::kPostgreSQL: parameters.push_back(row.address); return " WHERE ctid = CAST(? AS tid)";
     default:
       parameters.push_back(row.number);
       parameters.push_back(row.emailAddress);
@@ -115,9 +108,9 @@ void CRecordset::Update() {
   mode_ = Mode::kNone;
   COdbcStatement statement(db_);
   if (mode == Mode::kAdd) {
-    statement.Execute(std::string("INSERT INTO ") + TableName() + " (" + NumberColumn() +
-                          ", EmailAddress) VALUES (?, ?)",
-                      {number, emailAddress});
+    statement.Execute(
+        std::string("INSERT INTO ") + TableName() + " (" + NumberColumn() + ", EmailAddress) VALUES (?, ?)",
+        {number, emailAddress});
     return;
   }
   if (mode != Mode::kEdit) throw CDatabaseException({"HY010", 0, "Update without AddNew or Edit."});
@@ -126,8 +119,8 @@ void CRecordset::Update() {
   std::string where = RowMatch(parameters, row);
   // A PostgreSQL update writes a new row version with a new ctid.
   bool newAddress = db_.Engine() == DatabaseEngine::kPostgreSQL;
-  statement.Execute(std::string("UPDATE ") + TableName() + " SET " + NumberColumn() +
-                        " = ?, EmailAddress = ?" + where + (newAddress ? " RETURNING ctid" : ""),
+  statement.Execute(std::string("UPDATE ") + TableName() + " SET " + NumberColumn() + " = ?, EmailAddress = ?" + where +
+                        (newAddress ? " RETURNING ctid" : ""),
                     parameters);
   if (newAddress && statement.Fetch()) row.address = statement.GetText(1, 64).value_or("");
   row.number = number;

@@ -31,8 +31,8 @@ bool CreateJournalTableIfMissing(COdbcConnection& db) {
     return false;
   // SQLite accepts SERIAL but leaves the ID empty; PostgreSQL refuses a NULL
   // ID for a plain INTEGER key.
-  const char* id = db.Engine() == DatabaseEngine::kPostgreSQL ? "SERIAL PRIMARY KEY"
-                                                              : "INTEGER PRIMARY KEY AUTOINCREMENT";
+  const char* id =
+      db.Engine() == DatabaseEngine::kPostgreSQL ? "SERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT";
   db.ExecuteDirect(std::string("CREATE TABLE IF NOT EXISTS ReceivedFaxes (ID ") + id +
                    ", SenderNr VARCHAR(255), ReceivingTime TIMESTAMP, NumberOfPages INTEGER,"
                    " FaxFile VARCHAR(4096))");

@@ -19,8 +19,7 @@
 
 namespace kestrel {
 
-CEmailPage::CEmailPage(QWidget* parent)
-    : COptionsPage(QStringLiteral("Email"), parent) {
+CEmailPage::CEmailPage(QWidget* parent) : COptionsPage(QStringLiteral("Email"), parent) {
   auto* settingsBox = new QGroupBox(QStringLiteral("Email settings"), this);
   auto* settingsForm = GroupForm(settingsBox);
   name_ = new QLineEdit(settingsBox);
@@ -142,7 +141,8 @@ bool CEmailPage::Store(ServiceSettings& s) {
 void CEmailPage::OnSecurityChosen(int index) {
   if (index <= 0 || static_cast<std::size_t>(index) >= kSecurityPorts.size()) return;
   const QString port = port_->text().trimmed();
-  if (port.isEmpty() || port == QString::number(kDefaultSmtpPort)) port_->setText(QString::number(kSecurityPorts[index]));
+  if (port.isEmpty() || port == QString::number(kDefaultSmtpPort))
+    port_->setText(QString::number(kSecurityPorts[index]));
 }
 
 void CEmailPage::OnBrowseCAFile() {

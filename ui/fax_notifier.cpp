@@ -29,9 +29,7 @@ CFaxNotifier::CFaxNotifier(QSystemTrayIcon* fallback, QObject* parent) : QObject
 }
 
 QString CFaxNotifier::Summary(const ForwardedFax& fax) {
-  return QStringLiteral("Fax from %1, %2 pages")
-      .arg(QString::fromStdString(fax.call.callerNumber))
-      .arg(fax.call.pages);
+  return QStringLiteral("Fax from %1, %2 pages").arg(QString::fromStdString(fax.call.callerNumber)).arg(fax.call.pages);
 }
 
 QString CFaxNotifier::Body(const ForwardedFax& fax) {
@@ -42,7 +40,8 @@ void CFaxNotifier::FaxForwarded(const ForwardedFax& fax) {
   const QString summary = Summary(fax);
   const QString body = Body(fax);
   const QString file = QString::fromStdString(fax.faxFile);
-  QMetaObject::invokeMethod(this, [this, summary, body, file] { Show(summary, body, file); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, summary, body, file] { Show(summary, body, file); }, Qt::QueuedConnection);
 }
 
 void CFaxNotifier::Show(const QString& summary, const QString& body, const QString& faxFile) {

@@ -9,9 +9,9 @@
 // (the action signal) are only compared with the ids this object sent.
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
-#include <QHash>
 
 #include "forward/forwarded_fax_listener.h"
 

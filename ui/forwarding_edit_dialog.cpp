@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/ui_string_table.h"
 #include "ui/digits_edit.h"
+#include "ui/ui_string_table.h"
 
 namespace kestrel {
 namespace {

@@ -25,22 +25,38 @@ struct TableLook {
   const char* numberCaption;
   int numberWidth;
   int addressWidth;
-  int image;                // ForwardingImage
-  int addMode;              // ForwardingEditDialog::Mode
+  int image;    // ForwardingImage
+  int addMode;  // ForwardingEditDialog::Mode
   int editMode;
   RowCheck addCheck;
-  RowCheck editCheck;       // nullptr: an edited row is stored as typed
+  RowCheck editCheck;  // nullptr: an edited row is stored as typed
   BoxIcon refusalIcon;
-  bool buttonsBesideList;   // else in a row below it
+  bool buttonsBesideList;  // else in a row below it
 };
 
-constexpr TableLook kMsnLook = {"msnList", "MSN", 68, 168, 2, ForwardingEditDialog::kAddMsn,
-                                ForwardingEditDialog::kEditMsn, CheckNewMsnRow, CheckEditedMsnRow,
-                                BoxIcon::kDefault, true};
+constexpr TableLook kMsnLook = {"msnList",
+                                "MSN",
+                                68,
+                                168,
+                                2,
+                                ForwardingEditDialog::kAddMsn,
+                                ForwardingEditDialog::kEditMsn,
+                                CheckNewMsnRow,
+                                CheckEditedMsnRow,
+                                BoxIcon::kDefault,
+                                true};
 // Only presence matters for a caller row: the address format is not examined.
-constexpr TableLook kCallerLook = {"tsidList", "Senderkennung", 90, 160, 0, ForwardingEditDialog::kNewForwarding,
-                                   ForwardingEditDialog::kEditForwarding, CheckNewSenderRow, nullptr,
-                                   BoxIcon::kStop, false};
+constexpr TableLook kCallerLook = {"tsidList",
+                                   "Senderkennung",
+                                   90,
+                                   160,
+                                   0,
+                                   ForwardingEditDialog::kNewForwarding,
+                                   ForwardingEditDialog::kEditForwarding,
+                                   CheckNewSenderRow,
+                                   nullptr,
+                                   BoxIcon::kStop,
+                                   false};
 
 const TableLook& LookOf(ForwardingTable table) { return table == ForwardingTable::kMsn ? kMsnLook : kCallerLook; }
 

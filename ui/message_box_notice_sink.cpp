@@ -31,8 +31,7 @@ void CMessageBoxNoticeSink::Notify(const std::string& text, NoticeIcon icon) {
     return;
   }
   QMetaObject::invokeMethod(
-      app, [message, shown] { ShowMessageBox(nullptr, message, BoxButtons::kOk, shown); },
-      Qt::QueuedConnection);
+      app, [message, shown] { ShowMessageBox(nullptr, message, BoxButtons::kOk, shown); }, Qt::QueuedConnection);
 }
 
 }  // namespace kestrel

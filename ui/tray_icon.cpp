@@ -28,7 +28,8 @@ QString Title() { return QString::fromUtf8(LoadUiString(IDS_APP_TITLE)).left(kMa
 }  // namespace
 
 CTrayIcon::CTrayIcon(QObject* parent)
-    : QObject(parent), menu_(std::make_unique<QMenu>(QStringLiteral("Tray Menu"))),
+    : QObject(parent),
+      menu_(std::make_unique<QMenu>(QStringLiteral("Tray Menu"))),
       singleClickPanel_(StatusNotifierPanel()) {
   menu_->setObjectName(QStringLiteral("trayMenu"));
   settings_ = menu_->addAction(QStringLiteral("S&ettings..."));
@@ -89,11 +90,8 @@ bool CTrayIcon::OnTrayNotification(QSystemTrayIcon::ActivationReason reason) {
       // An XEmbed tray reports the first click of every double click too.
       if (!singleClickPanel_) return false;
       [[fallthrough]];
-    case QSystemTrayIcon::DoubleClick:
-      settings_->trigger();
-      return true;
-    default:
-      return false;
+    case QSystemTrayIcon::DoubleClick: settings_->trigger(); return true;
+    default: return false;
   }
 }
 

@@ -8,12 +8,12 @@
 namespace kestrel {
 
 enum UiStringId : int {
-  IDS_SETTINGS_CAPTION = 103,     // "Kestrel Settings"
+  IDS_SETTINGS_CAPTION = 103,  // "Kestrel Settings"
   IDS_CLEAR_DIRECTORY = 108,
   IDS_DELETE_LOGFILE = 112,
   IDS_EDIT_FORWARDING = 199,
   IDS_CHOOSE_DIRECTORY = 200,
-  IDS_APP_TITLE = 57344,          // "Brightwater Kestrel"
+  IDS_APP_TITLE = 57344,  // "Brightwater Kestrel"
 };
 
 // The text of `id`.

@@ -95,23 +95,38 @@ class AdminTest : public Admin {
 TEST_F(AdminTest, CommandLinesThatDoNotParseExitWithTwo) {
   EXPECT_EQ(RunAdmin({"--help"}).status, 0);
   EXPECT_NE(RunAdmin({"--help"}).out.find("settings set KEY VALUE"), std::string::npos);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"settings", "set", "SMTPPort"}, {"settings", "set", "NoSuchKey", "1"},
-           {"msn"}, {"msn", "add", "1"}, {"journal", "list", "--limit", "x"}, {"queue", "delete"}, {"status", "x"}})
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"frobnicate"},
+                                                                {"settings", "set", "SMTPPort"},
+                                                                {"settings", "set", "NoSuchKey", "1"},
+                                                                {"msn"},
+                                                                {"msn", "add", "1"},
+                                                                {"journal", "list", "--limit", "x"},
+                                                                {"queue", "delete"},
+                                                                {"status", "x"}})
     EXPECT_EQ(RunAdmin(args).status, 2) << (args.empty() ? "" : args[0]);
 }
 
 TEST_F(AdminTest, SettingsSetRefusesBadValuesByNameAndWritesNothing) {
   Steps({
-      {{"settings", "set", "SMTPPort", "abc"}, 1, "", "SmtpPortReceive holds \"abc\"; it takes a number from 1 to 65535."},
-      {{"settings", "set", "SmtpPortReceive", "70000"}, 1, "",
+      {{"settings", "set", "SMTPPort", "abc"},
+       1,
+       "",
+       "SmtpPortReceive holds \"abc\"; it takes a number from 1 to 65535."},
+      {{"settings", "set", "SmtpPortReceive", "70000"},
+       1,
+       "",
        "SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535."},
       {{"settings", "set", "ImageScaleX", "7x"}, 1, "", "ImageScale holds \"7x\"; it takes a whole number."},
       {{"settings", "set", "UseImageScale", ""}, 1, "", "UseImageScale holds \"\"; it takes TRUE or FALSE."},
-      {{"settings", "set", "SmtpSecurity", "3"}, 1, "",
+      {{"settings", "set", "SmtpSecurity", "3"},
+       1,
+       "",
        "SmtpSecurity holds \"3\"; it takes 0 (None), 1 (STARTTLS) or 2 (SSL/TLS)."},
       {{"settings", "set", "ReceivedDir", app_.Path() + "two/levels"}, 1, "", "You have entered an invalid path name."},
-      {{"settings", "set", "ImageFormat", "bmp"}, 1, "",
+      {{"settings", "set", "ImageFormat", "bmp"},
+       1,
+       "",
        "ImageFormat holds \"bmp\"; it takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
       {{"settings", "set", "RejectStationID", "1"}, 1, "", "RejectStationID is not kept in kestrel.xml."},
       // A refusal anywhere keeps every value of the call out.
@@ -127,7 +142,7 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
     std::string expected;
     for (const SettingRow& row : SettingRows()) {
       if (!row.InFile()) continue;
-      std::string value = row.type == SettingType::kText ? std::string(row.member) + (byElement ? "1" : "2")
+      std::string value = row.type == SettingType::kText   ? std::string(row.member) + (byElement ? "1" : "2")
                           : row.type == SettingType::kFlag ? (byElement ? "TRUE" : "FALSE")
                                                            : std::to_string(byElement ? 1 : 2);
       if (row.member == "ReceivedDir") value = app_.Path() + value;
@@ -147,7 +162,8 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
 }
 
 TEST_F(AdminTest, AnUnusableSettingsFileIsNamedAndLeftByteForByte) {
-  const std::string bad = "<Kestrel><Version>1.3.3.3</Version><Settings><SmtpSecurity>3</SmtpSecurity></Settings></Kestrel>";
+  const std::string bad =
+      "<Kestrel><Version>1.3.3.3</Version><Settings><SmtpSecurity>3</SmtpSecurity></Settings></Kestrel>";
   WriteFileBytes(SettingsFilePath(app_.Path()), bad);
   AdminRun r = RunAdmin({"settings", "set", "EmailHeader", "x"});
   EXPECT_EQ(r.status, 1);
@@ -194,7 +210,9 @@ TEST_F(AdminTest, SettingsImportTakesARegistryExportOrAnotherSettingsFile) {
   EXPECT_EQ(Setting("SmtpServerReceive"), "127.0.0.1");
 
   WriteFileBytes(home_.File("junk"), "<Kestrel");
-  Steps({{{"settings", "import", home_.File("junk")}, 1, "",
+  Steps({{{"settings", "import", home_.File("junk")},
+          1,
+          "",
           home_.File("junk") + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " +
               "Error parsing start element tag (line 1, position 8)"}});
 }
@@ -220,7 +238,8 @@ TEST_P(AdminForwardingTest, TablesChangeWithTheEditorsChecksAndTexts) {
       {{"msn", "edit", "999", "1", "b@c.de"}, 1, "", "tblMSNEmail has no row for MSN 999."},
       {{"msn", "edit", "123", "124", "new@example.org"}, 0, std::nullopt, ""},
       {{"msn", "list"}, 0, "MSN   Email-Weiterleitung\n0456  b@example.org\n124   new@example.org\n", ""},
-      {{"--json", "msn", "list"}, 0,
+      {{"--json", "msn", "list"},
+       0,
        "[{\"number\":\"0456\",\"address\":\"b@example.org\"},{\"number\":\"124\",\"address\":\"new@example.org\"}]\n",
        ""},
       {{"msn", "delete", "124"}, 0, "Deleted 124 from tblMSNEmail.\n", ""},
@@ -250,9 +269,12 @@ TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
   ASSERT_TRUE(InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png").Ok());
   ASSERT_TRUE(InsertJournalEntry(log_, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png").Ok());
   Steps({
-      {{"journal", "list"}, 0,
-       "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\n1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n", ""},
-      {{"--json", "journal", "list", "--limit", "1"}, 0,
+      {{"journal", "list"},
+       0,
+       "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\n1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n",
+       ""},
+      {{"--json", "journal", "list", "--limit", "1"},
+       0,
        "[{\"id\":2,\"sender\":\"0302222\",\"time\":\"2026-12-08 10:11:12\",\"pages\":1,\"file\":\"/fax/b.png\"}]\n",
        ""},
       {{"journal", "delete", "2"}, 0, "Deleted journal entry 2.\n", ""},

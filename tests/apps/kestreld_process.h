@@ -74,9 +74,7 @@ class Kestreld : public ServiceTest {
     return {status, ReadFileBytes(home_.File("stdout"))};
   }
 
-  void WriteSettings(const ServiceSettings& s) {
-    ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), s, log_));
-  }
+  void WriteSettings(const ServiceSettings& s) { ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), s, log_)); }
 
   pid_t pid_ = -1;
 };

@@ -55,8 +55,7 @@ TEST_F(Kestreld, TestMailThatFailsPrintsTheReasonOnStandardError) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(out, "");
   EXPECT_EQ(ReadFileBytes(home_.File("stderr")), "kestreld: Connect, Could not read the CA certificate file " +
-                                                     home_.File("missing-ca.pem") +
-                                                     ": No such file or directory\n");
+                                                     home_.File("missing-ca.pem") + ": No such file or directory\n");
 }
 
 TEST_F(Kestreld, SighupDuringACallReplacesTheWorkerWhichTakesTheNextCall) {

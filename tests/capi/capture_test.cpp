@@ -71,7 +71,12 @@ TEST(FaxResultsTest, ShortNcpiReadsMissingFieldsAsZeroOrEmpty) {
 
 TEST(FaxResultsTest, ReceiveIdIsCutAtTwentyCharactersAndAtAZeroByte) {
   EXPECT_EQ(Parse(Ncpi(9600, 1, "1234567890123456789012345")).remoteStationId, "12345678901234567890");
-  EXPECT_EQ(Parse(Ncpi(9600, 1, std::string("123\0" "456", 7))).remoteStationId, "123");
+  EXPECT_EQ(Parse(Ncpi(9600, 1,
+                       std::string("123\0"
+                                   "456",
+                                   7)))
+                .remoteStationId,
+            "123");
 }
 
 std::tm December7() {

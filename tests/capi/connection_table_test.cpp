@@ -51,21 +51,32 @@ TEST(ConnectionTableTest, LookupsFindTheFirstEntryInUse) {
 
 TEST(ConnectionTableTest, NumbersSkipTheirTypeAndPresentationBytes) {
   CapiConnection c;
-  c.calledPartyNumber = "\x81" "5551234";
-  c.callingPartyNumber = "\x21\x83" "0301234567";
+  c.calledPartyNumber =
+      "\x81"
+      "5551234";
+  c.callingPartyNumber =
+      "\x21\x83"
+      "0301234567";
   EXPECT_EQ(c.CalledNumber(), "5551234");
   EXPECT_EQ(c.CallerNumber(), "0301234567");
   c.calledPartyNumber = "\x81";
   c.callingPartyNumber = "\x21\x83";
   EXPECT_EQ(c.CalledNumber(), "");
   EXPECT_EQ(c.CallerNumber(), "");
-  c.calledPartyNumber = "\x81" "5";
+  c.calledPartyNumber =
+      "\x81"
+      "5";
   EXPECT_EQ(c.CalledNumber(), "5");
 }
 
 TEST(ConnectionTableTest, NumbersEndAtAZeroAndDropControlAndEightBitBytes) {
   CapiConnection c;
-  c.callingPartyNumber = std::string("\x21\x83" "03\n01\x7f\xe4" "2\0" "99", 11);
+  c.callingPartyNumber = std::string(
+      "\x21\x83"
+      "03\n01\x7f\xe4"
+      "2\0"
+      "99",
+      11);
   EXPECT_EQ(c.CallerNumber(), "03012");
 }
 

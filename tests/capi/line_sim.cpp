@@ -36,8 +36,9 @@ int ReservedApplIdBase() {
 CLineSim::CLineSim(const std::string& folder, const std::vector<std::string>& args) {
   recordFile_ = folder + "linesim.record";
   std::string portFile = folder + "linesim.port";
-  std::vector<std::string> argv = {KESTREL_LINESIM,     "--port-file", portFile, "--record", recordFile_,
-                                   "--exit-on-eof",     "--applid-base", std::to_string(ReservedApplIdBase())};
+  std::vector<std::string> argv = {
+      KESTREL_LINESIM, "--port-file",   portFile,        "--record",
+      recordFile_,     "--exit-on-eof", "--applid-base", std::to_string(ReservedApplIdBase())};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
@@ -75,8 +76,7 @@ CLineSim::~CLineSim() {
 void CLineSim::UseAsCapi(const std::string& home) const {
   // Every line ends in a newline: libcapi20 cuts the last character of a last
   // line without one.
-  WriteFileBytes(home + ".capi20rc",
-                 "REMOTE fritzbox 127.0.0.1 " + std::to_string(port_) + "\nTRACELEVEL 0\n");
+  WriteFileBytes(home + ".capi20rc", "REMOTE fritzbox 127.0.0.1 " + std::to_string(port_) + "\nTRACELEVEL 0\n");
   ::setenv("HOME", home.c_str(), 1);
 }
 

@@ -58,7 +58,9 @@ bool Eventually(F condition, std::chrono::milliseconds timeout = 10s) {
   auto end = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > end) return false;
-    struct timespec ts{0, 20 * 1000 * 1000};
+    struct timespec ts {
+      0, 20 * 1000 * 1000
+    };
     nanosleep(&ts, nullptr);
   }
   return true;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "capi/fax_receive_thread.h"
 #include "capi/fax_hand_off.h"
+#include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
 #include "forward/recipient_resolution.h"
 #include "store/odbc_connection.h"

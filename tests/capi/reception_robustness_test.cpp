@@ -28,8 +28,8 @@ int ClosedPort() {
 }
 
 TEST_F(ReceptionTest, NoReachableCapiIsReportedAsNoDriver) {
-  WriteFileBytes(home_.File(".capi20rc"), "REMOTE fritzbox 127.0.0.1 " + std::to_string(ClosedPort()) +
-                                              "\nTRACELEVEL 0\n");
+  WriteFileBytes(home_.File(".capi20rc"),
+                 "REMOTE fritzbox 127.0.0.1 " + std::to_string(ClosedPort()) + "\nTRACELEVEL 0\n");
   ::setenv("HOME", home_.Path().c_str(), 1);
   StartWorker();
   ASSERT_TRUE(WaitForEvent("Error: No ISDN-driver installed."));
@@ -186,8 +186,9 @@ TEST_F(ReceptionTest, HaltInterruptsTheWaitForTheNextRegistration) {
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back(), "End_Session");
   // Nothing left to release: the lost registration was given up already.
-  EXPECT_EQ(std::count(events.begin(), events.end(), LoggedForm("Error: deregistering the application in function "
-                                                                "ReleaseCAPI code: 0x1108")),
+  EXPECT_EQ(std::count(events.begin(), events.end(),
+                       LoggedForm("Error: deregistering the application in function "
+                                  "ReleaseCAPI code: 0x1108")),
             0);
 }
 

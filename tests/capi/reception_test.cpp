@@ -244,8 +244,8 @@ TEST_F(ReceptionTest, HaltTearsAConnectedCallDownInOrderAndDoesNotForwardIt) {
   ASSERT_TRUE(sim_->WaitFor("EVENT call=a done"));  // the simulator has recorded the last response
 
   // The worker's own clearing, message by message.
-  std::vector<std::string> order = {"RECV DISCONNECT_B3_REQ", "SEND DISCONNECT_B3_CONF", "SEND DISCONNECT_B3_IND",
-                                    "RECV DISCONNECT_B3_RESP", "RECV DISCONNECT_REQ",    "SEND DISCONNECT_CONF",
+  std::vector<std::string> order = {"RECV DISCONNECT_B3_REQ",  "SEND DISCONNECT_B3_CONF", "SEND DISCONNECT_B3_IND",
+                                    "RECV DISCONNECT_B3_RESP", "RECV DISCONNECT_REQ",     "SEND DISCONNECT_CONF",
                                     "SEND DISCONNECT_IND",     "RECV DISCONNECT_RESP"};
   auto records = sim_->Records();
   std::size_t at = 0;
@@ -289,7 +289,8 @@ TEST_F(ReceptionTest, CallEndingBeforeConnectedIsNotForwardedAndTheNextCallIs) {
   int gone = EventIndex("state change slot 0 ID 0: Disconnected", back);
   int second = EventIndex("Incoming call, ID 0, caller: \"0302\"", gone);
   EXPECT_NE(second, -1);
-  EXPECT_EQ(EventIndex("state change slot 0 ID 0: Connected", first), EventIndex("state change slot 0 ID 0: Connected", second));
+  EXPECT_EQ(EventIndex("state change slot 0 ID 0: Connected", first),
+            EventIndex("state change slot 0 ID 0: Connected", second));
   // One cycle served both calls: no "End of FAX-receive." before the second.
   EXPECT_GT(EventIndex("End of FAX-receive."), second);
 

@@ -179,14 +179,16 @@ void BenchConversion(const CBenchPage& page, const std::string& folder, bool& al
   std::vector<Kind> kinds = {
       {"JPEG", ImageFormat::Jpg, 1.45, encodeTo(WriteJpegFile)},
       {"PNG", ImageFormat::Png, 1.05, encodeTo(WritePngFile)},
-      {"TIFF", ImageFormat::Tiff, 1.5, [&] {
+      {"TIFF", ImageFormat::Tiff, 1.5,
+       [&] {
          CMemoryRows rows(greyImage.data(), width);
          (void)WriteTiffPage(out, false, rows, w, h, 200, 200);
        }},
   };
   for (const Kind& k : kinds) {
     const int runs = k.format == ImageFormat::Png ? 9 : 25;
-    const auto [conversion, floor] = BestOfBoth(runs, [&] { (void)ConvertSffToImages(page.sffPath, k.format, log); }, k.floor);
+    const auto [conversion, floor] = BestOfBoth(
+        runs, [&] { (void)ConvertSffToImages(page.sffPath, k.format, log); }, k.floor);
     const double ratio = conversion / floor;
     allMet = allMet && ratio <= k.target;
     std::printf("  %-5s %-26s %7.1f ms, floor %7.1f ms, ratio %.2f (target <= %.2f) %s\n", k.name, page.name,
@@ -204,10 +206,12 @@ long PeakKilobytes() {
 // Peak resident set of a fresh process converting `sffPath` to `format`, in MB.
 // The process reports its own high-water mark: the one the kernel keeps for a
 // child counts the parent's pages from before the child's exec.
-double PeakMegabytes(const std::string& self, const std::string& sffPath, ImageFormat format, const std::string& report) {
+double PeakMegabytes(const std::string& self, const std::string& sffPath, ImageFormat format,
+                     const std::string& report) {
   const std::string formatText = std::to_string(ImageFormatNumber(format));
-  char* argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--convert"), const_cast<char*>(sffPath.c_str()),
-                  const_cast<char*>(formatText.c_str()), const_cast<char*>(report.c_str()), nullptr};
+  char* argv[] = {const_cast<char*>(self.c_str()),    const_cast<char*>("--convert"),
+                  const_cast<char*>(sffPath.c_str()), const_cast<char*>(formatText.c_str()),
+                  const_cast<char*>(report.c_str()),  nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
   int status = 0;
@@ -233,7 +237,8 @@ int Main(const std::string& self) {
 
   std::printf("\n3. Peak resident memory of a process converting a fax (target <= 64 MB)\n");
   std::vector<tools::CMonoBitmap> hundred;
-  for (int i = 0; i < 100; ++i) hundred.push_back(i % 2 ? fineLetter : test::RenderLetterPage(1728, 2286, 20 + static_cast<std::uint32_t>(i % 4)));
+  for (int i = 0; i < 100; ++i)
+    hundred.push_back(i % 2 ? fineLetter : test::RenderLetterPage(1728, 2286, 20 + static_cast<std::uint32_t>(i % 4)));
   const std::string one = WriteFax(dir.File("one_page.sff"), {fineLetter}, false);
   const std::string many = WriteFax(dir.File("hundred_pages.sff"), hundred, false);
   for (ImageFormat format : {ImageFormat::Jpg, ImageFormat::Png, ImageFormat::Tiff}) {

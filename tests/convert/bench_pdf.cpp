@@ -150,7 +150,8 @@ int main() {
     CFaxPage page;
     double decodeMs = 1e300;
     for (int i = 0; i < kRuns; ++i)
-      decodeMs = std::min(decodeMs, Milliseconds([&] { (void)DecodeSffPage(reader, 1, false, row.data(), page, log); }));
+      decodeMs =
+          std::min(decodeMs, Milliseconds([&] { (void)DecodeSffPage(reader, 1, false, row.data(), page, log); }));
     page.SetResolution(kFaxHorizontalResolution, fine ? kFaxFineResolution : kFaxNormalResolution);
 
     const std::string ours = dir.File("kestrel.pdf");
@@ -159,10 +160,9 @@ int main() {
     WriteG4Tiff(page, 1, tiff1);
     WriteG4Tiff(page, kManyPages, tiffMany);
     const CPerPage kestrel = PerPage([&](int copies) { WriteKestrelPdf(page, copies, ours, log); }, ours);
-    const CPerPage tiff2pdf =
-        PerPage([&](int copies) { RunTiff2Pdf(copies == 1 ? tiff1 : tiffMany, theirs); }, theirs);
-    const CPerPage coding = PerPage([&](int copies) { WriteG4Tiff(page, copies, copies == 1 ? tiff1 : tiffMany); },
-                                    tiffMany);
+    const CPerPage tiff2pdf = PerPage([&](int copies) { RunTiff2Pdf(copies == 1 ? tiff1 : tiffMany, theirs); }, theirs);
+    const CPerPage coding =
+        PerPage([&](int copies) { WriteG4Tiff(page, copies, copies == 1 ? tiff1 : tiffMany); }, tiffMany);
     double convertMs = 1e300;
     for (int i = 0; i < kRuns; ++i)
       convertMs = std::min(convertMs, Milliseconds([&] {
@@ -175,23 +175,27 @@ int main() {
                 page.ResolutionY());
     std::printf("  size: Kestrel %.0f bytes, tiff2pdf %.0f bytes, ratio %.3f (target <= 1.05: %s)\n", kestrel.bytes,
                 tiff2pdf.bytes, sizeRatio, Verdict(sizeRatio, 1.05));
-    std::printf("  time: Kestrel %.3f ms, tiff2pdf %.3f ms, ratio %.2f (target <= 1.5: %s)\n", kestrel.ms,
-                tiff2pdf.ms, timeRatio, Verdict(timeRatio, 1.5));
+    std::printf("  time: Kestrel %.3f ms, tiff2pdf %.3f ms, ratio %.2f (target <= 1.5: %s)\n", kestrel.ms, tiff2pdf.ms,
+                timeRatio, Verdict(timeRatio, 1.5));
     const double sameWork = coding.ms + tiff2pdf.ms;
-    std::printf("        from the decoded page on both sides: libtiff's Group 4 TIFF %.3f ms + tiff2pdf = %.3f ms, "
-                "ratio %.2f (target <= 1.5: %s)\n",
-                coding.ms, sameWork, kestrel.ms / sameWork, Verdict(kestrel.ms / sameWork, 1.5));
-    std::printf("  one-page files: Kestrel %ld bytes, tiff2pdf %ld bytes; tiff2pdf's whole run, process start "
-                "included, %.3f ms\n",
-                FileSize(ours), FileSize(theirs), tiff2pdf.oneRunMs);
-    std::printf("  Kestrel's SFF decoding %.3f ms; the whole conversion of the one-page fax (SFF file to PDF file) "
-                "%.3f ms\n",
-                decodeMs, convertMs);
+    std::printf(
+        "        from the decoded page on both sides: libtiff's Group 4 TIFF %.3f ms + tiff2pdf = %.3f ms, "
+        "ratio %.2f (target <= 1.5: %s)\n",
+        coding.ms, sameWork, kestrel.ms / sameWork, Verdict(kestrel.ms / sameWork, 1.5));
+    std::printf(
+        "  one-page files: Kestrel %ld bytes, tiff2pdf %ld bytes; tiff2pdf's whole run, process start "
+        "included, %.3f ms\n",
+        FileSize(ours), FileSize(theirs), tiff2pdf.oneRunMs);
+    std::printf(
+        "  Kestrel's SFF decoding %.3f ms; the whole conversion of the one-page fax (SFF file to PDF file) "
+        "%.3f ms\n",
+        decodeMs, convertMs);
     std::printf("  the page in each format:");
-    for (const ImageFormat format : {ImageFormat::Jpg, ImageFormat::Png, ImageFormat::Tiff, ImageFormat::Sff,
-                                     ImageFormat::Pdf}) {
+    for (const ImageFormat format :
+         {ImageFormat::Jpg, ImageFormat::Png, ImageFormat::Tiff, ImageFormat::Sff, ImageFormat::Pdf}) {
       const ConvertedFax fax = ConvertSffToImages(sff, format, log);
-      if (!fax.files.empty()) std::printf(" %s %ld", fax.files[0].substr(fax.files[0].rfind('.')).c_str(), FileSize(fax.files[0]));
+      if (!fax.files.empty())
+        std::printf(" %s %ld", fax.files[0].substr(fax.files[0].rfind('.')).c_str(), FileSize(fax.files[0]));
     }
     std::printf(" bytes\n");
   }

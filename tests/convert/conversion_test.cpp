@@ -19,11 +19,11 @@
 #include "convert/image_resize.h"
 #include "core/event_log.h"
 #include "tests/convert/image_readers.h"
+#include "tests/convert/open_sff.h"
 #include "tests/convert/page_render.h"
 #include "tests/convert/sff_bytes.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
-#include "tests/convert/open_sff.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel {
@@ -58,8 +58,11 @@ CExpected ExpectedImage(const CMonoBitmap& page, bool doubled) {
   std::vector<std::uint8_t> full(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      const std::uint8_t v = page.Get(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(doubled ? y / 2 : y)) ? 0 : 255;
-      std::memset(full.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 3, v, 3);
+      const std::uint8_t v =
+          page.Get(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(doubled ? y / 2 : y)) ? 0 : 255;
+      std::memset(
+          full.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 3,
+          v, 3);
     }
   CExpected e;
   e.width = w;
@@ -109,7 +112,8 @@ class ConversionTest : public ::testing::Test {
 TEST_F(ConversionTest, OnePageJpegIsNamedAfterTheFaxAndLeavesNoTemporaryFile) {
   const std::string sff = Fax({Letter(1, 1143, false)}, false);
   EXPECT_EQ(ConvertSffToImages(sff, ImageFormat::Jpg, log_).pageCount, 1);
-  EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff", std::string(kFaxName) + ".jpg"}));
+  EXPECT_EQ(FilesIn(dir_.Path()),
+            (std::set<std::string>{std::string(kFaxName) + ".sff", std::string(kFaxName) + ".jpg"}));
   const auto jpeg = test::ReadJpeg(Base() + ".jpg");
   ASSERT_TRUE(jpeg.ok);
   EXPECT_EQ(jpeg.width, 1653);
@@ -163,7 +167,8 @@ TEST_F(ConversionTest, PngHoldsTheScaledPageExactly) {
 TEST_F(ConversionTest, TiffHoldsEveryPageAsOneBitGroup3) {
   const std::vector<CMonoBitmap> pages = {Letter(1, 1143, false), Letter(2, 1143, false), Letter(3, 1143, false)};
   ASSERT_EQ(ConvertSffToImages(Fax(pages, false), ImageFormat::Tiff, log_).pageCount, 3);
-  EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff", std::string(kFaxName) + ".tif"}));
+  EXPECT_EQ(FilesIn(dir_.Path()),
+            (std::set<std::string>{std::string(kFaxName) + ".sff", std::string(kFaxName) + ".tif"}));
   const auto tiff = test::ReadTiffPages(Base() + ".tif");
   ASSERT_EQ(tiff.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
@@ -183,9 +188,12 @@ TEST_F(ConversionTest, TiffHoldsEveryPageAsOneBitGroup3) {
     std::vector<std::uint8_t> gray(static_cast<std::size_t>(expected.width)), packed(207);
     std::size_t differing = 0, black = 0;
     for (int y = 0; y < expected.height; ++y) {
-      for (int x = 0; x < expected.width; ++x) gray[static_cast<std::size_t>(x)] = expected.rgb[(static_cast<std::size_t>(y) * 1653 + static_cast<std::size_t>(x)) * 3];
+      for (int x = 0; x < expected.width; ++x)
+        gray[static_cast<std::size_t>(x)] =
+            expected.rgb[(static_cast<std::size_t>(y) * 1653 + static_cast<std::size_t>(x)) * 3];
       dither.Row(gray.data(), packed.data());
-      differing += static_cast<std::size_t>(std::memcmp(packed.data(), p.rows.data() + static_cast<std::size_t>(y) * 207, 207) != 0);
+      differing += static_cast<std::size_t>(
+          std::memcmp(packed.data(), p.rows.data() + static_cast<std::size_t>(y) * 207, 207) != 0);
     }
     EXPECT_EQ(differing, 0u) << "page " << i + 1;
     // ...and as dark as the page that was sent.
@@ -208,12 +216,13 @@ TEST_F(ConversionTest, PagesAreScaledToTheWidthOfA4) {
     bool fine;
     int outWidth, outHeight;
   };
-  for (const Case& c : {Case{1728, 1143, false, 1653, 2186}, Case{1728, 2200, true, 1653, 2104},
-                        Case{2048, 1143, false, 1652, 1845}, Case{1600, 1000, true, 1600, 1000},
-                        Case{1653, 100, true, 1653, 100}, Case{2432, 500, true, 1653, 339}}) {
+  for (const Case& c :
+       {Case{1728, 1143, false, 1653, 2186}, Case{1728, 2200, true, 1653, 2104}, Case{2048, 1143, false, 1652, 1845},
+        Case{1600, 1000, true, 1600, 1000}, Case{1653, 100, true, 1653, 100}, Case{2432, 500, true, 1653, 339}}) {
     // Text lines only, to keep every run within what the codes can say.
     CMonoBitmap page(c.width, c.lines);
-    for (std::uint32_t y = 10; y + 30 < c.lines; y += 40) test::DrawText(page, 20, static_cast<int>(y), "SCALE TEST 1234", 3, 3);
+    for (std::uint32_t y = 10; y + 30 < c.lines; y += 40)
+      test::DrawText(page, 20, static_cast<int>(y), "SCALE TEST 1234", 3, 3);
     test::FillRect(page, static_cast<int>(c.width) - 30, 0, 30, static_cast<int>(c.lines));
     ASSERT_EQ(ConvertSffToImages(Fax({page}, c.fine), ImageFormat::Jpg, log_).pageCount, 1);
     const auto jpeg = test::ReadJpeg(Base() + ".jpg");
@@ -228,7 +237,8 @@ TEST_F(ConversionTest, NotAnSffFileWritesNothing) {
   EXPECT_EQ(ConvertSffToImages(path, ImageFormat::Jpg, log_).pageCount, -1);
   EXPECT_EQ(Events(), (std::vector<std::string>{test::LoggedForm("SFF file error Not a valid sff file.")}));
   EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{std::string(kFaxName) + ".sff", "kestrel.log"}));
-  EXPECT_EQ(ConvertSffToImages(Write(CSffBytes().DocumentHeader(7).End().Text()), ImageFormat::Tiff, log_).pageCount, -1);
+  EXPECT_EQ(ConvertSffToImages(Write(CSffBytes().DocumentHeader(7).End().Text()), ImageFormat::Tiff, log_).pageCount,
+            -1);
   EXPECT_EQ(Events().back(), test::LoggedForm("SFF file error Don\xC2\xB4t know how to handle this Fileversion."));
 }
 
@@ -266,7 +276,8 @@ TEST_F(ConversionTest, RefusedPagesAreLoggedAndTheOthersConverted) {
   EXPECT_EQ(tiff[0].width, 1653u);
   EXPECT_EQ(tiff[1].width, 1653u);
   const std::string name = kFaxName;
-  EXPECT_EQ(FilesIn(dir_.Path()), (std::set<std::string>{name + ".sff", name + "_1.jpg", name + "_4.jpg", name + ".tif", "kestrel.log"}));
+  EXPECT_EQ(FilesIn(dir_.Path()),
+            (std::set<std::string>{name + ".sff", name + "_1.jpg", name + "_4.jpg", name + ".tif", "kestrel.log"}));
 }
 
 TEST_F(ConversionTest, AnswerNamesTheFilesWrittenInPageOrder) {
@@ -283,8 +294,7 @@ TEST_F(ConversionTest, AnswerNamesTheFilesWrittenInPageOrder) {
   };
   for (const Case& c : {Case{ImageFormat::Jpg, 3, {Base() + "_1.jpg", Base() + "_3.jpg"}, 2},
                         Case{ImageFormat::Png, 3, {Base() + "_1.png", Base() + "_3.png"}, 2},
-                        Case{ImageFormat::Tiff, 3, {Base() + ".tif"}, 0},
-                        Case{ImageFormat::Sff, 0, {sff}, 0},
+                        Case{ImageFormat::Tiff, 3, {Base() + ".tif"}, 0}, Case{ImageFormat::Sff, 0, {sff}, 0},
                         Case{ImageFormatFromNumber(7), 0, {}, 0}}) {
     const ConvertedFax fax = ConvertSffToImages(sff, c.format, log_);
     const int number = ImageFormatNumber(c.format);
@@ -340,7 +350,8 @@ TEST_F(ConversionTest, OverlongPageIsCutAndLogged) {
   const auto jpeg = test::ReadJpeg(Base() + ".jpg");
   ASSERT_TRUE(jpeg.ok);
   EXPECT_EQ(jpeg.height, static_cast<int>(4854 * (1.0 / (1728.0 / 1653))));
-  EXPECT_EQ(Events(), (std::vector<std::string>{test::LoggedForm("Page 1 of the fax is too long and is cut after 4854 rows.")}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{test::LoggedForm("Page 1 of the fax is too long and is cut after 4854 rows.")}));
 }
 
 // The rows each record gives, read from the decoded page.
@@ -359,7 +370,9 @@ class PageRowsTest : public ConversionTest {
   }
   static std::string Pixels(std::initializer_list<int> black) {
     std::string row(216, '\0');
-    for (int p : black) row[static_cast<std::size_t>(p / 8)] = static_cast<char>(row[static_cast<std::size_t>(p / 8)] | (0x80 >> (p % 8)));
+    for (int p : black)
+      row[static_cast<std::size_t>(p / 8)] =
+          static_cast<char>(row[static_cast<std::size_t>(p / 8)] | (0x80 >> (p % 8)));
     return row;
   }
   const std::string white_ = std::string(216, '\0');
@@ -369,7 +382,14 @@ class PageRowsTest : public ConversionTest {
 };
 
 TEST_F(PageRowsTest, NormalResolutionGivesEveryLineTwice) {
-  const auto rows = Rows(CSffBytes().DocumentHeader().PageHeader(0, 1728, 3).Line(pixels10to12_).Add({219}).Add({255, 3, 'x', 'y', 'z'}).End().Text());
+  const auto rows = Rows(CSffBytes()
+                             .DocumentHeader()
+                             .PageHeader(0, 1728, 3)
+                             .Line(pixels10to12_)
+                             .Add({219})
+                             .Add({255, 3, 'x', 'y', 'z'})
+                             .End()
+                             .Text());
   ASSERT_EQ(rows.size(), 8u);
   EXPECT_EQ(rows[0], Pixels({10, 11, 12}));
   EXPECT_EQ(rows[1], Pixels({10, 11, 12}));
@@ -377,8 +397,14 @@ TEST_F(PageRowsTest, NormalResolutionGivesEveryLineTwice) {
 }
 
 TEST_F(PageRowsTest, FailedLinesLeaveWhiteRowsAtTheBottom) {
-  const auto rows = Rows(CSffBytes().DocumentHeader().PageHeader(0, 1728, 3).Line(failsAfter64_).Line(pixels10to12_)
-                             .Line(failsAfter64_).End().Text());
+  const auto rows = Rows(CSffBytes()
+                             .DocumentHeader()
+                             .PageHeader(0, 1728, 3)
+                             .Line(failsAfter64_)
+                             .Line(pixels10to12_)
+                             .Line(failsAfter64_)
+                             .End()
+                             .Text());
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0], Pixels({10, 11, 12}));
   EXPECT_EQ(rows[1], Pixels({10, 11, 12}));
@@ -388,11 +414,21 @@ TEST_F(PageRowsTest, FailedLinesLeaveWhiteRowsAtTheBottom) {
 TEST_F(PageRowsTest, IllegalLineRepeatsThePreviousRow) {
   // After a decoded line, after a failed one (its pixels up to the fault),
   // and after a white skip.
-  std::initializer_list<int> partial = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23,
-                                        24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44,
-                                        45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65};
-  const auto rows = Rows(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(pixels10to12_).Add({255, 0})
-                             .Line(failsAfter64_).Add({255, 0}).Add({217}).Add({255, 0}).End().Text());
+  std::initializer_list<int> partial = {2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
+                                        18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33,
+                                        34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49,
+                                        50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64, 65};
+  const auto rows = Rows(CSffBytes()
+                             .DocumentHeader()
+                             .PageHeader(1, 1728, 5)
+                             .Line(pixels10to12_)
+                             .Add({255, 0})
+                             .Line(failsAfter64_)
+                             .Add({255, 0})
+                             .Add({217})
+                             .Add({255, 0})
+                             .End()
+                             .Text());
   ASSERT_EQ(rows.size(), 6u);  // six lines, one of which gives no row
   EXPECT_EQ(rows[0], Pixels({10, 11, 12}));
   EXPECT_EQ(rows[1], Pixels({10, 11, 12}));
@@ -403,15 +439,23 @@ TEST_F(PageRowsTest, IllegalLineRepeatsThePreviousRow) {
 }
 
 TEST_F(PageRowsTest, IllegalLineFirstGivesAWhiteRow) {
-  const auto rows = Rows(CSffBytes().DocumentHeader().PageHeader(1, 1728, 2).Add({255, 0}).Line(pixels10to12_).End().Text());
+  const auto rows =
+      Rows(CSffBytes().DocumentHeader().PageHeader(1, 1728, 2).Add({255, 0}).Line(pixels10to12_).End().Text());
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], white_);
   EXPECT_EQ(rows[1], Pixels({10, 11, 12}));
 }
 
 TEST_F(PageRowsTest, RowBufferCarriesOverToTheNextPage) {
-  const auto rows = Rows(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1).Line(pixels10to12_)
-                             .PageHeader(1, 1728, 1).Add({255, 0}).End().Text(), 2);
+  const auto rows = Rows(CSffBytes()
+                             .DocumentHeader()
+                             .PageHeader(1, 1728, 1)
+                             .Line(pixels10to12_)
+                             .PageHeader(1, 1728, 1)
+                             .Add({255, 0})
+                             .End()
+                             .Text(),
+                         2);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0], Pixels({10, 11, 12}));
 }

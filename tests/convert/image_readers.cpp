@@ -37,7 +37,8 @@ CDecodedImage DecodePng(std::FILE* f) {
   image.channels = png_get_channels(read, info);
   const std::size_t rowBytes = png_get_rowbytes(read, info);
   image.pixels.resize(rowBytes * static_cast<std::size_t>(image.height));
-  for (int y = 0; y < image.height; ++y) png_read_row(read, image.pixels.data() + static_cast<std::size_t>(y) * rowBytes, nullptr);
+  for (int y = 0; y < image.height; ++y)
+    png_read_row(read, image.pixels.data() + static_cast<std::size_t>(y) * rowBytes, nullptr);
   png_read_end(read, nullptr);
   png_destroy_read_struct(&read, &info, nullptr);
   image.ok = true;

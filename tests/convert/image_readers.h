@@ -12,9 +12,9 @@ struct CDecodedImage {
   bool ok = false;
   int width = 0;
   int height = 0;
-  int channels = 0;     // JPEG: components; PNG: 3 for RGB
-  int bitDepth = 0;     // PNG
-  int colourType = -1;  // PNG
+  int channels = 0;                  // JPEG: components; PNG: 3 for RGB
+  int bitDepth = 0;                  // PNG
+  int colourType = -1;               // PNG
   std::vector<std::uint8_t> pixels;  // width x height x channels
 };
 

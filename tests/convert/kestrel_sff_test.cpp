@@ -16,13 +16,16 @@ namespace {
 using test::CRun;
 
 // Runs kestrel-sff with `args`; standard error is folded into the output.
-CRun RunSff(const std::string& args) { return test::RunCommand(std::string(KESTREL_SFF_PROGRAM) + " " + args + " 2>&1"); }
+CRun RunSff(const std::string& args) {
+  return test::RunCommand(std::string(KESTREL_SFF_PROGRAM) + " " + args + " 2>&1");
+}
 
 class KestrelSffTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::vector<tools::SffMakePage> pages(3);
-    for (std::uint32_t i = 0; i < 3; ++i) pages[i].image = test::HalveRows(test::RenderLetterPage(1728, 400 + 100 * i, i));
+    for (std::uint32_t i = 0; i < 3; ++i)
+      pages[i].image = test::HalveRows(test::RenderLetterPage(1728, 400 + 100 * i, i));
     tools::SffMakeOptions options;
     options.fine = false;
     test::WriteFileBytes(sff_, tools::MakeSffFile(pages, options));
@@ -34,11 +37,12 @@ class KestrelSffTest : public ::testing::Test {
 TEST_F(KestrelSffTest, InfoPrintsThePageTable) {
   const CRun run = RunSff("info '" + sff_ + "'");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, sff_ + ": 3 pages\n"
-                     "page  width  lines  resolution\n"
-                     "   1   1728    200  normal\n"
-                     "   2   1728    250  normal\n"
-                     "   3   1728    300  normal\n");
+  EXPECT_EQ(run.out, sff_ +
+                         ": 3 pages\n"
+                         "page  width  lines  resolution\n"
+                         "   1   1728    200  normal\n"
+                         "   2   1728    250  normal\n"
+                         "   3   1728    300  normal\n");
 }
 
 TEST_F(KestrelSffTest, ConvertWritesTheImagesNextToTheFile) {

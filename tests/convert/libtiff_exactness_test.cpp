@@ -84,7 +84,8 @@ TEST_P(ExactnessTest, EveryDecodedRowEqualsLibtiffsDecoding) {
       line.type = SffRecordType::CodedLine;
       line.data = lines[i];
       line.count = static_cast<std::uint16_t>(lines[i].size());
-      ASSERT_TRUE(DecodeLine(line, {page, static_cast<int>(rowOfLine[i]) + 1}, row.data(), row.size())) << "page " << page << " line " << i;
+      ASSERT_TRUE(DecodeLine(line, {page, static_cast<int>(rowOfLine[i]) + 1}, row.data(), row.size()))
+          << "page " << page << " line " << i;
       ASSERT_EQ(reference[i].size(), 216u);
       ASSERT_EQ(std::memcmp(row.data(), reference[i].data(), 216), 0) << "page " << page << " line " << i;
       ASSERT_EQ(std::memcmp(row.data(), image.Row(rowOfLine[i]), 216), 0) << "page " << page << " line " << i;

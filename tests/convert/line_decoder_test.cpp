@@ -171,7 +171,8 @@ TEST(LineDecoder, DecodeLineClearsTheBufferAndReportsFaults) {
 
 TEST(LineDecoder, FaultyLineIsReportedWithItsPageAndLine) {
   std::vector<std::uint8_t> row(RowBufferSize, 0);
-  const Status decoded = DecodeLine(CodedLine(Pack({"11011", "00000000", "0000000000000000"})), {3, 17}, row.data(), row.size());
+  const Status decoded =
+      DecodeLine(CodedLine(Pack({"11011", "00000000", "0000000000000000"})), {3, 17}, row.data(), row.size());
   ASSERT_FALSE(decoded.Ok());
   EXPECT_EQ(decoded.Error(), (Failure{"Page 3, line 17", "White MUC not followed by white TERM.", 8}));
   EXPECT_EQ(decoded.Describe(), "Page 3, line 17: White MUC not followed by white TERM.");

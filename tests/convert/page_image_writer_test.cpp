@@ -39,7 +39,9 @@ class PageImageTest : public ::testing::Test {
 class CMemoryRows final : public IImageRows {
  public:
   CMemoryRows(const std::vector<std::uint8_t>& pixels, int width) : pixels_(pixels), width_(width) {}
-  const std::uint8_t* Row(int y) override { return pixels_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) * 3; }
+  const std::uint8_t* Row(int y) override {
+    return pixels_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) * 3;
+  }
 
  private:
   const std::vector<std::uint8_t>& pixels_;
@@ -130,7 +132,8 @@ TEST_F(PageImageTest, PageIsWrittenBlackOnWhite) {
   ASSERT_EQ(png.width, 16);
   ASSERT_EQ(png.height, 2);
   EXPECT_EQ(png.colourType, 2);
-  EXPECT_EQ(std::vector<std::uint8_t>(png.pixels.begin(), png.pixels.begin() + 6), (std::vector<std::uint8_t>{0, 0, 0, 255, 255, 255}));
+  EXPECT_EQ(std::vector<std::uint8_t>(png.pixels.begin(), png.pixels.begin() + 6),
+            (std::vector<std::uint8_t>{0, 0, 0, 255, 255, 255}));
   const auto grey = [&](int x, int y) { return png.pixels[static_cast<std::size_t>(y * 16 + x) * 3]; };
   EXPECT_EQ(grey(0, 0), 0);
   EXPECT_EQ(grey(1, 0), 255);
@@ -181,7 +184,8 @@ TEST_F(PageImageTest, JpegAndPngEncodersCarryTheImage) {
       p[2] = 128;
     }
   using Encoder = Status (*)(std::FILE*, IImageRows&, int, int, int, int, int);
-  for (const auto& [name, encode] : {std::pair<const char*, Encoder>{"a.png", WritePngFile}, {"a.jpg", WriteJpegFile}}) {
+  for (const auto& [name, encode] :
+       {std::pair<const char*, Encoder>{"a.png", WritePngFile}, {"a.jpg", WriteJpegFile}}) {
     std::FILE* file = std::fopen(dir_.File(name).c_str(), "wb");
     ASSERT_NE(file, nullptr);
     CMemoryRows rows(rgb, 64);
@@ -209,7 +213,9 @@ TEST_F(PageImageTest, AppendPageToTiffLogsWhatFails) {
   EXPECT_EQ(Events().back(), test::LoggedForm("Can not open the TIF file: error on file open"));
   // A good page, then a second appended.
   EXPECT_EQ(Code(AppendPageToTiff(page, dir_.File("c.tif"), 0, log_)), 0);
-  EXPECT_EQ(Code(AppendPageToTiff(Page(32, {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}), dir_.File("c.tif"), 1, log_)), 0);
+  EXPECT_EQ(Code(AppendPageToTiff(Page(32, {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}),
+                                  dir_.File("c.tif"), 1, log_)),
+            0);
   const auto pages = test::ReadTiffPages(dir_.File("c.tif"));
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[1].height, 5u);

@@ -71,12 +71,12 @@ const Glyph* Find(char c) {
 }
 
 const char* const kWords[] = {
-    "THANK",   "YOU",    "FOR",      "YOUR",    "ORDER",    "OF",      "THE",     "DELIVERY", "WILL",
-    "ARRIVE",  "ON",     "MONDAY",   "PLEASE",  "FIND",     "ENCLOSED", "INVOICE", "NUMBER",   "AND",
-    "PAYMENT", "TERMS",  "WITHIN",   "30",      "DAYS",     "NET",     "WE",      "CONFIRM",  "PRICES",
-    "AS",      "AGREED", "IN",       "OUR",     "MEETING",  "LAST",    "WEEK",    "QUANTITY", "TOTAL",
-    "EUR",     "1.250,00", "SHIPPING", "TO",    "WAREHOUSE", "GATE",   "4",       "CONTACT",  "IF",
-    "ANY",     "QUESTIONS", "ARISE",  "REGARDS", "SINCERELY", "FAX",    "PHONE",   "+49",      "30/1234-567",
+    "THANK",   "YOU",       "FOR",      "YOUR",    "ORDER",     "OF",       "THE",     "DELIVERY", "WILL",
+    "ARRIVE",  "ON",        "MONDAY",   "PLEASE",  "FIND",      "ENCLOSED", "INVOICE", "NUMBER",   "AND",
+    "PAYMENT", "TERMS",     "WITHIN",   "30",      "DAYS",      "NET",      "WE",      "CONFIRM",  "PRICES",
+    "AS",      "AGREED",    "IN",       "OUR",     "MEETING",   "LAST",     "WEEK",    "QUANTITY", "TOTAL",
+    "EUR",     "1.250,00",  "SHIPPING", "TO",      "WAREHOUSE", "GATE",     "4",       "CONTACT",  "IF",
+    "ANY",     "QUESTIONS", "ARISE",    "REGARDS", "SINCERELY", "FAX",      "PHONE",   "+49",      "30/1234-567",
 };
 
 void Circle(CMonoBitmap& image, int cx, int cy, int r, bool black) {
@@ -160,7 +160,8 @@ CMonoBitmap RenderLetterPage(std::uint32_t width, std::uint32_t height, std::uin
     while (true) {
       std::string wd = kWords[word(rng)];
       if (rng() % 3 == 0)
-        for (std::size_t i = 1; i < wd.size(); ++i) wd[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(wd[i])));
+        for (std::size_t i = 1; i < wd.size(); ++i)
+          wd[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(wd[i])));
       const int wordWidth = static_cast<int>(wd.size()) * 18;
       if (x + wordWidth > w - margin) break;
       DrawText(page, x, y + jitter(rng), wd, 3, 3);
@@ -180,7 +181,8 @@ CMonoBitmap RenderLetterPage(std::uint32_t width, std::uint32_t height, std::uin
   for (int c = 0; c < columns; ++c) DrawText(page, margin + c * colWidth + 10, y + 12, heads[c], 2, 3, true);
   for (int r = 1; r < rowsInTable; ++r)
     for (int c = 0; c < columns; ++c)
-      DrawText(page, margin + c * colWidth + 10, y + r * cellHeight + 12, std::to_string((rng() % 90000) + 10 * r + c), 2, 3);
+      DrawText(page, margin + c * colWidth + 10, y + r * cellHeight + 12, std::to_string((rng() % 90000) + 10 * r + c),
+               2, 3);
   y += rowsInTable * cellHeight + 80;
 
   // Closing and a signature of a few pen strokes.
@@ -214,8 +216,7 @@ CMonoBitmap RenderLetterPage(std::uint32_t width, std::uint32_t height, std::uin
 
 CMonoBitmap HalveRows(const CMonoBitmap& fine) {
   CMonoBitmap normal(fine.width, (fine.height + 1) / 2);
-  for (std::uint32_t y = 0; y < normal.height; ++y)
-    std::memcpy(normal.Row(y), fine.Row(y * 2), fine.RowBytes());
+  for (std::uint32_t y = 0; y < normal.height; ++y) std::memcpy(normal.Row(y), fine.Row(y * 2), fine.RowBytes());
   return normal;
 }
 

@@ -16,11 +16,11 @@
 #include "convert/sff_file.h"
 #include "core/event_log.h"
 #include "tests/convert/command_output.h"
+#include "tests/convert/open_sff.h"
 #include "tests/convert/page_render.h"
 #include "tests/support/file_util.h"
 #include "tests/support/local_time.h"
 #include "tests/support/temp_dir.h"
-#include "tests/convert/open_sff.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel {
@@ -58,7 +58,8 @@ TEST_F(PdfConversionTest, EveryPageIsItsDecodedPageInGroup4AtItsOwnResolution) {
   for (std::size_t i = 0; i < std::size(kPages); ++i) {
     const CPageCase& c = kPages[i];
     tools::SffMakePage page;
-    const CMonoBitmap fine = test::RenderLetterPage(c.width, c.fine ? c.lines : 2 * c.lines, static_cast<std::uint32_t>(i));
+    const CMonoBitmap fine =
+        test::RenderLetterPage(c.width, c.fine ? c.lines : 2 * c.lines, static_cast<std::uint32_t>(i));
     page.image = c.fine ? fine : test::HalveRows(fine);
     page.fine = c.fine ? 1 : 0;
     pages.push_back(page);

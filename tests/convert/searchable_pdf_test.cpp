@@ -42,8 +42,8 @@ class SearchablePdfTest : public ::testing::Test {
   // Poppler's output with its messages: a warning would show up in it.
   test::CRun Poppler(const std::string& args) { return test::RunCommand(args + " 2>&1"); }
   std::string PageText(const std::string& pdf, int page) {
-    const test::CRun run = Poppler("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" +
-                                   pdf + "' -");
+    const test::CRun run =
+        Poppler("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" + pdf + "' -");
     EXPECT_EQ(run.status, 0) << run.out;
     return run.out;
   }
@@ -106,11 +106,19 @@ TEST_F(SearchablePdfTest, TextKeepsOnlyWhatTheFontEncodingHolds) {
     const char* read;
     const char* shown;
   } const kWords[] = {
-      {"Gr\xC3\xBC\xC3\x9F" "e", "Gr\xC3\xBC\xC3\x9F" "e"},             // Latin-1
-      {"\xE2\x80\x9E" "5\xE2\x82\xAC\xE2\x80\x9C", "\xE2\x80\x9E" "5\xE2\x82\xAC\xE2\x80\x9C"},  // WinAnsi's own
-      {"\xEF\xAC\x81nal", "final"},                                     // a ligature spelled out
-      {"\xE6\x9D\xB1x\xE4\xBA\xAC", "x"},                               // no code in the encoding
-      {"a\xFF\xC3(\x01" "b", "a(b"},                                    // no UTF-8, a control character
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e"},  // Latin-1
+      {"\xE2\x80\x9E"
+       "5\xE2\x82\xAC\xE2\x80\x9C",
+       "\xE2\x80\x9E"
+       "5\xE2\x82\xAC\xE2\x80\x9C"},       // WinAnsi's own
+      {"\xEF\xAC\x81nal", "final"},        // a ligature spelled out
+      {"\xE6\x9D\xB1x\xE4\xBA\xAC", "x"},  // no code in the encoding
+      {"a\xFF\xC3(\x01"
+       "b",
+       "a(b"},  // no UTF-8, a control character
   };
   std::vector<PageWord> words;
   int x = 100;

@@ -50,7 +50,8 @@ TEST_F(SffFileTest, ErrorTextsAreTheSystemsOwn) {
 
 TEST_F(SffFileTest, VersionZeroAndOneAreReadGreaterIsRefused) {
   for (int version : {0, 1}) {
-    CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader(version).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
+    CSffFile sff = test::OpenSff(
+        Write(CSffBytes().DocumentHeader(version).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
     EXPECT_EQ(sff.PageCount(), 1) << version;
   }
   EXPECT_EQ(ErrorOf(CSffBytes().DocumentHeader(2).PageHeader(1, 1728, 1).End().Text()), 9);
@@ -69,7 +70,10 @@ TEST_F(SffFileTest, FirstPageOffsetMustPointAtThePageMarker) {
   // The offset points at the length byte instead of the marker.
   EXPECT_EQ(ErrorOf(CSffBytes().DocumentHeader(1, 21).PageHeader(1, 1728, 1).End().Text()), 1);
   // A gap of four bytes before the first page, which the offset skips.
-  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader(1, 24).Add({1, 2, 3, 4}).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()), log_);
+  CSffFile sff = test::OpenSff(
+      Write(
+          CSffBytes().DocumentHeader(1, 24).Add({1, 2, 3, 4}).PageHeader(1, 1728, 1).Line(kWhiteLine1728).End().Text()),
+      log_);
   EXPECT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageLines(1), 1);
 }
@@ -83,12 +87,20 @@ TEST_F(SffFileTest, FirstPageHeaderOfLengthZeroIsAnEmptyDocument) {
 TEST_F(SffFileTest, CodingOtherThanModifiedHuffmanIsRefused) {
   EXPECT_EQ(ErrorOf(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1, 16, 1).Line(kWhiteLine1728).End().Text()), 10);
   // Also on a later page: the pages before it go with the reader.
-  EXPECT_EQ(ErrorOf(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1).Line(kWhiteLine1728)
-                        .PageHeader(1, 1728, 1, 16, 2).Line(kWhiteLine1728).End().Text()), 10);
+  EXPECT_EQ(ErrorOf(CSffBytes()
+                        .DocumentHeader()
+                        .PageHeader(1, 1728, 1)
+                        .Line(kWhiteLine1728)
+                        .PageHeader(1, 1728, 1, 16, 2)
+                        .Line(kWhiteLine1728)
+                        .End()
+                        .Text()),
+            10);
 }
 
 TEST_F(SffFileTest, LongerPageHeaderIsSkippedToTheData) {
-  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 2048, 1, 20).Add({220}).End().Text()), log_);
+  CSffFile sff =
+      test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 2048, 1, 20).Add({220}).End().Text()), log_);
   ASSERT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageWidth(1), 2048u);
   EXPECT_EQ(sff.PageLines(1), 4);  // the filler bytes 0xEE were not taken as records
@@ -107,12 +119,12 @@ TEST_F(SffFileTest, RecordsOfEveryKindAreCountedAndReadInOrder) {
   const std::string bytes = CSffBytes()
                                 .DocumentHeader()
                                 .PageHeader(1, 1728, 1100)
-                                .Add({217})              // 1 white line
-                                .Add({253})              // 37 white lines
-                                .Add({0, 0x2C, 0x01})    // 300-byte coded line, long form
+                                .Add({217})            // 1 white line
+                                .Add({253})            // 37 white lines
+                                .Add({0, 0x2C, 0x01})  // 300-byte coded line, long form
                                 .Add(longLine)
-                                .Line(line216)           // 216 bytes, short form
-                                .Add({255, 0})           // illegal line: counts one
+                                .Line(line216)                 // 216 bytes, short form
+                                .Add({255, 0})                 // illegal line: counts one
                                 .Add({255, 3, 'a', 'b', 'c'})  // user information: counts none
                                 .Line(kWhiteLine1728)
                                 .End()
@@ -160,8 +172,14 @@ TEST_F(SffFileTest, CountedLinesReplaceWhatThePageHeaderClaims) {
 
 TEST_F(SffFileTest, LastPageHeaderDecidesTheResolution) {
   const auto twoPages = [](int first, int second) {
-    return CSffBytes().DocumentHeader().PageHeader(first, 1728, 1).Line(kWhiteLine1728)
-        .PageHeader(second, 1728, 1).Line(kWhiteLine1728).End().Text();
+    return CSffBytes()
+        .DocumentHeader()
+        .PageHeader(first, 1728, 1)
+        .Line(kWhiteLine1728)
+        .PageHeader(second, 1728, 1)
+        .Line(kWhiteLine1728)
+        .End()
+        .Text();
   };
   CSffFile normalThenFine = test::OpenSff(Write(twoPages(0, 1)), log_);
   EXPECT_EQ(normalThenFine.PageCount(), 2);
@@ -172,8 +190,15 @@ TEST_F(SffFileTest, LastPageHeaderDecidesTheResolution) {
 
 TEST_F(SffFileTest, PagesAreFoundByScanningAndAddressedFromOne) {
   CSffBytes b;
-  b.DocumentHeader().PageHeader(1, 1728, 0).Add({220}).PageHeader(1, 2048, 0).Line(kWhiteLine1728).Line(kWhiteLine1728)
-      .PageHeader(1, 2432, 0).Add({255, 0}).End();
+  b.DocumentHeader()
+      .PageHeader(1, 1728, 0)
+      .Add({220})
+      .PageHeader(1, 2048, 0)
+      .Line(kWhiteLine1728)
+      .Line(kWhiteLine1728)
+      .PageHeader(1, 2432, 0)
+      .Add({255, 0})
+      .End();
   CSffFile sff = test::OpenSff(Write(b.Text()), log_);
   ASSERT_EQ(sff.PageCount(), 3);
   EXPECT_EQ(sff.PageWidth(1), 1728u);
@@ -215,7 +240,8 @@ TEST_F(SffFileTest, TruncatedFileKeepsThePagesAndLinesReadSoFar) {
   b.Line(kWhiteLine1728).Line(kWhiteLine1728).Add({220});
   const std::string complete = b.Text();
   {
-    CSffFile sff = test::OpenSff(Write(complete + std::string("\x0A\x01\x02", 3)), log_);  // a 10-byte line cut after 2 bytes
+    CSffFile sff =
+        test::OpenSff(Write(complete + std::string("\x0A\x01\x02", 3)), log_);  // a 10-byte line cut after 2 bytes
     ASSERT_EQ(sff.PageCount(), 2);
     EXPECT_EQ(sff.PageLines(2), 6);
     ASSERT_TRUE(sff.SeekPage(2));
@@ -226,7 +252,9 @@ TEST_F(SffFileTest, TruncatedFileKeepsThePagesAndLinesReadSoFar) {
     EXPECT_FALSE(sff.NextRecord(r));
   }
   // Cut inside the second page's header: one page.
-  CSffFile cutHeader = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({254, 16, 1, 0}).Text()), log_);
+  CSffFile cutHeader = test::OpenSff(
+      Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({254, 16, 1, 0}).Text()),
+      log_);
   EXPECT_EQ(cutHeader.PageCount(), 1);
   // Cut in the document header, or right after it.
   CSffFile cutDocument = test::OpenSff(Write(CSffBytes().DocumentHeader().Text().substr(0, 12)), log_);
@@ -234,7 +262,9 @@ TEST_F(SffFileTest, TruncatedFileKeepsThePagesAndLinesReadSoFar) {
   CSffFile headerOnly = test::OpenSff(Write(CSffBytes().DocumentHeader().Text()), log_);
   EXPECT_EQ(headerOnly.PageCount(), 0);
   // Long-form lengths that claim more than the file holds end the page too.
-  CSffFile hugeClaim = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({0, 0xFF, 0xFF, 1, 2}).Text()), log_);
+  CSffFile hugeClaim = test::OpenSff(
+      Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 5).Line(kWhiteLine1728).Add({0, 0xFF, 0xFF, 1, 2}).Text()),
+      log_);
   ASSERT_EQ(hugeClaim.PageCount(), 1);
   EXPECT_EQ(hugeClaim.PageLines(1), 1);
 }
@@ -255,7 +285,8 @@ TEST_F(SffFileTest, PagesBeyondTheHundredthAreIgnoredAndLogged) {
 TEST_F(SffFileTest, ShortPageHeaderLengthNeverMovesBack) {
   // L = 10 claims fewer header bytes than the 16 every header has; the data
   // still starts after those 16.
-  CSffFile sff = test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1, 10).Add({230}).End().Text()), log_);
+  CSffFile sff =
+      test::OpenSff(Write(CSffBytes().DocumentHeader().PageHeader(1, 1728, 1, 10).Add({230}).End().Text()), log_);
   ASSERT_EQ(sff.PageCount(), 1);
   EXPECT_EQ(sff.PageLines(1), 14);
 }

@@ -23,11 +23,12 @@ int RunSffMake(const std::string& args) {
 TEST(SffMake, WritesPagesFaultsAndUserInformation) {
   test::CTempDir dir;
   // 16 x 3 raw: a black pixel at (0,0), a white row, the right half black.
-  test::WriteFileBytes(dir.File("a.pbm"), std::string("P4\n# raw\n16 3\n") + std::string("\x80\x00\x00\x00\x00\xFF", 6));
+  test::WriteFileBytes(dir.File("a.pbm"),
+                       std::string("P4\n# raw\n16 3\n") + std::string("\x80\x00\x00\x00\x00\xFF", 6));
   // 5 x 2 plain.
   test::WriteFileBytes(dir.File("b.pbm"), "P1\n5 2\n1 0 1 0 1\n0 0 0 0 0\n");
-  ASSERT_EQ(RunSffMake("--normal --illegal 1:2 --user-info 2:1:hello -o " + dir.File("out.sff") + " " + dir.File("a.pbm") +
-                       " " + dir.File("b.pbm")),
+  ASSERT_EQ(RunSffMake("--normal --illegal 1:2 --user-info 2:1:hello -o " + dir.File("out.sff") + " " +
+                       dir.File("a.pbm") + " " + dir.File("b.pbm")),
             0);
   CEventLog log(dir.Path());
   CSffFile sff = test::OpenSff(dir.File("out.sff"), log);

@@ -38,8 +38,8 @@ TEST(EventLog, NewFileGetsHeaderThenEventLine) {
   EXPECT_EQ(lines[1], "#Version: 1.3.3.3 ");
   EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(#Date: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
   EXPECT_EQ(lines[3], "#Fields: Date Time Service Description Status");
-  EXPECT_TRUE(std::regex_match(
-      lines[4], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Kestrel: End_of_FAX-receive\. OK)")));
+  EXPECT_TRUE(
+      std::regex_match(lines[4], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Kestrel: End_of_FAX-receive\. OK)")));
   EXPECT_EQ(text.back(), '\n');
   EXPECT_EQ(text.find('\r'), std::string::npos);
 }

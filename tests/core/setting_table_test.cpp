@@ -24,14 +24,10 @@ using test::WriteFileBytes;
 // A value of `row` that is neither its default nor a start value.
 SettingValue Sample(const SettingRow& row) {
   switch (row.type) {
-    case SettingType::kText:
-      return "<" + std::string(row.member) + "> & \"ü\"";
-    case SettingType::kNumber:
-      return std::min<std::int32_t>(row.max, 1234);
-    case SettingType::kFlag:
-      return !std::get<bool>(row.defaultValue);
-    case SettingType::kChoice:
-      break;
+    case SettingType::kText: return "<" + std::string(row.member) + "> & \"ü\"";
+    case SettingType::kNumber: return std::min<std::int32_t>(row.max, 1234);
+    case SettingType::kFlag: return !std::get<bool>(row.defaultValue);
+    case SettingType::kChoice: break;
   }
   return static_cast<std::int32_t>(row.choices.size() - 1);
 }
@@ -182,9 +178,12 @@ TEST(SettingTable, TypedValuesTakeWordsAndAnyCase) {
     const char* typed;
     SettingValue value;
   } cases[] = {
-      {"SmtpSecurity", "starttls", std::int32_t{1}}, {"smtpsecurity", " 2 ", std::int32_t{2}},
-      {"AuthenticationMethod", "CRAM MD5", std::int32_t{1}}, {"MSNAll", "yes", true},
-      {"All", "off", false}, {"SmtpPortReceive", " 2525 ", std::int32_t{2525}},
+      {"SmtpSecurity", "starttls", std::int32_t{1}},
+      {"smtpsecurity", " 2 ", std::int32_t{2}},
+      {"AuthenticationMethod", "CRAM MD5", std::int32_t{1}},
+      {"MSNAll", "yes", true},
+      {"All", "off", false},
+      {"SmtpPortReceive", " 2525 ", std::int32_t{2525}},
   };
   for (const auto& c : cases) {
     const SettingRow* row = FindSetting(c.name);

@@ -146,8 +146,7 @@ TEST(SettingsFile, PasswordScramblingReversesAndShiftsBytes) {
 
 // The text of Kestrel/Settings/ReceiverPassword in each file as Python's
 // xml.etree (expat) reads it, or nothing when it refuses one of the files.
-std::optional<std::vector<std::string>> PasswordsAsPythonReadsThem(
-    const std::vector<std::string>& paths) {
+std::optional<std::vector<std::string>> PasswordsAsPythonReadsThem(const std::vector<std::string>& paths) {
   std::string command =
       "python3 -c 'import sys, xml.etree.ElementTree as E; "
       "sys.stdout.buffer.write(b\"\\0\".join(E.parse(p).find(\"Settings/ReceiverPassword\").text"
@@ -162,7 +161,10 @@ std::optional<std::vector<std::string>> PasswordsAsPythonReadsThem(
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   std::vector<std::string> texts(1);
   for (char c : out) {
-    if (c == '\0') texts.emplace_back(); else texts.back() += c;
+    if (c == '\0')
+      texts.emplace_back();
+    else
+      texts.back() += c;
   }
   return texts;
 }
@@ -174,11 +176,21 @@ TEST(SettingsFile, EveryPasswordRoundTripsAndTheFileStaysWellFormedUtf8) {
       {"abc", "hgf"},  // printable ASCII: the form every older file holds
       {"Pass word", "iwt|%xxfU"},
       {"z", "\x7F"},
-      {"\xC3\xA4{|}~", "\xC5\xBF" "83828180A9C8"},
-      {"~", "\xC5\xBF" "83"},
-      {"\xE2\x82\xACuro", "\xC5\xBF" "74777AB187E7"},
-      {"tab\there", "\xC5\xBF" "6A776A6D0E676679"},
-      {"\x1b", "\xC5\xBF" "20"},  // shifted alone, it would read back as the empty " "
+      {"\xC3\xA4{|}~",
+       "\xC5\xBF"
+       "83828180A9C8"},
+      {"~",
+       "\xC5\xBF"
+       "83"},
+      {"\xE2\x82\xACuro",
+       "\xC5\xBF"
+       "74777AB187E7"},
+      {"tab\there",
+       "\xC5\xBF"
+       "6A776A6D0E676679"},
+      {"\x1b",
+       "\xC5\xBF"
+       "20"},  // shifted alone, it would read back as the empty " "
   };
   CTempDir dir;
   CEventLog log(dir.Path());
@@ -189,8 +201,7 @@ TEST(SettingsFile, EveryPasswordRoundTripsAndTheFileStaysWellFormedUtf8) {
     ServiceSettings out = KnownRecord();
     out.SMTP_Pass = c.password;
     ASSERT_TRUE(ExportSettings(path, out, log));
-    EXPECT_NE(ReadFileBytes(path).find("<ReceiverPassword>" + c.stored + "</ReceiverPassword>"),
-              std::string::npos);
+    EXPECT_NE(ReadFileBytes(path).find("<ReceiverPassword>" + c.stored + "</ReceiverPassword>"), std::string::npos);
     ServiceSettings in;
     EXPECT_TRUE(ImportSettings(path, in, log));
     EXPECT_EQ(in.SMTP_Pass, c.password);

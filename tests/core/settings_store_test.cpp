@@ -28,22 +28,24 @@ using test::WriteFileBytes;
 // Logfile or All, so that those take their migration defaults.
 std::string KestrelExport(const std::string& header, const std::string& keyName = "Brightwater Kestrel") {
   std::string k = "[HKEY_CURRENT_USER\\Software\\Brightwater\\" + keyName;
-  return header + "\r\n\r\n" + k + "]\r\n\r\n" +
-         k + "\\Fax]\r\n"
-             "\"Number\"=\"+49 30 555\"\r\n"
-             "\"ReceivedDir\"=\"/srv/fax/M\xfcller\"\r\n"
-             "\"RejectCallerID\"=dword:00000001\r\n"
-             "\"RejectStationID\"=dword:00000001\r\n\r\n" +
-         k + "\\MSN]\r\n"
-             "\"EmailAll\"=\"all@example.org\"\r\n\r\n" +
-         k + "\\Email]\r\n"
-             "\"ImageFormat\"=dword:00000002\r\n"
-             "\"Address\"=\"fax@example.org\"\r\n"
-             "\"Name\"=\"Fax \\\"Gateway\\\"\"\r\n"
-             "\"SMTPServer\"=\"mail.example.org\"\r\n"
-             "\"AuthenticationMethod\"=dword:00000003\r\n"
-             "\"SMTP_User\"=\"u\"\r\n"
-             "\"SMTP_Pass\"=\"p\\\\w\"\r\n\r\n";
+  return header + "\r\n\r\n" + k + "]\r\n\r\n" + k +
+         "\\Fax]\r\n"
+         "\"Number\"=\"+49 30 555\"\r\n"
+         "\"ReceivedDir\"=\"/srv/fax/M\xfcller\"\r\n"
+         "\"RejectCallerID\"=dword:00000001\r\n"
+         "\"RejectStationID\"=dword:00000001\r\n\r\n" +
+         k +
+         "\\MSN]\r\n"
+         "\"EmailAll\"=\"all@example.org\"\r\n\r\n" +
+         k +
+         "\\Email]\r\n"
+         "\"ImageFormat\"=dword:00000002\r\n"
+         "\"Address\"=\"fax@example.org\"\r\n"
+         "\"Name\"=\"Fax \\\"Gateway\\\"\"\r\n"
+         "\"SMTPServer\"=\"mail.example.org\"\r\n"
+         "\"AuthenticationMethod\"=dword:00000003\r\n"
+         "\"SMTP_User\"=\"u\"\r\n"
+         "\"SMTP_Pass\"=\"p\\\\w\"\r\n\r\n";
 }
 
 class SettingsStore : public ::testing::Test {
@@ -239,8 +241,8 @@ TEST(ServiceSettingsRecord, CompleteNeedsTheFiveReceptionValues) {
   s.SMTPServer = "smtp";
   EXPECT_TRUE(s.IsComplete());
   for (std::string ServiceSettings::*field :
-       {&ServiceSettings::ReceivedDir, &ServiceSettings::ODBCConnect, &ServiceSettings::Address,
-        &ServiceSettings::Name, &ServiceSettings::SMTPServer}) {
+       {&ServiceSettings::ReceivedDir, &ServiceSettings::ODBCConnect, &ServiceSettings::Address, &ServiceSettings::Name,
+        &ServiceSettings::SMTPServer}) {
     ServiceSettings missing = s;
     (missing.*field).clear();
     EXPECT_FALSE(missing.IsComplete());

@@ -32,8 +32,10 @@ CDesktopHome::CDesktopHome() {
 CDesktopHome::~CDesktopHome() {
   ::unsetenv("KESTREL_HOME");
   ::unsetenv("XDG_RUNTIME_DIR");
-  if (oldTmpDir_.empty()) ::unsetenv("TMPDIR");
-  else ::setenv("TMPDIR", oldTmpDir_.c_str(), 1);
+  if (oldTmpDir_.empty())
+    ::unsetenv("TMPDIR");
+  else
+    ::setenv("TMPDIR", oldTmpDir_.c_str(), 1);
 }
 
 std::string CDesktopHome::ConnectString() const { return EmbeddedConnectString(app_.Path()); }
@@ -47,8 +49,7 @@ void CDesktopHome::CreateTables() const {
 
 std::vector<std::string> CDesktopHome::Rows(const std::string& table) const {
   const std::string number = table == "tblMSNEmail" ? "MSN" : "TSID";
-  return QueryColumn(ConnectString(),
-                     "SELECT " + number + " || '|' || EmailAddress FROM " + table + " ORDER BY rowid");
+  return QueryColumn(ConnectString(), "SELECT " + number + " || '|' || EmailAddress FROM " + table + " ORDER BY rowid");
 }
 
 }  // namespace kestrel::test

@@ -66,8 +66,7 @@ void CModalScript::Poll() {
   if (!modal || seen) {
     if (!steps_.empty()) {
       waitedMs_ += 10;
-      if (waitedMs_ > deadlineMs_ && failure_.empty())
-        failure_ = "a modal window did not appear within the deadline";
+      if (waitedMs_ > deadlineMs_ && failure_.empty()) failure_ = "a modal window did not appear within the deadline";
     }
     return;
   }

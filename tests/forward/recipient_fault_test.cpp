@@ -12,19 +12,17 @@
 #include "store/forwarding_table.h"
 #include "store/journal.h"
 #include "store/schema.h"
-#include "tests/support/local_time.h"
 #include "tests/store/recording_notice_sink.h"
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 
 namespace kestrel::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -123,9 +121,9 @@ TEST(SqliteFault, LockedDatabaseStillAnswersLookupsAndTheInsertFailsWithinItsTim
 
   sqlite3* writer = nullptr;
   ASSERT_EQ(sqlite3_open(db.Name().c_str(), &writer), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE; INSERT INTO tblMSNEmail VALUES ('1', 'x');", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(writer, "BEGIN IMMEDIATE; INSERT INTO tblMSNEmail VALUES ('1', 'x');", nullptr, nullptr, nullptr),
+      SQLITE_OK);
 
   CTempDir logFolder;
   CEventLog log(logFolder.Path());

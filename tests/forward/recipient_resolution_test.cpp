@@ -134,11 +134,13 @@ TEST_P(RecipientResolutionTest, MissingTablesCountAsNoRowAndWriteOneEventEach) {
   EXPECT_EQ(resolver.LookupTsidRecipients("0301234"), "");
   auto events = Events();
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_TRUE(events[0].starts_with(LoggedForm("AcceptsCalledNumber, lookup of \"4711\" in tblMSNEmail failed, "
-                                               "counted as no row: Error:")))
+  EXPECT_TRUE(
+      events[0].starts_with(LoggedForm("AcceptsCalledNumber, lookup of \"4711\" in tblMSNEmail failed, "
+                                       "counted as no row: Error:")))
       << events[0];
-  EXPECT_TRUE(events[1].starts_with(LoggedForm("LookupTsidRecipients, lookup of \"0301234\" in tblTSIDEMail "
-                                               "failed, counted as no row: Error:")))
+  EXPECT_TRUE(
+      events[1].starts_with(LoggedForm("LookupTsidRecipients, lookup of \"0301234\" in tblTSIDEMail "
+                                       "failed, counted as no row: Error:")))
       << events[1];
   EXPECT_NE(events[0].find("Description:"), std::string::npos);
   // The connection itself is fine: the next lookup needs no reconnect.

@@ -35,8 +35,9 @@ constexpr char kPassword[] = "Fax pass 1";
 size_t QueuedFiles(const std::string& app) {
   size_t n = 0;
   if (DIR* d = ::opendir((app + "MailQueue").c_str())) {
-    while (dirent* e = ::readdir(d)) n += std::string(e->d_name).size() > 4 &&
-                                          std::string(e->d_name).substr(std::string(e->d_name).size() - 4) == ".eml";
+    while (dirent* e = ::readdir(d))
+      n += std::string(e->d_name).size() > 4 &&
+           std::string(e->d_name).substr(std::string(e->d_name).size() - 4) == ".eml";
     ::closedir(d);
   }
   return n;

@@ -71,8 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t subcommand = CAPIMSG_SUBCOMMAND(buffer.data());
     if (subcommand != CAPI_CONF && subcommand != CAPI_IND) continue;
     const ReceivedCapiMessage message = DecodeCapiMessage(buffer.data(), length, scratch);
-    if (subcommand == CAPI_CONF) machine.Handle_Confirmation(message);
-    else machine.Handle_Indication(message);
+    if (subcommand == CAPI_CONF)
+      machine.Handle_Confirmation(message);
+    else
+      machine.Handle_Indication(message);
   }
   machine.DisconnectAll();
   machine.FinishCall(true, 0);

@@ -20,8 +20,8 @@ using kestrel::fuzz::Check;
 
 // Value names of each section of the migration (the seeds hold them all), each
 // asked as text and as number; a few, as every lookup scans the whole file.
-constexpr const char* kNames[] = {"Number", "RejectCallerID", "EmailAll", "All",
-                                  "Name", "SMTPPort", "SMTP_Pass", "ImageFormat"};
+constexpr const char* kNames[] = {"Number", "RejectCallerID", "EmailAll",  "All",
+                                  "Name",   "SMTPPort",       "SMTP_Pass", "ImageFormat"};
 
 struct KeyView {
   bool exists = false;
@@ -49,8 +49,7 @@ std::string Lower(std::string s) {
 // The keys looked at: both migration keys, their sections and their other
 // sub-keys. The deletions: per key the migration's order (Fax, Email, MSN,
 // the key), then its other sub-keys, then the key once more.
-void Plan(const CRegistryFile& reg, std::vector<std::string>& keys,
-          std::vector<std::string>& deletions) {
+void Plan(const CRegistryFile& reg, std::vector<std::string>& keys, std::vector<std::string>& deletions) {
   for (const std::string root : {kestrel::kRegistryKey, kestrel::kOlderRegistryKey}) {
     keys.push_back(root);
     for (const char* section : {"Fax", "Email", "MSN"}) {
@@ -107,8 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       views[i] = now;
     }
-    Check(::access(path.c_str(), F_OK) != 0 || StartsWithBom(path) == utf16,
-          "the rewrite changed the file's encoding");
+    Check(::access(path.c_str(), F_OK) != 0 || StartsWithBom(path) == utf16, "the rewrite changed the file's encoding");
   }
   ::unlink(path.c_str());
   return 0;

@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "coded line without its bytes");
         if (record.type != kestrel::SffRecordType::UserInfo)
           lines += record.type == kestrel::SffRecordType::WhiteSkip ? record.count : 1;
-        if (record.type == kestrel::SffRecordType::CodedLine)
-          CompareDecoders(record, {page, static_cast<int>(lines)});
+        if (record.type == kestrel::SffRecordType::CodedLine) CompareDecoders(record, {page, static_cast<int>(lines)});
       }
       Check(lines == sff.PageLines(page), "records and line count disagree");
 
@@ -95,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kestrel::CScaledPageRows scaled(decoded);
       const kestrel::CImageSize size = kestrel::A4ScaledSize(decoded.Width(), decoded.Height(), decoded.ResolutionX());
       Check(scaled.Width() == size.width && scaled.Height() == size.height, "scaled page of another size");
-      for (int y = pixels <= (std::uint64_t{1} << 20) ? 0 : scaled.Height() - 1; y < scaled.Height(); ++y) scaled.Row(y);
+      for (int y = pixels <= (std::uint64_t{1} << 20) ? 0 : scaled.Height() - 1; y < scaled.Height(); ++y)
+        scaled.Row(y);
     }
   } else {
     const int code = opened.Error().code;

@@ -9,6 +9,7 @@
 // client sends. The client runs Connect, SendMessage and Disconnect. Besides
 // the sanitizers it checks that the reply text handed out never holds a
 // control character and that the reply code has three digits.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -19,7 +20,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <algorithm>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -118,8 +118,10 @@ void Serve(int listener, std::string replies) {
     if (::poll(&p, 1, 10000) <= 0) break;
     if (writing && (p.revents & POLLOUT)) {
       ssize_t n = ::send(fd, replies.data() + sent, replies.size() - sent, MSG_NOSIGNAL);
-      if (n > 0) sent += size_t(n);
-      else if (n < 0 && errno != EAGAIN && errno != EINTR) writing = false;
+      if (n > 0)
+        sent += size_t(n);
+      else if (n < 0 && errno != EAGAIN && errno != EINTR)
+        writing = false;
     }
     if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
       char buf[65536];

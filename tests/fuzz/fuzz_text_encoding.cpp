@@ -21,8 +21,11 @@ std::optional<std::vector<char32_t>> DecodeUtf8(std::string_view s) {
   std::vector<char32_t> out;
   for (size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
-    size_t len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                                 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    size_t len = b < 0x80                 ? 1
+                 : b >= 0xC2 && b <= 0xDF ? 2
+                 : b >= 0xE0 && b <= 0xEF ? 3
+                 : b >= 0xF0 && b <= 0xF4 ? 4
+                                          : 0;
     if (len == 0 || i + len > s.size()) return std::nullopt;
     char32_t cp = len == 1 ? b : b & (0x7F >> len);
     for (size_t k = 1; k < len; ++k) {
@@ -92,33 +95,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Bytes as Windows-1252: every byte has a character, so the way back is exact.
   const std::string fromCp1252 = kestrel::Cp1252ToUtf8(bytes);
   const auto cp1252Points = DecodeUtf8(fromCp1252);
-  Check(cp1252Points && cp1252Points->size() == size,
-        "1252 gives no UTF-8 of one character a byte");
+  Check(cp1252Points && cp1252Points->size() == size, "1252 gives no UTF-8 of one character a byte");
   Check(kestrel::Utf8ToCp1252(fromCp1252) == bytes, "1252 does not round-trip");
 
   // Bytes as UTF-16LE: paired surrogates come back exactly, the rest as U+FFFD.
   const std::string fromUtf16 = kestrel::Utf16LeToUtf8(bytes);
   Check(DecodeUtf8(fromUtf16).has_value(), "UTF-16LE gives no UTF-8");
   const std::string even(bytes.substr(0, size / 2 * 2));
-  if (IsWellFormedUtf16(even))
-    Check(kestrel::Utf8ToUtf16Le(fromUtf16) == even, "UTF-16LE does not round-trip");
-  Check(kestrel::Utf16LeToUtf8(kestrel::Utf8ToUtf16Le(fromUtf16)) == fromUtf16,
-        "UTF-8 from UTF-16LE unstable");
+  if (IsWellFormedUtf16(even)) Check(kestrel::Utf8ToUtf16Le(fromUtf16) == even, "UTF-16LE does not round-trip");
+  Check(kestrel::Utf16LeToUtf8(kestrel::Utf8ToUtf16Le(fromUtf16)) == fromUtf16, "UTF-8 from UTF-16LE unstable");
 
   // Bytes as UTF-8, towards each 8- and 16-bit form.
   const auto points = DecodeUtf8(bytes);
   const std::string toUtf16 = kestrel::Utf8ToUtf16Le(bytes);
   Check(toUtf16.size() % 2 == 0, "UTF-16LE of odd length");
-  if (points)
-    Check(kestrel::Utf16LeToUtf8(toUtf16) == bytes, "UTF-8 does not round-trip through UTF-16LE");
+  if (points) Check(kestrel::Utf16LeToUtf8(toUtf16) == bytes, "UTF-8 does not round-trip through UTF-16LE");
 
   const std::string toCp1252 = kestrel::Utf8ToCp1252(bytes);
   if (points) {
     Check(toCp1252.size() == points->size(), "1252 holds not one byte a character");
     bool fitsCp1252 = true;
     for (char32_t cp : *points) fitsCp1252 = fitsCp1252 && Cp1252Holds(cp);
-    if (fitsCp1252)
-      Check(kestrel::Cp1252ToUtf8(toCp1252) == bytes, "UTF-8 does not round-trip through 1252");
+    if (fitsCp1252) Check(kestrel::Cp1252ToUtf8(toCp1252) == bytes, "UTF-8 does not round-trip through 1252");
   }
 
   const auto toLatin1 = kestrel::Utf8ToLatin1(bytes);
@@ -126,7 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (points)
     for (char32_t cp : *points) fitsLatin1 = fitsLatin1 && cp <= 0xFF;
   Check(toLatin1.has_value() == fitsLatin1, "ISO-8859-1 refused or took the wrong texts");
-  if (toLatin1)
-    Check(Latin1AsUtf8(*toLatin1) == bytes, "UTF-8 does not round-trip through ISO-8859-1");
+  if (toLatin1) Check(Latin1AsUtf8(*toLatin1) == bytes, "UTF-8 does not round-trip through ISO-8859-1");
   return 0;
 }

@@ -13,8 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -154,8 +154,7 @@ int main(int argc, char** argv) {
     std::printf("Jotter view, %s (summary \"%s\"):\n", label, summary);
     Ratio("time to first rows", firstRows, kFirstRowsTargetSeconds, "s ");
     Ratio("peak memory of the view process", view.peakMb, kViewTargetMb, "MB");
-    std::printf("  %d rows after 50 scrolls to the end: %.3f s, %.1f ms a batch\n", loaded, scroll,
-                1000 * scroll / 50);
+    std::printf("  %d rows after 50 scrolls to the end: %.3f s, %.1f ms a batch\n", loaded, scroll, 1000 * scroll / 50);
     std::printf("  filter \"0301000123\" over every row: %.3f s\n", filter);
   }
 

@@ -14,14 +14,14 @@
 
 #include "convert/fax_file_names.h"
 #include "core/event_log.h"
-#include "journal_view/journal_view.h"
 #include "desktop/report_list.h"
+#include "journal_view/journal_view.h"
 #include "store/journal.h"
-#include "tests/support/local_time.h"
 #include "tests/convert/page_render.h"
 #include "tests/desktop/desktop_home.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel {

@@ -16,14 +16,14 @@
 #include <gtest/gtest.h>
 
 #include "core/event_log.h"
+#include "desktop/message_box.h"
 #include "desktop/report_list.h"
 #include "store/journal.h"
-#include "tests/support/local_time.h"
 #include "tests/desktop/desktop_home.h"
-#include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 
 namespace kestrel {
 namespace {
@@ -31,7 +31,6 @@ namespace {
 using test::CModalScript;
 using test::COpenRecorder;
 using Strings = std::vector<std::string>;
-
 
 class JournalViewTest : public ::testing::Test {
  protected:
@@ -288,12 +287,14 @@ TEST_F(JournalViewTest, FilterNarrowsListAndSummaryByNumberOrDate) {
 TEST_F(JournalViewTest, LargeJournalLoadsInBatchesWhileTheSummaryCountsEveryRow) {
   const int rows = CJournalView::kBatchRows + 30;
   for (int i = 0; i < rows; ++i)
-    Insert("030" + std::to_string(1000 + i), "07/12/2026 10:" + std::to_string(10 + i / 60) + ":" +
-           (i % 60 < 10 ? "0" : "") + std::to_string(i % 60), 1, home.File("received/f.sff"));
+    Insert("030" + std::to_string(1000 + i),
+           "07/12/2026 10:" + std::to_string(10 + i / 60) + ":" + (i % 60 < 10 ? "0" : "") + std::to_string(i % 60), 1,
+           home.File("received/f.sff"));
   CJournalView view(CJournalView::Host::kJotter);
   view.Start();
   EXPECT_EQ(view.List()->ItemCount(), CJournalView::kBatchRows);
-  EXPECT_EQ(view.Summary().toStdString(), std::to_string(rows) + " Received faxes with " + std::to_string(rows) + " pages");
+  EXPECT_EQ(view.Summary().toStdString(),
+            std::to_string(rows) + " Received faxes with " + std::to_string(rows) + " pages");
   EXPECT_EQ(view.List()->ItemText(0, 1).toStdString(), "030" + std::to_string(1000 + rows - 1));
   EXPECT_TRUE(view.LoadMore());
   EXPECT_EQ(view.List()->ItemCount(), rows);

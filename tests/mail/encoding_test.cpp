@@ -104,11 +104,11 @@ TEST(AddressList, UnreadableEntryIsDroppedAloneAndNamed) {
     const char* unreadable;
   };
   const Case cases[] = {
-      {"a@x.de;Bea <b@y.de", "Bea <b@y.de"},                     // no ">"
-      {"a@x.de, x> y <b@y.de>", "x> y <b@y.de>"},                // ">" before "<"
-      {"a@x.de, <x<y@example.org>", "<x<y@example.org>"},        // "<" inside the address
-      {"a@x.de; Bea Brandt b@y.de ", "Bea Brandt b@y.de"},       // blanks inside the address
-      {"a>b@y.de;a@x.de", "a>b@y.de"},                           // ">" inside a bare address
+      {"a@x.de;Bea <b@y.de", "Bea <b@y.de"},                // no ">"
+      {"a@x.de, x> y <b@y.de>", "x> y <b@y.de>"},           // ">" before "<"
+      {"a@x.de, <x<y@example.org>", "<x<y@example.org>"},   // "<" inside the address
+      {"a@x.de; Bea Brandt b@y.de ", "Bea Brandt b@y.de"},  // blanks inside the address
+      {"a>b@y.de;a@x.de", "a>b@y.de"},                      // ">" inside a bare address
   };
   for (const Case& k : cases) {
     std::vector<std::string> unreadable;

@@ -1,12 +1,12 @@
 #include "tests/mail/mail_test_peers.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
-#include <algorithm>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -108,9 +108,8 @@ CPeerProcess::~CPeerProcess() {
 }
 
 namespace {
-std::vector<std::string> SmtpServerArgs(const std::string& outFolder, const std::string& auth,
-                                        const std::string& user, const std::string& password,
-                                        const std::vector<std::string>& extra) {
+std::vector<std::string> SmtpServerArgs(const std::string& outFolder, const std::string& auth, const std::string& user,
+                                        const std::string& password, const std::vector<std::string>& extra) {
   std::vector<std::string> args = {"--out", outFolder, "--auth", auth, "--user", user, "--password", password};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
@@ -132,8 +131,7 @@ void MakeTestPki(const std::string& folder) {
 }
 
 CPostfixPeer::CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password)
-    : folder_(folder),
-      process_("postfix_server.py", {"--dir", folder, "--user", user, "--password", password}, 60000) {
+    : folder_(folder), process_("postfix_server.py", {"--dir", folder, "--user", user, "--password", password}, 60000) {
   std::istringstream in(process_.ReadyLine());
   std::string word;
   in >> word;
@@ -287,8 +285,10 @@ bool CScriptPeer::WaitForClose(int timeoutMs) {
 
 std::string CScriptPeer::ReadLine(int timeoutMs) {
   std::string line = ReadUntil("\r\n", timeoutMs);
-  if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.resize(line.size() - 2);
-  else line.clear();
+  if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
+    line.resize(line.size() - 2);
+  else
+    line.clear();
   return line;
 }
 

@@ -72,28 +72,43 @@ TEST(MailMessage, ForwardedFaxIsWrittenInTheFixedLayout) {
       "Subject: Fax from 0301234\r\n"
       "Date: X\r\n"
       "X-Mailer: Osprey v2.2.016\r\n"
-      "Message-ID: " + f.message.MessageId() + "\r\n"
+      "Message-ID: " +
+      f.message.MessageId() +
+      "\r\n"
       "Content-Transfer-Encoding: quoted-printable\r\n"
       "MIME-Version: 1.0\r\n"
-      "Content-Type: multipart/mixed; boundary=\"" + r + "\"\r\n"
+      "Content-Type: multipart/mixed; boundary=\"" +
+      r +
+      "\"\r\n"
       "\r\n"
       "This is a multi-part message in MIME format"
-      "\r\n--" + r + "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+      "\r\n--" +
+      r +
+      "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
       "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
       "Line one\r\nLine two\r\n"
-      "\r\n\r\n--" + r + "\r\nContent-Type: application/octet-stream; charset=iso-8859-1; name=a.bin\r\n"
+      "\r\n\r\n--" +
+      r +
+      "\r\nContent-Type: application/octet-stream; charset=iso-8859-1; name=a.bin\r\n"
       "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"a.bin\"\r\n\r\n" +
-      CBase64Codec::Encode(ReadFileBytes(a)) + "\r\n"
-      "\r\n\r\n--" + r + "\r\nContent-Type: application/octet-stream; charset=iso-8859-1; name=b.bin\r\n"
+      CBase64Codec::Encode(ReadFileBytes(a)) +
+      "\r\n"
+      "\r\n\r\n--" +
+      r +
+      "\r\nContent-Type: application/octet-stream; charset=iso-8859-1; name=b.bin\r\n"
       "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"b.bin\"\r\n\r\n"
-      "\r\n--" + r + "--";
+      "\r\n--" +
+      r + "--";
   EXPECT_EQ(WithoutDate(ReadFileBytes(f.dir.File("fax.eml"))), expected);
   EXPECT_FALSE(test::FileExists(f.dir.File("fax.eml.tmp")));
 }
 
 TEST(MailMessage, PythonDecodesEveryAttachmentToTheBytesOfItsFile) {
   Fixture f;
-  f.message.AddTextBody("Gr\xc3\xbc\xc3\x9f" "e aus Kestrel\n.\n" + std::string(150, 'z') + "\nEnde");
+  f.message.AddTextBody(
+      "Gr\xc3\xbc\xc3\x9f"
+      "e aus Kestrel\n.\n" +
+      std::string(150, 'z') + "\nEnde");
   std::vector<size_t> sizes = {0, 1, 57, 58, 1 << 20};
   std::string paths;
   for (size_t i = 0; i < sizes.size(); ++i)
@@ -110,7 +125,9 @@ TEST(MailMessage, PythonDecodesEveryAttachmentToTheBytesOfItsFile) {
   // The saved file carries the dot rule, which the SMTP server undoes; the
   // line end before the first attachment's blank line belongs to the text.
   EXPECT_EQ(mail.partBytes[0],
-            "Gr\xc3\xbc\xc3\x9f" "e aus Kestrel\r\n..\r\n" + std::string(150, 'z') + "\r\nEnde\r\n");
+            "Gr\xc3\xbc\xc3\x9f"
+            "e aus Kestrel\r\n..\r\n" +
+                std::string(150, 'z') + "\r\nEnde\r\n");
   for (size_t i = 0; i < sizes.size(); ++i) {
     std::string name = "page" + std::to_string(i) + ".bin";
     EXPECT_EQ(mail.partInfo[i + 1], "application/octet-stream " + name + " iso-8859-1 base64");
@@ -174,7 +191,9 @@ TEST(MailMessage, CopiesAreDeepAndKeepBoundaries) {
 
 TEST(MailMessage, SinglePartMessageDeclaresItsCharsetAndKeepsLatin1Bytes) {
   Fixture f;
-  f.message.AddTextBody(".Gr\xc3\xbc\xc3\x9f" "e\r\rzwei");
+  f.message.AddTextBody(
+      ".Gr\xc3\xbc\xc3\x9f"
+      "e\r\rzwei");
   std::tm tm{};
   tm.tm_year = 126;
   tm.tm_mon = 11;
@@ -187,9 +206,13 @@ TEST(MailMessage, SinglePartMessageDeclaresItsCharsetAndKeepsLatin1Bytes) {
   EXPECT_EQ(f.message.GetHeader(tm),
             "From: Kestrel Fax <fax@kestrel.test>\r\nTo: anna@example.com,Bea <bea@example.com>\r\n"
             "Subject: Fax from 0301234\r\nDate: Tue, 08 Dec 2026 09:05:03 +0100\r\nX-Mailer: Osprey v2.2.016\r\n"
-            "Message-ID: " + f.message.MessageId() + "\r\n"
-            "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n");
-  EXPECT_EQ(f.message.SinglePartBody(), "..Gr\xfc\xdf" "e\r\n\r\nzwei");
+            "Message-ID: " +
+                f.message.MessageId() +
+                "\r\n"
+                "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n");
+  EXPECT_EQ(f.message.SinglePartBody(),
+            "..Gr\xfc\xdf"
+            "e\r\n\r\nzwei");
 
   f.message.AddTextBody("Preis 5 \xe2\x82\xac");
   EXPECT_NE(f.message.GetHeader().find("\tcharset=utf-8\r\n"), std::string::npos);
@@ -212,10 +235,10 @@ TEST(MailMessage, DateZoneComesFromTheLocalOffset) {
   ::setenv("TZ", "IST-5:30", 1);
   ::tzset();
   Fixture f;
-  EXPECT_TRUE(std::regex_search(f.message.GetHeader(),
-                                std::regex("\r\nDate: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d "
-                                           "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
-                                           "\\d\\d:\\d\\d:\\d\\d \\+0530\r\n")));
+  EXPECT_TRUE(
+      std::regex_search(f.message.GetHeader(), std::regex("\r\nDate: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d "
+                                                          "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
+                                                          "\\d\\d:\\d\\d:\\d\\d \\+0530\r\n")));
 }
 
 TEST(MailMessage, NonAsciiSubjectAndNamesDecodeToTheOriginalText) {
@@ -264,8 +287,9 @@ TEST(MailMessage, SaveToDiskReportsEveryFailureAndLeavesNoFile) {
     bool saved = true;
     if (fault == kAttachmentGone) {
       ::unlink(f.dir.File("page.jpg").c_str());
-      expected = "CSMTPMessage::WriteToDisk, Failed in call to send body parts body, GetLastError returns: No such "
-                 "file or directory";
+      expected =
+          "CSMTPMessage::WriteToDisk, Failed in call to send body parts body, GetLastError returns: No such "
+          "file or directory";
     }
     if (fault == kDiskFull) {
       // Room for the event log, not for the message.

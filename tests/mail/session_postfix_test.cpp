@@ -48,10 +48,14 @@ TEST(SessionPostfix, EveryLoginDeliversOverStartTlsAndImplicitTls) {
     SmtpAuthentication method;
   };
   const Case cases[] = {
-      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::None}, {SmtpSecurity::StartTls, "submission", SmtpAuthentication::CramMd5},
-      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::Login}, {SmtpSecurity::StartTls, "submission", SmtpAuthentication::Plain},
-      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::None},           {SmtpSecurity::Tls, "smtps", SmtpAuthentication::CramMd5},
-      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::Login},          {SmtpSecurity::Tls, "smtps", SmtpAuthentication::Plain},
+      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::None},
+      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::CramMd5},
+      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::Login},
+      {SmtpSecurity::StartTls, "submission", SmtpAuthentication::Plain},
+      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::None},
+      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::CramMd5},
+      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::Login},
+      {SmtpSecurity::Tls, "smtps", SmtpAuthentication::Plain},
   };
   std::set<std::string> seen;
   for (const Case& c : cases) {

@@ -72,7 +72,8 @@ TEST(SessionScript, GreetingWith554FailsSendsQuitAndCloses) {
   EXPECT_EQ(server.Received(), "QUIT\r\n");
   EXPECT_FALSE(c.session.IsConnected());
   EXPECT_EQ(c.session.LastReplyCode(), 221);
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected SMTP login response was received")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" Connect, An unexpected SMTP login response was received")});
 }
 
 // A multi-line reply is read whole however the server's packets cut it, so the
@@ -110,7 +111,8 @@ TEST(SessionScript, FinalLineOfAReplyDecidesItsCode) {
     test::ServeQuit(peer);
   });
   EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
 }
 
 TEST(SessionScript, ReplyLongerThan255BytesGrowsTheBuffer) {
@@ -141,7 +143,8 @@ TEST(SessionScript, SilentServerTimesOutAtTheReplyDeadline) {
   EXPECT_EQ(reply.Describe(), "reply: " + std::string(kReplyTimedOutText));
   EXPECT_GE(waited, std::chrono::milliseconds(300));
   EXPECT_LT(waited, std::chrono::milliseconds(2000));
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
   EXPECT_TRUE(c.session.Disconnect());
 }
 
@@ -160,7 +163,8 @@ TEST(SessionScript, TrickledReplyEndsAtItsDeadline) {
   const Status reply = c.session.ReadReply(250);
   EXPECT_EQ(reply.Describe(), "reply: " + std::string(kReplyTimedOutText));
   EXPECT_EQ(c.session.LastReplyText().rfind("250-slow", 0), 0u) << c.session.LastReplyText();
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" ReadResponse, Timed Out waiting for response from SMTP server")});
   (void)c.session.Disconnect();
 }
 
@@ -258,10 +262,9 @@ TEST(SessionScript, StopEndsTheWaitForAReplyAndForASend) {
     clientReturned = true;
     EXPECT_FALSE(result);
     EXPECT_NE(result.Describe().find(SystemErrorText(ECANCELED)), std::string::npos) << wait << result.Describe();
-    std::string expected = wait == kReply
-                               ? " Connect, An unexpected HELO/EHLO response was received"
-                               : " SendMessage, Failed in call to send the message, GetLastError returns: " +
-                                     SystemErrorText(ECANCELED);
+    std::string expected = wait == kReply ? " Connect, An unexpected HELO/EHLO response was received"
+                                          : " SendMessage, Failed in call to send the message, GetLastError returns: " +
+                                                SystemErrorText(ECANCELED);
     EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(expected)}) << wait;
     EXPECT_FALSE(c.session.IsConnected());
   }
@@ -287,8 +290,10 @@ TEST(SessionScript, ReplyTextsAreHandedOutAsOneLine) {
     CScriptServer server([&](CScriptPeer& peer) {
       test::ServeGreetingAndHello(peer);
       peer.Send(k.reply);
-      if (!k.complete) peer.Close();
-      else test::ServeQuit(peer);
+      if (!k.complete)
+        peer.Close();
+      else
+        test::ServeQuit(peer);
     });
     ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
     EXPECT_EQ(c.session.ReadReply(250).Ok(), k.complete) << k.text;
@@ -324,7 +329,8 @@ TEST(SessionScript, RefusedRecipientEndsTheMessage) {
   (void)c.session.Disconnect();
   EXPECT_EQ(server.Received(),
             "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nRCPT TO:<nobody@example.com>\r\nQUIT\r\n");
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendRCPTForRecipient, An unexpected RCPT response was received")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" SendRCPTForRecipient, An unexpected RCPT response was received")});
 }
 
 TEST(SessionScript, ConnectionClosedDuringDataFailsAndDropsTheSession) {
@@ -382,9 +388,9 @@ TEST(SessionScript, AuthLoginPlainWithBase64PromptsFailsWithoutSendingThePasswor
   });
   EXPECT_FALSE(c.session.Connect("127.0.0.1", SmtpAuthentication::LoginPlain, "fax", "s3cret", server.Port()));
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nAUTH LOGIN PLAIN\r\nQUIT\r\n");
-  EXPECT_EQ(c.Events(), (std::vector<std::string>{
-                            LoggedForm(" AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"),
-                            LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
+  EXPECT_EQ(c.Events(),
+            (std::vector<std::string>{LoggedForm(" AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"),
+                                      LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
 }
 
 TEST(SessionScript, CramLoginAnswersTheChallengeWithUserAndDigest) {
@@ -438,9 +444,8 @@ TEST(SessionScript, AuthPlainSendsOneLineOrAnswersTheEmptyChallenge) {
       EXPECT_TRUE(c.session.Disconnect());
     }
     EXPECT_EQ(server.Received(), "EHLO client.test\r\n" + k.sent + "QUIT\r\n");
-    const std::vector<std::string> refused = {
-        LoggedForm(" AuthPlain, AUTH PLAIN authentication was unsuccessful"),
-        LoggedForm(" Connect, An unexpected HELO/EHLO response was received")};
+    const std::vector<std::string> refused = {LoggedForm(" AuthPlain, AUTH PLAIN authentication was unsuccessful"),
+                                              LoggedForm(" Connect, An unexpected HELO/EHLO response was received")};
     EXPECT_EQ(c.Events(), k.loggedIn ? std::vector<std::string>{} : refused);
   }
 }
@@ -453,7 +458,8 @@ TEST(SessionScript, UnknownMethodFailsAfterEhlo) {
   });
   EXPECT_FALSE(c.session.Connect("127.0.0.1", static_cast<SmtpAuthentication>(7), "u", "p", server.Port()));
   EXPECT_EQ(server.Received(), "EHLO client.test\r\nQUIT\r\n");
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" Connect, An unexpected HELO/EHLO response was received")});
 }
 
 // A security value the session does not know is refused before anything
@@ -492,9 +498,15 @@ TEST(SessionScript, ConnectFailuresNameHostPortAndLocalAddress) {
   auto events = c.Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].rfind(LoggedForm(" Connect, Could not connect to the SMTP server no-such-host.invalid on port "
-                                       "2525, GetLastError returns: "), 0), 0u) << events[0];
+                                       "2525, GetLastError returns: "),
+                            0),
+            0u)
+      << events[0];
   EXPECT_EQ(events[1].rfind(LoggedForm(" Connect, Could not connect to the SMTP server 127.0.0.1 on port 2525 from "
-                                       "LocalAddress:no-such-host.invalid, GetLastError returns: "), 0), 0u) << events[1];
+                                       "LocalAddress:no-such-host.invalid, GetLastError returns: "),
+                            0),
+            0u)
+      << events[1];
   EXPECT_FALSE(c.session.IsConnected());
 }
 
@@ -507,9 +519,9 @@ TEST(SessionScript, ConnectFromALocalAddressAndDisconnectTwice) {
   ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port(), "127.0.0.1"));
   EXPECT_TRUE(c.session.Disconnect());
   EXPECT_FALSE(c.session.Disconnect());
-  EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" Disconnect, Already disconnected from SMTP server, doing nothing")});
+  EXPECT_EQ(c.Events(),
+            std::vector<std::string>{LoggedForm(" Disconnect, Already disconnected from SMTP server, doing nothing")});
 }
-
 
 struct LoginCase {
   SmtpAuthentication method;
@@ -522,19 +534,28 @@ TEST(SessionScript, EveryRefusedStepOfTheOpeningLogsItsText) {
   const std::string connectText = " Connect, An unexpected HELO/EHLO response was received";
   std::vector<LoginCase> cases = {
       {SmtpAuthentication::None, {"220 hi", "501 bad HELO"}, connectText},
-      {SmtpAuthentication::Login, {"220 hi", "500 what"},
+      {SmtpAuthentication::Login,
+       {"220 hi", "500 what"},
        " ConnectESMTP, An unexpected response was received occurred while sending the EHLO command"},
       {SmtpAuthentication::Login, {"220 hi", "250 ok", "504 no"}, " AuthLogin, Server does not support AUTH LOGIN"},
-      {SmtpAuthentication::Login, {"220 hi", "250 ok", "334 " + user, "535 no"},
+      {SmtpAuthentication::Login,
+       {"220 hi", "250 ok", "334 " + user, "535 no"},
        " AuthLogin, Server did not respond correctly to AUTH LOGIN username field"},
-      {SmtpAuthentication::Login, {"220 hi", "250 ok", "334 " + user, "334 " + CBase64Codec::Encode("Passwort:")},
+      {SmtpAuthentication::Login,
+       {"220 hi", "250 ok", "334 " + user, "334 " + CBase64Codec::Encode("Passwort:")},
        " AuthLogin, An unexpected request received when expecting password request"},
-      {SmtpAuthentication::LoginPlain, {"220 hi", "250 ok", "504 no"}, " AuthLoginPlain, Server does not support AUTH LOGIN PLAIN"},
-      {SmtpAuthentication::LoginPlain, {"220 hi", "250 ok", "334 Username:", "535 no"},
+      {SmtpAuthentication::LoginPlain,
+       {"220 hi", "250 ok", "504 no"},
+       " AuthLoginPlain, Server does not support AUTH LOGIN PLAIN"},
+      {SmtpAuthentication::LoginPlain,
+       {"220 hi", "250 ok", "334 Username:", "535 no"},
        " AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username field"},
-      {SmtpAuthentication::LoginPlain, {"220 hi", "250 ok", "334 Username:", "334 Password:", "535 no"},
+      {SmtpAuthentication::LoginPlain,
+       {"220 hi", "250 ok", "334 Username:", "334 Password:", "535 no"},
        " AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful"},
-      {SmtpAuthentication::CramMd5, {"220 hi", "250 ok", "504 no"}, " CramLogin, Server does not support AUTH CRAM-MD5"},
+      {SmtpAuthentication::CramMd5,
+       {"220 hi", "250 ok", "504 no"},
+       " CramLogin, Server does not support AUTH CRAM-MD5"},
   };
   for (const LoginCase& lc : cases) {
     Client c;
@@ -558,7 +579,8 @@ TEST(SessionScript, RefusedMailEndOfMessageAndQuitLogTheirTexts) {
     EXPECT_EQ(sent.Error().step, "MAIL FROM");
     EXPECT_EQ(sent.Error().code, 550);
     (void)c.session.Disconnect();
-    EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendMessage, An unexpected MAIL response was received")});
+    EXPECT_EQ(c.Events(),
+              std::vector<std::string>{LoggedForm(" SendMessage, An unexpected MAIL response was received")});
   }
   {
     Client c;
@@ -581,9 +603,9 @@ TEST(SessionScript, RefusedMailEndOfMessageAndQuitLogTheirTexts) {
     EXPECT_EQ(quit.Error().step, "QUIT");
     EXPECT_EQ(quit.Error().code, 500);
     EXPECT_FALSE(c.session.IsConnected());
-    EXPECT_EQ(c.Events(), (std::vector<std::string>{
-                              LoggedForm(" SendMessage, An unexpected end of message response was received"),
-                              LoggedForm(" Disconnect, An unexpected QUIT response was received")}));
+    EXPECT_EQ(c.Events(),
+              (std::vector<std::string>{LoggedForm(" SendMessage, An unexpected end of message response was received"),
+                                        LoggedForm(" Disconnect, An unexpected QUIT response was received")}));
   }
 }
 

@@ -107,9 +107,9 @@ TEST(SessionServer, EmptyOrMissingQueueFileIsNotSent) {
   EXPECT_FALSE(w.session.SendMessage(w.dir.File("empty.eml"), CMailAddress("", "fax@kestrel.test")));
   EXPECT_FALSE(w.session.SendMessage(w.dir.File("gone.eml"), CMailAddress("", "fax@kestrel.test")));
   EXPECT_TRUE(w.session.Disconnect());
-  EXPECT_EQ(w.Events(), (std::vector<std::string>{"Mail_file_not_found!",
-                                                  LoggedForm(" SendMessage, Could not open the file to send " +
-                                                             w.dir.File("gone.eml"))}));
+  EXPECT_EQ(w.Events(), (std::vector<std::string>{
+                            "Mail_file_not_found!",
+                            LoggedForm(" SendMessage, Could not open the file to send " + w.dir.File("gone.eml"))}));
 }
 
 TEST(SessionServer, AuthLoginWithStandardPromptsLogsIn) {
@@ -127,8 +127,9 @@ TEST(SessionServer, AuthLoginWithWrongPasswordIsRefused) {
   CSmtpServerPeer server(w.serverDir.Path(), "login", "fax-user", "right");
   EXPECT_FALSE(w.session.Connect("127.0.0.1", SmtpAuthentication::Login, "fax-user", "wrong", server.Port()));
   EXPECT_EQ(w.session.LastReplyCode(), 221);
-  EXPECT_EQ(w.Events(), (std::vector<std::string>{LoggedForm(" AuthLogin, AUTH LOGIN authentication was unsuccessful"),
-                                                  LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
+  EXPECT_EQ(w.Events(),
+            (std::vector<std::string>{LoggedForm(" AuthLogin, AUTH LOGIN authentication was unsuccessful"),
+                                      LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
 }
 
 TEST(SessionServer, AuthLoginRefusesALowerCaseUsernamePrompt) {
@@ -153,8 +154,9 @@ TEST(SessionServer, CramMd5LogsInAndAWrongPasswordIsRefused) {
 
   CSMTPSession second(w.log);
   EXPECT_FALSE(second.Connect("127.0.0.1", SmtpAuthentication::CramMd5, "fax-user", "not it", server.Port()));
-  EXPECT_EQ(w.Events(), (std::vector<std::string>{LoggedForm(" CramLogin, AUTH CRAM-MD5 authentication was unsuccessful"),
-                                                  LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
+  EXPECT_EQ(w.Events(),
+            (std::vector<std::string>{LoggedForm(" CramLogin, AUTH CRAM-MD5 authentication was unsuccessful"),
+                                      LoggedForm(" Connect, An unexpected HELO/EHLO response was received")}));
 }
 
 }  // namespace

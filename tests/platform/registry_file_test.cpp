@@ -47,8 +47,7 @@ TEST(RegistryFile, ReadsStringsDwordsAndEscapesCaseInsensitively) {
 
 TEST(RegistryFile, OtherHivesAreNotTheUsers) {
   CTempDir dir;
-  WriteFileBytes(dir.File("r.reg"),
-                 "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\A]\r\n\"x\"=\"1\"\r\n");
+  WriteFileBytes(dir.File("r.reg"), "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\A]\r\n\"x\"=\"1\"\r\n");
   CRegistryFile reg(dir.File("r.reg"));
   EXPECT_FALSE(reg.KeyExists("Software\\A"));
 }

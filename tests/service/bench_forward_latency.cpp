@@ -14,8 +14,8 @@
 
 #include "core/event_log.h"
 #include "core/notice_sink.h"
-#include "service/service_app.h"
 #include "core/settings_file.h"
+#include "service/service_app.h"
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"
 #include "tests/mail/mail_test_peers.h"

@@ -132,8 +132,9 @@ double DrainTime(int count) {
   monitor.SetSettings(q, app.Path());
   const auto start = Clock::now();
   monitor.StartMailQueueMonitor(true);
-  const bool drained = Eventually([&] { return FilesEndingIn(mailOut.Path(), ".content").size() >= static_cast<std::size_t>(count); },
-                                  std::chrono::minutes(5));
+  const bool drained =
+      Eventually([&] { return FilesEndingIn(mailOut.Path(), ".content").size() >= static_cast<std::size_t>(count); },
+                 std::chrono::minutes(5));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   monitor.StartMailQueueMonitor(false);
   return drained ? seconds : -1;

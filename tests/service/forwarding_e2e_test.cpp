@@ -84,8 +84,7 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
   EXPECT_NE(body.find("Incomming Fax Number: 0301234567"), std::string::npos);
   EXPECT_NE(body.find("Incomming Fax ID: 4930999"), std::string::npos);
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_NE(mail.partInfo[i + 1].find(" " + FileName(expected[i]) + " "), std::string::npos)
-        << mail.partInfo[i + 1];
+    EXPECT_NE(mail.partInfo[i + 1].find(" " + FileName(expected[i]) + " "), std::string::npos) << mail.partInfo[i + 1];
     const std::string type = format == 4 ? "application/pdf " : "application/octet-stream ";
     EXPECT_EQ(mail.partInfo[i + 1].rfind(type, 0), 0u) << mail.partInfo[i + 1];
     std::string onDisk = ReadFileBytes(expected[i]);
@@ -107,8 +106,8 @@ TEST_P(ForwardedFax, ArrivesWithSubjectBodyAttachmentsAndJournalRow) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, ForwardedFax,
                          ::testing::Values(FormatCase{0, 1}, FormatCase{0, 3}, FormatCase{1, 1}, FormatCase{1, 3},
-                                           FormatCase{2, 1}, FormatCase{2, 3}, FormatCase{3, 1},
-                                           FormatCase{3, 3}, FormatCase{4, 1}, FormatCase{4, 3}),
+                                           FormatCase{2, 1}, FormatCase{2, 3}, FormatCase{3, 1}, FormatCase{3, 3},
+                                           FormatCase{4, 1}, FormatCase{4, 3}),
                          CaseName);
 
 // The line's page count and the file's may differ: the pages come from the

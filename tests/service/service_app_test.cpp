@@ -5,12 +5,12 @@
 
 #include <algorithm>
 
-#include "service/settings_editor.h"
 #include "core/settings_file.h"
 #include "core/string_table.h"
 #include "mail/smtp_message.h"
-#include <sys/stat.h>
+#include "service/settings_editor.h"
 #include "tests/service/service_fixture.h"
+#include <sys/stat.h>
 
 namespace kestrel::test {
 namespace {

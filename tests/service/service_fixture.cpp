@@ -2,8 +2,8 @@
 
 #include <dirent.h>
 #include <netinet/in.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,10 +42,7 @@ std::vector<std::string> FilesEndingIn(const std::string& folder, const std::str
   return names;
 }
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 ServiceTest::ServiceTest() {
   ::setenv("KESTREL_HOME", app_.Path().c_str(), 1);
@@ -125,9 +122,7 @@ void ServiceTest::Call(const std::string& name, const std::string& caller, const
   sim_->Command(line);
 }
 
-int ServiceTest::StoredMessages() const {
-  return static_cast<int>(FilesEndingIn(mailOut_.Path(), ".content").size());
-}
+int ServiceTest::StoredMessages() const { return static_cast<int>(FilesEndingIn(mailOut_.Path(), ".content").size()); }
 
 bool ServiceTest::WaitForMessages(int n, std::chrono::milliseconds timeout) const {
   return Eventually([&] { return StoredMessages() >= n; }, timeout);
@@ -141,9 +136,7 @@ ParsedMail ServiceTest::Parsed(int n) {
 
 std::vector<std::string> ServiceTest::InboxEntries() const { return FilesEndingIn(app_.Path() + "FaxInbox/", ".fax"); }
 
-std::vector<std::string> ServiceTest::QueueFiles() const {
-  return FilesEndingIn(app_.Path() + "MailQueue/", ".eml");
-}
+std::vector<std::string> ServiceTest::QueueFiles() const { return FilesEndingIn(app_.Path() + "MailQueue/", ".eml"); }
 
 bool ServiceTest::WaitForEvent(const std::string& text, std::chrono::milliseconds timeout) const {
   const std::string logged = LoggedForm(text);

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "core/event_log.h"
-#include "service/service_app.h"
 #include "core/service_settings.h"
 #include "forward/forwarded_fax_listener.h"
+#include "service/service_app.h"
 #include "store/journal.h"
 #include "tests/capi/line_sim.h"
 #include "tests/mail/mail_test_peers.h"
@@ -87,8 +87,8 @@ class ServiceTest : public ::testing::Test {
   std::vector<JournalEntry> Journal() const;
   std::string ReceivedDir() const { return app_.Path() + "received/"; }
 
-  CTempDir app_;    // application folder (KESTREL_HOME)
-  CTempDir home_;   // HOME, XDG_CONFIG_HOME, odbc.ini
+  CTempDir app_;   // application folder (KESTREL_HOME)
+  CTempDir home_;  // HOME, XDG_CONFIG_HOME, odbc.ini
   CTempDir mailOut_;
   CEventLog log_{app_.Path()};
   CRecordingNoticeSink notices_;

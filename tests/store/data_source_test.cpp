@@ -10,14 +10,14 @@
 #include <fstream>
 #include <optional>
 
+#include "store/forwarding_table.h"
 #include "store/journal.h"
 #include "store/odbc_connection.h"
-#include "store/forwarding_table.h"
 #include "store/schema.h"
-#include "tests/support/local_time.h"
 #include "tests/store/recording_notice_sink.h"
 #include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 
 namespace kestrel::test {
 namespace {
@@ -119,8 +119,7 @@ TEST(DataSource, OnlyPsqlOdbcGetsNetworkBounds) {
   std::string bounded =
       WithNetworkBounds("Driver={PostgreSQL Unicode};Server=db.example;Port=5432;pqopt={sslmode=require};");
   EXPECT_NE(bounded.find("Server=db.example;"), std::string::npos) << bounded;
-  EXPECT_NE(bounded.find("pqopt={tcp_user_timeout=30000 keepalives=1"), std::string::npos)
-      << bounded;
+  EXPECT_NE(bounded.find("pqopt={tcp_user_timeout=30000 keepalives=1"), std::string::npos) << bounded;
   // The caller's own options come last, so libpq lets them win.
   EXPECT_NE(bounded.find("keepalives_count=3 sslmode=require};"), std::string::npos) << bounded;
   EXPECT_EQ(bounded.find("pqopt", bounded.find("pqopt") + 1), std::string::npos) << bounded;
@@ -153,8 +152,8 @@ TEST_P(DefinedDataSourceTest, DefinedDataSourceIsUsedForEveryConnection) {
   CRecordingNoticeSink notices;
   EnsureMsnTable(administration, notices);
   ASSERT_TRUE(notices.texts.empty()) << notices.texts.front();
-  EXPECT_EQ(administration.Engine(), GetParam() == Engine::kSQLite ? DatabaseEngine::kSQLite
-                                                                   : DatabaseEngine::kPostgreSQL);
+  EXPECT_EQ(administration.Engine(),
+            GetParam() == Engine::kSQLite ? DatabaseEngine::kSQLite : DatabaseEngine::kPostgreSQL);
   AddForwardingRow(administration, ForwardingTable::kTsid, {"0301234", "b@example.com"});
   CEventLog log(home.Path());
   ASSERT_TRUE(InsertJournalEntry(log, "0301234", LocalTime("07/12/2026 10:11:12"), 2, "/faxes/a.sff").Ok());
@@ -166,8 +165,10 @@ TEST_P(DefinedDataSourceTest, DefinedDataSourceIsUsedForEveryConnection) {
   EXPECT_FALSE(FileExists(home.File("kestrel.db")));
   if (GetParam() == Engine::kPostgreSQL) {
     // The data source's own option reached libpq.
-    EXPECT_EQ(QueryColumn(db.ConnectString(), "SELECT count(*) FROM pg_stat_activity WHERE application_name = "
-                                              "'kestrel-test' AND datname = '" + db.Name() + "'"),
+    EXPECT_EQ(QueryColumn(db.ConnectString(),
+                          "SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                          "'kestrel-test' AND datname = '" +
+                              db.Name() + "'"),
               std::vector<std::string>{"1"});
   }
 }

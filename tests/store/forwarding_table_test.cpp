@@ -57,9 +57,8 @@ TEST_P(ForwardingTableTest, EditOfDuplicatesChangesOnlyTheFirstRowFound) {
   ASSERT_TRUE(EditForwardingRow(administration, GetParam().table, "100", {"101", "edited@example.com"}));
   auto rows = Rows();
   std::sort(rows.begin(), rows.end(), [](auto& a, auto& b) { return a.emailAddress < b.emailAddress; });
-  EXPECT_EQ(rows, (std::vector<ForwardingRow>{{"101", "edited@example.com"},
-                                              {"200", "other@example.com"},
-                                              {"100", "second@example.com"}}));
+  EXPECT_EQ(rows, (std::vector<ForwardingRow>{
+                      {"101", "edited@example.com"}, {"200", "other@example.com"}, {"100", "second@example.com"}}));
 }
 
 TEST_P(ForwardingTableTest, DeleteOfDuplicatesRemovesOnlyTheFirstRowFound) {
@@ -116,28 +115,28 @@ TEST_P(ForwardingTableTest, OverlongValuesAreReadBackWithinTheFieldBound) {
 }
 
 TEST_P(ForwardingTableTest, DatabaseErrorCarriesTheDriverText) {
-  ExecuteSql(db.ConnectString(), GetParam().table == ForwardingTable::kMsn ? "DROP TABLE tblMSNEmail"
-                                                                           : "DROP TABLE tblTSIDEMail");
+  ExecuteSql(db.ConnectString(),
+             GetParam().table == ForwardingTable::kMsn ? "DROP TABLE tblMSNEmail" : "DROP TABLE tblTSIDEMail");
   try {
     Add({"1", "a@example.com"});
     FAIL() << "the add succeeded without its table";
   } catch (const CDatabaseException& e) {
     std::string text = e.Message();
     std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-    EXPECT_NE(text.find(GetParam().table == ForwardingTable::kMsn ? "tblmsnemail" : "tbltsidemail"),
-              std::string::npos)
+    EXPECT_NE(text.find(GetParam().table == ForwardingTable::kMsn ? "tblmsnemail" : "tbltsidemail"), std::string::npos)
         << e.Message();
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Engines, ForwardingTableTest,
-    ::testing::Values(Case{Engine::kSQLite, ForwardingTable::kMsn}, Case{Engine::kSQLite, ForwardingTable::kTsid},
-                      Case{Engine::kPostgreSQL, ForwardingTable::kMsn},
-                      Case{Engine::kPostgreSQL, ForwardingTable::kTsid}),
-    [](const auto& info) {
-      return EngineName(info.param.engine) + (info.param.table == ForwardingTable::kMsn ? "Msn" : "Tsid");
-    });
+INSTANTIATE_TEST_SUITE_P(Engines, ForwardingTableTest,
+                         ::testing::Values(Case{Engine::kSQLite, ForwardingTable::kMsn},
+                                           Case{Engine::kSQLite, ForwardingTable::kTsid},
+                                           Case{Engine::kPostgreSQL, ForwardingTable::kMsn},
+                                           Case{Engine::kPostgreSQL, ForwardingTable::kTsid}),
+                         [](const auto& info) {
+                           return EngineName(info.param.engine) +
+                                  (info.param.table == ForwardingTable::kMsn ? "Msn" : "Tsid");
+                         });
 
 }  // namespace
 }  // namespace kestrel::test

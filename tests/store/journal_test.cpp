@@ -131,7 +131,8 @@ TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {
 
 TEST_P(JournalTest, InvalidTimeWritesOneEventAndNoRow) {
   const Status inserted = InsertJournalEntry(log, "1", std::time_t{400000000000}, 1, "a", db.ConnectString());
-  EXPECT_EQ(inserted.Describe(), "Error:0 Msg:22007 Description:The receiving time 400000000000 is not a date and time.");
+  EXPECT_EQ(inserted.Describe(),
+            "Error:0 Msg:22007 Description:The receiving time 400000000000 is not a date and time.");
   auto events = EventDescriptions(logFolder.Path());
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0],
@@ -140,10 +141,9 @@ TEST_P(JournalTest, InvalidTimeWritesOneEventAndNoRow) {
 }
 
 TEST_P(JournalTest, UnreachableDataSourceWritesTheDriverDiagnostics) {
-  std::string unreachable =
-      GetParam() == Engine::kSQLite
-          ? "Driver=SQLite3;Database=" + logFolder.File("missing/kestrel.db") + ";NoCreat=1;"
-          : PostgresConnectString(1, "postgres");
+  std::string unreachable = GetParam() == Engine::kSQLite
+                                ? "Driver=SQLite3;Database=" + logFolder.File("missing/kestrel.db") + ";NoCreat=1;"
+                                : PostgresConnectString(1, "postgres");
   EXPECT_FALSE(InsertJournalEntry(log, "1", LocalTime("07/12/2026 10:11:12"), 1, "a", unreachable).Ok());
   auto events = EventDescriptions(logFolder.Path());
   ASSERT_EQ(events.size(), 1u);
@@ -215,10 +215,12 @@ TEST_P(JournalTest, StreamHandsOnEveryRowOnceInListOrderAcrossWindows) {
              " SELECT CAST(i AS VARCHAR(8)), " +
                  (postgres ? "CAST(" + time + " AS TIMESTAMP)" : time) + ", 1, 'f' FROM n");
   std::vector<JournalEntry> rows;
-  const Status listed = ForEachJournalEntry([&](const JournalEntry& e) {
-    rows.push_back(e);
-    return true;
-  }, db.ConnectString());
+  const Status listed = ForEachJournalEntry(
+      [&](const JournalEntry& e) {
+        rows.push_back(e);
+        return true;
+      },
+      db.ConnectString());
   ASSERT_TRUE(listed.Ok()) << listed.Describe();
   ASSERT_EQ(rows.size(), 4501u);
   std::set<std::int32_t> ids;
@@ -233,9 +235,9 @@ TEST_P(JournalTest, StreamHandsOnEveryRowOnceInListOrderAcrossWindows) {
     const auto& b = rows[i];
     if (a.receivingTime.has_value() != b.receivingTime.has_value()) continue;
     const bool before = a.receivingTime ? std::tie(a.receivingTime->year, a.receivingTime->month, a.receivingTime->day,
-                                                   a.receivingTime->hour, a.id) >
-                                              std::tie(b.receivingTime->year, b.receivingTime->month,
-                                                       b.receivingTime->day, b.receivingTime->hour, b.id)
+                                                   a.receivingTime->hour,
+                                                   a.id) > std::tie(b.receivingTime->year, b.receivingTime->month,
+                                                                    b.receivingTime->day, b.receivingTime->hour, b.id)
                                         : a.id > b.id;
     ASSERT_TRUE(before) << "row " << i;
   }

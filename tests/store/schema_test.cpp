@@ -3,8 +3,8 @@
 // that cannot take the tables reports the driver's text once.
 #include "store/schema.h"
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,8 +24,7 @@ class SchemaTest : public ::testing::TestWithParam<Engine> {
     if (GetParam() == Engine::kSQLite)
       return QueryColumn(db.ConnectString(),
                          "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'tblMSNEmail'");
-    return QueryColumn(db.ConnectString(),
-                       "SELECT indexname FROM pg_indexes WHERE tablename = 'tblmsnemail'");
+    return QueryColumn(db.ConnectString(), "SELECT indexname FROM pg_indexes WHERE tablename = 'tblmsnemail'");
   }
 
   CTestDatabase db{GetParam()};
@@ -100,12 +99,9 @@ TEST_P(SchemaTest, ReadOnlyDataSourceReportsDriverTextAndStartsOn) {
   // Nothing was created behind the error.
   auto tables = GetParam() == Engine::kSQLite
                     ? QueryColumn(db.ConnectString(), "SELECT name FROM sqlite_master WHERE type = 'table'")
-                    : QueryColumn(db.ConnectString(),
-                                  "SELECT tablename FROM pg_tables WHERE schemaname = 'public'");
-  EXPECT_EQ(tables, GetParam() == Engine::kSQLite ? std::vector<std::string>{"unrelated"}
-                                                  : std::vector<std::string>{});
-  if (GetParam() == Engine::kPostgreSQL)
-    ExecuteSql(db.ConnectString(), "DROP ROLE " + db.Name() + "_reader");
+                    : QueryColumn(db.ConnectString(), "SELECT tablename FROM pg_tables WHERE schemaname = 'public'");
+  EXPECT_EQ(tables, GetParam() == Engine::kSQLite ? std::vector<std::string>{"unrelated"} : std::vector<std::string>{});
+  if (GetParam() == Engine::kPostgreSQL) ExecuteSql(db.ConnectString(), "DROP ROLE " + db.Name() + "_reader");
 }
 
 // The file and its folder without write permission. Root ignores mode bits,
@@ -131,8 +127,8 @@ TEST(SchemaReadOnlyFile, UnwritableDatabaseFileReportsDriverText) {
     CRecordingNoticeSink notices;
     COdbcConnection administration("Driver=SQLite3;Database=" + db.Name() + ";Timeout=5000;");
     EnsureMsnTable(administration, notices);
-    std::string report = std::to_string(notices.texts.size()) + "\n" +
-                         (notices.texts.empty() ? std::string() : notices.texts[0]);
+    std::string report =
+        std::to_string(notices.texts.size()) + "\n" + (notices.texts.empty() ? std::string() : notices.texts[0]);
     if (write(pipeFds[1], report.data(), report.size()) < 0) _exit(4);
     _exit(0);
   }

@@ -26,9 +26,7 @@ extern char** environ;
 
 // psqlODBC 13 leaks its error record (about 336 bytes) on every failed
 // statement; LeakSanitizer would fail every PostgreSQL error case for it.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:psqlodbcw.so\nleak:psqlodbca.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return "leak:psqlodbcw.so\nleak:psqlodbca.so\n"; }
 
 namespace kestrel::test {
 namespace {
@@ -130,8 +128,8 @@ int SharedClusterPort() {
 std::string EngineName(Engine engine) { return engine == Engine::kSQLite ? "SQLite" : "PostgreSQL"; }
 
 std::string PostgresConnectString(int port, const std::string& database) {
-  return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port) +
-         ";Database=" + database + ";Uid=postgres;CommLog=0;Debug=0;";
+  return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port) + ";Database=" + database +
+         ";Uid=postgres;CommLog=0;Debug=0;";
 }
 
 CPostgresCluster::CPostgresCluster() {
@@ -144,8 +142,8 @@ CPostgresCluster::CPostgresCluster() {
       throw std::runtime_error("cannot hand " + folder_ + " to the postgres user");
   }
   std::string bin = PostgresBin();
-  if (Run({bin + "/initdb", "-D", folder_ + "/data", "-U", "postgres", "-A", "trust", "-E", "UTF8",
-           "--locale=C.UTF-8", "--no-sync", "--no-instructions"},
+  if (Run({bin + "/initdb", "-D", folder_ + "/data", "-U", "postgres", "-A", "trust", "-E", "UTF8", "--locale=C.UTF-8",
+           "--no-sync", "--no-instructions"},
           folder_ + "/initdb.log") != 0)
     throw std::runtime_error("initdb failed, see " + folder_ + "/initdb.log");
   // Another process may take the free port before the server binds it: retry.
@@ -173,8 +171,8 @@ std::string CPostgresCluster::ConnectString(const std::string& database) const {
 void CPostgresCluster::Start() {
   std::string options = "-c listen_addresses=127.0.0.1 -c port=" + std::to_string(port_) +
                         " -c unix_socket_directories=" + folder_ + " -c fsync=off";
-  running_ = Run({PostgresBin() + "/pg_ctl", "-D", folder_ + "/data", "-l", folder_ + "/server.log", "-w",
-                  "-t", "30", "-o", options, "start"},
+  running_ = Run({PostgresBin() + "/pg_ctl", "-D", folder_ + "/data", "-l", folder_ + "/server.log", "-w", "-t", "30",
+                  "-o", options, "start"},
                  folder_ + "/pg_ctl.log") == 0;
 }
 
@@ -206,8 +204,7 @@ void CPostgresCluster::StopDetached(const std::string& stateFile) {
   int port = 0;
   std::string folder;
   if (!(in >> port >> folder) || !folder.starts_with("/tmp/kestrel-pg-")) return;
-  Run({PostgresBin() + "/pg_ctl", "-D", folder + "/data", "-m", "immediate", "-w", "-t", "30", "stop"},
-      "/dev/null");
+  Run({PostgresBin() + "/pg_ctl", "-D", folder + "/data", "-m", "immediate", "-w", "-t", "30", "stop"}, "/dev/null");
   std::error_code ec;
   std::filesystem::remove_all(folder, ec);
   std::filesystem::remove(stateFile, ec);
@@ -281,8 +278,8 @@ void CTestDatabase::DefineKestrelDataSource(const std::string& extraLines) {
   if (engine_ == Engine::kSQLite) {
     ini += "Driver=SQLite3\nDatabase=" + name_ + "\nTimeout=5000\n";
   } else {
-    ini += "Driver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" + std::to_string(port_) +
-           "\nDatabase=" + name_ + "\nUsername=postgres\nCommLog=0\nDebug=0\n";
+    ini += "Driver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" + std::to_string(port_) + "\nDatabase=" + name_ +
+           "\nUsername=postgres\nCommLog=0\nDebug=0\n";
   }
   ini += extraLines;
   COdbcIniFiles::Instance().SetUserDataSources(ini);

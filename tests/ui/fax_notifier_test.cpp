@@ -70,9 +70,9 @@ class CNotificationService : public QObject {
   }
   // What a click on the notification's button sends.
   void InvokeAction(uint id, const QString& action) {
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(CFaxNotifier::kPath),
-                                                     QStringLiteral("org.freedesktop.Notifications"),
-                                                     QStringLiteral("ActionInvoked"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(CFaxNotifier::kPath),
+                                   QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
     signal << id << action;
     QDBusConnection(QStringLiteral("notification-service")).send(signal);
   }
@@ -108,10 +108,12 @@ class CPrivateBus {
     daemon_.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config, "--nofork", "--print-address"});
     if (!daemon_.waitForStarted(5000)) return;
     QByteArray out;
-    WaitUntil([&] {
-      out += daemon_.readAllStandardOutput();
-      return out.contains('\n') || daemon_.state() != QProcess::Running;
-    }, 30000);
+    WaitUntil(
+        [&] {
+          out += daemon_.readAllStandardOutput();
+          return out.contains('\n') || daemon_.state() != QProcess::Running;
+        },
+        30000);
     address_ = QString::fromUtf8(out.trimmed());
     if (!address_.isEmpty()) qputenv("DBUS_SESSION_BUS_ADDRESS", address_.toUtf8());
   }
@@ -157,24 +159,28 @@ class FaxNotifierTest : public ::testing::Test {
     thread_.start();
     QMetaObject::invokeMethod(service_.get(), "Register", Qt::BlockingQueuedConnection);
     ASSERT_TRUE(service_->registered_);
-    ASSERT_TRUE(WaitUntil([] {
-      return QDBusConnection::sessionBus().interface()->isServiceRegistered(
-          QString::fromLatin1(CFaxNotifier::kService));
-    }, 30000));
+    ASSERT_TRUE(WaitUntil(
+        [] {
+          return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+              QString::fromLatin1(CFaxNotifier::kService));
+        },
+        30000));
   }
   void TearDown() override {
     if (!service_) return;
-    QMetaObject::invokeMethod(service_.get(), [] {
-      QDBusConnection::disconnectFromBus(QStringLiteral("notification-service"));
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        service_.get(), [] { QDBusConnection::disconnectFromBus(QStringLiteral("notification-service")); },
+        Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
     service_.reset();
     // The next case starts with no service on the bus.
-    WaitUntil([] {
-      return !QDBusConnection::sessionBus().interface()->isServiceRegistered(
-          QString::fromLatin1(CFaxNotifier::kService));
-    }, 30000);
+    WaitUntil(
+        [] {
+          return !QDBusConnection::sessionBus().interface()->isServiceRegistered(
+              QString::fromLatin1(CFaxNotifier::kService));
+        },
+        30000);
   }
 
   static CPrivateBus* bus_;

@@ -142,8 +142,7 @@ TEST_F(FaxSettingsPageTest, ClearDirectoryDeletesRegularFilesOnly) {
   QTest::mouseClick(Field<QPushButton>("clearDirectory"), Qt::LeftButton);
   ASSERT_TRUE(script.Done());
   ::close(sock);
-  EXPECT_EQ(script.BoxTexts(),
-            std::vector<std::string>{"Do you really want to delete all files in this directory?"});
+  EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"Do you really want to delete all files in this directory?"});
   EXPECT_EQ(script.Boxes()[0].icon, QMessageBox::Question);
   EXPECT_TRUE(script.Boxes()[0].yesNo);
   EXPECT_FALSE(FileExists(in + "a.sff"));

@@ -29,16 +29,16 @@
 #include <filesystem>
 
 #include "core/event_log.h"
-#include "service/service_app.h"
 #include "core/settings_file.h"
 #include "core/string_table.h"
 #include "desktop/instance_checker.h"
+#include "desktop/message_box.h"
+#include "service/service_app.h"
+#include "service/service_lock.h"
 #include "tests/capi/line_sim.h"
 #include "tests/desktop/desktop_home.h"
-#include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
-#include "service/service_lock.h"
 #include "ui/main_frame.h"
 #include "ui/options_sheet.h"
 
@@ -48,7 +48,6 @@ namespace {
 using test::CModalScript;
 using test::COpenRecorder;
 using test::WaitUntil;
-
 
 QPushButton* Button(QWidget* sheet, QDialogButtonBox::StandardButton which) {
   return sheet->findChild<QDialogButtonBox*>()->button(which);
@@ -347,4 +346,3 @@ TEST_F(KestrelAppTest, SecondKestrelProcessBringsTheFirstForwardAndTouchesNothin
 
 }  // namespace
 }  // namespace kestrel
-

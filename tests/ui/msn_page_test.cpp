@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/message_box.h"
 #include "desktop/report_list.h"
 #include "store/forwarding_table.h"
 #include "store/odbc_connection.h"
 #include "tests/desktop/desktop_home.h"
-#include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/store/test_database.h"
 

@@ -17,14 +17,14 @@
 #include <gtest/gtest.h>
 
 #include "core/event_log.h"
-#include "journal_view/journal_view.h"
-#include "desktop/report_list.h"
-#include "store/journal.h"
-#include "tests/support/local_time.h"
-#include "tests/desktop/desktop_home.h"
 #include "desktop/message_box.h"
+#include "desktop/report_list.h"
+#include "journal_view/journal_view.h"
+#include "store/journal.h"
+#include "tests/desktop/desktop_home.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 #include "ui/msn_page.h"
 
 namespace kestrel {
@@ -32,7 +32,6 @@ namespace {
 
 using test::CModalScript;
 using test::COpenRecorder;
-
 
 ServiceSettings Complete() {
   ServiceSettings s;
@@ -213,4 +212,3 @@ TEST_F(OptionsSheetTest, EscapeOnTheJournalPageCancelsTheSheetAndKeepsThePage) {
 
 }  // namespace
 }  // namespace kestrel
-

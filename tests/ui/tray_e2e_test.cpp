@@ -28,12 +28,12 @@
 #include "store/forwarding_table.h"
 #include "store/journal.h"
 #include "store/odbc_connection.h"
-#include "tests/support/local_time.h"
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"
 #include "tests/desktop/desktop_home.h"
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
+#include "tests/support/local_time.h"
 
 namespace kestrel {
 namespace {
@@ -57,10 +57,12 @@ class CXSession {
     xvfb_.start();
     if (!xvfb_.waitForStarted(5000)) return;
     QByteArray out;
-    WaitUntil([&] {
-      out += xvfb_.readAllStandardOutput();
-      return out.contains('\n') || xvfb_.state() != QProcess::Running;
-    }, 15000);
+    WaitUntil(
+        [&] {
+          out += xvfb_.readAllStandardOutput();
+          return out.contains('\n') || xvfb_.state() != QProcess::Running;
+        },
+        15000);
     bool ok = false;
     const int number = out.trimmed().toInt(&ok);
     if (!ok) return;
@@ -122,12 +124,14 @@ class CXSession {
   // empty nor of one colour only.
   bool WaitForPainted(const QString& window, int ms = 30000) const {
     QByteArray last;
-    return WaitUntil([&] {
-      const QByteArray now = Pixels(window);
-      const bool done = !now.isEmpty() && now == last && !OneColour(now);
-      last = now;
-      return done;
-    }, ms);
+    return WaitUntil(
+        [&] {
+          const QByteArray now = Pixels(window);
+          const bool done = !now.isEmpty() && now == last && !OneColour(now);
+          last = now;
+          return done;
+        },
+        ms);
   }
   // Types `keys` into `window` and waits until it has repainted differently
   // and settled: the keys were handled.
@@ -135,12 +139,14 @@ class CXSession {
     const QByteArray before = Pixels(window);
     Key(keys);
     QByteArray last;
-    return WaitUntil([&] {
-      const QByteArray now = Pixels(window);
-      const bool done = !now.isEmpty() && now != before && now == last;
-      last = now;
-      return done;
-    }, ms);
+    return WaitUntil(
+        [&] {
+          const QByteArray now = Pixels(window);
+          const bool done = !now.isEmpty() && now != before && now == last;
+          last = now;
+          return done;
+        },
+        ms);
   }
   // The visible top-level window titled exactly `title`.
   QString FindWindow(const QString& title) const {
@@ -168,13 +174,15 @@ class CXSession {
   // same place in two readings (the panel moves it while it docks).
   std::optional<Geometry> EmbeddedIcon(const QString& program, int ms = 30000) const {
     std::optional<Geometry> last, now;
-    WaitUntil([&] {
-      now = DockedIcon(program);
-      const bool done = now && last && *now == *last &&
-                        Run("xwininfo", {"-id", now->window}).contains(QStringLiteral("Map State: IsViewable"));
-      last = now;
-      return done;
-    }, ms);
+    WaitUntil(
+        [&] {
+          now = DockedIcon(program);
+          const bool done = now && last && *now == *last &&
+                            Run("xwininfo", {"-id", now->window}).contains(QStringLiteral("Map State: IsViewable"));
+          last = now;
+          return done;
+        },
+        ms);
     return now && last && *now == *last ? now : std::nullopt;
   }
   // The visible windows of `program` with their sizes.
@@ -182,8 +190,8 @@ class CXSession {
     std::vector<std::pair<QString, Geometry>> found;
     static const QRegularExpression where(
         QStringLiteral("Position: (-?\\d+),(-?\\d+)[^\n]*\n *Geometry: (\\d+)x(\\d+)"));
-    for (const QString& id : Run("xdotool", {"search", "--onlyvisible", "--classname", program})
-                                 .split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& id :
+         Run("xdotool", {"search", "--onlyvisible", "--classname", program}).split('\n', Qt::SkipEmptyParts)) {
       const auto m = where.match(Run("xdotool", {"getwindowgeometry", id}));
       if (m.hasMatch())
         found.push_back({id, Geometry{m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
@@ -295,15 +303,15 @@ class TrayEndToEndTest : public ::testing::Test {
                  {"0402223344", "08/12/2026 08:30:12", 4}};
     for (const Fax& f : faxes) {
       std::string t = f.time;
-      std::string name = std::string(f.sender) + "_" + t.substr(0, 2) + "-" + t.substr(3, 2) + "-" +
-                         t.substr(6, 4) + "-" + t.substr(11, 2) + "-" + t.substr(14, 2) + "-" + t.substr(17, 2) +
-                         ".sff";
+      std::string name = std::string(f.sender) + "_" + t.substr(0, 2) + "-" + t.substr(3, 2) + "-" + t.substr(6, 4) +
+                         "-" + t.substr(11, 2) + "-" + t.substr(14, 2) + "-" + t.substr(17, 2) + ".sff";
       // The fax itself, for the preview of its first page.
       std::vector<tools::SffMakePage> sffPages(1);
       sffPages[0].image = test::RenderLetterPage(1728, 2286, static_cast<std::uint32_t>(f.pages));
       test::WriteFileBytes(home.File("received/" + name), tools::MakeSffFile(sffPages, tools::SffMakeOptions{}));
       if (firstFax.empty()) firstFax = name;
-      ASSERT_TRUE(InsertJournalEntry(log, f.sender, test::LocalTime(f.time), f.pages, home.File("received/" + name)).Ok());
+      ASSERT_TRUE(
+          InsertJournalEntry(log, f.sender, test::LocalTime(f.time), f.pages, home.File("received/" + name)).Ok());
     }
     // Jotter in the application folder, and an xdg-open that notes what the
     // desktop was asked to open.
@@ -363,13 +371,13 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   std::optional<Geometry> icon;
   ASSERT_TRUE((icon = x.EmbeddedIcon("kestrel")).has_value())
       << "the icon docks in the tray\n"
-      << x.Run("xwininfo", {"-root", "-tree"}).toStdString() << "\nkestrel: "
-      << kestrel.readAllStandardError().toStdString();
+      << x.Run("xwininfo", {"-root", "-tree"}).toStdString()
+      << "\nkestrel: " << kestrel.readAllStandardError().toStdString();
   ASSERT_TRUE(sim->WaitFor("LISTEN_REQ", 1, std::chrono::seconds(30))) << "reception runs";
 
   // The menu, then its first item: Settings.
-  ASSERT_TRUE(x.RightClick("kestrel", *icon))
-      << "the menu opens\n" << x.Run("xwininfo", {"-root", "-tree"}).toStdString();
+  ASSERT_TRUE(x.RightClick("kestrel", *icon)) << "the menu opens\n"
+                                              << x.Run("xwininfo", {"-root", "-tree"}).toStdString();
   const int cropX = std::max(0, icon->x + icon->width - 300);
   ASSERT_TRUE(x.Shot("root", Shot("tray-menu.png"), QStringLiteral("300x170+%1+0").arg(cropX)));
   x.Key("Down Return");
@@ -410,8 +418,8 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   ASSERT_TRUE(x.RightClick("kestrel", *icon));
   x.Key("Down Down Down Return");
   // The browser stand-in creates its file before it writes the line: wait for the line.
-  EXPECT_TRUE(WaitUntil([&] { return test::ReadFileBytes(opened).find("kestrel-help.html") != std::string::npos; },
-                        30000))
+  EXPECT_TRUE(
+      WaitUntil([&] { return test::ReadFileBytes(opened).find("kestrel-help.html") != std::string::npos; }, 30000))
       << "the third item opens the help page: " << test::ReadFileBytes(opened);
 
   // Fourth item: the about box.
@@ -435,11 +443,14 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   sim->Command("call shot called=1234567 caller=0301234567 sff=" + home.File("received/" + firstFax) +
                " pages=2 rate=14400 id=4930999");
   std::optional<Geometry> balloon;
-  EXPECT_TRUE(WaitUntil([&] {
-    for (const auto& [id, g] : x.VisibleWindows("kestrel"))
-      if (isNew(id) && g.width > 100) balloon = g;
-    return balloon.has_value();
-  }, 60000)) << "the fax's message shows";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        for (const auto& [id, g] : x.VisibleWindows("kestrel"))
+          if (isNew(id) && g.width > 100) balloon = g;
+        return balloon.has_value();
+      },
+      60000))
+      << "the fax's message shows";
   if (balloon) {
     EXPECT_TRUE(x.WaitForPainted(balloon->window));
     EXPECT_TRUE(x.ShotAround(*balloon, Shot("notification.png")));
@@ -447,10 +458,9 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   // A click on the message opens the fax, and closes the message.
   if (balloon) {
     x.Run("xdotool", {"mousemove", "--sync", QString::number(balloon->x + balloon->width / 2),
-                    QString::number(balloon->y + balloon->height / 2)});
+                      QString::number(balloon->y + balloon->height / 2)});
     x.Run("xdotool", {"click", "1"});
-    EXPECT_TRUE(WaitUntil([&] { return test::ReadFileBytes(opened).find("0301234567_") != std::string::npos; },
-                          30000))
+    EXPECT_TRUE(WaitUntil([&] { return test::ReadFileBytes(opened).find("0301234567_") != std::string::npos; }, 30000))
         << "the message opens the fax: " << test::ReadFileBytes(opened);
     EXPECT_TRUE(WaitUntil([&] { return x.VisibleWindows("kestrel").size() <= before.size(); }, 30000))
         << "the message goes";
@@ -458,11 +468,14 @@ TEST_F(TrayEndToEndTest, IconDocksAndTheMenuRunsEachCommandInOrder) {
   // Resting on the icon shows the tooltip.
   x.PointAt(*icon);
   std::optional<Geometry> tip;
-  EXPECT_TRUE(WaitUntil([&] {
-    for (const auto& [id, g] : x.VisibleWindows("kestrel"))
-      if (isNew(id) && g.width > icon->width) tip = g;
-    return tip.has_value();
-  }, 30000)) << "the tooltip shows";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        for (const auto& [id, g] : x.VisibleWindows("kestrel"))
+          if (isNew(id) && g.width > icon->width) tip = g;
+        return tip.has_value();
+      },
+      30000))
+      << "the tooltip shows";
   if (tip) {
     EXPECT_TRUE(x.WaitForPainted(tip->window));
     EXPECT_TRUE(x.ShotAround(*tip, Shot("tray-tooltip.png")));

@@ -32,8 +32,7 @@ TEST(TrayIconTest, MenuHoldsTheActionsInOrderWithSettingsAsDefault) {
     items << (a->isSeparator() ? QStringLiteral("-") : a->text());
     if (!a->isSeparator()) actions.push_back(a);
   }
-  EXPECT_EQ(items, (QStringList{"S&ettings...", "-", "&Jotter...", "-", "&Help", "Ab&out Kestrel...", "-",
-                                "E&xit"}));
+  EXPECT_EQ(items, (QStringList{"S&ettings...", "-", "&Jotter...", "-", "&Help", "Ab&out Kestrel...", "-", "E&xit"}));
   EXPECT_EQ(actions, (std::vector<QAction*>{tray.SettingsAction(), tray.JotterAction(), tray.HelpAction(),
                                             tray.AboutAction(), tray.ExitAction()}));
   EXPECT_EQ(menu->defaultAction(), tray.SettingsAction());
@@ -102,9 +101,7 @@ TEST(AboutBoxTest, ShowsTitleAndVersionLine) {
   ASSERT_NE(version, nullptr);
   EXPECT_EQ(version->text(), "Kestrel Version 1.3.3.3");
   test::CModalScript script;
-  script.Handle([](QWidget* w) {
-    w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-  });
+  script.Handle([](QWidget* w) { w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click(); });
   EXPECT_EQ(about.exec(), QDialog::Accepted);
   EXPECT_TRUE(script.Done());
 }

@@ -35,8 +35,7 @@ constexpr std::uint8_t kDataB3 = 0x86;
 // Composes one CAPI message: header first, then the parameters in order.
 class CMessageWriter {
  public:
-  CMessageWriter(std::uint8_t command, std::uint8_t subcommand, std::uint16_t applId,
-                 std::uint16_t messageNumber);
+  CMessageWriter(std::uint8_t command, std::uint8_t subcommand, std::uint16_t applId, std::uint16_t messageNumber);
   CMessageWriter& Byte(std::uint8_t v);
   CMessageWriter& Word(std::uint16_t v);
   CMessageWriter& Dword(std::uint32_t v);

@@ -87,8 +87,7 @@ bool ParseNumber(const std::string& text, unsigned long& out) {
   return errno == 0 && end && *end == '\0';
 }
 
-unsigned long NumberOr(const std::map<std::string, std::string>& args, const std::string& key,
-                       unsigned long fallback) {
+unsigned long NumberOr(const std::map<std::string, std::string>& args, const std::string& key, unsigned long fallback) {
   auto it = args.find(key);
   unsigned long v = 0;
   if (it == args.end() || !ParseNumber(it->second, v)) return fallback;
@@ -99,9 +98,7 @@ Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 }  // namespace
 
-CLineSimulator::CLineSimulator(SimOptions options) : options_(std::move(options)) {
-  nextApplId_ = options_.applIdBase;
-}
+CLineSimulator::CLineSimulator(SimOptions options) : options_(std::move(options)) { nextApplId_ = options_.applIdBase; }
 
 CLineSimulator::~CLineSimulator() {
   for (auto& [id, c] : connections_) ::close(c.fd);
@@ -419,12 +416,8 @@ void CLineSimulator::HandleMessage(Connection& c, const Bytes& msg) {
         break;
       }
       call->d = DState::kActivating;
-      SendMessage(c, CMessageWriter(kConnectActive, kInd, appl, 0)
-                         .Dword(call->plci)
-                         .Struct({})
-                         .Struct({})
-                         .Struct({})
-                         .Finish());
+      SendMessage(
+          c, CMessageWriter(kConnectActive, kInd, appl, 0).Dword(call->plci).Struct({}).Struct({}).Struct({}).Finish());
       break;
     }
     case kConnectActive << 8 | kResp: {
@@ -514,10 +507,8 @@ void CLineSimulator::HandleMessage(Connection& c, const Bytes& msg) {
       Record("EVENT call=" + call->name + " done");
       break;
     }
-    case kInfo << 8 | kResp:
-      break;
-    default:
-      break;
+    case kInfo << 8 | kResp: break;
+    default: break;
   }
 }
 
@@ -539,11 +530,8 @@ void CLineSimulator::ClearB3(Call& call, std::uint16_t reason, bool thenDisconne
   if (!c) return;
   call.b3 = B3State::kClearing;
   call.disconnectAfterB3 = call.disconnectAfterB3 || thenDisconnect;
-  SendMessage(*c, CMessageWriter(kDisconnectB3, kInd, c->applId, 0)
-                      .Dword(call.ncci)
-                      .Word(reason)
-                      .Struct(call.ncpi)
-                      .Finish());
+  SendMessage(
+      *c, CMessageWriter(kDisconnectB3, kInd, c->applId, 0).Dword(call.ncci).Word(reason).Struct(call.ncpi).Finish());
 }
 
 void CLineSimulator::SendDisconnectInd(Call& call, std::uint16_t reason) {
@@ -663,8 +651,10 @@ bool CLineSimulator::RunCommand(const std::string& rawLine) {
   std::map<std::string, std::string> args;
   for (std::size_t i = 2; i < words.size(); ++i) {
     auto eq = words[i].find('=');
-    if (eq == std::string::npos) args[words[i]] = "";
-    else args[words[i].substr(0, eq)] = words[i].substr(eq + 1);
+    if (eq == std::string::npos)
+      args[words[i]] = "";
+    else
+      args[words[i].substr(0, eq)] = words[i].substr(eq + 1);
   }
 
   if (verb == "quit") {
@@ -735,10 +725,14 @@ void CLineSimulator::StartCall(const std::string& name, const std::map<std::stri
     return it == args.end() ? nullptr : &it->second;
   };
   Bytes bytes;
-  if (const std::string* v = get("called-raw"); v && ParseHex(*v, bytes)) call->called = bytes;
-  else if (const std::string* v2 = get("called")) call->called = Bytes{0x81}, call->called.insert(call->called.end(), v2->begin(), v2->end());
-  if (const std::string* v = get("caller-raw"); v && ParseHex(*v, bytes)) call->calling = bytes;
-  else if (const std::string* v2 = get("caller")) call->calling = Bytes{0x21, 0x83}, call->calling.insert(call->calling.end(), v2->begin(), v2->end());
+  if (const std::string* v = get("called-raw"); v && ParseHex(*v, bytes))
+    call->called = bytes;
+  else if (const std::string* v2 = get("called"))
+    call->called = Bytes{0x81}, call->called.insert(call->called.end(), v2->begin(), v2->end());
+  if (const std::string* v = get("caller-raw"); v && ParseHex(*v, bytes))
+    call->calling = bytes;
+  else if (const std::string* v2 = get("caller"))
+    call->calling = Bytes{0x21, 0x83}, call->calling.insert(call->calling.end(), v2->begin(), v2->end());
 
   if (const std::string* v = get("sff")) {
     std::ifstream in(*v, std::ios::binary);

@@ -24,15 +24,15 @@
 namespace linesim {
 
 struct SimOptions {
-  int port = 0;               // 0: a free port chosen by the system
-  std::string portFile;       // the port is written here once listening
-  std::string recordFile;     // the record; standard output when empty
-  std::string scriptFile;     // commands read before standard input
+  int port = 0;            // 0: a free port chosen by the system
+  std::string portFile;    // the port is written here once listening
+  std::string recordFile;  // the record; standard output when empty
+  std::string scriptFile;  // commands read before standard input
   bool readStdin = true;
-  bool exitOnEof = false;     // end when standard input closes
-  int applIdBase = 1;         // first ApplID handed out
+  bool exitOnEof = false;  // end when standard input closes
+  int applIdBase = 1;      // first ApplID handed out
   int controllers = 1;
-  int bChannels = 2;          // per controller
+  int bChannels = 2;  // per controller
 };
 
 class CLineSimulator {

@@ -52,19 +52,29 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool ok = true;
-    if (a == "--port") ok = IntArg(argc, argv, i, options.port);
-    else if (a == "--port-file" && i + 1 < argc) options.portFile = argv[++i];
-    else if (a == "--record" && i + 1 < argc) options.recordFile = argv[++i];
-    else if (a == "--script" && i + 1 < argc) options.scriptFile = argv[++i];
-    else if (a == "--no-stdin") options.readStdin = false;
-    else if (a == "--exit-on-eof") options.exitOnEof = true;
-    else if (a == "--applid-base") ok = IntArg(argc, argv, i, options.applIdBase);
-    else if (a == "--controllers") ok = IntArg(argc, argv, i, options.controllers);
-    else if (a == "--bchannels") ok = IntArg(argc, argv, i, options.bChannels);
+    if (a == "--port")
+      ok = IntArg(argc, argv, i, options.port);
+    else if (a == "--port-file" && i + 1 < argc)
+      options.portFile = argv[++i];
+    else if (a == "--record" && i + 1 < argc)
+      options.recordFile = argv[++i];
+    else if (a == "--script" && i + 1 < argc)
+      options.scriptFile = argv[++i];
+    else if (a == "--no-stdin")
+      options.readStdin = false;
+    else if (a == "--exit-on-eof")
+      options.exitOnEof = true;
+    else if (a == "--applid-base")
+      ok = IntArg(argc, argv, i, options.applIdBase);
+    else if (a == "--controllers")
+      ok = IntArg(argc, argv, i, options.controllers);
+    else if (a == "--bchannels")
+      ok = IntArg(argc, argv, i, options.bChannels);
     else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else ok = false;
+    } else
+      ok = false;
     if (!ok) {
       std::fprintf(stderr, "capi-linesim: bad argument %s\n%s", a.c_str(), kUsage);
       return 2;

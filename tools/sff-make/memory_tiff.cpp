@@ -33,7 +33,8 @@ void CMemoryTiff::Close() {
 tmsize_t CMemoryTiff::ReadProc(thandle_t h, void* out, tmsize_t size) {
   auto* self = static_cast<CMemoryTiff*>(h);
   if (size < 0 || self->pos_ >= self->bytes_.size()) return 0;
-  auto n = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size), self->bytes_.size() - self->pos_));
+  auto n = static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), self->bytes_.size() - self->pos_));
   std::memcpy(out, self->bytes_.data() + self->pos_, n);
   self->pos_ += n;
   return static_cast<tmsize_t>(n);

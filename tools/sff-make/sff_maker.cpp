@@ -87,7 +87,8 @@ std::vector<std::vector<std::uint8_t>> DecodeRowsMH(std::uint32_t width,
   std::vector<std::vector<std::uint8_t>> rows(height);
   for (std::uint32_t s = 0; s < height; ++s) {
     rows[s].resize(rowBytes);
-    if (TIFFReadEncodedStrip(tif, s, rows[s].data(), static_cast<tmsize_t>(rowBytes)) != static_cast<tmsize_t>(rowBytes))
+    if (TIFFReadEncodedStrip(tif, s, rows[s].data(), static_cast<tmsize_t>(rowBytes)) !=
+        static_cast<tmsize_t>(rowBytes))
       rows[s].clear();
   }
   return rows;
@@ -96,12 +97,12 @@ std::vector<std::vector<std::uint8_t>> DecodeRowsMH(std::uint32_t width,
 std::string MakeSffFile(const std::vector<SffMakePage>& pages, const SffMakeOptions& options) {
   std::string out = "Sfff";
   out.push_back(static_cast<char>(options.version));
-  out.push_back('\0');                                      // reserved
-  Put16(out, 0);                                            // user information
-  Put16(out, static_cast<std::uint32_t>(pages.size()));     // page count
-  Put16(out, 20);                                           // first page header
-  Put32(out, 0);                                            // last page header, filled below
-  Put32(out, 0);                                            // document end, filled below
+  out.push_back('\0');                                   // reserved
+  Put16(out, 0);                                         // user information
+  Put16(out, static_cast<std::uint32_t>(pages.size()));  // page count
+  Put16(out, 20);                                        // first page header
+  Put32(out, 0);                                         // last page header, filled below
+  Put32(out, 0);                                         // document end, filled below
 
   std::size_t previous = 0;
   for (const SffMakePage& page : pages) {
@@ -110,8 +111,8 @@ std::string MakeSffFile(const std::vector<SffMakePage>& pages, const SffMakeOpti
     out.push_back(static_cast<char>(254));
     out.push_back(16);
     out.push_back(page.fine >= 0 ? (page.fine ? 1 : 0) : (options.fine ? 1 : 0));  // vertical resolution
-    out.push_back(0);                     // horizontal resolution: 203 dots per inch
-    out.push_back(0);                     // coding: Modified Huffman
+    out.push_back(0);  // horizontal resolution: 203 dots per inch
+    out.push_back(0);  // coding: Modified Huffman
     out.push_back(0);
     Put16(out, page.image.width);
     Put16(out, page.image.height);
@@ -132,7 +133,8 @@ std::string MakeSffFile(const std::vector<SffMakePage>& pages, const SffMakeOpti
       auto [first, last] = page.userInfo.equal_range(y);
       for (auto it = first; it != last; ++it) {
         flushWhite();
-        if (it->second.empty() || it->second.size() > 255) throw std::runtime_error("user information of 1 to 255 bytes");
+        if (it->second.empty() || it->second.size() > 255)
+          throw std::runtime_error("user information of 1 to 255 bytes");
         out.push_back(static_cast<char>(255));
         out.push_back(static_cast<char>(it->second.size()));
         out += it->second;
@@ -205,7 +207,8 @@ CMonoBitmap ReadPbm(const std::string& bytes) {
     for (std::uint32_t y = 0; y < height; ++y)
       for (std::uint32_t x = 0; x < width; ++x) {
         skipSpace();
-        if (pos >= bytes.size() || (bytes[pos] != '0' && bytes[pos] != '1')) throw std::runtime_error("PBM: file too short");
+        if (pos >= bytes.size() || (bytes[pos] != '0' && bytes[pos] != '1'))
+          throw std::runtime_error("PBM: file too short");
         image.Set(x, y, bytes[pos++] == '1');
       }
   }

@@ -30,22 +30,25 @@ struct CMonoBitmap {
   void Set(std::uint32_t x, std::uint32_t y, bool black = true) {
     if (x >= width || y >= height) return;
     auto mask = static_cast<std::uint8_t>(0x80u >> (x % 8));
-    if (black) Row(y)[x / 8] |= mask; else Row(y)[x / 8] &= static_cast<std::uint8_t>(~mask);
+    if (black)
+      Row(y)[x / 8] |= mask;
+    else
+      Row(y)[x / 8] &= static_cast<std::uint8_t>(~mask);
   }
   bool RowIsWhite(std::uint32_t y) const;
 };
 
 // How a row goes into the file instead of its coded line.
 enum class RowFault {
-  kIllegalLine,   // record 255 00: a line received with a coding error
-  kCorruptCode,   // a coded line whose first code is no white code
+  kIllegalLine,  // record 255 00: a line received with a coding error
+  kCorruptCode,  // a coded line whose first code is no white code
 };
 
 struct SffMakePage {
   CMonoBitmap image;
-  std::map<std::uint32_t, RowFault> faults;                // by row
-  std::multimap<std::uint32_t, std::string> userInfo;      // written before the row (1 to 255 bytes each)
-  bool whiteSkips = true;                                  // blank rows as white-skip records
+  std::map<std::uint32_t, RowFault> faults;            // by row
+  std::multimap<std::uint32_t, std::string> userInfo;  // written before the row (1 to 255 bytes each)
+  bool whiteSkips = true;                              // blank rows as white-skip records
   int fine = -1;  // this page's vertical resolution byte: 1 fine, 0 normal, -1 the document's
 };
 
