@@ -131,40 +131,33 @@ TEST_F(EmailPageTest, WidthFollowsScalePicture) {
   EXPECT_FALSE(Stored().UseImageScale);
 }
 
-TEST_F(EmailPageTest, PortThatIsNoUnsignedNumberIsRefused) {
+TEST_F(EmailPageTest, PortThatIsNoNumberOrOutsideItsRangeIsRefused) {
   page.Load(Settings(0, 0));
   auto* port = Field<QLineEdit>("smtpPort");
-  for (const char* bad : {"", "-25", "25x", "4294967296"}) {
-    port->setText(QString::fromLatin1(bad));
+  const std::string noNumber = "Geben Sie bitte eine positive ganze Zahl ein.";
+  const auto range = [](const char* bad) {
+    return "SmtpPortReceive holds \"" + std::string(bad) + "\"; it takes a number from 1 to 65535.";
+  };
+  const struct {
+    const char* bad;
+    std::string says;
+  } cases[] = {{"", noNumber},           {"-25", noNumber}, {"25x", noNumber},
+               {"4294967296", noNumber}, {"0", range("0")}, {"70000", range("70000")}};
+  for (const auto& c : cases) {
+    port->setText(QString::fromLatin1(c.bad));
     CModalScript script;
     script.AnswerBox();
     ServiceSettings out = Settings(0, 0);
-    EXPECT_FALSE(page.Store(out)) << bad;
-    ASSERT_TRUE(script.Done()) << bad;
-    EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"Geben Sie bitte eine positive ganze Zahl ein."});
+    EXPECT_FALSE(page.Store(out)) << c.bad;
+    ASSERT_TRUE(script.Done()) << c.bad;
+    EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{c.says});
     EXPECT_EQ(script.Boxes()[0].caption, "Brightwater Kestrel");
     EXPECT_EQ(script.Boxes()[0].icon, QMessageBox::Warning);
-    EXPECT_TRUE(test::WaitUntil([&] { return page.focusWidget() == port; }, 1000)) << bad;
-    EXPECT_EQ(out, Settings(0, 0)) << bad << ": a refusal stores nothing";
+    EXPECT_TRUE(test::WaitUntil([&] { return page.focusWidget() == port; }, 1000)) << c.bad;
+    EXPECT_EQ(out, Settings(0, 0)) << c.bad << ": a refusal stores nothing";
   }
   port->setText(" 2525 ");
   EXPECT_EQ(Stored().SMTPPort, 2525);
-}
-
-TEST_F(EmailPageTest, PortOutsideItsRangeIsRefusedByName) {
-  page.Load(Settings(0, 0));
-  auto* port = Field<QLineEdit>("smtpPort");
-  for (const char* bad : {"0", "70000"}) {
-    port->setText(QString::fromLatin1(bad));
-    CModalScript script;
-    script.AnswerBox();
-    ServiceSettings out = Settings(0, 0);
-    EXPECT_FALSE(page.Store(out)) << bad;
-    ASSERT_TRUE(script.Done()) << bad;
-    EXPECT_EQ(script.BoxTexts(), std::vector<std::string>{"SmtpPortReceive holds \"" + std::string(bad) +
-                                                          "\"; it takes a number from 1 to 65535."});
-    EXPECT_EQ(out, Settings(0, 0)) << bad << ": a refusal stores nothing";
-  }
 }
 
 TEST_F(EmailPageTest, WidthThatIsNoWholeNumberIsRefused) {
