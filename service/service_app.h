@@ -37,7 +37,7 @@ struct ServiceStatus {
 class CServiceApp {
  public:
   // `editor` may be null (kestreld): an incomplete configuration then cannot
-  // be completed interactively and reception stays off (string 107).
+  // be completed interactively and reception stays off (IDS_CONFIG_INCOMPLETE).
   CServiceApp(IEventLog& log, INoticeSink& notices, ISettingsEditor* editor);
   ~CServiceApp();
   CServiceApp(const CServiceApp&) = delete;
@@ -57,7 +57,7 @@ class CServiceApp {
   // Halts the worker, closes the database, stops the monitor. Returns 0.
   int ExitInstance();
 
-  // Starts (or restarts) reception with the current settings; string 107 and
+  // Starts (or restarts) reception with the current settings; IDS_CONFIG_INCOMPLETE and
   // nothing started when they are incomplete.
   void StartReception();
 
