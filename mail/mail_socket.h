@@ -24,7 +24,7 @@ namespace kestrel {
 class CMailSocket final : public IMailChannel {
  public:
   CMailSocket() = default;
-  ~CMailSocket();
+  ~CMailSocket() override;
   CMailSocket(const CMailSocket&) = delete;
   CMailSocket& operator=(const CMailSocket&) = delete;
 

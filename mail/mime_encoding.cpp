@@ -81,7 +81,7 @@ std::string QuotedPrintableEncode(std::string_view bytes) {
   while (!rest.empty()) {
     // A line end (or the end of the text) within the limit closes the piece.
     size_t end = rest.find_first_of("\r\n");
-    if (end != std::string_view::npos && end <= kQpLineLimit) {
+    if (end <= kQpLineLimit) {  // npos, no line end, lies beyond the limit
       out.append(rest.substr(0, end + 1));
       rest.remove_prefix(end + 1);
       continue;

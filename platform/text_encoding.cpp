@@ -140,7 +140,7 @@ std::optional<std::string> Utf8ToLatin1(std::string_view utf8) {
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     char32_t cp = NextCodePoint(utf8, i);
-    if (cp == kInvalid || cp > 0xFF) return std::nullopt;
+    if (cp > 0xFF) return std::nullopt;  // kInvalid lies above 0xFF too
     out += static_cast<char>(cp);
   }
   return out;

@@ -507,7 +507,7 @@ void CLineSimulator::HandleMessage(Connection& c, const Bytes& msg) {
       Record("EVENT call=" + call->name + " done");
       break;
     }
-    case kInfo << 8 | kResp: break;
+    case kInfo << 8 | kResp:  // the answer to an INFO_IND: nothing follows from it
     default: break;
   }
 }
