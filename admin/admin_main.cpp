@@ -52,7 +52,8 @@ std::string AdminHelpText() {
     if (!row.InFile()) continue;
     char line[160];
     const std::string name = std::string(row.element) + " (" + std::string(row.member) + ")";
-    std::snprintf(line, sizeof line, "  %-44s %s\n", name.c_str(), DescribeAccepted(row).c_str());
+    const std::string takes = row.secret ? "- (the value is read from standard input)" : DescribeAccepted(row);
+    std::snprintf(line, sizeof line, "  %-44s %s\n", name.c_str(), takes.c_str());
     text += line;
   }
   return text;

@@ -7,6 +7,8 @@
 // An imported file is untrusted: the registry export and settings readers
 // bound and check what they read (platform/registry_file.h, core/settings_file.h).
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
@@ -20,6 +22,8 @@
 
 namespace kestrel {
 namespace {
+
+constexpr std::size_t kMaxSecretBytes = 4096;
 
 // The value as shown: a secret only as set or empty, a choice with its word.
 std::string Shown(const SettingRow& row, const ServiceSettings& s) {
@@ -64,9 +68,28 @@ int Show(CAdminContext& context) {
   return kAdminOk;
 }
 
-// Takes `value` into `settings`: "" when accepted, else the refusal text.
-std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::string& value) {
+// The next line of standard input, without its line end; a secret is
+// typed there, never on the command line that every user can read.
+std::optional<std::string> ReadSecretLine() {
+  std::string line;
+  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) {
+    if (line.size() >= kMaxSecretBytes) return std::nullopt;
+    line += static_cast<char>(c);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// Takes `typed` into `settings`: "" when accepted, else the refusal text.
+std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::string& typed) {
   if (!row.InFile()) return std::string(row.member) + " is not kept in kestrel.xml.";
+  std::string value = typed;
+  if (row.secret) {
+    if (typed != "-") return std::string(row.element) + " is a secret: give it as - and type it on standard input.";
+    auto line = ReadSecretLine();
+    if (!line) return std::string(row.element) + ": the line on standard input is too long.";
+    value = *line;
+  }
   auto parsed = ParseSetting(row, value, SettingSyntax::kTyped);
   if (!parsed) return parsed.Error().text;
   if (row.member == "ReceivedDir" && !MakeReceivedFolder(value)) return LoadString(IDS_INVALID_PATH);

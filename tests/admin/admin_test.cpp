@@ -24,7 +24,9 @@ struct AdminRun {
 
 class Admin : public Kestreld {
  protected:
-  AdminRun RunAdmin(const std::vector<std::string>& args) {
+  // `input` is what kestrel-admin reads on standard input.
+  AdminRun RunAdmin(const std::vector<std::string>& args, const std::string& input = "") {
+    WriteFileBytes(home_.File("admin.in"), input);
     std::vector<std::string> all = {KESTREL_ADMIN, "--home", app_.Path()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -32,6 +34,7 @@ class Admin : public Kestreld {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, home_.File("admin.in").c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, home_.File("admin.out").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, home_.File("admin.err").c_str(),
@@ -129,6 +132,10 @@ TEST_F(AdminTest, SettingsSetRefusesBadValuesByNameAndWritesNothing) {
        "",
        "ImageFormat holds \"bmp\"; it takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
       {{"settings", "set", "RejectStationID", "1"}, 1, "", "RejectStationID is not kept in kestrel.xml."},
+      {{"settings", "set", "ReceiverPassword", "s3cret"},
+       1,
+       "",
+       "ReceiverPassword is a secret: give it as - and type it on standard input."},
       // A refusal anywhere keeps every value of the call out.
       {{"settings", "set", "SMTPServer", "mail.test", "SMTPPort", "x"}, 1, "", std::nullopt},
   });
@@ -146,6 +153,7 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
                           : row.type == SettingType::kFlag ? (byElement ? "TRUE" : "FALSE")
                                                            : std::to_string(byElement ? 1 : 2);
       if (row.member == "ReceivedDir") value = app_.Path() + value;
+      if (row.secret) value = "-";
       args.push_back(std::string(byElement ? row.element : row.member));
       args.push_back(value);
       std::string shown = row.type == SettingType::kText ? "\"" + value + "\"" : value;
@@ -154,7 +162,7 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
       if (row.element == "EmailAll" && !byElement) shown = "\" \"";  // kept only while MSNAll is on
       expected += "\"" + std::string(row.element) + "\":" + shown + ",";
     }
-    AdminRun r = RunAdmin(args);
+    AdminRun r = RunAdmin(args, "typed secret\n");
     ASSERT_EQ(r.status, 0) << r.err;
     expected.pop_back();
     EXPECT_EQ(RunAdmin({"--json", "settings"}).out, "{" + expected + "}\n");
@@ -176,7 +184,8 @@ TEST_F(AdminTest, AnUnusableSettingsFileIsNamedAndLeftByteForByte) {
 TEST_F(AdminTest, SettingsSetTakesKeysInAnyCaseAndMakesTheReceivedFolder) {
   const std::string received = app_.Path() + "received";
   AdminRun r = RunAdmin({"settings", "set", "smtpserver", "mail.test", "SMTPPORT", " 2525 ", "ReceivedDir", received,
-                         "AuthenticationMethod", "cram md5", "SMTP_Pass", "s3cret", "ImageFormat", "Tiff"});
+                         "AuthenticationMethod", "cram md5", "SMTP_Pass", "-", "ImageFormat", "Tiff"},
+                        "s3cret\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, SettingsFilePath(app_.Path()) + " written; no service runs for " + app_.Path() +
                        ", it takes the settings when it starts.\n");
