@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -78,9 +79,7 @@ int Convert(const std::string& path, kestrel::ImageFormat format, const kestrel:
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--version") == 0)) {
     std::printf("kestrel-sff %s\n", kestrel::kProductVersion);
     return 0;
@@ -118,4 +117,16 @@ int main(int argc, char** argv) {
     return Convert(argv[i], format, text);
   }
   return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing here throws but a failed allocation: say so rather than abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kestrel-sff: %s\n", e.what());
+    return 1;
+  }
 }
