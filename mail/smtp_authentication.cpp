@@ -100,7 +100,7 @@ Status AuthPlain(ISmtpConversation& c, const std::string& user, const std::strin
   const bool inOneLine = command.size() + 2 <= kMaxCommandLine;
   const std::string_view refused =
       inOneLine ? "AUTH PLAIN authentication was unsuccessful" : "Server does not support AUTH PLAIN";
-  const Status first = c.Command({.step = kStep,
+  Status first = c.Command({.step = kStep,
                                   .line = inOneLine ? command : std::string(kStep),
                                   .expected = 235,
                                   .unsent = kAuthUnsent,

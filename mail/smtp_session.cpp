@@ -241,7 +241,7 @@ Status CSMTPSession::StartTls(const std::string& host) {
     reply_.SetText(std::string(kNoStartTls));
     return failure;
   }
-  const Status started = Command({"STARTTLS", "STARTTLS", 220, kStartTlsUnsent, "The SMTP server refused STARTTLS"});
+  Status started = Command({"STARTTLS", "STARTTLS", 220, kStartTlsUnsent, "The SMTP server refused STARTTLS"});
   if (!started) {
     if (started.Error().text == kStartTlsUnsent) {
       Abandon(ErrorText());
