@@ -100,7 +100,7 @@ Status CSMTPSession::Command(const SmtpCommand& command) {
     if (command.unsentWithReason) text += ", GetLastError returns: " + ErrorText();
     return Report({step, std::move(text)});
   }
-  const Status reply = ReadReplyWithin(command.expected, command.endOfData ? endOfDataTimeoutMs_ : replyTimeoutMs_);
+  Status reply = ReadReplyWithin(command.expected, command.endOfData ? endOfDataTimeoutMs_ : replyTimeoutMs_);
   if (reply) return reply;
   // A reply with a code was an answer; without one the reply never came.
   const int code = reply.Error().code;
