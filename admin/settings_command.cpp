@@ -28,7 +28,7 @@ constexpr std::size_t kMaxSecretBytes = 4096;
 // The value as shown: a secret only as set or empty, a choice with its word.
 std::string Shown(const SettingRow& row, const ServiceSettings& s) {
   const SettingValue value = row.get(s);
-  const std::string text = FormatSetting(row, value);
+  std::string text = FormatSetting(row, value);
   if (row.secret) return text.empty() ? "(empty)" : "(set)";
   if (row.type == SettingType::kChoice) {
     const auto index = static_cast<std::size_t>(std::get<std::int32_t>(value));
