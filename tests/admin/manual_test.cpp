@@ -19,7 +19,9 @@ TEST(SettingsManual, ManPageAndHelpNameEveryElementAndItsOldName) {
     const std::string element(row.element), member(row.member);
     EXPECT_NE(page.find("*" + element + "* (" + member + ")"), std::string::npos) << element;
     EXPECT_NE(help.find(element + " (" + member + ")"), std::string::npos) << element;
-    if (!row.secret) EXPECT_NE(help.find(DescribeAccepted(row)), std::string::npos) << element;
+    if (!row.secret) {
+      EXPECT_NE(help.find(DescribeAccepted(row)), std::string::npos) << element;
+    }
   }
 }
 
