@@ -101,11 +101,11 @@ Status AuthPlain(ISmtpConversation& c, const std::string& user, const std::strin
   const std::string_view refused =
       inOneLine ? "AUTH PLAIN authentication was unsuccessful" : "Server does not support AUTH PLAIN";
   Status first = c.Command({.step = kStep,
-                                  .line = inOneLine ? command : std::string(kStep),
-                                  .expected = 235,
-                                  .unsent = kAuthUnsent,
-                                  .refused = refused,
-                                  .challenge = 334});
+                            .line = inOneLine ? command : std::string(kStep),
+                            .expected = 235,
+                            .unsent = kAuthUnsent,
+                            .refused = refused,
+                            .challenge = 334});
   if (first || first.Error().code != 334) return first;
   // The server asked with an empty challenge: the credentials are the answer.
   return c.Command({kStep, encoded, 235, "An unexpected error occurred while sending the credentials",
