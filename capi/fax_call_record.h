@@ -21,6 +21,14 @@ struct FaxCallRecord {
   std::time_t startTime = 0;    // capture file created
   std::time_t endTime = 0;      // end of the reception cycle
   std::string recipients;       // addresses, each followed by ";", or EmailAll
+  // Empty for a fax received whole. Otherwise why pages may be missing, in
+  // words that follow "Incomplete: " in the mail and the journal, e.g. "the
+  // sender ended the call (reason 0x3302)" or "the capture file could not be
+  // written: No space left on device".
+  std::string incomplete;
+  // The forwarding side's name for the call while it is received (set by
+  // IFaxHandOff::CallAnswered); empty when none could be written.
+  std::string receptionEntry;
 };
 
 }  // namespace kestrel
