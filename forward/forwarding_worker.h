@@ -42,7 +42,9 @@ class CForwardingWorker final : public IFaxHandOff {
 
   // Records the fax (or, when the inbox cannot be written, keeps it in memory
   // for this run) and wakes the thread.
+  void CallAnswered(FaxCallRecord&) override {}
   void HandOver(const FaxCallRecord& call) override;
+  void CallDropped(const FaxCallRecord&) override {}
 
   void Start();
   void Stop();

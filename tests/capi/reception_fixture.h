@@ -27,7 +27,9 @@ namespace kestrel::test {
 // Keeps a copy of every record it is handed; called on the worker thread.
 class CRecordingHandOff final : public IFaxHandOff {
  public:
+  void CallAnswered(FaxCallRecord& call) override { call.receptionEntry = call.captureFilePath; }
   void HandOver(const FaxCallRecord& call) override;
+  void CallDropped(const FaxCallRecord&) override {}
   bool WaitForCalls(std::size_t n, std::chrono::milliseconds timeout = 15s);
   std::vector<FaxCallRecord> Calls();
 
