@@ -1,7 +1,10 @@
 // What the call state machine asks of the reception worker, in the order it
-// decides it: messages to put, the capture file to open, fill and close, and
-// event texts. Owned here because the state machine is the caller; the worker
-// carries the actions out with libcapi20 and CFaxCapture on its own thread.
+// decides it: messages to put, the capture file to open and fill, the call's
+// record to pass to the forwarding side when the call is answered, when its
+// fax ends and when it is dropped, and event texts. Owned here because the
+// state machine is the caller; the worker carries the actions out with
+// libcapi20, CFaxCapture and IFaxHandOff on its own thread. No action fails
+// towards the machine: what goes wrong is logged or written into the record.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +13,7 @@
 #include <string_view>
 
 #include "capi/call_messages.h"
+#include "capi/fax_call_record.h"
 
 namespace kestrel {
 
@@ -24,8 +28,17 @@ class ICallActions {
   virtual bool OpenCapture(const std::string& callerNumber, std::string& path) = 0;
   // Appends a data block to the capture file, if capture is on and a file is open.
   virtual void AppendData(const std::uint8_t* data, std::size_t length) = 0;
-  // Closes the capture file if it is open.
-  virtual void CloseCapture() = 0;
+  // The call is answered and `call` names its capture file: the forwarding
+  // side records it (and may set `call.receptionEntry`).
+  virtual void CallAnswered(FaxCallRecord& call) = 0;
+  // The fax of the answered call is complete or cut short (`call.incomplete`
+  // says why): the capture is flushed to disk and closed, and the call handed
+  // over. A capture that could not be written marks `call.incomplete`.
+  // Returns once the forwarding side holds the call.
+  virtual void FaxEnded(FaxCallRecord& call) = 0;
+  // The answered call ended before the fax protocol started: the capture is
+  // closed and the forwarding side forgets the call.
+  virtual void CallDropped(const FaxCallRecord& call) = 0;
   // One line for the event log, text exactly as given.
   virtual void WriteEventText(std::string_view text) = 0;
 };

@@ -47,8 +47,10 @@ struct ReceivedCapiMessage {
   // CONNECT_IND: the number structs without their length byte.
   std::string calledPartyNumber;
   std::string callingPartyNumber;
-  // DISCONNECT_B3_IND: the NCPI without its length byte.
+  // DISCONNECT_B3_IND: the NCPI without its length byte, and Reason_B3 (0
+  // when the fax protocol ended normally).
   std::string ncpi;
+  std::uint16_t reasonB3 = 0;
   // DATA_B3_IND: the block as the library holds it, and its handle.
   const std::uint8_t* data = nullptr;
   std::size_t dataLength = 0;

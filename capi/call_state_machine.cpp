@@ -7,6 +7,7 @@
 #include "capi/call_state_machine.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "capi/fax_capture.h"
 
@@ -23,6 +24,12 @@ std::string Printf(const char* format, int a, int b, const char* c) {
   return buf;
 }
 
+std::string SenderEndedEarly(std::uint16_t reasonB3) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "the sender ended the call before the last page (reason 0x%04X)", reasonB3);
+  return buf;
+}
+
 }  // namespace
 
 CCallStateMachine::CCallStateMachine(CConnectionTable& table, IRecipientResolver& resolver, ICallActions& actions,
@@ -32,7 +39,8 @@ CCallStateMachine::CCallStateMachine(CConnectionTable& table, IRecipientResolver
 void CCallStateMachine::Reset() {
   table_.Clear();
   slots_[0] = slots_[1] = -1;
-  awaitingForwarding_ = false;
+  phase_ = CallPhase::kNone;
+  cutShort_.clear();
   record_.recipients.clear();
 }
 
@@ -51,13 +59,40 @@ void CCallStateMachine::StateChange(int id, ConnectionState state) {
   int slot = SlotOf(id);
   if (slot < 0) return;
   Log(Printf("state change slot %d ID %d: %s", slot, id, ConnectionStateName(state)));
-  // Marked here, not by the reception cycle's poll: a short call may connect
-  // and end within one pump call, and must still count.
-  if (slot == 0 && state == Connected) awaitingForwarding_ = true;
+  if (slot != 0) {
+    if (state == Disconnected) slots_[slot] = -1;
+    return;
+  }
+  if (state == Connected && phase_ == CallPhase::kAnswered) {
+    phase_ = CallPhase::kConnected;
+    ++connectedCalls_;
+  }
   if (state == Disconnected) {
-    actions_.CloseCapture();
+    // A network that clears the call without DISCONNECT_B3_IND still leaves
+    // the pages that arrived.
+    if (phase_ == CallPhase::kConnected) HandOverFax();
+    if (phase_ == CallPhase::kAnswered) actions_.CallDropped(record_);
+    phase_ = CallPhase::kNone;
     slots_[slot] = -1;
   }
+}
+
+void CCallStateMachine::HandOverFax() {
+  if (!cutShort_.empty()) record_.incomplete = cutShort_;
+  record_.endTime = std::time(nullptr);
+  actions_.FaxEnded(record_);
+  record_.recipients.clear();
+  phase_ = CallPhase::kEnded;
+}
+
+void CCallStateMachine::CutShort(const std::string& why) {
+  if (slots_[0] != -1) cutShort_ = why;
+}
+
+void CCallStateMachine::AbandonCall() {
+  if (phase_ == CallPhase::kConnected) HandOverFax();
+  if (phase_ == CallPhase::kAnswered) actions_.CallDropped(record_);
+  if (phase_ != CallPhase::kNone) phase_ = CallPhase::kEnded;
 }
 
 void CCallStateMachine::Send(CapiCommand command, CapiSubcommand subcommand, std::uint16_t messageNumber,
@@ -111,15 +146,6 @@ void CCallStateMachine::DisconnectAll() {
   }
 }
 
-std::optional<FaxCallRecord> CCallStateMachine::FinishCall(bool forward, std::time_t endTime) {
-  record_.endTime = endTime;
-  std::optional<FaxCallRecord> finished;
-  if (forward && awaitingForwarding_) finished = record_;
-  record_.recipients.clear();
-  awaitingForwarding_ = false;
-  return finished;
-}
-
 void CCallStateMachine::IncomingCall(int id, const std::string& callerNumber, const std::string& recipients) {
   Log("Incoming call, ID " + std::to_string(id) + ", caller: \"" + callerNumber + "\"");
   std::uint32_t plci = table_[id].plci;
@@ -130,7 +156,7 @@ void CCallStateMachine::IncomingCall(int id, const std::string& callerNumber, co
   }
   // The capture file and the record exist once: a call while another one
   // holds them is turned away as busy, so the sender tries again later.
-  if (slots_[0] != -1 || awaitingForwarding_) {
+  if (slots_[0] != -1) {
     Log("no free slot available, rejecting call... ");
     SendConnectResp(0, plci, kRejectUserBusy, true, false);
     return;
@@ -149,7 +175,14 @@ void CCallStateMachine::IncomingCall(int id, const std::string& callerNumber, co
   record_.remoteStationId.clear();
   record_.pages = 0;
   record_.rate = 0;
+  record_.incomplete.clear();
+  record_.receptionEntry.clear();
+  cutShort_.clear();
+  // Announced before it is answered: a crash from here on still leaves the
+  // forwarding side knowing of the capture.
+  actions_.CallAnswered(record_);
   slots_[0] = id;
+  phase_ = CallPhase::kAnswered;
   Log("call assigned to slot 0 ");
   SendConnectResp(0, plci, 0, true, true);
 }
@@ -186,6 +219,33 @@ void CCallStateMachine::OnConnectInd(const ReceivedCapiMessage& message) {
   c.state = D_ConnectPending;  // silently: the slot is assigned only now
   IncomingCall(id, c.CallerNumber(), recipients);
   SetState(id, D_ConnectPending);
+}
+
+// The fax's end: the call is handed over before the indication is answered,
+// so that a crash during the tear-down cannot lose it.
+void CCallStateMachine::OnDisconnectB3Ind(const ReceivedCapiMessage& message) {
+  const std::uint32_t address = message.address;
+  int id = table_.FindByNcci(address);
+  if (id >= 0) {
+    table_[id].ncci = kNoId;
+    if (!message.wellFormed) Log("Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication");
+    // The record holds the results of the call in slot 0 only.
+    if (SlotOf(id) == 0) {
+      FaxResults results =
+          ParseFaxResults(reinterpret_cast<const std::uint8_t*>(message.ncpi.data()), message.ncpi.size());
+      record_.rate = results.rate;
+      record_.pages = results.pages;
+      record_.remoteStationId = results.remoteStationId;
+      if (phase_ == CallPhase::kConnected) {
+        if (message.reasonB3 != 0) record_.incomplete = SenderEndedEarly(message.reasonB3);
+        HandOverFax();
+      }
+    }
+  }
+  Send(CapiCommand::kDisconnectB3, CapiSubcommand::kResp, message.messageNumber, address);
+  if (id < 0) return;
+  SetState(id, D_Connected);
+  if (table_[id].initiator) Send(CapiCommand::kDisconnect, CapiSubcommand::kReq, 0, table_[id].plci);
 }
 
 void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
@@ -234,26 +294,7 @@ void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
       actions_.Put(resp);
       break;
     }
-    case CapiCommand::kDisconnectB3: {
-      int id = table_.FindByNcci(address);
-      if (id >= 0) {
-        table_[id].ncci = kNoId;
-        if (!message.wellFormed) Log("Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication");
-        // The record holds the results of the call in slot 0 only.
-        if (SlotOf(id) == 0) {
-          FaxResults results =
-              ParseFaxResults(reinterpret_cast<const std::uint8_t*>(message.ncpi.data()), message.ncpi.size());
-          record_.rate = results.rate;
-          record_.pages = results.pages;
-          record_.remoteStationId = results.remoteStationId;
-        }
-      }
-      Send(CapiCommand::kDisconnectB3, CapiSubcommand::kResp, number, address);
-      if (id < 0) break;
-      SetState(id, D_Connected);
-      if (table_[id].initiator) Send(CapiCommand::kDisconnect, CapiSubcommand::kReq, 0, table_[id].plci);
-      break;
-    }
+    case CapiCommand::kDisconnectB3: OnDisconnectB3Ind(message); break;
     case CapiCommand::kDisconnect: {
       Send(CapiCommand::kDisconnect, CapiSubcommand::kResp, number, address);
       int id = table_.FindByPlci(address);

@@ -94,7 +94,10 @@ ReceivedCapiMessage DecodeCapiMessage(const std::uint8_t* raw, std::size_t lengt
         m.callingPartyNumber.clear();
       }
       break;
-    case CapiCommand::kDisconnectB3: m.wellFormed = ReadCapiStruct(raw, length, scratch.NCPI, m.ncpi); break;
+    case CapiCommand::kDisconnectB3:
+      m.reasonB3 = scratch.Reason_B3;
+      m.wellFormed = ReadCapiStruct(raw, length, scratch.NCPI, m.ncpi);
+      break;
     case CapiCommand::kDataB3:
       // Data64 as the library filled it in; it stays valid until DATA_B3_RESP.
       m.data = scratch.Data;

@@ -7,13 +7,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "core/event_log.h"
+#include "platform/atomic_file.h"
 
 namespace kestrel {
 namespace {
 
 constexpr char kFolderMissing[] = "receive fax folder not exist.";
+constexpr char kExtension[] = ".sff";
+constexpr int kMaxNameAttempts = 1000;
 
 // NCPI offsets, counted from the content's first byte (the struct's length
 // byte is not part of `ncpi`).
@@ -76,12 +80,15 @@ std::string FileNameCallerDigits(const std::string& callerNumber) {
   return out;
 }
 
-std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local) {
+std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local,
+                            int attempt) {
   char stamp[64];
   std::strftime(stamp, sizeof stamp, "_%d-%m-%Y-%H-%M-%S", &local);
   std::string path = receivedDir;
   if (path.empty() || path.back() != '/') path += '/';
-  return path + FileNameCallerDigits(callerNumber) + stamp + ".sff";
+  path += FileNameCallerDigits(callerNumber) + stamp;
+  if (attempt > 1) path += "-" + std::to_string(attempt);
+  return path + kExtension;
 }
 
 std::string B3Configuration(const std::string& stationId) {
@@ -110,19 +117,50 @@ bool CFaxCapture::Create(const std::string& receivedDir, const std::string& call
   path = CaptureFileName(receivedDir, callerNumber, local);
   // Without a folder the name would land in the file-system root.
   if (receivedDir.empty()) return false;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  return fd_ >= 0;
+  for (int attempt = 1; attempt <= kMaxNameAttempts && fd_ < 0; ++attempt) {
+    const std::string candidate = CaptureFileName(receivedDir, callerNumber, local, attempt);
+    fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd_ >= 0) {
+      path = candidate;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (fd_ < 0) return false;
+  path_ = path;
+  written_ = {};
+  // The name must survive a crash: the forwarding side is told of it at once.
+  (void)SyncFolderOf(path_);  // a folder that cannot be flushed still takes the fax
+  return true;
+}
+
+void CFaxCapture::WriteFailed(int error) {
+  if (!written_) return;
+  const char* reason = std::strerror(error);
+  log_.WriteEventText("The capture file " + path_ + " could not be written: " + reason + "; the fax is incomplete.");
+  written_ = Status::Failed(path_, std::string("the capture file could not be written: ") + reason, error);
 }
 
 void CFaxCapture::DataAvailable(const std::uint8_t* data, std::size_t length) {
-  if (!on_ || fd_ < 0 || length == 0 || !data) return;
+  if (!on_ || fd_ < 0 || length == 0 || !data || !written_) return;
   std::size_t done = 0;
   while (done < length) {
     ssize_t n = ::write(fd_, data + done, length - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n <= 0) {
+      // A write that makes no progress without an error is a full device.
+      WriteFailed(n < 0 ? errno : ENOSPC);
+      return;
+    }
     done += static_cast<std::size_t>(n);
   }
+}
+
+Status CFaxCapture::Finish() {
+  if (fd_ < 0) return written_;
+  if (::fsync(fd_) != 0) WriteFailed(errno);
+  Close();
+  return written_;
 }
 
 void CFaxCapture::Close() {

@@ -6,12 +6,17 @@
 // only the characters 0-9, "+", "#" and "*" of the caller number reach the file
 // name, and the NCPI is read within its own length. Used by the reception
 // worker's thread only.
+//
+// Failures: Create answers false; a write or flush failure is logged once and
+// kept, and Finish returns it as a Status (core/result.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
+
+#include "core/result.h"
 
 namespace kestrel {
 
@@ -36,8 +41,10 @@ std::string RemoteStationId(const std::string& receiveId);
 std::string FileNameCallerDigits(const std::string& callerNumber);
 
 // receivedDir + "/" (unless it ends in one) + caller digits +
-// "_%d-%m-%Y-%H-%M-%S" + ".sff".
-std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local);
+// "_%d-%m-%Y-%H-%M-%S" + ".sff"; from the second attempt on "-<attempt>"
+// stands before ".sff", for a name that is taken already.
+std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local,
+                            int attempt = 1);
 
 // The fax protocol carries a station id of at most this many characters.
 constexpr std::size_t kMaxStationIdLength = 20;
@@ -54,10 +61,11 @@ class CFaxCapture {
   CFaxCapture(const CFaxCapture&) = delete;
   CFaxCapture& operator=(const CFaxCapture&) = delete;
 
-  // Creates the capture file for a call, or cuts it to zero length: creates a
-  // missing `receivedDir` (one level, with an event text) and opens the file
-  // named from `callerNumber` and the current local time. `path` is set in
-  // every case; false when the file could not be opened.
+  // Creates the capture file for a call: creates a missing `receivedDir` (one
+  // level, with an event text) and creates a new file named from
+  // `callerNumber` and the current local time, never an existing one (two
+  // calls in one second, a clock stepped back): a taken name gets "-2", "-3"...
+  // `path` is set in every case; false when no file could be created.
   bool Create(const std::string& receivedDir, const std::string& callerNumber, std::string& path);
 
   void On() { on_ = true; }
@@ -65,15 +73,25 @@ class CFaxCapture {
   bool IsOpen() const { return fd_ >= 0; }
 
   // Appends the block exactly as delivered while capture is on and a file is
-  // open; otherwise the block is dropped.
+  // open; otherwise the block is dropped. The first write that fails is
+  // logged with its reason and ends writing to this file.
   void DataAvailable(const std::uint8_t* data, std::size_t length);
 
+  // Flushes the file to disk and closes it. A failure, of the flush or of an
+  // earlier write, says in its text why pages may be missing ("the capture
+  // file could not be written: <reason>"); its step is the file's path.
+  Status Finish();
+  // Closes the file without flushing it.
   void Close();
 
  private:
+  void WriteFailed(int error);
+
   IEventLog& log_;
   bool on_ = false;
   int fd_ = -1;
+  std::string path_;
+  Status written_;  // the first write or flush failure of this file
 };
 
 }  // namespace kestrel

@@ -1,6 +1,7 @@
 // The worker's side of the call state machine: the machine's actions carried
 // out: messages composed with libcapi20 and put, the capture file opened,
-// written and closed, event texts written.
+// written, flushed and closed, the call passed to the forwarding side, event
+// texts written.
 #include <capi20.h>
 
 #include "capi/fax_receive_thread.h"
@@ -96,7 +97,19 @@ void CFaxReceiveThread::AppendData(const std::uint8_t* data, std::size_t length)
   capture_.DataAvailable(data, length);
 }
 
-void CFaxReceiveThread::CloseCapture() { capture_.Close(); }
+void CFaxReceiveThread::CallAnswered(FaxCallRecord& call) { handOff_.CallAnswered(call); }
+
+void CFaxReceiveThread::FaxEnded(FaxCallRecord& call) {
+  // On disk before it is handed over: the forwarding side may read it at once,
+  // and a crash after the hand-over must not lose the last pages.
+  if (kestrel::Status written = capture_.Finish(); !written) call.incomplete = written.Error().text;
+  handOff_.HandOver(call);
+}
+
+void CFaxReceiveThread::CallDropped(const FaxCallRecord& call) {
+  capture_.Close();
+  handOff_.CallDropped(call);
+}
 
 void CFaxReceiveThread::WriteEventText(std::string_view text) { log_.WriteEventText(text); }
 

@@ -31,6 +31,11 @@ constexpr auto kPollInterval = std::chrono::milliseconds(100);
 // A stop waits this long for the network to confirm the tear-down.
 constexpr auto kStopTeardownLimit = std::chrono::seconds(5);
 
+// Why a fax was cut short by this side, in words that follow "Incomplete: ".
+constexpr char kStoppedDuringCall[] = "the service stopped during the call";
+constexpr char kLinkLostDuringCall[] = "the CAPI link was lost during the call";
+constexpr char kSettingsTaken[] = "The reception uses the new settings from the next call on.";
+
 std::string Format(const char* format, unsigned long a) {
   char buf[160];
   std::snprintf(buf, sizeof buf, format, a);
@@ -43,6 +48,7 @@ CFaxReceiveThread::CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IReci
                                      IFaxHandOff& handOff, ServiceSettings settings)
     : log_(log),
       notices_(notices),
+      resolver_(resolver),
       handOff_(handOff),
       settings_(std::move(settings)),
       capture_(log),
@@ -63,8 +69,41 @@ CFaxReceiveThread::~CFaxReceiveThread() {
 
 void CFaxReceiveThread::PostStartRequest() {
   std::lock_guard<std::mutex> lock(mutex_);
-  ++startRequests_;
+  if (sessionRunning_ && endSessionWhenIdle_)
+    endSessionWhenIdle_ = false;  // the running session goes on instead
+  else
+    ++startRequests_;
   wake_.notify_all();
+}
+
+void CFaxReceiveThread::EndSessionWhenIdle() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  startRequests_ = 0;
+  endSessionWhenIdle_ = sessionRunning_;
+}
+
+void CFaxReceiveThread::ChangeSettings(ServiceSettings settings) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  newSettings_ = std::move(settings);
+}
+
+void CFaxReceiveThread::TakeNewSettings() {
+  std::optional<ServiceSettings> fresh;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fresh.swap(newSettings_);
+  }
+  if (!fresh) return;
+  settings_ = std::move(*fresh);
+  b3Configuration_ = B3Configuration(settings_.Number);
+  machine_.SetRejectCallerId(settings_.RejectCallerID);
+  resolver_.SetAcceptAll(settings_.All, settings_.EmailAll);
+  Log(kSettingsTaken);
+}
+
+bool CFaxReceiveThread::SessionEndDue() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return endSessionWhenIdle_;
 }
 
 void CFaxReceiveThread::Halt() {
@@ -95,8 +134,12 @@ void CFaxReceiveThread::ThreadMain() {
       wake_.wait(lock, [this] { return stop_ || startRequests_ > 0; });
       if (stop_) return;
       --startRequests_;
+      sessionRunning_ = true;
     }
     SessionLoop();
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessionRunning_ = false;
+    endSessionWhenIdle_ = false;
   }
 }
 
@@ -232,11 +275,13 @@ void CFaxReceiveThread::LinkLost() {
   Log("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again");
 }
 
-// The lost link takes the registration, every call and the capture with it.
-// The worker then tries to register again at each interval, quietly, until
-// it succeeds or is stopped.
+// The lost link takes the registration and every call with it; a fax that
+// had begun is handed over with what arrived. The worker then tries to
+// register again at each interval, quietly, until it succeeds or is stopped.
 void CFaxReceiveThread::RecoverLink() {
   capture_.Off();
+  machine_.CutShort(kLinkLostDuringCall);
+  machine_.AbandonCall();
   capture_.Close();
   if (appId_ != 0) capi20_release(appId_);  // the peer is gone; its answer says nothing
   appId_ = 0;
@@ -251,6 +296,7 @@ void CFaxReceiveThread::RecoverLink() {
 }
 
 void CFaxReceiveThread::SessionLoop() {
+  TakeNewSettings();
   machine_.Reset();
   ReleaseCAPI();  // a session that ended early may still hold its registration
   appId_ = 0;
@@ -278,36 +324,46 @@ void CFaxReceiveThread::SessionLoop() {
       RecoverLink();
       continue;
     }
+    if (machine_.SlotsFree() && SessionEndDue()) break;
     Handle_CAPI_Msg();
-    std::time_t endTime = 0;
-    bool received = ReceptionCycle(endTime);
-    DisconnectAll();
+    ReceptionCycle();
+    if (StopRequested() && !linkLost_) {
+      // The fax in progress is handed over with what arrived, once the
+      // network has confirmed the tear-down or the stop's bound has passed.
+      machine_.CutShort(kStoppedDuringCall);
+      DisconnectAll();
+      machine_.AbandonCall();
+    }
     if (!linkLost_) SetLineState(LineStatus::State::kListening);
-    if (auto call = machine_.FinishCall(received, endTime)) handOff_.HandOver(*call);
   }
+  if (StopRequested()) return;
+  // Ended at an idle line: nothing listens until the next start request.
+  ReleaseCAPI();
+  appId_ = 0;
+  SetLineState(LineStatus::State::kStopped);
 }
 
-bool CFaxReceiveThread::ReceptionCycle(std::time_t& endTime) {
+// Runs until a call has reached the fax protocol in slot 0 and ended, or an
+// interruption. The call itself is handed over by the state machine.
+void CFaxReceiveThread::ReceptionCycle() {
   Log("Begin of FAX-receive.");
   capture_.On();
   ListenAllControllers(kCipMaskAllServices);
-  // The state machine marks the moment slot 0 reaches Connected: a short call
-  // may connect and end within one pump call, and must still count.
-  while (!machine_.AwaitingForwarding() && !Interrupted()) {
+  const unsigned connectedBefore = machine_.ConnectedCalls();
+  while (machine_.ConnectedCalls() == connectedBefore && !Interrupted()) {
     Handle_CAPI_Msg();
+    if (machine_.SlotsFree()) {
+      TakeNewSettings();
+      if (SessionEndDue()) break;
+    }
     Pause(kPollInterval);
   }
-  bool connected = machine_.AwaitingForwarding() && !Interrupted();
-  while (connected && machine_.Slot(0) != -1 && !Interrupted()) {
+  while (machine_.Slot(0) != -1 && !Interrupted()) {
     Handle_CAPI_Msg();
     Pause(kPollInterval);
   }
   capture_.Off();
-  endTime = std::time(nullptr);
   Log("End of FAX-receive.");
-  capture_.Close();
-  // A fax cut off by a stop or a lost link is not forwarded.
-  return connected && !Interrupted();
 }
 
 void CFaxReceiveThread::DisconnectAll() {

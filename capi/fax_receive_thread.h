@@ -2,20 +2,23 @@
 // to the ISDN adapter. It registers one CAPI 2.0 application through
 // libcapi20, listens on every controller, pumps the messages into the call
 // state machine and carries out what that decides: messages put through
-// libcapi20, the fax captured into an SFF file in `ReceivedDir`. After every
-// call it hands the finished call's record over to the forwarding side, which
-// records it and returns at once: the line never waits for mail.
+// libcapi20, the fax captured into an SFF file in `ReceivedDir`. It tells the
+// forwarding side of each answered call, and hands the call over the moment
+// its fax is complete (or cut short), before the tear-down; the forwarding
+// side records it and returns at once: the line never waits for mail.
 //
 // Everything arriving from CAPI is untrusted: messages are checked against
 // their own length before libcapi20 decomposes them or a field is read, and
 // malformed ones are logged and dropped or handed on marked as such.
 //
-// Thread-safety: construct, PostStartRequest, Halt and destroy from one
-// controlling thread. All CAPI calls, the state machine with its connection
-// table and slots, and the capture belong to the worker thread; the resolver
-// and the hand-off are called on it. A stop is cooperative: every
-// waiting loop tests the stop flag at least every 100 ms, and Halt returns
-// once the thread has ended.
+// Thread-safety: construct, PostStartRequest, ChangeSettings,
+// EndSessionWhenIdle, Halt and destroy from one controlling thread. All CAPI
+// calls, the state machine with its connection table and slots, the capture
+// and the settings in use belong to the worker thread; the resolver and the
+// hand-off are called on it. A stop is cooperative: every waiting loop tests
+// the stop flag at least every 100 ms, and Halt returns once the thread has
+// ended. New settings and the end of a session wait for an idle line (no
+// slot taken, no call being answered), so a call always ends as it began.
 #pragma once
 
 #include <capi20.h>
@@ -26,6 +29,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -55,10 +59,19 @@ class CFaxReceiveThread final : private ICallActions {
   CFaxReceiveThread& operator=(const CFaxReceiveThread&) = delete;
 
   // Queues a start request (the start message): the thread runs its session
-  // loop, which returns only when CAPI cannot be registered or on a stop.
+  // loop, which returns only when CAPI cannot be registered, on a stop, or at
+  // EndSessionWhenIdle. Withdraws an end of session not carried out yet.
   void PostStartRequest();
+  // The session, running or requested, ends (CAPI released, nothing
+  // listening) once the line is idle; a call in progress is received to its end first.
+  void EndSessionWhenIdle();
+  // Settings for the calls to come: taken by the thread once the line is
+  // idle (ReceivedDir, Number, RejectCallerID, and the resolver's All and
+  // EmailAll), with an event text; the call in progress keeps those it began with.
+  void ChangeSettings(ServiceSettings settings);
   // Asks the thread to stop and waits until it has ended. A call in progress
-  // is torn down (for at most a few seconds) and not forwarded. Idempotent.
+  // is torn down (for at most a few seconds) and, when its fax had begun,
+  // handed over marked incomplete. Idempotent.
   void Halt();
 
   // How long to wait between registration attempts after the CAPI link was
@@ -85,15 +98,21 @@ class CFaxReceiveThread final : private ICallActions {
   // Session and reception cycle.
   void ThreadMain();
   void SessionLoop();
-  bool ReceptionCycle(std::time_t& endTime);
+  void ReceptionCycle();
   void DisconnectAll();
+  // At an idle line: takes settings waiting from ChangeSettings.
+  void TakeNewSettings();
+  // At an idle line: whether EndSessionWhenIdle asks the session to end.
+  bool SessionEndDue();
 
   // The state machine's side: the current message decoded for it, and its
   // actions carried out with libcapi20 and the capture file.
   void Put(const OutgoingCapiMessage& message) override;
   bool OpenCapture(const std::string& callerNumber, std::string& path) override;
   void AppendData(const std::uint8_t* data, std::size_t length) override;
-  void CloseCapture() override;
+  void CallAnswered(FaxCallRecord& call) override;
+  void FaxEnded(FaxCallRecord& call) override;
+  void CallDropped(const FaxCallRecord& call) override;
   void WriteEventText(std::string_view text) override;
 
   // Waits up to `d` or until a stop is requested; false on a stop.
@@ -104,6 +123,7 @@ class CFaxReceiveThread final : private ICallActions {
 
   IEventLog& log_;
   INoticeSink& notices_;
+  IRecipientResolver& resolver_;
   IFaxHandOff& handOff_;
   ServiceSettings settings_;
   std::chrono::milliseconds reregisterInterval_{30000};
@@ -127,6 +147,9 @@ class CFaxReceiveThread final : private ICallActions {
   std::mutex mutex_;
   std::condition_variable wake_;
   int startRequests_ = 0;
+  bool sessionRunning_ = false;
+  bool endSessionWhenIdle_ = false;
+  std::optional<ServiceSettings> newSettings_;
   bool stop_ = false;
   std::thread thread_;
 };

@@ -3,6 +3,7 @@
 // over the data store; owned here because the worker is the caller.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kestrel {
@@ -14,6 +15,9 @@ class IRecipientResolver {
   // all) or extends (MSN row) `recipients`, the recipients text of this call.
   // Runs on the worker thread only.
   virtual int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) = 0;
+  // Takes the settings All and EmailAll anew, for the calls that come from
+  // now on. Runs on the worker thread only, between calls.
+  virtual void SetAcceptAll(std::int32_t all, const std::string& emailAll) = 0;
 };
 
 }  // namespace kestrel

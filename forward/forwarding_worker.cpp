@@ -96,7 +96,17 @@ bool CForwardingWorker::Pass() {
   return mustWait;
 }
 
+void CForwardingWorker::ChangeSettings(ServiceSettings settings) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  newSettings_ = std::move(settings);
+}
+
 bool CForwardingWorker::ForwardOne(FaxEntry& entry) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (newSettings_) settings_ = std::move(*newSettings_);
+    newSettings_.reset();
+  }
   if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) return false;
   if (listener_) {
     ForwardedFax done;

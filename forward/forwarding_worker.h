@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -55,6 +56,10 @@ class CForwardingWorker final : public IFaxHandOff {
   [[nodiscard]] std::size_t PendingCount();
   // Told about every fax that is done; set before Start (null: nobody).
   void SetListener(IForwardedFaxListener* listener) { listener_ = listener; }
+  // Settings for the faxes forwarded from now on, taken between two faxes:
+  // a fax being mailed finishes with the settings it began with. The faxes
+  // waiting (in the inbox and in memory) stay and get the new settings.
+  void ChangeSettings(ServiceSettings settings);
 
  private:
   void Run();
@@ -76,6 +81,7 @@ class CForwardingWorker final : public IFaxHandOff {
   std::condition_variable wake_;
   bool woken_ = false;
   std::deque<FaxEntry> unrecorded_;  // faxes the inbox could not take
+  std::optional<ServiceSettings> newSettings_;
   std::thread thread_;
 };
 

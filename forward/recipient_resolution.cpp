@@ -14,6 +14,11 @@ CRecipientResolver::CRecipientResolver(std::int32_t all, std::string emailAll, C
                                        IEventLog& log)
     : all_(all), emailAll_(std::move(emailAll)), reception_(reception), log_(log) {}
 
+void CRecipientResolver::SetAcceptAll(std::int32_t all, const std::string& emailAll) {
+  all_ = all;
+  emailAll_ = emailAll;
+}
+
 int CRecipientResolver::AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) {
   if (all_ != 0) {
     recipients = emailAll_;

@@ -36,6 +36,8 @@ class CRecipientResolver final : public IRecipientResolver {
   // to `recipients` unless the address is empty; no row (or a database error)
   // answers 0 and leaves `recipients` as it was.
   [[nodiscard]] int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) override;
+  // A reload's All and EmailAll, on the thread that uses the resolver.
+  void SetAcceptAll(std::int32_t all, const std::string& emailAll) override;
 
   // Every tblTSIDEMail address for `callerNumber`, in database order, each
   // followed by ";" (an empty address gives ";" alone); empty when none. An

@@ -28,7 +28,9 @@ namespace kestrel {
 // The reception worker and the forwarding thread it hands each fax to, built
 // together from one copy of the settings, destroyed together (reception
 // first, so nothing is handed over to a stopped forwarding thread). Each
-// thread looks up recipients on a database connection of its own.
+// thread looks up recipients on a database connection of its own. Built once
+// per run: new settings reach the running threads (ChangeSettings), so a
+// reload never cuts a call nor drops what the forwarding thread holds.
 struct CReceptionWorker {
   CReceptionWorker(IEventLog& log, INoticeSink& notices, COdbcConnection& reception, COdbcConnection& forwardingDb,
                    const ServiceSettings& s, const std::string& folder)
@@ -48,10 +50,18 @@ struct CServiceApp::Impl {
   Impl(IEventLog& l, INoticeSink& n, ISettingsEditor* e) : log(l), notices(n), editor(e), monitor(l) {}
 
   void CreateWorker() {
-    worker.reset();  // halts the old thread: "End Session", CAPI released
     worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, settings, folder);
     worker->forwarding.SetListener(listener);
     workerStarted = false;
+  }
+
+  // Complete settings go to the running threads, each taking them between
+  // calls or faxes; incomplete ones are left to StartReception, which ends
+  // reception.
+  void GiveWorkerTheSettings() {
+    if (!worker || !settings.IsComplete()) return;
+    worker->thread.ChangeSettings(settings);
+    worker->forwarding.ChangeSettings(settings);
   }
 
   IEventLog& log;
@@ -143,15 +153,20 @@ void CServiceApp::StartReception() {
   Impl& d = *impl_;
   if (!d.settings.IsComplete()) {
     d.notices.Notify(LoadString(IDS_CONFIG_INCOMPLETE), NoticeIcon::kError);
+    // A call in progress is received to its end and handed over first.
+    if (d.worker) d.worker->thread.EndSessionWhenIdle();
+    d.workerStarted = false;
     return;
   }
   if (!d.worker) d.CreateWorker();
   if (!d.monitor.IsRunning()) {
     d.monitor.SetSettings(d.settings, d.folder);
   }
-  d.worker->forwarding.Start();  // first the faxes an earlier run left
-  d.worker->thread.PostStartRequest();
-  d.workerStarted = true;
+  if (!d.workerStarted) {
+    d.worker->forwarding.Start();  // first the faxes an earlier run left
+    d.worker->thread.PostStartRequest();
+    d.workerStarted = true;
+  }
   d.monitor.StartMailQueueMonitor(true);
 }
 
@@ -181,7 +196,7 @@ kestrel::Status CServiceApp::ApplySettings(const ServiceSettings& values) {
   kestrel::Status saved = ExportSettings(SettingsFilePath(d.folder), d.settings, d.log);
   if (!saved) d.log.WriteEventText("The settings were not saved: " + saved.Describe());
   d.monitor.StartMailQueueMonitor(false);  // takes the new settings when it starts again
-  d.CreateWorker();
+  d.GiveWorkerTheSettings();
   StartReception();
   return saved;
 }
@@ -195,7 +210,7 @@ kestrel::Status CServiceApp::ReloadSettingsFile() {
   }
   d.settings = fresh;
   d.monitor.StartMailQueueMonitor(false);
-  d.CreateWorker();
+  d.GiveWorkerTheSettings();
   StartReception();
   return {};
 }

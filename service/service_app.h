@@ -57,25 +57,32 @@ class CServiceApp {
   // Halts the worker, closes the database, stops the monitor. Returns 0.
   int ExitInstance();
 
-  // Starts (or restarts) reception with the current settings; IDS_CONFIG_INCOMPLETE and
-  // nothing started when they are incomplete.
+  // Starts reception (the worker, when not running yet) with the current
+  // settings. When they are incomplete: IDS_CONFIG_INCOMPLETE, and reception
+  // ends once the line is idle (a call in progress is received and handed
+  // over first).
   void StartReception();
 
   // The Settings command: shows the editor over a copy of the settings (the
-  // monitor stopped meanwhile); OK saves kestrel.xml and replaces the worker,
-  // Cancel starts the monitor again. Does nothing while already open.
+  // monitor stopped meanwhile); OK saves kestrel.xml and gives the running
+  // worker the new values, Cancel starts the monitor again. Does nothing
+  // while already open.
   void SettingsCommand();
 
-  // What a confirmed sheet does: takes `values`, saves kestrel.xml, replaces
-  // the worker and starts reception. Values that do not fit the settings
-  // table are refused (the running settings stay, one event says why); when
+  // What a confirmed sheet does: takes `values`, saves kestrel.xml, gives
+  // them to the running worker and starts reception. The worker is not
+  // replaced: a call in progress ends with the values it began with and is
+  // handed over, the next call uses the new ones, and the forwarding thread
+  // takes them between two faxes. Values that do not fit the settings table
+  // are refused (the running settings stay, one event says why); when
   // kestrel.xml cannot be written the values still serve this run. Either
   // failure is logged and returned.
   kestrel::Status ApplySettings(const ServiceSettings& values);
-  // Re-reads kestrel.xml (as at start-up, without migration) and replaces the
-  // worker with the values read; the file itself is left as it is. For SIGHUP.
-  // A file that cannot be used changes nothing: the running settings and
-  // worker stay, and the failure (also written to the event log) is returned.
+  // Re-reads kestrel.xml (as at start-up, without migration) and gives the
+  // values read to the running worker as ApplySettings does; the file itself
+  // is left as it is. For SIGHUP. A file that cannot be used changes nothing:
+  // the running settings stay, and the failure (also written to the event
+  // log) is returned.
   kestrel::Status ReloadSettingsFile();
 
   // The administration connection (opened on first use): the MSN table check

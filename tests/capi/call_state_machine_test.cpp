@@ -1,9 +1,10 @@
 // The call state machine without CAPI or a thread: each row of its
 // indication and confirmation tables as state before, message in, actions out
-// and state after; the tear-down it starts; the slot rules; and the finished
-// call it hands out.
+// and state after; the tear-down it starts; the slot rules; and the call it
+// announces, hands over (whole or cut short) or drops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "capi/call_state_machine.h"
@@ -61,7 +62,13 @@ class CCallSide final : public ICallActions, public IRecipientResolver {
   void AppendData(const std::uint8_t*, std::size_t length) override {
     trace.push_back("append " + std::to_string(length));
   }
-  void CloseCapture() override { trace.push_back("close"); }
+  void CallAnswered(FaxCallRecord& call) override { trace.push_back("answered " + call.captureFilePath); }
+  void FaxEnded(FaxCallRecord& call) override {
+    trace.push_back("hand over pages=" + std::to_string(call.pages) +
+                    (call.incomplete.empty() ? "" : " incomplete=" + call.incomplete));
+    handedOver.push_back(call);
+  }
+  void CallDropped(const FaxCallRecord& call) override { trace.push_back("dropped " + call.captureFilePath); }
   void WriteEventText(std::string_view text) override { trace.push_back("log " + std::string(text)); }
   int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) override {
     trace.push_back("resolve " + calledNumber);
@@ -69,8 +76,10 @@ class CCallSide final : public ICallActions, public IRecipientResolver {
     recipients += "fax@example.com;";
     return 1;
   }
+  void SetAcceptAll(std::int32_t, const std::string&) override {}
 
   std::vector<std::string> trace;
+  std::vector<FaxCallRecord> handedOver;
   bool captureFails = false;
 };
 
@@ -103,9 +112,11 @@ ReceivedCapiMessage DataInd(std::uint32_t ncci, const std::uint8_t* data, std::s
   m.dataHandle = 0x100;
   return m;
 }
-// Rate, options, format, pages, receive id.
-ReceivedCapiMessage DisconnectB3Ind(std::uint16_t rate, std::uint16_t pages, const std::string& id) {
+// Rate, options, format, pages, receive id; Reason_B3.
+ReceivedCapiMessage DisconnectB3Ind(std::uint16_t rate, std::uint16_t pages, const std::string& id,
+                                    std::uint16_t reason = 0) {
   ReceivedCapiMessage m = Ind(CapiCommand::kDisconnectB3, kNcci);
+  m.reasonB3 = reason;
   m.ncpi = {static_cast<char>(rate & 0xff), static_cast<char>(rate >> 8), 0, 0, 0, 0, static_cast<char>(pages & 0xff),
             static_cast<char>(pages >> 8),  static_cast<char>(id.size())};
   m.ncpi += id;
@@ -126,7 +137,8 @@ enum Before {
   kNothing,
   kInSlot,              // the call 0x101, taken into slot 0, in the given state
   kWithoutSlot,         // the connection 0x101 in the given state, holding no slot
-  kAwaitingForwarding,  // the call 0x101 reached Connected and ended; not handed out yet
+  kFaxInSlot,           // as kInSlot, having reached Connected first: its fax runs
+  kFaxEnded,            // the call 0x101 reached Connected and ended: handed over
   kTableFull,           // 8 connections, PLCI 0x101 to 0x801, none in a slot
 };
 
@@ -156,7 +168,8 @@ void Prepare(const Given& given, CConnectionTable& table, CCallStateMachine& mac
   switch (given.before) {
     case kNothing: return;
     case kInSlot:
-    case kAwaitingForwarding: machine.Handle_Indication(ConnectInd(kPlci, "5551234", "0301234567")); break;
+    case kFaxInSlot:
+    case kFaxEnded: machine.Handle_Indication(ConnectInd(kPlci, "5551234", "0301234567")); break;
     case kWithoutSlot: table[table.Allocate()].plci = kPlci; break;
     case kTableFull:
       for (std::uint32_t i = 1; i <= 8; ++i) {
@@ -166,10 +179,13 @@ void Prepare(const Given& given, CConnectionTable& table, CCallStateMachine& mac
       }
       return;
   }
-  if (given.before == kAwaitingForwarding) {
+  if (given.before == kFaxInSlot || given.before == kFaxEnded) {
     table[0].state = B_ConnectPending;
     table[0].ncci = kNcci;
     machine.Handle_Indication(Ind(CapiCommand::kConnectB3Active, kNcci));
+  }
+  if (given.before == kFaxEnded) {
+    machine.Handle_Indication(DisconnectB3Ind(9600, 1, ""));
     machine.Handle_Indication(Ind(CapiCommand::kDisconnect, kPlci));
     return;
   }
@@ -217,6 +233,7 @@ const std::vector<std::string> kAccepted = {
     "put ALERT_REQ #0 0x101",
     "log Incoming call, ID 0, caller: \"0301234567\"",
     "open 0301234567",
+    "answered /faxes/0301234567.sff",
     "log call assigned to slot 0 ",
     "put CONNECT_RESP #0 0x101 reject=0 fax b3",
     "log state change slot 0 ID 0: D_ConnectPending",
@@ -272,12 +289,13 @@ TEST(CallStateMachineTest, IndicationTable) {
        {"resolve 5551234", "put ALERT_REQ #0 0x201", "log Incoming call, ID 1, caller: \"0302\"", kBusy,
         "put CONNECT_RESP #0 0x201 reject=3 fax"},
        "D_ConnectPending ncci=- init=0 slot=-"},
-      {"call while the last one awaits forwarding is busy",
-       {kAwaitingForwarding},
+      {"call the instant after the last fax was handed over is taken",
+       {kFaxEnded},
        ConnectInd(0x201, "5551234", "0302"),
-       {"resolve 5551234", "put ALERT_REQ #0 0x201", "log Incoming call, ID 0, caller: \"0302\"", kBusy,
-        "put CONNECT_RESP #0 0x201 reject=3 fax"},
-       "D_ConnectPending ncci=- init=0 slot=- awaiting"},
+       {"resolve 5551234", "put ALERT_REQ #0 0x201", "log Incoming call, ID 0, caller: \"0302\"", "open 0302",
+        "answered /faxes/0302.sff", "log call assigned to slot 0 ", "put CONNECT_RESP #0 0x201 reject=0 fax b3",
+        "log state change slot 0 ID 0: D_ConnectPending"},
+       "D_ConnectPending ncci=- init=0 slot=0"},
       {"ninth call finds no entry: Reject 2 with the indication's number",
        {kTableFull},
        ConnectInd(0x901, "5551234", "0309"),
@@ -365,21 +383,32 @@ TEST(CallStateMachineTest, IndicationTable) {
        {kBadNcci, "put DATA_B3_RESP #7 0xffffffff handle=256"},
        "none"},
       // DISCONNECT_B3_IND
-      {"DISCONNECT_B3_IND from the sender",
-       {kInSlot, Connected},
+      {"DISCONNECT_B3_IND from the sender: the fax is handed over before the response",
+       {kFaxInSlot, Connected},
        DisconnectB3Ind(9600, 2, "+49 30 7654321"),
+       {"hand over pages=2", "put DISCONNECT_B3_RESP #7 0x10101", "log state change slot 0 ID 0: D_Connected"},
+       "D_Connected ncci=- init=0 slot=0"},
+      {"DISCONNECT_B3_IND with a reason: the fax is handed over incomplete",
+       {kFaxInSlot, Connected},
+       DisconnectB3Ind(9600, 1, "", 0x3490),
+       {"hand over pages=1 incomplete=the sender ended the call before the last page (reason 0x3490)",
+        "put DISCONNECT_B3_RESP #7 0x10101", "log state change slot 0 ID 0: D_Connected"},
+       "D_Connected ncci=- init=0 slot=0"},
+      {"DISCONNECT_B3_IND before the fax began: nothing to hand over",
+       {kInSlot, B_ConnectPending},
+       DisconnectB3Ind(9600, 2, "", 0x3490),
        {"put DISCONNECT_B3_RESP #7 0x10101", "log state change slot 0 ID 0: D_Connected"},
        "D_Connected ncci=- init=0 slot=0"},
       {"DISCONNECT_B3_IND with the initiator flag clears the call",
-       {kInSlot, B_DisconnectPending, 1},
+       {kFaxInSlot, B_DisconnectPending, 1},
        DisconnectB3Ind(9600, 2, ""),
-       {"put DISCONNECT_B3_RESP #7 0x10101", "log state change slot 0 ID 0: D_Connected",
+       {"hand over pages=2", "put DISCONNECT_B3_RESP #7 0x10101", "log state change slot 0 ID 0: D_Connected",
         "put DISCONNECT_REQ #0 0x101"},
        "D_Connected ncci=- init=1 slot=0"},
       {"DISCONNECT_B3_IND with an NCPI past its end",
-       {kInSlot, Connected},
+       {kFaxInSlot, Connected},
        Malformed(DisconnectB3Ind(9600, 2, "")),
-       {"log Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication",
+       {"log Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication", "hand over pages=0",
         "put DISCONNECT_B3_RESP #7 0x10101", "log state change slot 0 ID 0: D_Connected"},
        "D_Connected ncci=- init=0 slot=0"},
       {"DISCONNECT_B3_IND, unknown NCCI",
@@ -388,10 +417,11 @@ TEST(CallStateMachineTest, IndicationTable) {
        {"put DISCONNECT_B3_RESP #7 0x10101"},
        "none"},
       // DISCONNECT_IND
-      {"DISCONNECT_IND: answered first, capture closed, slot and entry freed",
+      {"DISCONNECT_IND of a call that never began its fax: answered first, call dropped, slot and entry freed",
        {kInSlot, D_Connected},
        Ind(kDisconnect, kPlci),
-       {"put DISCONNECT_RESP #7 0x101", "log state change slot 0 ID 0: Disconnected", "close"},
+       {"put DISCONNECT_RESP #7 0x101", "log state change slot 0 ID 0: Disconnected",
+        "dropped /faxes/0301234567.sff"},
        "none"},
       {"DISCONNECT_IND without a slot frees the entry quietly",
        {kWithoutSlot, D_ConnectPending},
@@ -544,29 +574,30 @@ TEST_F(CallStateMachineWalk, DisconnectAllStartsTheTearDownByState) {
   EXPECT_TRUE(side_.trace.empty());
 }
 
-TEST_F(CallStateMachineWalk, FinishedCallIsHandedOutOnceWithItsResults) {
+TEST_F(CallStateMachineWalk, FaxIsHandedOverOnceWithItsResultsAndTheRecordIsFreeForTheNextCall) {
   const std::uint8_t block[3] = {1, 2, 3};
   TakeCall(kPlci, "0301234567");
+  ASSERT_TRUE(machine_.AwaitingForwarding());
   Feed(DataInd(kNcci, block, sizeof block));
   Feed(DisconnectB3Ind(9600, 2, " +49 30 7654321"));
+  ASSERT_EQ(side_.handedOver.size(), 1u);
+  EXPECT_FALSE(machine_.AwaitingForwarding());
   Feed(Ind(CapiCommand::kDisconnect, kPlci));
   EXPECT_TRUE(machine_.SlotsFree());
   EXPECT_EQ(table_.InUseCount(), 0);
-  ASSERT_TRUE(machine_.AwaitingForwarding());
+  ASSERT_EQ(side_.handedOver.size(), 1u);
 
-  std::optional<FaxCallRecord> call = machine_.FinishCall(true, 1234);
-  ASSERT_TRUE(call);
-  EXPECT_EQ(call->captureFilePath, "/faxes/0301234567.sff");
-  EXPECT_EQ(call->callerNumber, "0301234567");
-  EXPECT_EQ(call->recipients, "fax@example.com;");
-  EXPECT_EQ(call->rate, 9600);
-  EXPECT_EQ(call->pages, 2);
-  EXPECT_EQ(call->remoteStationId, "49307654321");
-  EXPECT_NE(call->startTime, 0);
-  EXPECT_EQ(call->endTime, 1234);
-  EXPECT_FALSE(machine_.AwaitingForwarding());
+  const FaxCallRecord& call = side_.handedOver[0];
+  EXPECT_EQ(call.captureFilePath, "/faxes/0301234567.sff");
+  EXPECT_EQ(call.callerNumber, "0301234567");
+  EXPECT_EQ(call.recipients, "fax@example.com;");
+  EXPECT_EQ(call.rate, 9600);
+  EXPECT_EQ(call.pages, 2);
+  EXPECT_EQ(call.remoteStationId, "49307654321");
+  EXPECT_EQ(call.incomplete, "");
+  EXPECT_NE(call.startTime, 0);
+  EXPECT_LE(call.startTime, call.endTime);
   EXPECT_EQ(machine_.Record().recipients, "");
-  EXPECT_FALSE(machine_.FinishCall(true, 1235));
 
   // The line is free again, and the next call's record starts afresh.
   TakeCall(0x201, "0302");
@@ -574,17 +605,38 @@ TEST_F(CallStateMachineWalk, FinishedCallIsHandedOutOnceWithItsResults) {
   EXPECT_EQ(machine_.Record().callerNumber, "0302");
   EXPECT_EQ(machine_.Record().pages, 0);
   EXPECT_EQ(machine_.Record().remoteStationId, "");
+  EXPECT_EQ(machine_.ConnectedCalls(), 2u);
 }
 
-TEST_F(CallStateMachineWalk, CallCutShortOrNeverConnectedIsNotHandedOut) {
+TEST_F(CallStateMachineWalk, CallCutShortIsHandedOverWithWhyAndOneThatNeverBeganIsDropped) {
+  // A stop: the tear-down's own DISCONNECT_B3_IND carries no reason.
   TakeCall(kPlci, "0301");
-  EXPECT_FALSE(machine_.FinishCall(false, 1));  // a stop or a lost link ended the cycle
-  EXPECT_FALSE(machine_.AwaitingForwarding());
+  machine_.CutShort("the service stopped during the call");
+  machine_.DisconnectAll();
+  Feed(DisconnectB3Ind(9600, 1, ""));
+  ASSERT_EQ(side_.handedOver.size(), 1u);
+  EXPECT_EQ(side_.handedOver[0].incomplete, "the service stopped during the call");
 
+  // A lost link: no indication comes; handed over at once, and only once.
   machine_.Reset();
-  Feed(ConnectInd(kPlci, "5551234", "0301"));
+  TakeCall(kPlci, "0302");
+  machine_.CutShort("the CAPI link was lost during the call");
+  machine_.AbandonCall();
+  machine_.AbandonCall();
+  ASSERT_EQ(side_.handedOver.size(), 2u);
+  EXPECT_EQ(side_.handedOver[1].callerNumber, "0302");
+  EXPECT_EQ(side_.handedOver[1].incomplete, "the CAPI link was lost during the call");
+
+  // Answered, never connected: dropped, whether the network clears it or not.
+  machine_.Reset();
+  Feed(ConnectInd(kPlci, "5551234", "0303"));
   Feed(Ind(CapiCommand::kDisconnect, kPlci));
-  EXPECT_FALSE(machine_.FinishCall(true, 1));
+  machine_.Reset();
+  Feed(ConnectInd(kPlci, "5551234", "0304"));
+  machine_.AbandonCall();
+  EXPECT_EQ(side_.handedOver.size(), 2u);
+  EXPECT_EQ(std::count(side_.trace.begin(), side_.trace.end(), "dropped /faxes/0303.sff"), 1);
+  EXPECT_EQ(std::count(side_.trace.begin(), side_.trace.end(), "dropped /faxes/0304.sff"), 1);
 }
 
 TEST_F(CallStateMachineWalk, ResetForgetsConnectionsSlotsAndTheWaitingCall) {

@@ -146,6 +146,31 @@ TEST_F(FaxCaptureTest, BlocksAreAppendedOnlyWhileCaptureIsOn) {
   EXPECT_TRUE(test::EventDescriptions(dir_.Path()).empty());
 }
 
+TEST_F(FaxCaptureTest, CapturesOfOneCallerInOneSecondNeverShareAFile) {
+  const std::uint8_t a[] = {'a'}, b[] = {'b'};
+  std::string first, second, third, stem;
+  // Three captures within one second; tried again in a fresh folder when the
+  // clock's second turned between them.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const std::string folder = dir_.Path() + "try" + std::to_string(attempt);
+    ASSERT_TRUE(capture_.Create(folder, "0301", first));
+    capture_.On();
+    capture_.DataAvailable(a, 1);
+    ASSERT_TRUE(capture_.Finish());
+    ASSERT_TRUE(capture_.Create(folder, "0301", second));
+    capture_.DataAvailable(b, 1);
+    ASSERT_TRUE(capture_.Finish());
+    ASSERT_TRUE(capture_.Create(folder, "0301", third));
+    capture_.Close();
+    stem = first.substr(0, first.size() - 4);
+    if (second == stem + "-2.sff" && third == stem + "-3.sff") break;
+  }
+  EXPECT_EQ(second, stem + "-2.sff");
+  EXPECT_EQ(third, stem + "-3.sff");
+  EXPECT_EQ(test::ReadFileBytes(first), "a");
+  EXPECT_EQ(test::ReadFileBytes(second), "b");
+}
+
 TEST_F(FaxCaptureTest, MissingFolderIsCreatedOneLevelWithAnEventText) {
   std::string path;
   ASSERT_TRUE(capture_.Create(dir_.Path() + "in", "1", path));

@@ -12,10 +12,31 @@
 
 namespace kestrel::test {
 
+void CRecordingHandOff::CallAnswered(FaxCallRecord& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  call.receptionEntry = call.captureFilePath;
+  answered_.push_back(call.captureFilePath);
+}
+
 void CRecordingHandOff::HandOver(const FaxCallRecord& call) {
   std::lock_guard<std::mutex> lock(mutex_);
   calls_.push_back(call);
   changed_.notify_all();
+}
+
+void CRecordingHandOff::CallDropped(const FaxCallRecord& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  dropped_.push_back(call.captureFilePath);
+}
+
+std::vector<std::string> CRecordingHandOff::Answered() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return answered_;
+}
+
+std::vector<std::string> CRecordingHandOff::Dropped() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
 }
 
 bool CRecordingHandOff::WaitForCalls(std::size_t n, std::chrono::milliseconds timeout) {

@@ -24,19 +24,24 @@
 
 namespace kestrel::test {
 
-// Keeps a copy of every record it is handed; called on the worker thread.
+// Keeps a copy of every record it is handed, and the capture paths of the
+// calls answered and dropped; called on the worker thread.
 class CRecordingHandOff final : public IFaxHandOff {
  public:
-  void CallAnswered(FaxCallRecord& call) override { call.receptionEntry = call.captureFilePath; }
+  void CallAnswered(FaxCallRecord& call) override;
   void HandOver(const FaxCallRecord& call) override;
-  void CallDropped(const FaxCallRecord&) override {}
+  void CallDropped(const FaxCallRecord& call) override;
   bool WaitForCalls(std::size_t n, std::chrono::milliseconds timeout = 15s);
   std::vector<FaxCallRecord> Calls();
+  std::vector<std::string> Answered();
+  std::vector<std::string> Dropped();
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<FaxCallRecord> calls_;
+  std::vector<std::string> answered_;
+  std::vector<std::string> dropped_;
 };
 
 class ReceptionTest : public ::testing::Test {

@@ -150,13 +150,16 @@ TEST_F(ReceptionTest, LostCapiLinkIsLoggedOnceAndReceptionResumesWhenItIsBack) {
   ASSERT_TRUE(WaitForEvent("CAPI connection restored, fax reception resumed."));
   ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ", 2));
   sim_->Command("call b called=1 caller=0302 size=2000");
-  ASSERT_TRUE(forwarding_.WaitForCalls(1));
+  ASSERT_TRUE(forwarding_.WaitForCalls(2));
   StopWorker();
 
   auto calls = forwarding_.Calls();
-  ASSERT_EQ(calls.size(), 1u);  // the call cut off by the loss is not forwarded
-  EXPECT_EQ(calls[0].callerNumber, "0302");
-  EXPECT_EQ(ReadFileBytes(calls[0].captureFilePath).size(), 2000u);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].callerNumber, "0301");
+  EXPECT_EQ(calls[0].incomplete, "the CAPI link was lost during the call");
+  EXPECT_EQ(calls[1].callerNumber, "0302");
+  EXPECT_EQ(calls[1].incomplete, "");
+  EXPECT_EQ(ReadFileBytes(calls[1].captureFilePath).size(), 2000u);
   auto events = Events();
   EXPECT_EQ(std::count(events.begin(), events.end(),
                        LoggedForm("Error: CAPI connection lost in function Handle_CAPI_Msg, registering again")),

@@ -1,7 +1,12 @@
 // One fax call after another through the real libcapi20 and capi-linesim:
 // the normal call, the accept and reject rules, the busy line, the worker's
 // own tear-down, and confirmations carrying an Info.
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "tests/capi/reception_fixture.h"
 
@@ -72,6 +77,9 @@ TEST_F(ReceptionTest, NormalFaxCallWalksEveryStateAndCapturesTheExactBytes) {
   EXPECT_EQ(call.rate, 9600);
   EXPECT_EQ(call.remoteStationId, "49307654321");
   EXPECT_EQ(call.recipients, "fax@example.com;");
+  EXPECT_EQ(call.incomplete, "");
+  EXPECT_EQ(call.receptionEntry, call.captureFilePath) << "announced when answered";
+  EXPECT_EQ(forwarding_.Answered(), std::vector<std::string>{call.captureFilePath});
   EXPECT_LE(before, call.startTime);
   EXPECT_LE(call.startTime, call.endTime);
   EXPECT_LE(call.endTime, after);
@@ -232,7 +240,7 @@ TEST_F(ReceptionTest, BusyCallDoesNotChangeTheRecipientsOfTheCallInProgress) {
   EXPECT_EQ(RecordField(sim_->RecordsStartingWith("RECV CONNECT_RESP").at(1), "Reject"), "0x0003");
 }
 
-TEST_F(ReceptionTest, HaltTearsAConnectedCallDownInOrderAndDoesNotForwardIt) {
+TEST_F(ReceptionTest, HaltTearsAConnectedCallDownInOrderAndHandsItOverCutShort) {
   settings_.All = 1;
   StartSim();
   StartWorker();
@@ -265,7 +273,10 @@ TEST_F(ReceptionTest, HaltTearsAConnectedCallDownInOrderAndDoesNotForwardIt) {
   EXPECT_LT(connected, b);
   EXPECT_NE(gone, -1);
   StopWorker();
-  EXPECT_TRUE(forwarding_.Calls().empty());
+  auto calls = forwarding_.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].incomplete, "the service stopped during the call");
+  EXPECT_EQ(ReadFileBytes(calls[0].captureFilePath).size(), 3000u) << "every block that arrived";
   auto events = Events();
   EXPECT_EQ(events.back(), "End_Session");
   EXPECT_TRUE(sim_->WaitFor("RELEASE"));
@@ -303,6 +314,8 @@ TEST_F(ReceptionTest, CallEndingBeforeConnectedIsNotForwardedAndTheNextCallIs) {
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[0].rfind("0301_", 0), 0u);
   EXPECT_EQ(ReadFileBytes(settings_.ReceivedDir + files[0]), "");
+  EXPECT_EQ(forwarding_.Answered().size(), 2u);
+  EXPECT_EQ(forwarding_.Dropped(), std::vector<std::string>{settings_.ReceivedDir + files[0]});
 }
 
 TEST_F(ReceptionTest, CallThatConnectsAndEndsWithinOnePumpIsStillForwarded) {
@@ -328,6 +341,7 @@ TEST_F(ReceptionTest, SenderHangingUpInTheMiddleLeavesTheBlocksThatArrived) {
   auto call = forwarding_.Calls()[0];
   EXPECT_EQ(ReadFileBytes(call.captureFilePath), ReadFileBytes(fax).substr(0, 2 * 2048));
   EXPECT_EQ(call.pages, 1);
+  EXPECT_EQ(call.incomplete, "the sender ended the call before the last page (reason 0x3490)");
   EXPECT_EQ(sim_->RecordsStartingWith("SEND DATA_B3_IND").size(), 2u);
 }
 
@@ -376,6 +390,83 @@ TEST_F(ReceptionTest, CallerNumberWithPathCharactersStaysInsideTheReceiveFolder)
   auto files = FilesIn(settings_.ReceivedDir);
   ASSERT_EQ(files.size(), 1u);
   for (const auto& name : FilesIn(home_.Path())) EXPECT_EQ(name.find(".sff"), std::string::npos) << name;
+}
+
+TEST_F(ReceptionTest, NewSettingsWaitForTheCallInProgressAndServeTheNextCall) {
+  settings_.All = 1;
+  StartSim();
+  StartWorker();
+  ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ"));
+  sim_->Command("call a called=1 caller=0301 size=3000 hangup=never");
+  ASSERT_TRUE(sim_->WaitFor("RECV DATA_B3_RESP", 2));
+  ServiceSettings fresh = settings_;
+  fresh.Number = "4940999";
+  fresh.ReceivedDir = home_.Path() + "other/";
+  fresh.EmailAll = "new@example.com";
+  worker_->ChangeSettings(fresh);
+  sim_->Command("hangup a reason=0");
+  ASSERT_TRUE(forwarding_.WaitForCalls(1));
+  ASSERT_TRUE(WaitForEvent("The reception uses the new settings from the next call on."));
+  sim_->Command("call b called=1 caller=0302 size=700");
+  ASSERT_TRUE(forwarding_.WaitForCalls(2));
+
+  auto calls = forwarding_.Calls();
+  EXPECT_EQ(calls[0].captureFilePath.rfind(settings_.ReceivedDir + "0301_", 0), 0u) << calls[0].captureFilePath;
+  EXPECT_EQ(calls[0].incomplete, "");
+  EXPECT_EQ(calls[0].recipients, "");
+  EXPECT_EQ(ReadFileBytes(calls[0].captureFilePath).size(), 3000u);
+  EXPECT_EQ(calls[1].captureFilePath.rfind(fresh.ReceivedDir + "0302_", 0), 0u) << calls[1].captureFilePath;
+  EXPECT_EQ(calls[1].recipients, "new@example.com");
+  auto answers = sim_->RecordsStartingWith("RECV CONNECT_RESP");
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(RecordField(answers[0], "B3configuration"), "[000000000e" + Hex("+49 30 1234567") + "0120]");
+  EXPECT_EQ(RecordField(answers[1], "B3configuration"), "[0000000007" + Hex("4940999") + "0120]");
+}
+
+// A received folder on a small file system of its own, unmounted at the end.
+class FullFolderTest : public ReceptionTest {
+ protected:
+  ~FullFolderTest() override {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool MountSmallFolder(const std::string& size) {
+    folder_ = home_.Path() + "small/";
+    std::filesystem::create_directory(folder_);
+    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    return mounted_;
+  }
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+TEST_F(FullFolderTest, FolderFillingDuringACallMarksTheFaxIncompleteAndTheNextFaxIsWhole) {
+  if (!MountSmallFolder("16k")) GTEST_SKIP() << "tmpfs cannot be mounted here: " << std::strerror(errno);
+  settings_.All = 1;
+  settings_.ReceivedDir = folder_;
+  StartSim();
+  StartWorker();
+  ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ"));
+  sim_->Command("call a called=1 caller=0301 size=40000");
+  ASSERT_TRUE(forwarding_.WaitForCalls(1));
+  const FaxCallRecord full = forwarding_.Calls()[0];
+  EXPECT_EQ(full.incomplete, "the capture file could not be written: No space left on device");
+  EXPECT_NE(EventIndex("The capture file " + full.captureFilePath +
+                       " could not be written: No space left on device; the fax is incomplete."),
+            -1);
+  EXPECT_LT(ReadFileBytes(full.captureFilePath).size(), 40000u);
+
+  std::filesystem::remove(full.captureFilePath);
+  sim_->Command("call b called=1 caller=0302 size=5000");
+  ASSERT_TRUE(forwarding_.WaitForCalls(2));
+  const FaxCallRecord whole = forwarding_.Calls()[1];
+  EXPECT_EQ(whole.incomplete, "");
+  EXPECT_EQ(ReadFileBytes(whole.captureFilePath).size(), 5000u);
+  StopWorker();
+  auto events = Events();
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const std::string& e) { return e.find("could_not_be_written") != std::string::npos; }),
+            1)
+      << "one event for the one capture";
 }
 
 }  // namespace

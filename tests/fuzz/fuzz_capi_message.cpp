@@ -30,6 +30,7 @@ class CAcceptingResolver final : public IRecipientResolver {
     recipients += "fax@example.org;";
     return 1;
   }
+  void SetAcceptAll(std::int32_t, const std::string&) override {}
 };
 
 // Carries nothing out. B3 data is not read: its pointer is libcapi20's to
@@ -42,7 +43,9 @@ class CInertActions final : public ICallActions {
     return true;
   }
   void AppendData(const std::uint8_t*, std::size_t) override {}
-  void CloseCapture() override {}
+  void CallAnswered(FaxCallRecord&) override {}
+  void FaxEnded(FaxCallRecord&) override {}
+  void CallDropped(const FaxCallRecord&) override {}
   void WriteEventText(std::string_view) override {}
 };
 
@@ -77,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       machine.Handle_Indication(message);
   }
   machine.DisconnectAll();
-  machine.FinishCall(true, 0);
+  machine.CutShort("the service stopped during the call");
+  machine.AbandonCall();
   return 0;
 }
