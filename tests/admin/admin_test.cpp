@@ -321,7 +321,7 @@ TEST_F(AdminTest, SettingsSetMakesTheRunningServiceUseTheNewValuesForTheNextCall
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, SettingsFilePath(app_.Path()) + " written; the service (process " + std::to_string(pid_) +
                        ") re-reads it.\n");
-  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ", 2)) << "the new worker listens";
+  ASSERT_TRUE(WaitForEvent("The reception uses the new settings from the next call on."));
   Call("fax", "0302222222", MakeFax(1), 1);
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(Parsed(1).headers["Subject"], "Admin set 0302222222");

@@ -1,7 +1,8 @@
 // kestreld killed or stopped at the bad moments, with misbehaving mail
 // servers: a fax recorded when its call ended is mailed after a restart, once
 // (the only repeat allowed is a kill between the server's 250 and recording
-// it) and journaled once; a call cut off by a kill is never mailed as a fax;
+// it) and journaled once, also when the kill comes the instant the call is
+// cleared; a call cut off by a kill is never mailed as a fax;
 // a stalled server neither keeps the line from answering nor a stop from
 // ending; two services never share one application folder.
 #include <gtest/gtest.h>
@@ -158,6 +159,24 @@ TEST_F(KestreldFault, KilledBetweenTheServersAcceptanceAndItsRecordTheFaxIsJourn
   // The one window in which a fax may go out twice: the server took it, the
   // record of that did not make it to disk.
   EXPECT_LE(StoredMessages(), 1);
+  EXPECT_EQ(Journal().size(), 1u);
+}
+
+TEST_F(KestreldFault, KilledTheInstantTheCallIsClearedTheFaxIsMailedAndJournaledOnceAfterRestart) {
+  StartSim();
+  auto silent = std::make_unique<CBadMailServer>(port_, CBadMailServer::Kind::kSilent);
+  StartKestreld();
+  Call("fax", "0301234567", MakeFax(2), 2);
+  // The network clears the call only once DISCONNECT_B3_IND is answered.
+  ASSERT_TRUE(sim_->WaitFor("SEND DISCONNECT_IND"));
+  Kill();
+  silent.reset();
+  EXPECT_EQ(InboxEntries().size(), 1u) << "recorded before the tear-down";
+
+  RestartWithAHealthyServer();
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(StoredMessages(), 1);
+  EXPECT_EQ(Parsed(1).partBytes.size(), 3u) << "body and both pages";
   EXPECT_EQ(Journal().size(), 1u);
 }
 

@@ -1,5 +1,6 @@
 // kestreld as a process: its options, its exit codes, and its signals
-// (SIGHUP replaces the worker, SIGTERM ends it cleanly and keeps the queue).
+// (SIGHUP gives the running worker the re-read settings without cutting a
+// call, SIGTERM ends it cleanly and keeps the queue).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -58,30 +59,48 @@ TEST_F(Kestreld, TestMailThatFailsPrintsTheReasonOnStandardError) {
                                                      home_.File("missing-ca.pem") + ": No such file or directory\n");
 }
 
-TEST_F(Kestreld, SighupDuringACallReplacesTheWorkerWhichTakesTheNextCall) {
+std::string Hex(const std::string& s) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) out += {digits[c >> 4], digits[c & 0xf]};
+  return out;
+}
+
+TEST_F(Kestreld, SighupDuringACallLetsThatFaxEndWholeAndTheNextCallUsesTheNewSettings) {
   StartSim();
   StartMailServer();
-  WriteSettings(BaseSettings(MailPort()));
+  ServiceSettings settings = BaseSettings(MailPort());
+  WriteSettings(settings);
   Start();
   ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
-  // A call whose sender never hangs up: it is still connected when SIGHUP comes.
-  Call("first", "0301111111", MakeFax(1), 1, "1234567", "hangup=never");
-  ASSERT_TRUE(sim_->WaitFor("RECV CONNECT_B3_ACTIVE_RESP"));
+  // A sender that hangs up only when told: every block has arrived and the
+  // call is still up when SIGHUP comes.
+  const std::string first = MakeFax(1);
+  Call("first", "0301111111", first, 1, "1234567", "hangup=never");
+  const int blocks = static_cast<int>((ReadFileBytes(first).size() + 2047) / 2048);
+  ASSERT_TRUE(sim_->WaitFor("RECV DATA_B3_RESP", blocks));
+  settings.Number = "4940777";
+  WriteSettings(settings);
   ::kill(pid_, SIGHUP);
-  ASSERT_TRUE(WaitForEvent("End Session"));
-  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ", 2)) << "the new worker listens";
-  Call("second", "0302222222", MakeFax(1, "second.sff"), 1);
+  ASSERT_TRUE(Eventually([&] { return ReadFileBytes(home_.File("stderr")).find("re-reading") != std::string::npos; }));
+  sim_->Command("hangup first reason=0");
+
   ASSERT_TRUE(WaitForMessages(1));
-  ParsedMail mail = Parsed(1);
-  EXPECT_EQ(mail.headers["Subject"], "Fax from 0302222222");
-  auto events = Events();
-  int end = -1, init = -1;
-  for (int i = 0; i < static_cast<int>(events.size()); ++i) {
-    if (events[i] == "End_Session" && end < 0) end = i;
-    if (events[i] == "Init_Session") init = i;
-  }
-  EXPECT_LT(end, init) << "the old worker ends before the new one starts";
-  EXPECT_EQ(StoredMessages(), 1) << "the interrupted fax is not forwarded";
+  EXPECT_EQ(Parsed(1).headers["Subject"], "Fax from 0301111111");
+  EXPECT_EQ(Parsed(1).partBytes.size(), 2u) << "body and the page";
+  const auto captures = FilesEndingIn(ReceivedDir(), ".sff");
+  ASSERT_EQ(captures.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(ReceivedDir() + captures[0]), ReadFileBytes(first)) << "the call was not cut";
+
+  ASSERT_TRUE(WaitForEvent("The reception uses the new settings from the next call on."));
+  Call("second", "0302222222", MakeFax(1, "second.sff"), 1);
+  ASSERT_TRUE(WaitForMessages(2));
+  const auto answers = sim_->RecordsStartingWith("RECV CONNECT_RESP");
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(RecordField(answers[0], "B3configuration"), "[000000000e" + Hex("+49 30 1234567") + "0120]");
+  EXPECT_EQ(RecordField(answers[1], "B3configuration"), "[0000000007" + Hex("4940777") + "0120]");
+  const auto events = Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "End_Session"), 0) << "the worker was not replaced";
   ::kill(pid_, SIGTERM);
   EXPECT_EQ(Wait(), 0);
 }
