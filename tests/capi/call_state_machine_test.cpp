@@ -135,11 +135,11 @@ const std::uint8_t kBlock[2049] = {};
 // What stands in the table before the message.
 enum Before {
   kNothing,
-  kInSlot,              // the call 0x101, taken into slot 0, in the given state
-  kWithoutSlot,         // the connection 0x101 in the given state, holding no slot
-  kFaxInSlot,           // as kInSlot, having reached Connected first: its fax runs
-  kFaxEnded,            // the call 0x101 reached Connected and ended: handed over
-  kTableFull,           // 8 connections, PLCI 0x101 to 0x801, none in a slot
+  kInSlot,       // the call 0x101, taken into slot 0, in the given state
+  kWithoutSlot,  // the connection 0x101 in the given state, holding no slot
+  kFaxInSlot,    // as kInSlot, having reached Connected first: its fax runs
+  kFaxEnded,     // the call 0x101 reached Connected and ended: handed over
+  kTableFull,    // 8 connections, PLCI 0x101 to 0x801, none in a slot
 };
 
 struct Given {
@@ -420,8 +420,7 @@ TEST(CallStateMachineTest, IndicationTable) {
       {"DISCONNECT_IND of a call that never began its fax: answered first, call dropped, slot and entry freed",
        {kInSlot, D_Connected},
        Ind(kDisconnect, kPlci),
-       {"put DISCONNECT_RESP #7 0x101", "log state change slot 0 ID 0: Disconnected",
-        "dropped /faxes/0301234567.sff"},
+       {"put DISCONNECT_RESP #7 0x101", "log state change slot 0 ID 0: Disconnected", "dropped /faxes/0301234567.sff"},
        "none"},
       {"DISCONNECT_IND without a slot frees the entry quietly",
        {kWithoutSlot, D_ConnectPending},

@@ -146,7 +146,7 @@ TEST_F(KestrelAppTest, FirstRunExplainsShowsTheSheetAndStartsReceptionOnce) {
   EXPECT_TRUE(app.MainFrame()->TrayIcon().IconShown());
 }
 
-TEST_F(KestrelAppTest, SettingsOkReplacesTheWorkerAndCancelKeepsIt) {
+TEST_F(KestrelAppTest, SettingsOkGivesTheRunningWorkerTheNewValuesAndCancelKeepsThem) {
   WriteSettings(Complete());
   CModalScript script(10000);
   ASSERT_TRUE(app.InitInstance());
@@ -177,8 +177,9 @@ TEST_F(KestrelAppTest, SettingsOkReplacesTheWorkerAndCancelKeepsIt) {
   ASSERT_TRUE(script.Done());
   EXPECT_EQ(Stored().SMTPPort, 2626);
   EXPECT_EQ(app.Service()->Settings().SMTPPort, 2626);
-  ASSERT_TRUE(test::Eventually([&] { return Count("The reception uses the new settings from the next call on.") == 1; }))
-      << "the running worker takes them";
+  ASSERT_TRUE(test::Eventually([&] {
+    return Count("The reception uses the new settings from the next call on.") == 1;
+  })) << "the running worker takes them";
   EXPECT_EQ(Count("End Session"), 0);
   EXPECT_EQ(Count("Init Session"), 1);
   EXPECT_TRUE(script.Failure().empty()) << script.Failure();
