@@ -69,8 +69,11 @@ void CCallStateMachine::StateChange(int id, ConnectionState state) {
   }
   if (state == Disconnected) {
     // A network that clears the call without DISCONNECT_B3_IND still leaves
-    // the pages that arrived.
-    if (phase_ == CallPhase::kConnected) HandOverFax();
+    // the pages that arrived, but nothing says the last one came.
+    if (phase_ == CallPhase::kConnected) {
+      if (cutShort_.empty()) cutShort_ = "the line was cleared before the fax protocol ended";
+      HandOverFax();
+    }
     if (phase_ == CallPhase::kAnswered) actions_.CallDropped(record_);
     phase_ = CallPhase::kNone;
     slots_[slot] = -1;
