@@ -23,6 +23,7 @@ TEST(ServiceLock, ProbingWhileTheServiceStartsNeverMakesTheStartFail) {
       ++probes;
     }
   });
+  while (probes == 0) std::this_thread::yield();
   // Each start meets probes in flight; the probes saw it held at times.
   for (int start = 0; start < 2000 || sawHolder == 0; ++start) {
     CServiceLock lock;
