@@ -2,8 +2,9 @@
 // are not trusted: which messages may be handed to libcapi20's decomposition
 // at all (its tables have no entry for other commands), whether every
 // parameter the decomposition will step over lies inside the message's own
-// length, and reading a struct parameter only when it does. Free functions
-// with no state; a malformed message is a false or `wellFormed == false`.
+// length, and reading a struct parameter only when it does; and which kinds
+// of malformed message were reported already. A malformed message is a false
+// or `wellFormed == false`, not an exception.
 #pragma once
 
 #include <capi20.h>

@@ -24,8 +24,7 @@ pid_t ReadPid(int fd) {
   return pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
-// A write lock over the whole file; `type` F_WRLCK or, for an inquiry, the
-// kind of lock asked about.
+// A lock of `type` over the whole file, to take or to ask about.
 struct flock WholeFile(short type) {
   struct flock lock {};
   lock.l_type = type;
