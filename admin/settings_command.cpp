@@ -6,9 +6,13 @@
 // holding the folder; a refused value leaves the file byte for byte.
 // An imported file is untrusted: the registry export and settings readers
 // bound and check what they read (platform/registry_file.h, core/settings_file.h).
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
@@ -69,14 +73,30 @@ int Show(CAdminContext& context) {
 }
 
 // The next line of standard input, without its line end; a secret is
-// typed there, never on the command line that every user can read.
-std::optional<std::string> ReadSecretLine() {
-  std::string line;
-  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) {
-    if (line.size() >= kMaxSecretBytes) return std::nullopt;
-    line += static_cast<char>(c);
+// typed there, never on the command line that every user can read. On a
+// terminal it is asked for by `name` and not echoed (the line end is, so
+// what follows starts on a line of its own).
+std::optional<std::string> ReadSecretLine(std::string_view name) {
+  termios shown{};
+  const bool terminal = ::tcgetattr(STDIN_FILENO, &shown) == 0;
+  if (terminal) {
+    termios hidden = shown;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    hidden.c_lflag |= ECHONL;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    std::fprintf(stderr, "%.*s: ", static_cast<int>(name.size()), name.data());
+    std::fflush(stderr);
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::optional<std::string> line = std::string();
+  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) {
+    if (line->size() >= kMaxSecretBytes) {
+      line.reset();
+      break;
+    }
+    *line += static_cast<char>(c);
+  }
+  if (terminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+  if (line && !line->empty() && line->back() == '\r') line->pop_back();
   return line;
 }
 
@@ -86,7 +106,7 @@ std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::s
   std::string value = typed;
   if (row.secret) {
     if (typed != "-") return std::string(row.element) + " is a secret: give it as - and type it on standard input.";
-    auto line = ReadSecretLine();
+    auto line = ReadSecretLine(row.element);
     if (!line) return std::string(row.element) + ": the line on standard input is too long.";
     value = *line;
   }

@@ -10,11 +10,15 @@
 //                                         mail settings: prints the server's
 //                                         reply, or the reason of the failure
 //   kestreld --version
+// --journal and --test-mail end at SIGINT or SIGTERM, with status 1 (the
+// journal: 128 + the signal).
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
+#include <unistd.h>
 #include <string>
 
 #include "core/event_log.h"
@@ -57,6 +61,21 @@ int PrintJournal() {
   return 0;
 }
 
+// --journal and --test-mail may wait minutes for a database or a mail
+// server: a stop signal ends them. The mail session looks at the flag while
+// it waits; the journal listing has nothing to finish and ends on the spot.
+std::atomic<bool> stopRequested{false};
+void RequestStop(int) { stopRequested = true; }
+void EndAtOnce(int sig) { ::_exit(128 + sig); }
+
+void OnStopSignals(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,6 +97,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::signal(SIGPIPE, SIG_IGN);
+  CEventLog log(ApplicationFolder());
+  if (journal) {
+    OnStopSignals(EndAtOnce);
+    return PrintJournal();
+  }
+  if (!testMail.empty()) {
+    OnStopSignals(RequestStop);
+    return SendTestMail(testMail, log, "kestreld", &stopRequested);
+  }
+
   // Signals are taken synchronously by the main thread; every other thread
   // inherits the blocked mask and never sees them.
   sigset_t signals;
@@ -87,11 +117,6 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGHUP);
   sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-
-  CEventLog log(ApplicationFolder());
-  if (journal) return PrintJournal();
-  if (!testMail.empty()) return SendTestMail(testMail, log, "kestreld");
 
   CConsoleNoticeSink notices(log);
   CServiceApp app(log, notices, nullptr);

@@ -243,8 +243,8 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
       return;
     }
     std::size_t length = CAPIMSG_LEN(raw);
-    if (length < kMinCapiMessage) {
-      Log("Error: malformed CAPI message in function Handle_CAPI_Msg");
+    if (!CapiMessageFits(raw, length)) {
+      if (malformed_.FirstOfItsKind(raw, length)) Log("Error: malformed CAPI message in function Handle_CAPI_Msg");
       continue;
     }
     const std::uint8_t subcommand = CAPIMSG_SUBCOMMAND(raw);

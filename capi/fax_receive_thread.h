@@ -36,6 +36,7 @@
 
 #include "capi/call_actions.h"
 #include "capi/call_state_machine.h"
+#include "capi/capi_message.h"
 #include "capi/fax_capture.h"
 #include "capi/fax_hand_off.h"
 #include "capi/line_status.h"
@@ -133,6 +134,7 @@ class CFaxReceiveThread final : private ICallActions {
   int controllers_ = 0;
   _cmsg current_{};
   bool linkLost_ = false;
+  CMalformedCapiMessages malformed_;
 
   CFaxCapture capture_;
   std::string b3Configuration_;

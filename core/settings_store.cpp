@@ -42,8 +42,8 @@ bool DeletableAsAWhole(const CRegistryFile& reg, const std::string& key) {
 
 // The values are taken over only once kestrel.xml holds them; until then the
 // key stays as it is and the next start tries again. A key that cannot go as a
-// whole is left untouched (its sections stay readable) and the marker says it
-// was migrated.
+// whole stays, save its secrets, which kestrel.xml now keeps scrambled, and
+// the marker says it was migrated.
 Result<SettingsSource> Migrate(ServiceSettings& settings, CRegistryFile& reg, const std::string& key,
                                SettingsSource source, const std::string& appFolder, IEventLog& log) {
   auto read = ReadRegistrySettings(reg, key);
@@ -57,7 +57,12 @@ Result<SettingsSource> Migrate(ServiceSettings& settings, CRegistryFile& reg, co
     for (const char* section : kSections) reg.DeleteKey(key + "\\" + section);
     reg.DeleteKey(key);
   }
-  if (reg.KeyExists(key)) WriteFileAtomically(MigrationMarkerPath(appFolder), key + "\n", 0644);
+  if (reg.KeyExists(key)) {
+    for (const SettingRow& row : SettingRows())
+      if (row.secret && !row.registrySection.empty())
+        reg.DeleteValue(key + "\\" + std::string(row.registrySection), std::string(row.member));
+    WriteFileAtomically(MigrationMarkerPath(appFolder), key + "\n", 0644);
+  }
   return source;
 }
 

@@ -232,6 +232,45 @@ bool CRegistryFile::DeleteKey(const std::string& key) {
   return true;
 }
 
+bool CRegistryFile::DeleteValue(const std::string& key, const std::string& name) {
+  if (!CanWrite()) return false;
+  const std::string wanted = Lower(key), wantedName = Lower(name);
+  auto section = std::find_if(sections_.begin(), sections_.end(),
+                              [&](const Section& s) { return !s.key.empty() && Lower(s.key) == wanted; });
+  if (section == sections_.end()) return false;
+  const Section saved = *section;
+  // A value's lines: the first, and those a trailing backslash continues to.
+  std::vector<std::string> kept = {section->lines[0]};
+  bool removed = false;
+  for (std::size_t first = 1; first < section->lines.size();) {
+    std::size_t last = first;
+    std::string full;
+    for (;; ++last) {
+      const std::string trimmed = TrimRight(section->lines[last]);
+      const bool continued = !trimmed.empty() && trimmed.back() == '\\' && last + 1 < section->lines.size();
+      full += continued ? trimmed.substr(0, trimmed.size() - 1) : trimmed;
+      if (!continued) break;
+    }
+    std::size_t pos = 0;
+    const auto valueName = ParseQuoted(full, pos);
+    if (valueName && Lower(*valueName) == wantedName) {
+      removed = true;
+    } else {
+      kept.insert(kept.end(), section->lines.begin() + static_cast<std::ptrdiff_t>(first),
+                  section->lines.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    }
+    first = last + 1;
+  }
+  if (!removed) return false;
+  section->lines = std::move(kept);
+  std::erase_if(section->values, [&](const Value& v) { return Lower(v.name) == wantedName; });
+  if (!Rewrite()) {
+    *section = saved;
+    return false;
+  }
+  return true;
+}
+
 bool CRegistryFile::Rewrite() const {
   bool anyKey = std::any_of(sections_.begin(), sections_.end(), [](const Section& s) { return !s.key.empty(); });
   if (!anyKey) return ::unlink(path_.c_str()) == 0;

@@ -1,6 +1,6 @@
 // The current user's registry, as a registry export file. Kestrel only reads
-// values, lists sub-keys and deletes keys (the one-time settings migration);
-// it never writes values. Both export syntaxes are read: "REGEDIT4"
+// values, lists sub-keys and deletes keys and values (the one-time settings
+// migration); it never writes values. Both export syntaxes are read: "REGEDIT4"
 // (Windows-1252) and "Windows Registry Editor Version 5.00" (UTF-16LE with BOM).
 //
 // The file is untrusted input: lines are parsed without assumptions about
@@ -47,6 +47,11 @@ class CRegistryFile {
   // is removed). Fails, changing nothing, when the key does not exist, has
   // sub-keys, or the file cannot be written.
   bool DeleteKey(const std::string& key);
+
+  // Removes the value `name` (every line of it) from the key's own section
+  // and rewrites the file. Fails, changing nothing, when there is no such
+  // value or the file cannot be written.
+  bool DeleteValue(const std::string& key, const std::string& name);
 
  private:
   enum class Encoding { kCp1252, kUtf16Le };

@@ -91,8 +91,7 @@ CServiceApp::~CServiceApp() {
 kestrel::Status CServiceApp::InitInstance() {
   Impl& d = *impl_;
   d.folder = kestrel::ApplicationFolder();
-  if (!d.lock.Acquire(d.folder))
-    return kestrel::Status::Failed("start", OtherServiceText(d.folder, CServiceLock::RunningService(d.folder)));
+  if (kestrel::Status locked = d.lock.Acquire(d.folder); !locked) return locked;
   // Sockets: a peer that closes early must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
 

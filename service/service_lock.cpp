@@ -1,11 +1,14 @@
+// The lock is an open-file-description record lock over the whole file:
+// unlike flock(), it can be inquired about (F_OFD_GETLK) without being taken,
+// and like it, it belongs to the descriptor, not to the process's other files.
 #include "service/service_lock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace kestrel {
@@ -21,20 +24,36 @@ pid_t ReadPid(int fd) {
   return pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
+// A lock of `type` over the whole file, to take or to ask about.
+struct flock WholeFile(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  return lock;
+}
+
 }  // namespace
 
 CServiceLock::~CServiceLock() { Release(); }
 
-bool CServiceLock::Acquire(const std::string& applicationFolder) {
-  if (fd_ >= 0) return true;
+Status CServiceLock::Acquire(const std::string& applicationFolder) {
+  if (fd_ >= 0) return {};
   holder_ = 0;
   const std::string path = applicationFolder + kLockFileName;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (fd < 0) return Status::Failed("start", "cannot open " + path + ": " + std::strerror(errno));
+  struct flock lock = WholeFile(F_WRLCK);
+  if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    const int error = errno;
+    if (error != EAGAIN && error != EACCES) {
+      ::close(fd);
+      return Status::Failed("start", "cannot lock " + path + ": " + std::strerror(error));
+    }
     holder_ = ReadPid(fd);
     ::close(fd);
-    return false;
+    return Status::Failed("start", OtherServiceText(applicationFolder, holder_));
   }
   const std::string pid = std::to_string(::getpid()) + "\n";
   if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
@@ -42,7 +61,7 @@ bool CServiceLock::Acquire(const std::string& applicationFolder) {
   }
   fd_ = fd;
   holder_ = ::getpid();
-  return true;
+  return {};
 }
 
 void CServiceLock::Release() {
@@ -56,7 +75,8 @@ pid_t CServiceLock::RunningService(const std::string& applicationFolder) {
   const int fd = ::open((applicationFolder + kLockFileName).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
   pid_t holder = 0;
-  if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+  struct flock lock = WholeFile(F_WRLCK);
+  if (::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
     holder = ReadPid(fd);
     if (holder == 0) holder = -1;
   }

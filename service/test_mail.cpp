@@ -17,7 +17,8 @@
 
 namespace kestrel {
 
-int SendTestMail(const std::string& to, IEventLog& log, const std::string& program) {
+int SendTestMail(const std::string& to, IEventLog& log, const std::string& program,
+                 const std::atomic<bool>* stop) {
   ServiceSettings s;
   CRegistryFile registry(CRegistryFile::DefaultPath());
   if (auto loaded = LoadSettings(s, registry, ApplicationFolder(), log); !loaded) {
@@ -38,6 +39,7 @@ int SendTestMail(const std::string& to, IEventLog& log, const std::string& progr
   // Exactly what the forwarding step would do, so that a working test mail
   // means faxes will go out too.
   CSMTPSession session(log);
+  session.SetStopFlag(stop);
   session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
   Status sent =
       session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass, SmtpPortOrDefault(s.SMTPPort));

@@ -4,6 +4,8 @@
 // queue sent at once, status when the line is gone).
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 
 #include <tuple>
@@ -179,6 +181,39 @@ TEST_F(AdminTest, AnUnusableSettingsFileIsNamedAndLeftByteForByte) {
   EXPECT_NE(r.err.find("The element FaxDir is missing."), std::string::npos) << r.err;
   EXPECT_EQ(RunAdmin({"settings"}).status, 1);
   EXPECT_EQ(ReadFileBytes(SettingsFilePath(app_.Path())), bad);
+}
+
+TEST_F(AdminTest, SecretTypedOnATerminalIsAskedForAndNotEchoed) {
+  const std::string home = app_.Path();
+  int terminal = -1;
+  pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execl(KESTREL_ADMIN, KESTREL_ADMIN, "--home", home.c_str(), "settings", "set", "SMTP_Pass", "-", nullptr);
+    ::_exit(127);
+  }
+  // What the terminal shows, read until `text` appears or the program is gone.
+  std::string shown;
+  auto showsOrEnds = [&](const std::string& text) {
+    for (;;) {
+      if (!text.empty() && shown.find(text) != std::string::npos) return true;
+      pollfd p{terminal, POLLIN, 0};
+      if (::poll(&p, 1, 60000) != 1) return false;
+      char buffer[256];
+      const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+      if (n <= 0) return text.empty();
+      shown.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  ASSERT_TRUE(showsOrEnds("ReceiverPassword: ")) << shown;
+  ASSERT_EQ(::write(terminal, "s3cret\n", 7), 7);
+  EXPECT_TRUE(showsOrEnds(""));
+  ::close(terminal);
+  EXPECT_EQ(WaitProcess(pid, 60s), 0) << shown;
+  EXPECT_EQ(shown.find("s3cret"), std::string::npos) << shown;
+  ServiceSettings saved;
+  ASSERT_TRUE(ImportSettings(SettingsFilePath(app_.Path()), saved, log_));
+  EXPECT_EQ(saved.SMTP_Pass, "s3cret");
 }
 
 TEST_F(AdminTest, SettingsSetTakesKeysInAnyCaseAndMakesTheReceivedFolder) {

@@ -4,7 +4,8 @@
 // it) and journaled once, also when the kill comes the instant the call is
 // cleared; a call cut off by a kill is never mailed as a fax;
 // a stalled server neither keeps the line from answering nor a stop from
-// ending; two services never share one application folder.
+// ending; two services never share one application folder; --test-mail ends
+// at a stop signal however long the server keeps silent.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -221,6 +222,17 @@ TEST_F(KestreldFault, SigtermWithATricklingServerEndsWithinTenSecondsAndKeepsThe
   ::kill(pid_, SIGTERM);
   EXPECT_EQ(Wait(10s), 0);
   EXPECT_EQ(InboxEntries().size(), 1u) << "forwarded after the next start";
+}
+
+TEST_F(KestreldFault, TestMailToASilentServerEndsAtSigint) {
+  CBadMailServer silent(port_, CBadMailServer::Kind::kSilent);
+  WriteSettings(BaseSettings(port_));
+  Start({"--test-mail", "someone@example.org"});
+  ASSERT_TRUE(silent.WaitForConnection());
+  ::kill(pid_, SIGINT);
+  const int status = Wait(3s);  // 2 s promised, with a margin for a loaded machine
+  EXPECT_NE(status, -1) << "still waiting for the greeting";
+  EXPECT_NE(status, 0);
 }
 
 TEST_F(KestreldFault, SecondServiceOnOneFolderExitsNamingTheFirst) {

@@ -162,13 +162,17 @@ TEST_F(SettingsStore, ReadOnlyRegistryKeepsItsKeysAndMigratesOnceWritable) {
   EXPECT_FALSE(FileExists(RegistryPath()));
 }
 
-TEST_F(SettingsStore, KeyWithAnotherSubKeyIsMigratedOnceAndKeepsItsValues) {
-  // "Recent File List" keeps the key from being deleted: the key stays whole,
-  // and every later start reads the values from kestrel.xml.
-  const std::string registry = KestrelExport("REGEDIT4") +
-                               "[HKEY_CURRENT_USER\\Software\\Brightwater\\Brightwater Kestrel\\"
-                               "Recent File List]\r\n\"File1\"=\"/srv/fax/a.sff\"\r\n";
+TEST_F(SettingsStore, KeyWithAnotherSubKeyIsMigratedOnceAndKeepsItsValuesButThePassword) {
+  // "Recent File List" keeps the key from being deleted: the key stays, save
+  // the password it held in clear, and every later start reads the values
+  // from kestrel.xml.
+  std::string registry = KestrelExport("REGEDIT4") +
+                         "[HKEY_CURRENT_USER\\Software\\Brightwater\\Brightwater Kestrel\\"
+                         "Recent File List]\r\n\"File1\"=\"/srv/fax/a.sff\"\r\n";
   WriteFileBytes(RegistryPath(), registry);
+  const std::string password = "\"SMTP_Pass\"=\"p\\\\w\"\r\n";
+  ASSERT_NE(registry.find(password), std::string::npos);
+  registry.erase(registry.find(password), password.size());
   ServiceSettings first;
   for (SettingsSource expected :
        {SettingsSource::kRegistry, SettingsSource::kSettingsFile, SettingsSource::kSettingsFile}) {

@@ -1,8 +1,8 @@
 // fuzz_registry_file: any bytes as the registry export file (seeds in both
 // syntaxes, 8-bit and UTF-16LE) through CRegistryFile, with the migration's
-// reads and deletions. Besides the sanitizers it checks that a deleted key is
-// gone when the file is read again, every other value of the migration's keys
-// unchanged, and the file still in its own encoding.
+// reads and deletions. Besides the sanitizers it checks that a deleted key or
+// password is gone when the file is read again, every other value of the
+// migration's keys unchanged, and the file still in its own encoding.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -86,6 +86,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Plan(reg, keys, deletions);
   std::vector<KeyView> views;
   for (const auto& key : keys) views.push_back(View(reg, key));
+
+  // The password first, as a migration that cannot delete its key does.
+  constexpr std::size_t kPassword = 6;  // "SMTP_Pass" in kNames
+  for (const std::string& holder : keys) {
+    if (!reg.DeleteValue(holder, kNames[kPassword])) continue;
+    CRegistryFile after(path);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      KeyView expected = views[i];
+      if (Lower(keys[i]) == Lower(holder)) {
+        expected.texts[kPassword].reset();
+        expected.numbers[kPassword].reset();
+      }
+      const KeyView now = View(after, keys[i]);
+      Check(now == expected, "deleting the password kept it or changed another value");
+      views[i] = now;
+    }
+  }
 
   for (const std::string& victim : deletions) {
     if (!reg.DeleteKey(victim)) continue;

@@ -42,6 +42,10 @@ if command -v systemd-analyze >/dev/null; then
   mkdir "$root/verify"
   sed "s|^ExecStart=/usr/bin/kestreld|ExecStart=$root/usr/bin/kestreld|" "$unit" >"$root/verify/kestreld.service"
   systemd-analyze verify --man=no "$root/verify/kestreld.service" || fail "systemd-analyze verify"
+  exposure=$(systemd-analyze security --offline=true "$root/verify/kestreld.service" 2>/dev/null |
+    sed -n 's/^.*Overall exposure level for kestreld.service: \([0-9.]*\).*$/\1/p')
+  echo "kestreld.service exposure: ${exposure:-unknown}"
+  awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 3.0) }' || fail "kestreld.service exposure ${exposure:-unknown} is above 3.0"
 else
   echo "check-packages: systemd-analyze is not available; the unit was not verified"
 fi
