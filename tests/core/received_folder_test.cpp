@@ -20,7 +20,7 @@ TEST(ReceivedFolder, FolderThatCannotBeReadFailsNamingIt) {
   CTempDir tmp;
   WriteFileBytes(tmp.File("plain"), "not a folder");
   for (const std::string& folder : {tmp.File("missing"), tmp.File("plain")}) {
-    const Status status = ClearReceivedFolder(folder, [] { return true; });
+    const Status status = ClearReceivedFolder(folder, [] { return true; }).status;
     ASSERT_FALSE(status.Ok()) << folder;
     EXPECT_EQ(status.Error().step, folder);
   }
@@ -29,7 +29,7 @@ TEST(ReceivedFolder, FolderThatCannotBeReadFailsNamingIt) {
 
 TEST(ReceivedFolder, NoFolderDeletesNothingAndAsksNothing) {
   bool asked = false;
-  EXPECT_TRUE(ClearReceivedFolder("", [&] { return asked = true; }).Ok());
+  EXPECT_TRUE(ClearReceivedFolder("", [&] { return asked = true; }).status.Ok());
   EXPECT_FALSE(asked);
 }
 
