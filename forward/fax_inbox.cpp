@@ -124,6 +124,8 @@ void CFaxInbox::AdoptInterruptedReceptions() {
                         call.captureFilePath);
     Remove(*left);
   }
+  // A record that could not be read waits for the next start, not for a pass.
+  std::erase_if(unreadable_, [](const std::string& name) { return EndsWith(name, kReceptionExtension); });
 }
 
 std::optional<FaxEntry> CFaxInbox::Record(const FaxCallRecord& call) {
@@ -187,7 +189,10 @@ std::optional<FaxEntry> CFaxInbox::ReadEntry(const std::string& name) {
   std::string text;
   if (!ReadBoundedFile(path, text, kMaxEntryBytes) && text.size() <= kMaxEntryBytes) {
     const int readError = errno;
-    if (readError == ENOENT) return std::nullopt;  // done meanwhile
+    if (readError == ENOENT) {  // done meanwhile
+      unreadable_.erase(name);
+      return std::nullopt;
+    }
     // Its text may be perfectly good: the next pass reads it again.
     if (unreadable_.insert(name).second)
       log_.WriteEventText("Fax entry cannot be read now, it is tried again: " + path + ": " +

@@ -59,6 +59,9 @@ class CFaxInbox {
   void Remove(const FaxEntry& entry);
   // Every entry in arrival order, without those that could not be read now.
   [[nodiscard]] std::vector<FaxEntry> Pending();
+  // True when the last Pending could not read an entry: worth another pass
+  // after a pause. Forwarding thread only.
+  [[nodiscard]] bool SomeUnreadable() const { return !unreadable_.empty(); }
   // How many entries wait, without reading (or setting aside) any: for a
   // status display beside a running service.
   [[nodiscard]] std::size_t Count() const;

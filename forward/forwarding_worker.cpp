@@ -86,6 +86,8 @@ bool CForwardingWorker::Pass() {
     if (stop_) return false;
     if (!ForwardOne(entry)) mustWait = true;
   }
+  // An entry that could not be read now is read again after the pause.
+  if (inbox_.SomeUnreadable()) mustWait = true;
   // Faxes the inbox could not record go through the same road, without the
   // inbox's durability; one that must wait stays in memory.
   std::deque<FaxEntry> unrecorded;
