@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <set>
-#include <utility>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include "core/event_log.h"

@@ -120,8 +120,7 @@ void CFaxInbox::AdoptInterruptedReceptions() {
     struct stat st;
     call.endTime = ::stat(call.captureFilePath.c_str(), &st) == 0 ? st.st_mtime : std::time(nullptr);
     if (!Record(call)) continue;  // logged; the record stays for the next start
-    log_.WriteEventText("Fax call ended by the end of the service is forwarded as incomplete: " +
-                        call.captureFilePath);
+    log_.WriteEventText("Fax call ended by the end of the service is forwarded as incomplete: " + call.captureFilePath);
     Remove(*left);
   }
   // A record that could not be read waits for the next start, not for a pass.
@@ -195,8 +194,7 @@ std::optional<FaxEntry> CFaxInbox::ReadEntry(const std::string& name) {
     }
     // Its text may be perfectly good: the next pass reads it again.
     if (unreadable_.insert(name).second)
-      log_.WriteEventText("Fax entry cannot be read now, it is tried again: " + path + ": " +
-                          std::strerror(readError));
+      log_.WriteEventText("Fax entry cannot be read now, it is tried again: " + path + ": " + std::strerror(readError));
     return std::nullopt;
   }
   unreadable_.erase(name);

@@ -163,8 +163,8 @@ Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time
     return failed({"22007", 0, "The receiving time " + std::to_string(receivingTime) + " is not a date and time."});
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
-      db.ExecuteDirect(kInsert, {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile,
-                                 FittedStatus(status)});
+      db.ExecuteDirect(kInsert,
+                       {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile, FittedStatus(status)});
       // The writer makes the views' index, so that no view start pays for it.
       try {
         EnsureTimeIndex(db, connectString);

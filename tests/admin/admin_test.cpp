@@ -275,9 +275,9 @@ INSTANTIATE_TEST_SUITE_P(Engines, AdminForwardingTest, ::testing::ValuesIn(kEngi
                          [](const auto& info) { return EngineName(info.param); });
 
 TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
-  ASSERT_TRUE(
-      InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png", {}, "Pages not converted: 2.")
-          .Ok());
+  ASSERT_TRUE(InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png", {},
+                                 "Pages not converted: 2.")
+                  .Ok());
   ASSERT_TRUE(InsertJournalEntry(log_, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png").Ok());
   Steps({
       {{"journal", "list"},
@@ -287,7 +287,8 @@ TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
        ""},
       {{"--json", "journal", "list", "--limit", "1"},
        0,
-       "[{\"id\":2,\"sender\":\"0302222\",\"time\":\"2026-12-08 10:11:12\",\"pages\":1,\"file\":\"/fax/b.png\",\"status\":\"\"}]\n",
+       "[{\"id\":2,\"sender\":\"0302222\",\"time\":\"2026-12-08 10:11:12\",\"pages\":1,"
+       "\"file\":\"/fax/b.png\",\"status\":\"\"}]\n",
        ""},
       {{"journal", "delete", "2"}, 0, "Deleted journal entry 2.\n", ""},
       {{"journal", "delete", "2"}, 1, "", "The journal has no entry 2."},

@@ -32,63 +32,10 @@
 namespace kestrel::test {
 namespace {
 
-TEST(ForwardingPipeline, PagesThatCannotBeWrittenKeepTheFaxUntilTheyCan) {
-  CTempDir app, mailOut;
-  CTestDatabase db{Engine::kSQLite};
-  CEventLog log{app.Path()};
-  COdbcConnection lookups{db.ConnectString()};
-  CRecipientResolver resolver{1, "office@kestrel.test", lookups, log};
-  CForwardingPipeline pipeline{log, resolver, db.ConnectString()};
-  CSmtpServerPeer server(mailOut.Path(), "none");
-
-  std::vector<tools::SffMakePage> pages(1);
-  pages[0].image = RenderLetterPage(1728, 1100, 3);
-  ::mkdir(app.File("received").c_str(), 0700);
-  const std::string sff = app.File("received/0301_fax.sff");
-  WriteFileBytes(sff, tools::MakeSffFile(pages, tools::SffMakeOptions{}));
-  // A folder where the page image belongs: the page cannot be written.
-  ::mkdir(app.File("received/0301_fax.png").c_str(), 0700);
-
-  ServiceSettings settings;
-  settings.ImageFormat = ImageFormat::Png;
-  settings.Name = "Kestrel Fax";
-  settings.Address = "fax@kestrel.test";
-  settings.SMTPServer = "127.0.0.1";
-  settings.SMTPPort = server.Port();
-  FaxCallRecord call;
-  call.captureFilePath = sff;
-  call.callerNumber = "0301";
-  call.pages = 1;
-  call.startTime = call.endTime = std::time(nullptr);
-  call.recipients = "office@kestrel.test";
-  CFaxInbox inbox(app.Path(), log);
-  std::optional<FaxEntry> entry = inbox.Record(call);
-  ASSERT_TRUE(entry.has_value());
-
-  EXPECT_EQ(pipeline.Forward(*entry, inbox, settings, app.Path()), ForwardingOutcome::TryLater);
-  ASSERT_EQ(inbox.Pending().size(), 1u);
-  FaxEntry waiting = inbox.Pending()[0];
-  EXPECT_FALSE(waiting.messageId.empty());
-  EXPECT_EQ(waiting.mail, MailStep::Pending);
-  EXPECT_FALSE(FileExists(app.File("MailQueue"))) << "not queued without its pages";
-  EXPECT_TRUE(ListJournalEntries(db.ConnectString()).entries.empty());
-  EXPECT_FALSE(FileExists(mailOut.File("1.content"))) << "not mailed without its pages";
-
-  ::rmdir(app.File("received/0301_fax.png").c_str());
-  EXPECT_EQ(pipeline.Forward(waiting, inbox, settings, app.Path()), ForwardingOutcome::Done);
-  EXPECT_TRUE(inbox.Pending().empty());
-  const std::string mail = server.Content(1);
-  EXPECT_NE(mail.find("Message-ID: " + waiting.messageId + "\r\n"), std::string::npos) << "the first attempt's id";
-  EXPECT_NE(mail.find("0301_fax.png"), std::string::npos) << "the page is attached";
-  const auto journal = ListJournalEntries(db.ConnectString()).entries;
-  ASSERT_EQ(journal.size(), 1u);
-  EXPECT_EQ(journal[0].faxFile, app.File("received/0301_fax.png"));
-}
-
 // A pipeline mailing PNG pages through aiosmtpd, journaling into SQLite.
-class ForwardingNotes : public ::testing::Test {
+class ForwardingPipeline : public ::testing::Test {
  protected:
-  ForwardingNotes() {
+  ForwardingPipeline() {
     ::mkdir(app_.File("received").c_str(), 0700);
     settings_.ImageFormat = ImageFormat::Png;
     settings_.Name = "Kestrel Fax";
@@ -134,7 +81,37 @@ class ForwardingNotes : public ::testing::Test {
   CFaxInbox inbox_{app_.Path(), log_};
 };
 
-TEST_F(ForwardingNotes, RefusedPageCostsOnlyItselfAndTheCaptureIsAttached) {
+TEST_F(ForwardingPipeline, PagesThatCannotBeWrittenKeepTheFaxUntilTheyCan) {
+  std::vector<tools::SffMakePage> pages(1);
+  pages[0].image = RenderLetterPage(1728, 1100, 3);
+  const std::string sff = app_.File("received/0301_fax.sff");
+  WriteFileBytes(sff, tools::MakeSffFile(pages, tools::SffMakeOptions{}));
+  // A folder where the page image belongs: the page cannot be written.
+  ::mkdir(app_.File("received/0301_fax.png").c_str(), 0700);
+  std::optional<FaxEntry> entry = inbox_.Record(Call(sff, 1));
+  ASSERT_TRUE(entry.has_value());
+
+  EXPECT_EQ(pipeline_.Forward(*entry, inbox_, settings_, app_.Path()), ForwardingOutcome::TryLater);
+  ASSERT_EQ(inbox_.Pending().size(), 1u);
+  FaxEntry waiting = inbox_.Pending()[0];
+  EXPECT_FALSE(waiting.messageId.empty());
+  EXPECT_EQ(waiting.mail, MailStep::Pending);
+  EXPECT_FALSE(FileExists(app_.File("MailQueue"))) << "not queued without its pages";
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_FALSE(FileExists(mailOut_.File("1.content"))) << "not mailed without its pages";
+
+  ::rmdir(app_.File("received/0301_fax.png").c_str());
+  EXPECT_EQ(pipeline_.Forward(waiting, inbox_, settings_, app_.Path()), ForwardingOutcome::Done);
+  EXPECT_TRUE(inbox_.Pending().empty());
+  const std::string mail = server_.Content(1);
+  EXPECT_NE(mail.find("Message-ID: " + waiting.messageId + "\r\n"), std::string::npos) << "the first attempt's id";
+  EXPECT_NE(mail.find("0301_fax.png"), std::string::npos) << "the page is attached";
+  const auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0].faxFile, app_.File("received/0301_fax.png"));
+}
+
+TEST_F(ForwardingPipeline, RefusedPageCostsOnlyItselfAndTheCaptureIsAttached) {
   const std::string sff = Capture("0301_fax.sff", {1728, kMaxPageWidth + 8, 1728});
   std::optional<FaxEntry> entry = inbox_.Record(Call(sff, 3));
   ASSERT_TRUE(entry.has_value());
@@ -154,7 +131,7 @@ TEST_F(ForwardingNotes, RefusedPageCostsOnlyItselfAndTheCaptureIsAttached) {
   EXPECT_TRUE(inbox_.Pending().empty()) << "done once mailed with the rest";
 }
 
-TEST_F(ForwardingNotes, CallCutShortSaysSoInTheMailAndTheJournal) {
+TEST_F(ForwardingPipeline, CallCutShortSaysSoInTheMailAndTheJournal) {
   FaxCallRecord call = Call(Capture("0301_cut.sff", {1728, 1728}), 3);
   call.incomplete = "the sender ended the call (reason 0x3302)";
   std::optional<FaxEntry> entry = inbox_.Record(call);
@@ -190,7 +167,7 @@ class CDoneListener final : public IForwardedFaxListener {
   std::vector<ForwardedFax> done_;
 };
 
-TEST_F(ForwardingNotes, CallsACrashCutOffAreForwardedAsIncompleteOnStartUnlessNoPageCame) {
+TEST_F(ForwardingPipeline, CallsACrashCutOffAreForwardedAsIncompleteOnStartUnlessNoPageCame) {
   // A capture cut within its second page, and one that holds the header only.
   const std::string cut = Capture("0301_cut.sff", {1728, 1728});
   std::string bytes = ReadFileBytes(cut);
