@@ -57,6 +57,18 @@ std::vector<std::string> NamesEndingIn(const std::string& folder, const std::str
   return names;
 }
 
+// The capture files the entries of `folder` ending in `extension` name;
+// files that cannot be read or parsed now are passed over, unlogged.
+std::vector<std::string> CapturesNamedIn(const std::string& folder, const std::string& extension) {
+  std::vector<std::string> captures;
+  for (const std::string& name : NamesEndingIn(folder, extension)) {
+    std::string text;
+    if (!ReadBoundedFile(folder + name, text, kMaxEntryBytes)) continue;
+    if (std::optional<FaxEntry> entry = ParseFaxEntry(text)) captures.push_back(entry->call.captureFilePath);
+  }
+  return captures;
+}
+
 }  // namespace
 
 CFaxInbox::CFaxInbox(const std::string& applicationFolder, IEventLog& log)
@@ -99,6 +111,9 @@ void CFaxInbox::EndReception(const std::string& name) {
 }
 
 void CFaxInbox::AdoptInterruptedReceptions() {
+  // A crash between recording the fax and removing its reception record
+  // leaves both: the fax is forwarded whole, from its entry.
+  const std::vector<std::string> recorded = CapturesNamedIn(folder_, kEntryExtension);
   for (const std::string& name : NamesEndingIn(folder_, kReceptionExtension)) {
     {
       std::lock_guard<std::mutex> lock(receptionsMutex_);
@@ -107,6 +122,10 @@ void CFaxInbox::AdoptInterruptedReceptions() {
     std::optional<FaxEntry> left = ReadEntry(name);
     if (!left) continue;
     FaxCallRecord call = left->call;
+    if (std::find(recorded.begin(), recorded.end(), call.captureFilePath) != recorded.end()) {
+      Remove(*left);
+      continue;
+    }
     int pages = 0;
     if (Result<CSffFile> sff = CSffFile::Open(call.captureFilePath, log_)) pages = sff->PageCount();
     if (pages == 0) {
@@ -171,15 +190,9 @@ std::size_t CFaxInbox::SetAsideCount() const { return NamesEndingIn(folder_, kSe
 
 std::vector<std::string> CFaxInbox::PendingCaptureFiles(const std::string& applicationFolder) {
   const std::string folder = applicationFolder + kFolderName;
-  std::vector<std::string> names = NamesEndingIn(folder, kEntryExtension);
-  const std::vector<std::string> receptions = NamesEndingIn(folder, kReceptionExtension);
-  names.insert(names.end(), receptions.begin(), receptions.end());
-  std::vector<std::string> captures;
-  for (const std::string& name : names) {
-    std::string text;
-    if (!ReadBoundedFile(folder + name, text, kMaxEntryBytes)) continue;
-    if (std::optional<FaxEntry> entry = ParseFaxEntry(text)) captures.push_back(entry->call.captureFilePath);
-  }
+  std::vector<std::string> captures = CapturesNamedIn(folder, kEntryExtension);
+  const std::vector<std::string> receptions = CapturesNamedIn(folder, kReceptionExtension);
+  captures.insert(captures.end(), receptions.begin(), receptions.end());
   return captures;
 }
 

@@ -168,35 +168,41 @@ class CDoneListener final : public IForwardedFaxListener {
 };
 
 TEST_F(ForwardingPipeline, CallsACrashCutOffAreForwardedAsIncompleteOnStartUnlessNoPageCame) {
-  // A capture cut within its second page, and one that holds the header only.
+  // A capture cut within its second page, one that holds the header only,
+  // and a whole fax recorded just before the crash could remove its record.
   const std::string cut = Capture("0301_cut.sff", {1728, 1728});
   std::string bytes = ReadFileBytes(cut);
   WriteFileBytes(cut, bytes.substr(0, bytes.size() - 300));
   const std::string empty = app_.File("received/0302_empty.sff");
   WriteFileBytes(empty, bytes.substr(0, 20));
+  const std::string whole = Capture("0303_whole.sff", {1728});
   {
     CFaxInbox formerRun(app_.Path(), log_);
     ASSERT_TRUE(formerRun.BeginReception(Call(cut, 0)).has_value());
     ASSERT_TRUE(formerRun.BeginReception(Call(empty, 0)).has_value());
+    ASSERT_TRUE(formerRun.BeginReception(Call(whole, 0)).has_value());
+    ASSERT_TRUE(formerRun.Record(Call(whole, 1)).has_value());
   }
 
   CDoneListener listener;
   CForwardingWorker worker(log_, pipeline_, settings_, app_.Path());
   worker.SetListener(&listener);
   worker.Start();
-  const auto done = listener.WaitFor(1);
+  const auto done = listener.WaitFor(2);
   worker.Stop();
-  ASSERT_EQ(done.size(), 1u);
-  EXPECT_EQ(done[0].call.captureFilePath, cut);
-  EXPECT_TRUE(done[0].mailed);
+  ASSERT_EQ(done.size(), 2u);
+  EXPECT_EQ(done[0].call.captureFilePath, whole) << "recorded first, forwarded first";
+  EXPECT_EQ(done[1].call.captureFilePath, cut);
 
   const std::string line = "Incomplete: the service ended during the call, pages after 1 may be missing.";
-  const ParsedMail mail = Mail(1);
+  const ParsedMail mail = Mail(2);
   ASSERT_EQ(mail.partBytes.size(), 3u) << "the whole page and what came of the second: " << mail.summary;
   EXPECT_NE(mail.partBytes[0].find("\r\n" + line + "\r\n"), std::string::npos) << mail.partBytes[0];
+  EXPECT_EQ(Mail(1).partBytes.at(0).find("Incomplete:"), std::string::npos);
   const auto journal = Journal();
-  ASSERT_EQ(journal.size(), 1u);
-  EXPECT_EQ(journal[0].status, line);
+  ASSERT_EQ(journal.size(), 2u) << "each once";
+  for (const JournalEntry& row : journal)
+    EXPECT_EQ(row.status, row.faxFile == app_.File("received/0303_whole.png") ? "" : line) << row.faxFile;
   EXPECT_TRUE(std::filesystem::is_empty(app_.File("FaxInbox"))) << "no record left, none set aside";
   EXPECT_TRUE(FileExists(empty)) << "the capture stays where it is";
 }
