@@ -8,10 +8,10 @@
 
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
-#include "admin/folder_owner.h"
 #include "core/setting_table.h"
 #include "core/version.h"
 #include "platform/app_folder.h"
+#include "platform/folder_owner.h"
 
 namespace kestrel {
 namespace {

@@ -45,13 +45,13 @@ int List(const AdminArgs& args, CAdminContext& context) {
         row.Text("time", TimeText(e.receivingTime, true));
       else
         row.Raw("time", "null");
-      array.Raw(row.Number("pages", e.numberOfPages).Text("file", e.faxFile).Close());
+      array.Raw(row.Number("pages", e.numberOfPages).Text("file", e.faxFile).Text("status", e.status).Close());
     }
     context.Say(array.Close());
   } else {
     for (const JournalEntry& e : listing.entries)
       context.Say(std::to_string(e.id) + "\t" + e.senderNr + "\t" + TimeText(e.receivingTime, false) + "\t" +
-                  std::to_string(e.numberOfPages) + "\t" + e.faxFile);
+                  std::to_string(e.numberOfPages) + "\t" + e.faxFile + "\t" + e.status);
   }
   if (!listing.status.Ok()) return context.Refuse("journal: " + listing.status.Error().text);
   return kAdminOk;

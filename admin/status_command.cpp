@@ -1,8 +1,9 @@
 // kestrel-admin status: one look at the service for a person or a monitoring
 // call: who holds the folder, whether CAPI and the database answer, how many
 // faxes wait to be forwarded and mails to be sent, and when the last fax came.
-// Exits 1 when no service runs, CAPI or the database does not answer, or a
-// mail waits in the queue (its server refuses or cannot be reached).
+// Exits 1 when no service runs, CAPI or the database does not answer, a
+// mail waits in the queue (its server refuses or cannot be reached), or a
+// fax entry was set aside as unreadable (a fax that needs a person).
 #include <cstdio>
 
 #include "admin/admin_commands.h"
@@ -29,7 +30,9 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   } catch (const CDatabaseException& e) {
     databaseError = e.Message().empty() ? "cannot be opened" : e.Message();
   }
-  const std::size_t recorded = CFaxInbox(context.Folder(), context.Log()).Count();
+  const CFaxInbox inbox(context.Folder(), context.Log());
+  const std::size_t recorded = inbox.Count();
+  const std::size_t setAside = inbox.SetAsideCount();
   const std::size_t queued = MailQueueFileNames(MailQueueFolder(context.Folder()) + "/").size();
   std::string lastFax;
   if (databaseError.empty()) {
@@ -43,7 +46,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     }
   }
   const bool capiWell = capi.answers && capi.controllers > 0;
-  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0;
+  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0;
   char info[16];
   std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
 
@@ -59,6 +62,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     out.Raw("database", CJsonObject().Bool("opens", databaseError.empty()).Text("error", databaseError).Close());
     out.Number("recordedNotForwarded", static_cast<std::int64_t>(recorded));
     out.Number("queuedMails", static_cast<std::int64_t>(queued));
+    out.Number("setAsideEntries", static_cast<std::int64_t>(setAside));
     if (lastFax.empty())
       out.Raw("lastFax", "null");
     else
@@ -78,6 +82,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));
   context.Say("recorded, not forwarded: " + std::to_string(recorded));
   context.Say("queued mails: " + std::to_string(queued));
+  context.Say("set aside, unreadable: " + std::to_string(setAside));
   context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
   context.Say(well ? "status: well" : "status: not well");
   return well ? kAdminOk : kAdminRefused;

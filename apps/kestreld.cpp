@@ -13,6 +13,7 @@
 // --journal and --test-mail end at SIGINT or SIGTERM, with status 1 (the
 // journal: 128 + the signal).
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,7 @@
 #include "core/settings_file.h"
 #include "core/version.h"
 #include "platform/app_folder.h"
+#include "platform/folder_owner.h"
 #include "service/service_app.h"
 #include "service/service_lock.h"
 #include "service/test_mail.h"
@@ -51,7 +53,8 @@ int PrintJournal() {
       std::snprintf(when, sizeof(when), "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
                     t.second);
     }
-    std::printf("%d\t%s\t%s\t%d\t%s\n", e.id, e.senderNr.c_str(), when, e.numberOfPages, e.faxFile.c_str());
+    std::printf("%d\t%s\t%s\t%d\t%s\t%s\n", e.id, e.senderNr.c_str(), when, e.numberOfPages, e.faxFile.c_str(),
+                e.status.c_str());
     return true;
   });
   if (!listed) {
@@ -97,8 +100,16 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Root on a folder of the service user becomes that user before the log,
+  // the lock or anything else is written, so no file there is ever root's.
+  const std::string folder = ApplicationFolder();
+  if (!BecomeFolderOwner(folder)) {
+    std::fprintf(stderr, "kestreld: cannot act as the owner of %s: %s\n", folder.c_str(), std::strerror(errno));
+    return 1;
+  }
+
   std::signal(SIGPIPE, SIG_IGN);
-  CEventLog log(ApplicationFolder());
+  CEventLog log(folder);
   if (journal) {
     OnStopSignals(EndAtOnce);
     return PrintJournal();

@@ -64,6 +64,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
         if (written) result.files.push_back(path);
       }
     }
+    if (!decoded) result.refusedPages.push_back(n);
     if (decoded && !written) result.writeFailed = true;
     if (!written && IsPagePerFile(format) && result.firstMissingPage == 0) result.firstMissingPage = n;
   }
@@ -76,6 +77,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
       result.writeFailed = true;
   }
   result.pageCount = pages;
+  result.endsWithinPage = sff->EndsWithinPage();
   return result;
 }
 

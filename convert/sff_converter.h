@@ -42,6 +42,12 @@ struct ConvertedFax {
   // A page was decoded but its file could not be written (a full disk, a
   // folder without write access): the conversion is worth trying again.
   bool writeFailed = false;
+  // Every page the decoder refused (any format), in page order: converting
+  // again cannot help, the other pages are in `files` all the same.
+  std::vector<int> refusedPages;
+  // The document ends inside its last page (see CSffFile::EndsWithinPage):
+  // that page is in `files` as far as it came.
+  bool endsWithinPage = false;
 };
 
 // A page counts as written when its encoder succeeded (for the PDF: when it

@@ -188,6 +188,7 @@ Status CSffFile::Index(IEventLog& log) {
       entry.lines = counter;
       pages_.push_back(entry);
     }
+    endsWithinPage_ = !complete && counter > 0;
     if (!complete || !in.ReadByte(length) || length == 0) return {};
   }
 }

@@ -54,6 +54,10 @@ class CSffFile {
   CSffFile& operator=(const CSffFile&) = delete;
 
   [[nodiscard]] int PageCount() const { return static_cast<int>(pages_.size()); }
+  // True when the file ends inside a page's records, before the page header
+  // that ends the document: the last page was cut short (a call that ended
+  // early, a capture whose writing stopped).
+  [[nodiscard]] bool EndsWithinPage() const { return endsWithinPage_; }
   // One value for the whole document, from the last page header indexed:
   // 0 normal resolution (every line gives two rows), anything else fine.
   [[nodiscard]] std::uint8_t VerticalResolution() const { return verticalResolution_; }
@@ -82,6 +86,7 @@ class CSffFile {
   std::unique_ptr<CSource> source_;
   std::vector<SffPageEntry> pages_;
   std::uint8_t verticalResolution_ = 0;
+  bool endsWithinPage_ = false;
 };
 
 }  // namespace kestrel

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include "core/event_log.h"
@@ -31,8 +33,16 @@ bool MakeReceivedFolder(const std::string& folder) {
   return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-Status ClearReceivedFolder(const std::string& folder, const std::function<bool()>& deleteLogfile) {
-  if (folder.empty()) return {};
+ReceivedFolderClearing ClearReceivedFolder(const std::string& folder, const std::function<bool()>& deleteLogfile,
+                                           const std::vector<std::string>& keep) {
+  ReceivedFolderClearing result;
+  if (folder.empty()) return result;
+  // Told apart by the file itself, not by how its path is spelled.
+  std::set<std::pair<dev_t, ino_t>> kept;
+  for (const std::string& path : keep) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) kept.emplace(st.st_dev, st.st_ino);
+  }
   // Listed in full first: deleting while the folder is being read may skip
   // entries.
   std::vector<fs::path> files;
@@ -42,15 +52,23 @@ Status ClearReceivedFolder(const std::string& folder, const std::function<bool()
     std::error_code statError;
     if (it->symlink_status(statError).type() == fs::file_type::regular && !statError) files.push_back(it->path());
   }
-  Status result;
-  if (ec) result = Status::Failed(folder, ec.message());
+  if (ec) result.status = Status::Failed(folder, ec.message());
   for (const fs::path& file : files) {
+    struct stat st;
+    if (::lstat(file.c_str(), &st) == 0 && kept.count({st.st_dev, st.st_ino})) {
+      ++result.kept;
+      continue;
+    }
     if (IsEventLogName(file.filename().string()) && !deleteLogfile()) continue;
     std::error_code removeError;
-    if (!fs::remove(file, removeError) && removeError && result.Ok())
-      result = Status::Failed(file.string(), removeError.message());
+    if (!fs::remove(file, removeError) && removeError && result.status.Ok())
+      result.status = Status::Failed(file.string(), removeError.message());
   }
   return result;
+}
+
+std::string KeptFilesText(std::size_t kept) {
+  return std::to_string(kept) + " received fax file(s) kept: their faxes are not forwarded yet.";
 }
 
 }  // namespace kestrel

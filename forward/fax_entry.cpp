@@ -73,9 +73,11 @@ std::string FaxEntryText(const FaxEntry& entry) {
   text += "\nStart=" + std::to_string(static_cast<long long>(c.startTime));
   text += "\nEnd=" + std::to_string(static_cast<long long>(c.endTime));
   text += "\nRecipients=" + Escaped(c.recipients);
+  text += "\nIncomplete=" + Escaped(c.incomplete);
   text += "\nMail=" + std::to_string(static_cast<int>(entry.mail));
   text += "\nMessageId=" + Escaped(entry.messageId);
   text += "\nFaxFile=" + Escaped(entry.faxFile);
+  text += "\nStatus=" + Escaped(entry.status);
   text += "\nJournaled=" + std::string(entry.journaled ? "1" : "0");
   text += "\n";
   return text;
@@ -119,6 +121,8 @@ std::optional<FaxEntry> ParseFaxEntry(const std::string& text) {
       (key == "Start" ? c.startTime : c.endTime) = static_cast<std::time_t>(seconds);
     } else if (key == "Recipients") {
       c.recipients = *value;
+    } else if (key == "Incomplete") {
+      c.incomplete = *value;
     } else if (key == "Mail") {
       int step = 0;
       ok = ParseNumber(*value, step) && step >= 0 && step <= 3;
@@ -127,6 +131,8 @@ std::optional<FaxEntry> ParseFaxEntry(const std::string& text) {
       entry.messageId = *value;
     } else if (key == "FaxFile") {
       entry.faxFile = *value;
+    } else if (key == "Status") {
+      entry.status = *value;
     } else if (key == "Journaled") {
       ok = *value == "0" || *value == "1";
       entry.journaled = *value == "1";

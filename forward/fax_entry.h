@@ -30,8 +30,11 @@ struct FaxEntry {
   std::string name;    // file name in the inbox folder; sorts in arrival order
   FaxCallRecord call;  // the call's record, recipients text included
   MailStep mail = MailStep::Pending;
-  std::string messageId;   // the Message-ID of the fax's mail, once composed
-  std::string faxFile;     // the file the journal names, once converted
+  std::string messageId;  // the Message-ID of the fax's mail, once composed
+  std::string faxFile;    // the file the journal names, once converted
+  // What the journal row says beside the file, once converted: empty for a
+  // whole fax, else the incomplete and not-converted notes of its mail.
+  std::string status;
   bool journaled = false;  // the journal row was written (or its failure logged)
 };
 

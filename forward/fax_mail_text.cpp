@@ -44,6 +44,16 @@ std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord
          "\n\n";
 }
 
+std::string IncompleteNoteText(const std::string& reason, int wholePages) {
+  return "Incomplete: " + reason + ", pages after " + std::to_string(wholePages) + " may be missing.";
+}
+
+std::string NotConvertedNoteText(const std::vector<int>& pages) {
+  std::string text = "Pages not converted: ";
+  for (std::size_t i = 0; i < pages.size(); ++i) text += (i ? ", " : "") + std::to_string(pages[i]);
+  return text;
+}
+
 std::string ComputerName() {
   char buf[100] = {};
   if (::gethostname(buf, sizeof(buf) - 1) != 0) return {};

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "capi/fax_call_record.h"
 
@@ -18,6 +19,15 @@ namespace kestrel {
 // "Received By Kestrel v1.3.33 on <computer>.\nDate of Receiving :..." with
 // "\n" line ends (the message turns them into CR LF).
 [[nodiscard]] std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord& call);
+
+// The line a fax that may lack pages carries in its mail and its journal
+// row: "Incomplete: <reason>, pages after <wholePages> may be missing."
+[[nodiscard]] std::string IncompleteNoteText(const std::string& reason, int wholePages);
+
+// The note on pages the converter refused, without its end: "Pages not
+// converted: 2, 5". The mail adds "; the received file is attached.", the
+// journal row ".".
+[[nodiscard]] std::string NotConvertedNoteText(const std::vector<int>& pages);
 
 // The local computer's name, at most 99 characters; empty when unknown.
 [[nodiscard]] std::string ComputerName();

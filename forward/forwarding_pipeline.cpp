@@ -17,6 +17,9 @@
 namespace kestrel {
 namespace {
 
+// Why pages may be missing when the call's record says nothing.
+constexpr char kEndsWithinPage[] = "the received file ends within a page";
+
 bool PathExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
@@ -71,12 +74,13 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
                         call.captureFilePath);
     return false;
   }
+  AddBody(message, entry, pages);
   entry.faxFile = pages.files.empty() ? FaxFilePath(call.captureFilePath, settings.ImageFormat) : pages.files.front();
 
   if (noRecipient) {
     log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
     entry.mail = MailStep::Unmailed;
-  } else if (AttachPages(message, pages) && Deliver(session, message, settings)) {
+  } else if (AttachPages(message, pages, call.captureFilePath) && Deliver(session, message, settings)) {
     entry.mail = MailStep::Sent;
   } else if (stop_ && *stop_) {
     return false;  // cut off by a stop, not refused: the next start mails it
@@ -94,16 +98,47 @@ std::string CForwardingPipeline::RecipientList(const FaxCallRecord& call) {
 
 void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord& call, const ServiceSettings& settings,
                                       const std::string& recipientList) {
-  const std::string computerName = ComputerName();
   message.SetSender(CMailAddress(settings.Name, settings.Address));
   message.AddRecipients(recipientList);
   message.SetSubject(ExpandSubjectTemplate(settings.Header, call.callerNumber));
-  const std::string body = FaxMailBodyText(computerName, call);
   log_.WriteEventText("Received Fax seems to have pages: " + std::to_string(call.pages));
-  message.AddTextBody(body);
 }
 
-bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax& pages) {
+void CForwardingPipeline::AddBody(CSMTPMessage& message, FaxEntry& entry, const ConvertedFax& pages) {
+  const FaxCallRecord& call = entry.call;
+  std::string notes;
+  entry.status.clear();
+  const auto note = [&](const std::string& mailLine, const std::string& journalText) {
+    notes += mailLine + "\n";
+    entry.status += (entry.status.empty() ? "" : " ") + journalText;
+  };
+  std::string reason = call.incomplete;
+  if (reason.empty() && pages.endsWithinPage) reason = kEndsWithinPage;
+  if (!reason.empty()) {
+    // Only pages that came whole count: a page the capture ends in may lack its end.
+    const int wholePages = pages.pageCount > 0 ? pages.pageCount - (pages.endsWithinPage ? 1 : 0) : call.pages;
+    const std::string text = IncompleteNoteText(reason, wholePages);
+    note(text, text);
+  }
+  if (!pages.refusedPages.empty()) {
+    const std::string text = NotConvertedNoteText(pages.refusedPages);
+    note(text + "; the received file is attached.", text + ".");
+  }
+  message.AddTextBody(FaxMailBodyText(ComputerName(), call) + notes);
+}
+
+bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax& pages,
+                                      const std::string& captureFilePath) {
+  if (!pages.refusedPages.empty()) {
+    // Every page that converted, and the received file for the rest: a
+    // refused page costs only itself.
+    bool attached = true;
+    for (const std::string& file : pages.files)
+      if (file != captureFilePath) attached = message.AddAttachment(file) && attached;
+    attached = message.AddAttachment(captureFilePath) && attached;
+    if (!attached) log_.WriteEventText("Attachment not found.");
+    return attached;
+  }
   const std::size_t complete =
       pages.firstMissingPage > 0 ? static_cast<std::size_t>(pages.firstMissingPage - 1) : pages.files.size();
   bool attached = true;
@@ -168,7 +203,7 @@ bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applic
 void CForwardingPipeline::RecordInJournal(const FaxEntry& entry) {
   // The journal wrote its failure to the log; the fax is forwarded regardless.
   (void)InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
-                           journalConnectString_);
+                           journalConnectString_, entry.status);
 }
 
 }  // namespace kestrel

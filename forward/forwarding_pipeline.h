@@ -60,13 +60,19 @@ class CForwardingPipeline {
                               const std::string& applicationFolder);
   // The call's recipients text, ";", the caller table's recipients.
   [[nodiscard]] std::string RecipientList(const FaxCallRecord& call);
-  // Sender, recipients, subject and body text of the fax's mail.
+  // Sender, recipients and subject of the fax's mail.
   void ComposeMail(CSMTPMessage& message, const FaxCallRecord& call, const ServiceSettings& settings,
                    const std::string& recipientList);
-  // Adds the files of the pages the conversion wrote, in order, up to the
-  // first page it could not write; false ("Attachment not found.") when a
-  // page is missing or nothing was written.
-  [[nodiscard]] bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages);
+  // The body text, with a line of the system's own for a fax that may lack
+  // pages (the call was cut short, the capture ends within a page) and one
+  // for pages the converter refused; the same notes become the entry's
+  // journal status.
+  void AddBody(CSMTPMessage& message, FaxEntry& entry, const ConvertedFax& pages);
+  // Adds the files of the pages the conversion wrote, in order. When the
+  // converter refused pages: every file it wrote and the capture file
+  // itself. Otherwise up to the first page it could not write; false
+  // ("Attachment not found.") when a page is missing or nothing was written.
+  [[nodiscard]] bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages, const std::string& captureFilePath);
   // Connects and sends; false after the failure was logged.
   [[nodiscard]] bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings);
   // Saves the mail as a queue file of its own; false when it could not be written.

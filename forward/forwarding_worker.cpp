@@ -16,8 +16,15 @@ CForwardingWorker::CForwardingWorker(IEventLog& log, CForwardingPipeline& pipeli
 
 CForwardingWorker::~CForwardingWorker() { Stop(); }
 
+void CForwardingWorker::CallAnswered(FaxCallRecord& call) {
+  call.receptionEntry = inbox_.BeginReception(call).value_or("");
+}
+
 void CForwardingWorker::HandOver(const FaxCallRecord& call) {
   std::optional<FaxEntry> entry = inbox_.Record(call);
+  // A fax kept in memory keeps its reception record until it is done: a
+  // crash before then still finds the capture at the next start.
+  if (entry) inbox_.EndReception(call.receptionEntry);
   std::lock_guard<std::mutex> lock(mutex_);
   if (!entry) {
     FaxEntry unrecorded;
@@ -28,8 +35,14 @@ void CForwardingWorker::HandOver(const FaxCallRecord& call) {
   wake_.notify_all();
 }
 
+void CForwardingWorker::CallDropped(const FaxCallRecord& call) { inbox_.EndReception(call.receptionEntry); }
+
 void CForwardingWorker::Start() {
   if (thread_.joinable()) return;
+  if (!adopted_) {
+    inbox_.AdoptInterruptedReceptions();
+    adopted_ = true;
+  }
   stop_ = false;
   thread_ = std::thread([this] { Run(); });
 }
@@ -73,6 +86,8 @@ bool CForwardingWorker::Pass() {
     if (stop_) return false;
     if (!ForwardOne(entry)) mustWait = true;
   }
+  // An entry that could not be read now is read again after the pause.
+  if (inbox_.SomeUnreadable()) mustWait = true;
   // Faxes the inbox could not record go through the same road, without the
   // inbox's durability; one that must wait stays in memory.
   std::deque<FaxEntry> unrecorded;
@@ -108,6 +123,7 @@ bool CForwardingWorker::ForwardOne(FaxEntry& entry) {
     newSettings_.reset();
   }
   if (pipeline_.Forward(entry, inbox_, settings_, applicationFolder_) == ForwardingOutcome::TryLater) return false;
+  if (entry.name.empty()) inbox_.EndReception(entry.call.receptionEntry);
   if (listener_) {
     ForwardedFax done;
     done.call = entry.call;

@@ -41,12 +41,18 @@ class CForwardingWorker final : public IFaxHandOff {
   CForwardingWorker(const CForwardingWorker&) = delete;
   CForwardingWorker& operator=(const CForwardingWorker&) = delete;
 
+  // Writes the inbox's reception record of the call (IFaxHandOff).
+  void CallAnswered(FaxCallRecord& call) override;
   // Records the fax (or, when the inbox cannot be written, keeps it in memory
-  // for this run) and wakes the thread.
-  void CallAnswered(FaxCallRecord&) override {}
+  // for this run), removes the reception record once the fax is recorded,
+  // and wakes the thread.
   void HandOver(const FaxCallRecord& call) override;
-  void CallDropped(const FaxCallRecord&) override {}
+  // Removes the reception record of a call that brought no fax.
+  void CallDropped(const FaxCallRecord& call) override;
 
+  // The first Start takes the calls a crash cut off into the inbox (see
+  // CFaxInbox::AdoptInterruptedReceptions) before the thread runs: call it
+  // before reception starts.
   void Start();
   void Stop();
 
@@ -75,6 +81,7 @@ class CForwardingWorker final : public IFaxHandOff {
   CFaxInbox inbox_;
   std::chrono::milliseconds retryPause_{60000};
   IForwardedFaxListener* listener_ = nullptr;
+  bool adopted_ = false;  // the former run's reception records were taken in
 
   std::atomic<bool> stop_{false};
   std::mutex mutex_;

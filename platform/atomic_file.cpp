@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,8 +25,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
     ::unlink(temp.c_str());
     return false;
   }
-  SyncFolderOf(path);
-  return true;
+  // The new file is in place but a crash may still undo the rename: the
+  // caller counts that as a write that failed (errno says why).
+  return SyncFolderOf(path);
 }
 
 bool SyncFolderOf(const std::string& path) {
@@ -34,7 +36,9 @@ bool SyncFolderOf(const std::string& path) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = ::fsync(fd) == 0;
+  const int syncError = errno;
   ::close(fd);
+  errno = syncError;
   return ok;
 }
 

@@ -20,7 +20,9 @@ bool ReadBoundedFile(const std::string& path, std::string& out, std::size_t limi
     if (n <= 0) break;
     out.append(block, static_cast<std::size_t>(n));
   }
+  const int readError = errno;
   ::close(fd);
+  errno = readError;
   if (out.size() > limit) {
     out.resize(limit + 1);
     return false;

@@ -9,6 +9,7 @@ namespace kestrel {
 
 // Reads `path` into `out`. False when it cannot be opened or read, or when it
 // holds more than `limit` bytes (then `out` holds the first `limit` + 1).
+// When it could not be opened or read, errno says why.
 bool ReadBoundedFile(const std::string& path, std::string& out, std::size_t limit);
 
 }  // namespace kestrel

@@ -1,8 +1,9 @@
-// The journal statements: INSERT with four bound values, the newest-first
+// The journal statements: INSERT with five bound values, the newest-first
 // SELECT in windows, the filtered page and its totals, and the DELETE by key,
 // each on a connection of its own.
 #include "store/journal.h"
 
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 #include <set>
@@ -14,10 +15,10 @@ namespace kestrel {
 namespace {
 
 constexpr char kInsert[] =
-    "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile) VALUES (?, ?, ?, ?)";
+    "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status) VALUES (?, ?, ?, ?, ?)";
 // The same order as the full listing, one window of it; the index keeps the
 // first window of a large journal from sorting every row.
-constexpr char kListFrom[] = "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes";
+constexpr char kListFrom[] = "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status FROM ReceivedFaxes";
 constexpr char kOrderWindow[] = " ORDER BY ReceivingTime DESC, ID DESC LIMIT ? OFFSET ?";
 constexpr char kCount[] = "SELECT COUNT(*), SUM(NumberOfPages) FROM ReceivedFaxes";
 constexpr char kFilterWhere[] = " WHERE SenderNr LIKE ? OR CAST(ReceivingTime AS VARCHAR(32)) LIKE ?";
@@ -32,7 +33,7 @@ constexpr char kDelete[] = "DELETE FROM ReceivedFaxes WHERE ID = ?";
 // on PostgreSQL), newest key first.
 constexpr int kStreamRows = 2000;
 constexpr char kStreamFrom[] =
-    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile,"
+    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status,"
     " CAST(ReceivingTime AS VARCHAR(32)) AS TimeText FROM ReceivedFaxes";
 constexpr char kStreamTimedFirst[] = " WHERE ReceivingTime IS NOT NULL ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
 constexpr char kStreamTimedAfter[] = " WHERE (ReceivingTime, ID) < (?, ?) ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
@@ -41,6 +42,7 @@ constexpr std::size_t kTimeTextBytes = 64;
 
 constexpr std::size_t kSenderBytes = 1024;
 constexpr std::size_t kFaxFileBytes = 4096;
+constexpr std::size_t kStatusBytes = 255;  // the column's size
 
 // Runs `action` on a fresh connection; when it fails because ReceivedFaxes is
 // missing, creates the table and runs it once more.
@@ -56,7 +58,7 @@ void WithJournalTable(const std::string& connectString, Action action) {
   }
 }
 
-// Reads the current row of a statement over the five listed columns.
+// Reads the current row of a statement over the six listed columns.
 JournalEntry ReadEntry(COdbcStatement& statement, COdbcConnection& db) {
   JournalEntry entry;
   entry.id = statement.GetInt32(1).value_or(0);
@@ -70,6 +72,7 @@ JournalEntry ReadEntry(COdbcStatement& statement, COdbcConnection& db) {
   }
   entry.numberOfPages = statement.GetInt32(4).value_or(0);
   entry.faxFile = statement.GetText(5, kFaxFileBytes).value_or("");
+  entry.status = statement.GetText(6, kStatusBytes).value_or("");
   return entry;
 }
 
@@ -81,6 +84,13 @@ std::string LikeLiteral(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+// At most the column's bytes, cut before a character rather than inside one.
+std::string FittedStatus(const std::string& status) {
+  std::size_t end = std::min(status.size(), kStatusBytes);
+  while (end < status.size() && end > 0 && (static_cast<unsigned char>(status[end]) & 0xC0) == 0x80) --end;
+  return status.substr(0, end);
 }
 
 bool AllDigits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
@@ -142,7 +152,7 @@ std::optional<std::string> StoredReceivingTime(std::time_t receivingTime) {
 }
 
 Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime, int numberOfPages,
-                          const std::string& faxFile, const std::string& connectString) {
+                          const std::string& faxFile, const std::string& connectString, const std::string& status) {
   const auto failed = [&log](const DatabaseError& error) {
     const Failure failure = DatabaseFailure(error);
     log.WriteEventText(" " + failure.text);
@@ -153,7 +163,8 @@ Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time
     return failed({"22007", 0, "The receiving time " + std::to_string(receivingTime) + " is not a date and time."});
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
-      db.ExecuteDirect(kInsert, {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile});
+      db.ExecuteDirect(kInsert,
+                       {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile, FittedStatus(status)});
       // The writer makes the views' index, so that no view start pays for it.
       try {
         EnsureTimeIndex(db, connectString);
@@ -216,7 +227,7 @@ Status ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
       const auto timed = [&] {
         windows({std::int32_t{kStreamRows}}, kStreamTimedFirst, kStreamTimedAfter,
                 [](const JournalEntry& entry, COdbcStatement& statement) {
-                  return std::vector<SqlParameter>{statement.GetText(6, kTimeTextBytes).value_or(""), entry.id,
+                  return std::vector<SqlParameter>{statement.GetText(7, kTimeTextBytes).value_or(""), entry.id,
                                                    std::int32_t{kStreamRows}};
                 });
       };

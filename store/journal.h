@@ -35,6 +35,9 @@ struct JournalEntry {
   std::optional<SqlTimestamp> receivingTime;  // nullopt: none, or not a valid time
   std::int32_t numberOfPages = 0;
   std::string faxFile;  // full path of the fax document
+  // Empty for a whole fax (rows of older versions have none); otherwise why
+  // pages may be missing or were not converted, at most 255 bytes.
+  std::string status;
 };
 
 struct JournalListing {
@@ -49,10 +52,12 @@ struct JournalListing {
 // Adds one journal row. A failure is written as one event text
 // " Error:<native> Msg:<SQLSTATE> Description:<driver text>" to `log`
 // (DiagnosticText) and answered as well; the forwarding side forwards the fax
-// regardless. `receivingTime` is the end of reception.
+// regardless. `receivingTime` is the end of reception. `status` is empty for
+// a whole fax; a longer one than the column takes is cut. An older table
+// without the Status column gets it on the first insert.
 [[nodiscard]] Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
                                         int numberOfPages, const std::string& faxFile,
-                                        const std::string& connectString = {});
+                                        const std::string& connectString = {}, const std::string& status = {});
 
 // Every journal row, newest first (equal times: the later row first). An
 // error stops the listing; the rows read so far are kept.

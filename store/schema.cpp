@@ -27,15 +27,20 @@ bool CreateTsidTableIfMissing(COdbcConnection& db) {
 }
 
 bool CreateJournalTableIfMissing(COdbcConnection& db) {
-  if (!ProbeFails(db, "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes WHERE 1 = 0"))
-    return false;
+  if (!ProbeFails(db, "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes WHERE 1 = 0")) {
+    // A table of an older version: its rows and the nodes still writing
+    // them (their INSERT names its columns) keep working with the column added.
+    if (!ProbeFails(db, "SELECT Status FROM ReceivedFaxes WHERE 1 = 0")) return false;
+    db.ExecuteDirect("ALTER TABLE ReceivedFaxes ADD COLUMN Status VARCHAR(255)");
+    return true;
+  }
   // SQLite accepts SERIAL but leaves the ID empty; PostgreSQL refuses a NULL
   // ID for a plain INTEGER key.
   const char* id =
       db.Engine() == DatabaseEngine::kPostgreSQL ? "SERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT";
   db.ExecuteDirect(std::string("CREATE TABLE IF NOT EXISTS ReceivedFaxes (ID ") + id +
                    ", SenderNr VARCHAR(255), ReceivingTime TIMESTAMP, NumberOfPages INTEGER,"
-                   " FaxFile VARCHAR(4096))");
+                   " FaxFile VARCHAR(4096), Status VARCHAR(255))");
   return true;
 }
 

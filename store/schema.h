@@ -2,7 +2,8 @@
 //   tblMSNEmail (MSN VARCHAR(40), EmailAddress VARCHAR(128)), index MSN on MSN;
 //   tblTSIDEMail (TSID VARCHAR(255), EmailAddress VARCHAR(255));
 //   ReceivedFaxes (ID assigned by the database, SenderNr, ReceivingTime
-//   TIMESTAMP, NumberOfPages INTEGER, FaxFile).
+//   TIMESTAMP, NumberOfPages INTEGER, FaxFile, Status VARCHAR(255): empty or
+//   NULL for a whole fax).
 // The same statements serve SQLite and PostgreSQL; only the ID column differs.
 // Failures throw CDatabaseException, the store's rule (database_exception.h),
 // except EnsureMsnTable, which reports them to its notice sink.
@@ -23,8 +24,9 @@ class INoticeSink;
 void EnsureMsnTable(COdbcConnection& administration, INoticeSink& notices);
 
 // Creates tblTSIDEMail or ReceivedFaxes when a probe of the table fails and
-// the connection is still up. True when the table was created. Throws the
-// creation's error.
+// the connection is still up; for a ReceivedFaxes of an older version, adds
+// its Status column (ALTER TABLE). True when the table was created or
+// altered. Throws the creation's error.
 [[nodiscard]] bool CreateTsidTableIfMissing(COdbcConnection& db);
 [[nodiscard]] bool CreateJournalTableIfMissing(COdbcConnection& db);
 

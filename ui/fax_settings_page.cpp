@@ -12,6 +12,8 @@
 #include "core/received_folder.h"
 #include "core/string_table.h"
 #include "desktop/message_box.h"
+#include "forward/fax_inbox.h"
+#include "platform/app_folder.h"
 #include "ui/form_layout.h"
 #include "ui/setting_fields.h"
 #include "ui/ui_string_table.h"
@@ -141,12 +143,17 @@ void CFaxSettingsPage::OnDirectoryLeft() {
 void CFaxSettingsPage::OnClearDirectory() {
   if (ShowMessageBox(this, Text(IDS_CLEAR_DIRECTORY), BoxButtons::kYesNo, BoxIcon::kQuestion) != BoxResult::kYes)
     return;
-  const Status cleared = ClearReceivedFolder(ReceivedFolder(), [this] {
-    return ShowMessageBox(this, Text(IDS_DELETE_LOGFILE), BoxButtons::kYesNo, BoxIcon::kQuestion) == BoxResult::kYes;
-  });
+  const ReceivedFolderClearing cleared = ClearReceivedFolder(
+      ReceivedFolder(),
+      [this] {
+        return ShowMessageBox(this, Text(IDS_DELETE_LOGFILE), BoxButtons::kYesNo, BoxIcon::kQuestion) ==
+               BoxResult::kYes;
+      },
+      CFaxInbox::PendingCaptureFiles(ApplicationFolder()));
   // Files that could not be deleted are left without a word: they are still
-  // there to see, and the page has no text to say more.
-  static_cast<void>(cleared);
+  // there to see. Kept captures are named, or the button would seem broken.
+  if (cleared.kept > 0)
+    ShowMessageBox(this, QString::fromUtf8(KeptFilesText(cleared.kept)), BoxButtons::kOk, BoxIcon::kInformation);
 }
 
 }  // namespace kestrel

@@ -4,7 +4,8 @@
 // text and the reception restrictions.
 //
 // Clear directory is ClearReceivedFolder (core/received_folder.h): regular
-// files only, and nothing at all when no folder is entered. Store never
+// files only, never a capture the fax inbox still names (a box says how many
+// stayed), and nothing at all when no folder is entered. Store never
 // refuses. User-interface thread only.
 #pragma once
 

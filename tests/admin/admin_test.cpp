@@ -310,20 +310,24 @@ INSTANTIATE_TEST_SUITE_P(Engines, AdminForwardingTest, ::testing::ValuesIn(kEngi
                          [](const auto& info) { return EngineName(info.param); });
 
 TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
-  ASSERT_TRUE(InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png").Ok());
+  ASSERT_TRUE(InsertJournalEntry(log_, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png", {},
+                                 "Pages not converted: 2.")
+                  .Ok());
   ASSERT_TRUE(InsertJournalEntry(log_, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png").Ok());
   Steps({
       {{"journal", "list"},
        0,
-       "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\n1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n",
+       "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\t\n"
+       "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\tPages not converted: 2.\n",
        ""},
       {{"--json", "journal", "list", "--limit", "1"},
        0,
-       "[{\"id\":2,\"sender\":\"0302222\",\"time\":\"2026-12-08 10:11:12\",\"pages\":1,\"file\":\"/fax/b.png\"}]\n",
+       "[{\"id\":2,\"sender\":\"0302222\",\"time\":\"2026-12-08 10:11:12\",\"pages\":1,"
+       "\"file\":\"/fax/b.png\",\"status\":\"\"}]\n",
        ""},
       {{"journal", "delete", "2"}, 0, "Deleted journal entry 2.\n", ""},
       {{"journal", "delete", "2"}, 1, "", "The journal has no entry 2."},
-      {{"journal", "list"}, 0, "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n", ""},
+      {{"journal", "list"}, 0, "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\tPages not converted: 2.\n", ""},
   });
 }
 
@@ -395,10 +399,19 @@ TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
   EXPECT_EQ(well.status, 0) << well.out << well.err;
   EXPECT_EQ(well.out.substr(0, well.out.find('\n')), "service: running (process " + std::to_string(pid_) + ")");
   EXPECT_NE(well.out.find("\ndatabase: opens\nrecorded, not forwarded: 0\nqueued mails: 0\n"
-                          "last fax: 2026-12-07 09:05:03\nstatus: well\n"),
+                          "set aside, unreadable: 0\nlast fax: 2026-12-07 09:05:03\nstatus: well\n"),
             std::string::npos)
       << well.out;
   EXPECT_EQ(well.out.find("capi: not answering"), std::string::npos) << well.out;
+
+  // An entry set aside is a fax that needs a person: not well until it is seen to.
+  ::mkdir(app_.File("FaxInbox").c_str(), 0700);
+  WriteFileBytes(app_.File("FaxInbox/00000000001000000000-0000.fax.bad"), "torn");
+  AdminRun setAside = RunAdmin({"status"});
+  EXPECT_EQ(setAside.status, 1) << setAside.out;
+  EXPECT_NE(setAside.out.find("\nset aside, unreadable: 1\n"), std::string::npos) << setAside.out;
+  EXPECT_NE(setAside.out.find("\nstatus: not well\n"), std::string::npos) << setAside.out;
+  ::unlink(app_.File("FaxInbox/00000000001000000000-0000.fax.bad").c_str());
 
   sim_.reset();
   AdminRun gone = RunAdmin({"--json", "status"});

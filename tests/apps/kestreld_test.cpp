@@ -27,13 +27,16 @@ TEST_F(Kestreld, VersionAndIncompleteConfiguration) {
 
 TEST_F(Kestreld, JournalListsRowsNewestFirst) {
   CEventLog log(app_.Path());
-  ASSERT_TRUE(InsertJournalEntry(log, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png").Ok());
+  ASSERT_TRUE(InsertJournalEntry(log, "0301111", LocalTime("07/12/2026 09:05:03"), 2, "/fax/a.png", {},
+                                 "Incomplete: the service ended during the call, pages after 1 may be missing.")
+                  .Ok());
   ASSERT_TRUE(InsertJournalEntry(log, "0302222", LocalTime("08/12/2026 10:11:12"), 1, "/fax/b.png").Ok());
   auto [status, out] = Run({"--journal"});
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out,
-            "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\n"
-            "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\n");
+            "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\t\n"
+            "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\tIncomplete: the service ended during the call, "
+            "pages after 1 may be missing.\n");
 }
 
 TEST_F(Kestreld, TestMailIsAcceptedByTheServer) {

@@ -105,6 +105,31 @@ TEST_P(JournalTest, DeleteRemovesExactlyItsRow) {
   EXPECT_EQ(ListJournalEntries(db.ConnectString()).entries.size(), 2u);
 }
 
+TEST_P(JournalTest, TableOfAnOlderVersionGetsTheStatusColumnAndOlderWritersGoOn) {
+  const bool postgres = GetParam() == Engine::kPostgreSQL;
+  const std::string olderInsert =
+      "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile)"
+      " VALUES ('older', '2026-01-01 10:00:00', 1, 'a')";
+  ExecuteSql(db.ConnectString(), std::string("CREATE TABLE ReceivedFaxes (ID ") +
+                                     (postgres ? "SERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT") +
+                                     ", SenderNr VARCHAR(255), ReceivingTime TIMESTAMP, NumberOfPages INTEGER,"
+                                     " FaxFile VARCHAR(4096))");
+  ExecuteSql(db.ConnectString(), olderInsert);
+  // Longer than the column: cut to its 255 bytes rather than refused.
+  const std::string status = "Incomplete: " + std::string(300, 'x');
+  ASSERT_TRUE(
+      InsertJournalEntry(log, "new", LocalTime("02/01/2026 10:00:00"), 2, "b", db.ConnectString(), status).Ok());
+  ExecuteSql(db.ConnectString(), olderInsert);  // a node of the older version, sharing the journal
+
+  JournalListing listing = ListJournalEntries(db.ConnectString());
+  ASSERT_TRUE(listing.status.Ok()) << listing.status.Describe();
+  ASSERT_EQ(listing.entries.size(), 3u);
+  EXPECT_EQ(listing.entries[0].senderNr, "new");
+  EXPECT_EQ(listing.entries[0].status, status.substr(0, 255));
+  EXPECT_EQ(listing.entries[1].status, "");
+  EXPECT_EQ(listing.entries[2].status, "");
+}
+
 TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {
   Insert("good", "02/01/2026 10:00:00", 1, "a");
   // Written around the programs: SQLite keeps any text, PostgreSQL knows

@@ -1,6 +1,6 @@
 // Dropping root to the owner of the application folder: groups first,
 // then group and user id, so nothing of root's remains.
-#include "admin/folder_owner.h"
+#include "platform/folder_owner.h"
 
 #include <grp.h>
 #include <pwd.h>
