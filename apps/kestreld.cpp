@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 
 #include "core/event_log.h"
 #include "core/notice_sink.h"

@@ -29,7 +29,8 @@ std::string_view LayoutOf(std::uint8_t command, std::uint8_t subcommand) {
     case CAPI_DISCONNECT: return "w";        // Reason
     case CAPI_INFO: return "ws";             // Info number, info element
     case CAPI_FACILITY: return "ws";         // Facility selector, indication parameter
-    case CAPI_DISCONNECT_B3: return "ws";     // Reason_B3, NCPI
+    case CAPI_DISCONNECT_B3:
+      return "ws";  // Reason_B3, NCPI
     // Data pointer (32 bit), length, handle, flags, data pointer (64 bit).
     case CAPI_DATA_B3: return "dwwwq";
     default: return "s";  // NCPI

@@ -17,8 +17,7 @@
 
 namespace kestrel {
 
-int SendTestMail(const std::string& to, IEventLog& log, const std::string& program,
-                 const std::atomic<bool>* stop) {
+int SendTestMail(const std::string& to, IEventLog& log, const std::string& program, const std::atomic<bool>* stop) {
   ServiceSettings s;
   CRegistryFile registry(CRegistryFile::DefaultPath());
   if (auto loaded = LoadSettings(s, registry, ApplicationFolder(), log); !loaded) {
