@@ -41,6 +41,16 @@ struct ServiceSettings {
   std::string SMTPCAFile;  // further trusted certificates (PEM); empty: the system's only
   // Fax PDF
   std::string OcrLanguages;  // Tesseract languages for the PDF's text layer ("deu+eng"); empty: none
+  // OAuth 2.0 sign-in (AuthenticationMethod OAuth); an empty text takes the provider's value
+  kestrel::OAuthProvider OAuthProvider = kestrel::OAuthProvider::Custom;
+  std::string OAuthTenant = "organizations";  // microsoft: the directory's name or id
+  std::string OAuthClientId;
+  std::string OAuthClientSecret;  // secret; empty for public clients
+  std::string OAuthScope;
+  std::string OAuthGrant;  // device, code or client
+  std::string OAuthTokenUrl;
+  std::string OAuthDeviceUrl;
+  std::string OAuthAuthorizeUrl;
 
   // The five values reception needs: ReceivedDir, ODBCConnect, Address, Name
   // and SMTPServer are all non-empty.

@@ -1,6 +1,6 @@
 // The settings that are chosen from a list, as enumerations and as words: the
-// graphic formats (ImageFormat), the logins (AuthenticationMethod) and the
-// connection security (SMTPSecurity). A list's index is the number the
+// graphic formats (ImageFormat), the logins (AuthenticationMethod), the
+// connection security (SMTPSecurity) and the OAuth provider (OAuthProvider). A list's index is the number the
 // setting stores, so the options sheet and kestrel-admin show and take the
 // same words.
 // Constants only: nothing here fails.
@@ -25,6 +25,7 @@ enum class SmtpAuthentication : std::int32_t {
   Login = 2,       // AUTH LOGIN with base64 prompts
   LoginPlain = 3,  // "AUTH LOGIN PLAIN" with clear-text prompts
   Plain = 4,       // AUTH PLAIN
+  OAuth = 5,       // AUTH XOAUTH2 (or OAUTHBEARER) with an OAuth 2.0 access token
 };
 
 // SmtpSecurity: how the SMTP connection is protected.
@@ -34,8 +35,17 @@ enum class SmtpSecurity : std::int32_t {
   Tls = 2,       // TLS from the first byte (port 465)
 };
 
-inline constexpr std::array<std::string_view, 5> kAuthenticationChoices = {"None", "CRAM MD5", "AUTH LOGIN",
-                                                                           "LOGIN PLAIN", "AUTH PLAIN"};
+inline constexpr std::array<std::string_view, 6> kAuthenticationChoices = {
+    "None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN", "OAuth 2.0"};
+
+// OAuthProvider: whose sign-in the OAuth 2.0 login uses; a provider brings its
+// endpoints, scope and grant, custom names them all in the settings.
+enum class OAuthProvider : std::int32_t {
+  Microsoft = 0,
+  Google = 1,
+  Custom = 2,
+};
+inline constexpr std::array<std::string_view, 3> kOAuthProviderChoices = {"microsoft", "google", "custom"};
 
 inline constexpr std::array<std::string_view, 3> kSecurityChoices = {"None", "STARTTLS", "SSL/TLS"};
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <type_traits>
 
+#include "core/endpoint_url.h"
 #include "core/number_text.h"
 
 namespace kestrel {
@@ -37,6 +38,15 @@ SettingRow Bind(SettingRow row) {
 
 using enum SettingType;
 using S = ServiceSettings;
+
+// OAuthGrant: one of the grants, or empty for the provider's.
+Status CheckGrant(std::string_view name, std::string_view text) {
+  for (std::string_view grant : {"", "device", "code", "client"})
+    if (text == grant) return {};
+  return Status::Failed(std::string(name), "not a grant");
+}
+constexpr std::string_view kGrantAccepts = "device, code, client or nothing (the provider's)";
+constexpr std::string_view kUrlAccepts = "an https URL (http only to a loopback address) or nothing (the provider's)";
 
 // Built on first use, so that no other static initialiser can see it unbuilt.
 const auto& Rows() {
@@ -106,6 +116,46 @@ const auto& Rows() {
       Bind<&S::SMTPCAFile>({.member = "SMTPCAFile", .element = "SmtpCAFile", .defaultValue = "", .optional = true}),
       Bind<&S::OcrLanguages>(
           {.member = "OcrLanguages", .element = "OcrLanguages", .defaultValue = "", .optional = true}),
+      Bind<&S::OAuthProvider>({.member = "OAuthProvider",
+                               .element = "OAuthProvider",
+                               .type = kChoice,
+                               .defaultValue = 2,
+                               .choices = kOAuthProviderChoices,
+                               .optional = true}),
+      Bind<&S::OAuthTenant>(
+          {.member = "OAuthTenant", .element = "OAuthTenant", .defaultValue = "organizations", .optional = true}),
+      Bind<&S::OAuthClientId>(
+          {.member = "OAuthClientId", .element = "OAuthClientId", .defaultValue = "", .optional = true}),
+      Bind<&S::OAuthClientSecret>({.member = "OAuthClientSecret",
+                                   .element = "OAuthClientSecret",
+                                   .defaultValue = "",
+                                   .secret = true,
+                                   .optional = true}),
+      Bind<&S::OAuthScope>({.member = "OAuthScope", .element = "OAuthScope", .defaultValue = "", .optional = true}),
+      Bind<&S::OAuthGrant>({.member = "OAuthGrant",
+                            .element = "OAuthGrant",
+                            .defaultValue = "",
+                            .optional = true,
+                            .check = CheckGrant,
+                            .accepts = kGrantAccepts}),
+      Bind<&S::OAuthTokenUrl>({.member = "OAuthTokenUrl",
+                               .element = "OAuthTokenUrl",
+                               .defaultValue = "",
+                               .optional = true,
+                               .check = CheckEndpointUrl,
+                               .accepts = kUrlAccepts}),
+      Bind<&S::OAuthDeviceUrl>({.member = "OAuthDeviceUrl",
+                                .element = "OAuthDeviceUrl",
+                                .defaultValue = "",
+                                .optional = true,
+                                .check = CheckEndpointUrl,
+                                .accepts = kUrlAccepts}),
+      Bind<&S::OAuthAuthorizeUrl>({.member = "OAuthAuthorizeUrl",
+                                   .element = "OAuthAuthorizeUrl",
+                                   .defaultValue = "",
+                                   .optional = true,
+                                   .check = CheckEndpointUrl,
+                                   .accepts = kUrlAccepts}),
       // Held and edited, never written to the file.
       Bind<&S::RejectStationID>(
           {.member = "RejectStationID", .registrySection = "Fax", .type = kFlag, .defaultValue = false}),
@@ -164,7 +214,9 @@ const SettingRow* FindSetting(std::string_view name) {
 Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, SettingSyntax syntax) {
   const std::string_view t = TrimBlanks(text);
   switch (row.type) {
-    case kText: return SettingValue(std::string(text));
+    case kText:
+      if (!row.check || row.check(row.Name(), text)) return SettingValue(std::string(text));
+      break;
     case kNumber:
       if (auto n = ScanSigned(t); n && *n >= row.min && *n <= row.max) return SettingValue(*n);
       break;
@@ -189,7 +241,7 @@ std::string FormatSetting(const SettingRow& row, const SettingValue& value) {
 }
 
 Status CheckSetting(const SettingRow& row, const SettingValue& value) {
-  if (row.type != kNumber && row.type != kChoice) return {};
+  if (row.type == kFlag || (row.type == kText && !row.check)) return {};
   const std::string text = FormatSetting(row, value);
   return ParseSetting(row, text, SettingSyntax::kFile).ToStatus();
 }
@@ -205,7 +257,7 @@ Status CheckSettings(const ServiceSettings& settings) {
 
 std::string DescribeAccepted(const SettingRow& row) {
   switch (row.type) {
-    case kText: return "any text";
+    case kText: return row.accepts.empty() ? "any text" : std::string(row.accepts);
     case kFlag: return "TRUE or FALSE";
     case kNumber:
       if (row.min == std::numeric_limits<std::int32_t>::min() && row.max == std::numeric_limits<std::int32_t>::max())

@@ -45,6 +45,10 @@ struct SettingRow {
   std::span<const std::string_view> choices{};  // kChoice: the words, by index
   bool secret = false;                          // never shown or logged; scrambled in kestrel.xml
   bool optional = false;                        // kestrel.xml may lack the element (it came after the first files)
+  // kText: the texts it takes beyond any (a URL, a word of a list), and how
+  // DescribeAccepted puts them; nullptr: any text.
+  Status (*check)(std::string_view name, std::string_view text) = nullptr;
+  std::string_view accepts{};
   SettingValue (*get)(const ServiceSettings&) = nullptr;
   void (*set)(ServiceSettings&, const SettingValue&) = nullptr;
 
@@ -73,7 +77,7 @@ enum class SettingSyntax {
 // "TRUE"/"FALSE", texts as they are; a secret in clear, the file scrambles it).
 std::string FormatSetting(const SettingRow& row, const SettingValue& value);
 
-// A number or choice read from elsewhere (the registry) checked against the row.
+// A number, choice or checked text read from elsewhere (the registry) checked against the row.
 [[nodiscard]] Status CheckSetting(const SettingRow& row, const SettingValue& value);
 // Every value of `settings` checked against its row; the failure names each
 // value that does not fit, as the file's reader would.

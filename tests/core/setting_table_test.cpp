@@ -24,7 +24,12 @@ using test::WriteFileBytes;
 // A value of `row` that is neither its default nor a start value.
 SettingValue Sample(const SettingRow& row) {
   switch (row.type) {
-    case SettingType::kText: return "<" + std::string(row.member) + "> & \"ü\"";
+    case SettingType::kText:
+      if (row.check) {  // a text of its own kind: a URL or a word of the list
+        for (std::string text : {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client")})
+          if (row.check(row.Name(), text)) return text;
+      }
+      return "<" + std::string(row.member) + "> & \"ü\"";
     case SettingType::kNumber: return std::min<std::int32_t>(row.max, 1234);
     case SettingType::kFlag: return !std::get<bool>(row.defaultValue);
     case SettingType::kChoice: break;
@@ -121,7 +126,9 @@ TEST(SettingTable, BadValueOrMissingRequiredElementRefusesTheWholeFile) {
       {"SmtpSecurity", "-1", "SmtpSecurity holds \"-1\""},
       {"SmtpSecurity", "STARTTLS", "SmtpSecurity holds \"STARTTLS\""},
       {"ImageFormat", "9", "ImageFormat holds \"9\"; it takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
-      {"UseReceiverAuthentification", "5", "UseReceiverAuthentification holds \"5\""},
+      {"UseReceiverAuthentification", "6", "UseReceiverAuthentification holds \"6\""},
+      {"OAuthTokenUrl", "http://idp.example/token", "OAuthTokenUrl holds \"http://idp.example/token\"; it takes an https URL"},
+      {"OAuthGrant", "password", "OAuthGrant holds \"password\"; it takes device, code, client or nothing"},
       {"SmtpPortReceive", "70000", "SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535."},
       {"SmtpPortReceive", "0", "SmtpPortReceive holds \"0\""},
       {"SmtpPortReceive", "25x", "SmtpPortReceive holds \"25x\""},

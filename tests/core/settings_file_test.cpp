@@ -68,7 +68,10 @@ TEST(SettingsFile, ExportWritesExactElementTree) {
             "<EmailAll> </EmailAll><UseImageScale>TRUE</UseImageScale>"
             "<FaxDir>/var/spool/fax/</FaxDir><MSNAll>FALSE</MSNAll>"
             "<SmtpSecurity>1</SmtpSecurity><SmtpCAFile>/etc/kestrel/office-ca.pem</SmtpCAFile>"
-            "<OcrLanguages>deu+eng</OcrLanguages>"
+            "<OcrLanguages>deu+eng</OcrLanguages><OAuthProvider>2</OAuthProvider>"
+            "<OAuthTenant>organizations</OAuthTenant><OAuthClientId></OAuthClientId>"
+            "<OAuthClientSecret> </OAuthClientSecret><OAuthScope></OAuthScope><OAuthGrant></OAuthGrant>"
+            "<OAuthTokenUrl></OAuthTokenUrl><OAuthDeviceUrl></OAuthDeviceUrl><OAuthAuthorizeUrl></OAuthAuthorizeUrl>"
             "</Settings></Kestrel>");
   auto events = EventDescriptions(dir.Path());
   ASSERT_EQ(events.size(), 2u);

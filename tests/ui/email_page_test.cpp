@@ -64,7 +64,7 @@ TEST_F(EmailPageTest, ListEntriesStayInIndexOrder) {
   QStringList authEntries, formatEntries;
   for (int i = 0; i < auth->count(); ++i) authEntries << auth->itemText(i);
   for (int i = 0; i < format->count(); ++i) formatEntries << format->itemText(i);
-  EXPECT_EQ(authEntries, (QStringList{"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN"}));
+  EXPECT_EQ(authEntries, (QStringList{"None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN", "OAuth 2.0"}));
   EXPECT_EQ(formatEntries, (QStringList{"Jpg", "Png", "Tiff", "Sff", "Pdf"}));
 }
 
