@@ -1,0 +1,67 @@
+#include "oauth/access_token_source.h"
+
+#include <ctime>
+#include <mutex>
+
+#include "oauth/oauth_client.h"
+#include "oauth/token_store.h"
+
+namespace kestrel {
+namespace {
+
+std::mutex& RenewalMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+std::string RenewalFailureText(const Failure& failure) {
+  std::string text = "OAuth: the access token could not be renewed: " + failure.Describe();
+  if (OAuthErrorWord(failure) == "invalid_grant") text += "; sign in again with kestrel-admin mail login";
+  return text;
+}
+
+COAuthTokenSource::COAuthTokenSource(ServiceSettings settings, std::string folder, IEventLog& log,
+                                     const std::atomic<bool>* stop)
+    : settings_(std::move(settings)), folder_(std::move(folder)), log_(log), stop_(stop) {}
+
+Result<std::string> COAuthTokenSource::AccessToken(bool renew) {
+  const std::lock_guard lock(RenewalMutex());
+  const COAuthTokenStore store(folder_);
+  Result<OAuthTokens> held = store.Load();
+  if (!held) return Failure{"OAuth", held.Error().Describe()};
+  OAuthTokens tokens = *held;
+  const std::int64_t now = std::time(nullptr);
+  if (!renew && !tokens.accessToken.empty() && tokens.expiresAt - kRenewBeforeSeconds > now) return tokens.accessToken;
+
+  Result<OAuthConfig> config = ResolveOAuthConfig(settings_);
+  if (!config) return config.Error();
+  const COAuthClient client(*config, stop_);
+  Result<TokenGrant> grant = Failure{"OAuth", "no token is held; sign in with kestrel-admin mail login"};
+  if (config->grant == OAuthGrant::Client)
+    grant = client.ClientCredentials();
+  else if (!tokens.refreshToken.empty())
+    grant = client.Refresh(tokens.refreshToken);
+  if (!grant) {
+    const std::string text = RenewalFailureText(grant.Error());
+    if (tokens.lastError != text) {
+      log_.WriteEventText(text);
+      tokens.lastError = text;
+      (void)store.Save(tokens);  // only the status line is lost when this fails
+    }
+    return grant.Error();
+  }
+  tokens.accessToken = grant->accessToken;
+  if (!grant->refreshToken.empty()) tokens.refreshToken = grant->refreshToken;
+  // A token without a lifetime is taken as good for an hour, the usual one.
+  tokens.expiresAt = now + (grant->expiresIn > 0 ? grant->expiresIn : 3600);
+  tokens.lastError.clear();
+  if (Status saved = store.Save(tokens); !saved) {
+    // The rotated refresh token is lost with it: the next renewal fails.
+    log_.WriteEventText("OAuth: the tokens could not be stored: " + saved.Describe());
+  }
+  return tokens.accessToken;
+}
+
+}  // namespace kestrel
