@@ -34,7 +34,8 @@ int Spawn(const std::string& script, const std::vector<std::string>& args, int* 
   int in[2] = {-1, -1}, out[2] = {-1, -1};
   if (stdinFd && ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (stdoutFd && ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  std::string path = std::string(KESTREL_MAIL_PEERS_DIR) + script;
+  // A script of another test folder comes with its absolute path.
+  std::string path = script.starts_with("/") ? script : std::string(KESTREL_MAIL_PEERS_DIR) + script;
   std::vector<std::string> argv = {kPython, path};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
