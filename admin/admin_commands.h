@@ -20,6 +20,8 @@ int RunJournalCommand(const AdminArgs& args, CAdminContext& context);
 int RunQueueCommand(const AdminArgs& args, CAdminContext& context);
 int RunStatusCommand(const AdminArgs& args, CAdminContext& context);
 int RunTestMailCommand(const AdminArgs& args, CAdminContext& context);
+// "mail login [--port N]" and "mail logout": the OAuth 2.0 sign-in.
+int RunMailCommand(const AdminArgs& args, CAdminContext& context);
 
 // The whole program: options (--home DIR, --json, --help, --version), then a
 // command and its arguments.

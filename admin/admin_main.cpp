@@ -41,6 +41,10 @@ std::string AdminHelpText() {
       "  queue list|retry|delete NAME      mails waiting to be sent; retry sends them now\n"
       "  status                            service, CAPI, database, waiting faxes and mails\n"
       "  test-mail ADDRESS                 send a short message with the SMTP settings\n"
+      "  mail login [--port N]             sign in for OAuth 2.0 with the OAuthGrant (device: enter\n"
+      "                                    the code shown elsewhere; code: open the URL shown;\n"
+      "                                    --port N fixes the redirect's port for ssh -L)\n"
+      "  mail logout                       forget the OAuth 2.0 tokens\n"
       "\n"
       "Settings changes are written to kestrel.xml and the running service re-reads it.\n"
       "--json prints lists and the status as JSON. Exit status: 0 done, 1 refused or\n"
@@ -100,6 +104,7 @@ int RunAdmin(int argc, char** argv) {
   if (command == "queue") return RunQueueCommand(args, context);
   if (command == "status") return RunStatusCommand(args, context);
   if (command == "test-mail") return RunTestMailCommand(args, context);
+  if (command == "mail") return RunMailCommand(args, context);
   return context.Usage("unknown command " + command);
 }
 

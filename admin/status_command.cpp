@@ -3,8 +3,10 @@
 // faxes wait to be forwarded and mails to be sent, and when the last fax came.
 // Exits 1 when no service runs, CAPI or the database does not answer, a
 // mail waits in the queue (its server refuses or cannot be reached), or a
-// fax entry was set aside as unreadable (a fax that needs a person).
+// fax entry was set aside as unreadable (a fax that needs a person); with
+// the OAuth 2.0 login, also when no token is held or its renewal failed.
 #include <cstdio>
+#include <ctime>
 
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
@@ -12,12 +14,50 @@
 #include "admin/json_text.h"
 #include "forward/fax_inbox.h"
 #include "forward/mail_queue.h"
+#include "oauth/token_store.h"
 #include "service/service_lock.h"
 #include "store/database_exception.h"
 #include "store/journal.h"
 #include "store/odbc_connection.h"
 
 namespace kestrel {
+namespace {
+
+// The OAuth 2.0 login's state, when the settings use it: "token held,
+// expires ...", the last renewal's failure, or that no token is held.
+struct OAuthState {
+  bool used = false;
+  bool well = true;
+  std::string line;     // after "OAuth: "
+  std::string expires;  // local time; empty: no token
+  std::string error;
+};
+
+OAuthState LookAtOAuth(CAdminContext& context) {
+  OAuthState state;
+  Result<ServiceSettings> settings = context.LoadSettings();
+  if (!settings || settings->AuthenticationMethod != SmtpAuthentication::OAuth) return state;
+  state.used = true;
+  Result<OAuthTokens> tokens = COAuthTokenStore(context.Folder()).Load();
+  if (!tokens) {
+    state.error = tokens.Describe();
+  } else if (!tokens->lastError.empty()) {
+    state.error = tokens->lastError;
+  } else if (tokens->accessToken.empty() && tokens->refreshToken.empty()) {
+    state.error = "no token held; sign in with kestrel-admin mail login";
+  } else {
+    const std::time_t at = static_cast<std::time_t>(tokens->expiresAt);
+    std::tm local{};
+    char text[32] = "";
+    if (::localtime_r(&at, &local)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    state.expires = text;
+  }
+  state.well = state.error.empty();
+  state.line = state.well ? "token held, expires " + state.expires : state.error;
+  return state;
+}
+
+}  // namespace
 
 int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (!args.empty()) return context.Usage("status");
@@ -46,7 +86,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     }
   }
   const bool capiWell = capi.answers && capi.controllers > 0;
-  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0;
+  const OAuthState oauth = LookAtOAuth(context);
+  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0 && oauth.well;
   char info[16];
   std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
 
@@ -67,6 +108,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
       out.Raw("lastFax", "null");
     else
       out.Text("lastFax", lastFax);
+    if (oauth.used)
+      out.Raw("oauth", CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
     out.Bool("well", well);
     context.Say(out.Close());
     return well ? kAdminOk : kAdminRefused;
@@ -84,6 +127,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   context.Say("queued mails: " + std::to_string(queued));
   context.Say("set aside, unreadable: " + std::to_string(setAside));
   context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
+  if (oauth.used) context.Say("OAuth: " + oauth.line);
   context.Say(well ? "status: well" : "status: not well");
   return well ? kAdminOk : kAdminRefused;
 }

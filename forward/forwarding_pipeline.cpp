@@ -7,6 +7,7 @@
 #include "core/event_log.h"
 #include "forward/fax_inbox.h"
 #include "forward/fax_mail_text.h"
+#include "oauth/access_token_source.h"
 #include "forward/mail_queue.h"
 #include "forward/recipient_resolution.h"
 #include "mail/mail_address.h"
@@ -80,7 +81,7 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   if (noRecipient) {
     log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
     entry.mail = MailStep::Unmailed;
-  } else if (AttachPages(message, pages, call.captureFilePath) && Deliver(session, message, settings)) {
+  } else if (AttachPages(message, pages, call.captureFilePath) && Deliver(session, message, settings, applicationFolder)) {
     entry.mail = MailStep::Sent;
   } else if (stop_ && *stop_) {
     return false;  // cut off by a stop, not refused: the next start mails it
@@ -151,7 +152,8 @@ bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax&
   return true;
 }
 
-bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings) {
+bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings,
+                                  const std::string& applicationFolder) {
   if (settings.SMTPServer.empty()) {
     log_.WriteEventText("SMTP Server Name not set - check settings");
     return false;
@@ -162,8 +164,12 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
     portDefaulted_ = true;
   }
   session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
-  if (!session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User, settings.SMTP_Pass,
-                       SmtpPortOrDefault(settings.SMTPPort))) {
+  COAuthTokenSource tokens(settings, applicationFolder, log_, stop_);
+  session.SetAccessTokens(&tokens);
+  const Status connected = session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User,
+                                           settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort));
+  session.SetAccessTokens(nullptr);  // the login is over; the source goes with this call
+  if (!connected) {
     if (stop_ && *stop_) return false;  // not a failure of the server: the next start mails it
     log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer +
                         " error :" + session.LastReplyText());

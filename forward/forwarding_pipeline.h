@@ -74,7 +74,10 @@ class CForwardingPipeline {
   // ("Attachment not found.") when a page is missing or nothing was written.
   [[nodiscard]] bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages, const std::string& captureFilePath);
   // Connects and sends; false after the failure was logged.
-  [[nodiscard]] bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings);
+  // With the OAuth login, the access token comes from the token file of
+  // `applicationFolder`.
+  [[nodiscard]] bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings,
+                             const std::string& applicationFolder);
   // Saves the mail as a queue file of its own; false when it could not be written.
   [[nodiscard]] bool Queue(CSMTPMessage& message, const std::string& applicationFolder,
                            const std::string& captureFilePath);

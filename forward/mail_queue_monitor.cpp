@@ -10,6 +10,7 @@
 #include "forward/mail_queue.h"
 #include "mail/mail_address.h"
 #include "mail/smtp_session.h"
+#include "oauth/access_token_source.h"
 #include "platform/atomic_file.h"
 
 namespace kestrel {
@@ -81,9 +82,11 @@ void CMailQueueMonitor::MailQueueMonitor() {
   // standard port, as for the reception side.
   const int port = SmtpPortOrDefault(settings_.SMTPPort);
   const CMailAddress sender(settings_.Name, settings_.Address);
+  COAuthTokenSource tokens(settings_, appFolder_, log_, &stop_);
   CSMTPSession session(log_);
   session.SetStopFlag(&stop_);
   session.SetConnectionSecurity(settings_.SMTPSecurity, settings_.SMTPCAFile);
+  session.SetAccessTokens(&tokens);
 
   while (!stop_) {
     for (const std::string& name : MailQueueFileNames(folder)) {

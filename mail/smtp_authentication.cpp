@@ -6,6 +6,7 @@
 
 #include "mail/base64_codec.h"
 #include "mail/smtp_conversation.h"
+#include "oauth/access_token_source.h"
 
 namespace kestrel {
 namespace {
@@ -112,6 +113,85 @@ Status AuthPlain(ISmtpConversation& c, const std::string& user, const std::strin
                     "AUTH PLAIN authentication was unsuccessful"});
 }
 
+// The longest AUTH line sent with its initial response; Postfix takes lines
+// of up to 2048 bytes by default. A longer one (a large token) goes as the
+// answer to the server's empty challenge instead.
+constexpr size_t kMaxInitialResponseLine = 2048;
+
+// XOAUTH2 and OAUTHBEARER: the token in the initial response; an error is
+// a 334 with the server's JSON, which the client must answer (an empty line
+// or ^A) before the server sends its 535.
+struct BearerMechanism {
+  std::string_view step;
+  std::string (*response)(const std::string& user, const std::string& token);
+  std::string_view errorAnswer;  // base64
+};
+
+constexpr char kCtrlA = '\x01';  // separates the fields of both mechanisms
+
+// RFC 7628 3.1: the user in the GS2 header, with "," and "=" escaped.
+std::string Gs2Name(const std::string& user) {
+  std::string out;
+  for (char c : user) out += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+  return out;
+}
+
+constexpr BearerMechanism kXOAuth2 = {
+    "AUTH XOAUTH2",
+    [](const std::string& user, const std::string& token) {
+      return "user=" + user + kCtrlA + "auth=Bearer " + token + kCtrlA + kCtrlA;
+    },
+    ""};
+constexpr BearerMechanism kOAuthBearer = {
+    "AUTH OAUTHBEARER",
+    [](const std::string& user, const std::string& token) {
+      return "n,a=" + Gs2Name(user) + "," + kCtrlA + "auth=Bearer " + token + kCtrlA + kCtrlA;
+    },
+    "AQ=="};
+
+// One attempt with `token`: success, or the failure; `refused` tells a
+// refused token (the 535) from anything else.
+Status TryBearer(ISmtpConversation& c, const BearerMechanism& m, const std::string& user, const std::string& token,
+                 bool& refused) {
+  refused = false;
+  const std::string initial = CBase64Codec::Encode(m.response(user, token));
+  const std::string step(m.step);
+  const std::string command = step + " " + initial;
+  Status sent;
+  if (command.size() + 2 <= kMaxInitialResponseLine) {
+    sent = c.Command({.step = m.step, .line = command, .expected = 235, .unsent = kAuthUnsent, .challenge = 334});
+  } else {
+    sent = c.Command({.step = m.step, .line = step, .expected = 334, .unsent = kAuthUnsent});
+    if (sent)
+      sent = c.Command({.step = m.step, .line = initial, .expected = 235, .unsent = kAuthUnsent, .challenge = 334});
+  }
+  if (!sent && sent.Error().code == 334)  // the server's error; the 535 follows the answer
+    sent = c.Command({.step = m.step, .line = std::string(m.errorAnswer), .expected = 235, .unsent = kAuthUnsent});
+  refused = !sent && sent.Error().code == 535;
+  return sent;
+}
+
+Status BearerLogin(ISmtpConversation& c, const std::string& user, IAccessTokenSource* tokens) {
+  const BearerMechanism& m = c.Reply().Offers("AUTH", "OAUTHBEARER") && !c.Reply().Offers("AUTH", "XOAUTH2")
+                                 ? kOAuthBearer
+                                 : kXOAuth2;
+  if (!tokens) return c.Report({std::string(m.step), "No OAuth 2.0 access token is at hand"});
+  for (int attempt = 0;; ++attempt) {
+    // The first refusal may be a token that expired on the way: one renewal.
+    Result<std::string> token = tokens->AccessToken(attempt > 0);
+    if (!token) return token.Error();
+    bool refused = false;
+    Status tried = TryBearer(c, m, user, *token, refused);
+    if (tried || (refused && attempt == 0)) {
+      if (tried) return tried;
+      continue;
+    }
+    const std::string text = std::string(m.step) + " authentication was unsuccessful";
+    c.Report({std::string(m.step), text});
+    return Failure{std::string(m.step), text + " (" + tried.Error().text + ")", tried.Error().code};
+  }
+}
+
 }  // namespace
 
 std::string HmacMd5Hex(std::string_view key, std::string_view data) {
@@ -139,16 +219,17 @@ std::string HmacMd5Hex(std::string_view key, std::string_view data) {
 }
 
 Status LogIn(ISmtpConversation& conversation, SmtpAuthentication method, const std::string& user,
-             const std::string& password) {
+             const std::string& password, IAccessTokenSource* tokens) {
   switch (method) {
     case SmtpAuthentication::None: return Status();
     case SmtpAuthentication::CramMd5: return CramLogin(conversation, user, password);
     case SmtpAuthentication::Login: return LogInPrompted(conversation, kAuthLogin, user, password);
     case SmtpAuthentication::LoginPlain: return LogInPrompted(conversation, kAuthLoginPlain, user, password);
     case SmtpAuthentication::Plain: return AuthPlain(conversation, user, password);
+    case SmtpAuthentication::OAuth: return BearerLogin(conversation, user, tokens);
   }
   return Status::Failed("AuthenticationMethod",
-                        "AuthenticationMethod " + std::to_string(static_cast<int>(method)) + " is not 0 to 4");
+                        "AuthenticationMethod " + std::to_string(static_cast<int>(method)) + " is not 0 to 5");
 }
 
 }  // namespace kestrel

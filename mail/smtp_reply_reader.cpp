@@ -52,7 +52,27 @@ void CSmtpReplyReader::Reset() {
   timedOut_ = false;
 }
 
-bool CSmtpReplyReader::Offers(std::string_view keyword) const {
+namespace {
+
+// `word` is `upper` in any letter case (`upper` is in capitals).
+bool SameWord(std::string_view word, std::string_view upper) {
+  return word.size() == upper.size() && std::equal(word.begin(), word.end(), upper.begin(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+bool ListsWord(std::string_view words, std::string_view upper) {
+  while (!words.empty()) {
+    const std::string_view word = words.substr(0, words.find(' '));
+    if (SameWord(word, upper)) return true;
+    words.remove_prefix(std::min(words.size(), word.size() + 1));
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CSmtpReplyReader::Offers(std::string_view keyword, std::string_view parameter) const {
   // Each line after the first names one extension: "250-STARTTLS", "250 SIZE 10240000".
   size_t start = lines_.find(kLineEnd);
   while (start != std::string::npos) {
@@ -62,10 +82,7 @@ bool CSmtpReplyReader::Offers(std::string_view keyword) const {
     if (line.size() >= 4) {
       line.remove_prefix(4);
       const std::string_view word = line.substr(0, line.find(' '));
-      if (word.size() == keyword.size() && std::equal(word.begin(), word.end(), keyword.begin(), [](char a, char b) {
-            return std::toupper(static_cast<unsigned char>(a)) == b;
-          }))
-        return true;
+      if (SameWord(word, keyword) && (parameter.empty() || ListsWord(line.substr(word.size()), parameter))) return true;
     }
     if (end >= lines_.size()) break;
     start = end;

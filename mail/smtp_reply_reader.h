@@ -44,8 +44,9 @@ class CSmtpReplyReader {
   // The text of the last reply after its code and separator: a login prompt.
   std::string Prompt() const { return text_.size() > 4 ? text_.substr(4) : std::string(); }
   // Whether the last complete reply (a 250 to EHLO) lists `keyword` as an
-  // extension, in any letter case.
-  bool Offers(std::string_view keyword) const;
+  // extension, in any letter case; with a `parameter` ("AUTH", "XOAUTH2"),
+  // whether the extension's line also names that parameter.
+  bool Offers(std::string_view keyword, std::string_view parameter = {}) const;
   // The buffer size the last reply needed (256, 4352, ...).
   size_t BufferSize() const { return bufferSize_; }
   // A read since Reset got no complete reply: the server is out of step or gone.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "core/endpoint_url.h"
 #include "mail/mail_error.h"
 #include "mail/smtp_authentication.h"
 #include "mail/smtp_transfer.h"
@@ -36,6 +37,8 @@ constexpr StepOperation kOperations[] = {
     {"AUTH LOGIN PLAIN", "AuthLoginPlain"},
     {"AUTH CRAM-MD5", "CramLogin"},
     {"AUTH PLAIN", "AuthPlain"},
+    {"AUTH XOAUTH2", "OAuthLogin"},
+    {"AUTH OAUTHBEARER", "OAuthLogin"},
     {"MAIL FROM", "SendMessage"},
     {"RCPT TO", "SendRCPTForRecipient"},
     {"DATA", "SendMessage"},
@@ -134,6 +137,14 @@ void CSMTPSession::Abandon(const std::string& reason) {
 
 Status CSMTPSession::Connect(const std::string& host, SmtpAuthentication method, const std::string& user,
                              const std::string& password, int port, const std::string& localAddress) {
+  if (method == SmtpAuthentication::OAuth) {
+    // A bearer token is as good as a password to whoever reads it.
+    if (security_ == SmtpSecurity::None && !IsLoopbackHost(host))
+      return Report({"AuthenticationMethod", "OAuth 2.0 is refused without TLS to " + host +
+                                                 "; set SMTPSecurity to STARTTLS or SSL/TLS"});
+    if (user.empty())
+      return Report({"AuthenticationMethod", "OAuth 2.0 needs the user name (SMTP_User) the token belongs to"});
+  }
   if (Status opened = Open(host, port, localAddress); !opened) return opened;
   if (heloName_ == "auto") {
     char name[260] = {};
@@ -155,7 +166,7 @@ Status CSMTPSession::Connect(const std::string& host, SmtpAuthentication method,
           Command({"HELO", "HELO " + heloName_, 250, "An unexpected error occurred while sending the HELO command"});
     } else {
       greeted = Ehlo();
-      if (greeted) greeted = LogIn(*this, method, user, password);
+      if (greeted) greeted = LogIn(*this, method, user, password, tokens_);
     }
   }
   if (!greeted) {

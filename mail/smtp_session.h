@@ -53,6 +53,7 @@ namespace kestrel {
 inline constexpr int SmtpPortOrDefault(int configured) { return configured == 0 ? kDefaultSmtpPort : configured; }
 
 class CTlsChannel;
+class IAccessTokenSource;
 
 class CSMTPSession : private ISmtpConversation {
  public:
@@ -70,6 +71,8 @@ class CSMTPSession : private ISmtpConversation {
   // STARTTLS and EHLO again (StartTls), always EHLO, and the certificate
   // verified for `host`. A server without STARTTLS, a refused STARTTLS or a
   // failed handshake end the session before any login or mail;
+  // With the OAuth login, a connection without TLS to a server that is not a
+  // loopback address, or an empty `user`, fails before connecting.
   // LastReplyText() then holds the reason in words. A security value that is
   // none of these fails before anything is sent, without even connecting.
   Status Connect(const std::string& host, SmtpAuthentication method, const std::string& user,
@@ -81,6 +84,9 @@ class CSMTPSession : private ISmtpConversation {
     security_ = security;
     caFile_ = std::move(caFile);
   }
+  // Where the OAuth 2.0 login (AuthenticationMethod OAuth) gets its access
+  // token; it must outlive the session. Taken at the next Connect.
+  void SetAccessTokens(IAccessTokenSource* tokens) { tokens_ = tokens; }
   // The protocol of the protected connection ("TLSv1.3"), empty when plain.
   std::string TlsVersion() const;
 
@@ -179,6 +185,7 @@ class CSMTPSession : private ISmtpConversation {
   CSmtpReplyReader reply_;
   SmtpSecurity security_ = SmtpSecurity::None;
   std::string caFile_;
+  IAccessTokenSource* tokens_ = nullptr;
   bool connected_ = false;
   std::string heloName_ = "auto";
   int replyTimeoutMs_ = 60000;

@@ -17,7 +17,7 @@ std::mutex& RenewalMutex() {
 }  // namespace
 
 std::string RenewalFailureText(const Failure& failure) {
-  std::string text = "OAuth: the access token could not be renewed: " + failure.Describe();
+  std::string text = "the access token could not be renewed: " + failure.Describe();
   if (OAuthErrorWord(failure) == "invalid_grant") text += "; sign in again with kestrel-admin mail login";
   return text;
 }
@@ -46,7 +46,7 @@ Result<std::string> COAuthTokenSource::AccessToken(bool renew) {
   if (!grant) {
     const std::string text = RenewalFailureText(grant.Error());
     if (tokens.lastError != text) {
-      log_.WriteEventText(text);
+      log_.WriteEventText("OAuth: " + text);
       tokens.lastError = text;
       (void)store.Save(tokens);  // only the status line is lost when this fails
     }

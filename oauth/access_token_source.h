@@ -49,8 +49,9 @@ class COAuthTokenSource final : public IAccessTokenSource {
   const std::atomic<bool>* stop_;
 };
 
-// The event text of a renewal that failed: "OAuth: the access token could not
-// be renewed: invalid_grant: ...; sign in again with kestrel-admin mail login".
+// What a renewal that failed is kept as (the event adds "OAuth: " before it):
+// "the access token could not be renewed: token endpoint: invalid_grant: ...;
+// sign in again with kestrel-admin mail login".
 std::string RenewalFailureText(const Failure& failure);
 
 }  // namespace kestrel

@@ -12,6 +12,7 @@
 #include "mail/mail_address.h"
 #include "mail/smtp_message.h"
 #include "mail/smtp_session.h"
+#include "oauth/access_token_source.h"
 #include "platform/app_folder.h"
 #include "platform/registry_file.h"
 
@@ -37,9 +38,11 @@ int SendTestMail(const std::string& to, IEventLog& log, const std::string& progr
                       ".\nThe SMTP settings work.\n");
   // Exactly what the forwarding step would do, so that a working test mail
   // means faxes will go out too.
+  COAuthTokenSource tokens(s, ApplicationFolder(), log, stop);
   CSMTPSession session(log);
   session.SetStopFlag(stop);
   session.SetConnectionSecurity(s.SMTPSecurity, s.SMTPCAFile);
+  session.SetAccessTokens(&tokens);
   Status sent =
       session.Connect(s.SMTPServer, s.AuthenticationMethod, s.SMTP_User, s.SMTP_Pass, SmtpPortOrDefault(s.SMTPPort));
   if (sent) sent = session.SendMessage(message);
