@@ -131,8 +131,12 @@ void MakeTestPki(const std::string& folder) {
   if (RunPythonPeer("test_pki.py", {folder}) != 0) throw std::runtime_error("no test PKI in " + folder);
 }
 
-CPostfixPeer::CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password)
-    : folder_(folder), process_("postfix_server.py", {"--dir", folder, "--user", user, "--password", password}, 60000) {
+CPostfixPeer::CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password,
+                           const std::string& introspectionUrl)
+    : folder_(folder),
+      process_("postfix_server.py",
+               {"--dir", folder, "--user", user, "--password", password, "--oauth-introspect", introspectionUrl},
+               60000) {
   std::istringstream in(process_.ReadyLine());
   std::string word;
   in >> word;

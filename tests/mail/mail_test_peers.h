@@ -73,7 +73,10 @@ void MakeTestPki(const std::string& folder);
 // STARTTLS). Throws when the servers do not come up.
 class CPostfixPeer {
  public:
-  CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password);
+  // With `introspectionUrl`, Dovecot takes OAuth 2.0 tokens too (XOAUTH2,
+  // OAUTHBEARER; listener "oauthbearer" offers only that), checked there.
+  CPostfixPeer(const std::string& folder, const std::string& user, const std::string& password,
+               const std::string& introspectionUrl = "");
   int Port(const std::string& listener) const;
   std::string RootCaFile() const { return folder_ + "pki/root.pem"; }
   // The Postfix log so far.

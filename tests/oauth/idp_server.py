@@ -15,6 +15,7 @@ Listens on a free port of 127.0.0.1 (over TLS with --cert and --key), prints
                                             outcome (grant, access_denied,
                                             expired_token), user
                       revoke=1              every token issued so far is void
+                      expire_access=1       every access token issued so far is void
                     answers the counters and every token issued, as JSON.
 Clients: "kestrel-test" (public), "kestrel-app" with secret "app-secret".
 """
@@ -136,6 +137,7 @@ class Handler(BaseHTTPRequestHandler):
                     config[f["set"]] = f.get("value", "")
                 if f.get("revoke"):
                     refresh_tokens.clear()
+                if f.get("revoke") or f.get("expire_access"):
                     access_tokens.clear()
                 return self.reply(200, dict(counts, issued=issued))
         return self.error("not_found", 404)

@@ -14,7 +14,10 @@ Listeners (each logs under postfix/<name> in DIR/maillog):
   expired     like submission, with an expired certificate
   wrongname   like submission, with a certificate for mail.example.invalid
   plain       no STARTTLS offered at all, AUTH in clear
+  oauthbearer (with --oauth-introspect) like submission, offering only OAUTHBEARER
 Mail to kestrel.test is taken without login; other domains need a login.
+With --oauth-introspect URL Dovecot also takes XOAUTH2 and OAUTHBEARER and
+checks each token at URL (RFC 7662), comparing its username with the login's.
 """
 import argparse
 import os
@@ -53,7 +56,12 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
+    parser.add_argument("--oauth-introspect", default="")
     args = parser.parse_args()
+    listeners = list(LISTENERS)
+    if args.oauth_introspect:
+        listeners.append(("oauthbearer", "good", ["smtpd_tls_security_level=encrypt", "smtpd_tls_auth_only=yes",
+                                                  "smtpd_sasl_mechanism_filter=oauthbearer"]))
     d = os.path.abspath(args.dir)
     os.chmod(d, 0o755)
     pki = os.path.join(d, "pki")
@@ -71,6 +79,24 @@ def main():
     os.chmod(dv, 0o755)
     write(os.path.join(dv, "users"), "%s:{PLAIN}%s\n" % (args.user, args.password))
     auth_socket = os.path.join(dv, "auth-client")
+    mechanisms = "plain login cram-md5"
+    oauth_passdb = ""
+    if args.oauth_introspect:
+        mechanisms += " xoauth2 oauthbearer"
+        write(os.path.join(dv, "oauth2.conf"), """
+introspection_mode = post
+introspection_url = {url}
+username_attribute = username
+active_attribute = active
+active_value = true
+""".format(url=args.oauth_introspect))
+        oauth_passdb = """
+passdb {{
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = {dv}/oauth2.conf
+}}
+""".format(dv=dv)
     write(os.path.join(dv, "dovecot.conf"), """
 protocols = none
 base_dir = {dv}/run
@@ -78,11 +104,12 @@ state_dir = {dv}/state
 log_path = {d}/dovecot.log
 ssl = no
 disable_plaintext_auth = no
-auth_mechanisms = plain login cram-md5
+auth_mechanisms = {mechanisms}
 passdb {{
   driver = passwd-file
   args = {dv}/users
 }}
+{oauth_passdb}
 userdb {{
   driver = static
   args = uid=nobody gid=nogroup home=/nonexistent allow_all_users=yes
@@ -94,7 +121,7 @@ service auth {{
     group = postfix
   }}
 }}
-""".format(dv=dv, d=d, sock=auth_socket))
+""".format(dv=dv, d=d, sock=auth_socket, mechanisms=mechanisms, oauth_passdb=oauth_passdb))
 
     # Postfix: a config folder, queue and data of its own.
     pf = os.path.join(d, "postfix")
@@ -141,7 +168,7 @@ smtpd_relay_restrictions = permit_sasl_authenticated, reject_unauth_destination
            sock=auth_socket))
     ports = {}
     lines = []
-    for name, leaf, options in LISTENERS:
+    for name, leaf, options in listeners:
         ports[name] = free_port()
         opts = " ".join("-o " + o for o in ["syslog_name=postfix/" + name,
                                              "smtpd_tls_chain_files=%s/%s.key,%s/%s-chain.pem" % (pki, leaf, pki, leaf)]
