@@ -44,7 +44,7 @@ OAuthState LookAtOAuth(CAdminContext& context) {
   } else if (!tokens->lastError.empty()) {
     state.error = tokens->lastError;
   } else if (tokens->accessToken.empty() && tokens->refreshToken.empty()) {
-    state.error = "no token held; sign in with kestrel-admin mail login";
+    state.error = kNoTokenHeld;
   } else {
     const std::time_t at = static_cast<std::time_t>(tokens->expiresAt);
     std::tm local{};

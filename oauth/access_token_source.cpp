@@ -38,7 +38,7 @@ Result<std::string> COAuthTokenSource::AccessToken(bool renew) {
   Result<OAuthConfig> config = ResolveOAuthConfig(settings_);
   if (!config) return config.Error();
   const COAuthClient client(*config, stop_);
-  Result<TokenGrant> grant = Failure{"OAuth", "no token is held; sign in with kestrel-admin mail login"};
+  Result<TokenGrant> grant = Failure{"OAuth", kNoTokenHeld};
   if (config->grant == OAuthGrant::Client)
     grant = client.ClientCredentials();
   else if (!tokens.refreshToken.empty())

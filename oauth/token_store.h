@@ -18,6 +18,9 @@
 
 namespace kestrel {
 
+// Why no access token can be had when the file holds none.
+inline constexpr const char* kNoTokenHeld = "no token is held; sign in with kestrel-admin mail login";
+
 struct OAuthTokens {
   std::string refreshToken;
   std::string accessToken;

@@ -114,7 +114,7 @@ TEST_F(AdminLoginTest, DeviceLoginStoresPrivateTokensThatStatusShowsAndLogoutFor
   EXPECT_FALSE(test::FileExists(file));
   const AdminRun after = RunAdmin({"status"});
   EXPECT_EQ(after.status, 1);
-  EXPECT_NE(after.out.find("\nOAuth: no token held; sign in with kestrel-admin mail login\n"), std::string::npos)
+  EXPECT_NE(after.out.find("\nOAuth: " + std::string(kNoTokenHeld) + "\n"), std::string::npos)
       << after.out;
 }
 
