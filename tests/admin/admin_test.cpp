@@ -149,13 +149,18 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
   for (bool byElement : {true, false}) {
     std::vector<std::string> args = {"settings", "set"};
     std::string expected;
+    std::string typed;  // one line on standard input for each secret
     for (const SettingRow& row : SettingRows()) {
       if (!row.InFile()) continue;
       std::string value = row.type == SettingType::kText   ? std::string(row.member) + (byElement ? "1" : "2")
                           : row.type == SettingType::kFlag ? (byElement ? "TRUE" : "FALSE")
                                                            : std::to_string(byElement ? 1 : 2);
       if (row.member == "ReceivedDir") value = app_.Path() + value;
-      if (row.secret) value = "-";
+      if (row.check) {  // a text of its own kind: a URL or a word of its list
+        for (std::string text : {"https://" + value + ".example/", std::string(byElement ? "device" : "code")})
+          if (row.check(row.Name(), text)) value = text;
+      }
+      if (row.secret) value = "-", typed += "typed secret\n";
       args.push_back(std::string(byElement ? row.element : row.member));
       args.push_back(value);
       std::string shown = row.type == SettingType::kText ? "\"" + value + "\"" : value;
@@ -164,7 +169,7 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
       if (row.element == "EmailAll" && !byElement) shown = "\" \"";  // kept only while MSNAll is on
       expected += "\"" + std::string(row.element) + "\":" + shown + ",";
     }
-    AdminRun r = RunAdmin(args, "typed secret\n");
+    AdminRun r = RunAdmin(args, typed);
     ASSERT_EQ(r.status, 0) << r.err;
     expected.pop_back();
     EXPECT_EQ(RunAdmin({"--json", "settings"}).out, "{" + expected + "}\n");
