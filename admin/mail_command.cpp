@@ -49,7 +49,8 @@ int LogIn(const AdminArgs& args, CAdminContext& context) {
                               .accessToken = grant->accessToken,
                               .expiresAt = std::time(nullptr) + (grant->expiresIn > 0 ? grant->expiresIn : 3600),
                               .lastError = ""};
-  if (Status saved = store.Save(tokens); !saved) return context.Refuse("the tokens cannot be stored: " + saved.Describe());
+  if (Status saved = store.Save(tokens); !saved)
+    return context.Refuse("the tokens cannot be stored: " + saved.Describe());
   if (config->grant != OAuthGrant::Client && tokens.refreshToken.empty())
     context.Say("Signed in, but without a refresh token: sign in again when the access token expires.");
   else

@@ -109,7 +109,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     else
       out.Text("lastFax", lastFax);
     if (oauth.used)
-      out.Raw("oauth", CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
+      out.Raw("oauth",
+              CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
     out.Bool("well", well);
     context.Say(out.Close());
     return well ? kAdminOk : kAdminRefused;

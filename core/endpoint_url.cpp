@@ -47,8 +47,8 @@ Status CheckEndpointUrl(std::string_view setting, std::string_view url) {
   const std::string_view host = UrlHost(url);
   const bool blank = url.find_first_of(" \t\r\n") != std::string_view::npos;
   if (!host.empty() && !blank && (StartsWithNoCase(url, "https://") || IsLoopbackHost(host))) return {};
-  return Status::Failed(std::string(setting), std::string(setting) +
-                                                  " must be an https URL (plain http only to a loopback address)");
+  return Status::Failed(std::string(setting),
+                        std::string(setting) + " must be an https URL (plain http only to a loopback address)");
 }
 
 }  // namespace kestrel

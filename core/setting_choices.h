@@ -35,8 +35,8 @@ enum class SmtpSecurity : std::int32_t {
   Tls = 2,       // TLS from the first byte (port 465)
 };
 
-inline constexpr std::array<std::string_view, 6> kAuthenticationChoices = {
-    "None", "CRAM MD5", "AUTH LOGIN", "LOGIN PLAIN", "AUTH PLAIN", "OAuth 2.0"};
+inline constexpr std::array<std::string_view, 6> kAuthenticationChoices = {"None",        "CRAM MD5",   "AUTH LOGIN",
+                                                                           "LOGIN PLAIN", "AUTH PLAIN", "OAuth 2.0"};
 
 // OAuthProvider: whose sign-in the OAuth 2.0 login uses; a provider brings its
 // endpoints, scope and grant, custom names them all in the settings.

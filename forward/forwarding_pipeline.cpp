@@ -7,12 +7,12 @@
 #include "core/event_log.h"
 #include "forward/fax_inbox.h"
 #include "forward/fax_mail_text.h"
-#include "oauth/access_token_source.h"
 #include "forward/mail_queue.h"
 #include "forward/recipient_resolution.h"
 #include "mail/mail_address.h"
 #include "mail/smtp_message.h"
 #include "mail/smtp_session.h"
+#include "oauth/access_token_source.h"
 #include "store/journal.h"
 
 namespace kestrel {
@@ -81,7 +81,8 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   if (noRecipient) {
     log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
     entry.mail = MailStep::Unmailed;
-  } else if (AttachPages(message, pages, call.captureFilePath) && Deliver(session, message, settings, applicationFolder)) {
+  } else if (AttachPages(message, pages, call.captureFilePath) &&
+             Deliver(session, message, settings, applicationFolder)) {
     entry.mail = MailStep::Sent;
   } else if (stop_ && *stop_) {
     return false;  // cut off by a stop, not refused: the next start mails it

@@ -136,18 +136,17 @@ std::string Gs2Name(const std::string& user) {
   return out;
 }
 
-constexpr BearerMechanism kXOAuth2 = {
-    "AUTH XOAUTH2",
-    [](const std::string& user, const std::string& token) {
-      return "user=" + user + kCtrlA + "auth=Bearer " + token + kCtrlA + kCtrlA;
-    },
-    ""};
-constexpr BearerMechanism kOAuthBearer = {
-    "AUTH OAUTHBEARER",
-    [](const std::string& user, const std::string& token) {
-      return "n,a=" + Gs2Name(user) + "," + kCtrlA + "auth=Bearer " + token + kCtrlA + kCtrlA;
-    },
-    "AQ=="};
+constexpr BearerMechanism kXOAuth2 = {"AUTH XOAUTH2",
+                                      [](const std::string& user, const std::string& token) {
+                                        return "user=" + user + kCtrlA + "auth=Bearer " + token + kCtrlA + kCtrlA;
+                                      },
+                                      ""};
+constexpr BearerMechanism kOAuthBearer = {"AUTH OAUTHBEARER",
+                                          [](const std::string& user, const std::string& token) {
+                                            return "n,a=" + Gs2Name(user) + "," + kCtrlA + "auth=Bearer " + token +
+                                                   kCtrlA + kCtrlA;
+                                          },
+                                          "AQ=="};
 
 // One attempt with `token`: success, or the failure; `refused` tells a
 // refused token (the 535) from anything else.
@@ -172,9 +171,8 @@ Status TryBearer(ISmtpConversation& c, const BearerMechanism& m, const std::stri
 }
 
 Status BearerLogin(ISmtpConversation& c, const std::string& user, IAccessTokenSource* tokens) {
-  const BearerMechanism& m = c.Reply().Offers("AUTH", "OAUTHBEARER") && !c.Reply().Offers("AUTH", "XOAUTH2")
-                                 ? kOAuthBearer
-                                 : kXOAuth2;
+  const BearerMechanism& m =
+      c.Reply().Offers("AUTH", "OAUTHBEARER") && !c.Reply().Offers("AUTH", "XOAUTH2") ? kOAuthBearer : kXOAuth2;
   if (!tokens) return c.Report({std::string(m.step), "No OAuth 2.0 access token is at hand"});
   for (int attempt = 0;; ++attempt) {
     // The first refusal may be a token that expired on the way: one renewal.

@@ -140,8 +140,8 @@ Status CSMTPSession::Connect(const std::string& host, SmtpAuthentication method,
   if (method == SmtpAuthentication::OAuth) {
     // A bearer token is as good as a password to whoever reads it.
     if (security_ == SmtpSecurity::None && !IsLoopbackHost(host))
-      return Report({"AuthenticationMethod", "OAuth 2.0 is refused without TLS to " + host +
-                                                 "; set SMTPSecurity to STARTTLS or SSL/TLS"});
+      return Report({"AuthenticationMethod",
+                     "OAuth 2.0 is refused without TLS to " + host + "; set SMTPSecurity to STARTTLS or SSL/TLS"});
     if (user.empty())
       return Report({"AuthenticationMethod", "OAuth 2.0 needs the user name (SMTP_User) the token belongs to"});
   }

@@ -24,7 +24,8 @@ std::string Base64Url(const unsigned char* data, std::size_t length) {
 
 std::string RandomUrlText(std::size_t bytes) {
   unsigned char random[64];
-  if (bytes > sizeof random || RAND_bytes(random, static_cast<int>(bytes)) != 1) std::abort();  // no randomness: nothing is safe
+  if (bytes > sizeof random || RAND_bytes(random, static_cast<int>(bytes)) != 1)
+    std::abort();  // no randomness: nothing is safe
   return Base64Url(random, bytes);
 }
 
@@ -40,7 +41,8 @@ std::string PkceChallenge(const std::string& verifier) {
 
 std::string NewState() { return RandomUrlText(16); }
 
-COAuthClient::COAuthClient(OAuthConfig config, const std::atomic<bool>* stop) : config_(std::move(config)), stop_(stop) {}
+COAuthClient::COAuthClient(OAuthConfig config, const std::atomic<bool>* stop)
+    : config_(std::move(config)), stop_(stop) {}
 
 Result<TokenGrant> COAuthClient::Token(FormFields fields) const {
   fields.emplace_back("client_id", config_.clientId);
@@ -85,8 +87,8 @@ Result<TokenGrant> COAuthClient::DeviceSignIn(const ShowLine& show, const Wait& 
       return Failure{"token endpoint", "expired_token: the code was not entered in time"};
     if (!(wait ? wait(interval) : Sleep(interval))) return Failure{"OAuth", "the sign-in was stopped"};
     waited += interval;
-    Result<TokenGrant> grant = Token({{"grant_type", "urn:ietf:params:oauth:grant-type:device_code"},
-                                      {"device_code", device->deviceCode}});
+    Result<TokenGrant> grant =
+        Token({{"grant_type", "urn:ietf:params:oauth:grant-type:device_code"}, {"device_code", device->deviceCode}});
     if (grant) return grant;
     const std::string_view word = OAuthErrorWord(grant.Error());
     if (word == "slow_down")

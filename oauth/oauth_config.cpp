@@ -74,8 +74,9 @@ Result<OAuthConfig> ResolveOAuthConfig(const ServiceSettings& s) {
       c.authorizeExtra = kGoogleAuthorizeExtra;
       break;
     case OAuthProvider::Custom: break;
-    default: return Failure{"OAuth", "OAuthProvider " + std::to_string(static_cast<int>(s.OAuthProvider)) +
-                                         " is not 0, 1 or 2"};
+    default:
+      return Failure{"OAuth",
+                     "OAuthProvider " + std::to_string(static_cast<int>(s.OAuthProvider)) + " is not 0, 1 or 2"};
   }
   constexpr std::string_view kCustom = "the custom provider needs it";
   if (grant.empty()) return Missing("OAuthGrant", kCustom);
@@ -92,7 +93,8 @@ Result<OAuthConfig> ResolveOAuthConfig(const ServiceSettings& s) {
     return Missing("OAuthClientSecret", "the client grant needs the client's secret");
   if (c.scope.empty()) return Missing("OAuthScope", kCustom);
   if (c.tokenUrl.empty()) return Missing("OAuthTokenUrl", kCustom);
-  if (c.grant == OAuthGrant::Device && c.deviceUrl.empty()) return Missing("OAuthDeviceUrl", "the device grant needs it");
+  if (c.grant == OAuthGrant::Device && c.deviceUrl.empty())
+    return Missing("OAuthDeviceUrl", "the device grant needs it");
   if (c.grant == OAuthGrant::Code && c.authorizeUrl.empty())
     return Missing("OAuthAuthorizeUrl", "the code grant needs it");
   for (auto [name, url] : {std::pair{"OAuthTokenUrl", &c.tokenUrl}, std::pair{"OAuthDeviceUrl", &c.deviceUrl},

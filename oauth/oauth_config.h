@@ -27,8 +27,8 @@ struct OAuthConfig {
   std::string clientSecret;  // empty for a public client
   std::string scope;
   std::string tokenUrl;
-  std::string deviceUrl;     // device grant only
-  std::string authorizeUrl;  // code grant only
+  std::string deviceUrl;       // device grant only
+  std::string authorizeUrl;    // code grant only
   std::string authorizeExtra;  // further query fields of the authorization URL ("access_type=offline")
   std::string caFile;          // SMTPCAFile: further trusted certificates; empty: the system's only
 };

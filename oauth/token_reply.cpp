@@ -96,7 +96,8 @@ std::optional<Failure> ErrorReply(std::string_view step, long status, const std:
       return Failure{std::string(step), std::move(text), static_cast<int>(status)};
     }
   }
-  if (status != 200) return Failure{std::string(step), "HTTP status " + std::to_string(status), static_cast<int>(status)};
+  if (status != 200)
+    return Failure{std::string(step), "HTTP status " + std::to_string(status), static_cast<int>(status)};
   if (!json) return Malformed(step, status, "not a JSON object");
   return std::nullopt;
 }

@@ -26,7 +26,8 @@ SettingValue Sample(const SettingRow& row) {
   switch (row.type) {
     case SettingType::kText:
       if (row.check) {  // a text of its own kind: a URL or a word of the list
-        for (std::string text : {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client")})
+        for (std::string text :
+             {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client")})
           if (row.check(row.Name(), text)) return text;
       }
       return "<" + std::string(row.member) + "> & \"ü\"";
@@ -127,7 +128,8 @@ TEST(SettingTable, BadValueOrMissingRequiredElementRefusesTheWholeFile) {
       {"SmtpSecurity", "STARTTLS", "SmtpSecurity holds \"STARTTLS\""},
       {"ImageFormat", "9", "ImageFormat holds \"9\"; it takes 0 (Jpg), 1 (Png), 2 (Tiff), 3 (Sff) or 4 (Pdf)."},
       {"UseReceiverAuthentification", "6", "UseReceiverAuthentification holds \"6\""},
-      {"OAuthTokenUrl", "http://idp.example/token", "OAuthTokenUrl holds \"http://idp.example/token\"; it takes an https URL"},
+      {"OAuthTokenUrl", "http://idp.example/token",
+       "OAuthTokenUrl holds \"http://idp.example/token\"; it takes an https URL"},
       {"OAuthGrant", "password", "OAuthGrant holds \"password\"; it takes device, code, client or nothing"},
       {"SmtpPortReceive", "70000", "SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535."},
       {"SmtpPortReceive", "0", "SmtpPortReceive holds \"0\""},

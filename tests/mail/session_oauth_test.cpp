@@ -41,10 +41,16 @@ struct Client {
 };
 
 std::string XOAuth2(const std::string& token) {
-  return CBase64Codec::Encode("user=fax@kestrel.test\x01" "auth=Bearer " + token + "\x01\x01");
+  return CBase64Codec::Encode(
+      "user=fax@kestrel.test\x01"
+      "auth=Bearer " +
+      token + "\x01\x01");
 }
 std::string OAuthBearer(const std::string& token) {
-  return CBase64Codec::Encode("n,a=fax@kestrel.test,\x01" "auth=Bearer " + token + "\x01\x01");
+  return CBase64Codec::Encode(
+      "n,a=fax@kestrel.test,\x01"
+      "auth=Bearer " +
+      token + "\x01\x01");
 }
 
 TEST(SessionOAuth, RefusedTokenIsAnsweredRenewedOnceAndTriedOnceMore) {
@@ -65,7 +71,8 @@ TEST(SessionOAuth, RefusedTokenIsAnsweredRenewedOnceAndTriedOnceMore) {
       {"AUTH OAUTHBEARER",
        {error, "535 5.7.8 expired", "235 2.7.0 ok"},
        true,
-       "AUTH OAUTHBEARER " + OAuthBearer("token-1") + "\r\nAQ==\r\nAUTH OAUTHBEARER " + OAuthBearer("token-2") + "\r\n"},
+       "AUTH OAUTHBEARER " + OAuthBearer("token-1") + "\r\nAQ==\r\nAUTH OAUTHBEARER " + OAuthBearer("token-2") +
+           "\r\n"},
       {"AUTH XOAUTH2",
        {error, "535 5.7.8 no", error, "535 5.7.8 no"},
        false,
@@ -89,9 +96,8 @@ TEST(SessionOAuth, RefusedTokenIsAnsweredRenewedOnceAndTriedOnceMore) {
     }
     EXPECT_EQ(server.Received(), "EHLO client.test\r\n" + k.sent + "QUIT\r\n");
     EXPECT_LE(c.tokens.renewals, 1);
-    const std::vector<std::string> refused = {
-        LoggedForm(" OAuthLogin, AUTH XOAUTH2 authentication was unsuccessful"),
-        LoggedForm(" Connect, An unexpected HELO/EHLO response was received")};
+    const std::vector<std::string> refused = {LoggedForm(" OAuthLogin, AUTH XOAUTH2 authentication was unsuccessful"),
+                                              LoggedForm(" Connect, An unexpected HELO/EHLO response was received")};
     EXPECT_EQ(test::EventDescriptions(c.dir.Path()), k.loggedIn ? std::vector<std::string>{} : refused);
   }
 }

@@ -12,9 +12,8 @@
 
 #include "core/event_log.h"
 #include "core/settings_file.h"
-#include "oauth/http_client.h"
 #include "oauth/token_store.h"
-#include "tests/mail/mail_test_peers.h"
+#include "tests/oauth/idp_peer.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -31,12 +30,8 @@ struct AdminRun {
 
 class AdminLoginTest : public ::testing::Test {
  protected:
-  AdminLoginTest() : idp_(KESTREL_IDP_SERVER, {}) {
-    const std::string ready = idp_.ReadyLine();
-    port_ = ready.starts_with("PORT ") ? std::stoi(ready.substr(5)) : 0;
-  }
   void SetUp() override {
-    ASSERT_NE(port_, 0) << "the IdP did not start";
+    ASSERT_NE(idp_.Port(), 0) << "the IdP did not start";
     ServiceSettings s;
     s.ReceivedDir = app_.Path();
     s.ODBCConnect = "DSN=Kestrel";
@@ -54,12 +49,8 @@ class AdminLoginTest : public ::testing::Test {
     ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), s, log));
   }
 
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  nlohmann::json Control(const FormFields& fields) const {
-    Result<HttpReply> reply = CHttpClient().PostForm(Url("/control"), fields);
-    EXPECT_TRUE(reply) << reply.Describe();
-    return reply ? nlohmann::json::parse(reply->body) : nlohmann::json::object();
-  }
+  std::string Url(const std::string& path) const { return idp_.Url(path); }
+  nlohmann::json Control(const FormFields& fields) const { return idp_.Control(fields); }
 
   AdminRun RunAdmin(std::vector<std::string> args) {
     args.insert(args.begin(), {KESTREL_ADMIN, "--home", app_.Path()});
@@ -84,8 +75,7 @@ class AdminLoginTest : public ::testing::Test {
 
   test::CTempDir home_;
   test::CTempDir app_;
-  test::CPeerProcess idp_;
-  int port_ = 0;
+  test::CIdpPeer idp_;
 };
 
 TEST_F(AdminLoginTest, DeviceLoginStoresPrivateTokensThatStatusShowsAndLogoutForgets) {
@@ -104,7 +94,8 @@ TEST_F(AdminLoginTest, DeviceLoginStoresPrivateTokensThatStatusShowsAndLogoutFor
   const nlohmann::json issued = Control({})["issued"];
   ASSERT_EQ(issued.size(), 2u);
   const std::string seen = login.out + login.err + status.out + status.err +
-                           test::ReadFileBytes(app_.File("kestrel.log")) + test::ReadFileBytes(app_.File("kestrel.xml"));
+                           test::ReadFileBytes(app_.File("kestrel.log")) +
+                           test::ReadFileBytes(app_.File("kestrel.xml"));
   for (const auto& token : issued) {
     EXPECT_EQ(seen.find(token.get<std::string>()), std::string::npos);
     EXPECT_NE(test::ReadFileBytes(file).find(token.get<std::string>()), std::string::npos);
@@ -114,8 +105,7 @@ TEST_F(AdminLoginTest, DeviceLoginStoresPrivateTokensThatStatusShowsAndLogoutFor
   EXPECT_FALSE(test::FileExists(file));
   const AdminRun after = RunAdmin({"status"});
   EXPECT_EQ(after.status, 1);
-  EXPECT_NE(after.out.find("\nOAuth: " + std::string(kNoTokenHeld) + "\n"), std::string::npos)
-      << after.out;
+  EXPECT_NE(after.out.find("\nOAuth: " + std::string(kNoTokenHeld) + "\n"), std::string::npos) << after.out;
 }
 
 TEST_F(AdminLoginTest, DeniedLoginExitsOneWithTheReasonOnStandardError) {

@@ -11,10 +11,10 @@
 #include "core/event_log.h"
 #include "mail/smtp_session.h"
 #include "oauth/access_token_source.h"
-#include "oauth/http_client.h"
 #include "oauth/oauth_client.h"
 #include "oauth/token_store.h"
 #include "tests/mail/mail_test_peers.h"
+#include "tests/oauth/idp_peer.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,12 +25,9 @@ constexpr const char* kUser = "fax@kestrel.test";
 
 class OAuthPostfixTest : public ::testing::Test {
  protected:
-  OAuthPostfixTest() : idp_(KESTREL_IDP_SERVER, {}), log_(app_.Path()) {
-    const std::string ready = idp_.ReadyLine();
-    port_ = ready.starts_with("PORT ") ? std::stoi(ready.substr(5)) : 0;
-  }
+  OAuthPostfixTest() : log_(app_.Path()) {}
   void SetUp() override {
-    ASSERT_NE(port_, 0) << "the IdP did not start";
+    ASSERT_NE(idp_.Port(), 0) << "the IdP did not start";
     postfix_ = std::make_unique<test::CPostfixPeer>(mta_.Path(), "other@kestrel.test", "unused", Url("/introspect"));
     settings_.OAuthGrant = "device";
     settings_.OAuthClientId = "kestrel-test";
@@ -38,23 +35,18 @@ class OAuthPostfixTest : public ::testing::Test {
     settings_.OAuthTokenUrl = Url("/token");
     settings_.OAuthDeviceUrl = Url("/device");
     settings_.SMTPCAFile = postfix_->RootCaFile();
-    Result<TokenGrant> grant =
-        COAuthClient(*ResolveOAuthConfig(settings_)).DeviceSignIn([](const std::string&) {}, [](std::int64_t) {
-          return true;
-        });
+    Result<TokenGrant> grant = COAuthClient(*ResolveOAuthConfig(settings_))
+                                   .DeviceSignIn([](const std::string&) {}, [](std::int64_t) { return true; });
     ASSERT_TRUE(grant) << grant.Describe();
-    ASSERT_TRUE(COAuthTokenStore(app_.Path()).Save({.refreshToken = grant->refreshToken,
-                                                    .accessToken = grant->accessToken,
-                                                    .expiresAt = std::time(nullptr) + 3600,
-                                                    .lastError = ""}));
+    ASSERT_TRUE(COAuthTokenStore(app_.Path())
+                    .Save({.refreshToken = grant->refreshToken,
+                           .accessToken = grant->accessToken,
+                           .expiresAt = std::time(nullptr) + 3600,
+                           .lastError = ""}));
   }
 
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  nlohmann::json Control(const FormFields& fields) const {
-    Result<HttpReply> reply = CHttpClient().PostForm(Url("/control"), fields);
-    EXPECT_TRUE(reply) << reply.Describe();
-    return reply ? nlohmann::json::parse(reply->body) : nlohmann::json::object();
-  }
+  std::string Url(const std::string& path) const { return idp_.Url(path); }
+  nlohmann::json Control(const FormFields& fields) const { return idp_.Control(fields); }
 
   // One fax mail to fax@kestrel.test through `listener`, logged in with OAuth.
   Status SendFax(const std::string& listener, SmtpSecurity security) {
@@ -76,9 +68,8 @@ class OAuthPostfixTest : public ::testing::Test {
 
   test::CTempDir app_;
   test::CTempDir mta_;
-  test::CPeerProcess idp_;
+  test::CIdpPeer idp_;
   CEventLog log_;
-  int port_ = 0;
   std::unique_ptr<test::CPostfixPeer> postfix_;
   ServiceSettings settings_;
 };

@@ -10,11 +10,12 @@
 #include <thread>
 
 #include "core/event_log.h"
-#include "tests/mail/mail_test_peers.h"
 #include "oauth/access_token_source.h"
 #include "oauth/http_client.h"
 #include "oauth/oauth_client.h"
 #include "oauth/token_store.h"
+#include "tests/mail/mail_test_peers.h"
+#include "tests/oauth/idp_peer.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,23 +26,12 @@ using nlohmann::json;
 
 class OAuthTest : public ::testing::Test {
  protected:
-  explicit OAuthTest(std::vector<std::string> args = {})
-      : idp_(KESTREL_IDP_SERVER, args), log_(dir_.Path()) {
-    const std::string ready = idp_.ReadyLine();
-    port_ = ready.starts_with("PORT ") ? std::stoi(ready.substr(5)) : 0;
-  }
-  void SetUp() override { ASSERT_NE(port_, 0) << "the IdP did not start"; }
+  explicit OAuthTest(std::vector<std::string> args = {}) : idp_(args), log_(dir_.Path()) {}
+  void SetUp() override { ASSERT_NE(idp_.Port(), 0) << "the IdP did not start"; }
 
-  std::string Url(const std::string& path, const std::string& scheme = "http") const {
-    return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  // The IdP's levers; answers its counters and the tokens it issued.
-  json Control(const FormFields& fields) const {
-    Result<HttpReply> reply = CHttpClient().PostForm(Url("/control"), fields);
-    EXPECT_TRUE(reply) << reply.Describe();
-    return reply ? json::parse(reply->body) : json::object();
-  }
-  void Set(const std::string& name, const std::string& value) const { Control({{"set", name}, {"value", value}}); }
+  std::string Url(const std::string& path, const std::string& scheme = "http") const { return idp_.Url(path, scheme); }
+  json Control(const FormFields& fields) const { return idp_.Control(fields); }
+  void Set(const std::string& name, const std::string& value) const { idp_.Set(name, value); }
 
   ServiceSettings Settings(const std::string& grant) const {
     ServiceSettings s;
@@ -71,14 +61,16 @@ class OAuthTest : public ::testing::Test {
     Result<TokenGrant> grant = DeviceSignIn();
     ASSERT_TRUE(grant) << grant.Describe();
     ASSERT_TRUE(COAuthTokenStore(dir_.Path())
-                    .Save({.refreshToken = grant->refreshToken, .accessToken = grant->accessToken, .expiresAt = 1, .lastError = ""}));
+                    .Save({.refreshToken = grant->refreshToken,
+                           .accessToken = grant->accessToken,
+                           .expiresAt = 1,
+                           .lastError = ""}));
   }
   OAuthTokens Held() const { return *COAuthTokenStore(dir_.Path()).Load(); }
 
   test::CTempDir dir_;
-  test::CPeerProcess idp_;
+  test::CIdpPeer idp_;
   CEventLog log_;
-  int port_ = 0;
   std::vector<std::string> shown_;
   std::vector<std::int64_t> waits_;
 };
@@ -191,7 +183,8 @@ long Browse(const std::string& url) {
   CURL* curl = curl_easy_init();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void*) { return size * n; });
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void*) { return size * n; });
   long status = 0;
   if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);

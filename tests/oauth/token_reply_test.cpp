@@ -54,7 +54,8 @@ TEST(TokenReply, UnusableRepliesFailWithoutAToken) {
 
 TEST(TokenReply, DeviceReplyNeedsItsCodesAndTakesGooglesUrlName) {
   Result<DeviceAuthorization> d = ParseDeviceReply(
-      200, R"({"device_code":"dc","user_code":"AB-CD","verification_url":"https://g.example/device","expires_in":900})");
+      200,
+      R"({"device_code":"dc","user_code":"AB-CD","verification_url":"https://g.example/device","expires_in":900})");
   ASSERT_TRUE(d) << d.Describe();
   EXPECT_EQ(d->verificationUri, "https://g.example/device");
   EXPECT_EQ(d->interval, 5);

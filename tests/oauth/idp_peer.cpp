@@ -1,0 +1,22 @@
+#include "tests/oauth/idp_peer.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrel::test {
+
+CIdpPeer::CIdpPeer(const std::vector<std::string>& args) : process_(KESTREL_IDP_SERVER, args) {
+  const std::string& ready = process_.ReadyLine();
+  if (ready.starts_with("PORT ")) port_ = std::stoi(ready.substr(5));
+}
+
+std::string CIdpPeer::Url(const std::string& path, const std::string& scheme) const {
+  return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+nlohmann::json CIdpPeer::Control(const FormFields& fields) const {
+  Result<HttpReply> reply = CHttpClient().PostForm(Url("/control"), fields);
+  EXPECT_TRUE(reply) << reply.Describe();
+  return reply ? nlohmann::json::parse(reply->body) : nlohmann::json::object();
+}
+
+}  // namespace kestrel::test
