@@ -151,6 +151,7 @@ Status CSMTPSession::Connect(const std::string& host, SmtpAuthentication method,
     if (::gethostname(name, sizeof(name) - 1) == 0) heloName_ = name;
   }
   Status greeted;
+  bool noToken = false;
   if (security_ == SmtpSecurity::StartTls) {
     // STARTTLS needs EHLO; what EHLO said in clear is forgotten after it.
     greeted = Ehlo();
@@ -166,11 +167,18 @@ Status CSMTPSession::Connect(const std::string& host, SmtpAuthentication method,
           Command({"HELO", "HELO " + heloName_, 250, "An unexpected error occurred while sending the HELO command"});
     } else {
       greeted = Ehlo();
-      if (greeted) greeted = LogIn(*this, method, user, password, tokens_);
+      if (greeted) {
+        greeted = LogIn(*this, method, user, password, tokens_);
+        // Without a token the login never began: the token source has told
+        // the log why, and the server's last words (its EHLO, its goodbye)
+        // are not the reason.
+        noToken = method == SmtpAuthentication::OAuth && !greeted && !greeted.Error().step.starts_with("AUTH");
+      }
     }
   }
   if (!greeted) {
     (void)Disconnect(true);  // the cause is `greeted`; QUIT's own failure is told in the log
+    if (noToken) reply_.SetText("no OAuth 2.0 access token");
     Report({"connect", "An unexpected HELO/EHLO response was received"});
   }
   return greeted;

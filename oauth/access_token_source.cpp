@@ -47,8 +47,13 @@ Result<std::string> COAuthTokenSource::AccessToken(bool renew) {
     const std::string text = RenewalFailureText(grant.Error());
     if (tokens.lastError != text) {
       log_.WriteEventText("OAuth: " + text);
-      tokens.lastError = text;
-      (void)store.Save(tokens);  // only the status line is lost when this fails
+      // A sign-in by kestrel-admin while the endpoint was asked is kept:
+      // the failure is noted only on the tokens it belongs to.
+      Result<OAuthTokens> now = store.Load();
+      if (now && now->refreshToken == tokens.refreshToken) {
+        now->lastError = text;
+        (void)store.Save(*now);  // only the status line is lost when this fails
+      }
     }
     return grant.Error();
   }

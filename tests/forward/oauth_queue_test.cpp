@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "forward/fax_inbox.h"
@@ -92,6 +93,10 @@ TEST(OAuthQueue, RevokedSignInQueuesWithOneEventAndANewSignInSendsTheQueue) {
   for (const std::string& line : EventDescriptions(app.Path()))
     causes += line.find("invalid_grant") != std::string::npos;
   EXPECT_EQ(causes, 1);
+  const std::vector<std::string> events = EventDescriptions(app.Path());
+  EXPECT_EQ(std::count(events.begin(), events.end(),
+                       LoggedForm("Failed to connect to SMTP server: localhost error :no OAuth 2.0 access token")),
+            2);
   EXPECT_NE(COAuthTokenStore(app.Path()).Load()->lastError.find("invalid_grant"), std::string::npos);
   EXPECT_TRUE(mta.MaildirFiles(0).empty());
 
