@@ -45,10 +45,7 @@ int LogIn(const AdminArgs& args, CAdminContext& context) {
   }
   if (!grant) return context.Refuse("the sign-in failed: " + grant.Error().text);
   const COAuthTokenStore store(context.Folder());
-  const OAuthTokens tokens = {.refreshToken = grant->refreshToken,
-                              .accessToken = grant->accessToken,
-                              .expiresAt = std::time(nullptr) + (grant->expiresIn > 0 ? grant->expiresIn : 3600),
-                              .lastError = ""};
+  const OAuthTokens tokens = TokensFromGrant(*grant, std::time(nullptr));
   if (Status saved = store.Save(tokens); !saved)
     return context.Refuse("the tokens cannot be stored: " + saved.Describe());
   if (config->grant != OAuthGrant::Client && tokens.refreshToken.empty())

@@ -57,11 +57,7 @@ Result<std::string> COAuthTokenSource::AccessToken(bool renew) {
     }
     return grant.Error();
   }
-  tokens.accessToken = grant->accessToken;
-  if (!grant->refreshToken.empty()) tokens.refreshToken = grant->refreshToken;
-  // A token without a lifetime is taken as good for an hour, the usual one.
-  tokens.expiresAt = now + (grant->expiresIn > 0 ? grant->expiresIn : 3600);
-  tokens.lastError.clear();
+  tokens = TokensFromGrant(*grant, now, tokens);
   if (Status saved = store.Save(tokens); !saved) {
     // The rotated refresh token is lost with it: the next renewal fails.
     log_.WriteEventText("OAuth: the tokens could not be stored: " + saved.Describe());

@@ -17,6 +17,13 @@ constexpr const char* kFileName = "oauth-tokens.json";
 
 }  // namespace
 
+OAuthTokens TokensFromGrant(const TokenGrant& grant, std::int64_t now, const OAuthTokens& held) {
+  return {.refreshToken = grant.refreshToken.empty() ? held.refreshToken : grant.refreshToken,
+          .accessToken = grant.accessToken,
+          .expiresAt = now + (grant.expiresIn > 0 ? grant.expiresIn : 3600),
+          .lastError = ""};
+}
+
 COAuthTokenStore::COAuthTokenStore(const std::string& folder) : path_(folder + kFileName) {}
 
 Result<OAuthTokens> COAuthTokenStore::Load() const {

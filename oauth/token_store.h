@@ -15,6 +15,7 @@
 #include <string>
 
 #include "core/result.h"
+#include "oauth/token_reply.h"
 
 namespace kestrel {
 
@@ -29,6 +30,11 @@ struct OAuthTokens {
 
   bool operator==(const OAuthTokens&) const = default;
 };
+
+// The tokens `grant` gives at `now` (seconds since the epoch): a lifetime the
+// endpoint did not tell is taken as an hour, the usual one; without a new
+// refresh token the one `held` keeps stays. No failure is kept.
+OAuthTokens TokensFromGrant(const TokenGrant& grant, std::int64_t now, const OAuthTokens& held = {});
 
 class COAuthTokenStore {
  public:

@@ -13,18 +13,13 @@
 
 #include <ctime>
 
-#include "forward/fax_inbox.h"
-#include "forward/forwarding_pipeline.h"
 #include "forward/mail_queue_monitor.h"
-#include "forward/recipient_resolution.h"
 #include "mail/smtp_session.h"
 #include "tests/capi/line_sim.h"
-#include "tests/convert/page_render.h"
+#include "tests/forward/forwarding_bench.h"
 #include "tests/mail/mail_test_peers.h"
-#include "tests/store/test_database.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
-#include "tools/sff-make/sff_maker.h"
 
 namespace kestrel::test {
 namespace {
@@ -47,15 +42,7 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
   if (::geteuid() != 0) GTEST_SKIP() << "Postfix and Dovecot start as root (as in CI)";
   CTempDir app, mtaDir;
   CPostfixPeer mta(mtaDir.Path(), kUser, kPassword);
-  CTestDatabase db{Engine::kSQLite};
-  CEventLog log{app.Path()};
-  COdbcConnection lookups{db.ConnectString()};
-  CRecipientResolver resolver{1, "fax@kestrel.test", lookups, log};
-  CForwardingPipeline pipeline{log, resolver, db.ConnectString()};
-  CFaxInbox inbox(app.Path(), log);
-  ::mkdir(app.File("received").c_str(), 0700);
-  std::vector<tools::SffMakePage> pages(1);
-  pages[0].image = RenderLetterPage(1728, 1100, 3);
+  CForwardingBench bench(app);
 
   ServiceSettings settings;
   settings.ImageFormat = ImageFormat::Png;
@@ -83,18 +70,10 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
     SCOPED_TRACE(c.listener);
     settings.SMTPPort = mta.Port(c.listener);
     settings.SMTPCAFile = c.trustTheCa ? mta.RootCaFile() : "";
-    const std::string sff = app.File("received/030" + std::to_string(++n) + "_fax.sff");
-    WriteFileBytes(sff, tools::MakeSffFile(pages, tools::SffMakeOptions{}));
-    FaxCallRecord call;
-    call.captureFilePath = sff;
-    call.callerNumber = "030" + std::to_string(n);
-    call.pages = 1;
-    call.startTime = call.endTime = std::time(nullptr);
-    call.recipients = "fax@kestrel.test";
-    std::optional<FaxEntry> entry = inbox.Record(call);
+    std::optional<FaxEntry> entry = bench.Record("030" + std::to_string(++n), "fax@kestrel.test");
     ASSERT_TRUE(entry.has_value());
 
-    EXPECT_EQ(pipeline.Forward(*entry, inbox, settings, app.Path()), ForwardingOutcome::Done);
+    EXPECT_EQ(bench.pipeline.Forward(*entry, bench.inbox, settings, app.Path()), ForwardingOutcome::Done);
     EXPECT_EQ(QueuedFiles(app.Path()), size_t(n));
     const std::vector<std::string> events = EventDescriptions(app.Path());
     EXPECT_NE(std::find(events.begin(), events.end(),
@@ -107,7 +86,7 @@ TEST(TlsRefusal, RefusedConnectionsQueueTheMailWhichTheMonitorDeliversOnceTheCaF
   }
   EXPECT_TRUE(mta.MaildirFiles(0).empty()) << "nothing of the mail went out";
 
-  CMailQueueMonitor monitor(log);
+  CMailQueueMonitor monitor(bench.log);
   ServiceSettings q;
   q.Name = settings.Name;
   q.Address = settings.Address;

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
+#include "oauth/oauth_client.h"
+#include "oauth/token_store.h"
+
 namespace kestrel::test {
 
 CIdpPeer::CIdpPeer(const std::vector<std::string>& args) : process_(KESTREL_IDP_SERVER, args) {
@@ -17,6 +22,15 @@ nlohmann::json CIdpPeer::Control(const FormFields& fields) const {
   Result<HttpReply> reply = CHttpClient().PostForm(Url("/control"), fields);
   EXPECT_TRUE(reply) << reply.Describe();
   return reply ? nlohmann::json::parse(reply->body) : nlohmann::json::object();
+}
+
+void CIdpPeer::SignIn(const ServiceSettings& settings, const std::string& folder) const {
+  Result<OAuthConfig> config = ResolveOAuthConfig(settings);
+  ASSERT_TRUE(config) << config.Describe();
+  Result<TokenGrant> grant =
+      COAuthClient(*config).DeviceSignIn([](const std::string&) {}, [](std::int64_t) { return true; });
+  ASSERT_TRUE(grant) << grant.Describe();
+  ASSERT_TRUE(COAuthTokenStore(folder).Save(TokensFromGrant(*grant, std::time(nullptr))));
 }
 
 }  // namespace kestrel::test

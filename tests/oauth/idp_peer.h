@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/service_settings.h"
 #include "oauth/http_client.h"
 #include "tests/mail/mail_test_peers.h"
 
@@ -24,6 +25,9 @@ class CIdpPeer {
   // Pulls the levers of `fields`; answers the counters and the tokens issued.
   nlohmann::json Control(const FormFields& fields = {}) const;
   void Set(const std::string& name, const std::string& value) const { Control({{"set", name}, {"value", value}}); }
+  // Signs in with the device grant of `settings` (its polls not waited for)
+  // and stores the tokens in `folder`, as kestrel-admin mail login does.
+  void SignIn(const ServiceSettings& settings, const std::string& folder) const;
 
  private:
   CPeerProcess process_;

@@ -35,14 +35,7 @@ class OAuthPostfixTest : public ::testing::Test {
     settings_.OAuthTokenUrl = Url("/token");
     settings_.OAuthDeviceUrl = Url("/device");
     settings_.SMTPCAFile = postfix_->RootCaFile();
-    Result<TokenGrant> grant = COAuthClient(*ResolveOAuthConfig(settings_))
-                                   .DeviceSignIn([](const std::string&) {}, [](std::int64_t) { return true; });
-    ASSERT_TRUE(grant) << grant.Describe();
-    ASSERT_TRUE(COAuthTokenStore(app_.Path())
-                    .Save({.refreshToken = grant->refreshToken,
-                           .accessToken = grant->accessToken,
-                           .expiresAt = std::time(nullptr) + 3600,
-                           .lastError = ""}));
+    idp_.SignIn(settings_, app_.Path());
   }
 
   std::string Url(const std::string& path) const { return idp_.Url(path); }
