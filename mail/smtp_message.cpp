@@ -163,7 +163,8 @@ std::string CSMTPMessage::GetHeader(const std::tm& local) const {
   out += "X-Mailer: " + xMailer_ + "\r\n";
   out += "Message-ID: " + messageId_ + "\r\n";
   if (multipart_) {
-    if (root_.QuotedPrintable()) out += "Content-Transfer-Encoding: quoted-printable\r\n";
+    // A multipart entity takes no transfer encoding of its own; its text
+    // part announces quoted-printable itself.
     out += "MIME-Version: 1.0\r\nContent-Type: " + root_.ContentType();
     if (root_.ChildCount() > 0) out += "; boundary=\"" + root_.Boundary() + "\"";
     out += "\r\n";

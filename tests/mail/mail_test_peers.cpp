@@ -218,13 +218,6 @@ ParsedMail ParseWithPython(const std::string& mailFile, const std::string& workF
   return mail;
 }
 
-bool ParsedMail::OnlyRootEncodingDefects() const {
-  if (defects < 0) return false;
-  for (const std::string& kind : defectKinds)
-    if (kind != "InvalidMultipartContentTransferEncodingDefect") return false;
-  return true;
-}
-
 // ---- scripted server ----
 
 void CScriptPeer::Send(std::string_view bytes) {

@@ -100,10 +100,8 @@ struct ParsedMail {
   int defects = -1;
   std::vector<std::string> defectKinds;
   std::string summary;
-  // True when the parser found nothing to complain about but the one thing
-  // the layout does on purpose: "Content-Transfer-Encoding: quoted-printable"
-  // on the multipart root, which mail programs tolerate.
-  bool OnlyRootEncodingDefects() const;
+  // True when the parser found nothing to complain about in any part.
+  bool HasNoDefects() const { return defects == 0; }
 };
 ParsedMail ParseWithPython(const std::string& mailFile, const std::string& workFolder);
 

@@ -65,7 +65,7 @@ TEST(SessionServer, HeloDeliveryArrivesAsComposed) {
   WriteFileBytes(w.dir.File("received.eml"), server.Content(1));
   test::ParsedMail mail = test::ParseWithPython(w.dir.File("received.eml"), w.dir.Path());
   ASSERT_EQ(mail.partInfo.size(), 4u) << mail.summary;
-  EXPECT_TRUE(mail.OnlyRootEncodingDefects()) << mail.summary;
+  EXPECT_TRUE(mail.HasNoDefects()) << mail.summary;
   EXPECT_EQ(mail.headers["Subject"], "Fax von 030 1234 f\xc3\xbcr Sie");
   EXPECT_EQ(mail.headers["X-Mailer"], "Osprey v2.2.016");
   // The server undid the dot rule: the text is the body as composed.
