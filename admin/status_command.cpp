@@ -4,6 +4,8 @@
 // Exits 1 when no service runs, CAPI or the database does not answer, a
 // mail waits in the queue (its server refuses or cannot be reached), or a
 // fax entry was set aside as unreadable (a fax that needs a person).
+#include <capi20.h>
+
 #include <cstdio>
 
 #include "admin/admin_commands.h"
@@ -49,6 +51,9 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0;
   char info[16];
   std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
+  // libcapi20's own words for the code; the library's tables, not the line's bytes.
+  const char* words = capi_info2str(static_cast<_cword>(capi.info & 0xFFFF));
+  const std::string reason = words ? words : "";
 
   if (context.Json()) {
     CJsonObject out;
@@ -56,6 +61,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     out.Raw("capi", CJsonObject()
                         .Bool("answers", capi.answers)
                         .Text("info", info)
+                        .Text("reason", capi.answers ? std::string() : reason)
                         .Number("controllers", capi.controllers)
                         .Number("bChannels", capi.bChannels)
                         .Close());
@@ -78,7 +84,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     context.Say("capi: " + std::to_string(capi.controllers) + " controller(s), " + std::to_string(capi.bChannels) +
                 " B-channel(s)");
   else
-    context.Say(std::string("capi: not answering (") + info + ")");
+    context.Say(std::string("capi: not answering (") + info + (reason.empty() ? "" : ": " + reason) + ")");
   context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));
   context.Say("recorded, not forwarded: " + std::to_string(recorded));
   context.Say("queued mails: " + std::to_string(queued));

@@ -4,6 +4,8 @@
 // queue sent at once, status when the line is gone).
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -277,6 +279,10 @@ TEST_P(AdminForwardingTest, TablesChangeWithTheEditorsChecksAndTexts) {
       {{"msn", "add", "123", "first.last@example"}, 1, "", "The email address must be valid."},
       {{"msn", "add", "123", "first.last@example.org"}, 0, "Added 123 -> first.last@example.org to tblMSNEmail.\n", ""},
       {{"msn", "add", "0456", "b@example.org"}, 0, std::nullopt, ""},
+      {{"msn", "add", "0456", "c@example.org"},
+       1,
+       "",
+       "0456 already has a row in tblMSNEmail; change it with: kestrel-admin msn edit 0456 0456 c@example.org"},
       {{"msn", "edit", "123", "124", "b@c"}, 1, "", "Sie müssen eine korrekte e-Mail Adresse eingeben"},
       {{"msn", "edit", "123", "", "b@c.de"}, 1, "", "Sie müssen eine korrekte MSN eingeben"},
       {{"msn", "edit", "999", "1", "b@c.de"}, 1, "", "tblMSNEmail has no row for MSN 999."},
@@ -418,6 +424,11 @@ TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
   EXPECT_EQ(gone.status, 1);
   EXPECT_NE(gone.out.find("\"capi\":{\"answers\":false,"), std::string::npos) << gone.out;
   EXPECT_NE(gone.out.find("\"well\":false}"), std::string::npos) << gone.out;
+  // The code in words, as libcapi20 names it.
+  AdminRun goneText = RunAdmin({"status"});
+  EXPECT_TRUE(
+      std::regex_search(goneText.out, std::regex("\ncapi: not answering \\(0x[0-9A-F]{4}: [A-Za-z][^)\n]+\\)\n")))
+      << goneText.out;
 }
 
 TEST_F(AdminTest, TestMailIsAcceptedByTheServer) {
