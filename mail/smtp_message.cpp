@@ -39,9 +39,12 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // The printed form of `address` for a header: only the display name becomes an
 // encoded word, so the address itself stays readable to every mail program.
+// A plain name is quoted where it holds more than words, so that the list
+// reads back as the same addresses.
 std::string HeaderAddress(const CMailAddress& address, std::string_view charset) {
   if (address.Name().empty()) return address.Address();
-  return EncodeHeaderWord(address.Name(), charset) + " <" + address.Address() + ">";
+  const std::string name = EncodeHeaderWord(address.Name(), charset, true);
+  return (name == address.Name() ? DisplayNameForm(name) : name) + " <" + address.Address() + ">";
 }
 
 std::string HeaderAddressList(const std::vector<CMailAddress>& list, std::string_view charset) {

@@ -37,11 +37,13 @@ class CPeerProcess {
 };
 
 // aiosmtpd on a free loopback port, storing each message in `outFolder`
-// (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-lower or cram.
+// (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-user-name, cram,
+// plain or login-plain.
 class CSmtpServerPeer {
  public:
-  // `extra` adds options of smtp_server.py (--port N, --refuse-rcpt,
-  // --drop-first-data, --tls starttls|implicit with --cert and --key).
+  // `extra` adds options of smtp_server.py (--port N, --refuse-rcpt [CODE],
+  // --refuse-data, --drop-first-data, --tls starttls|implicit with --cert and
+  // --key).
   CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user = "",
                   const std::string& password = "", const std::vector<std::string>& extra = {});
   ~CSmtpServerPeer();
