@@ -129,6 +129,17 @@ bool RefusedForGood(const Failure& failure) {
   return false;
 }
 
+std::vector<CMailAddress> OwedRecipients(const std::vector<CMailAddress>& asked, bool taken,
+                                         const std::vector<RefusedRecipient>& refused) {
+  std::vector<CMailAddress> owed;
+  for (const CMailAddress& a : asked) {
+    const auto r = std::find_if(refused.begin(), refused.end(),
+                                [&](const RefusedRecipient& x) { return x.address.Address() == a.Address(); });
+    if (taken ? r != refused.end() && r->ForNow() : r == refused.end() || r->ForNow()) owed.push_back(a);
+  }
+  return owed;
+}
+
 Status TransferMessage(ISmtpConversation& c, const CSMTPMessage& message, std::vector<RefusedRecipient>& refused) {
   std::vector<CMailAddress> recipients;
   for (auto kind : {CSMTPMessage::kTo, CSMTPMessage::kCc, CSMTPMessage::kBcc})

@@ -40,6 +40,12 @@ struct RefusedRecipient {
 // message again would meet the same answer.
 bool RefusedForGood(const Failure& failure);
 
+// Who is still owed the mail after an attempt at `asked`: when the server
+// took it (`taken`), those it refused for now; when it did not, everyone but
+// those it refused for good, who are never asked again.
+std::vector<CMailAddress> OwedRecipients(const std::vector<CMailAddress>& asked, bool taken,
+                                         const std::vector<RefusedRecipient>& refused);
+
 // `refused` is cleared, then receives the recipients the server refused.
 Status TransferMessage(ISmtpConversation& conversation, const CSMTPMessage& message,
                        std::vector<RefusedRecipient>& refused);
