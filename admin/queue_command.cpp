@@ -69,14 +69,16 @@ int List(CAdminContext& context) {
   return kAdminOk;
 }
 
-int Retry(CAdminContext& context) {
+// SIGUSR1 to the service. Without one the queue waits for its start: a
+// refusal when nothing else was done (`refuseWithoutService`).
+int TellService(CAdminContext& context, bool refuseWithoutService) {
   std::string failure;
   const pid_t service = context.SignalService(SIGUSR1, &failure);
   if (service < 0)
     return context.Refuse("The service (process " + std::to_string(-service) + ") cannot be told: " + failure + ".");
-  if (service == 0)
-    return context.Refuse("No service runs for " + context.Folder() + "; it sends the queue when it starts.");
-  context.Say("The service (process " + std::to_string(service) + ") sends the queue now.");
+  const std::string noService = "No service runs for " + context.Folder() + "; it sends the queue when it starts.";
+  if (service == 0 && refuseWithoutService) return context.Refuse(noService);
+  context.Say(service == 0 ? noService : "The service (process " + std::to_string(service) + ") sends the queue now.");
   return kAdminOk;
 }
 
@@ -84,7 +86,7 @@ int Retry(CAdminContext& context) {
 int RetryUndeliverable(const std::string& name, CAdminContext& context) {
   if (Status back = ReturnUndeliverable(context.Folder(), name); !back) return context.Refuse(back.Error().text);
   context.Say("Returned " + name + " to the mail queue.");
-  return Retry(context);
+  return TellService(context, false);
 }
 
 int Delete(const AdminArgs& args, CAdminContext& context) {
@@ -105,7 +107,7 @@ int Delete(const AdminArgs& args, CAdminContext& context) {
 
 int RunQueueCommand(const AdminArgs& args, CAdminContext& context) {
   if (args.size() == 1 && args[0] == "list") return List(context);
-  if (args.size() == 1 && args[0] == "retry") return Retry(context);
+  if (args.size() == 1 && args[0] == "retry") return TellService(context, true);
   if (args.size() == 2 && args[0] == "retry") return RetryUndeliverable(args[1], context);
   if (!args.empty() && args[0] == "delete") return Delete(args, context);
   return context.Usage("queue list | queue retry [NAME] | queue delete NAME");
