@@ -176,7 +176,7 @@ Status CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message
   }
   session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
   if (Status connected = session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User,
-                                        settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort));
+                                         settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort));
       !connected) {
     if (stop_ && *stop_) return connected;  // not a failure of the server: the next start mails it
     log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer +

@@ -23,8 +23,8 @@
 #include <string>
 
 #include "convert/sff_converter.h"
-#include "core/service_settings.h"
 #include "core/result.h"
+#include "core/service_settings.h"
 #include "forward/fax_entry.h"
 #include "forward/mail_queue.h"
 

@@ -104,8 +104,7 @@ std::string SetAsideUndeliverable(const std::string& path) {
 }
 
 std::string UndeliverableEventText(const std::string& keptAt, const std::string& reply) {
-  return "The mail server refused the mail for good, it is not sent again and kept as " + keptAt + " (" + reply +
-         ")";
+  return "The mail server refused the mail for good, it is not sent again and kept as " + keptAt + " (" + reply + ")";
 }
 
 Status ReturnUndeliverable(const std::string& applicationFolder, const std::string& name) {

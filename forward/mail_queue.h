@@ -44,8 +44,7 @@ enum class QueueShelf {
 // first free name of MailQueueFilePath. The path taken, or "" when none
 // could be (`written` is removed either way).
 [[nodiscard]] std::string PublishQueueFile(const std::string& written, const std::string& applicationFolder,
-                                           const std::string& captureFilePath,
-                                           QueueShelf shelf = QueueShelf::kWaiting);
+                                           const std::string& captureFilePath, QueueShelf shelf = QueueShelf::kWaiting);
 
 // Moves the queue file `path` (in the queue folder) into the undeliverable
 // folder, made when missing, under its own name, or the first free

@@ -71,8 +71,7 @@ class CMailQueueMonitor {
   void DeleteSentFile(const std::string& path, const struct stat& sent);
   // Decides the fate of `path` after an attempt that ended with `result`;
   // true when the server answered for the file (no pause needed).
-  bool SettleFile(const std::string& path, const struct stat& sent, const Status& result,
-                  const CSMTPSession& session);
+  bool SettleFile(const std::string& path, const struct stat& sent, const Status& result, const CSMTPSession& session);
 
   IEventLog& log_;
   ServiceSettings settings_;

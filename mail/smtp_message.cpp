@@ -294,7 +294,7 @@ std::string CSMTPMessage::GetRecipientsFromFile(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     std::string trimmed = TrimmedText(line);
-    if (trimmed.empty()) break;                       // end of the header block
+    if (trimmed.empty()) break;  // end of the header block
     if (IsToHeaderLine(line)) return TrimmedText(std::string_view(trimmed).substr(trimmed.find(':') + 1));
   }
   return " ";

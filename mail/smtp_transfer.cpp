@@ -43,13 +43,15 @@ Status StartTransaction(ISmtpConversation& c, const CMailAddress& sender, const 
   }
   if (!refused.empty()) {
     std::string named;
-    for (const RefusedRecipient& r : refused) named += (named.empty() ? "" : "; ") + r.address.Address() + " (" + r.reply + ")";
+    for (const RefusedRecipient& r : refused)
+      named += (named.empty() ? "" : "; ") + r.address.Address() + " (" + r.reply + ")";
     c.Report({std::string(kRcptStep), OneLine("Recipients refused by the server: " + named)});
   }
   if (!recipients.empty() && refused.size() == recipients.size()) {
     // Nobody to send it to. Refused for now when any refusal was for now,
     // so that the queue keeps it.
-    const auto forNow = std::find_if(refused.begin(), refused.end(), [](const RefusedRecipient& r) { return r.ForNow(); });
+    const auto forNow =
+        std::find_if(refused.begin(), refused.end(), [](const RefusedRecipient& r) { return r.ForNow(); });
     const RefusedRecipient& telling = forNow != refused.end() ? *forNow : refused.back();
     c.Report({std::string(kRcptStep), std::string(kRcptRefused)});
     return Failure{std::string(kRcptStep), std::string(kRcptRefused) + " (" + telling.reply + ")", telling.code};
@@ -123,8 +125,8 @@ class CQueueFile {
 
 bool RefusedForGood(const Failure& failure) {
   if (failure.code < 500 || failure.code > 599) return false;
-  for (std::string_view step : {std::string_view("MAIL FROM"), kRcptStep, std::string_view("DATA"),
-                                std::string_view("end of data")})
+  for (std::string_view step :
+       {std::string_view("MAIL FROM"), kRcptStep, std::string_view("DATA"), std::string_view("end of data")})
     if (failure.step == step) return true;
   return false;
 }
