@@ -21,8 +21,8 @@ constexpr std::string_view kRcptStep = "RCPT TO";
 constexpr std::string_view kRcptRefused = "An unexpected RCPT response was received";
 
 // MAIL FROM, RCPT TO for each recipient, DATA: shared by both forms. A
-// recipient refused with a reply is noted and the next one asked; a reply
-// that never came ends the transaction.
+// recipient refused with a 4xx or 5xx reply is noted and the next one asked;
+// a reply that never came, or any other, ends the transaction.
 Status StartTransaction(ISmtpConversation& c, const CMailAddress& sender, const std::vector<CMailAddress>& recipients,
                         std::vector<RefusedRecipient>& refused) {
   refused.clear();
@@ -34,12 +34,14 @@ Status StartTransaction(ISmtpConversation& c, const CMailAddress& sender, const 
     // No refused text here: the refused recipients are told together below.
     Status s = c.Command(
         {kRcptStep, "RCPT TO:<" + recipient.Address() + ">", 250, "Failed in call to send RCPT command", "", true});
-    if (s) continue;
-    if (s.Error().code == 0) {
+    const int code = s ? 250 : s.Error().code;
+    if (code >= 200 && code < 300) continue;  // 251 and 252 take the mail too
+    if (code < 400 || code > 599) {
+      // No reply, or one that answers no RCPT: the server is out of step.
       c.Report({std::string(kRcptStep), std::string(kRcptRefused)});
       return s;
     }
-    refused.push_back({recipient, s.Error().code, c.Reply().Text()});
+    refused.push_back({recipient, code, c.Reply().Text()});
   }
   if (!refused.empty()) {
     std::string named;
