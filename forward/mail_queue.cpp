@@ -91,7 +91,7 @@ std::string SetAsideUndeliverable(const std::string& path) {
   const std::string name = FileNameOf(path);
   const std::string stem = StemOf(path);
   for (int attempt = 1; attempt <= kMaxQueueNameAttempts; ++attempt) {
-    const std::string target =
+    std::string target =
         folder + "/" + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + kQueueFileExtension);
     if (MoveWithoutReplacing(path, target)) {
       SyncFolderOf(path);
