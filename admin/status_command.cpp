@@ -36,6 +36,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   const std::size_t recorded = inbox.Count();
   const std::size_t setAside = inbox.SetAsideCount();
   const std::size_t queued = MailQueueFileNames(MailQueueFolder(context.Folder()) + "/").size();
+  const std::size_t undeliverable = MailQueueFileNames(UndeliverableFolder(context.Folder())).size();
   std::string lastFax;
   if (databaseError.empty()) {
     JournalListing listing = ListJournalEntries();
@@ -48,7 +49,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     }
   }
   const bool capiWell = capi.answers && capi.controllers > 0;
-  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0;
+  const bool well =
+      service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0 && undeliverable == 0;
   char info[16];
   std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
   // libcapi20's own words for the code; the library's tables, not the line's bytes.
@@ -68,6 +70,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     out.Raw("database", CJsonObject().Bool("opens", databaseError.empty()).Text("error", databaseError).Close());
     out.Number("recordedNotForwarded", static_cast<std::int64_t>(recorded));
     out.Number("queuedMails", static_cast<std::int64_t>(queued));
+    out.Number("undeliverableMails", static_cast<std::int64_t>(undeliverable));
     out.Number("setAsideEntries", static_cast<std::int64_t>(setAside));
     if (lastFax.empty())
       out.Raw("lastFax", "null");
@@ -88,6 +91,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));
   context.Say("recorded, not forwarded: " + std::to_string(recorded));
   context.Say("queued mails: " + std::to_string(queued));
+  // A mail refused for good needs a person; the line comes only then.
+  if (undeliverable > 0) context.Say("undeliverable mails: " + std::to_string(undeliverable));
   context.Say("set aside, unreadable: " + std::to_string(setAside));
   context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
   context.Say(well ? "status: well" : "status: not well");

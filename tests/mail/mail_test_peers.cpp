@@ -161,8 +161,8 @@ std::string CPostfixPeer::DisconnectLine(const std::string& listener) const {
   return {};
 }
 
-std::vector<std::string> CPostfixPeer::MaildirFiles(size_t count) const {
-  const std::string dir = folder_ + "mail/kestrel.test/fax/new/";
+std::vector<std::string> CPostfixPeer::MaildirFiles(size_t count, const std::string& mailbox) const {
+  const std::string dir = folder_ + "mail/kestrel.test/" + mailbox + "/new/";
   std::vector<std::string> files;
   for (int64_t deadline = NowMs() + 10000; NowMs() < deadline; ::usleep(20000)) {
     files.clear();

@@ -356,10 +356,12 @@ TEST(MailMessage, RecipientsReadBackFromTheQueueFileAsComposed) {
   CSMTPMessage message(log);
   message.AddRecipients(
       "good@example.org, <x<y@example.org>;Zo\xc3\xab Office <zoe@example.org>;Bea <b@y.de;evil@x.de\r\nRCPT "
-      "TO:<spy@y.de>; \"Quoted\" <q@example.org>");
+      "TO:<spy@y.de>; \"Quoted\" <q@example.org>, \"Doe, John\" <john@example.org>, \"M\xc3\xbcller, Hans\" "
+      "<mh@example.org>");
   std::vector<std::string> composed;
   for (const CMailAddress& a : message.Recipients(CSMTPMessage::kTo)) composed.push_back(a.Address());
-  EXPECT_EQ(composed, (std::vector<std::string>{"good@example.org", "zoe@example.org", "q@example.org"}));
+  EXPECT_EQ(composed, (std::vector<std::string>{"good@example.org", "zoe@example.org", "q@example.org",
+                                                "john@example.org", "mh@example.org"}));
   EXPECT_EQ(EventDescriptions(dir.Path()),
             (std::vector<std::string>{
                 LoggedForm("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: <x<y@example.org>"),
