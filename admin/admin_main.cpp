@@ -39,6 +39,7 @@ std::string AdminHelpText() {
       "  journal list [--limit N]          received faxes, newest first\n"
       "  journal delete ID\n"
       "  queue list|retry|delete NAME      mails waiting to be sent; retry sends them now\n"
+      "  queue retry NAME                  an undeliverable mail back into the queue\n"
       "  status                            service, CAPI, database, waiting faxes and mails\n"
       "  test-mail ADDRESS                 send a short message with the SMTP settings\n"
       "  mail login [--port N]             sign in for OAuth 2.0 with the OAuthGrant (device: enter\n"

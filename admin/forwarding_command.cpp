@@ -76,6 +76,10 @@ int Add(const TableNames& names, const AdminArgs& args, COdbcConnection& db, CAd
   const Status accepted = names.table == ForwardingTable::kMsn ? CheckNewMsnRow(CheckedNumber(number), address)
                                                                : CheckNewSenderRow(CheckedNumber(number), address);
   if (!accepted) return context.Refuse(accepted.Error().text);
+  // A called number answers with its first row only: a second one would never be used.
+  if (names.table == ForwardingTable::kMsn && FindForwardingRow(db, names.table, number))
+    return context.Refuse(number + " already has a row in " + names.tableName +
+                          "; change it with: kestrel-admin msn edit " + number + " " + number + " " + address);
   AddForwardingRow(db, names.table, {number, address});
   context.Say("Added " + number + " -> " + address + " to " + names.tableName + ".");
   return kAdminOk;

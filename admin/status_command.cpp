@@ -5,6 +5,8 @@
 // mail waits in the queue (its server refuses or cannot be reached), or a
 // fax entry was set aside as unreadable (a fax that needs a person); with
 // the OAuth 2.0 login, also when no token is held or its renewal failed.
+#include <capi20.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -74,6 +76,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   const std::size_t recorded = inbox.Count();
   const std::size_t setAside = inbox.SetAsideCount();
   const std::size_t queued = MailQueueFileNames(MailQueueFolder(context.Folder()) + "/").size();
+  const std::size_t undeliverable = MailQueueFileNames(UndeliverableFolder(context.Folder())).size();
   std::string lastFax;
   if (databaseError.empty()) {
     JournalListing listing = ListJournalEntries();
@@ -87,9 +90,13 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   }
   const bool capiWell = capi.answers && capi.controllers > 0;
   const OAuthState oauth = LookAtOAuth(context);
-  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0 && oauth.well;
+  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0 &&
+                    undeliverable == 0 && oauth.well;
   char info[16];
   std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
+  // libcapi20's own words for the code; the library's tables, not the line's bytes.
+  const char* words = capi_info2str(static_cast<_cword>(capi.info & 0xFFFF));
+  const std::string reason = words ? words : "";
 
   if (context.Json()) {
     CJsonObject out;
@@ -97,12 +104,14 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     out.Raw("capi", CJsonObject()
                         .Bool("answers", capi.answers)
                         .Text("info", info)
+                        .Text("reason", capi.answers ? std::string() : reason)
                         .Number("controllers", capi.controllers)
                         .Number("bChannels", capi.bChannels)
                         .Close());
     out.Raw("database", CJsonObject().Bool("opens", databaseError.empty()).Text("error", databaseError).Close());
     out.Number("recordedNotForwarded", static_cast<std::int64_t>(recorded));
     out.Number("queuedMails", static_cast<std::int64_t>(queued));
+    out.Number("undeliverableMails", static_cast<std::int64_t>(undeliverable));
     out.Number("setAsideEntries", static_cast<std::int64_t>(setAside));
     if (lastFax.empty())
       out.Raw("lastFax", "null");
@@ -122,10 +131,12 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     context.Say("capi: " + std::to_string(capi.controllers) + " controller(s), " + std::to_string(capi.bChannels) +
                 " B-channel(s)");
   else
-    context.Say(std::string("capi: not answering (") + info + ")");
+    context.Say(std::string("capi: not answering (") + info + (reason.empty() ? "" : ": " + reason) + ")");
   context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));
   context.Say("recorded, not forwarded: " + std::to_string(recorded));
   context.Say("queued mails: " + std::to_string(queued));
+  // A mail refused for good needs a person; the line comes only then.
+  if (undeliverable > 0) context.Say("undeliverable mails: " + std::to_string(undeliverable));
   context.Say("set aside, unreadable: " + std::to_string(setAside));
   context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
   if (oauth.used) context.Say("OAuth: " + oauth.line);

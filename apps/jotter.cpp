@@ -3,12 +3,20 @@
 // the front and ends. It takes no arguments and reads no settings.
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 #include "desktop/artwork.h"
 #include "desktop/instance_checker.h"
 #include "desktop/message_box.h"
 #include "journal_view/journal_view.h"
 
 int main(int argc, char** argv) {
+  // Answered before the window system is asked for: works over ssh too.
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs("usage: jotter\nShows the journal of received faxes, newest first.\n", stdout);
+    return 0;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("jotter"));
   kestrel::SetMessageBoxCaption(QStringLiteral("Jotter"));

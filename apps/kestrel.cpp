@@ -7,6 +7,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -18,6 +20,14 @@
 #include "ui/ui_string_table.h"
 
 int main(int argc, char** argv) {
+  // Answered before the window system is asked for: works over ssh too.
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(
+        "usage: kestrel\nThe Kestrel tray program: receives faxes and mails them, with its icon in the\n"
+        "notification area. kestreld is the same service without a desktop.\n",
+        stdout);
+    return 0;
+  }
   // Blocked before any thread exists, so that only the descriptor sees them.
   sigset_t handled;
   sigemptyset(&handled);

@@ -31,10 +31,15 @@ class CStandardErrorLog final : public kestrel::IEventLog {
   }
 };
 
+constexpr char kUsage[] =
+    "usage: kestrel-sff info FILE.sff\n"
+    "       kestrel-sff convert [--format jpg|png|tif|pdf] [--ocr LANGS] FILE.sff\n"
+    "       kestrel-sff --version | --help\n";
+
+// Asked for, the usage goes to standard output; after a wrong argument, to
+// standard error with status 2.
 int Usage() {
-  std::fprintf(stderr,
-               "usage: kestrel-sff info FILE.sff\n"
-               "       kestrel-sff convert [--format jpg|png|tif|pdf] [--ocr LANGS] FILE.sff\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -82,6 +87,10 @@ int Convert(const std::string& path, kestrel::ImageFormat format, const kestrel:
 int Run(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--version") == 0)) {
     std::printf("kestrel-sff %s\n", kestrel::kProductVersion);
+    return 0;
+  }
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) return Info(argv[2]);

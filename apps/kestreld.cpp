@@ -37,10 +37,14 @@ namespace {
 
 using namespace kestrel;
 
+constexpr char kUsage[] =
+    "usage: kestreld [--home DIR] [--journal | --test-mail ADDRESS]\n"
+    "       kestreld --version | --help\n";
+
+// Asked for, the usage goes to standard output; after a wrong argument, to
+// standard error with status 2.
 int Usage() {
-  std::fprintf(stderr,
-               "usage: kestreld [--home DIR] [--journal | --test-mail ADDRESS]\n"
-               "       kestreld --version\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -88,6 +92,9 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--version") {
       std::printf("Kestrel %s\n", kProductVersion);
+      return 0;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == "--home" && i + 1 < argc) {
       ::setenv("KESTREL_HOME", argv[++i], 1);

@@ -79,6 +79,7 @@ std::string FaxEntryText(const FaxEntry& entry) {
   text += "\nFaxFile=" + Escaped(entry.faxFile);
   text += "\nStatus=" + Escaped(entry.status);
   text += "\nJournaled=" + std::string(entry.journaled ? "1" : "0");
+  text += "\nRefused=" + Escaped(entry.refusedRecipients);
   text += "\n";
   return text;
 }
@@ -133,6 +134,8 @@ std::optional<FaxEntry> ParseFaxEntry(const std::string& text) {
       entry.faxFile = *value;
     } else if (key == "Status") {
       entry.status = *value;
+    } else if (key == "Refused") {
+      entry.refusedRecipients = *value;
     } else if (key == "Journaled") {
       ok = *value == "0" || *value == "1";
       entry.journaled = *value == "1";

@@ -36,6 +36,9 @@ struct FaxEntry {
   // whole fax, else the incomplete and not-converted notes of its mail.
   std::string status;
   bool journaled = false;  // the journal row was written (or its failure logged)
+  // The addresses the mail server refused at the mail step, separated by
+  // blanks (an address holds none).
+  std::string refusedRecipients;
 };
 
 inline constexpr std::size_t kMaxEntryBytes = 64 * 1024;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "capi/fax_call_record.h"
 
@@ -15,6 +16,9 @@ struct ForwardedFax {
   bool queued = false;  // kept in the mail queue instead of mailed
   bool mailed = false;  // accepted by the mail server
   std::string faxFile;  // the file the journal names (the PDF, TIFF, first page or capture file)
+  // Addresses the mail server refused; the others got the mail. Those refused
+  // for now wait in the mail queue, those refused for good are dropped.
+  std::vector<std::string> refusedRecipients;
 };
 
 class IForwardedFaxListener {

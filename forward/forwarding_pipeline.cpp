@@ -18,6 +18,8 @@
 namespace kestrel {
 namespace {
 
+const std::vector<RefusedRecipient> kNoneRefused;
+
 // Why pages may be missing when the call's record says nothing.
 constexpr char kEndsWithinPage[] = "the received file ends within a page";
 
@@ -81,16 +83,27 @@ bool CForwardingPipeline::MailStep(FaxEntry& entry, CFaxInbox& inbox, CSMTPSessi
   if (noRecipient) {
     log_.WriteEventText("No valid Email to Send Unknown Faxes - Set the address in the Admin Interface");
     entry.mail = MailStep::Unmailed;
-  } else if (AttachPages(message, pages, call.captureFilePath) &&
-             Deliver(session, message, settings, applicationFolder)) {
-    entry.mail = MailStep::Sent;
-  } else if (stop_ && *stop_) {
-    return false;  // cut off by a stop, not refused: the next start mails it
-  } else if (Queue(message, applicationFolder, call.captureFilePath)) {
-    entry.mail = MailStep::Queued;
-  } else {
-    return false;
+    return true;
   }
+  const bool attached = AttachPages(message, pages, call.captureFilePath);
+  const Status delivered =
+      attached ? Deliver(session, message, settings, applicationFolder) : Status::Failed("attachment", "");
+  if (!delivered && stop_ && *stop_) return false;  // cut off by a stop, not refused: the next start mails it
+  const std::vector<RefusedRecipient>& refused = attached ? session.RefusedRecipients() : kNoneRefused;
+  entry.refusedRecipients.clear();
+  for (const RefusedRecipient& r : refused)
+    entry.refusedRecipients += (entry.refusedRecipients.empty() ? "" : " ") + r.address.Address();
+  // Whoever the server took it for has it; the queue keeps it only for those
+  // still owed.
+  const std::vector<CMailAddress> asked = message.Recipients(CSMTPMessage::kTo);
+  message.SetRecipients(CSMTPMessage::kTo, OwedRecipients(asked, delivered.Ok(), refused));
+  if (!delivered || !message.Recipients(CSMTPMessage::kTo).empty()) {
+    const bool forGood = !delivered && RefusedForGood(delivered.Error());
+    if (!Queue(message, applicationFolder, call.captureFilePath,
+               forGood ? QueueShelf::kUndeliverable : QueueShelf::kWaiting, session.LastReplyText()))
+      return false;
+  }
+  entry.mail = delivered ? MailStep::Sent : MailStep::Queued;
   return true;
 }
 
@@ -153,11 +166,11 @@ bool CForwardingPipeline::AttachPages(CSMTPMessage& message, const ConvertedFax&
   return true;
 }
 
-bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings,
-                                  const std::string& applicationFolder) {
+Status CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings,
+                                    const std::string& applicationFolder) {
   if (settings.SMTPServer.empty()) {
     log_.WriteEventText("SMTP Server Name not set - check settings");
-    return false;
+    return Status::Failed("SMTPServer", "not set");
   }
   if (settings.SMTPPort == 0 && !portDefaulted_) {
     // The standard port is kept from now on, so the text comes once.
@@ -171,23 +184,24 @@ bool CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message, 
                                            settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort));
   session.SetAccessTokens(nullptr);  // the login is over; the source goes with this call
   if (!connected) {
-    if (stop_ && *stop_) return false;  // not a failure of the server: the next start mails it
+    if (stop_ && *stop_) return connected;  // not a failure of the server: the next start mails it
     log_.WriteEventText("Failed to connect to SMTP server: " + settings.SMTPServer +
                         " error :" + session.LastReplyText());
-    return false;
+    return connected;
   }
-  if (!session.SendMessage(message)) {
-    if (stop_ && *stop_) return false;
+  Status sent = session.SendMessage(message);
+  if (!sent) {
+    if (stop_ && *stop_) return sent;
     log_.WriteEventText("Failed to send the SMTP message: " + session.LastReplyText() + " on account " +
                         settings.SMTP_User);
-    return false;
+    return sent;
   }
   (void)session.Disconnect();  // the server took the mail; QUIT's failure is in the log
-  return true;
+  return sent;
 }
 
 bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applicationFolder,
-                                const std::string& captureFilePath) {
+                                const std::string& captureFilePath, QueueShelf shelf, const std::string& reply) {
   const std::string folder = MailQueueFolder(applicationFolder);
   if (!PathExists(folder)) {
     log_.WriteEventText("MailQueue dir not exist.");
@@ -197,13 +211,14 @@ bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applic
   // queue name of its own.
   const std::string written = folder + "/.queued-" + std::to_string(::getpid()) + ".part";
   std::string queuePath;
-  if (message.SaveToDisk(written)) queuePath = PublishQueueFile(written, applicationFolder, captureFilePath);
+  if (message.SaveToDisk(written)) queuePath = PublishQueueFile(written, applicationFolder, captureFilePath, shelf);
   if (queuePath.empty()) {
     ::unlink(written.c_str());
     log_.WriteEventText("Failed to save the SMTP message into " + folder + ", the fax stays for the next attempt");
     return false;
   }
-  log_.WriteEventText("Failed to send the SMTP message, saving as :" + queuePath);
+  log_.WriteEventText(shelf == QueueShelf::kUndeliverable ? UndeliverableEventText(queuePath, reply)
+                                                          : "Failed to send the SMTP message, saving as :" + queuePath);
   return true;
 }
 

@@ -3,7 +3,9 @@
 // table's), the mail's texts, the conversion of the capture file into the
 // page files of the chosen format, the pages attached, delivery through an
 // SMTP session or, when anything goes wrong, the mail saved into the mail
-// queue for the monitor, and one journal row in every case. Everything it
+// queue for the monitor (only for the recipients still owed when the server
+// took it for some; into the undeliverable folder when it refused the mail
+// for good), and one journal row in every case. Everything it
 // does is reported through the event log; nothing is shown.
 //
 // Each finished step is noted in the fax's entry and saved in the inbox
@@ -21,8 +23,10 @@
 #include <string>
 
 #include "convert/sff_converter.h"
+#include "core/result.h"
 #include "core/service_settings.h"
 #include "forward/fax_entry.h"
+#include "forward/mail_queue.h"
 
 namespace kestrel {
 
@@ -73,14 +77,15 @@ class CForwardingPipeline {
   // itself. Otherwise up to the first page it could not write; false
   // ("Attachment not found.") when a page is missing or nothing was written.
   [[nodiscard]] bool AttachPages(CSMTPMessage& message, const ConvertedFax& pages, const std::string& captureFilePath);
-  // Connects and sends; false after the failure was logged.
-  // With the OAuth login, the access token comes from the token file of
-  // `applicationFolder`.
-  [[nodiscard]] bool Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings,
-                             const std::string& applicationFolder);
-  // Saves the mail as a queue file of its own; false when it could not be written.
+  // Connects and sends; a failure is logged. The recipients the server
+  // refused are the session's RefusedRecipients. With the OAuth login, the
+  // access token comes from the token file of `applicationFolder`.
+  [[nodiscard]] Status Deliver(CSMTPSession& session, CSMTPMessage& message, const ServiceSettings& settings,
+                               const std::string& applicationFolder);
+  // Saves the mail as a queue file of its own on `shelf` (an undeliverable
+  // one told with the server's `reply`); false when it could not be written.
   [[nodiscard]] bool Queue(CSMTPMessage& message, const std::string& applicationFolder,
-                           const std::string& captureFilePath);
+                           const std::string& captureFilePath, QueueShelf shelf, const std::string& reply);
   // One journal row naming the file the entry notes.
   void RecordInJournal(const FaxEntry& entry);
 

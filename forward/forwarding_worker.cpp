@@ -1,5 +1,7 @@
 #include "forward/forwarding_worker.h"
 
+#include <sstream>
+
 #include "core/event_log.h"
 
 namespace kestrel {
@@ -130,6 +132,8 @@ bool CForwardingWorker::ForwardOne(FaxEntry& entry) {
     done.queued = entry.mail == MailStep::Queued;
     done.mailed = entry.mail == MailStep::Sent;
     done.faxFile = entry.faxFile;
+    std::istringstream refused(entry.refusedRecipients);
+    for (std::string address; refused >> address;) done.refusedRecipients.push_back(address);
     listener_->FaxForwarded(done);
   }
   return true;

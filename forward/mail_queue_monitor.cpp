@@ -9,6 +9,7 @@
 #include "core/event_log.h"
 #include "forward/mail_queue.h"
 #include "mail/mail_address.h"
+#include "mail/smtp_message.h"
 #include "mail/smtp_session.h"
 #include "oauth/access_token_source.h"
 #include "platform/atomic_file.h"
@@ -76,6 +77,40 @@ void CMailQueueMonitor::DeleteSentFile(const std::string& path, const struct sta
   log_.WriteEventText("Sent queued mail could not be deleted, not sending it again: " + path + " (" + reason + ")");
 }
 
+bool CMailQueueMonitor::SettleFile(const std::string& path, const struct stat& sent, const Status& result,
+                                   const CSMTPSession& session) {
+  const std::vector<RefusedRecipient>& refused = session.RefusedRecipients();
+  if (!result && RefusedForGood(result.Error())) {
+    const std::string keptAt = SetAsideUndeliverable(path);
+    if (keptAt.empty()) {
+      const std::string reason = std::strerror(errno);
+      undeletable_.insert(path);
+      log_.WriteEventText("Undeliverable queued mail could not be set aside, not sending it again: " + path + " (" +
+                          reason + ")");
+    } else {
+      log_.WriteEventText(UndeliverableEventText(keptAt, session.LastReplyText()));
+    }
+    return true;
+  }
+  if (refused.empty()) {
+    if (result) DeleteSentFile(path, sent);
+    return result.Ok();
+  }
+  const std::vector<CMailAddress> asked = ParseAddressList(CSMTPMessage(log_).GetRecipientsFromFile(path));
+  const std::vector<CMailAddress> owed = OwedRecipients(asked, result.Ok(), refused);
+  if (owed.empty()) {
+    DeleteSentFile(path, sent);
+  } else if (owed.size() != asked.size()) {
+    if (Status kept = KeepOwedRecipients(path, owed); !kept && result) {
+      // Sent again as it stands, it would reach those who have it already.
+      undeletable_.insert(path);
+      log_.WriteEventText("Queued mail could not keep only the recipients still owed, not sending it again: " +
+                          kept.Error().text);
+    }
+  }
+  return result.Ok();
+}
+
 void CMailQueueMonitor::MailQueueMonitor() {
   const std::string folder = MailQueueFolder(appFolder_) + "/";
   // The monitor never rewrites the port of its copy; 0 simply means the
@@ -99,8 +134,7 @@ void CMailQueueMonitor::MailQueueMonitor() {
       if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod, settings_.SMTP_User,
                            settings_.SMTP_Pass, port))
         break;
-      const bool sent = session.SendMessage(path, sender, 4096).Ok();
-      if (sent) DeleteSentFile(path, before);
+      const bool sent = SettleFile(path, before, session.SendMessage(path, sender, 4096), session);
       (void)session.Disconnect();  // the mail's fate is decided; QUIT's failure is in the log
       // A server that takes mail gets the next one at once; after a failure
       // the monitor waits before it tries again.

@@ -1,9 +1,13 @@
 // The mail-queue monitor: a background thread that resends the messages the
 // forwarding step could not deliver (the queue files of forward/mail_queue.h),
 // one file at a time, through its own SMTP session, deleting each file once
-// the server has accepted it. After a file the server accepted it goes on
-// with the next at once; after a failed attempt and after every pass it
-// pauses (three minutes by default). There is no retry limit.
+// the server has accepted it. Recipients the server refuses for now stay in
+// the file (its To header rewritten to name only them); those it refuses for
+// good are dropped. A file the server refuses for good as a whole (5xx) moves
+// to the undeliverable folder and is not sent again. After a file the server
+// answered it goes on with the next at once; after a failed attempt and after
+// every pass it pauses (three minutes by default). There is no retry limit
+// for failures that may pass.
 //
 // Queue files are untrusted input to the SMTP layer (recipients come from
 // their To header; their bytes are streamed unchanged).
@@ -21,12 +25,14 @@
 #include <set>
 #include <string>
 
+#include "core/result.h"
 #include "core/service_settings.h"
 #include <thread>
 
 namespace kestrel {
 
 class IEventLog;
+class CSMTPSession;
 
 class CMailQueueMonitor {
  public:
@@ -63,6 +69,9 @@ class CMailQueueMonitor {
   // Deletes `path` after the server accepted it, when it is still the file
   // `sent` describes.
   void DeleteSentFile(const std::string& path, const struct stat& sent);
+  // Decides the fate of `path` after an attempt that ended with `result`;
+  // true when the server answered for the file (no pause needed).
+  bool SettleFile(const std::string& path, const struct stat& sent, const Status& result, const CSMTPSession& session);
 
   IEventLog& log_;
   ServiceSettings settings_;
@@ -73,7 +82,8 @@ class CMailQueueMonitor {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::thread thread_;
-  // Files the server accepted but that could not be deleted: not sent again.
+  // Files the server accepted (for some recipients) but that could not be
+  // deleted, rewritten or set aside: not sent again.
   std::set<std::string> undeletable_;
 };
 

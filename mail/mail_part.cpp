@@ -17,13 +17,17 @@ namespace {
 
 constexpr size_t kBase64LineLength = 76;
 
-// The content types an attachment is announced with, by the end of its name;
-// anything else goes as "application/octet-stream".
+// The media types an attachment is announced with, by the end of its name, so
+// that mail programs and phones show the pages; anything else (the SFF among
+// them) goes as "application/octet-stream".
 struct AttachmentType {
   const char* extension;
   const char* contentType;
 };
-constexpr AttachmentType kAttachmentTypes[] = {{".pdf", "application/pdf"}};
+constexpr AttachmentType kAttachmentTypes[] = {
+    {".pdf", "application/pdf"}, {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"},
+    {".png", "image/png"},       {".tif", "image/tiff"}, {".tiff", "image/tiff"},
+};
 
 std::string AttachmentContentType(const std::string& name) {
   for (const AttachmentType& type : kAttachmentTypes) {
@@ -210,16 +214,15 @@ std::string CMailPart::TextBytes() const { return InDeclaredCharset(text_, chars
 Result<std::string> CMailPart::GetHeader() const {
   if (!parent_) return Failure{"header", "the root part has no header of its own"};
   const std::string& parentBoundary = parent_->boundary_;
-  const std::string charset = DeclaredCharset();
   std::string out;
   if (!filePath_.empty()) {
-    out = "\r\n\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset +
-          "; name=" + ParameterValue(fileTitle_);
+    // Binary content has no character set.
+    out = "\r\n\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; name=" + ParameterValue(fileTitle_);
     if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";
     out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" + Quoted(fileTitle_) +
            "\r\n";
   } else {
-    out = "\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + charset;
+    out = "\r\n--" + parentBoundary + "\r\nContent-Type: " + contentType_ + "; charset=" + DeclaredCharset();
     if (!children_.empty()) out += "; Boundary=\"" + boundary_ + "\"";
     out += "\r\n";
     if (quotedPrintable_) out += "Content-Transfer-Encoding: quoted-printable\r\n";

@@ -31,9 +31,9 @@ class CMailPart {
   // A text part: line ends normalised to CR LF (CR LF, lone CR and lone LF all
   // count as one), content type "text/plain". `text` is UTF-8.
   void SetText(std::string_view text);
-  // An attachment of type "application/octet-stream" ("application/pdf" for a
-  // name ending in ".pdf", any letter case, which mail clients then show
-  // inline); false (and nothing changed) when `path` is not a readable
+  // An attachment with the media type its name's end says, any letter case
+  // (".pdf", ".jpg"/".jpeg", ".png", ".tif"/".tiff"), which mail clients then
+  // show inline, else "application/octet-stream"; false (and nothing changed) when `path` is not a readable
   // regular file's status.
   bool SetFromFile(const std::string& path);
 

@@ -22,6 +22,12 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+// What an encoded word in a display name may hold as it stands (RFC 2047, 5 (3)).
+bool IsPhraseWordChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '*' ||
+         c == '+' || c == '-' || c == '/';
+}
+
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 // Length of the piece of `line` (75 characters, no line end) that goes before a
@@ -49,14 +55,14 @@ DeclaredText InDeclaredCharset(std::string_view utf8, std::string_view charset) 
   return {std::string(utf8), std::string(charset)};
 }
 
-std::string EncodeHeaderWord(std::string_view utf8, std::string_view charset) {
+std::string EncodeHeaderWord(std::string_view utf8, std::string_view charset, bool inPhrase) {
   if (IsAscii(utf8)) return std::string(utf8);
   DeclaredText text = InDeclaredCharset(utf8, charset);
   std::string out = "=?" + text.charset + "?q?";
   for (unsigned char c : text.bytes) {
     if (c == ' ')
       out += '_';
-    else if (c == '=' || c == '?' || c == '_' || c >= 128)
+    else if (c == '=' || c == '?' || c == '_' || c >= 128 || (inPhrase && !IsPhraseWordChar(c)))
       AppendEscape(out, c);
     else
       out += char(c);

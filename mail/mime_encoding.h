@@ -22,8 +22,10 @@ DeclaredText InDeclaredCharset(std::string_view utf8, std::string_view charset);
 
 // A header value: unchanged when it is plain ASCII, otherwise one encoded word
 // "=?charset?q?...?=" (blank as "_"; "=", "?", "_" and bytes of 128 or more as
-// "=XX"), never split. The charset follows InDeclaredCharset.
-std::string EncodeHeaderWord(std::string_view utf8, std::string_view charset);
+// "=XX"), never split. The charset follows InDeclaredCharset. A word for a
+// display name (`inPhrase`) also writes every byte but letters, digits and
+// "!*+-/" as "=XX", so that no "," or quote in it splits an address list.
+std::string EncodeHeaderWord(std::string_view utf8, std::string_view charset, bool inPhrase = false);
 
 // Quoted-printable of `bytes`: 33..60, 62..126, CR, LF, tab and blank copied,
 // every other byte "=XX"; output lines of at most 76 characters, soft breaks

@@ -26,14 +26,16 @@ std::string Md5(std::string_view data) {
 }
 
 // AUTH LOGIN and "AUTH LOGIN PLAIN": the command, then the user name to the
-// "Username:" prompt and the password to the "Password:" prompt.
+// first prompt and the password to the "Password:" prompt.
 struct PromptedLogin {
   std::string_view step;  // the command, "AUTH LOGIN"
   bool base64;            // prompts and answers in base64
   std::string_view unsupported;
-  // Another prompt than "Username:": fail with this text; empty: the user
-  // name is not sent, and the next reply is read all the same.
-  std::string_view wrongUserPrompt;
+  // The user name goes to the first 334 whatever its prompt says: servers
+  // word it differently ("Username:", "User Name") and the words carry no
+  // meaning. Otherwise only to "Username:", and after another prompt the
+  // user name is not sent and the next reply is read all the same.
+  bool userToAnyPrompt;
   std::string_view userRefused;
   std::string_view wrongPasswordPrompt;
   std::string_view refused;
@@ -42,14 +44,14 @@ struct PromptedLogin {
 constexpr PromptedLogin kAuthLogin = {"AUTH LOGIN",
                                       true,
                                       "Server does not support AUTH LOGIN",
-                                      "An unexpected request received when expecting username request",
+                                      true,
                                       "Server did not respond correctly to AUTH LOGIN username field",
                                       "An unexpected request received when expecting password request",
                                       "AUTH LOGIN authentication was unsuccessful"};
 constexpr PromptedLogin kAuthLoginPlain = {"AUTH LOGIN PLAIN",
                                            false,
                                            "Server does not support AUTH LOGIN PLAIN",
-                                           "",
+                                           false,
                                            "Server did not response correctly to AUTH LOGIN PLAIN username field",
                                            "AUTH LOGIN PLAIN authentication was unsuccessful",
                                            "AUTH LOGIN PLAIN authentication was unsuccessful"};
@@ -59,9 +61,7 @@ Status LogInPrompted(ISmtpConversation& c, const PromptedLogin& login, const std
   auto prompt = [&] { return login.base64 ? CBase64Codec::DecodeText(c.Reply().Prompt()) : c.Reply().Prompt(); };
   auto answer = [&](const std::string& text) { return login.base64 ? CBase64Codec::Encode(text) : text; };
   if (Status s = c.Command({login.step, std::string(login.step), 334, kAuthUnsent, login.unsupported}); !s) return s;
-  const bool userPrompt = prompt() == "Username:";
-  if (!userPrompt && !login.wrongUserPrompt.empty())
-    return c.Report({std::string(login.step), std::string(login.wrongUserPrompt), c.Reply().Code()});
+  const bool userPrompt = login.userToAnyPrompt || prompt() == "Username:";
   if (Status s = c.Command({.step = login.step,
                             .line = answer(user),
                             .expected = 334,

@@ -39,9 +39,12 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // The printed form of `address` for a header: only the display name becomes an
 // encoded word, so the address itself stays readable to every mail program.
+// A plain name is quoted where it holds more than words, so that the list
+// reads back as the same addresses.
 std::string HeaderAddress(const CMailAddress& address, std::string_view charset) {
   if (address.Name().empty()) return address.Address();
-  return EncodeHeaderWord(address.Name(), charset) + " <" + address.Address() + ">";
+  const std::string name = EncodeHeaderWord(address.Name(), charset, true);
+  return (name == address.Name() ? DisplayNameForm(name) : name) + " <" + address.Address() + ">";
 }
 
 std::string HeaderAddressList(const std::vector<CMailAddress>& list, std::string_view charset) {
@@ -51,6 +54,16 @@ std::string HeaderAddressList(const std::vector<CMailAddress>& list, std::string
     out += HeaderAddress(a, charset);
   }
   return out;
+}
+
+// Whether `line` (without its line end) opens a To header the way
+// GetRecipientsFromFile finds it.
+bool IsToHeaderLine(std::string_view line) {
+  if (line.empty() || line[0] == ' ' || line[0] == '\t') return false;
+  const std::string trimmed = TrimmedText(line);
+  const size_t colon = trimmed.find(':');
+  return colon != std::string::npos &&
+         strcasecmp(TrimmedText(std::string_view(trimmed).substr(0, colon)).c_str(), "TO") == 0;
 }
 
 }  // namespace
@@ -87,6 +100,10 @@ void CSMTPMessage::AddRecipients(std::string_view text, RecipientKind kind) {
   for (CMailAddress& a : ParseAddressList(text, &unreadable)) list.push_back(std::move(a));
   for (const std::string& entry : unreadable)
     log_->WriteEventText(OneLine("CSMTPMessage::AddRecipients, Dropped an address that cannot be read: " + entry));
+}
+
+void CSMTPMessage::SetRecipients(RecipientKind kind, std::vector<CMailAddress> list) {
+  (kind == kCc ? cc_ : kind == kBcc ? bcc_ : to_) = std::move(list);
 }
 
 const std::vector<CMailAddress>& CSMTPMessage::Recipients(RecipientKind kind) const {
@@ -163,7 +180,8 @@ std::string CSMTPMessage::GetHeader(const std::tm& local) const {
   out += "X-Mailer: " + xMailer_ + "\r\n";
   out += "Message-ID: " + messageId_ + "\r\n";
   if (multipart_) {
-    if (root_.QuotedPrintable()) out += "Content-Transfer-Encoding: quoted-printable\r\n";
+    // A multipart entity takes no transfer encoding of its own; its text
+    // part announces quoted-printable itself.
     out += "MIME-Version: 1.0\r\nContent-Type: " + root_.ContentType();
     if (root_.ChildCount() > 0) out += "; boundary=\"" + root_.Boundary() + "\"";
     out += "\r\n";
@@ -243,6 +261,31 @@ bool CSMTPMessage::SaveToDisk(const std::string& path) {
   return true;
 }
 
+std::string WithToHeader(std::string_view fileBytes, const std::vector<CMailAddress>& recipients) {
+  std::string header = "To: ";
+  for (size_t i = 0; i < recipients.size(); ++i) header += (i ? "," : "") + recipients[i].PrintedForm();
+  header += "\r\n";
+  // One line of the header block at a time: [start, next), its text up to the line end.
+  auto lineAt = [&](size_t start) {
+    const size_t end = fileBytes.find('\n', start);
+    return end == std::string_view::npos ? fileBytes.size() : end + 1;
+  };
+  for (size_t start = 0; start < fileBytes.size();) {
+    const size_t next = lineAt(start);
+    const std::string_view line = fileBytes.substr(start, next - start);
+    if (TrimmedText(line).empty()) break;  // end of the header block
+    if (IsToHeaderLine(line)) {
+      size_t after = next;
+      while (after < fileBytes.size() && (fileBytes[after] == ' ' || fileBytes[after] == '\t') &&
+             !TrimmedText(fileBytes.substr(after, lineAt(after) - after)).empty())
+        after = lineAt(after);
+      return std::string(fileBytes.substr(0, start)) + header + std::string(fileBytes.substr(after));
+    }
+    start = next;
+  }
+  return header + std::string(fileBytes);
+}
+
 std::string CSMTPMessage::GetRecipientsFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -252,12 +295,8 @@ std::string CSMTPMessage::GetRecipientsFromFile(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     std::string trimmed = TrimmedText(line);
-    if (trimmed.empty()) break;                       // end of the header block
-    if (line[0] == ' ' || line[0] == '\t') continue;  // a folded continuation
-    size_t colon = trimmed.find(':');
-    if (colon == std::string::npos) continue;
-    if (strcasecmp(TrimmedText(std::string_view(trimmed).substr(0, colon)).c_str(), "TO") == 0)
-      return TrimmedText(std::string_view(trimmed).substr(colon + 1));
+    if (trimmed.empty()) break;  // end of the header block
+    if (IsToHeaderLine(line)) return TrimmedText(std::string_view(trimmed).substr(trimmed.find(':') + 1));
   }
   return " ";
 }

@@ -48,6 +48,8 @@ class CSMTPMessage {
   const std::string& Subject() const { return subject_; }
   const std::string& XMailer() const { return xMailer_; }
 
+  // Replaces the list of `kind`.
+  void SetRecipients(RecipientKind kind, std::vector<CMailAddress> list);
   // Parses `text` with ParseAddressList and appends the entries to the list.
   // Each entry that cannot be read is left out with the event text
   // "CSMTPMessage::AddRecipients, Dropped an address that cannot be read: "
@@ -121,6 +123,11 @@ class CSMTPMessage {
   int multipart_ = 0;
   std::string messageId_;
 };
+
+// The bytes of a queue file with `recipients` in place of its To header (the
+// first one, as GetRecipientsFromFile reads it, with its folded lines), or in
+// a To header put in front when it has none. The rest stays byte for byte.
+std::string WithToHeader(std::string_view fileBytes, const std::vector<CMailAddress>& recipients);
 
 // "%a, %d %b %Y %H:%M:%S +hhmm" of `local` with English day and month names
 // whatever the locale, the zone from its tm_gmtoff.

@@ -279,10 +279,10 @@ Status CSMTPSession::StartTls(const std::string& host) {
 
 // ---- transfer ----
 
-Status CSMTPSession::SendMessage(const CSMTPMessage& message) { return TransferMessage(*this, message); }
+Status CSMTPSession::SendMessage(const CSMTPMessage& message) { return TransferMessage(*this, message, refused_); }
 
 Status CSMTPSession::SendMessage(const std::string& path, const CMailAddress& sender, size_t blockSize) {
-  return TransferQueueFile(*this, log_, path, sender, blockSize);
+  return TransferQueueFile(*this, log_, path, sender, blockSize, refused_);
 }
 
 // ---- closing ----

@@ -46,6 +46,7 @@
 #include "mail/smtp_conversation.h"
 #include "mail/smtp_message.h"
 #include "mail/smtp_reply_reader.h"
+#include "mail/smtp_transfer.h"
 
 namespace kestrel {
 
@@ -91,11 +92,15 @@ class CSMTPSession : private ISmtpConversation {
   std::string TlsVersion() const;
 
   // MAIL FROM the sender, RCPT TO every To, Cc and Bcc address, DATA, the
-  // message's bytes and the end-of-message line.
+  // message's bytes and the end-of-message line. The recipients the server
+  // refuses are left out (RefusedRecipients); the others get the mail.
   Status SendMessage(const CSMTPMessage& message);
   // The same for a queue file: recipients from its To header, the file's bytes
   // sent unchanged in blocks of `blockSize`, MAIL FROM `sender`.
   Status SendMessage(const std::string& path, const CMailAddress& sender, size_t blockSize = 4096);
+  // The recipients the server refused during the last SendMessage, in the
+  // order they were asked for, whether the message went to the others or not.
+  const std::vector<RefusedRecipient>& RefusedRecipients() const { return refused_; }
 
   // QUIT (when `sendQuit`), expecting 221, and closes the connection. After a
   // reply that never came (timeout, closed connection) the 221 is waited for
@@ -191,6 +196,7 @@ class CSMTPSession : private ISmtpConversation {
   int replyTimeoutMs_ = 60000;
   int endOfDataTimeoutMs_ = 600000;
   const std::atomic<bool>* stop_ = nullptr;
+  std::vector<RefusedRecipient> refused_;
 };
 
 }  // namespace kestrel

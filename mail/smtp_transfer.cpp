@@ -1,5 +1,6 @@
 #include "mail/smtp_transfer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/types.h>
 #include <vector>
@@ -16,17 +17,47 @@ namespace {
 constexpr std::string_view kMessage = "message";
 constexpr std::string_view kBodyPart = "body part";
 
-// MAIL FROM, RCPT TO for each recipient, DATA: shared by both forms.
-Status StartTransaction(ISmtpConversation& c, const CMailAddress& sender, const std::vector<CMailAddress>& recipients) {
+constexpr std::string_view kRcptStep = "RCPT TO";
+constexpr std::string_view kRcptRefused = "An unexpected RCPT response was received";
+
+// MAIL FROM, RCPT TO for each recipient, DATA: shared by both forms. A
+// recipient refused with a 4xx or 5xx reply is noted and the next one asked;
+// a reply that never came, or any other, ends the transaction.
+Status StartTransaction(ISmtpConversation& c, const CMailAddress& sender, const std::vector<CMailAddress>& recipients,
+                        std::vector<RefusedRecipient>& refused) {
+  refused.clear();
   if (Status s = c.Command({"MAIL FROM", "MAIL FROM:<" + sender.Address() + ">", 250,
                             "Failed in call to send MAIL command", "An unexpected MAIL response was received", true});
       !s)
     return s;
-  for (const CMailAddress& recipient : recipients)
-    if (Status s = c.Command({"RCPT TO", "RCPT TO:<" + recipient.Address() + ">", 250,
-                              "Failed in call to send RCPT command", "An unexpected RCPT response was received", true});
-        !s)
+  for (const CMailAddress& recipient : recipients) {
+    // No refused text here: the refused recipients are told together below.
+    Status s = c.Command(
+        {kRcptStep, "RCPT TO:<" + recipient.Address() + ">", 250, "Failed in call to send RCPT command", "", true});
+    const int code = s ? 250 : s.Error().code;
+    if (code >= 200 && code < 300) continue;  // 251 and 252 take the mail too
+    if (code < 400 || code > 599) {
+      // No reply, or one that answers no RCPT: the server is out of step.
+      c.Report({std::string(kRcptStep), std::string(kRcptRefused)});
       return s;
+    }
+    refused.push_back({recipient, code, c.Reply().Text()});
+  }
+  if (!refused.empty()) {
+    std::string named;
+    for (const RefusedRecipient& r : refused)
+      named += (named.empty() ? "" : "; ") + r.address.Address() + " (" + r.reply + ")";
+    c.Report({std::string(kRcptStep), OneLine("Recipients refused by the server: " + named)});
+  }
+  if (!recipients.empty() && refused.size() == recipients.size()) {
+    // Nobody to send it to. Refused for now when any refusal was for now,
+    // so that the queue keeps it.
+    const auto forNow =
+        std::find_if(refused.begin(), refused.end(), [](const RefusedRecipient& r) { return r.ForNow(); });
+    const RefusedRecipient& telling = forNow != refused.end() ? *forNow : refused.back();
+    c.Report({std::string(kRcptStep), std::string(kRcptRefused)});
+    return Failure{std::string(kRcptStep), std::string(kRcptRefused) + " (" + telling.reply + ")", telling.code};
+  }
   return c.Command(
       {"DATA", "DATA", 354, "Failed in call to send MAIL command", "An unexpected DATA response was received", true});
 }
@@ -94,11 +125,30 @@ class CQueueFile {
 
 }  // namespace
 
-Status TransferMessage(ISmtpConversation& c, const CSMTPMessage& message) {
+bool RefusedForGood(const Failure& failure) {
+  if (failure.code < 500 || failure.code > 599) return false;
+  for (std::string_view step :
+       {std::string_view("MAIL FROM"), kRcptStep, std::string_view("DATA"), std::string_view("end of data")})
+    if (failure.step == step) return true;
+  return false;
+}
+
+std::vector<CMailAddress> OwedRecipients(const std::vector<CMailAddress>& asked, bool taken,
+                                         const std::vector<RefusedRecipient>& refused) {
+  std::vector<CMailAddress> owed;
+  for (const CMailAddress& a : asked) {
+    const auto r = std::find_if(refused.begin(), refused.end(),
+                                [&](const RefusedRecipient& x) { return x.address.Address() == a.Address(); });
+    if (taken ? r != refused.end() && r->ForNow() : r == refused.end() || r->ForNow()) owed.push_back(a);
+  }
+  return owed;
+}
+
+Status TransferMessage(ISmtpConversation& c, const CSMTPMessage& message, std::vector<RefusedRecipient>& refused) {
   std::vector<CMailAddress> recipients;
   for (auto kind : {CSMTPMessage::kTo, CSMTPMessage::kCc, CSMTPMessage::kBcc})
     for (const CMailAddress& recipient : message.Recipients(kind)) recipients.push_back(recipient);
-  if (Status s = StartTransaction(c, message.Sender(), recipients); !s) return s;
+  if (Status s = StartTransaction(c, message.Sender(), recipients, refused); !s) return s;
 
   if (Status s = c.SendData(message.GetHeader(), kMessage, "Failed in call to send the header"); !s) return s;
   if (Status s = c.SendData("\r\n", kMessage, "Failed in call to send the header / body separator"); !s) return s;
@@ -111,7 +161,8 @@ Status TransferMessage(ISmtpConversation& c, const CSMTPMessage& message) {
 }
 
 Status TransferQueueFile(ISmtpConversation& c, IEventLog& log, const std::string& path, const CMailAddress& sender,
-                         size_t blockSize) {
+                         size_t blockSize, std::vector<RefusedRecipient>& refused) {
+  refused.clear();
   std::vector<std::string> unreadable;
   std::vector<CMailAddress> recipients = ParseAddressList(CSMTPMessage(log).GetRecipientsFromFile(path), &unreadable);
   for (const std::string& entry : unreadable)
@@ -129,7 +180,7 @@ Status TransferQueueFile(ISmtpConversation& c, IEventLog& log, const std::string
     length = uint64_t(end);
   if (length == 0) return Status::Failed(std::string(kMessage), OneLine("Nothing to send in the file " + path));
 
-  if (Status s = StartTransaction(c, sender, recipients); !s) return s;
+  if (Status s = StartTransaction(c, sender, recipients, refused); !s) return s;
 
   if (blockSize == 0) blockSize = 4096;
   std::vector<char> block(blockSize);

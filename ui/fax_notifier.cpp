@@ -19,6 +19,7 @@ constexpr char kInterface[] = "org.freedesktop.Notifications";
 constexpr char kAppName[] = "Brightwater Kestrel";
 constexpr char kAppIcon[] = "kestrel";
 constexpr char kQueuedText[] = "could not be mailed, kept in the queue";
+constexpr char kRefusedText[] = "the mail server refused: ";
 constexpr char kOpenLabel[] = "Open";
 constexpr int kCallTimeoutMs = 3000;
 
@@ -33,7 +34,12 @@ QString CFaxNotifier::Summary(const ForwardedFax& fax) {
 }
 
 QString CFaxNotifier::Body(const ForwardedFax& fax) {
-  return fax.queued ? QString::fromLatin1(kQueuedText) : QString();
+  QStringList lines;
+  if (fax.queued) lines << QString::fromLatin1(kQueuedText);
+  QStringList refused;
+  for (const std::string& address : fax.refusedRecipients) refused << QString::fromStdString(address);
+  if (!refused.isEmpty()) lines << QString::fromLatin1(kRefusedText) + refused.join(QStringLiteral(", "));
+  return lines.join(QLatin1Char('\n'));
 }
 
 void CFaxNotifier::FaxForwarded(const ForwardedFax& fax) {

@@ -1,7 +1,7 @@
 // CFaxNotifier: one desktop notification per fax the forwarding side has
 // finished with: "Fax from <caller>, <pages> pages", and "could not be mailed,
-// kept in the queue" when its mail was queued, with an action that opens the
-// fax's file. It speaks the freedesktop notification protocol over the session
+// kept in the queue" when its mail was queued, the addresses the mail server
+// refused, and an action that opens the fax's file. It speaks the freedesktop notification protocol over the session
 // D-Bus; where no notification service runs it shows the tray icon's message.
 //
 // FaxForwarded is called on the forwarding thread and only queues the fax to

@@ -4,6 +4,8 @@
 // queue sent at once, status when the line is gone).
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -282,6 +284,10 @@ TEST_P(AdminForwardingTest, TablesChangeWithTheEditorsChecksAndTexts) {
       {{"msn", "add", "123", "first.last@example"}, 1, "", "The email address must be valid."},
       {{"msn", "add", "123", "first.last@example.org"}, 0, "Added 123 -> first.last@example.org to tblMSNEmail.\n", ""},
       {{"msn", "add", "0456", "b@example.org"}, 0, std::nullopt, ""},
+      {{"msn", "add", "0456", "c@example.org"},
+       1,
+       "",
+       "0456 already has a row in tblMSNEmail; change it with: kestrel-admin msn edit 0456 0456 c@example.org"},
       {{"msn", "edit", "123", "124", "b@c"}, 1, "", "Sie müssen eine korrekte e-Mail Adresse eingeben"},
       {{"msn", "edit", "123", "", "b@c.de"}, 1, "", "Sie müssen eine korrekte MSN eingeben"},
       {{"msn", "edit", "999", "1", "b@c.de"}, 1, "", "tblMSNEmail has no row for MSN 999."},
@@ -393,6 +399,60 @@ TEST_F(AdminTest, QueueRetryMakesTheServiceSendTheQueueAtOnce) {
   EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"office@kestrel.test"});
 }
 
+// The first attempt meets a 554 for the message: the mail waits apart, not
+// sent again, until queue retry NAME returns it.
+TEST_F(AdminTest, MailRefusedForGoodIsListedApartAndRetryNameSendsIt) {
+  StartSim();
+  const int port = FreePort();
+  StartMailServer(port, {"--refuse-data"});
+  WriteSettings(BaseSettings(port));
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  Call("fax", "0301234567", MakeFax(1), 1);
+  const std::string folder = app_.Path() + "MailQueue/Undeliverable/";
+  ASSERT_TRUE(Eventually([&] { return FilesEndingIn(folder, ".eml").size() == 1; }, 30s));
+  const std::string name = FilesEndingIn(folder, ".eml")[0];
+  ASSERT_TRUE(WaitForEvent("The mail server refused the mail for good, it is not sent again and kept as " + folder +
+                           name + " (554 5.7.1 Message refused)"));
+  EXPECT_TRUE(QueueFiles().empty());
+
+  AdminRun list = RunAdmin({"queue", "list"});
+  EXPECT_EQ(list.out.substr(0, list.out.find(name)),
+            "File\tAge\tSize\tRecipients\tSubject\n\nUndeliverable, refused by the mail server (queue retry NAME "
+            "sends one again):\nFile\tAge\tSize\tRecipients\tSubject\n");
+  EXPECT_NE(RunAdmin({"--json", "queue", "list"}).out.find("{\"file\":\"" + name + "\",\"undeliverable\":true,"),
+            std::string::npos);
+  AdminRun status = RunAdmin({"status"});
+  EXPECT_EQ(status.status, 1);
+  EXPECT_NE(status.out.find("\nqueued mails: 0\nundeliverable mails: 1\n"), std::string::npos) << status.out;
+
+  mail_.reset();
+  StartMailServer(port);
+  Steps({{{"queue", "retry", "../" + name}, 1, "", "No undeliverable mail is called ../" + name + "."},
+         {{"queue", "retry", name},
+          0,
+          "Returned " + name + " to the mail queue.\nThe service (process " + std::to_string(pid_) +
+              ") sends the queue now.\n",
+          ""}});
+  ASSERT_TRUE(WaitForMessages(1, 60s));
+  EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"office@kestrel.test"});
+  EXPECT_TRUE(FilesEndingIn(folder, ".eml").empty());
+}
+
+// A display name with a comma in the caller table is one recipient.
+TEST_F(AdminTest, QuotedNameWithACommaInTheCallerTableReachesItsAddress) {
+  StartSim();
+  StartMailServer();
+  WriteSettings(BaseSettings(MailPort()));
+  Steps({{{"caller", "add", "0301234567", "\"Doe, John\" <john@kestrel.test>"}, 0, std::nullopt, ""}});
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  Call("fax", "0301234567", MakeFax(1), 1);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(mail_->Recipients(1), (std::vector<std::string>{"office@kestrel.test", "john@kestrel.test"}));
+  EXPECT_NE(mail_->Content(1).find("\"Doe, John\" <john@kestrel.test>"), std::string::npos) << mail_->Content(1);
+}
+
 TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
   StartSim();
   StartMailServer();
@@ -423,6 +483,11 @@ TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
   EXPECT_EQ(gone.status, 1);
   EXPECT_NE(gone.out.find("\"capi\":{\"answers\":false,"), std::string::npos) << gone.out;
   EXPECT_NE(gone.out.find("\"well\":false}"), std::string::npos) << gone.out;
+  // The code in words, as libcapi20 names it.
+  AdminRun goneText = RunAdmin({"status"});
+  EXPECT_TRUE(
+      std::regex_search(goneText.out, std::regex("\ncapi: not answering \\(0x[0-9A-F]{4}: [A-Za-z][^)\n]+\\)\n")))
+      << goneText.out;
 }
 
 TEST_F(AdminTest, TestMailIsAcceptedByTheServer) {

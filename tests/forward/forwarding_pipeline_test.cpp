@@ -4,7 +4,8 @@
 // Message-ID of its first attempt, once its pages can be written. A fax that
 // may lack pages, or whose pages the converter partly refuses, says so in its
 // mail (read by Python's email package) and its journal row; a call a crash
-// cut off is forwarded by the worker's next start.
+// cut off is forwarded by the worker's next start. Against Postfix: the
+// recipients it refuses cost only themselves.
 #include "forward/forwarding_pipeline.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,9 @@
 #include "convert/fax_page.h"
 #include "forward/fax_inbox.h"
 #include "forward/forwarding_worker.h"
+#include "forward/mail_queue.h"
 #include "forward/recipient_resolution.h"
+#include "mail/smtp_message.h"
 #include "store/journal.h"
 #include "tests/convert/page_render.h"
 #include "tests/mail/mail_test_peers.h"
@@ -205,6 +208,26 @@ TEST_F(ForwardingPipeline, CallsACrashCutOffAreForwardedAsIncompleteOnStartUnles
     EXPECT_EQ(row.status, row.faxFile == app_.File("received/0303_whole.png") ? "" : line) << row.faxFile;
   EXPECT_TRUE(std::filesystem::is_empty(app_.File("FaxInbox"))) << "no record left, none set aside";
   EXPECT_TRUE(FileExists(empty)) << "the capture stays where it is";
+}
+
+// Against Postfix, which takes anna, refuses bea for good and carl for now:
+// anna has the fax, the queue keeps it for carl alone, and the entry names both.
+TEST_F(ForwardingPipeline, RecipientsRefusedAtTheFirstAttemptCostOnlyThemselves) {
+  if (::geteuid() != 0) GTEST_SKIP() << "Postfix and Dovecot start as root (as in CI)";
+  CTempDir mtaDir;
+  CPostfixPeer mta(mtaDir.Path(), "fax-user", "Fax pass 1");
+  settings_.SMTPPort = mta.Port("plain");
+  FaxCallRecord call = Call(Capture("0301_fax.sff", {1728}), 1);
+  call.recipients = "anna@kestrel.test;\"Bea, gone\" <bea@kestrel.test>;carl@kestrel.test";
+  std::optional<FaxEntry> entry = inbox_.Record(call);
+  ASSERT_TRUE(entry.has_value());
+  ASSERT_EQ(pipeline_.Forward(*entry, inbox_, settings_, app_.Path()), ForwardingOutcome::Done);
+  EXPECT_EQ(entry->mail, MailStep::Sent);
+  EXPECT_EQ(entry->refusedRecipients, "bea@kestrel.test carl@kestrel.test");
+  EXPECT_EQ(mta.MaildirFiles(1, "anna").size(), 1u);
+  const std::vector<std::string> queued = MailQueueFileNames(MailQueueFolder(app_.Path()));
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(CSMTPMessage(log_).GetRecipientsFromFile(app_.File("MailQueue/" + queued[0])), "carl@kestrel.test");
 }
 
 }  // namespace

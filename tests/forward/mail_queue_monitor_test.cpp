@@ -1,6 +1,7 @@
 // The mail-queue monitor on its own, against aiosmtpd: one file per pause in
 // name order, MAIL FROM from the current settings, a prompt cooperative stop,
-// and files still being written left alone.
+// and files still being written left alone; against Postfix: recipients it
+// refuses cost only themselves, and a mail it refuses for good is set aside.
 #include "forward/mail_queue_monitor.h"
 
 #include <gtest/gtest.h>
@@ -190,6 +191,59 @@ TEST_F(MailQueueMonitor, AcceptedFileThatCannotBeDeletedIsSentOnlyOnce) {
   for (const auto& e : EventDescriptions(app_.Path()))
     noted += e.rfind(LoggedForm("Sent queued mail could not be deleted"), 0) == 0;
   EXPECT_EQ(noted, 1);
+}
+
+// Postfix takes anna and dora, refuses bea for good and carl for now.
+TEST_F(MailQueueMonitor, RefusedRecipientsCostOnlyThemselvesAndTheFileKeepsThoseRefusedForNow) {
+  if (::geteuid() != 0) GTEST_SKIP() << "Postfix and Dovecot start as root (as in CI)";
+  CTempDir mtaDir;
+  CPostfixPeer mta(mtaDir.Path(), "fax-user", "Fax pass 1");
+  const std::string path = Queue(
+      "a.eml", "anna@kestrel.test, \"Bea, gone\" <bea@kestrel.test>; carl@kestrel.test, dora@kestrel.test", "four");
+  CMailQueueMonitor monitor(log_);
+  monitor.SetSettings(Settings(mta.Port("plain")), app_.Path());
+  monitor.SetPause(std::chrono::hours(1));  // one pass only
+  monitor.StartMailQueueMonitor(true);
+  ASSERT_TRUE(Eventually([&] { return CSMTPMessage(log_).GetRecipientsFromFile(path) == "carl@kestrel.test"; }, 30s))
+      << CSMTPMessage(log_).GetRecipientsFromFile(path);
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_EQ(mta.MaildirFiles(1, "anna").size(), 1u);
+  EXPECT_EQ(mta.MaildirFiles(1, "dora").size(), 1u);
+  EXPECT_EQ(EventDescriptions(app_.Path()),
+            std::vector<std::string>{LoggedForm(
+                " SendRCPTForRecipient, Recipients refused by the server: bea@kestrel.test (550 5.1.1 "
+                "<bea@kestrel.test>: Recipient address rejected: Bea has left); carl@kestrel.test (450 4.2.1 "
+                "<carl@kestrel.test>: Recipient address rejected: Carl is busy)")});
+}
+
+TEST_F(MailQueueMonitor, MailRefusedForGoodIsSetAsideAndNotSentAgain) {
+  if (::geteuid() != 0) GTEST_SKIP() << "Postfix and Dovecot start as root (as in CI)";
+  CTempDir mtaDir;
+  CPostfixPeer mta(mtaDir.Path(), "fax-user", "Fax pass 1");
+  const std::string refused = Queue("a.eml", "fax@kestrel.test", "Refused for good");
+  Queue("b.eml", "fax@kestrel.test", "first");
+  CMailQueueMonitor monitor(log_);
+  monitor.SetSettings(Settings(mta.Port("plain")), app_.Path());
+  monitor.SetPause(std::chrono::hours(1));
+  monitor.StartMailQueueMonitor(true);
+  ASSERT_EQ(mta.MaildirFiles(1).size(), 1u) << "the next file goes out at once";
+  EXPECT_FALSE(FileExists(refused));
+  EXPECT_TRUE(FileExists(app_.Path() + "MailQueue/Undeliverable/a.eml"));
+  // Another pass sends a new file and leaves the one set aside alone.
+  Queue("c.eml", "fax@kestrel.test", "second");
+  monitor.TryNow();
+  ASSERT_EQ(mta.MaildirFiles(2).size(), 2u);
+  monitor.StartMailQueueMonitor(false);
+  EXPECT_EQ(EventDescriptions(app_.Path()),
+            (std::vector<std::string>{
+                LoggedForm(" SendMessage, An unexpected end of message response was received"),
+                LoggedForm("The mail server refused the mail for good, it is not sent again and kept as " +
+                           app_.Path() + "MailQueue/Undeliverable/a.eml (550 5.7.1 Not this one)")}));
+  const std::string mtaLog = mta.Log();
+  size_t rejects = 0;
+  for (size_t at = mtaLog.find("Not this one"); at != std::string::npos; at = mtaLog.find("Not this one", at + 1))
+    ++rejects;
+  EXPECT_EQ(rejects, 1u) << mtaLog;
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// fuzz_address_list: any bytes as a recipient list, composed into a mail,
-// saved as a queue file and read back the way the queue monitor reads it
-// (GetRecipientsFromFile, then ParseAddressList); and the same bytes as a
-// queue file of their own. Checks the round trip: what the composer kept is
-// what the To header gives back (addresses always, display names where the
-// header carries them unencoded), with nothing left unreadable; and that no
+// fuzz_address_list: any bytes as a recipient list (quoted strings, comments,
+// groups), composed into a mail, saved as a queue file and read back the way
+// the queue monitor reads it (GetRecipientsFromFile, then ParseAddressList);
+// and the same bytes as a queue file of their own, whose To header is then
+// rewritten for the recipients still owed (WithToHeader). Checks the round
+// trips: what the composer kept is what the To header gives back (addresses
+// always, display names where the header carries them unencoded), what the
+// parser read prints back (PrintedForm) into the same list, a rewritten file
+// reads back as what was written into it, nothing is left unreadable; and no
 // parsed entry holds what could end a header line or an SMTP command.
 #include <cstdint>
 #include <cstdio>
@@ -60,14 +63,26 @@ bool IsPrintableAscii(const std::string& s) {
   return true;
 }
 
+bool SameAddresses(const std::vector<kestrel::CMailAddress>& a, const std::vector<kestrel::CMailAddress>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].Address() != b[i].Address()) return false;
+  return true;
+}
+
 void CheckEntries(const std::vector<kestrel::CMailAddress>& list) {
   for (const kestrel::CMailAddress& a : list) {
     Check(!a.Address().empty(), "empty address");
     for (char c : a.Address())
-      Check(c != '<' && c != '>' && c != ' ' && c != '\t' && !IsControl(c) && c != ',' && c != ';',
-            "address that would not read back");
-    for (char c : a.Name()) Check(!IsControl(c) && c != '<' && c != '>' && c != ',' && c != ';', "bad name");
+      Check(c != '<' && c != '>' && c != ' ' && c != '\t' && !IsControl(c), "address that would not read back");
+    for (char c : a.Name()) Check(!IsControl(c), "name with a control character");
   }
+  // What was read prints back into a list that reads as the same, whole.
+  std::string printed;
+  for (const kestrel::CMailAddress& a : list) printed += (printed.empty() ? "" : ",") + a.PrintedForm();
+  std::vector<std::string> unreadable;
+  Check(kestrel::ParseAddressList(printed, &unreadable) == list && unreadable.empty(),
+        "the printed form reads back as another list");
 }
 
 }  // namespace
@@ -100,7 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::FILE* f = std::fopen(raw.c_str(), "wb")) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    CheckEntries(kestrel::ParseAddressList(message.GetRecipientsFromFile(raw)));
+    const std::vector<kestrel::CMailAddress> found = kestrel::ParseAddressList(message.GetRecipientsFromFile(raw));
+    CheckEntries(found);
+    // The file rewritten for the recipients still owed names just them.
+    const std::vector<kestrel::CMailAddress> owed(found.begin(), found.begin() + static_cast<long>(found.size() / 2));
+    const std::string rewritten = kestrel::WithToHeader(text, owed);
+    if (std::FILE* g = std::fopen(raw.c_str(), "wb")) {
+      std::fwrite(rewritten.data(), 1, rewritten.size(), g);
+      std::fclose(g);
+      Check(SameAddresses(kestrel::ParseAddressList(message.GetRecipientsFromFile(raw)), owed),
+            "a rewritten To header reads back as other recipients");
+    }
   }
   return 0;
 }

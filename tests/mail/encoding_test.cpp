@@ -84,6 +84,8 @@ TEST(HeaderWord, NonAsciiValueBecomesOneQEncodedWord) {
   EXPECT_EQ(EncodeHeaderWord("Fax f\xc3\xbcr Anna_B=?", "iso-8859-1"), "=?iso-8859-1?q?Fax_f=FCr_Anna=5FB=3D=3F?=");
   // ISO-8859-1 cannot hold the euro sign: the word is declared and written as UTF-8.
   EXPECT_EQ(EncodeHeaderWord("5 \xe2\x82\xac", "iso-8859-1"), "=?utf-8?q?5_=E2=82=AC?=");
+  // In a display name nothing of the word may split an address list.
+  EXPECT_EQ(EncodeHeaderWord("M\xc3\xbcller, Hans", "iso-8859-1", true), "=?iso-8859-1?q?M=FCller=2C_Hans?=");
 }
 
 TEST(AddressList, SplitsAtCommaAndSemicolonAndDropsEmptyPieces) {
@@ -123,6 +125,39 @@ TEST(AddressList, EntryWithLineBreakIsDropped) {
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].Address(), "good@x.de");
   EXPECT_EQ(list[1].Address(), "d@z.de");
+}
+
+// The list syntax of RFC 5322: quotes and comments protect their commas,
+// a group's name goes, and ";" still separates.
+TEST(AddressList, QuotedNamesCommentsAndGroupsAreReadAsOneAddressEach) {
+  struct Case {
+    const char* text;
+    std::vector<CMailAddress> expected;
+  };
+  const Case cases[] = {
+      {"\"Doe, John\" <john@example.org>, b@y.de",
+       {CMailAddress("Doe, John", "john@example.org"), CMailAddress("", "b@y.de")}},
+      {"\"Say \\\"Hi\\\"; now\" <a@x.de>", {CMailAddress("Say \"Hi\"; now", "a@x.de")}},
+      {"john@example.org (Doe, John); Anna (office, 2nd floor) <anna@x.de>",
+       {CMailAddress("", "john@example.org"), CMailAddress("Anna", "anna@x.de")}},
+      {"Team: a@x.de, Bea <b@y.de>; c@z.de", {{"", "a@x.de"}, {"Bea", "b@y.de"}, {"", "c@z.de"}}},
+      {"Undisclosed recipients:;", {}},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> unreadable;
+    const std::vector<CMailAddress> list = ParseAddressList(k.text, &unreadable);
+    EXPECT_EQ(list, k.expected) << k.text;
+    EXPECT_TRUE(unreadable.empty()) << k.text;
+    // What was read prints back into a list that reads as the same.
+    std::string printed;
+    for (const CMailAddress& a : list) printed += (printed.empty() ? "" : ",") + a.PrintedForm();
+    EXPECT_EQ(ParseAddressList(printed), list) << printed;
+  }
+  EXPECT_EQ(CMailAddress("Doe, John", "john@example.org").PrintedForm(), "\"Doe, John\" <john@example.org>");
+  // A quote never closed costs its own entry only.
+  std::vector<std::string> unreadable;
+  EXPECT_EQ(ParseAddressList("\"Doe <d@x.de>, b@y.de", &unreadable), (std::vector<CMailAddress>{{"", "b@y.de"}}));
+  EXPECT_EQ(unreadable, std::vector<std::string>{"\"Doe <d@x.de>"});
 }
 
 TEST(CramMd5, DigestMatchesThePublishedExamples) {

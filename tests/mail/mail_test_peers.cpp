@@ -166,8 +166,8 @@ std::string CPostfixPeer::DisconnectLine(const std::string& listener) const {
   return {};
 }
 
-std::vector<std::string> CPostfixPeer::MaildirFiles(size_t count) const {
-  const std::string dir = folder_ + "mail/kestrel.test/fax/new/";
+std::vector<std::string> CPostfixPeer::MaildirFiles(size_t count, const std::string& mailbox) const {
+  const std::string dir = folder_ + "mail/kestrel.test/" + mailbox + "/new/";
   std::vector<std::string> files;
   for (int64_t deadline = NowMs() + 10000; NowMs() < deadline; ::usleep(20000)) {
     files.clear();
@@ -221,13 +221,6 @@ ParsedMail ParseWithPython(const std::string& mailFile, const std::string& workF
     }
   }
   return mail;
-}
-
-bool ParsedMail::OnlyRootEncodingDefects() const {
-  if (defects < 0) return false;
-  for (const std::string& kind : defectKinds)
-    if (kind != "InvalidMultipartContentTransferEncodingDefect") return false;
-  return true;
 }
 
 // ---- scripted server ----

@@ -37,11 +37,13 @@ class CPeerProcess {
 };
 
 // aiosmtpd on a free loopback port, storing each message in `outFolder`
-// (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-lower or cram.
+// (<n>.content, <n>.from, <n>.rcpt). `auth` is none, login, login-user-name, cram,
+// plain or login-plain.
 class CSmtpServerPeer {
  public:
-  // `extra` adds options of smtp_server.py (--port N, --refuse-rcpt,
-  // --drop-first-data, --tls starttls|implicit with --cert and --key).
+  // `extra` adds options of smtp_server.py (--port N, --refuse-rcpt [CODE],
+  // --refuse-data, --drop-first-data, --tls starttls|implicit with --cert and
+  // --key).
   CSmtpServerPeer(const std::string& outFolder, const std::string& auth, const std::string& user = "",
                   const std::string& password = "", const std::vector<std::string>& extra = {});
   ~CSmtpServerPeer();
@@ -67,7 +69,9 @@ void MakeTestPki(const std::string& folder);
 
 // Postfix with Dovecot SASL (peers/postfix_server.py) in `folder`, which it
 // fills with its PKI (folder + "pki/"), configs, queue, Maildir and log. Mail
-// for fax@kestrel.test lands in MaildirFiles(). Listeners by name:
+// for fax@, anna@ and dora@kestrel.test lands in MaildirFiles(); bea@ is
+// refused at RCPT with 550, carl@ with 450, and a mail with the subject
+// "Refused for good" with 550 at the end of its data. Listeners by name:
 // "submission" (STARTTLS required, AUTH only after it), "smtps" (implicit
 // TLS), "expired", "wrongname" (bad certificates, STARTTLS) and "plain" (no
 // STARTTLS). Throws when the servers do not come up.
@@ -84,8 +88,9 @@ class CPostfixPeer {
   // The "disconnect from" line of the last connection to `listener`, waiting
   // up to 10 s for it ("" when none came): it counts the client's commands.
   std::string DisconnectLine(const std::string& listener) const;
-  // The delivered mail files, waiting up to 10 s until there are `count`.
-  std::vector<std::string> MaildirFiles(size_t count) const;
+  // The mail files delivered to `mailbox` (a local part of kestrel.test),
+  // waiting up to 10 s until there are `count`.
+  std::vector<std::string> MaildirFiles(size_t count, const std::string& mailbox = "fax") const;
 
  private:
   std::string folder_;
@@ -103,10 +108,8 @@ struct ParsedMail {
   int defects = -1;
   std::vector<std::string> defectKinds;
   std::string summary;
-  // True when the parser found nothing to complain about but the one thing
-  // the layout does on purpose: "Content-Transfer-Encoding: quoted-printable"
-  // on the multipart root, which mail programs tolerate.
-  bool OnlyRootEncodingDefects() const;
+  // True when the parser found nothing to complain about in any part.
+  bool HasNoDefects() const { return defects == 0; }
 };
 ParsedMail ParseWithPython(const std::string& mailFile, const std::string& workFolder);
 

@@ -317,20 +317,31 @@ TEST(SessionScript, DataWithoutRecipientsEndsWithTheServers503) {
   EXPECT_EQ(c.Events(), std::vector<std::string>{LoggedForm(" SendMessage, An unexpected DATA response was received")});
 }
 
-TEST(SessionScript, RefusedRecipientEndsTheMessage) {
+// Each recipient is asked for; with none left the message ends before DATA,
+// refused for now when any refusal was for now.
+TEST(SessionScript, EveryRecipientRefusedEndsTheMessageBeforeData) {
   Client c;
-  CScriptServer server(Replies({"220 hi", "250 ok", "250 sender ok", "550 no such user"}));
+  CScriptServer server(
+      Replies({"220 hi", "250 ok", "250 sender ok", "550 no such user", "450 mailbox busy", "221 bye"}));
   ASSERT_TRUE(c.session.Connect("127.0.0.1", SmtpAuthentication::None, "", "", server.Port()));
   CSMTPMessage message = SimpleMessage(c.log, "nobody@example.com;other@example.com");
   const Status sent = c.session.SendMessage(message);
   ASSERT_FALSE(sent);
   EXPECT_EQ(sent.Error().step, "RCPT TO");
-  EXPECT_EQ(sent.Error().code, 550);
+  EXPECT_EQ(sent.Error().code, 450);
+  EXPECT_FALSE(RefusedForGood(sent.Error()));
+  EXPECT_EQ(c.session.RefusedRecipients(),
+            (std::vector<RefusedRecipient>{{{"", "nobody@example.com"}, 550, "550 no such user"},
+                                           {{"", "other@example.com"}, 450, "450 mailbox busy"}}));
   (void)c.session.Disconnect();
   EXPECT_EQ(server.Received(),
-            "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nRCPT TO:<nobody@example.com>\r\nQUIT\r\n");
+            "HELO client.test\r\nMAIL FROM:<fax@kestrel.test>\r\nRCPT TO:<nobody@example.com>\r\nRCPT "
+            "TO:<other@example.com>\r\nQUIT\r\n");
   EXPECT_EQ(c.Events(),
-            std::vector<std::string>{LoggedForm(" SendRCPTForRecipient, An unexpected RCPT response was received")});
+            (std::vector<std::string>{
+                LoggedForm(" SendRCPTForRecipient, Recipients refused by the server: nobody@example.com (550 no such "
+                           "user); other@example.com (450 mailbox busy)"),
+                LoggedForm(" SendRCPTForRecipient, An unexpected RCPT response was received")}));
 }
 
 TEST(SessionScript, ConnectionClosedDuringDataFailsAndDropsTheSession) {

@@ -67,9 +67,9 @@ TEST_F(ServiceTest, QueueThatCannotBeWrittenKeepsTheFaxForTheNextAttempt) {
   EXPECT_EQ(Journal().size(), 1u);
 }
 
-TEST_F(ServiceTest, RefusedRecipientsKeepTheQueueFileAndItIsRetried) {
+TEST_F(ServiceTest, RecipientsRefusedForNowKeepTheQueueFileAndItIsRetried) {
   StartSim();
-  StartMailServer(0, {"--refuse-rcpt"});
+  StartMailServer(0, {"--refuse-rcpt", "450"});
   StartService(BaseSettings(MailPort()));
   Call("fax", "0301234567", MakeFax(1), 1);
   ASSERT_TRUE(Eventually([&] { return QueueFiles().size() == 1; }, 30s));

@@ -195,13 +195,18 @@ TEST_F(FaxNotifierTest, EachFaxIsAnnouncedWithCallerPagesAndWhetherItWasQueued) 
   StartService();
   struct Case {
     bool queued;
+    std::vector<std::string> refused;
     const char* body;
-  } cases[] = {{false, ""}, {true, "could not be mailed, kept in the queue"}};
+  } cases[] = {{false, {}, ""},
+               {true, {}, "could not be mailed, kept in the queue"},
+               {false, {"a@x.de", "b@y.de"}, "the mail server refused: a@x.de, b@y.de"}};
   CFaxNotifier notifier(nullptr);
   QSignalSpy shown(&notifier, &CFaxNotifier::Shown);
   for (const Case& c : cases) {
     const qsizetype before = shown.size();
-    notifier.FaxForwarded(Fax(c.queued));
+    ForwardedFax fax = Fax(c.queued);
+    fax.refusedRecipients = c.refused;
+    notifier.FaxForwarded(fax);
     ASSERT_TRUE(WaitUntil([&] { return shown.size() == before + 1; }, 30000));
     ASSERT_EQ(service_->Calls().size(), before + 1);
     EXPECT_TRUE(shown.back().at(0).toBool()) << "over D-Bus";
@@ -211,7 +216,7 @@ TEST_F(FaxNotifierTest, EachFaxIsAnnouncedWithCallerPagesAndWhetherItWasQueued) 
     EXPECT_EQ(call.body, QString::fromLatin1(c.body));
     EXPECT_EQ(call.actions, (QStringList{"default", "Open"}));
   }
-  EXPECT_EQ(service_->Calls().size(), 2);
+  EXPECT_EQ(service_->Calls().size(), 3);
 }
 
 TEST_F(FaxNotifierTest, OpenActionOpensItsOwnFaxFileOnce) {

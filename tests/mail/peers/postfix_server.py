@@ -4,7 +4,10 @@
 Makes everything in --dir (which must be searchable by other users): a test
 PKI (test_pki.py), Dovecot's auth service with a passwd-file holding --user
 and --password (PLAIN, LOGIN and CRAM-MD5), and Postfix delivering mail for
-@kestrel.test into the Maildir DIR/mail/kestrel.test/<local part>/. Prints one
+@kestrel.test (fax, anna, dora) into the Maildir DIR/mail/kestrel.test/<local
+part>/; bea@kestrel.test is refused at RCPT with 550, carl@kestrel.test with
+450, and a message with the subject "Refused for good" with 550 at the end
+of its data (a header check). Prints one
 line "READY name=port ..." when every listener answers, and stops both
 servers when its standard input closes (the test ends or dies).
 
@@ -132,7 +135,11 @@ service auth {{
     mail = os.path.join(d, "mail")
     os.makedirs(mail, exist_ok=True)
     os.chown(mail, nobody.pw_uid, nobody.pw_gid)
-    write(os.path.join(d, "vmailbox"), "fax@kestrel.test kestrel.test/fax/\n")
+    write(os.path.join(d, "vmailbox"),
+          "".join("%s@kestrel.test kestrel.test/%s/\n" % (box, box) for box in ("fax", "anna", "dora")))
+    write(os.path.join(d, "recipient_access"),
+          "bea@kestrel.test 550 5.1.1 Bea has left\ncarl@kestrel.test 450 4.2.1 Carl is busy\n")
+    write(os.path.join(d, "header_checks"), "/^Subject: Refused for good$/ REJECT 5.7.1 Not this one\n")
     maillog = os.path.join(d, "maillog")
     write(os.path.join(pf, "main.cf"), """
 compatibility_level = 3.6
@@ -164,6 +171,8 @@ smtpd_sasl_type = dovecot
 smtpd_sasl_path = {sock}
 smtpd_sasl_authenticated_header = yes
 smtpd_relay_restrictions = permit_sasl_authenticated, reject_unauth_destination
+smtpd_recipient_restrictions = check_recipient_access texthash:{d}/recipient_access
+header_checks = regexp:{d}/header_checks
 """.format(d=d, data=data, maillog=maillog, mail=mail, uid=nobody.pw_uid, gid=nobody.pw_gid, pki=pki,
            sock=auth_socket))
     ports = {}

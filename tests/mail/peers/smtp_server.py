@@ -6,13 +6,15 @@ serves until its standard input closes (the test ends or dies). Every message
 received is stored in --out as <n>.content (the bytes after DATA as the server
 took them), <n>.from and <n>.rcpt (one recipient a line).
 
---port N listens on that port instead of a free one; --refuse-rcpt answers
-every RCPT with 550; --drop-first-data breaks the first connection that sends
-a message, after its data and before the reply.
+--port N listens on that port instead of a free one; --refuse-rcpt [CODE]
+answers every RCPT with CODE (550 when not given); --refuse-data answers 554
+to the end of every message's data and stores nothing; --drop-first-data
+breaks the first connection that sends a message, after its data and before
+the reply.
 
---auth none|login|login-lower|cram|plain|login-plain offers no login, AUTH
+--auth none|login|login-user-name|cram|plain|login-plain offers no login, AUTH
 LOGIN with the standard "Username:"/"Password:" prompts, AUTH LOGIN whose
-first prompt is "username:" in lower case, CRAM-MD5, AUTH PLAIN, or the
+first prompt is "User Name", CRAM-MD5, AUTH PLAIN, or the
 clear-text "AUTH LOGIN PLAIN" dialogue, checked with --user and --password.
 
 --tls starttls|implicit with --cert (leaf and chain) and --key offers STARTTLS
@@ -38,11 +40,13 @@ class Handler:
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.args.refuse_rcpt:
-            return "550 5.1.1 Recipient refused"
+            return "%d %s.1.1 Recipient refused" % (self.args.refuse_rcpt, str(self.args.refuse_rcpt)[0])
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.args.refuse_data:
+            return "554 5.7.1 Message refused"
         if self.args.drop_first_data and not getattr(self, "dropped", False):
             # The connection breaks before the message is accepted: nothing is stored.
             self.dropped = True
@@ -99,26 +103,27 @@ class LoginPlainHandler(Handler):
         return AuthResult(success=self._check(user, password), handled=False)
 
 
-class LowerLoginHandler(Handler):
+class UserNameLoginHandler(Handler):
     async def auth_LOGIN(self, server, args):
-        return await self._login(server, "username:")
+        return await self._login(server, "User Name")
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True)
-    parser.add_argument("--auth", default="none", choices=["none", "login", "login-lower", "cram", "plain", "login-plain"])
+    parser.add_argument("--auth", default="none", choices=["none", "login", "login-user-name", "cram", "plain", "login-plain"])
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--refuse-rcpt", action="store_true")
+    parser.add_argument("--refuse-rcpt", type=int, nargs="?", const=550, default=0)
+    parser.add_argument("--refuse-data", action="store_true")
     parser.add_argument("--drop-first-data", action="store_true")
     parser.add_argument("--tls", default="none", choices=["none", "starttls", "implicit"])
     parser.add_argument("--cert", default="")
     parser.add_argument("--key", default="")
     args = parser.parse_args()
 
-    handler = {"login": LoginHandler, "login-lower": LowerLoginHandler,
+    handler = {"login": LoginHandler, "login-user-name": UserNameLoginHandler,
                "login-plain": LoginPlainHandler}.get(args.auth, Handler)(args)
     offered = {"none": [], "cram": ["CRAM-MD5"], "plain": ["PLAIN"]}.get(args.auth, ["LOGIN"])
     excluded = [m for m in ["PLAIN", "LOGIN", "CRAM-MD5"] if m not in offered]
