@@ -180,8 +180,8 @@ Status CForwardingPipeline::Deliver(CSMTPSession& session, CSMTPMessage& message
   session.SetConnectionSecurity(settings.SMTPSecurity, settings.SMTPCAFile);
   COAuthTokenSource tokens(settings, applicationFolder, log_, stop_);
   session.SetAccessTokens(&tokens);
-  const Status connected = session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User,
-                                           settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort));
+  Status connected = session.Connect(settings.SMTPServer, settings.AuthenticationMethod, settings.SMTP_User,
+                                     settings.SMTP_Pass, SmtpPortOrDefault(settings.SMTPPort));
   session.SetAccessTokens(nullptr);  // the login is over; the source goes with this call
   if (!connected) {
     if (stop_ && *stop_) return connected;  // not a failure of the server: the next start mails it
