@@ -1,6 +1,7 @@
 # What `make install` (PREFIX, DESTDIR) and the Debian packages install: the
 # programs, their man pages (generated from docs/man/*.scd with scdoc), the
-# systemd unit, and (packaging/desktop) the desktop entries and icons.
+# systemd unit with the event log's logrotate entry, and (packaging/desktop)
+# the desktop entries and icons.
 include(GNUInstallDirs)
 
 # Programs that this build has.
@@ -47,6 +48,9 @@ set(KESTREL_UNIT_DIR ${KESTREL_UNIT_DIR_DEFAULT} CACHE PATH "Where the systemd u
 if(TARGET kestreld)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/kestreld.service ${CMAKE_BINARY_DIR}/kestreld.service @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/kestreld.service DESTINATION ${KESTREL_UNIT_DIR})
+  # /etc/logrotate.d for the prefix /usr, else below the prefix.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestreld.logrotate
+          DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d RENAME kestreld)
 endif()
 
 # The desktop programs' menu and autostart entries and icons.
