@@ -1,7 +1,8 @@
 # Kestrel: the two commands of a fresh Debian 12 machine, and a few more.
 #   make test   install what is needed, build with AddressSanitizer and
 #               UndefinedBehaviorSanitizer, run every test, fuzz every parser,
-#               build the Debian packages and check them unpacked
+#               build the Debian packages, check them unpacked and take
+#               kestreld through install, upgrade, remove and purge
 #   make demo   install, build, and run the demo on the embedded defaults
 #   make package  the Debian packages kestreld and kestrel-desktop, in build/package/
 #   make install  the programs, man pages, unit and desktop entries below PREFIX
@@ -35,6 +36,7 @@ test: build-test
 	$(MAKE) fuzz-ci
 	$(MAKE) package
 	tests/packaging/check-packages.sh $(PACKAGE_DIR)
+	tests/packaging/check-life-cycle.sh $(PACKAGE_DIR) build/debian-root
 
 release: deps
 	cmake -S . -B $(REL_DIR) -DCMAKE_BUILD_TYPE=Release

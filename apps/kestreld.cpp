@@ -1,6 +1,7 @@
 // kestreld: the Kestrel service without a desktop, for servers and systemd.
 // Settings come from kestrel.xml (or the one-time registry migration) in the
-// application folder; notices go to standard error and the event log.
+// application folder; every event goes to the event log and, while the
+// service runs, to standard error (under systemd the journal, with severity).
 //
 //   kestreld [--home DIR]                 run until SIGTERM or SIGINT; SIGHUP
 //                                         re-reads kestrel.xml, SIGUSR1 sends
@@ -116,7 +117,10 @@ int main(int argc, char** argv) {
   }
 
   std::signal(SIGPIPE, SIG_IGN);
-  CEventLog log(folder);
+  // The running service echoes its events; --journal and --test-mail keep
+  // standard error for their own answer.
+  const bool service = !journal && testMail.empty();
+  CEventLog log = service ? CEventLog(folder, STDERR_FILENO, "kestreld") : CEventLog(folder);
   if (journal) {
     OnStopSignals(EndAtOnce);
     return PrintJournal();

@@ -111,6 +111,6 @@ void CFaxReceiveThread::CallDropped(const FaxCallRecord& call) {
   handOff_.CallDropped(call);
 }
 
-void CFaxReceiveThread::WriteEventText(std::string_view text) { log_.WriteEventText(text); }
+void CFaxReceiveThread::WriteEventText(std::string_view text) { Log(std::string(text)); }
 
 }  // namespace kestrel

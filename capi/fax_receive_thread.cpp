@@ -125,7 +125,11 @@ bool CFaxReceiveThread::Pause(std::chrono::milliseconds d) {
   return !wake_.wait_for(lock, d, [this] { return stop_; });
 }
 
-void CFaxReceiveThread::Log(const std::string& text) { log_.WriteEventText(text); }
+// The reception's texts are the call's running account; those that tell of a
+// failure open with "Error", and only they are errors in the journal.
+void CFaxReceiveThread::Log(const std::string& text) {
+  log_.WriteEvent(text.starts_with("Error") ? EventSeverity::kError : EventSeverity::kInfo, text);
+}
 
 void CFaxReceiveThread::ThreadMain() {
   while (true) {

@@ -1,20 +1,16 @@
 #include "core/notice_sink.h"
 
-#include <cstdio>
-#include <mutex>
-
 #include "core/event_log.h"
 
 namespace kestrel {
 
-void CConsoleNoticeSink::Notify(const std::string& text, NoticeIcon /*icon*/) {
-  static std::mutex m;
-  {
-    std::lock_guard<std::mutex> lock(m);
-    std::fprintf(stderr, "kestreld: %s\n", text.c_str());
-    std::fflush(stderr);
+void CConsoleNoticeSink::Notify(const std::string& text, NoticeIcon icon) {
+  switch (icon) {
+    case NoticeIcon::kError: return log_.WriteEvent(EventSeverity::kError, text);
+    case NoticeIcon::kExclamation: return log_.WriteEvent(EventSeverity::kWarning, text);
+    case NoticeIcon::kInformation:
+    case NoticeIcon::kQuestion: return log_.WriteEvent(EventSeverity::kNotice, text);
   }
-  log_.WriteEventText(text);
 }
 
 }  // namespace kestrel

@@ -1,7 +1,8 @@
 // Notices: the message boxes the core raises outside the user interface
 // (configuration incomplete, CAPI not available, database errors). The core
 // only reports them; the desktop shows a message box captioned with the
-// application title, kestreld writes them to standard error and the event log.
+// application title, kestreld writes them to the event log, which echoes them
+// to standard error (the system journal).
 #pragma once
 
 #include <string>
@@ -20,8 +21,8 @@ class INoticeSink {
   virtual void Notify(const std::string& text, NoticeIcon icon) = 0;
 };
 
-// The headless sink: "kestreld: <text>" on standard error, and the text as an
-// event. Thread-safe.
+// The headless sink: the text as an event whose severity follows the icon;
+// kestreld's event log echoes it to standard error. Thread-safe.
 class CConsoleNoticeSink final : public INoticeSink {
  public:
   explicit CConsoleNoticeSink(IEventLog& log) : log_(log) {}

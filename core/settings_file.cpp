@@ -124,7 +124,7 @@ Status ImportSettings(const std::string& path, ServiceSettings& settings, IEvent
     return Status::Failed(path, std::string(result.description()) + " (line " + std::to_string(line) + ", position " +
                                     std::to_string(column) + ")");
   }
-  log.WriteEventText("Settings file loaded successfully");
+  log.WriteEvent(EventSeverity::kInfo, "Settings file loaded successfully");
 
   const pugi::xml_node root = doc.child("Kestrel");
   const pugi::xml_node elements = root.child("Settings");
@@ -156,7 +156,7 @@ Status ImportSettings(const std::string& path, ServiceSettings& settings, IEvent
 }
 
 Status ExportSettings(const std::string& path, const ServiceSettings& s, IEventLog& log) {
-  log.WriteEventText("Build Settings begin");
+  log.WriteEvent(EventSeverity::kInfo, "Build Settings begin");
   Status status = CheckSettings(s);
   pugi::xml_document doc;
   pugi::xml_node root = doc.append_child("Kestrel");
@@ -181,7 +181,7 @@ Status ExportSettings(const std::string& path, const ServiceSettings& s, IEventL
     doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
     if (!WriteFileAtomically(path, out.str(), 0600)) status = Status::Failed(path, "cannot be written");
   }
-  log.WriteEventText("Build Settings end");
+  log.WriteEvent(EventSeverity::kInfo, "Build Settings end");
   return status;
 }
 

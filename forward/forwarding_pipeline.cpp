@@ -116,7 +116,7 @@ void CForwardingPipeline::ComposeMail(CSMTPMessage& message, const FaxCallRecord
   message.SetSender(CMailAddress(settings.Name, settings.Address));
   message.AddRecipients(recipientList);
   message.SetSubject(ExpandSubjectTemplate(settings.Header, call.callerNumber));
-  log_.WriteEventText("Received Fax seems to have pages: " + std::to_string(call.pages));
+  log_.WriteEvent(EventSeverity::kInfo, "Received Fax seems to have pages: " + std::to_string(call.pages));
 }
 
 void CForwardingPipeline::AddBody(CSMTPMessage& message, FaxEntry& entry, const ConvertedFax& pages) {

@@ -135,6 +135,8 @@ void CMailQueueMonitor::MailQueueMonitor() {
                            settings_.SMTP_Pass, port))
         break;
       const bool sent = SettleFile(path, before, session.SendMessage(path, sender, 4096), session);
+      // The server's acceptance, before QUIT's reply replaces it.
+      if (sent) log_.WriteEvent(EventSeverity::kInfo, "Queued mail sent: " + path + " (" + session.LastReplyText() + ")");
       (void)session.Disconnect();  // the mail's fate is decided; QUIT's failure is in the log
       // A server that takes mail gets the next one at once; after a failure
       // the monitor waits before it tries again.

@@ -1,9 +1,13 @@
 // The event log: header rule, line format, one line per event whatever the
-// text holds, and no lost events between threads.
+// text holds, no lost events between threads, and the echo with priorities
+// for the system journal.
 #include "core/event_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -95,6 +99,34 @@ TEST(EventLog, UnwritableFolderLosesEventSilently) {
   CEventLog log("/nonexistent-folder/for/kestrel/");
   log.WriteEventText("nobody hears this");  // must neither throw nor crash
   EXPECT_FALSE(test::FileExists("/nonexistent-folder/for/kestrel/kestrel.log"));
+}
+
+// kestreld's standard error: the journal's stream gets each event's priority,
+// any other stream (a terminal) the program's name; the file is the same.
+TEST(EventLog, EchoCarriesThePriorityOnlyToTheJournalStream) {
+  for (bool journal : {true, false}) {
+    CTempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    struct stat st;
+    ASSERT_EQ(::fstat(fds[1], &st), 0);
+    const std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    journal ? ::setenv("JOURNAL_STREAM", stream.c_str(), 1) : ::unsetenv("JOURNAL_STREAM");
+    CEventLog log(dir.Path(), fds[1], "kestreld");
+    ::unsetenv("JOURNAL_STREAM");
+    log.WriteEvent(EventSeverity::kError, "CAPI not\navailable");
+    log.WriteEventText("Failed to connect");
+    log.WriteEvent(EventSeverity::kInfo, "Queued mail sent");
+    ::close(fds[1]);
+    std::string echoed;
+    char buf[256];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof(buf))) > 0;) echoed.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    EXPECT_EQ(echoed, journal ? "<3>CAPI not available\n<4>Failed to connect\n<6>Queued mail sent\n"
+                              : "kestreld: CAPI not available\nkestreld: Failed to connect\nkestreld: Queued mail sent\n");
+    EXPECT_EQ(test::EventDescriptions(dir.Path()),
+              (std::vector<std::string>{"CAPI_not_available", "Failed_to_connect", "Queued_mail_sent"}));
+  }
 }
 
 TEST(EventLog, TwoThreadsWritingThousandEventsEachLoseNone) {

@@ -83,6 +83,9 @@ TEST_F(MailQueueMonitor, DrainsTheQueueInNameOrderWithoutPausingBetweenAcceptedF
   EXPECT_EQ(server.From(1), "new@kestrel.test") << "MAIL FROM from the settings, not the file";
   EXPECT_NE(server.Content(1).find("Old Sender"), std::string::npos) << "the file is sent unchanged";
   EXPECT_FALSE(FileExists(a) || FileExists(b) || FileExists(c));
+  const std::string events = ReadFileBytes(log_.Path());
+  for (const std::string& sent : {a, b, c})
+    EXPECT_NE(events.find("Kestrel: Queued_mail_sent:_" + sent + "_(250"), std::string::npos) << events;
 }
 
 TEST_F(MailQueueMonitor, StopDuringTheLongPauseEndsTheThreadPromptly) {
