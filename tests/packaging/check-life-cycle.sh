@@ -66,7 +66,9 @@ cp "$deb" "$root/tmp/kestreld.deb"
 dpkg_step install -i /tmp/kestreld.deb
 in_root getent passwd kestrel | grep -q ':/var/lib/kestrel:' || fail "no user kestrel with the home /var/lib/kestrel"
 in_root getent group kestrel >/dev/null || fail "no group kestrel"
-[ "$(stat -c '%U:%G %a' "$home")" = "kestrel:kestrel 750" ] || fail "/var/lib/kestrel is $(stat -c '%U:%G %a' "$home")"
+# Owners by the root's own user names.
+mode() { in_root stat -c "$1" "$2"; }
+[ "$(mode '%U:%G %a' /var/lib/kestrel)" = "kestrel:kestrel 750" ] || fail "/var/lib/kestrel is $(mode '%U:%G %a' /var/lib/kestrel)"
 [ -d "$home/received" ] || fail "no received folder"
 wants="$root/etc/systemd/system/multi-user.target.wants/kestreld.service"
 [ "$(readlink "$wants")" = /lib/systemd/system/kestreld.service ] || fail "the unit is not enabled"
@@ -91,10 +93,11 @@ grep -q '\$1" = remove.*' "$info/kestreld.prerm" && grep -q "deb-systemd-invoke 
 # Configure, and leave what a running service leaves: a token file, a queued
 # mail, a log, a status file, an inbox entry of a fax not yet mailed and one
 # whose capture is gone.
-in_root kestrel-admin settings set FaxDir /var/lib/kestrel/received EmailAddress fax@kestrel.test \
+in_root kestrel-admin --home /var/lib/kestrel settings set FaxDir /var/lib/kestrel/received EmailAddress fax@kestrel.test \
   SmtpServerReceive smtp.kestrel.test SmtpPortReceive 587 >"$root/out" 2>&1 || { cat "$root/out"; fail "settings set"; }
-in_root kestrel-admin msn add 1234567 office@kestrel.test >"$root/out" 2>&1 || { cat "$root/out"; fail "msn add"; }
-[ "$(stat -c '%U %a' "$home/kestrel.xml")" = "kestrel 600" ] || fail "kestrel.xml is $(stat -c '%U %a' "$home/kestrel.xml")"
+in_root kestrel-admin --home /var/lib/kestrel msn add 1234567 office@kestrel.test >"$root/out" 2>&1 || { cat "$root/out"; fail "msn add"; }
+xml=/var/lib/kestrel/kestrel.xml
+[ "$(mode '%U %a' $xml)" = "kestrel 600" ] || fail "kestrel.xml is $(mode '%U %a' $xml)"
 in_root su -s /bin/sh kestrel -c 'cd /var/lib/kestrel && mkdir -p MailQueue FaxInbox &&
   echo {} >oauth-tokens.json && echo mail >MailQueue/1.eml && echo log >>kestrel.log && echo {} >kestrel-status.json &&
   echo fax >received/kept.sff &&
