@@ -134,9 +134,10 @@ void CMailQueueMonitor::MailQueueMonitor() {
       if (!session.Connect(settings_.SMTPServer, settings_.AuthenticationMethod, settings_.SMTP_User,
                            settings_.SMTP_Pass, port))
         break;
-      const bool sent = SettleFile(path, before, session.SendMessage(path, sender, 4096), session);
+      const Status result = session.SendMessage(path, sender, 4096);
+      const bool sent = SettleFile(path, before, result, session);
       // The server's acceptance, before QUIT's reply replaces it.
-      if (sent) log_.WriteEvent(EventSeverity::kInfo, "Queued mail sent: " + path + " (" + session.LastReplyText() + ")");
+      if (result) log_.WriteEvent(EventSeverity::kInfo, "Queued mail sent: " + path + " (" + session.LastReplyText() + ")");
       (void)session.Disconnect();  // the mail's fate is decided; QUIT's failure is in the log
       // A server that takes mail gets the next one at once; after a failure
       // the monitor waits before it tries again.
