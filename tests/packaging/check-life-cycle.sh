@@ -40,9 +40,8 @@ if [ ! -d "$base" ]; then
   mkdir -p "$CACHE_DIR"
   debootstrap --variant=minbase bookworm "$base.new" "$mirror" >"$CACHE_DIR/debootstrap.log" 2>&1 ||
     fail "debootstrap failed, see $CACHE_DIR/debootstrap.log"
-  # shellcheck disable=SC2086
   chroot "$base.new" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
-    sh -c "apt-get update -q && apt-get install -y -q --no-install-recommends $(echo $depends) logrotate && apt-get clean" \
+    sh -c "apt-get update -q && apt-get install -y -q --no-install-recommends ${depends//$'\n'/ } logrotate && apt-get clean" \
     >"$CACHE_DIR/dependencies.log" 2>&1 || fail "the dependencies did not install, see $CACHE_DIR/dependencies.log"
   mv "$base.new" "$base"
 fi
