@@ -57,10 +57,20 @@ constexpr std::string_view kGrantAccepts = "device, code, client or nothing (the
 constexpr std::string_view kUrlAccepts = "an https URL (http only to a loopback address) or nothing (the provider's)";
 
 // "<name> holds "<text>"; it takes <what>." and, when given, why not in brackets.
-Failure Refusal(const SettingRow& row, std::string_view text, const std::string& why = {}) {
+Failure RefusalTaking(const SettingRow& row, std::string_view text, const std::string& takes,
+                      const std::string& why = {}) {
   const std::string held = row.secret ? std::string("its value") : "\"" + std::string(text) + "\"";
-  return Failure{std::string(row.Name()), std::string(row.Name()) + " holds " + held + "; it takes " +
-                                              DescribeAccepted(row) + (why.empty() ? "" : " (" + why + ")") + "."};
+  return Failure{std::string(row.Name()), std::string(row.Name()) + " holds " + held + "; it takes " + takes +
+                                              (why.empty() ? "" : " (" + why + ")") + "."};
+}
+Failure Refusal(const SettingRow& row, std::string_view text, const std::string& why = {}) {
+  return RefusalTaking(row, text, DescribeAccepted(row), why);
+}
+
+std::string DescribeRange(const SettingRow& row) {
+  if (row.min == std::numeric_limits<std::int32_t>::min() && row.max == std::numeric_limits<std::int32_t>::max())
+    return "a whole number";
+  return "a number from " + std::to_string(row.min) + " to " + std::to_string(row.max);
 }
 
 // The admit checks, one per kind of value. Each is given a value its row's
@@ -430,7 +440,8 @@ Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, 
       if (auto c = ParseChoice(row, t, syntax)) return SettingValue(*c);
       break;
   }
-  return Refusal(row, text);
+  // A number's form is its range, which kestrel-admin may narrow further.
+  return row.type == kNumber ? RefusalTaking(row, text, DescribeRange(row)) : Refusal(row, text);
 }
 
 std::string FormatSetting(const SettingRow& row, const SettingValue& value) {
@@ -463,10 +474,7 @@ std::string DescribeAccepted(const SettingRow& row) {
   switch (row.type) {
     case kText: return "any text";
     case kFlag: return "TRUE or FALSE";
-    case kNumber:
-      if (row.min == std::numeric_limits<std::int32_t>::min() && row.max == std::numeric_limits<std::int32_t>::max())
-        return "a whole number";
-      return "a number from " + std::to_string(row.min) + " to " + std::to_string(row.max);
+    case kNumber: return DescribeRange(row);
     case kChoice: break;
   }
   std::string words;
