@@ -1,7 +1,8 @@
 // kestrel-admin settings: show every setting of kestrel.xml, set some, or take
 // them over from a registry export or another kestrel.xml. The settings table
-// (core/setting_table.h) names them and checks every value; the element names
-// are shown and taken, the record's member names too. Every change goes
+// (core/setting_table.h) names them and checks every value, its form and what
+// an administrator may set (AdmitSetting; an import's changes too); the
+// element names are shown and taken, the record's member names too. Every change goes
 // through the one writer of kestrel.xml and ends with SIGHUP to the service
 // holding the folder; a refused value leaves the file byte for byte.
 // An imported file is untrusted: the registry export and settings readers
@@ -21,7 +22,6 @@
 #include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
-#include "core/string_table.h"
 #include "platform/registry_file.h"
 
 namespace kestrel {
@@ -100,8 +100,14 @@ std::optional<std::string> ReadSecretLine(std::string_view name) {
   return line;
 }
 
+// The folder being configured and the packaged service's, for the checks of the received folder.
+SettingPlace PlaceOf(const CAdminContext& context) {
+  return {.folder = context.Folder(), .serviceFolder = KESTREL_SERVICE_HOME};
+}
+
 // Takes `typed` into `settings`: "" when accepted, else the refusal text.
-std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::string& typed) {
+std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::string& typed,
+                  const SettingPlace& place) {
   if (!row.InFile()) return std::string(row.member) + " is not kept in kestrel.xml.";
   std::string value = typed;
   if (row.secret) {
@@ -112,8 +118,20 @@ std::string Apply(ServiceSettings& settings, const SettingRow& row, const std::s
   }
   auto parsed = ParseSetting(row, value, SettingSyntax::kTyped);
   if (!parsed) return parsed.Error().text;
-  if (row.member == "ReceivedDir" && !MakeReceivedFolder(value)) return LoadString(IDS_INVALID_PATH);
+  if (Status admitted = AdmitSetting(row, *parsed, place); !admitted) return admitted.Error().text;
+  if (row.member == "ReceivedDir" && !MakeReceivedFolder(value))
+    return std::string(row.element) + " holds \"" + value + "\"; the folder cannot be made (its parent must exist).";
   row.set(settings, *parsed);
+  return {};
+}
+
+// Every value an import changes, checked as `settings set` checks it.
+std::string AdmitChanges(const ServiceSettings& before, const ServiceSettings& after, const SettingPlace& place) {
+  for (const SettingRow& row : SettingRows()) {
+    const SettingValue value = row.get(after);
+    if (!row.InFile() || value == row.get(before)) continue;
+    if (Status admitted = AdmitSetting(row, value, place); !admitted) return admitted.Error().text;
+  }
   return {};
 }
 
@@ -125,7 +143,7 @@ int Set(const AdminArgs& args, CAdminContext& context) {
   auto s = context.LoadSettings();
   if (!s) return context.Refuse(s.Describe());
   for (std::size_t i = 1; i < args.size(); i += 2) {
-    const std::string refusal = Apply(*s, *FindSetting(args[i]), args[i + 1]);
+    const std::string refusal = Apply(*s, *FindSetting(args[i]), args[i + 1], PlaceOf(context));
     if (!refusal.empty()) return context.Refuse(refusal);
   }
   return context.SaveSettings(*s);
@@ -141,11 +159,16 @@ int Import(const AdminArgs& args, CAdminContext& context) {
     if (!registry.KeyExists(key)) continue;
     auto read = ReadRegistrySettings(registry, key);
     if (!read) return context.Refuse(file + ": " + read.Error().text);
+    if (const std::string refusal = AdmitChanges(*s, *read, PlaceOf(context)); !refusal.empty())
+      return context.Refuse(file + ": " + refusal);
     return context.SaveSettings(*read);
   }
+  const ServiceSettings before = *s;
   if (Status imported = ImportSettings(file, *s, context.Log()); !imported)
     return context.Refuse(
         file + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " + imported.Error().text);
+  if (const std::string refusal = AdmitChanges(before, *s, PlaceOf(context)); !refusal.empty())
+    return context.Refuse(file + ": " + refusal);
   return context.SaveSettings(*s);
 }
 

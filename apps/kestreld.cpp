@@ -25,6 +25,7 @@
 
 #include "core/event_log.h"
 #include "core/notice_sink.h"
+#include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "core/version.h"
 #include "platform/app_folder.h"
@@ -147,6 +148,12 @@ int main(int argc, char** argv) {
     return started.Error().step == "settings" ? 2 : 1;  // 2: as for incomplete settings, a restart cannot help
   }
   if (!app.Settings().IsComplete()) {
+    // After the notice that reception cannot start: which settings it lacks.
+    std::string names;
+    for (std::string_view name : MissingSettings(app.Settings()))
+      names += (names.empty() ? "" : ", ") + std::string(name);
+    notices.Notify("Missing settings: " + names + " (kestrel-admin settings set KEY VALUE sets them).",
+                   NoticeIcon::kError);
     app.ExitInstance();
     return 2;
   }

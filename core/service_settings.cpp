@@ -1,9 +1,9 @@
 #include "core/service_settings.h"
 
+#include "core/setting_table.h"
+
 namespace kestrel {
 
-bool ServiceSettings::IsComplete() const {
-  return !ReceivedDir.empty() && !ODBCConnect.empty() && !Address.empty() && !Name.empty() && !SMTPServer.empty();
-}
+bool ServiceSettings::IsComplete() const { return MissingSettings(*this).empty(); }
 
 }  // namespace kestrel

@@ -52,8 +52,8 @@ struct ServiceSettings {
   std::string OAuthDeviceUrl;
   std::string OAuthAuthorizeUrl;
 
-  // The five values reception needs: ReceivedDir, ODBCConnect, Address, Name
-  // and SMTPServer are all non-empty.
+  // The values reception needs (the settings table's required rows:
+  // ReceivedDir, ODBCConnect, Address, Name and SMTPServer) are all non-empty.
   bool IsComplete() const;
 
   bool operator==(const ServiceSettings&) const = default;

@@ -4,11 +4,19 @@
 #include "core/setting_table.h"
 
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <type_traits>
 
 #include "core/endpoint_url.h"
+#include "core/forwarding_rules.h"
 #include "core/number_text.h"
 
 namespace kestrel {
@@ -48,118 +56,329 @@ Status CheckGrant(std::string_view name, std::string_view text) {
 constexpr std::string_view kGrantAccepts = "device, code, client or nothing (the provider's)";
 constexpr std::string_view kUrlAccepts = "an https URL (http only to a loopback address) or nothing (the provider's)";
 
+// "<name> holds "<text>"; it takes <what>." and, when given, why not in brackets.
+Failure RefusalTaking(const SettingRow& row, std::string_view text, const std::string& takes,
+                      const std::string& why = {}) {
+  const std::string held = row.secret ? std::string("its value") : "\"" + std::string(text) + "\"";
+  return Failure{std::string(row.Name()), std::string(row.Name()) + " holds " + held + "; it takes " + takes +
+                                              (why.empty() ? "" : " (" + why + ")") + "."};
+}
+Failure Refusal(const SettingRow& row, std::string_view text, const std::string& why = {}) {
+  return RefusalTaking(row, text, DescribeAccepted(row), why);
+}
+
+std::string DescribeRange(const SettingRow& row) {
+  if (row.min == std::numeric_limits<std::int32_t>::min() && row.max == std::numeric_limits<std::int32_t>::max())
+    return "a whole number";
+  return "a number from " + std::to_string(row.min) + " to " + std::to_string(row.max);
+}
+
+// The admit checks, one per kind of value. Each is given a value its row's
+// form took already.
+
+// The sheet takes any whole number as the width; a page scaled to it must
+// still be a page.
+constexpr std::int32_t kMaxImageWidth = 10000;
+constexpr std::string_view kWidthAccepts = "a width in pixels from 1 to 10000";
+Status AdmitWidth(const SettingRow& row, const SettingValue& value, const SettingPlace&) {
+  const std::int32_t width = std::get<std::int32_t>(value);
+  if (width >= 1 && width <= kMaxImageWidth) return {};
+  return Refusal(row, std::to_string(width));
+}
+
+// As `msn add` and `msn all on` check an address.
+constexpr std::string_view kAddressAccepts = "an e-mail address (name@example.org)";
+constexpr std::string_view kAddressOrNothingAccepts = "an e-mail address (name@example.org) or nothing";
+Status AdmitAddress(const SettingRow& row, const SettingValue& value, const SettingPlace&) {
+  const std::string& text = std::get<std::string>(value);
+  if (text.empty() || IsValidEmailAddress(text)) return {};
+  return Refusal(row, text);
+}
+
+// Read by the service, which runs as the folder's owner, as kestrel-admin does by then.
+constexpr std::string_view kFileAccepts = "a readable file or nothing";
+Status AdmitFile(const SettingRow& row, const SettingValue& value, const SettingPlace&) {
+  const std::string& path = std::get<std::string>(value);
+  if (path.empty()) return {};
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), R_OK) != 0)
+    return Refusal(row, path, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return Refusal(row, path, "not a file");
+  return {};
+}
+
+constexpr std::string_view kLanguagesAccepts = "installed Tesseract languages joined by + (deu+eng), or nothing";
+Status AdmitLanguages(const SettingRow& row, const SettingValue& value, const SettingPlace&) {
+  const std::string& text = std::get<std::string>(value);
+  const std::vector<std::string> installed = InstalledOcrLanguages();
+  std::string missing;
+  for (std::string_view rest = text; !rest.empty();) {
+    const std::size_t plus = rest.find('+');
+    const std::string_view name = rest.substr(0, plus);
+    rest = plus == std::string_view::npos ? std::string_view() : rest.substr(plus + 1);
+    if (std::find(installed.begin(), installed.end(), name) == installed.end())
+      missing += (missing.empty() ? "" : ", ") + std::string(name.empty() ? "an empty name" : name);
+  }
+  if (missing.empty()) return {};
+  std::string known;
+  for (const std::string& name : installed) known += (known.empty() ? "" : ", ") + name;
+  return Refusal(row, text, missing + " not installed; installed: " + (known.empty() ? "none" : known));
+}
+
+// `path` lexically within `folder` (or the folder itself).
+bool Within(const std::filesystem::path& path, std::string_view folder) {
+  const std::filesystem::path base = std::filesystem::path(folder).lexically_normal();
+  const std::filesystem::path relative = path.lexically_relative(base);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+// The folder must outlive the service: packaging/kestreld.service gives the
+// service a /tmp of its own (PrivateTmp=) and lets it write only in its own
+// folder (ReadWritePaths=), so a fax folder elsewhere is gone or unwritable.
+constexpr std::string_view kReceivedFolderAccepts = "a folder whose parent exists, not under /tmp or /var/tmp";
+Status AdmitReceivedFolder(const SettingRow& row, const SettingValue& value, const SettingPlace& place) {
+  const std::string& text = std::get<std::string>(value);
+  if (text.empty()) return {};
+  const std::filesystem::path folder = std::filesystem::path(text).lexically_normal();
+  if (Within(folder, "/tmp") || Within(folder, "/var/tmp"))
+    return Refusal(row, text,
+                   "the packaged service has a /tmp and /var/tmp of its own, emptied whenever it stops: "
+                   "PrivateTmp=true in kestreld.service");
+  if (!place.serviceFolder.empty() && !place.folder.empty() && Within(place.folder, place.serviceFolder) &&
+      !Within(folder, place.serviceFolder))
+    return Refusal(row, text,
+                   "the packaged service writes only below " + std::string(place.serviceFolder) +
+                       " (ReadWritePaths= in kestreld.service): choose a folder there, or add this one with "
+                       "systemctl edit kestreld");
+  return {};
+}
+
 // Built on first use, so that no other static initialiser can see it unbuilt.
 const auto& Rows() {
   static const std::array rows = {
-      Bind<&S::ImageFormat>({.member = "ImageFormat",
-                             .element = "ImageFormat",
-                             .registrySection = "Email",
-                             .type = kChoice,
-                             .defaultValue = 0,
-                             .choices = kImageFormatChoices}),
-      Bind<&S::ImageScaleX>({.member = "ImageScaleX",
-                             .element = "ImageScale",
-                             .registrySection = "Email",
-                             .type = kNumber,
-                             .defaultValue = 750}),
+      Bind<&S::ImageFormat>(
+          {.member = "ImageFormat",
+           .element = "ImageFormat",
+           .registrySection = "Email",
+           .type = kChoice,
+           .defaultValue = 0,
+           .choices = kImageFormatChoices,
+           .description = "The format of the page images attached to the mail; Sff is the capture file itself."}),
+      Bind<&S::ImageScaleX>(
+          {.member = "ImageScaleX",
+           .element = "ImageScale",
+           .registrySection = "Email",
+           .type = kNumber,
+           .defaultValue = 750,
+           .accepts = kWidthAccepts,
+           .admit = AdmitWidth,
+           .description = "The width in pixels the pages are scaled to while UseImageScale is TRUE."}),
       Bind<&S::RejectCallerID>({.member = "RejectCallerID",
                                 .element = "CallerIDFiltering",
                                 .registrySection = "Fax",
                                 .type = kFlag,
-                                .defaultValue = false}),
-      Bind<&S::Number>({.member = "Number", .element = "ReceiverID", .registrySection = "Fax", .defaultValue = ""}),
+                                .defaultValue = false,
+                                .description = "TRUE: calls that bring no caller number are rejected."}),
+      Bind<&S::Number>({.member = "Number",
+                        .element = "ReceiverID",
+                        .registrySection = "Fax",
+                        .defaultValue = "",
+                        .description = "The receiver's own fax identifier (CSID), sent to callers."}),
       Bind<&S::ODBCConnect>(
-          {.member = "ODBCConnect", .element = "Database", .registrySection = "Fax", .defaultValue = "DSN=Kestrel"}),
-      Bind<&S::Address>(
-          {.member = "Address", .element = "EmailAddress", .registrySection = "Email", .defaultValue = ""}),
-      Bind<&S::Name>({.member = "Name", .element = "EmailName", .registrySection = "Email", .defaultValue = ""}),
-      Bind<&S::Header>({.member = "Header", .element = "EmailHeader", .registrySection = "Email", .defaultValue = ""}),
+          {.member = "ODBCConnect",
+           .element = "Database",
+           .registrySection = "Fax",
+           .defaultValue = "DSN=Kestrel",
+           .required = true,
+           .description = "The ODBC connect text of the journal and the forwarding tables: the data source Kestrel "
+                          "when one is defined, else kestrel.db in the application folder."}),
+      Bind<&S::Address>({.member = "Address",
+                         .element = "EmailAddress",
+                         .registrySection = "Email",
+                         .defaultValue = "",
+                         .accepts = kAddressAccepts,
+                         .required = true,
+                         .admit = AdmitAddress,
+                         .description = "The sender's address of the mails."}),
+      Bind<&S::Name>({.member = "Name",
+                      .element = "EmailName",
+                      .registrySection = "Email",
+                      .defaultValue = "",
+                      .required = true,
+                      .description = "The sender's display name."}),
+      Bind<&S::Header>({.member = "Header",
+                        .element = "EmailHeader",
+                        .registrySection = "Email",
+                        .defaultValue = "",
+                        .description = "The subject of the mails; %TSID% stands for the caller's number."}),
       Bind<&S::SMTPPort>({.member = "SMTPPort",
                           .element = "SmtpPortReceive",
                           .registrySection = "Email",
                           .type = kNumber,
                           .defaultValue = kDefaultSmtpPort,
                           .min = 1,
-                          .max = 65535}),
-      Bind<&S::SMTPServer>(
-          {.member = "SMTPServer", .element = "SmtpServerReceive", .registrySection = "Email", .defaultValue = ""}),
-      Bind<&S::AuthenticationMethod>({.member = "AuthenticationMethod",
-                                      .element = "UseReceiverAuthentification",
-                                      .registrySection = "Email",
-                                      .type = kChoice,
-                                      .defaultValue = 0,
-                                      .choices = kAuthenticationChoices}),
-      Bind<&S::SMTP_Pass>({.member = "SMTP_Pass",
-                           .element = "ReceiverPassword",
+                          .max = 65535,
+                          .description = "The mail server's port."}),
+      Bind<&S::SMTPServer>({.member = "SMTPServer",
+                            .element = "SmtpServerReceive",
+                            .registrySection = "Email",
+                            .defaultValue = "",
+                            .required = true,
+                            .description = "The mail server: its host name or address."}),
+      Bind<&S::AuthenticationMethod>(
+          {.member = "AuthenticationMethod",
+           .element = "UseReceiverAuthentification",
+           .registrySection = "Email",
+           .type = kChoice,
+           .defaultValue = 0,
+           .choices = kAuthenticationChoices,
+           .description = "How the mail session logs in. OAuth 2.0 logs in with SASL XOAUTH2 (OAUTHBEARER when the "
+                          "server offers only that) and a token from *kestrel-admin mail login*; it needs "
+                          "ReceiverUserName and TLS, unless the server is a loopback address."}),
+      Bind<&S::SMTP_Pass>(
+          {.member = "SMTP_Pass",
+           .element = "ReceiverPassword",
+           .registrySection = "Email",
+           .defaultValue = "",
+           .secret = true,
+           .description = "The login's password; *kestrel-admin settings* shows only whether it is set."}),
+      Bind<&S::SMTP_User>({.member = "SMTP_User",
+                           .element = "ReceiverUserName",
                            .registrySection = "Email",
                            .defaultValue = "",
-                           .secret = true}),
-      Bind<&S::SMTP_User>(
-          {.member = "SMTP_User", .element = "ReceiverUserName", .registrySection = "Email", .defaultValue = ""}),
-      Bind<&S::EmailAll>({.member = "EmailAll", .element = "EmailAll", .registrySection = "MSN", .defaultValue = ""}),
+                           .description = "The login's user name."}),
+      Bind<&S::EmailAll>(
+          {.member = "EmailAll",
+           .element = "EmailAll",
+           .registrySection = "MSN",
+           .defaultValue = "",
+           .accepts = kAddressOrNothingAccepts,
+           .admit = AdmitAddress,
+           .description = "The address every call is forwarded to while MSNAll is TRUE; kept only then."}),
       Bind<&S::UseImageScale>({.member = "UseImageScale",
                                .element = "UseImageScale",
                                .registrySection = "Email",
                                .type = kFlag,
-                               .defaultValue = false}),
+                               .defaultValue = false,
+                               .description = "TRUE: the pages are scaled to ImageScale pixels wide."}),
       Bind<&S::ReceivedDir>(
-          {.member = "ReceivedDir", .element = "FaxDir", .registrySection = "Fax", .defaultValue = ""}),
-      Bind<&S::All>(
-          {.member = "All", .element = "MSNAll", .registrySection = "MSN", .type = kFlag, .defaultValue = true}),
+          {.member = "ReceivedDir",
+           .element = "FaxDir",
+           .registrySection = "Fax",
+           .defaultValue = "",
+           .accepts = kReceivedFolderAccepts,
+           .required = true,
+           .admit = AdmitReceivedFolder,
+           .description = "The folder for received faxes and their page images; kestrel-admin makes its last level."}),
+      Bind<&S::All>({.member = "All",
+                     .element = "MSNAll",
+                     .registrySection = "MSN",
+                     .type = kFlag,
+                     .defaultValue = true,
+                     .description = "TRUE: every call is answered and forwarded to EmailAll; FALSE: only the MSNs of "
+                                    "the forwarding table are answered."}),
       // Later additions: a file written before them reads as the default.
       Bind<&S::SMTPSecurity>({.member = "SMTPSecurity",
                               .element = "SmtpSecurity",
                               .type = kChoice,
                               .defaultValue = 0,
                               .choices = kSecurityChoices,
-                              .optional = true}),
-      Bind<&S::SMTPCAFile>({.member = "SMTPCAFile", .element = "SmtpCAFile", .defaultValue = "", .optional = true}),
+                              .optional = true,
+                              .description = "How the connection to the mail server is protected; SSL/TLS speaks TLS "
+                                             "from the first byte (port 465)."}),
+      Bind<&S::SMTPCAFile>({.member = "SMTPCAFile",
+                            .element = "SmtpCAFile",
+                            .defaultValue = "",
+                            .optional = true,
+                            .accepts = kFileAccepts,
+                            .admit = AdmitFile,
+                            .description = "Further trusted certificates in PEM, beside the system's."}),
       Bind<&S::OcrLanguages>(
-          {.member = "OcrLanguages", .element = "OcrLanguages", .defaultValue = "", .optional = true}),
+          {.member = "OcrLanguages",
+           .element = "OcrLanguages",
+           .defaultValue = "",
+           .optional = true,
+           .accepts = kLanguagesAccepts,
+           .admit = AdmitLanguages,
+           .description = "Tesseract's languages for the PDF's text layer, joined by + (deu+eng); empty is off."}),
       Bind<&S::OAuthProvider>({.member = "OAuthProvider",
                                .element = "OAuthProvider",
                                .type = kChoice,
                                .defaultValue = 2,
                                .choices = kOAuthProviderChoices,
-                               .optional = true}),
-      Bind<&S::OAuthTenant>(
-          {.member = "OAuthTenant", .element = "OAuthTenant", .defaultValue = "organizations", .optional = true}),
-      Bind<&S::OAuthClientId>(
-          {.member = "OAuthClientId", .element = "OAuthClientId", .defaultValue = "", .optional = true}),
-      Bind<&S::OAuthClientSecret>({.member = "OAuthClientSecret",
-                                   .element = "OAuthClientSecret",
-                                   .defaultValue = "",
-                                   .secret = true,
-                                   .optional = true}),
-      Bind<&S::OAuthScope>({.member = "OAuthScope", .element = "OAuthScope", .defaultValue = "", .optional = true}),
-      Bind<&S::OAuthGrant>({.member = "OAuthGrant",
-                            .element = "OAuthGrant",
+                               .optional = true,
+                               .description = "Whose sign-in OAuth 2.0 uses. A provider brings the endpoints, scope "
+                                              "and grant below where they are empty; custom needs them all."}),
+      Bind<&S::OAuthTenant>({.member = "OAuthTenant",
+                             .element = "OAuthTenant",
+                             .defaultValue = "organizations",
+                             .optional = true,
+                             .description = "Microsoft's directory, by its name or id."}),
+      Bind<&S::OAuthClientId>({.member = "OAuthClientId",
+                               .element = "OAuthClientId",
+                               .defaultValue = "",
+                               .optional = true,
+                               .description = "The application registration's client id."}),
+      Bind<&S::OAuthClientSecret>(
+          {.member = "OAuthClientSecret",
+           .element = "OAuthClientSecret",
+           .defaultValue = "",
+           .secret = true,
+           .optional = true,
+           .description = "The registration's secret, for confidential clients and the client grant."}),
+      Bind<&S::OAuthScope>({.member = "OAuthScope",
+                            .element = "OAuthScope",
                             .defaultValue = "",
                             .optional = true,
-                            .check = CheckGrant,
-                            .accepts = kGrantAccepts}),
+                            .description =
+                                "The scope asked for; empty is the provider's: Microsoft "
+                                "https://outlook.office.com/SMTP.Send offline_access (for the client grant "
+                                "https://outlook.office365.com/.default), Google https://mail.google.com/."}),
+      Bind<&S::OAuthGrant>(
+          {.member = "OAuthGrant",
+           .element = "OAuthGrant",
+           .defaultValue = "",
+           .optional = true,
+           .check = CheckGrant,
+           .accepts = kGrantAccepts,
+           .description =
+               "device: a code entered on another device (Microsoft's default); code: a browser sign-in redirected to "
+               "127.0.0.1 (Google's default); client: an application's own token (Microsoft app-only)."}),
       Bind<&S::OAuthTokenUrl>({.member = "OAuthTokenUrl",
                                .element = "OAuthTokenUrl",
                                .defaultValue = "",
                                .optional = true,
                                .check = CheckEndpointUrl,
-                               .accepts = kUrlAccepts}),
+                               .accepts = kUrlAccepts,
+                               .description =
+                                   "The token endpoint; empty is the provider's. The tokens themselves are kept in "
+                                   "oauth-tokens.json in the application folder (mode 0600), never in this file."}),
       Bind<&S::OAuthDeviceUrl>({.member = "OAuthDeviceUrl",
                                 .element = "OAuthDeviceUrl",
                                 .defaultValue = "",
                                 .optional = true,
                                 .check = CheckEndpointUrl,
-                                .accepts = kUrlAccepts}),
-      Bind<&S::OAuthAuthorizeUrl>({.member = "OAuthAuthorizeUrl",
-                                   .element = "OAuthAuthorizeUrl",
-                                   .defaultValue = "",
-                                   .optional = true,
-                                   .check = CheckEndpointUrl,
-                                   .accepts = kUrlAccepts}),
+                                .accepts = kUrlAccepts,
+                                .description = "The device authorization endpoint; empty is the provider's."}),
+      Bind<&S::OAuthAuthorizeUrl>(
+          {.member = "OAuthAuthorizeUrl",
+           .element = "OAuthAuthorizeUrl",
+           .defaultValue = "",
+           .optional = true,
+           .check = CheckEndpointUrl,
+           .accepts = kUrlAccepts,
+           .description = "The authorization endpoint of the code grant; empty is the provider's."}),
       // Held and edited, never written to the file.
-      Bind<&S::RejectStationID>(
-          {.member = "RejectStationID", .registrySection = "Fax", .type = kFlag, .defaultValue = false}),
-      Bind<&S::Logfile>({.member = "Logfile", .registrySection = "Fax", .type = kFlag, .defaultValue = true}),
+      Bind<&S::RejectStationID>({.member = "RejectStationID",
+                                 .registrySection = "Fax",
+                                 .type = kFlag,
+                                 .defaultValue = false,
+                                 .description = "Kept by the desktop only."}),
+      Bind<&S::Logfile>({.member = "Logfile",
+                         .registrySection = "Fax",
+                         .type = kFlag,
+                         .defaultValue = true,
+                         .description = "Kept by the desktop only; the log is always written."}),
   };
   return rows;
 }
@@ -195,12 +414,6 @@ std::optional<std::int32_t> ParseChoice(const SettingRow& row, std::string_view 
   return std::nullopt;
 }
 
-Failure Refusal(const SettingRow& row, std::string_view text) {
-  const std::string held = row.secret ? std::string("its value") : "\"" + std::string(text) + "\"";
-  return Failure{std::string(row.Name()),
-                 std::string(row.Name()) + " holds " + held + "; it takes " + DescribeAccepted(row) + "."};
-}
-
 }  // namespace
 
 std::span<const SettingRow> SettingRows() { return Rows(); }
@@ -227,7 +440,8 @@ Result<SettingValue> ParseSetting(const SettingRow& row, std::string_view text, 
       if (auto c = ParseChoice(row, t, syntax)) return SettingValue(*c);
       break;
   }
-  return Refusal(row, text);
+  // A number's form is its range, which kestrel-admin may narrow further.
+  return row.type == kNumber ? RefusalTaking(row, text, DescribeRange(row)) : Refusal(row, text);
 }
 
 std::string FormatSetting(const SettingRow& row, const SettingValue& value) {
@@ -256,13 +470,11 @@ Status CheckSettings(const ServiceSettings& settings) {
 }
 
 std::string DescribeAccepted(const SettingRow& row) {
+  if (!row.accepts.empty()) return std::string(row.accepts);
   switch (row.type) {
-    case kText: return row.accepts.empty() ? "any text" : std::string(row.accepts);
+    case kText: return "any text";
     case kFlag: return "TRUE or FALSE";
-    case kNumber:
-      if (row.min == std::numeric_limits<std::int32_t>::min() && row.max == std::numeric_limits<std::int32_t>::max())
-        return "a whole number";
-      return "a number from " + std::to_string(row.min) + " to " + std::to_string(row.max);
+    case kNumber: return DescribeRange(row);
     case kChoice: break;
   }
   std::string words;
@@ -272,6 +484,31 @@ std::string DescribeAccepted(const SettingRow& row) {
                                             : ", ") +
              std::to_string(i) + " (" + std::string(row.choices[i]) + ")";
   return words;
+}
+
+Status AdmitSetting(const SettingRow& row, const SettingValue& value, const SettingPlace& place) {
+  if (row.required && row.type == kText && std::get<std::string>(value).empty())
+    return Failure{std::string(row.Name()),
+                   std::string(row.Name()) + " may not be empty: the service does not receive without it."};
+  return row.admit ? row.admit(row, value, place) : Status();
+}
+
+std::vector<std::string_view> MissingSettings(const ServiceSettings& settings) {
+  std::vector<std::string_view> missing;
+  for (const SettingRow& row : Rows())
+    if (row.required && std::get<std::string>(row.get(settings)).empty()) missing.push_back(row.Name());
+  return missing;
+}
+
+std::vector<std::string> InstalledOcrLanguages() {
+  const char* prefix = std::getenv("TESSDATA_PREFIX");
+  const std::string folder = prefix && *prefix ? prefix : KESTREL_TESSDATA_DIR;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    if (entry.path().extension() == ".traineddata") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace kestrel

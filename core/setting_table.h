@@ -7,9 +7,13 @@
 // is one row here plus its use.
 //
 // Values arrive as untrusted text (a file, a registry export, a command
-// line); ParseSetting checks them against their row and fails with a text
-// naming the setting and the value. Failures are Status / Result values.
-// The table is built once and never changes: safe from every thread.
+// line); ParseSetting checks them against their row's form and fails with a
+// text naming the setting and the value. What an administrator sets is
+// checked further by AdmitSetting: the row's kind of value (an address, a
+// file that must exist, installed languages, a folder the service keeps) and
+// whether reception needs it. Failures are Status / Result values.
+// The table is built once and never changes: safe from every thread; the
+// admit checks read the file system (tessdata, the named files).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "core/result.h"
 #include "core/service_settings.h"
@@ -34,6 +39,19 @@ enum class SettingType {
 // A setting's value: the text, the number (a choice's index too), or the flag.
 using SettingValue = std::variant<std::string, std::int32_t, bool>;
 
+// Where a value is set, for the checks that look beyond its text: the
+// application folder being configured and the packaged service's folder (its
+// unit writes only there and gives the service a /tmp of its own).
+struct SettingPlace {
+  std::string_view folder{};         // with or without its trailing "/"
+  std::string_view serviceFolder{};  // empty: no packaged service to consider
+};
+
+struct SettingRow;
+// kestrel-admin's check of a value beyond its form, one function per kind of
+// value; it fails naming the row and what the row takes.
+using SettingAdmitCheck = Status (*)(const SettingRow& row, const SettingValue& value, const SettingPlace& place);
+
 struct SettingRow {
   std::string_view member{};           // ServiceSettings' member; kestrel-admin takes it as an alias
   std::string_view element{};          // under Kestrel/Settings in kestrel.xml; empty: not in the file
@@ -48,7 +66,12 @@ struct SettingRow {
   // kText: the texts it takes beyond any (a URL, a word of a list), and how
   // DescribeAccepted puts them; nullptr: any text.
   Status (*check)(std::string_view name, std::string_view text) = nullptr;
+  // What the row takes, when more than its type says (a text's kind, a
+  // narrower range that kestrel-admin keeps to); empty: from the type.
   std::string_view accepts{};
+  bool required = false;              // reception does not start while it is empty
+  SettingAdmitCheck admit = nullptr;  // nullptr: the form is all
+  std::string_view description{};     // what it is for, as kestrel.xml(5) says it
   SettingValue (*get)(const ServiceSettings&) = nullptr;
   void (*set)(ServiceSettings&, const SettingValue&) = nullptr;
 
@@ -86,5 +109,17 @@ std::string FormatSetting(const SettingRow& row, const SettingValue& value);
 // What the row takes, for help texts and refusals: "a number from 1 to
 // 65535", "TRUE or FALSE", "0 (None), 1 (STARTTLS) or 2 (SSL/TLS)", "any text".
 std::string DescribeAccepted(const SettingRow& row);
+
+// `value`, which the row's form takes, as kestrel-admin takes it for `place`:
+// not empty when reception needs it, and through the row's admit check.
+[[nodiscard]] Status AdmitSetting(const SettingRow& row, const SettingValue& value, const SettingPlace& place);
+
+// The settings reception needs that `settings` leaves empty, by name, in the
+// table's order; none when it is complete.
+std::vector<std::string_view> MissingSettings(const ServiceSettings& settings);
+
+// The Tesseract languages installed here (the .traineddata files of the
+// tessdata folder: TESSDATA_PREFIX, else the library's own), sorted.
+std::vector<std::string> InstalledOcrLanguages();
 
 }  // namespace kestrel

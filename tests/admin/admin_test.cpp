@@ -20,6 +20,10 @@
 namespace kestrel::test {
 namespace {
 
+// The test folders lie outside /tmp (set before any fixture makes one), since
+// kestrel-admin refuses a received folder there.
+[[maybe_unused]] const bool kFoldersOutsideTmp = ::setenv("TMPDIR", KESTREL_ADMIN_TEST_TMPDIR, 1) == 0;
+
 struct AdminRun {
   int status;
   std::string out;
@@ -125,12 +129,42 @@ TEST_F(AdminTest, SettingsSetRefusesBadValuesByNameAndWritesNothing) {
        "",
        "SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535."},
       {{"settings", "set", "ImageScaleX", "7x"}, 1, "", "ImageScale holds \"7x\"; it takes a whole number."},
+      {{"settings", "set", "ImageScaleX", "-5"},
+       1,
+       "",
+       "ImageScale holds \"-5\"; it takes a width in pixels from 1 to 10000."},
+      {{"settings", "set", "Address", "not-an-address"},
+       1,
+       "",
+       "EmailAddress holds \"not-an-address\"; it takes an e-mail address (name@example.org)."},
+      {{"settings", "set", "EmailAll", "nobody"},
+       1,
+       "",
+       "EmailAll holds \"nobody\"; it takes an e-mail address (name@example.org) or nothing."},
+      {{"settings", "set", "SMTPCAFile", "/nonexistent.pem"},
+       1,
+       "",
+       "SmtpCAFile holds \"/nonexistent.pem\"; it takes a readable file or nothing (No such file or directory)."},
+      {{"settings", "set", "OcrLanguages", "xyz"}, 1, std::nullopt, std::nullopt},
+      {{"settings", "set", "SMTPServer", ""},
+       1,
+       "",
+       "SmtpServerReceive may not be empty: the service does not receive without it."},
+      {{"settings", "set", "ReceivedDir", "/tmp/faxes"},
+       1,
+       "",
+       "FaxDir holds \"/tmp/faxes\"; it takes a folder whose parent exists, not under /tmp or /var/tmp (the "
+       "packaged service has a /tmp and /var/tmp of its own, emptied whenever it stops: PrivateTmp=true in "
+       "kestreld.service)."},
       {{"settings", "set", "UseImageScale", ""}, 1, "", "UseImageScale holds \"\"; it takes TRUE or FALSE."},
       {{"settings", "set", "SmtpSecurity", "3"},
        1,
        "",
        "SmtpSecurity holds \"3\"; it takes 0 (None), 1 (STARTTLS) or 2 (SSL/TLS)."},
-      {{"settings", "set", "ReceivedDir", app_.Path() + "two/levels"}, 1, "", "You have entered an invalid path name."},
+      {{"settings", "set", "ReceivedDir", app_.Path() + "two/levels"},
+       1,
+       "",
+       "FaxDir holds \"" + app_.Path() + "two/levels\"; the folder cannot be made (its parent must exist)."},
       {{"settings", "set", "ImageFormat", "bmp"},
        1,
        "",
@@ -143,11 +177,19 @@ TEST_F(AdminTest, SettingsSetRefusesBadValuesByNameAndWritesNothing) {
       // A refusal anywhere keeps every value of the call out.
       {{"settings", "set", "SMTPServer", "mail.test", "SMTPPort", "x"}, 1, "", std::nullopt},
   });
+  AdminRun languages = RunAdmin({"settings", "set", "OcrLanguages", "xyz"});
+  EXPECT_EQ(languages.err.rfind("kestrel-admin: OcrLanguages holds \"xyz\"; it takes installed Tesseract languages", 0),
+            0)
+      << languages.err;
+  EXPECT_NE(languages.err.find("(xyz not installed; installed: "), std::string::npos) << languages.err;
   struct stat st;
   EXPECT_NE(::stat(SettingsFilePath(app_.Path()).c_str(), &st), 0) << "nothing written";
 }
 
 TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
+  std::vector<std::string> languages = InstalledOcrLanguages();
+  languages.push_back("");  // none installed: only nothing is taken
+  WriteFileBytes(home_.File("admin.in"), "");
   for (bool byElement : {true, false}) {
     std::vector<std::string> args = {"settings", "set"};
     std::string expected;
@@ -158,9 +200,15 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
                           : row.type == SettingType::kFlag ? (byElement ? "TRUE" : "FALSE")
                                                            : std::to_string(byElement ? 1 : 2);
       if (row.member == "ReceivedDir") value = app_.Path() + value;
-      if (row.check) {  // a text of its own kind: a URL or a word of its list
-        for (std::string text : {"https://" + value + ".example/", std::string(byElement ? "device" : "code")})
-          if (row.check(row.Name(), text)) value = text;
+      if (row.type == SettingType::kText) {
+        // A text of its own kind: a URL, a word of its list, an address, a file, an installed language.
+        for (std::string text : {value, "https://" + value + ".example/", std::string(byElement ? "device" : "code"),
+                                 value + "@kestrel.test", home_.File("admin.in"), languages.front()}) {
+          if ((!row.check || row.check(row.Name(), text)) && AdmitSetting(row, text, {.folder = app_.Path()})) {
+            value = text;
+            break;
+          }
+        }
       }
       if (row.secret) value = "-", typed += "typed secret\n";
       args.push_back(std::string(byElement ? row.element : row.member));

@@ -21,7 +21,17 @@ TEST_F(Kestreld, VersionAndIncompleteConfiguration) {
 
   auto [incomplete, ignored] = Run({});
   EXPECT_EQ(incomplete, 2);
-  EXPECT_NE(ReadFileBytes(home_.File("stderr")).find("Configuration imcomplete. The program cannot be startet."),
+  const std::string missing =
+      "Missing settings: Database, EmailAddress, EmailName, SmtpServerReceive, FaxDir (kestrel-admin settings set KEY "
+      "VALUE "
+      "sets them).";
+  EXPECT_NE(ReadFileBytes(home_.File("stderr"))
+                .find("kestreld: Configuration imcomplete. The program cannot be startet.\nkestreld: " + missing),
+            std::string::npos)
+      << ReadFileBytes(home_.File("stderr"));
+  // The log writes its blanks as underscores.
+  EXPECT_NE(ReadFileBytes(app_.File("kestrel.log"))
+                .find("Missing_settings:_Database,_EmailAddress,_EmailName,_SmtpServerReceive,_FaxDir"),
             std::string::npos);
 }
 

@@ -203,5 +203,44 @@ TEST(SettingTable, TypedValuesTakeWordsAndAnyCase) {
   }
 }
 
+// The packaged service writes only below its own folder: a received folder
+// elsewhere is refused for that folder, and taken for any other.
+TEST(SettingTable, ReceivedFolderOutsideThePackagedFolderIsRefusedForItOnly) {
+  const SettingRow& row = *FindSetting("FaxDir");
+  const struct {
+    const char* folder;
+    const char* received;
+    bool admitted;
+  } cases[] = {
+      {"/var/lib/kestrel/", "/var/lib/kestrel/faxes", true},
+      {"/var/lib/kestrel/", "/srv/faxes", false},
+      {"/var/lib/kestrel/", "/var/lib/kestrel/../kestrel-faxes", false},
+      {"/srv/kestrel/", "/srv/faxes", true},
+  };
+  for (const auto& c : cases) {
+    const Status admitted =
+        AdmitSetting(row, std::string(c.received), {.folder = c.folder, .serviceFolder = "/var/lib/kestrel"});
+    EXPECT_EQ(admitted.Ok(), c.admitted) << c.folder << " " << c.received;
+    if (!admitted) {
+      EXPECT_NE(admitted.Error().text.find("ReadWritePaths="), std::string::npos) << admitted.Describe();
+    }
+  }
+}
+
+// The rows marked required are exactly what reception needs.
+TEST(SettingTable, EachRequiredSettingLeftEmptyIsNamedAndKeepsReceptionOff) {
+  ServiceSettings complete;
+  for (const SettingRow& row : SettingRows())
+    if (row.required) row.set(complete, std::string("x"));
+  ASSERT_TRUE(complete.IsComplete());
+  for (const SettingRow& row : SettingRows()) {
+    if (!row.required) continue;
+    ServiceSettings missing = complete;
+    row.set(missing, std::string());
+    EXPECT_FALSE(missing.IsComplete()) << row.Name();
+    EXPECT_EQ(MissingSettings(missing), std::vector<std::string_view>{row.Name()});
+  }
+}
+
 }  // namespace
 }  // namespace kestrel
