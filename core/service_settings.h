@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/image_format.h"
 #include "core/setting_choices.h"
@@ -55,6 +56,8 @@ struct ServiceSettings {
   // The five values reception needs: ReceivedDir, ODBCConnect, Address, Name
   // and SMTPServer are all non-empty.
   bool IsComplete() const;
+  // The names of those five that are empty, in that order; none when complete.
+  std::vector<std::string> MissingSettings() const;
 
   bool operator==(const ServiceSettings&) const = default;
 };
