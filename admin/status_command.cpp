@@ -21,9 +21,9 @@
 #include "admin/json_text.h"
 #include "forward/fax_inbox.h"
 #include "forward/mail_queue.h"
-#include "oauth/token_store.h"
 #include "service/service_lock.h"
 #include "service/status_file.h"
+#include "service/status_publisher.h"
 #include "store/database_exception.h"
 #include "store/journal.h"
 #include "store/odbc_connection.h"
@@ -68,21 +68,10 @@ struct OAuthState {
 };
 
 OAuthState OwnOAuthLook(CAdminContext& context) {
-  OAuthState state;
   Result<ServiceSettings> settings = context.LoadSettings();
-  if (!settings || settings->AuthenticationMethod != SmtpAuthentication::OAuth) return state;
-  state.used = true;
-  Result<OAuthTokens> tokens = COAuthTokenStore(context.Folder()).Load();
-  if (!tokens)
-    state.error = tokens.Describe();
-  else if (!tokens->lastError.empty())
-    state.error = tokens->lastError;
-  else if (tokens->accessToken.empty() && tokens->refreshToken.empty())
-    state.error = kNoTokenHeld;
-  else
-    state.expires = LocalTimeText(tokens->expiresAt);
-  state.well = state.error.empty();
-  return state;
+  if (!settings || settings->AuthenticationMethod != SmtpAuthentication::OAuth) return {};
+  const OAuthView view = LookAtOAuthTokens(context.Folder());
+  return {true, view.well, view.well ? LocalTimeText(view.expiresAt) : std::string(), view.error};
 }
 
 // How far the status file can be believed.

@@ -60,6 +60,21 @@ const char* LineWord(LineStatus::State state) {
 
 }  // namespace
 
+OAuthView LookAtOAuthTokens(const std::string& folder) {
+  OAuthView view;
+  Result<OAuthTokens> tokens = COAuthTokenStore(folder).Load();
+  if (!tokens)
+    view.error = tokens.Describe();
+  else if (!tokens->lastError.empty())
+    view.error = tokens->lastError;
+  else if (tokens->accessToken.empty() && tokens->refreshToken.empty())
+    view.error = kNoTokenHeld;
+  else
+    view.expiresAt = tokens->expiresAt;
+  view.well = view.error.empty();
+  return view;
+}
+
 CStatusPublisher::CStatusPublisher(IEventLog& log) : log_(log), pid_(::getpid()) {}
 
 CStatusPublisher::~CStatusPublisher() { Stop(); }
@@ -188,17 +203,11 @@ PublishedStatus CStatusPublisher::Look() {
   s.undeliverableMails = static_cast<std::int64_t>(MailQueueFileNames(UndeliverableFolder(folder_)).size());
 
   if (facts.oauthUsed) {
+    const OAuthView oauth = LookAtOAuthTokens(folder_);
     s.oauthUsed = true;
-    Result<OAuthTokens> tokens = COAuthTokenStore(folder_).Load();
-    if (!tokens)
-      s.oauthError = tokens.Describe();
-    else if (!tokens->lastError.empty())
-      s.oauthError = tokens->lastError;
-    else if (tokens->accessToken.empty() && tokens->refreshToken.empty())
-      s.oauthError = kNoTokenHeld;
-    else
-      s.oauthExpiresAt = tokens->expiresAt;
-    s.oauthWell = s.oauthError.empty();
+    s.oauthWell = oauth.well;
+    s.oauthExpiresAt = oauth.expiresAt;
+    s.oauthError = oauth.error;
   }
   return s;
 }

@@ -15,6 +15,7 @@
 #include <sys/types.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -36,6 +37,15 @@ struct ServiceFacts {
   bool receptionStarted = false;  // asked to listen with complete settings
   bool oauthUsed = false;
 };
+
+// The OAuth 2.0 login as the token store in `folder` tells it, without the
+// tokens: well with the access token's expiry, or the reason it is not.
+struct OAuthView {
+  bool well = false;
+  std::int64_t expiresAt = 0;
+  std::string error;
+};
+OAuthView LookAtOAuthTokens(const std::string& folder);
 
 class CStatusPublisher final : public IEventLog {
  public:
