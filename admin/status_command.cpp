@@ -1,14 +1,19 @@
 // kestrel-admin status: one look at the service for a person or a monitoring
-// call: who holds the folder, whether CAPI and the database answer, how many
-// faxes wait to be forwarded and mails to be sent, and when the last fax came.
-// Exits 1 when no service runs, CAPI or the database does not answer, a
-// mail waits in the queue (its server refuses or cannot be reached), or a
-// fax entry was set aside as unreadable (a fax that needs a person); with
-// the OAuth 2.0 login, also when no token is held or its renewal failed.
+// call. The service's own view comes from the status file it publishes
+// (service/status_file.h): whether it listens and why not, CAPI as it sees
+// it, calls, faxes, its last failures. What kestrel-admin sees itself is
+// added: whether the database opens, the inbox and mail-queue counts, the
+// journal's last fax. CAPI is probed here only when no service runs.
+// Exits 0 only when the service runs, publishes a fresh status, listens and
+// delivers (no queued or undeliverable mail, no entry set aside, the OAuth
+// 2.0 login well when used); 1 otherwise, with the reasons in words.
 #include <capi20.h>
+#include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
@@ -16,8 +21,9 @@
 #include "admin/json_text.h"
 #include "forward/fax_inbox.h"
 #include "forward/mail_queue.h"
-#include "oauth/token_store.h"
 #include "service/service_lock.h"
+#include "service/status_file.h"
+#include "service/status_publisher.h"
 #include "store/database_exception.h"
 #include "store/journal.h"
 #include "store/odbc_connection.h"
@@ -25,46 +31,98 @@
 namespace kestrel {
 namespace {
 
-// The OAuth 2.0 login's state, when the settings use it: "token held,
-// expires ...", the last renewal's failure, or that no token is held.
+std::string LocalTimeText(std::int64_t seconds) {
+  if (seconds <= 0) return "";
+  const std::time_t at = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  char text[32] = "";
+  if (::localtime_r(&at, &local)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+std::string InfoText(std::int64_t info) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(info & 0xFFFF));
+  return text;
+}
+
+// libcapi20's own words for a code; the library's tables, not the line's bytes.
+std::string InfoWords(std::int64_t info) {
+  const char* words = capi_info2str(static_cast<_cword>(info & 0xFFFF));
+  return words ? words : "";
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+// The OAuth 2.0 login's state: from the service's view, or read here when
+// no service runs.
 struct OAuthState {
   bool used = false;
   bool well = true;
-  std::string line;     // after "OAuth: "
   std::string expires;  // local time; empty: no token
   std::string error;
 };
 
-OAuthState LookAtOAuth(CAdminContext& context) {
-  OAuthState state;
+OAuthState OwnOAuthLook(CAdminContext& context) {
   Result<ServiceSettings> settings = context.LoadSettings();
-  if (!settings || settings->AuthenticationMethod != SmtpAuthentication::OAuth) return state;
-  state.used = true;
-  Result<OAuthTokens> tokens = COAuthTokenStore(context.Folder()).Load();
-  if (!tokens) {
-    state.error = tokens.Describe();
-  } else if (!tokens->lastError.empty()) {
-    state.error = tokens->lastError;
-  } else if (tokens->accessToken.empty() && tokens->refreshToken.empty()) {
-    state.error = kNoTokenHeld;
-  } else {
-    const std::time_t at = static_cast<std::time_t>(tokens->expiresAt);
-    std::tm local{};
-    char text[32] = "";
-    if (::localtime_r(&at, &local)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    state.expires = text;
-  }
-  state.well = state.error.empty();
-  state.line = state.well ? "token held, expires " + state.expires : state.error;
-  return state;
+  if (!settings || settings->AuthenticationMethod != SmtpAuthentication::OAuth) return {};
+  const OAuthView view = LookAtOAuthTokens(context.Folder());
+  return {true, view.well, view.well ? LocalTimeText(view.expiresAt) : std::string(), view.error};
 }
+
+// How far the status file can be believed.
+enum class ViewState { kFresh, kStale, kMissing, kLeftBehind, kOtherProcess };
+
+const char* ViewWord(ViewState v) {
+  switch (v) {
+    case ViewState::kFresh: return "fresh";
+    case ViewState::kStale: return "stale";
+    case ViewState::kMissing: return "missing";
+    case ViewState::kLeftBehind: return "left behind";
+    case ViewState::kOtherProcess: return "of another process";
+  }
+  return "missing";
+}
+
+bool ProcessExists(std::int64_t pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 }  // namespace
 
 int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (!args.empty()) return context.Usage("status");
   const pid_t service = CServiceLock::RunningService(context.Folder());
-  const CapiAnswer capi = ProbeCapi();
+  const Result<PublishedStatus> published = ReadStatusFile(context.Folder());
+  std::optional<PublishedStatus> view;
+  if (published) view = *published;
+
+  ViewState viewState = ViewState::kMissing;
+  if (view && service == 0)
+    viewState = ViewState::kLeftBehind;
+  else if (view && service > 0 && view->pid != service)
+    viewState = ViewState::kOtherProcess;
+  else if (view && static_cast<std::int64_t>(std::time(nullptr)) - view->heartbeatAt > kStatusStaleSeconds)
+    viewState = ViewState::kStale;
+  else if (view)
+    viewState = ViewState::kFresh;
+  const bool believed = viewState == ViewState::kFresh || viewState == ViewState::kStale;
+
+  // CAPI: the service's view while one runs; otherwise asked here.
+  CapiAnswer capi;
+  const bool probed = service == 0;
+  if (probed) {
+    capi = ProbeCapi();
+  } else if (believed) {
+    capi.answers = view->line != "capi-unavailable" && view->line != "stopped";
+    capi.info = static_cast<unsigned>(view->capiInfo);
+    capi.controllers = static_cast<int>(view->controllers);
+    capi.bChannels = static_cast<int>(view->bChannels);
+  }
+  const std::string capiWords = capi.answers ? std::string() : probed ? InfoWords(capi.info) : view ? view->capiReason : "";
+
   std::string databaseError;
   try {
     COdbcConnection db;
@@ -88,23 +146,65 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
       lastFax = text;
     }
   }
-  const bool capiWell = capi.answers && capi.controllers > 0;
-  const OAuthState oauth = LookAtOAuth(context);
-  const bool well = service != 0 && capiWell && databaseError.empty() && queued == 0 && setAside == 0 &&
-                    undeliverable == 0 && oauth.well;
-  char info[16];
-  std::snprintf(info, sizeof info, "0x%04X", capi.info & 0xFFFF);
-  // libcapi20's own words for the code; the library's tables, not the line's bytes.
-  const char* words = capi_info2str(static_cast<_cword>(capi.info & 0xFFFF));
-  const std::string reason = words ? words : "";
+
+  OAuthState oauth;
+  if (believed && view->oauthUsed) {
+    oauth = {true, view->oauthWell, LocalTimeText(view->oauthExpiresAt), view->oauthError};
+  } else if (service == 0) {
+    oauth = OwnOAuthLook(context);
+  }
+
+  // The reasons, in words, in the order a person would see to them.
+  std::vector<std::string> reasons;
+  if (service == 0) {
+    if (!view)
+      reasons.push_back("no service runs");
+    else if (ProcessExists(view->pid))
+      reasons.push_back("the service (process " + std::to_string(view->pid) + ") no longer serves the folder");
+    else
+      reasons.push_back("the service (process " + std::to_string(view->pid) + ") has gone without stopping");
+  } else if (viewState == ViewState::kMissing || viewState == ViewState::kOtherProcess) {
+    reasons.push_back("the service publishes no status" + (published ? std::string() : " (" + published.Describe() + ")"));
+  } else if (viewState == ViewState::kStale) {
+    reasons.push_back("the service's status is stale (last written " + LocalTimeText(view->heartbeatAt) +
+                      "): it may hang");
+  }
+  if (service != 0 && believed && !view->listening) {
+    std::string why = "the service does not receive faxes: " + view->notListeningWhy;
+    if (!view->missingSettings.empty()) why += " (missing: " + Joined(view->missingSettings) + ")";
+    reasons.push_back(why);
+  }
+  if (!databaseError.empty()) reasons.push_back("the database does not open");
+  if (queued > 0) reasons.push_back("mail waits in the queue");
+  if (undeliverable > 0) reasons.push_back("mail was refused for good");
+  if (setAside > 0) reasons.push_back("a fax entry was set aside as unreadable");
+  if (oauth.used && !oauth.well) reasons.push_back("the OAuth 2.0 login is not well");
+  const bool well = reasons.empty();
 
   if (context.Json()) {
+    CJsonObject serviceJson;
+    serviceJson.Bool("running", service != 0).Number("pid", service > 0 ? service : 0).Text("status", ViewWord(viewState));
+    if (view) serviceJson.Number("startedAt", view->startedAt).Number("heartbeatAt", view->heartbeatAt);
     CJsonObject out;
-    out.Raw("service", CJsonObject().Bool("running", service != 0).Number("pid", service > 0 ? service : 0).Close());
+    out.Raw("service", serviceJson.Close());
+    if (believed) {
+      CJsonArray missing;
+      for (const std::string& name : view->missingSettings) missing.Raw(JsonString(name));
+      out.Raw("reception", CJsonObject()
+                               .Bool("listening", view->listening)
+                               .Text("line", view->line)
+                               .Text("why", view->notListeningWhy)
+                               .Raw("missingSettings", missing.Close())
+                               .Number("callsInProgress", view->callsInProgress)
+                               .Number("faxesReceived", view->faxesReceived)
+                               .Text("lastFaxAt", LocalTimeText(view->lastFaxAt))
+                               .Close());
+    }
     out.Raw("capi", CJsonObject()
+                        .Text("source", probed ? "probe" : "service")
                         .Bool("answers", capi.answers)
-                        .Text("info", info)
-                        .Text("reason", capi.answers ? std::string() : reason)
+                        .Text("info", InfoText(capi.info))
+                        .Text("reason", capiWords)
                         .Number("controllers", capi.controllers)
                         .Number("bChannels", capi.bChannels)
                         .Close());
@@ -118,20 +218,52 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     else
       out.Text("lastFax", lastFax);
     if (oauth.used)
-      out.Raw("oauth",
-              CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
+      out.Raw("oauth", CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
+    if (believed) {
+      out.Raw("lastDeliveryError", CJsonObject()
+                                       .Text("text", view->lastDeliveryError)
+                                       .Text("at", LocalTimeText(view->lastDeliveryErrorAt))
+                                       .Close());
+      out.Raw("lastError",
+              CJsonObject().Text("text", view->lastError).Text("at", LocalTimeText(view->lastErrorAt)).Close());
+    }
+    CJsonArray reasonsJson;
+    for (const std::string& r : reasons) reasonsJson.Raw(JsonString(r));
+    out.Raw("reasons", reasonsJson.Close());
     out.Bool("well", well);
     context.Say(out.Close());
     return well ? kAdminOk : kAdminRefused;
   }
+
   context.Say("service: " + (service > 0   ? "running (process " + std::to_string(service) + ")"
                              : service < 0 ? std::string("running (process unknown)")
                                            : std::string("not running")));
-  if (capi.answers)
-    context.Say("capi: " + std::to_string(capi.controllers) + " controller(s), " + std::to_string(capi.bChannels) +
-                " B-channel(s)");
-  else
-    context.Say(std::string("capi: not answering (") + info + (reason.empty() ? "" : ": " + reason) + ")");
+  if (service == 0 && view)
+    context.Say("status file: left by process " + std::to_string(view->pid) + ", last written " +
+                LocalTimeText(view->heartbeatAt));
+  if (service != 0 && viewState != ViewState::kFresh)
+    context.Say(std::string("status file: ") + ViewWord(viewState) +
+                (view ? ", last written " + LocalTimeText(view->heartbeatAt) : std::string()));
+  if (service != 0 && believed) {
+    std::string reception = view->listening ? "listening" : "not listening: " + view->notListeningWhy;
+    if (!view->missingSettings.empty()) reception += " (missing: " + Joined(view->missingSettings) + ")";
+    context.Say("reception: " + reception);
+  }
+  if (service == 0 || believed) {
+    const std::string source = probed ? " (asked by kestrel-admin: no service runs)" : "";
+    if (capi.answers)
+      context.Say("capi: " + std::to_string(capi.controllers) + " controller(s), " + std::to_string(capi.bChannels) +
+                  " B-channel(s)" + source);
+    else if (capi.info != 0)
+      context.Say("capi: not answering (" + InfoText(capi.info) + (capiWords.empty() ? "" : ": " + capiWords) + ")" +
+                  source);
+    else
+      context.Say("capi: not answering (" + (view ? view->line : std::string("no answer")) + ")" + source);
+  }
+  if (service != 0 && believed) {
+    context.Say("calls in progress: " + std::to_string(view->callsInProgress));
+    context.Say("faxes received since start: " + std::to_string(view->faxesReceived));
+  }
   context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));
   context.Say("recorded, not forwarded: " + std::to_string(recorded));
   context.Say("queued mails: " + std::to_string(queued));
@@ -139,7 +271,12 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (undeliverable > 0) context.Say("undeliverable mails: " + std::to_string(undeliverable));
   context.Say("set aside, unreadable: " + std::to_string(setAside));
   context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
-  if (oauth.used) context.Say("OAuth: " + oauth.line);
+  if (believed && !view->lastDeliveryError.empty())
+    context.Say("last delivery error: " + LocalTimeText(view->lastDeliveryErrorAt) + " " + view->lastDeliveryError);
+  if (oauth.used) context.Say("OAuth: " + (oauth.well ? "token held, expires " + oauth.expires : oauth.error));
+  if (believed && !view->lastError.empty())
+    context.Say("last error: " + LocalTimeText(view->lastErrorAt) + " " + view->lastError);
+  for (const std::string& r : reasons) context.Say("not well: " + r);
   context.Say(well ? "status: well" : "status: not well");
   return well ? kAdminOk : kAdminRefused;
 }

@@ -4,6 +4,8 @@
 // texts written.
 #include <capi20.h>
 
+#include <ctime>
+
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
 
@@ -104,6 +106,8 @@ void CFaxReceiveThread::FaxEnded(FaxCallRecord& call) {
   // and a crash after the hand-over must not lose the last pages.
   if (kestrel::Status written = capture_.Finish(); !written) call.incomplete = written.Error().text;
   handOff_.HandOver(call);
+  statusLastFax_.store(std::time(nullptr));
+  statusFaxes_.fetch_add(1);
 }
 
 void CFaxReceiveThread::CallDropped(const FaxCallRecord& call) {

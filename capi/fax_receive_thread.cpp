@@ -152,7 +152,8 @@ int CFaxReceiveThread::RegisterCAPI() { return Register(true); }
 // `report`: write why registration failed. Attempts after a lost link are
 // quiet, so that a long outage leaves one line in the log, not one a try.
 int CFaxReceiveThread::Register(bool report) {
-  if (capi20_isinstalled() != CapiNoError) {
+  if (unsigned installed = capi20_isinstalled(); installed != CapiNoError) {
+    statusCapiInfo_.store(installed);
     if (report) Log("Error: No ISDN-driver installed.");
     return 0;
   }
@@ -165,9 +166,11 @@ int CFaxReceiveThread::Register(bool report) {
   unsigned error = capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId);
   if (error != CapiNoError) applId = 0;  // the library may leave a value behind on failure
   if (applId == 0) {
+    statusCapiInfo_.store(error);
     if (report) Log(Format("Error: registering the application in function RegisterCAPI,code: %04X", error & 0xFFFF));
     return 0;
   }
+  statusCapiInfo_.store(0);
   appId_ = applId;
   controllers_ = controllers;
   return controllers;
@@ -196,7 +199,10 @@ unsigned CFaxReceiveThread::GetProfile(unsigned controller, unsigned char* profi
 
 int CFaxReceiveThread::ControllerCount() {
   unsigned char profile[64] = {};
-  if (GetProfile(0, profile) != CapiNoError) return 0;
+  if (unsigned info = GetProfile(0, profile); info != CapiNoError) {
+    statusCapiInfo_.store(info);
+    return 0;
+  }
   return profile[0] | (profile[1] << 8);
 }
 
@@ -270,6 +276,9 @@ LineStatus CFaxReceiveThread::Status() const {
   status.state = static_cast<LineStatus::State>(state_.load());
   status.controllers = statusControllers_.load();
   status.bChannels = statusChannels_.load();
+  status.capiInfo = statusCapiInfo_.load();
+  status.faxesReceived = statusFaxes_.load();
+  status.lastFaxAt = statusLastFax_.load();
   return status;
 }
 
@@ -290,13 +299,15 @@ void CFaxReceiveThread::RecoverLink() {
   if (appId_ != 0) capi20_release(appId_);  // the peer is gone; its answer says nothing
   appId_ = 0;
   machine_.Reset();
-  while (Pause(reregisterInterval_)) {
+  // The first attempt comes at once: it either finds the peer back or
+  // leaves its CAPI info for the status to tell.
+  do {
     if (Register(false) == 0) continue;
     linkLost_ = false;
     SetLineState(LineStatus::State::kListening);
     Log("CAPI connection restored, fax reception resumed.");
     return;
-  }
+  } while (Pause(reregisterInterval_));
 }
 
 void CFaxReceiveThread::SessionLoop() {

@@ -145,6 +145,9 @@ class CFaxReceiveThread final : private ICallActions {
   std::atomic<int> state_{static_cast<int>(LineStatus::State::kStopped)};
   std::atomic<int> statusControllers_{0};
   std::atomic<int> statusChannels_{0};
+  std::atomic<unsigned> statusCapiInfo_{0};
+  std::atomic<int> statusFaxes_{0};
+  std::atomic<std::time_t> statusLastFax_{0};
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/image_format.h"
 #include "core/setting_choices.h"

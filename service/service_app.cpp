@@ -19,6 +19,7 @@
 #include "platform/registry_file.h"
 #include "service/service_lock.h"
 #include "service/settings_editor.h"
+#include "service/status_publisher.h"
 #include "store/database_exception.h"
 #include "store/odbc_connection.h"
 #include "store/schema.h"
@@ -47,12 +48,28 @@ struct CReceptionWorker {
 };
 
 struct CServiceApp::Impl {
-  Impl(IEventLog& l, INoticeSink& n, ISettingsEditor* e) : log(l), notices(n), editor(e), monitor(l) {}
+  Impl(IEventLog& l, INoticeSink& n, ISettingsEditor* e) : status(l), log(status), notices(n), editor(e), monitor(log) {}
 
   void CreateWorker() {
     worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, settings, folder);
     worker->forwarding.SetListener(listener);
     workerStarted = false;
+    status.SetLine(&worker->thread);
+  }
+
+  void DestroyWorker() {
+    status.SetLine(nullptr);
+    worker.reset();
+  }
+
+  // What the status file tells that only this thread knows; after every change of it.
+  void PublishFacts() {
+    std::vector<std::string> missing;
+    for (std::string_view name : MissingSettings(settings)) missing.emplace_back(name);
+    status.SetFacts({.missingSettings = std::move(missing),
+                     .databaseOpen = databaseOpen,
+                     .receptionStarted = workerStarted,
+                     .oauthUsed = settings.AuthenticationMethod == SmtpAuthentication::OAuth});
   }
 
   // Complete settings go to the running threads, each taking them between
@@ -64,6 +81,8 @@ struct CServiceApp::Impl {
     worker->forwarding.ChangeSettings(settings);
   }
 
+  // First: every part logs through it, and it outlives them.
+  CStatusPublisher status;
   IEventLog& log;
   INoticeSink& notices;
   ISettingsEditor* editor;
@@ -129,6 +148,8 @@ kestrel::Status CServiceApp::InitInstance() {
   } else {
     d.notices.Notify(databaseError, NoticeIcon::kError);
   }
+  d.PublishFacts();
+  d.status.Start(d.folder);
   return {};
 }
 
@@ -138,7 +159,8 @@ pid_t CServiceApp::RunningService() const {
 
 int CServiceApp::ExitInstance() {
   Impl& d = *impl_;
-  d.worker.reset();
+  d.status.Stop();
+  d.DestroyWorker();
   d.reception.Close();
   d.forwardingDb.Close();
   d.databaseOpen = false;
@@ -155,6 +177,7 @@ void CServiceApp::StartReception() {
     // A call in progress is received to its end and handed over first.
     if (d.worker) d.worker->thread.EndSessionWhenIdle();
     d.workerStarted = false;
+    d.PublishFacts();
     return;
   }
   if (!d.worker) d.CreateWorker();
@@ -167,6 +190,7 @@ void CServiceApp::StartReception() {
     d.workerStarted = true;
   }
   d.monitor.StartMailQueueMonitor(true);
+  d.PublishFacts();
 }
 
 void CServiceApp::SettingsCommand() {
