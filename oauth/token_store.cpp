@@ -26,7 +26,9 @@ OAuthTokens TokensFromGrant(const TokenGrant& grant, std::int64_t now, const OAu
 }
 
 OAuthTokens SignInTokens(const TokenGrant& grant, std::int64_t now, const std::string& smtpUser) {
-  return TokensFromGrant(grant, now, OAuthTokens{.account = smtpUser});
+  OAuthTokens user;
+  user.account = smtpUser;
+  return TokensFromGrant(grant, now, user);
 }
 
 COAuthTokenStore::COAuthTokenStore(const std::string& folder) : path_(folder + kFileName) {}

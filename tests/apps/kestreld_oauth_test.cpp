@@ -70,7 +70,9 @@ TEST_F(Kestreld, RevokedSignInQueuesTheFaxUntilMailLoginAndTheServiceThenSendsIt
   const std::string seen = ReadFileBytes(app_.File("kestrel.log")) + ReadFileBytes("/proc/" + std::to_string(pid_) +
                                                                                     "/cmdline") +
                            revokedOut + loginOut + heldOut;
-  for (const auto& token : idp.Control()["issued"])
+  const nlohmann::json issued = idp.Control()["issued"];
+  ASSERT_FALSE(issued.empty());
+  for (const auto& token : issued)
     EXPECT_EQ(seen.find(token.get<std::string>()), std::string::npos);
   ::kill(pid_, SIGTERM);
   EXPECT_EQ(Wait(), 0);
