@@ -104,7 +104,8 @@ std::string IdTokenAccount(const std::string& idToken) {
   const std::size_t first = idToken.find('.');
   const std::size_t second = idToken.find('.', first == std::string::npos ? first : first + 1);
   if (second == std::string::npos || idToken.size() > kMaxTokenLength) return {};
-  const std::optional<std::string> payload = Base64UrlBytes(std::string_view(idToken).substr(first + 1, second - first - 1));
+  const std::optional<std::string> payload =
+      Base64UrlBytes(std::string_view(idToken).substr(first + 1, second - first - 1));
   if (!payload) return {};
   const std::optional<Json> claims = ParseObject(*payload);
   if (!claims) return {};

@@ -32,7 +32,8 @@ bool COAuthSignIn::Start(const OAuthConfig& config, const std::string& folder, c
     // services live; the listener is already waiting by then.
     const auto show = [this](const std::string& line) {
       const std::string url = line.substr(line.starts_with(kOpenUrlPrompt) ? kOpenUrlPrompt.size() : 0);
-      QMetaObject::invokeMethod(this, [this, url] { open_(QUrl(QString::fromStdString(url))); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, url] { open_(QUrl(QString::fromStdString(url))); }, Qt::QueuedConnection);
     };
     Result<TokenGrant> grant = COAuthClient(config, &stop_).CodeSignIn(show, 0, kTimeoutSeconds);
     bool signedIn = false;

@@ -80,8 +80,7 @@ OAuthFailureTexts OAuthFailureTextsOf(const std::string& failure) {
             QStringLiteral("The mail server's OAuth 2.0 sign-in is no longer valid (%1). The faxes wait in the queue "
                            "and go as soon as you sign in again: Settings, Email, Sign in….")
                 .arg(cause)};
-  return {QStringLiteral("Mail sign-in could not be renewed"),
-          QStringLiteral("Faxes cannot be mailed for now"),
+  return {QStringLiteral("Mail sign-in could not be renewed"), QStringLiteral("Faxes cannot be mailed for now"),
           QStringLiteral("The mail server's OAuth 2.0 token could not be renewed (%1). The faxes wait in the queue; "
                          "if this lasts, sign in again: Settings, Email, Sign in….")
               .arg(cause)};

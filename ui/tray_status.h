@@ -6,7 +6,8 @@
 // title; these lines follow it.
 //
 // Pure functions of what they are given, but for OAuthRenewalFailure, which
-// reads the token file; user-interface thread (they paint).
+// reads the token file; nothing fails (a token file that cannot be read is
+// itself the failure shown). User-interface thread (they paint).
 #pragma once
 
 #include <QIcon>

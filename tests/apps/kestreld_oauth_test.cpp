@@ -32,11 +32,7 @@ TEST_F(Kestreld, RevokedSignInQueuesTheFaxUntilMailLoginAndTheServiceThenSendsIt
   s.SMTPCAFile = mta.RootCaFile();
   s.AuthenticationMethod = SmtpAuthentication::OAuth;
   s.SMTP_User = kUser;
-  s.OAuthGrant = "device";
-  s.OAuthClientId = "kestrel-test";
-  s.OAuthScope = "smtp";
-  s.OAuthTokenUrl = idp.Url("/token");
-  s.OAuthDeviceUrl = idp.Url("/device");
+  idp.UseDeviceGrant(s);
   WriteSettings(s);
   idp.SignIn(s, app_.Path());
   idp.Control({{"revoke", "1"}});
@@ -67,13 +63,12 @@ TEST_F(Kestreld, RevokedSignInQueuesTheFaxUntilMailLoginAndTheServiceThenSendsIt
   EXPECT_NE(heldOut.find("\nOAuth: token held, expires "), std::string::npos) << heldOut;
   EXPECT_EQ(held, 0) << heldOut;
 
-  const std::string seen = ReadFileBytes(app_.File("kestrel.log")) + ReadFileBytes("/proc/" + std::to_string(pid_) +
-                                                                                    "/cmdline") +
-                           revokedOut + loginOut + heldOut;
+  const std::string seen = ReadFileBytes(app_.File("kestrel.log")) +
+                           ReadFileBytes("/proc/" + std::to_string(pid_) + "/cmdline") + revokedOut + loginOut +
+                           heldOut;
   const nlohmann::json issued = idp.Control()["issued"];
   ASSERT_FALSE(issued.empty());
-  for (const auto& token : issued)
-    EXPECT_EQ(seen.find(token.get<std::string>()), std::string::npos);
+  for (const auto& token : issued) EXPECT_EQ(seen.find(token.get<std::string>()), std::string::npos);
   ::kill(pid_, SIGTERM);
   EXPECT_EQ(Wait(), 0);
 }
