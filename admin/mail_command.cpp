@@ -45,13 +45,14 @@ int LogIn(const AdminArgs& args, CAdminContext& context) {
   }
   if (!grant) return context.Refuse("the sign-in failed: " + grant.Error().text);
   const COAuthTokenStore store(context.Folder());
-  const OAuthTokens tokens = TokensFromGrant(*grant, std::time(nullptr));
+  const OAuthTokens tokens = SignInTokens(*grant, std::time(nullptr), settings->SMTP_User);
   if (Status saved = store.Save(tokens); !saved)
     return context.Refuse("the tokens cannot be stored: " + saved.Describe());
   if (config->grant != OAuthGrant::Client && tokens.refreshToken.empty())
     context.Say("Signed in, but without a refresh token: sign in again when the access token expires.");
   else
-    context.Say("Signed in; the tokens are in " + store.Path() + ".");
+    context.Say("Signed in" + (tokens.account.empty() ? "" : " as " + tokens.account) + "; the tokens are in " +
+                store.Path() + ".");
   // A queue that waited for the sign-in goes now.
   if (const pid_t service = context.SignalService(SIGUSR1); service > 0)
     context.Say("The service (process " + std::to_string(service) + ") sends the queue now.");

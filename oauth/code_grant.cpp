@@ -126,7 +126,7 @@ Result<TokenGrant> COAuthClient::CodeSignIn(const ShowLine& show, int port, int 
                                          {"code_challenge", PkceChallenge(verifier)},
                                          {"code_challenge_method", "S256"}});
   if (!config_.authorizeExtra.empty()) url += "&" + config_.authorizeExtra;
-  show("To sign in, open " + url);
+  show(std::string(kOpenUrlPrompt) + url);
 
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   for (;;) {

@@ -61,7 +61,7 @@ Result<TokenGrant> COAuthClient::ClientCredentials() const {
 }
 
 std::string COAuthClient::DevicePrompt(const DeviceAuthorization& device) {
-  return "To sign in, open " + device.verificationUri + " and enter the code " + device.userCode;
+  return std::string(kOpenUrlPrompt) + device.verificationUri + " and enter the code " + device.userCode;
 }
 
 bool COAuthClient::Sleep(std::int64_t seconds) const {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/result.h"
 #include "oauth/http_client.h"
@@ -20,6 +21,9 @@
 #include "oauth/token_reply.h"
 
 namespace kestrel {
+
+// What the code grant's line starts with; the authorization URL follows.
+inline constexpr std::string_view kOpenUrlPrompt = "To sign in, open ";
 
 class COAuthClient {
  public:

@@ -1,5 +1,7 @@
 #include "oauth/token_reply.h"
 
+#include <openssl/evp.h>
+
 #include <nlohmann/json.hpp>
 
 #include <optional>
@@ -80,6 +82,38 @@ std::optional<std::int64_t> Seconds(const Json& json, const char* name) {
   return n >= 0 && n <= kMaxSeconds ? n : -1;
 }
 
+// The bytes of base64url text without padding (RFC 4648 5); nullopt when it
+// is not that.
+std::optional<std::string> Base64UrlBytes(std::string_view text) {
+  if (text.size() % 4 == 1) return std::nullopt;
+  std::string padded(text);
+  for (char& c : padded) c = c == '-' ? '+' : c == '_' ? '/' : c;
+  const std::size_t pad = (4 - padded.size() % 4) % 4;
+  padded.append(pad, '=');
+  std::string out(padded.size() / 4 * 3, '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(padded.data()), static_cast<int>(padded.size()));
+  if (n < 0) return std::nullopt;
+  out.resize(static_cast<std::size_t>(n) - pad);
+  return out;
+}
+
+// Who an id_token names: its preferred_username, else its email; empty when
+// it names no one or is no JWT (header.payload.signature).
+std::string IdTokenAccount(const std::string& idToken) {
+  const std::size_t first = idToken.find('.');
+  const std::size_t second = idToken.find('.', first == std::string::npos ? first : first + 1);
+  if (second == std::string::npos || idToken.size() > kMaxTokenLength) return {};
+  const std::optional<std::string> payload =
+      Base64UrlBytes(std::string_view(idToken).substr(first + 1, second - first - 1));
+  if (!payload) return {};
+  const std::optional<Json> claims = ParseObject(*payload);
+  if (!claims) return {};
+  for (const char* claim : {"preferred_username", "email"})
+    if (auto name = Text(*claims, claim); name && !name->empty()) return Shown(*name);
+  return {};
+}
+
 Failure Malformed(std::string_view step, long status, std::string_view what) {
   return Failure{std::string(step), "the reply is not usable: " + std::string(what), static_cast<int>(status)};
 }
@@ -126,6 +160,7 @@ Result<TokenGrant> ParseTokenReply(long httpStatus, std::string_view body) {
     if (*expires < 0) return Malformed(kTokenStep, httpStatus, "an expires_in that is not a number of seconds");
     grant.expiresIn = *expires;
   }
+  if (auto idToken = Text(*json, "id_token")) grant.account = IdTokenAccount(*idToken);
   return grant;
 }
 

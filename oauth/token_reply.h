@@ -5,6 +5,9 @@
 // exceptions; each field's type is checked, tokens and codes are printable
 // ASCII of bounded length, numbers within range; texts shown to a person
 // (a description, a verification URI) lose their control characters.
+// An id_token (OpenID Connect) is read only for the account's name, which is
+// shown, never trusted: its signature is not checked (it came straight from
+// the token endpoint) and a token that does not decode just names no one.
 // Failures are Result values: step "token endpoint" or "device endpoint",
 // text "<the endpoint's error word>" or "<word>: <its description>" for an
 // error reply (see OAuthErrorWord), code = the HTTP status.
@@ -26,6 +29,7 @@ struct TokenGrant {
   std::string accessToken;
   std::string refreshToken;    // empty: none issued (keep the one held)
   std::int64_t expiresIn = 0;  // seconds; 0: not said
+  std::string account;         // the id_token's preferred_username or email; empty: none given
 };
 
 // What a device authorization endpoint answered.

@@ -21,7 +21,14 @@ OAuthTokens TokensFromGrant(const TokenGrant& grant, std::int64_t now, const OAu
   return {.refreshToken = grant.refreshToken.empty() ? held.refreshToken : grant.refreshToken,
           .accessToken = grant.accessToken,
           .expiresAt = now + (grant.expiresIn > 0 ? grant.expiresIn : 3600),
-          .lastError = ""};
+          .lastError = "",
+          .account = grant.account.empty() ? held.account : grant.account};
+}
+
+OAuthTokens SignInTokens(const TokenGrant& grant, std::int64_t now, const std::string& smtpUser) {
+  OAuthTokens user;
+  user.account = smtpUser;
+  return TokensFromGrant(grant, now, user);
 }
 
 COAuthTokenStore::COAuthTokenStore(const std::string& folder) : path_(folder + kFileName) {}
@@ -42,6 +49,7 @@ Result<OAuthTokens> COAuthTokenStore::Load() const {
   text("refresh_token", tokens.refreshToken);
   text("access_token", tokens.accessToken);
   text("last_error", tokens.lastError);
+  text("account", tokens.account);
   if (const auto it = json.find("expires_at"); it != json.end() && it->is_number_integer())
     tokens.expiresAt = it->get<std::int64_t>();
   return tokens;
@@ -51,7 +59,8 @@ Status COAuthTokenStore::Save(const OAuthTokens& tokens) const {
   const nlohmann::json json = {{"refresh_token", tokens.refreshToken},
                                {"access_token", tokens.accessToken},
                                {"expires_at", tokens.expiresAt},
-                               {"last_error", tokens.lastError}};
+                               {"last_error", tokens.lastError},
+                               {"account", tokens.account}};
   // Invalid UTF-8 (from an endpoint's description) is replaced, not thrown at.
   const std::string bytes = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   if (WriteFileAtomically(path_, bytes, 0600)) return {};

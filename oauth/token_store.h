@@ -1,6 +1,7 @@
 // COAuthTokenStore: the tokens of the OAuth 2.0 login in one file of the
 // application folder, oauth-tokens.json: the refresh token, the access token,
-// when it expires, and the last renewal's failure. The file has mode 0600
+// when it expires, the account they were obtained for (to show who is signed
+// in) and the last renewal's failure. The file has mode 0600
 // and is replaced atomically (platform/atomic_file.h), so a reader (the
 // service, kestrel-admin) never sees half of it. Tokens go nowhere else: not
 // to the event log, kestrel.xml, a command line or any output.
@@ -27,14 +28,19 @@ struct OAuthTokens {
   std::string accessToken;
   std::int64_t expiresAt = 0;  // seconds since the epoch; 0: unknown
   std::string lastError;       // the last renewal's failure, for kestrel-admin status; empty: none
+  std::string account;         // who signed in, to show; empty: not known
 
   bool operator==(const OAuthTokens&) const = default;
 };
 
 // The tokens `grant` gives at `now` (seconds since the epoch): a lifetime the
 // endpoint did not tell is taken as an hour, the usual one; without a new
-// refresh token the one `held` keeps stays. No failure is kept.
+// refresh token the one `held` keeps stays, and so does its account when the
+// grant names none. No failure is kept.
 OAuthTokens TokensFromGrant(const TokenGrant& grant, std::int64_t now, const OAuthTokens& held = {});
+// What a sign-in stores: the account is the one the grant names, else
+// `smtpUser`, the login the tokens were obtained for.
+OAuthTokens SignInTokens(const TokenGrant& grant, std::int64_t now, const std::string& smtpUser);
 
 class COAuthTokenStore {
  public:

@@ -6,6 +6,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -13,11 +14,24 @@
 #include <cstddef>
 
 #include "core/setting_choices.h"
+#include "oauth/token_store.h"
+#include "platform/app_folder.h"
 #include "ui/digits_edit.h"
 #include "ui/form_layout.h"
 #include "ui/setting_fields.h"
 
 namespace kestrel {
+namespace {
+
+constexpr char kNotSignedIn[] = "Not signed in";
+
+// What the page says when the configured grant signs in elsewhere.
+QString AdminSignInText(OAuthGrant grant) {
+  return QStringLiteral("The %1 sign-in runs in a terminal: kestrel-admin mail login")
+      .arg(QString::fromLatin1(GrantName(grant)));
+}
+
+}  // namespace
 
 CEmailPage::CEmailPage(QWidget* parent) : COptionsPage(QStringLiteral("Email"), parent) {
   auto* settingsBox = new QGroupBox(QStringLiteral("Email settings"), this);
@@ -66,6 +80,21 @@ CEmailPage::CEmailPage(QWidget* parent) : COptionsPage(QStringLiteral("Email"), 
   AddFormRow(serverForm, QStringLiteral("Authentication:"), authentication_);
   AddFormRow(serverForm, QStringLiteral("Username:"), user_);
   AddFormRow(serverForm, QStringLiteral("Password:"), password_);
+  signInButton_ = new QPushButton(QStringLiteral("Sign in…"), serverBox);
+  signInButton_->setObjectName(QStringLiteral("oauthSignIn"));
+  signInButton_->setAutoDefault(false);
+  signOutButton_ = new QPushButton(QStringLiteral("Sign out"), serverBox);
+  signOutButton_->setObjectName(QStringLiteral("oauthSignOut"));
+  signOutButton_->setAutoDefault(false);
+  signInState_ = new QLabel(QString::fromLatin1(kNotSignedIn), serverBox);
+  signInState_->setObjectName(QStringLiteral("oauthAccount"));
+  signInState_->setWordWrap(true);
+  auto* signInRow = new QHBoxLayout;
+  signInRow->setContentsMargins(0, 0, 0, 0);
+  signInRow->addWidget(signInButton_);
+  signInRow->addWidget(signOutButton_);
+  signInRow->addWidget(signInState_, 1);
+  AddFormRow(serverForm, QStringLiteral("OAuth 2.0:"), signInRow, signInButton_);
 
   auto* attachmentBox = new QGroupBox(QStringLiteral("Attachment"), this);
   auto* attachmentForm = GroupForm(attachmentBox);
@@ -93,6 +122,9 @@ CEmailPage::CEmailPage(QWidget* parent) : COptionsPage(QStringLiteral("Email"), 
   connect(scale_, &QCheckBox::clicked, this, &CEmailPage::UpdateEnabledFields);
   connect(security_, &QComboBox::activated, this, &CEmailPage::OnSecurityChosen);
   connect(caBrowse, &QPushButton::clicked, this, &CEmailPage::OnBrowseCAFile);
+  connect(signInButton_, &QPushButton::clicked, this, &CEmailPage::OnSignIn);
+  connect(signOutButton_, &QPushButton::clicked, this, &CEmailPage::OnSignOut);
+  connect(&signIn_, &COAuthSignIn::Finished, this, &CEmailPage::OnSignInFinished);
 }
 
 void CEmailPage::ProposeFirstRunValues(ServiceSettings& settings) {
@@ -101,6 +133,7 @@ void CEmailPage::ProposeFirstRunValues(ServiceSettings& settings) {
 }
 
 void CEmailPage::Load(const ServiceSettings& s) {
+  loaded_ = s;
   ShowText(name_, s.Name);
   ShowText(address_, s.Address);
   ShowText(header_, s.Header);
@@ -114,6 +147,7 @@ void CEmailPage::Load(const ServiceSettings& s) {
   ShowChoice(format_, s.ImageFormat);
   ShowFlag(scale_, s.UseImageScale);
   width_->setText(QString::number(s.ImageScaleX));
+  ShowSignInState();
   UpdateEnabledFields();
 }
 
@@ -151,12 +185,70 @@ void CEmailPage::OnBrowseCAFile() {
   if (!path.isEmpty()) caFile_->setText(path);
 }
 
+void CEmailPage::OnSignIn() {
+  if (signIn_.Running()) {
+    signIn_.Cancel();
+    return;
+  }
+  ServiceSettings settings = loaded_;
+  if (!Store(settings)) return;
+  Result<OAuthConfig> config = ResolveOAuthConfig(settings);
+  if (!config) {
+    signInState_->setText(QString::fromStdString(config.Error().text));
+    return;
+  }
+  if (config->grant != OAuthGrant::Code) {
+    signInState_->setText(AdminSignInText(config->grant));
+    return;
+  }
+  signIn_.Start(*config, ApplicationFolder(), settings.SMTP_User);
+  signInState_->setText(QStringLiteral("Waiting for the sign-in in the browser…"));
+  signInButton_->setText(QStringLiteral("Cancel sign-in"));
+  UpdateEnabledFields();
+}
+
+void CEmailPage::OnSignInFinished(bool signedIn, const QString& text) {
+  signInButton_->setText(QStringLiteral("Sign in…"));
+  if (signedIn) {
+    ShowSignInState();
+    emit SignedIn();
+  } else {
+    signInState_->setText(QStringLiteral("The sign-in failed: %1").arg(text));
+  }
+  UpdateEnabledFields();
+}
+
+void CEmailPage::OnSignOut() {
+  if (Status forgotten = COAuthTokenStore(ApplicationFolder()).Forget(); !forgotten) {
+    signInState_->setText(QString::fromStdString(forgotten.Describe()));
+    return;
+  }
+  ShowSignInState();
+  UpdateEnabledFields();
+}
+
+void CEmailPage::ShowSignInState() {
+  Result<OAuthTokens> tokens = COAuthTokenStore(ApplicationFolder()).Load();
+  const bool held = tokens && !(tokens->refreshToken.empty() && tokens->accessToken.empty());
+  if (!held)
+    signInState_->setText(QString::fromLatin1(kNotSignedIn));
+  else if (tokens->account.empty())
+    signInState_->setText(QStringLiteral("Signed in"));
+  else
+    signInState_->setText(QStringLiteral("Signed in as %1").arg(QString::fromStdString(tokens->account)));
+  tokensHeld_ = held;
+}
+
 void CEmailPage::UpdateEnabledFields() {
   // Index 0 is "None": no login, nothing to name.
   const bool login = authentication_->currentIndex() > 0;
   user_->setEnabled(login);
   password_->setEnabled(login);
   width_->setEnabled(scale_->isChecked());
+  const bool oauth = authentication_->currentIndex() == static_cast<int>(SmtpAuthentication::OAuth);
+  const bool running = signIn_.Running();
+  signInButton_->setEnabled(oauth || running);
+  signOutButton_->setEnabled(!running && tokensHeld_);
 }
 
 }  // namespace kestrel

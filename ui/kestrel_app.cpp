@@ -15,6 +15,7 @@
 #include "service/service_app.h"
 #include "service/service_lock.h"
 #include "ui/about_box.h"
+#include "ui/email_page.h"
 #include "ui/fax_notifier.h"
 #include "ui/main_frame.h"
 #include "ui/options_sheet.h"
@@ -78,6 +79,8 @@ bool CKestrelApp::InitInstance() {
   notifier_ = std::make_unique<CFaxNotifier>(&frame_->TrayIcon().PlatformIcon());
   service_->SetForwardedFaxListener(notifier_.get());
   connect(notifier_.get(), &CFaxNotifier::Shown, this, &CKestrelApp::UpdateTrayStatus);
+  // Mail that waited for a sign-in goes as soon as the Email page made one.
+  connect(options_->EmailPage(), &CEmailPage::SignedIn, this, [this] { service_->TryMailQueueNow(); });
   const Status started = service_->InitInstance();
   if (started) {
     statusTimer_ = new QTimer(this);
@@ -100,7 +103,17 @@ bool CKestrelApp::InitInstance() {
 void CKestrelApp::UpdateTrayStatus() {
   if (!service_ || !frame_) return;
   const ServiceStatus status = service_->Status();
-  frame_->TrayIcon().SetStatus(TrayStateIcon(TrayStateOf(status)), TrayStatusLines(status));
+  QStringList lines = TrayStatusLines(status);
+  const std::string oauthFailure = OAuthRenewalFailure(service_->Settings(), service_->ApplicationFolder());
+  const bool fresh = !oauthFailure.empty() && oauthFailure != shownOAuthFailure_;
+  // Noted before showing: the notifier's Shown comes back here at once.
+  shownOAuthFailure_ = oauthFailure;
+  if (!oauthFailure.empty()) {
+    const OAuthFailureTexts texts = OAuthFailureTextsOf(oauthFailure);
+    lines << texts.line;
+    if (fresh && notifier_) notifier_->Show(texts.summary, texts.body, QString());
+  }
+  frame_->TrayIcon().SetStatus(TrayStateIcon(TrayStateOf(status)), lines);
 }
 
 bool CKestrelApp::ReportMissingTray() {

@@ -3,7 +3,8 @@
 // frame with the tray icon, the options sheet as the settings editor, the
 // message-box notices, and what the tray menu's actions do (Settings,
 // Jotter, Help, About; Exit is the main frame's), the tray's state icon and
-// tooltip, a notification per forwarded fax, and a once-per-start message box
+// tooltip, a notification per forwarded fax and one per failed renewal of the
+// OAuth 2.0 sign-in, and a once-per-start message box
 // where no tray exists (a later start of kestrel then opens the options sheet
 // of this instance).
 //
@@ -16,6 +17,7 @@
 #include <QString>
 
 #include <memory>
+#include <string>
 
 class QTimer;
 
@@ -89,6 +91,7 @@ class CKestrelApp : public QObject {
   QTimer* statusTimer_ = nullptr;
   bool aboutOpen_ = false;
   bool noTrayReported_ = false;
+  std::string shownOAuthFailure_;  // the renewal failure notified last; empty: none
 };
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 #include "desktop/artwork.h"
+#include "oauth/token_store.h"
 
 namespace kestrel {
 
@@ -60,6 +61,29 @@ QIcon TrayStateIcon(TrayState state) {
     icon.addPixmap(pm);
   }
   return icon;
+}
+
+std::string OAuthRenewalFailure(const ServiceSettings& settings, const std::string& folder) {
+  if (settings.AuthenticationMethod != SmtpAuthentication::OAuth) return {};
+  Result<OAuthTokens> tokens = COAuthTokenStore(folder).Load();
+  return tokens ? tokens->lastError : tokens.Error().Describe();
+}
+
+OAuthFailureTexts OAuthFailureTextsOf(const std::string& failure) {
+  // invalid_grant: the sign-in itself is void (revoked, expired, password
+  // changed); anything else may pass when the endpoint answers again.
+  const bool signInVoid = failure.find("invalid_grant") != std::string::npos;
+  const QString cause = QString::fromStdString(failure);
+  if (signInVoid)
+    return {QStringLiteral("Mail sign-in no longer valid: sign in again"),
+            QStringLiteral("Faxes cannot be mailed: sign in again"),
+            QStringLiteral("The mail server's OAuth 2.0 sign-in is no longer valid (%1). The faxes wait in the queue "
+                           "and go as soon as you sign in again: Settings, Email, Sign in….")
+                .arg(cause)};
+  return {QStringLiteral("Mail sign-in could not be renewed"), QStringLiteral("Faxes cannot be mailed for now"),
+          QStringLiteral("The mail server's OAuth 2.0 token could not be renewed (%1). The faxes wait in the queue; "
+                         "if this lasts, sign in again: Settings, Email, Sign in….")
+              .arg(cause)};
 }
 
 }  // namespace kestrel

@@ -1,14 +1,19 @@
 // The tray's picture of the running service: the icon and the tooltip lines
 // for the line's state (listening with its controllers and B-channels,
 // receiving, CAPI not available, reception stopped), a database that could
-// not be opened and the mails waiting in the queue. The tooltip's first line
-// stays the program's own title; these lines follow it.
+// not be opened and the mails waiting in the queue, and an OAuth 2.0 token
+// that could not be renewed. The tooltip's first line stays the program's own
+// title; these lines follow it.
 //
-// Pure functions of a ServiceStatus; user-interface thread (they paint).
+// Pure functions of what they are given, but for OAuthRenewalFailure, which
+// reads the token file; nothing fails (a token file that cannot be read is
+// itself the failure shown). User-interface thread (they paint).
 #pragma once
 
 #include <QIcon>
 #include <QStringList>
+
+#include <string>
 
 #include "service/service_app.h"
 
@@ -22,5 +27,17 @@ TrayState TrayStateOf(const ServiceStatus& status);
 QStringList TrayStatusLines(const ServiceStatus& status);
 // The program's icon with a mark for the state.
 QIcon TrayStateIcon(TrayState state);
+
+// The last renewal failure the token file of `folder` keeps, when `settings`
+// sign in with OAuth 2.0; empty when none.
+std::string OAuthRenewalFailure(const ServiceSettings& settings, const std::string& folder);
+// What the tray says about such a failure: a tooltip line while it lasts, and
+// a notification (its summary and body) once per failure.
+struct OAuthFailureTexts {
+  QString line;
+  QString summary;
+  QString body;
+};
+OAuthFailureTexts OAuthFailureTextsOf(const std::string& failure);
 
 }  // namespace kestrel

@@ -37,19 +37,34 @@ class Kestreld : public ServiceTest {
   void Start(const std::vector<std::string>& extra = {}) { StartProcess(pid_, "", extra); }
   // The same for another process, its output in files named after `tag`.
   void StartProcess(pid_t& pid, const std::string& tag, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {KESTRELD, "--home", app_.Path()};
+    Spawn(pid, KESTRELD, tag, extra);
+  }
+  // Starts `program` --home app_ `extra`, its output in files named after `tag`.
+  void Spawn(pid_t& pid, const std::string& program, const std::string& tag, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {program, "--home", app_.Path()};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, home_.File(tag + "stdout").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, home_.File(tag + "stderr").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_EQ(posix_spawn(&pid, KESTRELD, &actions, nullptr, argv.data(), environ), 0);
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
+  }
+  // Runs `program` --home app_ `extra` to its end (bounded by `timeout`):
+  // its exit status and its standard output followed by its standard error.
+  std::pair<int, std::string> RunProgram(const std::string& program, const std::vector<std::string>& extra,
+                                         std::chrono::milliseconds timeout = 30s) {
+    pid_t pid = -1;
+    Spawn(pid, program, "program-", extra);
+    const int status = WaitProcess(pid, timeout);
+    if (pid > 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+    return {status, ReadFileBytes(home_.File("program-stdout")) + ReadFileBytes(home_.File("program-stderr"))};
   }
 
   // Waits for the process to end; its exit status, or -1 after `timeout`.

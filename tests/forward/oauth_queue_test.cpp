@@ -42,11 +42,7 @@ TEST(OAuthQueue, RevokedSignInQueuesWithOneEventAndANewSignInSendsTheQueue) {
   settings.SMTPCAFile = mta.RootCaFile();
   settings.AuthenticationMethod = SmtpAuthentication::OAuth;
   settings.SMTP_User = kUser;
-  settings.OAuthGrant = "device";
-  settings.OAuthClientId = "kestrel-test";
-  settings.OAuthScope = "smtp";
-  settings.OAuthTokenUrl = idp.Url("/token");
-  settings.OAuthDeviceUrl = idp.Url("/device");
+  idp.UseDeviceGrant(settings);
   idp.SignIn(settings, app.Path());
   idp.Control({{"revoke", "1"}});
 

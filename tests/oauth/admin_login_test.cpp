@@ -40,11 +40,7 @@ class AdminLoginTest : public ::testing::Test {
     s.SMTPServer = "127.0.0.1";
     s.SMTP_User = "fax@kestrel.test";
     s.AuthenticationMethod = SmtpAuthentication::OAuth;
-    s.OAuthGrant = "device";
-    s.OAuthClientId = "kestrel-test";
-    s.OAuthScope = "smtp";
-    s.OAuthTokenUrl = Url("/token");
-    s.OAuthDeviceUrl = Url("/device");
+    idp_.UseDeviceGrant(s);
     CEventLog log(home_.Path());
     ASSERT_TRUE(ExportSettings(SettingsFilePath(app_.Path()), s, log));
   }

@@ -24,6 +24,14 @@ nlohmann::json CIdpPeer::Control(const FormFields& fields) const {
   return reply ? nlohmann::json::parse(reply->body) : nlohmann::json::object();
 }
 
+void CIdpPeer::UseDeviceGrant(ServiceSettings& settings) const {
+  settings.OAuthGrant = "device";
+  settings.OAuthClientId = "kestrel-test";
+  settings.OAuthScope = "smtp";
+  settings.OAuthTokenUrl = Url("/token");
+  settings.OAuthDeviceUrl = Url("/device");
+}
+
 void CIdpPeer::SignIn(const ServiceSettings& settings, const std::string& folder) const {
   Result<OAuthConfig> config = ResolveOAuthConfig(settings);
   ASSERT_TRUE(config) << config.Describe();

@@ -25,6 +25,9 @@ class CIdpPeer {
   // Pulls the levers of `fields`; answers the counters and the tokens issued.
   nlohmann::json Control(const FormFields& fields = {}) const;
   void Set(const std::string& name, const std::string& value) const { Control({{"set", name}, {"value", value}}); }
+  // Points `settings` at this IdP with the device grant of its public client
+  // (OAuthGrant, OAuthClientId, OAuthScope, OAuthTokenUrl, OAuthDeviceUrl).
+  void UseDeviceGrant(ServiceSettings& settings) const;
   // Signs in with the device grant of `settings` (its polls not waited for)
   // and stores the tokens in `folder`, as kestrel-admin mail login does.
   void SignIn(const ServiceSettings& settings, const std::string& folder) const;

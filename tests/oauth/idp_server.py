@@ -5,7 +5,9 @@ Listens on a free port of 127.0.0.1 (over TLS with --cert and --key), prints
 "PORT <n>" when ready and stops when its standard input closes. Endpoints:
   POST /device      RFC 8628 device authorization (verification_uri /verify)
   POST /token       grants device_code, refresh_token (rotated on every use),
-                    client_credentials and authorization_code (PKCE S256)
+                    client_credentials and authorization_code (PKCE S256;
+                    with the scope openid it adds an unsigned id_token
+                    naming the user as preferred_username)
   GET  /authorize   approves at once: 302 to redirect_uri with code and state
   POST /introspect  RFC 7662, for Dovecot's oauth2 passdb (active, username)
   POST /control     the tests' levers, form fields:
@@ -38,13 +40,17 @@ config = {"lifetime": 3600, "interval": 1, "device_expires": 120, "pending_polls
           "slow_down_polls": "", "outcome": "grant", "user": "fax@kestrel.test"}
 counts = {"device_polls": 0, "refreshes": 0, "client_grants": 0, "code_grants": 0, "introspections": 0}
 devices = {}         # device_code -> polls so far
-codes = {}           # authorization code -> (client, redirect_uri, challenge)
+codes = {}           # authorization code -> (client, redirect_uri, challenge, scope)
 refresh_tokens = {}  # refresh token -> user, while valid
 access_tokens = {}   # access token -> (user, expiry)
 issued = []          # every token handed out, for the tests to look for
 
 
-def issue(user, with_refresh=True):
+def b64url(data):
+    return base64.urlsafe_b64encode(json.dumps(data).encode()).rstrip(b"=").decode()
+
+
+def issue(user, with_refresh=True, openid=False):
     access = "at-" + secrets.token_urlsafe(24)
     access_tokens[access] = (user, time.time() + int(config["lifetime"]))
     issued.append(access)
@@ -54,6 +60,8 @@ def issue(user, with_refresh=True):
         refresh_tokens[refresh] = user
         issued.append(refresh)
         reply["refresh_token"] = refresh
+    if openid:
+        reply["id_token"] = b64url({"alg": "none"}) + "." + b64url({"sub": user, "preferred_username": user}) + "."
     return reply
 
 
@@ -103,7 +111,7 @@ class Handler(BaseHTTPRequestHandler):
                 target = redirect + "?" + urllib.parse.urlencode({"error": config["outcome"], "state": q.get("state", "")})
             else:
                 code = "code-" + secrets.token_urlsafe(16)
-                codes[code] = (q["client_id"], redirect, q["code_challenge"])
+                codes[code] = (q["client_id"], redirect, q["code_challenge"], q.get("scope", ""))
                 target = redirect + "?" + urllib.parse.urlencode({"code": code, "state": q.get("state", "")})
         self.send_response(302)
         self.send_header("Location", target)
@@ -177,7 +185,7 @@ class Handler(BaseHTTPRequestHandler):
             digest = hashlib.sha256(f.get("code_verifier", "").encode()).digest()
             if base64.urlsafe_b64encode(digest).rstrip(b"=").decode() != held[2]:
                 return self.error("invalid_grant")
-            return self.reply(200, issue(config["user"]))
+            return self.reply(200, issue(config["user"], openid="openid" in held[3].split()))
         return self.error("unsupported_grant_type")
 
 

@@ -29,11 +29,7 @@ class OAuthPostfixTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(idp_.Port(), 0) << "the IdP did not start";
     postfix_ = std::make_unique<test::CPostfixPeer>(mta_.Path(), "other@kestrel.test", "unused", Url("/introspect"));
-    settings_.OAuthGrant = "device";
-    settings_.OAuthClientId = "kestrel-test";
-    settings_.OAuthScope = "smtp";
-    settings_.OAuthTokenUrl = Url("/token");
-    settings_.OAuthDeviceUrl = Url("/device");
+    idp_.UseDeviceGrant(settings_);
     settings_.SMTPCAFile = postfix_->RootCaFile();
     idp_.SignIn(settings_, app_.Path());
   }

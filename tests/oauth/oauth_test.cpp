@@ -64,7 +64,8 @@ class OAuthTest : public ::testing::Test {
                     .Save({.refreshToken = grant->refreshToken,
                            .accessToken = grant->accessToken,
                            .expiresAt = 1,
-                           .lastError = ""}));
+                           .lastError = "",
+                           .account = ""}));
   }
   OAuthTokens Held() const { return *COAuthTokenStore(dir_.Path()).Load(); }
 
