@@ -6,4 +6,9 @@ bool ServiceSettings::IsComplete() const {
   return !ReceivedDir.empty() && !ODBCConnect.empty() && !Address.empty() && !Name.empty() && !SMTPServer.empty();
 }
 
+void ProposeFirstRunValues(ServiceSettings& settings) {
+  settings.SMTPSecurity = SmtpSecurity::StartTls;
+  settings.ImageFormat = ImageFormat::Pdf;
+}
+
 }  // namespace kestrel

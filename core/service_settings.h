@@ -59,4 +59,8 @@ struct ServiceSettings {
   bool operator==(const ServiceSettings&) const = default;
 };
 
+// What a new folder starts with, in the desktop's first-run sheet and in a
+// folder set up by kestrel-admin alike: STARTTLS and one PDF per fax.
+void ProposeFirstRunValues(ServiceSettings& settings);
+
 }  // namespace kestrel

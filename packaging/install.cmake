@@ -1,6 +1,7 @@
 # What `make install` (PREFIX, DESTDIR) and the Debian packages install: the
 # programs, their man pages (generated from docs/man/*.scd with scdoc), the
-# systemd unit, and (packaging/desktop) the desktop entries and icons.
+# systemd unit, kestrel-admin's bash completion, and (packaging/desktop) the
+# desktop entries and icons.
 include(GNUInstallDirs)
 
 # Programs that this build has.
@@ -47,6 +48,12 @@ set(KESTREL_UNIT_DIR ${KESTREL_UNIT_DIR_DEFAULT} CACHE PATH "Where the systemd u
 if(TARGET kestreld)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/kestreld.service ${CMAKE_BINARY_DIR}/kestreld.service @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/kestreld.service DESTINATION ${KESTREL_UNIT_DIR})
+endif()
+
+# bash completion for kestrel-admin, where bash-completion loads it on demand.
+if(TARGET kestrel-admin)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrel-admin.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestrel-admin)
 endif()
 
 # The desktop programs' menu and autostart entries and icons.

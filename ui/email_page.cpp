@@ -95,11 +95,6 @@ CEmailPage::CEmailPage(QWidget* parent) : COptionsPage(QStringLiteral("Email"), 
   connect(caBrowse, &QPushButton::clicked, this, &CEmailPage::OnBrowseCAFile);
 }
 
-void CEmailPage::ProposeFirstRunValues(ServiceSettings& settings) {
-  settings.SMTPSecurity = SmtpSecurity::StartTls;
-  settings.ImageFormat = ImageFormat::Pdf;
-}
-
 void CEmailPage::Load(const ServiceSettings& s) {
   ShowText(name_, s.Name);
   ShowText(address_, s.Address);

@@ -27,9 +27,6 @@ class CEmailPage : public COptionsPage {
   void Load(const ServiceSettings& settings) override;
   bool Store(ServiceSettings& settings) override;
 
-  // What the first-run sheet proposes: STARTTLS and one PDF per fax.
-  static void ProposeFirstRunValues(ServiceSettings& settings);
-
  public slots:
   void OnSecurityChosen(int index);
   void OnBrowseCAFile();
