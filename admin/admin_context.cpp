@@ -84,9 +84,10 @@ int CAdminContext::Readable(const std::string& path) {
 }
 
 int CAdminContext::PermissionDenied(const std::string& path) const {
-  struct stat st;
-  const group* owners = ::stat(folder_.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
-  const std::string name = owners ? owners->gr_name : "of " + folder_;
+  struct stat st {};
+  const bool known = ::stat(folder_.c_str(), &st) == 0;
+  const group* owners = known ? ::getgrgid(st.st_gid) : nullptr;
+  const std::string name = owners ? owners->gr_name : known ? std::to_string(st.st_gid) : "kestrel";
   return Refuse("permission denied: " + path + " cannot be read. Run kestrel-admin with sudo, or join the group " +
                 name + " (sudo adduser $USER " + name + ", then log in again).");
 }

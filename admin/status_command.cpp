@@ -7,6 +7,7 @@
 // the OAuth 2.0 login, also when no token is held or its renewal failed.
 #include <capi20.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -63,6 +64,7 @@ OAuthState LookAtOAuth(CAdminContext& context) {
 
 int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (!args.empty()) return context.Usage("status");
+  if (CAdminContext::Readable(context.Folder()) == EACCES) return context.PermissionDenied(context.Folder());
   const pid_t service = CServiceLock::RunningService(context.Folder());
   const CapiAnswer capi = ProbeCapi();
   std::string databaseError;
