@@ -4,6 +4,7 @@
 // the settings as the service does, and saving them through the one writer of
 // kestrel.xml, then asking the service that holds the folder to re-read them.
 //
+// Failures come as Result values of core/result.h and leave as exit statuses.
 // One command a process; not thread-safe.
 #pragma once
 

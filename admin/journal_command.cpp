@@ -1,6 +1,8 @@
 // kestrel-admin journal: the rows of ReceivedFaxes, newest first, and the
 // deletion of one row, through the journal functions the journal views use.
 // Rows come back bounded and checked from the store (store/journal.h).
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -61,7 +63,13 @@ int List(const AdminArgs& args, CAdminContext& context) {
       context.Say(std::to_string(e.id) + "\t" + e.senderNr + "\t" + TimeText(e.receivingTime, false) + "\t" +
                   std::to_string(e.numberOfPages) + "\t" + e.faxFile + "\t" + e.status);
   }
-  if (!listing.status.Ok()) return context.Refuse("journal: " + listing.status.Error().text);
+  if (!listing.status.Ok()) {
+    // SQLite reads a WAL database it may not write only while its writer
+    // keeps the shared-memory file: while the service runs.
+    const bool readOnly = ::access(context.Folder().c_str(), W_OK) != 0 && ::access(embedded.c_str(), R_OK) == 0;
+    return context.Refuse("journal: " + listing.status.Error().text +
+                          (readOnly ? ". Without sudo, " + embedded + " can be read while the service runs." : ""));
+  }
   return kAdminOk;
 }
 

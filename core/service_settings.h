@@ -3,7 +3,7 @@
 // describes each (its kestrel.xml element, type, range and default). Texts
 // are UTF-8.
 // The record is a plain value: the application object owns it, the worker and
-// the mail-queue monitor get copies.
+// the mail-queue monitor get copies. Nothing here can fail.
 #pragma once
 
 #include <cstdint>

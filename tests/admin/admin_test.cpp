@@ -576,6 +576,9 @@ TEST_F(Admin, ReadCommandsServeTheFoldersGroupAndDenyOthersByName) {
     EXPECT_NE(plain.err.find("kestrel-admin: permission denied: " + app_.Path()), std::string::npos) << plain.err;
     EXPECT_NE(plain.err.find("join the group 64123"), std::string::npos) << plain.err;
   }
+  const AdminRun status = runAs({}, {"status"});
+  EXPECT_EQ(status.status, 1);
+  EXPECT_EQ(status.err.rfind("kestrel-admin: permission denied: " + app_.Path(), 0), 0u) << status.err;
   // kestrel.xml stays the owner's; a change is denied by name, not half done.
   const AdminRun change = runAs({kAdmins}, {"settings", "set", "EmailName", "Other"});
   EXPECT_EQ(change.status, 1);
