@@ -55,7 +55,7 @@ std::string ChooseApplicationFolder(const FolderSources& sources) {
 
 std::string SettleApplicationFolder(std::string_view program, FolderUser user, const std::string& home) {
   const FolderSources sources = SourcesFromEnvironment(user, home);
-  const std::string folder = ChooseApplicationFolder(sources);
+  std::string folder = ChooseApplicationFolder(sources);
   const bool chosenByUser = !sources.home.empty() || folder == kPackagedFolder;
   std::error_code error;
   if (!chosenByUser && !std::filesystem::is_directory(folder, error)) {
