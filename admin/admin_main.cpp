@@ -1,6 +1,6 @@
 // The kestrel-admin command line: options, then one command. The application
-// folder is --home DIR, else KESTREL_HOME, else for the installed program the
-// service's folder, else the folder of the program (as for kestreld).
+// folder is the one kestreld takes (platform/app_folder.h).
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,24 +11,21 @@
 #include "core/setting_table.h"
 #include "core/version.h"
 #include "platform/app_folder.h"
+#include "platform/bounded_file.h"
 #include "platform/folder_owner.h"
 
 namespace kestrel {
 namespace {
 
-std::string DefaultFolder() {
-#if defined(KESTREL_INSTALL_BINDIR) && defined(KESTREL_SERVICE_HOME)
-  if (!std::getenv("KESTREL_HOME") && ExecutableFolder() == std::string(KESTREL_INSTALL_BINDIR) + "/")
-    return std::string(KESTREL_SERVICE_HOME) + "/";
-#endif
-  return ApplicationFolder();
-}
+// A registry export of a whole machine is far smaller.
+constexpr std::size_t kMaxImportBytes = 16 * 1024 * 1024;
 
 }  // namespace
 
 std::string AdminHelpText() {
   std::string text =
       "usage: kestrel-admin [--home DIR] [--json] COMMAND ...\n"
+      "       kestrel-admin --version | --help\n"
       "\n"
       "  settings                          print every setting (the password as (set) or (empty))\n"
       "  settings set KEY VALUE ...        change settings; each KEY and what it takes is listed below\n"
@@ -66,6 +63,7 @@ std::string AdminHelpText() {
 
 int RunAdmin(int argc, char** argv) {
   bool json = false;
+  std::string home;
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const std::string option = argv[i];
@@ -76,7 +74,7 @@ int RunAdmin(int argc, char** argv) {
       std::printf("Kestrel %s\n", kProductVersion);
       return kAdminOk;
     } else if (option == "--home" && i + 1 < argc) {
-      ::setenv("KESTREL_HOME", argv[++i], 1);
+      home = argv[++i];
     } else if (option == "--json") {
       json = true;
     } else {
@@ -88,17 +86,30 @@ int RunAdmin(int argc, char** argv) {
     std::fputs(AdminHelpText().c_str(), stderr);
     return kAdminUsage;
   }
-  const std::string folder = DefaultFolder();
-  ::setenv("KESTREL_HOME", folder.c_str(), 1);
+  const std::string folder = SettleApplicationFolder("kestrel-admin", FolderUser::kService, home);
+  if (folder.empty()) {
+    std::fprintf(stderr, "kestrel-admin: cannot create the application folder: %s\n", std::strerror(errno));
+    return kAdminRefused;
+  }
+  const std::string command = argv[i];
+  AdminArgs args(argv + i + 1, argv + argc);
+  // The file to import is read with the caller's rights (root reads
+  // /root/file), before they become the folder owner's.
+  std::string imported;
+  const bool importing = command == "settings" && args.size() == 2 && args[0] == "import";
+  if (importing && !ReadBoundedFile(args[1], imported, kMaxImportBytes)) {
+    std::fprintf(stderr, "kestrel-admin: %s cannot be read: %s\n", args[1].c_str(),
+                 errno ? std::strerror(errno) : "it is too large for a settings file");
+    return kAdminRefused;
+  }
   if (!BecomeFolderOwner(folder)) {
     std::fprintf(stderr, "kestrel-admin: cannot act as the owner of %s\n", folder.c_str());
     return kAdminRefused;
   }
   std::signal(SIGPIPE, SIG_IGN);
 
-  const std::string command = argv[i];
-  const AdminArgs args(argv + i + 1, argv + argc);
   CAdminContext context(folder, json);
+  if (importing) context.HoldImportedFile(args[1], imported);
   if (command == "settings") return RunSettingsCommand(args, context);
   if (command == "msn" || command == "caller") return RunForwardingCommand(command, args, context);
   if (command == "journal") return RunJournalCommand(args, context);

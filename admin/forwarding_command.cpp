@@ -118,7 +118,7 @@ int AcceptAll(const AdminArgs& args, CAdminContext& context) {
   const bool on = args.size() == 3 && args[1] == "on";
   if (!on && !(args.size() == 2 && args[1] == "off")) return context.Usage("msn all on ADDRESS | msn all off");
   auto s = context.LoadSettings();
-  if (!s) return context.Refuse(s.Describe());
+  if (!s) return context.Refuse(s.Error());
   if (on) {
     if (Status accepted = CheckAcceptAllAddress(true, args[2]); !accepted) return context.Refuse(accepted.Error().text);
     s->EmailAll = args[2];

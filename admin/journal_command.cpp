@@ -1,16 +1,22 @@
 // kestrel-admin journal: the rows of ReceivedFaxes, newest first, and the
 // deletion of one row, through the journal functions the journal views use.
 // Rows come back bounded and checked from the store (store/journal.h).
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "admin/admin_commands.h"
 #include "admin/admin_context.h"
 #include "admin/json_text.h"
 #include "core/number_text.h"
+#include "store/data_source.h"
 #include "store/journal.h"
 
 namespace kestrel {
 namespace {
+
+constexpr char kJournalHeader[] = "ID\tSender\tReceived\tPages\tFile\tStatus";
 
 std::string TimeText(const std::optional<SqlTimestamp>& time, bool stored) {
   if (!time) return {};
@@ -34,6 +40,9 @@ int List(const AdminArgs& args, CAdminContext& context) {
   } else if (args.size() != 1) {
     return context.Usage("journal list [--limit N]");
   }
+  // The embedded journal: a database the caller cannot read is not an empty one.
+  const std::string embedded = context.Folder() + kEmbeddedDatabaseFile;
+  if (CAdminContext::Readable(embedded) == EACCES) return context.PermissionDenied(embedded);
   JournalListing listing = ListJournalEntries();
   if (listing.entries.size() > limit) listing.entries.resize(limit);
   if (context.Json()) {
@@ -49,11 +58,18 @@ int List(const AdminArgs& args, CAdminContext& context) {
     }
     context.Say(array.Close());
   } else {
+    context.Say(kJournalHeader);
     for (const JournalEntry& e : listing.entries)
       context.Say(std::to_string(e.id) + "\t" + e.senderNr + "\t" + TimeText(e.receivingTime, false) + "\t" +
                   std::to_string(e.numberOfPages) + "\t" + e.faxFile + "\t" + e.status);
   }
-  if (!listing.status.Ok()) return context.Refuse("journal: " + listing.status.Error().text);
+  if (!listing.status.Ok()) {
+    // SQLite reads a WAL database it may not write only while its writer
+    // keeps the shared-memory file: while the service runs.
+    const bool readOnly = ::access(context.Folder().c_str(), W_OK) != 0 && ::access(embedded.c_str(), R_OK) == 0;
+    return context.Refuse("journal: " + listing.status.Error().text +
+                          (readOnly ? ". Without sudo, " + embedded + " can be read while the service runs." : ""));
+  }
   return kAdminOk;
 }
 

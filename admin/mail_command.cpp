@@ -29,7 +29,7 @@ int LogIn(const AdminArgs& args, CAdminContext& context) {
     return context.Usage("mail login [--port N]");
   }
   Result<ServiceSettings> settings = context.LoadSettings();
-  if (!settings) return context.Refuse(settings.Describe());
+  if (!settings) return context.Refuse(settings.Error());
   Result<OAuthConfig> config = ResolveOAuthConfig(*settings);
   if (!config) return context.Refuse(config.Error().text);
   const COAuthClient client(*config);

@@ -2,6 +2,7 @@
 // by one) and those the server refused for good (listed apart, returned to
 // the queue one by one), and "try now": SIGUSR1 makes the monitor of the
 // service holding the folder end its pause and send at once.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -42,6 +43,12 @@ void SayTable(const std::vector<QueueFileSummary>& files, CAdminContext& context
 }
 
 int List(CAdminContext& context) {
+  // A queue the caller cannot look into is not an empty one.
+  for (const std::string& folder : {MailQueueFolder(context.Folder()), UndeliverableFolder(context.Folder())}) {
+    if (CAdminContext::Readable(folder) == EACCES) return context.PermissionDenied(folder);
+    for (const std::string& name : MailQueueFileNames(folder))
+      if (CAdminContext::Readable(folder + "/" + name) == EACCES) return context.PermissionDenied(folder + "/" + name);
+  }
   const std::time_t now = std::time(nullptr);
   const std::vector<QueueFileSummary> waiting = Summaries(MailQueueFolder(context.Folder()), now, context);
   const std::vector<QueueFileSummary> undeliverable = Summaries(UndeliverableFolder(context.Folder()), now, context);

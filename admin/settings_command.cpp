@@ -48,8 +48,9 @@ std::string AsJson(const SettingRow& row, const ServiceSettings& s) {
 }
 
 int Show(CAdminContext& context) {
-  const auto s = context.LoadSettings();
-  if (!s) return context.Refuse(s.Describe());
+  const auto s = context.ReadSettings();
+  if (!s && s.Error().code == EACCES) return context.PermissionDenied(s.Error().step);
+  if (!s) return context.Refuse(s.Error());
   if (context.Json()) {
     CJsonObject object;
     for (const SettingRow& row : SettingRows()) {
@@ -141,7 +142,7 @@ int Set(const AdminArgs& args, CAdminContext& context) {
     if (!FindSetting(args[i])) return context.Usage("no setting is named " + args[i]);
   // Every value is checked before anything is written: one refusal keeps the file as it was.
   auto s = context.LoadSettings();
-  if (!s) return context.Refuse(s.Describe());
+  if (!s) return context.Refuse(s.Error());
   for (std::size_t i = 1; i < args.size(); i += 2) {
     const std::string refusal = Apply(*s, *FindSetting(args[i]), args[i + 1], PlaceOf(context));
     if (!refusal.empty()) return context.Refuse(refusal);
@@ -153,8 +154,9 @@ int Import(const AdminArgs& args, CAdminContext& context) {
   if (args.size() != 2) return context.Usage("settings import FILE");
   const std::string& file = args[1];
   auto s = context.LoadSettings();
-  if (!s) return context.Refuse(s.Describe());
-  CRegistryFile registry(file);
+  if (!s) return context.Refuse(s.Error());
+  const std::string readable = context.ReadablePath(file);
+  CRegistryFile registry(readable);
   for (const char* key : {kRegistryKey, kOlderRegistryKey}) {
     if (!registry.KeyExists(key)) continue;
     auto read = ReadRegistrySettings(registry, key);
@@ -164,7 +166,7 @@ int Import(const AdminArgs& args, CAdminContext& context) {
     return context.SaveSettings(*read);
   }
   const ServiceSettings before = *s;
-  if (Status imported = ImportSettings(file, *s, context.Log()); !imported)
+  if (Status imported = ImportSettings(readable, *s, context.Log()); !imported)
     return context.Refuse(
         file + " is neither a registry export with Kestrel's key nor a usable kestrel.xml: " + imported.Error().text);
   if (const std::string refusal = AdmitChanges(before, *s, PlaceOf(context)); !refusal.empty())

@@ -94,6 +94,7 @@ bool ProcessExists(std::int64_t pid) { return pid > 0 && (::kill(static_cast<pid
 
 int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (!args.empty()) return context.Usage("status");
+  if (CAdminContext::Readable(context.Folder()) == EACCES) return context.PermissionDenied(context.Folder());
   const pid_t service = CServiceLock::RunningService(context.Folder());
   const Result<PublishedStatus> published = ReadStatusFile(context.Folder());
   std::optional<PublishedStatus> view;

@@ -15,6 +15,7 @@
 
 #include "desktop/artwork.h"
 #include "desktop/message_box.h"
+#include "platform/app_folder.h"
 #include "service/service_app.h"
 #include "ui/kestrel_app.h"
 #include "ui/ui_string_table.h"
@@ -27,6 +28,12 @@ int main(int argc, char** argv) {
         "notification area. kestreld is the same service without a desktop.\n",
         stdout);
     return 0;
+  }
+  // The signed-in user's own folder (or KESTREL_HOME): the packaged one
+  // belongs to kestreld.
+  if (kestrel::SettleApplicationFolder("kestrel", kestrel::FolderUser::kDesktop).empty()) {
+    std::perror("kestrel: cannot create the application folder");
+    return 1;
   }
   // Blocked before any thread exists, so that only the descriptor sees them.
   sigset_t handled;

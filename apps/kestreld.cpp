@@ -90,6 +90,7 @@ void OnStopSignals(void (*handler)(int)) {
 int main(int argc, char** argv) {
   bool journal = false;
   std::string testMail;
+  std::string home;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--version") {
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == "--home" && i + 1 < argc) {
-      ::setenv("KESTREL_HOME", argv[++i], 1);
+      home = argv[++i];
     } else if (arg == "--journal") {
       journal = true;
     } else if (arg == "--test-mail" && i + 1 < argc) {
@@ -111,7 +112,11 @@ int main(int argc, char** argv) {
 
   // Root on a folder of the service user becomes that user before the log,
   // the lock or anything else is written, so no file there is ever root's.
-  const std::string folder = ApplicationFolder();
+  const std::string folder = SettleApplicationFolder("kestreld", FolderUser::kService, home);
+  if (folder.empty()) {
+    std::fprintf(stderr, "kestreld: cannot create the application folder: %s\n", std::strerror(errno));
+    return 1;
+  }
   if (!BecomeFolderOwner(folder)) {
     std::fprintf(stderr, "kestreld: cannot act as the owner of %s: %s\n", folder.c_str(), std::strerror(errno));
     return 1;

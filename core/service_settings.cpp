@@ -6,4 +6,9 @@ namespace kestrel {
 
 bool ServiceSettings::IsComplete() const { return MissingSettings(*this).empty(); }
 
+void ProposeFirstRunValues(ServiceSettings& settings) {
+  settings.SMTPSecurity = SmtpSecurity::StartTls;
+  settings.ImageFormat = ImageFormat::Pdf;
+}
+
 }  // namespace kestrel

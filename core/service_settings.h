@@ -3,7 +3,7 @@
 // describes each (its kestrel.xml element, type, range and default). Texts
 // are UTF-8.
 // The record is a plain value: the application object owns it, the worker and
-// the mail-queue monitor get copies.
+// the mail-queue monitor get copies. Nothing here can fail.
 #pragma once
 
 #include <cstdint>
@@ -59,5 +59,9 @@ struct ServiceSettings {
 
   bool operator==(const ServiceSettings&) const = default;
 };
+
+// What a new folder starts with, in the desktop's first-run sheet and in a
+// folder set up by kestrel-admin alike: STARTTLS and one PDF per fax.
+void ProposeFirstRunValues(ServiceSettings& settings);
 
 }  // namespace kestrel

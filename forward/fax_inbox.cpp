@@ -86,7 +86,7 @@ std::string CFaxInbox::NewEntryName(const char* extension) {
 }
 
 std::optional<std::string> CFaxInbox::BeginReception(const FaxCallRecord& call) {
-  ::mkdir(folder_.c_str(), 0700);
+  ::mkdir(folder_.c_str(), 0750);
   FaxEntry entry;
   entry.call = call;
   const std::string name = NewEntryName(kReceptionExtension);
@@ -94,7 +94,7 @@ std::optional<std::string> CFaxInbox::BeginReception(const FaxCallRecord& call) 
     std::lock_guard<std::mutex> lock(receptionsMutex_);
     ownReceptions_.insert(name);
   }
-  if (!WriteFileAtomically(folder_ + name, FaxEntryText(entry), 0600)) {
+  if (!WriteFileAtomically(folder_ + name, FaxEntryText(entry), 0640)) {
     log_.WriteEventText("Fax call could not be recorded in " + folder_ + ": " + std::strerror(errno));
     std::lock_guard<std::mutex> lock(receptionsMutex_);
     ownReceptions_.erase(name);
@@ -152,12 +152,12 @@ std::optional<FaxEntry> CFaxInbox::Record(const FaxCallRecord& call) {
                         std::strerror(errno));
     return std::nullopt;
   }
-  ::mkdir(folder_.c_str(), 0700);
+  ::mkdir(folder_.c_str(), 0750);
   FaxEntry entry;
   entry.name = NewEntryName(kEntryExtension);
   entry.call = call;
   entry.call.receptionEntry.clear();
-  if (!WriteFileAtomically(folder_ + entry.name, FaxEntryText(entry), 0600)) {
+  if (!WriteFileAtomically(folder_ + entry.name, FaxEntryText(entry), 0640)) {
     log_.WriteEventText("Received fax could not be recorded in " + folder_ + ": " + std::strerror(errno));
     return std::nullopt;
   }
@@ -166,7 +166,7 @@ std::optional<FaxEntry> CFaxInbox::Record(const FaxCallRecord& call) {
 
 bool CFaxInbox::Save(const FaxEntry& entry) {
   if (entry.name.empty()) return true;  // kept in memory only
-  if (WriteFileAtomically(folder_ + entry.name, FaxEntryText(entry), 0600)) return true;
+  if (WriteFileAtomically(folder_ + entry.name, FaxEntryText(entry), 0640)) return true;
   log_.WriteEventText("Forwarding step could not be recorded in " + folder_ + entry.name + ": " + std::strerror(errno));
   return false;
 }

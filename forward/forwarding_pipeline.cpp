@@ -205,7 +205,7 @@ bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applic
   const std::string folder = MailQueueFolder(applicationFolder);
   if (!PathExists(folder)) {
     log_.WriteEventText("MailQueue dir not exist.");
-    ::mkdir(folder.c_str(), 0700);
+    ::mkdir(folder.c_str(), 0750);
   }
   // Written whole under a name the monitor ignores, then published under a
   // queue name of its own.

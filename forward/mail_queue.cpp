@@ -69,7 +69,7 @@ std::string MailQueueFilePath(const std::string& applicationFolder, const std::s
 
 std::string PublishQueueFile(const std::string& written, const std::string& applicationFolder,
                              const std::string& captureFilePath, QueueShelf shelf) {
-  if (shelf == QueueShelf::kUndeliverable) ::mkdir(UndeliverableFolder(applicationFolder).c_str(), 0700);
+  if (shelf == QueueShelf::kUndeliverable) ::mkdir(UndeliverableFolder(applicationFolder).c_str(), 0750);
   std::string published;
   // link() never replaces an existing name, so a queue file waiting for the
   // monitor is never overwritten by a later fax of the same name.
@@ -87,7 +87,7 @@ std::string PublishQueueFile(const std::string& written, const std::string& appl
 
 std::string SetAsideUndeliverable(const std::string& path) {
   const std::string folder = FolderOf(path) + kUndeliverableFolderName;
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  if (::mkdir(folder.c_str(), 0750) != 0 && errno != EEXIST) return {};
   const std::string name = FileNameOf(path);
   const std::string stem = StemOf(path);
   for (int attempt = 1; attempt <= kMaxQueueNameAttempts; ++attempt) {
@@ -126,7 +126,7 @@ Status KeepOwedRecipients(const std::string& path, const std::vector<CMailAddres
   if (!in) return Status::Failed("queue file", path + " cannot be read: " + std::strerror(errno));
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (in.bad()) return Status::Failed("queue file", path + " cannot be read.");
-  if (!WriteFileAtomically(path, WithToHeader(bytes, owed), 0600))
+  if (!WriteFileAtomically(path, WithToHeader(bytes, owed), 0640))
     return Status::Failed("queue file", path + " cannot be rewritten: " + std::strerror(errno));
   return Status();
 }

@@ -231,7 +231,7 @@ bool CSMTPMessage::SaveToDisk(const std::string& path) {
 
   // Not following a link at the temporary name keeps the write inside the
   // queue folder.
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640);
   if (fd < 0) {
     log_->WriteEventText(OneLine(kWriteFailed + path));
     return false;

@@ -1,7 +1,7 @@
 # What `make install` (PREFIX, DESTDIR) and the Debian packages install: the
 # programs, their man pages (generated from docs/man/*.scd with scdoc), the
-# systemd unit with the event log's logrotate entry, and (packaging/desktop)
-# the desktop entries and icons.
+# systemd unit with the event log's logrotate entry, kestrel-admin's bash
+# completion, and (packaging/desktop) the desktop entries and icons.
 include(GNUInstallDirs)
 
 # Programs that this build has.
@@ -51,6 +51,12 @@ if(TARGET kestreld)
   # /etc/logrotate.d for the prefix /usr, else below the prefix.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestreld.logrotate
           DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d RENAME kestreld)
+endif()
+
+# bash completion for kestrel-admin, where bash-completion loads it on demand.
+if(TARGET kestrel-admin)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrel-admin.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestrel-admin)
 endif()
 
 # The desktop programs' menu and autostart entries and icons.

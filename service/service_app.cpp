@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 
 #include "capi/fax_receive_thread.h"
 #include "core/event_log.h"
@@ -9,6 +10,7 @@
 #include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
+#include "core/settings_view.h"
 #include "core/string_table.h"
 #include "forward/forwarding_pipeline.h"
 #include "forward/forwarding_worker.h"
@@ -81,6 +83,14 @@ struct CServiceApp::Impl {
     worker->forwarding.ChangeSettings(settings);
   }
 
+  // The secrets-free copy for the folder's group (kestrel-admin settings),
+  // beside a kestrel.xml only.
+  void ShareSettingsView() {
+    if (!std::filesystem::exists(SettingsFilePath(folder))) return;
+    if (kestrel::Status shared = WriteSettingsView(folder, settings); !shared)
+      log.WriteEventText("The settings view was not written: " + shared.Describe());
+  }
+
   // First: every part logs through it, and it outlives them.
   CStatusPublisher status;
   IEventLog& log;
@@ -121,6 +131,7 @@ kestrel::Status CServiceApp::InitInstance() {
     d.lock.Release();
     return kestrel::Status::Failed("settings", reason);
   }
+  d.ShareSettingsView();
 
   d.CreateWorker();  // "Init Session"
 
@@ -218,6 +229,7 @@ kestrel::Status CServiceApp::ApplySettings(const ServiceSettings& values) {
   d.settings = values;
   kestrel::Status saved = ExportSettings(SettingsFilePath(d.folder), d.settings, d.log);
   if (!saved) d.log.WriteEventText("The settings were not saved: " + saved.Describe());
+  d.ShareSettingsView();
   d.monitor.StartMailQueueMonitor(false);  // takes the new settings when it starts again
   d.GiveWorkerTheSettings();
   StartReception();
@@ -232,6 +244,7 @@ kestrel::Status CServiceApp::ReloadSettingsFile() {
     return imported;
   }
   d.settings = fresh;
+  d.ShareSettingsView();
   d.monitor.StartMailQueueMonitor(false);
   d.GiveWorkerTheSettings();
   StartReception();

@@ -127,11 +127,6 @@ CEmailPage::CEmailPage(QWidget* parent) : COptionsPage(QStringLiteral("Email"), 
   connect(&signIn_, &COAuthSignIn::Finished, this, &CEmailPage::OnSignInFinished);
 }
 
-void CEmailPage::ProposeFirstRunValues(ServiceSettings& settings) {
-  settings.SMTPSecurity = SmtpSecurity::StartTls;
-  settings.ImageFormat = ImageFormat::Pdf;
-}
-
 void CEmailPage::Load(const ServiceSettings& s) {
   loaded_ = s;
   ShowText(name_, s.Name);

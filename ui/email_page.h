@@ -34,9 +34,6 @@ class CEmailPage : public COptionsPage {
   void Load(const ServiceSettings& settings) override;
   bool Store(ServiceSettings& settings) override;
 
-  // What the first-run sheet proposes: STARTTLS and one PDF per fax.
-  static void ProposeFirstRunValues(ServiceSettings& settings);
-
   // Where the sign-in sends the authorization URL (the browser by default).
   void SetUrlOpener(COAuthSignIn::UrlOpener open) { signIn_.SetUrlOpener(std::move(open)); }
 

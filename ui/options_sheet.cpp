@@ -93,7 +93,7 @@ bool COptionsSheet::EditSettings(ServiceSettings& values) {
   if (!firstRunOffered_) {
     firstRunOffered_ = true;
     if (values.SMTPServer.empty() && !std::filesystem::exists(SettingsFilePath(ApplicationFolder())))
-      CEmailPage::ProposeFirstRunValues(edited_);
+      ProposeFirstRunValues(edited_);
   }
   EnsureTables();
   for (COptionsPage* page : Pages()) page->Load(edited_);

@@ -7,7 +7,9 @@
 #include <regex>
 
 #include <poll.h>
+#include <grp.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <tuple>
@@ -32,6 +34,19 @@ struct AdminRun {
 
 class Admin : public Kestreld {
  protected:
+  std::vector<std::string> Environment() {
+    // psqlODBC keeps a few allocations until the process ends; the store
+    // tests suppress the same in their own process.
+    WriteFileBytes(home_.File("lsan.supp"), "leak:psqlodbcw.so\nleak:psqlodbca.so\n");
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+      if (std::string(*e).rfind("LSAN_OPTIONS=", 0) != 0) environment.push_back(*e);
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    environment.push_back("LSAN_OPTIONS=" + (lsan ? std::string(lsan) + ":" : std::string()) +
+                          "print_suppressions=0:suppressions=" + home_.File("lsan.supp"));
+    return environment;
+  }
+
   // `input` is what kestrel-admin reads on standard input.
   AdminRun RunAdmin(const std::vector<std::string>& args, const std::string& input = "") {
     WriteFileBytes(home_.File("admin.in"), input);
@@ -47,15 +62,7 @@ class Admin : public Kestreld {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, home_.File("admin.err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    // psqlODBC keeps a few allocations until the process ends; the store
-    // tests suppress the same in their own process.
-    WriteFileBytes(home_.File("lsan.supp"), "leak:psqlodbcw.so\nleak:psqlodbca.so\n");
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-      if (std::string(*e).rfind("LSAN_OPTIONS=", 0) != 0) environment.push_back(*e);
-    const char* lsan = std::getenv("LSAN_OPTIONS");
-    environment.push_back("LSAN_OPTIONS=" + (lsan ? std::string(lsan) + ":" : std::string()) +
-                          "print_suppressions=0:suppressions=" + home_.File("lsan.supp"));
+    std::vector<std::string> environment = Environment();
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -376,6 +383,7 @@ TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
   Steps({
       {{"journal", "list"},
        0,
+       "ID\tSender\tReceived\tPages\tFile\tStatus\n"
        "2\t0302222\t08.12.2026 10:11:12\t1\t/fax/b.png\t\n"
        "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\tPages not converted: 2.\n",
        ""},
@@ -386,7 +394,11 @@ TEST_F(AdminTest, JournalListsNewestFirstAndDeletesOneRow) {
        ""},
       {{"journal", "delete", "2"}, 0, "Deleted journal entry 2.\n", ""},
       {{"journal", "delete", "2"}, 1, "", "The journal has no entry 2."},
-      {{"journal", "list"}, 0, "1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\tPages not converted: 2.\n", ""},
+      {{"journal", "list"},
+       0,
+       "ID\tSender\tReceived\tPages\tFile\tStatus\n1\t0301111\t07.12.2026 09:05:03\t2\t/fax/a.png\tPages not "
+       "converted: 2.\n",
+       ""},
   });
 }
 
@@ -600,6 +612,79 @@ TEST_F(AdminTest, TestMailIsAcceptedByTheServer) {
   EXPECT_EQ(r.out.substr(0, 3), "250") << r.out;
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(mail_->Recipients(1), std::vector<std::string>{"admin@kestrel.test"});
+}
+
+// The read commands by a member of the folder's group and by a plain user,
+// while the service runs (the folder 0750, kestrel.xml the owner's alone).
+TEST_F(Admin, ReadCommandsServeTheFoldersGroupAndDenyOthersByName) {
+  constexpr gid_t kAdmins = 64123;  // a group of its own for the folder; needs no name
+  const passwd* nobody = ::getpwnam("nobody");
+  if (::geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and the user nobody";
+  StartSim();
+  StartMailServer();
+  ServiceSettings settings = BaseSettings(MailPort());
+  settings.SMTP_Pass = "s3cret";
+  WriteSettings(settings);
+  ASSERT_EQ(::chown(app_.Path().c_str(), 0, kAdmins), 0);
+  ASSERT_EQ(::chmod(app_.Path().c_str(), 0750), 0);
+  Start();
+  ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+
+  // kestrel-admin as nobody, with `groups` as its only groups.
+  auto runAs = [&](std::vector<gid_t> groups, std::vector<std::string> args) {
+    args.insert(args.begin(), {KESTREL_ADMIN, "--home", app_.Path()});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = Environment();
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int out = ::open(home_.File("as.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(home_.File("as.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0 ||
+          ::setgroups(groups.size(), groups.data()) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+          ::setuid(nobody->pw_uid) != 0)
+        ::_exit(99);
+      ::execve(KESTREL_ADMIN, argv.data(), envp.data());
+      ::_exit(98);
+    }
+    ::close(out);
+    ::close(err);
+    const int status = WaitProcess(pid, 60s);
+    return AdminRun{status, ReadFileBytes(home_.File("as.out")), ReadFileBytes(home_.File("as.err"))};
+  };
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string memberSees;  // a line of a member's output
+  };
+  const Case cases[] = {
+      {{"settings"}, "ReceiverPassword            (set)\n"},
+      {{"settings"}, "EmailAddress                fax@kestrel.test\n"},
+      {{"queue", "list"}, "File\tAge\tSize\tRecipients\tSubject\n"},
+      {{"journal", "list"}, "ID\tSender\tReceived\tPages\tFile\tStatus\n"},
+  };
+  for (const Case& c : cases) {
+    const AdminRun member = runAs({kAdmins}, c.args);
+    EXPECT_EQ(member.status, 0) << c.args[0] << ": " << member.err;
+    EXPECT_NE(member.out.find(c.memberSees), std::string::npos) << member.out;
+    const AdminRun plain = runAs({}, c.args);
+    EXPECT_EQ(plain.status, 1) << c.args[0] << ": " << plain.out;
+    EXPECT_EQ(plain.out, "") << c.args[0];
+    EXPECT_NE(plain.err.find("kestrel-admin: permission denied: " + app_.Path()), std::string::npos) << plain.err;
+    EXPECT_NE(plain.err.find("join the group 64123"), std::string::npos) << plain.err;
+  }
+  const AdminRun status = runAs({}, {"status"});
+  EXPECT_EQ(status.status, 1);
+  EXPECT_EQ(status.err.rfind("kestrel-admin: permission denied: " + app_.Path(), 0), 0u) << status.err;
+  // kestrel.xml stays the owner's; a change is denied by name, not half done.
+  const AdminRun change = runAs({kAdmins}, {"settings", "set", "EmailName", "Other"});
+  EXPECT_EQ(change.status, 1);
+  EXPECT_EQ(change.err.rfind("kestrel-admin: permission denied: " + SettingsFilePath(app_.Path()), 0), 0u)
+      << change.err;
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ dpkg_step remove -r kestreld
 # Purge: settings, secrets, queue, log, status and the orphaned entry go; the
 # faxes, the journal and the entry of the fax not yet mailed stay, and are named.
 dpkg_step purge -P kestreld
-for gone in kestrel.xml oauth-tokens.json MailQueue kestrel.log kestrel-status.json FaxInbox/gone.fax; do
+for gone in kestrel.xml kestrel-settings.txt oauth-tokens.json MailQueue kestrel.log kestrel-status.json FaxInbox/gone.fax; do
   [ ! -e "$home/$gone" ] || fail "purge left $gone"
 done
 for kept in received/kept.sff kestrel.db FaxInbox/kept.fax; do

@@ -222,7 +222,7 @@ TEST_F(EmailPageTest, SecurityProposesItsPortAndRoundTripsWithCAFileAuthPlainAnd
 
 TEST_F(EmailPageTest, FirstRunProposesStartTlsAndPdf) {
   ServiceSettings s;
-  CEmailPage::ProposeFirstRunValues(s);
+  ProposeFirstRunValues(s);
   EXPECT_EQ(s.SMTPSecurity, SmtpSecurity::StartTls);
   EXPECT_EQ(s.ImageFormat, ImageFormat::Pdf);
 }
