@@ -36,7 +36,7 @@ std::string Wrapped(std::string_view text, std::string_view indent) {
 }
 
 std::string Default(const SettingRow& row) {
-  const std::string text = FormatSetting(row, row.defaultValue);
+  std::string text = FormatSetting(row, row.defaultValue);
   if (text.empty()) return "empty";
   if (row.type == SettingType::kChoice) {
     const auto index = static_cast<std::size_t>(std::get<std::int32_t>(row.defaultValue));
