@@ -22,6 +22,7 @@
 #include "core/setting_table.h"
 #include "core/settings_file.h"
 #include "core/settings_store.h"
+#include "platform/app_folder.h"
 #include "platform/registry_file.h"
 
 namespace kestrel {
@@ -103,7 +104,8 @@ std::optional<std::string> ReadSecretLine(std::string_view name) {
 
 // The folder being configured and the packaged service's, for the checks of the received folder.
 SettingPlace PlaceOf(const CAdminContext& context) {
-  return {.folder = context.Folder(), .serviceFolder = KESTREL_SERVICE_HOME};
+  constexpr std::string_view packaged(kPackagedFolder);
+  return {.folder = context.Folder(), .serviceFolder = packaged.substr(0, packaged.size() - 1)};
 }
 
 // Takes `typed` into `settings`: "" when accepted, else the refusal text.
