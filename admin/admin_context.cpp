@@ -79,9 +79,7 @@ Result<ServiceSettings> CAdminContext::ReadSettings() {
   return ReadSettingsView(folder_);
 }
 
-int CAdminContext::Readable(const std::string& path) {
-  return ::access(path.c_str(), R_OK) == 0 ? 0 : errno;
-}
+int CAdminContext::Readable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0 ? 0 : errno; }
 
 int CAdminContext::PermissionDenied(const std::string& path) const {
   struct stat st {};

@@ -122,7 +122,10 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     capi.controllers = static_cast<int>(view->controllers);
     capi.bChannels = static_cast<int>(view->bChannels);
   }
-  const std::string capiWords = capi.answers ? std::string() : probed ? InfoWords(capi.info) : view ? view->capiReason : "";
+  const std::string capiWords = capi.answers ? std::string()
+                                : probed     ? InfoWords(capi.info)
+                                : view       ? view->capiReason
+                                             : "";
 
   std::string databaseError;
   try {
@@ -165,7 +168,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     else
       reasons.push_back("the service (process " + std::to_string(view->pid) + ") has gone without stopping");
   } else if (viewState == ViewState::kMissing || viewState == ViewState::kOtherProcess) {
-    reasons.push_back("the service publishes no status" + (published ? std::string() : " (" + published.Describe() + ")"));
+    reasons.push_back("the service publishes no status" +
+                      (published ? std::string() : " (" + published.Describe() + ")"));
   } else if (viewState == ViewState::kStale) {
     reasons.push_back("the service's status is stale (last written " + LocalTimeText(view->heartbeatAt) +
                       "): it may hang");
@@ -184,7 +188,9 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
 
   if (context.Json()) {
     CJsonObject serviceJson;
-    serviceJson.Bool("running", service != 0).Number("pid", service > 0 ? service : 0).Text("status", ViewWord(viewState));
+    serviceJson.Bool("running", service != 0)
+        .Number("pid", service > 0 ? service : 0)
+        .Text("status", ViewWord(viewState));
     if (view) serviceJson.Number("startedAt", view->startedAt).Number("heartbeatAt", view->heartbeatAt);
     CJsonObject out;
     out.Raw("service", serviceJson.Close());
@@ -219,7 +225,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     else
       out.Text("lastFax", lastFax);
     if (oauth.used)
-      out.Raw("oauth", CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
+      out.Raw("oauth",
+              CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
     if (believed) {
       out.Raw("lastDeliveryError", CJsonObject()
                                        .Text("text", view->lastDeliveryError)

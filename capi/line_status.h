@@ -21,8 +21,8 @@ struct LineStatus {
   // The CAPI info of the last failed registration or profile query; 0 when
   // none failed since the last successful registration.
   unsigned capiInfo = 0;
-  int faxesReceived = 0;       // handed over since the worker was made
-  std::time_t lastFaxAt = 0;   // when the last of them ended; 0: none
+  int faxesReceived = 0;      // handed over since the worker was made
+  std::time_t lastFaxAt = 0;  // when the last of them ended; 0: none
 };
 
 }  // namespace kestrel

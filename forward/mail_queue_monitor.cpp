@@ -137,7 +137,8 @@ void CMailQueueMonitor::MailQueueMonitor() {
       const Status result = session.SendMessage(path, sender, 4096);
       const bool sent = SettleFile(path, before, result, session);
       // The server's acceptance, before QUIT's reply replaces it.
-      if (result) log_.WriteEvent(EventSeverity::kInfo, "Queued mail sent: " + path + " (" + session.LastReplyText() + ")");
+      if (result)
+        log_.WriteEvent(EventSeverity::kInfo, "Queued mail sent: " + path + " (" + session.LastReplyText() + ")");
       (void)session.Disconnect();  // the mail's fate is decided; QUIT's failure is in the log
       // A server that takes mail gets the next one at once; after a failure
       // the monitor waits before it tries again.

@@ -22,7 +22,7 @@ enum class FolderUser { kService, kDesktop };
 // What the choice depends on, taken from the command line and environment by
 // SettleApplicationFolder; empty texts are "not given".
 struct FolderSources {
-  std::string home;         // --home DIR, else KESTREL_HOME
+  std::string home;  // --home DIR, else KESTREL_HOME
   bool packagedExists = false;
   FolderUser user = FolderUser::kService;
   std::string xdgDataHome;  // XDG_DATA_HOME; only an absolute path counts

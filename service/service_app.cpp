@@ -50,7 +50,8 @@ struct CReceptionWorker {
 };
 
 struct CServiceApp::Impl {
-  Impl(IEventLog& l, INoticeSink& n, ISettingsEditor* e) : status(l), log(status), notices(n), editor(e), monitor(log) {}
+  Impl(IEventLog& l, INoticeSink& n, ISettingsEditor* e)
+      : status(l), log(status), notices(n), editor(e), monitor(log) {}
 
   void CreateWorker() {
     worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, settings, folder);

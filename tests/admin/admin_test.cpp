@@ -6,8 +6,8 @@
 
 #include <regex>
 
-#include <poll.h>
 #include <grp.h>
+#include <poll.h>
 #include <pty.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -597,9 +597,9 @@ TEST_F(AdminTest, StatusOfAKilledServiceSaysItIsGone) {
   AdminRun gone = RunAdmin({"status"});
   EXPECT_EQ(gone.status, 1);
   EXPECT_EQ(gone.out.substr(0, gone.out.find('\n')), "service: not running");
-  EXPECT_NE(gone.out.find("\nnot well: the service (process " + std::to_string(killed) +
-                          ") has gone without stopping\n"),
-            std::string::npos)
+  EXPECT_NE(
+      gone.out.find("\nnot well: the service (process " + std::to_string(killed) + ") has gone without stopping\n"),
+      std::string::npos)
       << gone.out;
 }
 

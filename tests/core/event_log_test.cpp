@@ -122,8 +122,9 @@ TEST(EventLog, EchoCarriesThePriorityOnlyToTheJournalStream) {
     char buf[256];
     for (ssize_t n; (n = ::read(fds[0], buf, sizeof(buf))) > 0;) echoed.append(buf, static_cast<size_t>(n));
     ::close(fds[0]);
-    EXPECT_EQ(echoed, journal ? "<3>CAPI not available\n<4>Failed to connect\n<6>Queued mail sent\n"
-                              : "kestreld: CAPI not available\nkestreld: Failed to connect\nkestreld: Queued mail sent\n");
+    EXPECT_EQ(echoed, journal
+                          ? "<3>CAPI not available\n<4>Failed to connect\n<6>Queued mail sent\n"
+                          : "kestreld: CAPI not available\nkestreld: Failed to connect\nkestreld: Queued mail sent\n");
     EXPECT_EQ(test::EventDescriptions(dir.Path()),
               (std::vector<std::string>{"CAPI_not_available", "Failed_to_connect", "Queued_mail_sent"}));
   }
