@@ -16,32 +16,18 @@ constexpr std::string_view kDeviceStep = "device endpoint";
 constexpr std::size_t kMaxShownText = 300;
 constexpr std::int64_t kMaxSeconds = 366LL * 24 * 3600;
 
-// How deep brackets nest outside strings: nlohmann-json itself sets no limit.
-bool NestsWithin(std::string_view body, int limit) {
-  int depth = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    const char c = body[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > limit) return false;
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  return true;
-}
-
 std::optional<Json> ParseObject(std::string_view body) {
-  if (!NestsWithin(body, kMaxJsonDepth)) return std::nullopt;
-  Json json = Json::parse(body.begin(), body.end(), nullptr, false);
-  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  // nlohmann-json sets no depth limit of its own: its parser tells the depth
+  // of each object or array it opens (the outermost at 0), and a reply that
+  // nests more than kMaxJsonDepth of them is refused.
+  bool tooDeep = false;
+  const Json::parser_callback_t bounded = [&tooDeep](int depth, Json::parse_event_t event, Json&) {
+    const bool opens = event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (opens && depth >= kMaxJsonDepth) tooDeep = true;
+    return !tooDeep;
+  };
+  Json json = Json::parse(body.begin(), body.end(), bounded, false);
+  if (tooDeep || json.is_discarded() || !json.is_object()) return std::nullopt;
   return json;
 }
 
