@@ -591,6 +591,8 @@ TEST_F(AdminTest, StatusOfAKilledServiceSaysItIsGone) {
   WriteSettings(BaseSettings(MailPort()));
   Start();
   ASSERT_TRUE(sim_->WaitFor("LISTEN_REQ"));
+  // The publisher's first look comes after the line is up: the file is there before the kill.
+  ASSERT_TRUE(Eventually([&] { return FileExists(app_.File("kestrel-status.json")); }));
   const pid_t killed = pid_;
   Kill();
   ASSERT_TRUE(FileExists(app_.File("kestrel-status.json")));
