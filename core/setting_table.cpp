@@ -10,6 +10,7 @@
 
 #include "core/endpoint_url.h"
 #include "core/number_text.h"
+#include "core/sip_setting_text.h"
 
 namespace kestrel {
 namespace {
@@ -156,6 +157,54 @@ const auto& Rows() {
                                    .optional = true,
                                    .check = CheckEndpointUrl,
                                    .accepts = kUrlAccepts}),
+      Bind<&S::SipEnabled>(
+          {.member = "SipEnabled", .element = "SipEnabled", .type = kFlag, .defaultValue = false, .optional = true}),
+      Bind<&S::SipRegistrar>({.member = "SipRegistrar",
+                              .element = "SipRegistrar",
+                              .defaultValue = "",
+                              .optional = true,
+                              .check = CheckSipRegistrar,
+                              .accepts = "a host, host:port, or nothing (no registration)"}),
+      Bind<&S::SipUser>({.member = "SipUser", .element = "SipUser", .defaultValue = "", .optional = true}),
+      Bind<&S::SipAuthUser>({.member = "SipAuthUser", .element = "SipAuthUser", .defaultValue = "", .optional = true}),
+      Bind<&S::SipPassword>({.member = "SipPassword",
+                             .element = "SipPassword",
+                             .defaultValue = "",
+                             .secret = true,
+                             .optional = true}),
+      Bind<&S::SipTransport>({.member = "SipTransport",
+                              .element = "SipTransport",
+                              .type = kChoice,
+                              .defaultValue = 0,
+                              .choices = kSipTransportChoices,
+                              .optional = true}),
+      Bind<&S::SipPort>({.member = "SipPort",
+                         .element = "SipPort",
+                         .type = kNumber,
+                         .defaultValue = 5060,
+                         .min = 1,
+                         .max = 65535,
+                         .optional = true}),
+      Bind<&S::SipRtpPorts>({.member = "SipRtpPorts",
+                             .element = "SipRtpPorts",
+                             .defaultValue = "20000-20199",
+                             .optional = true,
+                             .check = CheckRtpPorts,
+                             .accepts = "two ports from 1024 to 65535 joined by - (20000-20199)"}),
+      Bind<&S::SipT38>({.member = "SipT38", .element = "SipT38", .type = kFlag, .defaultValue = true, .optional = true}),
+      Bind<&S::SipPeers>({.member = "SipPeers",
+                          .element = "SipPeers",
+                          .defaultValue = "",
+                          .optional = true,
+                          .check = CheckSipPeers,
+                          .accepts = "addresses, CIDRs or host names separated by commas"}),
+      Bind<&S::SipChannels>({.member = "SipChannels",
+                             .element = "SipChannels",
+                             .type = kNumber,
+                             .defaultValue = 4,
+                             .min = 1,
+                             .max = 100,
+                             .optional = true}),
       // Held and edited, never written to the file.
       Bind<&S::RejectStationID>(
           {.member = "RejectStationID", .registrySection = "Fax", .type = kFlag, .defaultValue = false}),
