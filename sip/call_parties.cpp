@@ -29,6 +29,18 @@ bool AsksForPrivacyOfId(std::string_view privacy) {
   return false;
 }
 
+// The characters a SIP user part may hold; anything else (a line break, a
+// NUL, a quote) goes before the number reaches file names and mails.
+std::string UserText(std::string_view text) {
+  static constexpr std::string_view kMarks = "-_.!~*'()&=+$,;?/%#";
+  std::string user;
+  for (char c : text)
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+        kMarks.find(c) != std::string_view::npos)
+      user += c;
+  return user;
+}
+
 bool HasDigit(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -46,20 +58,20 @@ std::string AddressUser(std::string_view value) {
   std::string user = Text(addr.uri.user);
   if (user.empty() && pl_strcasecmp(&addr.uri.scheme, "tel") == 0) user = Text(addr.uri.host);
   // A tel URI's or a user=phone user may carry parameters after ';'.
-  return user.substr(0, user.find(';'));
+  return UserText(std::string_view(user).substr(0, user.find(';')));
 }
 
 SipCallParties ReadCallParties(const SipIdentityHeaders& h) {
   SipCallParties parties;
   if (!h.requestUser.empty() && h.requestUser != h.contactUser) {
-    parties.dialled = std::string(h.requestUser);
+    parties.dialled = UserText(h.requestUser);
   } else if (std::string called = AddressUser(h.calledPartyId); !called.empty()) {
     parties.dialled = std::move(called);
   } else {
-    parties.dialled = std::string(h.toUser);
+    parties.dialled = UserText(h.toUser);
   }
   std::string caller = AddressUser(h.assertedIdentity);
-  if (caller.empty()) caller = std::string(h.fromUser);
+  if (caller.empty()) caller = UserText(h.fromUser);
   parties.callerWithheld = SameWord(caller, "anonymous") || !HasDigit(caller) || AsksForPrivacyOfId(h.privacy);
   if (!parties.callerWithheld) parties.caller = std::move(caller);
   return parties;

@@ -69,8 +69,10 @@ Result<SdpOffer> ReadSdpOffer(std::string_view body) {
   if (const std::uint16_t port = sdp_media_rport(decoded->audio); port != 0) {
     offer.media = {Numeric(sdp_media_raddr(decoded->audio)), port};
     for (le* e = list_head(sdp_media_format_lst(decoded->audio, false)); e; e = e->next) {
+      // By the id's text: the stack reads an id that is no number as 0.
       const auto* f = static_cast<const sdp_format*>(e->data);
-      if (f->pt == 0 || f->pt == 8) offer.codecs.push_back(static_cast<AudioCodec>(f->pt));
+      const std::string_view id = f->id ? f->id : "";
+      if (id == "0" || id == "8") offer.codecs.push_back(id == "0" ? AudioCodec::kPcmu : AudioCodec::kPcma);
     }
   }
   offer.image = sdp_media_rport(decoded->image) != 0;
@@ -85,6 +87,7 @@ Result<SdpAnswer> WriteSdpAnswer(std::string_view body, const std::string& local
   if (sa_set_str(&local, localAddress.c_str(), 0) != 0) return Failure{"SDP", "not a numeric local address"};
   auto decoded = Decode(body, local, rtpPort, offer->codecs, false);
   if (!decoded) return decoded.Error();
+  if (!sdp_media_rformat(decoded->audio, nullptr)) return Failure{"SDP", "no G.711 audio in common"};
   mbuf* out = nullptr;
   if (sdp_encode(&out, decoded->session.get(), false) != 0) return Failure{"SDP", "the answer does not encode"};
   Held<mbuf> held(out);

@@ -362,9 +362,10 @@ struct CSipLine::Impl {
   void EndCall(int id) {
     auto found = calls.find(id);
     if (found == calls.end()) return;
-    mem_deref(found->second->session);  // a BYE when the session is still up
+    sipsess* session = found->second->session;
     calls.erase(found);
     SetHeld();
+    mem_deref(session);  // a BYE when the session is still up
   }
 
   void SetHeld() {

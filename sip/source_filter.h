@@ -2,7 +2,8 @@
 // the SipPeers (addresses, CIDRs, host names resolved when the filter is
 // built). Everything else is answered 403 before anything else is done.
 // Host names are resolved once, in Build (it blocks on DNS); Allows only
-// compares bytes. Const methods are safe from any thread.
+// compares bytes. Build fails (a Result) when a name does not resolve.
+// Const methods are safe from any thread.
 #pragma once
 
 #include <array>

@@ -2,7 +2,8 @@
 // authentication, bindings in memory) and proxy, started on a loopback
 // address of its own so that a call from anywhere else is a stranger, and a
 // Python caller (peers/sip_ua.py) speaking SIP over a plain socket. Every
-// wait is bounded so that a broken line fails its test instead of hanging it.
+// wait is bounded so that a broken line fails its test instead of hanging it;
+// a peer that does not start throws std::runtime_error with its log.
 #pragma once
 
 #include <string>

@@ -2,7 +2,8 @@
 """A minimal SIP caller over UDP for the SIP line's tests (not the stack the
 line uses): sends one INVITE with a G.711 (or T.38) offer, prints each final
 answer as "STATUS <code>" and the 200's SDP as "SDP <line>" lines, ACKs it,
-and then, as asked, sends a re-INVITE to T.38 and a BYE in the dialog.
+and then, as asked, sends a re-INVITE to T.38 and a BYE in the dialog, or
+waits for the callee's BYE (printed as "BYE", answered 200).
 Malformed datagrams can be sent first (--garbage N to --garbage-to)."""
 import argparse
 import random
@@ -118,6 +119,7 @@ def main():
     p.add_argument("--codecs", default="8 0")
     p.add_argument("--reinvite-t38", action="store_true")
     p.add_argument("--bye", action="store_true")
+    p.add_argument("--await-bye", action="store_true")
     p.add_argument("--garbage", type=int, default=0)
     p.add_argument("--garbage-to", default="")
     args = p.parse_args()
@@ -141,6 +143,17 @@ def main():
         d.cseq += 1
         d.request("BYE", d.remote_target)
         print("STATUS %d" % d.final("BYE")[0], flush=True)
+    if code == 200 and args.await_bye:
+        while True:
+            data, source = d.sock.recvfrom(65535)
+            start, headers, _ = parse(data)
+            if not start.startswith("BYE "):
+                continue
+            reply = ["SIP/2.0 200 OK"] + ["%s: %s" % (n, v) for n, v in headers
+                                          if n in ("via", "from", "to", "call-id", "cseq")]
+            d.sock.sendto(("\r\n".join(reply) + "\r\nContent-Length: 0\r\n\r\n").encode(), source)
+            print("BYE", flush=True)
+            break
     return 0
 
 
