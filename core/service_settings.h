@@ -61,7 +61,7 @@ struct ServiceSettings {
   std::int32_t SipPort = 5060;  // local
   std::string SipRtpPorts = "20000-20199";
   bool SipT38 = true;
-  std::string SipPeers;  // addresses, CIDRs or host names whose INVITEs are taken, comma separated
+  std::string SipPeers;          // addresses, CIDRs or host names whose INVITEs are taken, comma separated
   std::int32_t SipChannels = 4;  // simultaneous calls
 
   // The five values reception needs: ReceivedDir, ODBCConnect, Address, Name

@@ -167,11 +167,8 @@ const auto& Rows() {
                               .accepts = "a host, host:port, or nothing (no registration)"}),
       Bind<&S::SipUser>({.member = "SipUser", .element = "SipUser", .defaultValue = "", .optional = true}),
       Bind<&S::SipAuthUser>({.member = "SipAuthUser", .element = "SipAuthUser", .defaultValue = "", .optional = true}),
-      Bind<&S::SipPassword>({.member = "SipPassword",
-                             .element = "SipPassword",
-                             .defaultValue = "",
-                             .secret = true,
-                             .optional = true}),
+      Bind<&S::SipPassword>(
+          {.member = "SipPassword", .element = "SipPassword", .defaultValue = "", .secret = true, .optional = true}),
       Bind<&S::SipTransport>({.member = "SipTransport",
                               .element = "SipTransport",
                               .type = kChoice,
@@ -191,7 +188,8 @@ const auto& Rows() {
                              .optional = true,
                              .check = CheckRtpPorts,
                              .accepts = "two ports from 1024 to 65535 joined by - (20000-20199)"}),
-      Bind<&S::SipT38>({.member = "SipT38", .element = "SipT38", .type = kFlag, .defaultValue = true, .optional = true}),
+      Bind<&S::SipT38>(
+          {.member = "SipT38", .element = "SipT38", .type = kFlag, .defaultValue = true, .optional = true}),
       Bind<&S::SipPeers>({.member = "SipPeers",
                           .element = "SipPeers",
                           .defaultValue = "",

@@ -29,8 +29,8 @@ struct PortRange {
 // A peer of SipPeers: an address with a prefix length (a lone address is a
 // full-length prefix) or a host name to resolve.
 struct SipPeer {
-  std::string text;        // the address or the name
-  int prefixLength = -1;   // -1: a host name
+  std::string text;       // the address or the name
+  int prefixLength = -1;  // -1: a host name
 };
 
 // "sip.example.org", "sip.example.org:5080", "192.0.2.1", "[2001:db8::1]:5060".

@@ -14,13 +14,13 @@
 namespace kestrel {
 
 struct SipIdentityHeaders {
-  std::string_view requestUser{};       // the Request-URI's user
-  std::string_view contactUser{};       // the user of our own Contact (SipUser)
-  std::string_view calledPartyId{};     // P-Called-Party-ID's value, empty if none
+  std::string_view requestUser{};    // the Request-URI's user
+  std::string_view contactUser{};    // the user of our own Contact (SipUser)
+  std::string_view calledPartyId{};  // P-Called-Party-ID's value, empty if none
   std::string_view toUser{};
   std::string_view assertedIdentity{};  // P-Asserted-Identity's value, empty if none
   std::string_view fromUser{};
-  std::string_view privacy{};           // Privacy's value, empty if none
+  std::string_view privacy{};  // Privacy's value, empty if none
 };
 
 struct SipCallParties {

@@ -17,9 +17,9 @@
 namespace kestrel {
 
 struct SdpOffer {
-  AudioEndpoint media;               // the audio line's address and port; port 0 when there is none
-  std::vector<AudioCodec> codecs;    // PCMA/PCMU, in the offer's order
-  bool image = false;                // an image line (T.38) with a port
+  AudioEndpoint media;             // the audio line's address and port; port 0 when there is none
+  std::vector<AudioCodec> codecs;  // PCMA/PCMU, in the offer's order
+  bool image = false;              // an image line (T.38) with a port
 };
 
 [[nodiscard]] Result<SdpOffer> ReadSdpOffer(std::string_view body);

@@ -156,8 +156,7 @@ struct CSipLine::Impl {
         if (err == 0) err = sip_transp_add(stack, SIP_TRANSP_TLS, &local, tlsContext);
         break;
     }
-    if (err != 0)
-      return Status::Failed("SIP", "port " + std::to_string(settings.SipPort) + ": " + ErrorText(err), err);
+    if (err != 0) return Status::Failed("SIP", "port " + std::to_string(settings.SipPort) + ": " + ErrorText(err), err);
     if (int e = sipsess_listen(&sessions, stack, 32, &Impl::OnInvite, this); e != 0)
       return Status::Failed("SIP", ErrorText(e));
     if (!registrar.host.empty()) Register();
@@ -292,8 +291,7 @@ struct CSipLine::Impl {
     Reply(msg, 100, "Trying");
     const std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
     auto offer = ReadSdpOffer(body);
-    if (!offer || offer->codecs.empty() || offer->media.address.empty())
-      return Reply(msg, 488, "Not Acceptable Here");
+    if (!offer || offer->codecs.empty() || offer->media.address.empty()) return Reply(msg, 488, "Not Acceptable Here");
     const std::uint16_t port = TakeRtpPort();
     if (port == 0) return Reply(msg, 503, "Service Unavailable");
     auto answer = WriteSdpAnswer(body, localAddress, port);
@@ -302,10 +300,10 @@ struct CSipLine::Impl {
     const std::string requestUser = Text(msg->uri.user), toUser = Text(msg->to.uri.user),
                       fromUser = Text(msg->from.uri.user), calledParty = HeaderValue(msg, "P-Called-Party-ID"),
                       asserted = HeaderValue(msg, "P-Asserted-Identity"), privacy = HeaderValue(msg, "Privacy");
-    const SipCallParties parties = ReadCallParties(
-        {requestUser, settings.SipUser, calledParty, toUser, asserted, fromUser, privacy});
-    SipCallOffer callOffer{parties.dialled, parties.caller, parties.callerWithheld, Numeric(msg->src),
-                           offer->media,    offer->codecs};
+    const SipCallParties parties =
+        ReadCallParties({requestUser, settings.SipUser, calledParty, toUser, asserted, fromUser, privacy});
+    SipCallOffer callOffer{parties.dialled,   parties.caller, parties.callerWithheld,
+                           Numeric(msg->src), offer->media,   offer->codecs};
     const int id = ++nextCallId;
     switch (handler->Offer(callOffer, id)) {
       case SipAnswer::kAccept: break;
@@ -316,9 +314,9 @@ struct CSipLine::Impl {
 
     auto call = std::make_unique<Call>(Call{this, id, nullptr, port});
     const std::string& contactUser = settings.SipUser.empty() ? std::string("kestrel") : settings.SipUser;
-    if (sipsess_accept(&call->session, sessions, msg, 180, "Ringing", contactUser.c_str(), "application/sdp",
-                       nullptr, nullptr, nullptr, false, &Impl::OnReoffer, &Impl::OnLateAnswer, &Impl::OnEstablished,
-                       nullptr, nullptr, &Impl::OnClosed, call.get(), nullptr) != 0)
+    if (sipsess_accept(&call->session, sessions, msg, 180, "Ringing", contactUser.c_str(), "application/sdp", nullptr,
+                       nullptr, nullptr, false, &Impl::OnReoffer, &Impl::OnLateAnswer, &Impl::OnEstablished, nullptr,
+                       nullptr, &Impl::OnClosed, call.get(), nullptr) != 0)
       return Reply(msg, 500, "Server Internal Error");
     mbuf* sdp = mbuf_alloc(answer->body.size());
     if (!sdp) return Reply(msg, 500, "Server Internal Error");
@@ -432,8 +430,8 @@ RegistrationState CSipLine::Registration() const {
   std::lock_guard lock(impl_->mutex);
   RegistrationState s = impl_->state;
   if (s.registered) {
-    const auto passed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                                         impl_->grantedAt);
+    const auto passed =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - impl_->grantedAt);
     s.expiresIn = std::max(0, s.expiresIn - static_cast<int>(passed.count()));
   }
   return s;

@@ -52,16 +52,16 @@ struct RegistrationState {
   bool registered = false;
   std::string registrar;  // SipRegistrar; empty: the line does not register
   std::string user;
-  int expiresIn = 0;             // seconds left of the expiry the registrar granted
-  std::string failure;           // why the last attempt failed; empty after a success
+  int expiresIn = 0;                // seconds left of the expiry the registrar granted
+  std::string failure;              // why the last attempt failed; empty after a success
   std::uint64_t registrations = 0;  // successful REGISTERs so far, refreshes included
   std::uint64_t failures = 0;       // failed attempts so far
 };
 
 // The registration's timing; the defaults are the service's.
 struct SipLineTiming {
-  std::uint32_t askedExpiry = 3600;    // seconds asked for; the registrar's grant rules
-  std::uint32_t longestBackoff = 60;   // seconds between attempts after failures, at most
+  std::uint32_t askedExpiry = 3600;   // seconds asked for; the registrar's grant rules
+  std::uint32_t longestBackoff = 60;  // seconds between attempts after failures, at most
 };
 
 class CSipLine {

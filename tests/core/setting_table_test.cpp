@@ -26,9 +26,8 @@ SettingValue Sample(const SettingRow& row) {
   switch (row.type) {
     case SettingType::kText:
       if (row.check) {  // a text of its own kind: a URL or a word of the list
-        for (std::string text :
-             {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client"),
-              std::string("sip.example.org:5080"), std::string("30000-30099")})
+        for (std::string text : {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client"),
+                                 std::string("sip.example.org:5080"), std::string("30000-30099")})
           if (row.check(row.Name(), text)) return text;
       }
       return "<" + std::string(row.member) + "> & \"ü\"";

@@ -94,8 +94,8 @@ class SipLineTest : public ::testing::Test {
   }
   // A call to `user` through Kamailio with the caller's `extra` options.
   std::string CallThroughRegistrar(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--target", kamailio_->HostPort(), "--ruri",
-                                     "sip:faxuser@127.0.0.2", "--to-uri", "sip:faxuser@127.0.0.2"};
+    std::vector<std::string> args = {"--target", kamailio_->HostPort(),  "--ruri", "sip:faxuser@127.0.0.2",
+                                     "--to-uri", "sip:faxuser@127.0.0.2"};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunSipCaller(args);
   }
@@ -148,8 +148,7 @@ TEST_F(SipLineTest, CallIsAnsweredWithG711InTheOfferedOrderAndStaysInAudioOnT38)
   const std::string out = CallThroughRegistrar({"--codecs", "0 8", "--pcpi", "<sip:+4930777@127.0.0.2>", "--pai",
                                                 "<sip:+4930555123@127.0.0.2>", "--reinvite-t38", "--bye"});
   EXPECT_NE(out.find("STATUS 200\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("SDP m=audio " + std::to_string(handler_.RtpPort()) + " RTP/AVP 0 8"), std::string::npos)
-      << out;
+  EXPECT_NE(out.find("SDP m=audio " + std::to_string(handler_.RtpPort()) + " RTP/AVP 0 8"), std::string::npos) << out;
   EXPECT_NE(out.find("SDP c=IN IP4 127.0.0.1"), std::string::npos) << out;
   EXPECT_NE(out.find("STATUS 488\nSTATUS 200\n"), std::string::npos) << "re-INVITE refused, BYE taken: " << out;
   ASSERT_EQ(handler_.Offers().size(), 1u);
@@ -188,8 +187,7 @@ TEST_F(SipLineTest, HandlerRefusalsBecomeTheirSipAnswers) {
                {SipAnswer::kBusy, "STATUS 486"}};
   for (const auto& c : cases) {
     handler_.answer = c.answer;
-    EXPECT_NE(CallThroughRegistrar({"--from-uri", "sip:anonymous@anonymous.invalid"}).find(c.status),
-              std::string::npos)
+    EXPECT_NE(CallThroughRegistrar({"--from-uri", "sip:anonymous@anonymous.invalid"}).find(c.status), std::string::npos)
         << c.status;
   }
   ASSERT_EQ(handler_.Offers().size(), 3u);

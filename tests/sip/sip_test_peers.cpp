@@ -56,7 +56,8 @@ int Run(std::vector<std::string> argv, std::string* out, int limitMs, const std:
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   char buffer[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{pipeFds[0], POLLIN, 0};
     if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
       ::kill(pid, SIGKILL);
@@ -105,8 +106,19 @@ CKamailioPeer::~CKamailioPeer() { Stop(); }
 std::string CKamailioPeer::HostPort() const { return setup_.address + ":" + std::to_string(port_); }
 
 void CKamailioPeer::Start() {
-  std::vector<std::string> argv = {"/usr/sbin/kamailio", "-f", folder_ + "kamailio.cfg", "-DD", "-E",
-                                   "-Y", folder_, "-P", folder_ + "kamailio.pid", "-m", "32", "-M", "8"};
+  std::vector<std::string> argv = {"/usr/sbin/kamailio",
+                                   "-f",
+                                   folder_ + "kamailio.cfg",
+                                   "-DD",
+                                   "-E",
+                                   "-Y",
+                                   folder_,
+                                   "-P",
+                                   folder_ + "kamailio.pid",
+                                   "-m",
+                                   "32",
+                                   "-M",
+                                   "8"};
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
