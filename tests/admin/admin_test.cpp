@@ -158,8 +158,9 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
                           : row.type == SettingType::kFlag ? (byElement ? "TRUE" : "FALSE")
                                                            : std::to_string(byElement ? 1 : 2);
       if (row.member == "ReceivedDir") value = app_.Path() + value;
-      if (row.check) {  // a text of its own kind: a URL or a word of its list
-        for (std::string text : {"https://" + value + ".example/", std::string(byElement ? "device" : "code")})
+      if (row.check) {  // a text of its own kind: a URL, a word of its list, a port range
+        for (std::string text : {"https://" + value + ".example/", std::string(byElement ? "device" : "code"),
+                                 std::string(byElement ? "30000-30099" : "30100-30199")})
           if (row.check(row.Name(), text)) value = text;
       }
       if (row.secret) value = "-", typed += "typed secret\n";
