@@ -122,6 +122,25 @@ TEST_F(SipLineTest, RefreshesBeforeTheGrantedExpiryAndComesBackAfterTheRegistrar
   EXPECT_NE(kamailio_->Bindings("faxuser"), "");
 }
 
+// Over TCP, where a registrar that is not there refuses at once: the line
+// tries again after its own back-off (at most five seconds here), not after
+// the stack's half minute or more.
+TEST_F(SipLineTest, ARegistrarThatIsNotThereYetIsTriedAgainAfterTheBackOff) {
+  const int port = test::FreeUdpPort("127.0.0.2");
+  settings_.SipRegistrar = "127.0.0.2:" + std::to_string(port);
+  settings_.SipTransport = SipTransport::Tcp;
+  settings_.SipUser = "faxuser";
+  settings_.SipPassword = test::KamailioSetup{}.password;
+  settings_.SipPort = test::FreeUdpPort("127.0.0.1");
+  ASSERT_TRUE(line_.Start(settings_, handler_, {.longestBackoff = 5}));
+  const RegistrationState down = line_.WaitForRegistration(0, 10s);
+  ASSERT_FALSE(down.registered);
+  ASSERT_NE(down.failure, "");
+  kamailio_ = std::make_unique<CKamailioPeer>(dir_.Path(), test::KamailioSetup{.port = port});
+  EXPECT_TRUE(line_.WaitForRegistration(0, 5s + 5s).registered);
+  EXPECT_NE(kamailio_->Bindings("faxuser"), "");
+}
+
 TEST_F(SipLineTest, IntervalTooBriefIsAskedAgainWithMinExpires) {
   StartLine({.minExpires = 40, .maxExpires = 60}, {.askedExpiry = 10});
   ASSERT_EQ(Registered(), "");

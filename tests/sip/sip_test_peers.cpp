@@ -89,7 +89,7 @@ int FreeUdpPort(const std::string& address) {
 }
 
 CKamailioPeer::CKamailioPeer(const std::string& folder, KamailioSetup setup)
-    : folder_(folder), setup_(std::move(setup)), port_(FreeUdpPort(setup_.address)) {
+    : folder_(folder), setup_(std::move(setup)), port_(setup_.port ? setup_.port : FreeUdpPort(setup_.address)) {
   std::string config = ReadAll(std::string(KESTREL_SIP_PEERS_DIR) + "kamailio.cfg");
   Replace(config, "@LISTEN@", HostPort());
   Replace(config, "@CTL_SOCKET@", folder_ + "kamailio.ctl");

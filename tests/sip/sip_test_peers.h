@@ -20,6 +20,7 @@ struct KamailioSetup {
   std::string password = "s3cret-pw";
   int minExpires = 1;
   int maxExpires = 3600;
+  int port = 0;  // 0: a free one
 };
 
 class CKamailioPeer {
