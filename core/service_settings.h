@@ -52,6 +52,18 @@ struct ServiceSettings {
   std::string OAuthTokenUrl;
   std::string OAuthDeviceUrl;
   std::string OAuthAuthorizeUrl;
+  // SIP line: registers at SipRegistrar (if any) and takes fax calls over G.711
+  bool SipEnabled = false;
+  std::string SipRegistrar;  // host or host:port; empty: no registration
+  std::string SipUser;
+  std::string SipAuthUser;  // empty: SipUser
+  std::string SipPassword;  // secret
+  kestrel::SipTransport SipTransport = kestrel::SipTransport::Udp;
+  std::int32_t SipPort = 5060;  // local
+  std::string SipRtpPorts = "20000-20199";
+  bool SipT38 = true;
+  std::string SipPeers;          // addresses, CIDRs or host names whose INVITEs are taken, comma separated
+  std::int32_t SipChannels = 4;  // simultaneous calls
 
   // The values reception needs (the settings table's required rows:
   // ReceivedDir, ODBCConnect, Address, Name and SMTPServer) are all non-empty.

@@ -47,6 +47,14 @@ enum class OAuthProvider : std::int32_t {
 };
 inline constexpr std::array<std::string_view, 3> kOAuthProviderChoices = {"microsoft", "google", "custom"};
 
+// SipTransport: how the SIP line reaches its registrar and takes calls.
+enum class SipTransport : std::int32_t {
+  Udp = 0,
+  Tcp = 1,
+  Tls = 2,
+};
+inline constexpr std::array<std::string_view, 3> kSipTransportChoices = {"udp", "tcp", "tls"};
+
 inline constexpr std::array<std::string_view, 3> kSecurityChoices = {"None", "STARTTLS", "SSL/TLS"};
 
 // The standard SMTP port, used where the SMTPPort setting is 0.

@@ -208,9 +208,11 @@ TEST_F(AdminTest, EveryElementAndItsOldNameIsTakenAndShown) {
                                                            : std::to_string(byElement ? 1 : 2);
       if (row.member == "ReceivedDir") value = app_.Path() + value;
       if (row.type == SettingType::kText) {
-        // A text of its own kind: a URL, a word of its list, an address, a file, an installed language.
+        // A text of its own kind: a URL, a word of its list, an address, a file, an installed language,
+        // a port range.
         for (std::string text : {value, "https://" + value + ".example/", std::string(byElement ? "device" : "code"),
-                                 value + "@kestrel.test", home_.File("admin.in"), languages.front()}) {
+                                 value + "@kestrel.test", home_.File("admin.in"), languages.front(),
+                                 std::string(byElement ? "30000-30099" : "30100-30199")}) {
           if ((!row.check || row.check(row.Name(), text)) && AdmitSetting(row, text, {.folder = app_.Path()})) {
             value = text;
             break;

@@ -26,8 +26,8 @@ SettingValue Sample(const SettingRow& row) {
   switch (row.type) {
     case SettingType::kText:
       if (row.check) {  // a text of its own kind: a URL or a word of the list
-        for (std::string text :
-             {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client")})
+        for (std::string text : {"https://" + std::string(row.member) + ".example/a?b=1&c=\"ü\"", std::string("client"),
+                                 std::string("sip.example.org:5080"), std::string("30000-30099")})
           if (row.check(row.Name(), text)) return text;
       }
       return "<" + std::string(row.member) + "> & \"ü\"";
@@ -131,6 +131,10 @@ TEST(SettingTable, BadValueOrMissingRequiredElementRefusesTheWholeFile) {
       {"OAuthTokenUrl", "http://idp.example/token",
        "OAuthTokenUrl holds \"http://idp.example/token\"; it takes an https URL"},
       {"OAuthGrant", "password", "OAuthGrant holds \"password\"; it takes device, code, client or nothing"},
+      {"SipRtpPorts", "20199-20000", "SipRtpPorts holds \"20199-20000\"; it takes two ports from 1024"},
+      {"SipPeers", "192.0.2.0/33", "SipPeers holds \"192.0.2.0/33\"; it takes addresses, CIDRs or host names"},
+      {"SipRegistrar", "sip.example.org:0", "SipRegistrar holds \"sip.example.org:0\"; it takes a host"},
+      {"SipTransport", "3", "SipTransport holds \"3\"; it takes 0 (udp), 1 (tcp) or 2 (tls)."},
       {"SmtpPortReceive", "70000", "SmtpPortReceive holds \"70000\"; it takes a number from 1 to 65535."},
       {"SmtpPortReceive", "0", "SmtpPortReceive holds \"0\""},
       {"SmtpPortReceive", "25x", "SmtpPortReceive holds \"25x\""},

@@ -72,6 +72,10 @@ TEST(SettingsFile, ExportWritesExactElementTree) {
             "<OAuthTenant>organizations</OAuthTenant><OAuthClientId></OAuthClientId>"
             "<OAuthClientSecret> </OAuthClientSecret><OAuthScope></OAuthScope><OAuthGrant></OAuthGrant>"
             "<OAuthTokenUrl></OAuthTokenUrl><OAuthDeviceUrl></OAuthDeviceUrl><OAuthAuthorizeUrl></OAuthAuthorizeUrl>"
+            "<SipEnabled>FALSE</SipEnabled><SipRegistrar></SipRegistrar><SipUser></SipUser>"
+            "<SipAuthUser></SipAuthUser><SipPassword> </SipPassword><SipTransport>0</SipTransport>"
+            "<SipPort>5060</SipPort><SipRtpPorts>20000-20199</SipRtpPorts><SipT38>TRUE</SipT38>"
+            "<SipPeers></SipPeers><SipChannels>4</SipChannels>"
             "</Settings></Kestrel>");
   auto events = EventDescriptions(dir.Path());
   ASSERT_EQ(events.size(), 2u);

@@ -1,0 +1,55 @@
+// The SIP line's test peers: Debian's Kamailio as registrar (digest
+// authentication, bindings in memory) and proxy, started on a loopback
+// address of its own so that a call from anywhere else is a stranger, and a
+// Python caller (peers/sip_ua.py) speaking SIP over a plain socket. Every
+// wait is bounded so that a broken line fails its test instead of hanging it;
+// a peer that does not start throws std::runtime_error with its log.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+// A free UDP port of `address` (bound and released).
+int FreeUdpPort(const std::string& address);
+
+struct KamailioSetup {
+  std::string address = "127.0.0.2";
+  std::string authUser = "faxuser";
+  std::string password = "s3cret-pw";
+  int minExpires = 1;
+  int maxExpires = 3600;
+  int port = 0;  // 0: a free one
+};
+
+class CKamailioPeer {
+ public:
+  CKamailioPeer(const std::string& folder, KamailioSetup setup);
+  ~CKamailioPeer();
+  CKamailioPeer(const CKamailioPeer&) = delete;
+  CKamailioPeer& operator=(const CKamailioPeer&) = delete;
+
+  // "127.0.0.2:5071", as SipRegistrar takes it.
+  std::string HostPort() const;
+  // Stops and starts again: every binding is forgotten.
+  void Restart();
+  // Kamailio's own answer to looking `user` up in its location table (empty
+  // when it has no binding).
+  std::string Bindings(const std::string& user) const;
+  // One of Kamailio's counters, by its name alone ("rejected_regs"); -1 if unknown.
+  int Statistic(const std::string& name) const;
+
+ private:
+  void Start();
+  void Stop();
+  std::string folder_;
+  KamailioSetup setup_;
+  int port_ = 0;
+  int pid_ = -1;
+};
+
+// Runs peers/sip_ua.py with `args`; its standard output.
+std::string RunSipCaller(const std::vector<std::string>& args);
+
+}  // namespace kestrel::test
