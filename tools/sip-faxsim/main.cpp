@@ -1,0 +1,82 @@
+// sip-faxsim: a fax caller for the tests of Kestrel's audio fax reception.
+// Sends a TIFF (every page, or up to --hangup-after-page) with SpanDSP's
+// T.30 sender over G.711 RTP to a given RTP address, optionally losing a
+// seeded share of the page data. Prints one line of outcome and exits 0 when
+// the fax went as asked.
+//
+// usage: sip-faxsim --tiff FILE --rtp ADDRESS:PORT --local-port PORT
+//                   [--codec pcma|pcmu] [--ident TSI] [--loss PERCENT --seed N]
+//                   [--hangup-after-page N]
+// ADDRESS is numeric; an IPv6 one in brackets ("[::1]:4000").
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "fax_sender.h"
+#include "media/rtp_audio_link.h"
+
+namespace {
+
+int Usage(const char* why) {
+  std::fprintf(stderr,
+               "sip-faxsim: %s\nusage: sip-faxsim --tiff FILE --rtp ADDRESS:PORT --local-port PORT "
+               "[--codec pcma|pcmu] [--ident TSI] [--loss PERCENT --seed N] [--hangup-after-page N]\n",
+               why);
+  return 2;
+}
+
+bool ParseEndpoint(const std::string& text, kestrel::AudioEndpoint& out) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon + 1 == text.size()) return false;
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const long port = std::strtol(text.c_str() + colon + 1, nullptr, 10);
+  if (port <= 0 || port > 65535) return false;
+  out.address = host;
+  out.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kestrel::FaxSendOptions options;
+  kestrel::AudioEndpoint remote;
+  kestrel::AudioCodec codec = kestrel::AudioCodec::kPcma;
+  int localPort = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view name = argv[i];
+    if (i + 1 >= argc) return Usage("an option lacks its value");
+    const std::string value = argv[++i];
+    if (name == "--tiff") {
+      options.tiffPath = value;
+    } else if (name == "--rtp") {
+      if (!ParseEndpoint(value, remote)) return Usage("--rtp wants ADDRESS:PORT");
+    } else if (name == "--local-port") {
+      localPort = std::atoi(value.c_str());
+    } else if (name == "--codec") {
+      if (value != "pcma" && value != "pcmu") return Usage("--codec is pcma or pcmu");
+      codec = value == "pcma" ? kestrel::AudioCodec::kPcma : kestrel::AudioCodec::kPcmu;
+    } else if (name == "--ident") {
+      options.stationId = value;
+    } else if (name == "--loss") {
+      options.lossPercent = std::atof(value.c_str());
+    } else if (name == "--seed") {
+      options.seed = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (name == "--hangup-after-page") {
+      options.hangupAfterPage = std::atoi(value.c_str());
+    } else {
+      return Usage("unknown option");
+    }
+  }
+  if (options.tiffPath.empty() || remote.port == 0 || localPort <= 0)
+    return Usage("--tiff, --rtp and --local-port are needed");
+
+  auto link = kestrel::CRtpAudioLink::Open(localPort, remote, codec);
+  if (!link) return Usage(link.Describe().c_str());
+  const kestrel::FaxSendOutcome outcome = kestrel::SendFax(**link, options);
+  std::printf("pages=%d rate=%d dropped=%llu result=%s\n", outcome.pages, outcome.bitRate,
+              static_cast<unsigned long long>(outcome.dropped), outcome.text.c_str());
+  return outcome.ok ? 0 : 1;
+}
