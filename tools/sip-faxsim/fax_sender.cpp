@@ -10,15 +10,16 @@ namespace {
 
 // Packets lost before the fast modem has trained would cost the page (SpanDSP
 // gives up on damaged training); the loss starts this many frames after the
-// receiver asked for page data.
-constexpr std::uint64_t kTrainingFrames = 100;
+// first ECM frame of a block is handed to the modem.
+constexpr std::uint64_t kTrainingFrames = 50;
 // The receiver silent this long: give up.
 constexpr std::chrono::seconds kSilenceLimit{30};
 
 struct SendState {
   const FaxSendOptions* options = nullptr;
   std::uint64_t framesSent = 0;
-  std::uint64_t lossFrom = UINT64_MAX;  // page data flows from this frame on
+  bool pageData = false;                // the receiver asked for page data
+  std::uint64_t lossFrom = UINT64_MAX;  // and the modem has trained by this frame
   int pages = 0;
   bool ended = false;
   bool stopped = false;
@@ -42,10 +43,15 @@ void Frame(t30_state_t*, void* user, int incoming, const std::uint8_t msg[], int
   auto* state = static_cast<SendState*>(user);
   if (len < 3) return;
   const int fcf = msg[2] & 0xFE;
-  if (!incoming)
+  if (incoming) {
+    state->pageData = fcf == T30_CFR || fcf == T30_MCF || fcf == T30_PPR || fcf == T30_CTR;
     state->lossFrom = UINT64_MAX;
-  else if (fcf == T30_CFR || fcf == T30_MCF || fcf == T30_PPR || fcf == T30_CTR)
-    state->lossFrom = state->framesSent + kTrainingFrames;
+  } else if (fcf == T4_FCD || fcf == T4_RCP) {
+    if (state->pageData && state->lossFrom == UINT64_MAX) state->lossFrom = state->framesSent + kTrainingFrames;
+  } else {
+    state->pageData = false;
+    state->lossFrom = UINT64_MAX;
+  }
 }
 
 }  // namespace
