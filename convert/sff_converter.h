@@ -1,13 +1,15 @@
-// ConvertSffToImages: turns one received SFF file into the image files that
-// are mailed, next to the SFF file (names from fax_file_names.h): one JPEG or
-// PNG per page, one multi-page TIFF, or one PDF. Each page is decoded into a
+// ConvertSffToImages: turns one received capture file, an SFF file from the
+// ISDN line or the TIFF file of an audio line (told apart by their first
+// bytes), into the image files that are mailed, next to it (names from
+// fax_file_names.h): one JPEG or PNG per page, one multi-page TIFF (for a
+// TIFF capture the capture itself), or one PDF. Each page is decoded into a
 // 1-bit page in memory (CFaxPage) and written from there (page_image_writer.h,
 // fax_pdf.h); nothing else is written, and memory does not grow with the
 // page count (the PDF holds each page's compressed bytes and words until it
 // is saved).
 //
-// Reads an SFF file an unknown sender controls (see CSffFile, the line
-// decoder and CFaxPage for how it is bounded). Refused pages and failed
+// Reads a capture an unknown sender controls (see CSffFile, CTiffCapture, the
+// line decoder and CFaxPage for how it is bounded). Refused pages and failed
 // writes are written to the event log; the conversion always goes on with the
 // next page, so it answers what it wrote (ConvertedFax) rather than a Status;
 // the steps below it answer Status and Result (core/result.h). Two
