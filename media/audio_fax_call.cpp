@@ -24,6 +24,7 @@ class CAudioFaxCall::CImpl {
   CImpl(std::unique_ptr<CRtpAudioLink> link, fax_state_t* fax) : link_(std::move(link)), fax_(fax) {
     t30_state_t* t30 = fax_get_t30_state(fax_);
     t30_set_phase_e_handler(t30, &CImpl::PhaseE, this);
+    t30_set_real_time_frame_handler(t30, &CImpl::Frame, this);
     thread_ = std::thread([this] { Run(); });
   }
   ~CImpl() {
@@ -47,6 +48,23 @@ class CAudioFaxCall::CImpl {
     auto* self = static_cast<CImpl*>(user);
     if (!self->ended_) self->completion_ = completion;
     self->ended_ = true;
+  }
+
+  // Watches for the end of the document: the sender's last post-page message
+  // said "end of procedure" and we confirmed it. A caller who hangs up after
+  // that, without the closing DCN (SIP's BYE often overtakes it), has sent
+  // the whole fax.
+  static void Frame(t30_state_t*, void* user, int incoming, const std::uint8_t msg[], int len) {
+    auto* self = static_cast<CImpl*>(user);
+    if (len < 3) return;
+    const int fcf = msg[2] & 0xFE;
+    if (incoming) {
+      const int postPage = fcf == T30_PPS && len >= 4 ? msg[3] & 0xFE : fcf;
+      if (postPage == T30_EOP || postPage == T30_PRI_EOP) self->lastPageSent_ = true;
+      else if (fcf != T30_DCN) self->lastPageSent_ = false;
+    } else if (fcf == T30_MCF && self->lastPageSent_) {
+      self->documentEnded_ = true;
+    }
   }
 
   void Run() {
@@ -83,7 +101,7 @@ class CAudioFaxCall::CImpl {
     result_.pages = stats.pages_rx;
     result_.bitRate = stats.bit_rate;
     if (const char* ident = t30_get_rx_ident(t30)) result_.remoteStationId = ident;
-    result_.complete = completion_ == T30_ERR_OK && !stopped;
+    result_.complete = stopped ? documentEnded_ : completion_ == T30_ERR_OK;
     if (!result_.complete) result_.incomplete = stopped ? stopped : t30_completion_code_to_str(completion_);
     finished_ = true;
   }
@@ -92,7 +110,10 @@ class CAudioFaxCall::CImpl {
   fax_state_t* fax_;
   std::atomic<bool> hangup_{false};
   std::atomic<bool> finished_{false};
-  bool ended_ = false;  // phase E reached; the thread's own
+  // The thread's own: phase E reached, the last page announced and confirmed.
+  bool ended_ = false;
+  bool lastPageSent_ = false;
+  bool documentEnded_ = false;
   int completion_ = T30_ERR_OK;
   AudioFaxResult result_;
   std::thread thread_;

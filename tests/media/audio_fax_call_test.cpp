@@ -108,5 +108,13 @@ TEST_F(AudioFaxCallTest, CallCutAfterPageOneKeepsPageOne) {
   ExpectPagesReceived(1);
 }
 
+TEST_F(AudioFaxCallTest, HangupAfterTheLastPageConfirmedIsComplete) {
+  const FaxRun run = Send(AudioCodec::kPcma, "--hangup-after-page 2", true);
+  EXPECT_EQ(run.sender.status, 0) << run.sender.out;
+  EXPECT_TRUE(run.result.complete) << run.result.incomplete;
+  EXPECT_EQ(run.result.pages, 2);
+  ExpectPagesReceived(2);
+}
+
 }  // namespace
 }  // namespace kestrel
