@@ -82,7 +82,8 @@ FaxSendOutcome SendFax(CRtpAudioLink& link, const FaxSendOptions& options) {
   std::vector<std::int16_t> in;
   std::vector<std::int16_t> out(kFrameSamples);
   auto next = std::chrono::steady_clock::now();
-  while (!state.ended && !state.stopped) {
+  bool peerHungUp = false;
+  while (!state.ended && !state.stopped && !peerHungUp) {
     link.Receive(next);
     while (link.NextFrame(in)) fax_rx(fax, in.data(), static_cast<int>(in.size()));
     const auto now = std::chrono::steady_clock::now();
@@ -99,6 +100,7 @@ FaxSendOutcome SendFax(CRtpAudioLink& link, const FaxSendOptions& options) {
       }
       ++state.framesSent;
       next += kFrameTime;
+      peerHungUp = options.peerHungUp && options.peerHungUp();
     }
     if (now - link.LastHeard() > kSilenceLimit) break;
   }
@@ -107,8 +109,12 @@ FaxSendOutcome SendFax(CRtpAudioLink& link, const FaxSendOptions& options) {
   outcome.pages = state.pages;
   outcome.bitRate = stats.bit_rate;
   outcome.ok = state.stopped || (state.ended && state.completion == T30_ERR_OK);
-  outcome.text = state.stopped ? "hung up after page " + std::to_string(state.pages)
-                               : t30_completion_code_to_str(state.ended ? state.completion : T30_ERR_CALLDROPPED);
+  if (state.stopped)
+    outcome.text = "hung up after page " + std::to_string(state.pages);
+  else if (!state.ended && peerHungUp)
+    outcome.text = "the receiver hung up";
+  else
+    outcome.text = t30_completion_code_to_str(state.ended ? state.completion : T30_ERR_CALLDROPPED);
   fax_free(fax);
   return outcome;
 }

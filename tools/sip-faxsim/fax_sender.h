@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "media/rtp_audio_link.h"
@@ -20,6 +21,8 @@ struct FaxSendOptions {
   double lossPercent = 0;
   std::uint32_t seed = 1;
   int hangupAfterPage = 0;  // 0: send every page
+  // Asked every frame when set: true once the receiver has hung up.
+  std::function<bool()> peerHungUp;
 };
 
 struct FaxSendOutcome {

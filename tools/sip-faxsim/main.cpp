@@ -1,27 +1,35 @@
 // sip-faxsim: a fax caller for the tests of Kestrel's audio fax reception.
 // Sends a TIFF (every page, or up to --hangup-after-page) with SpanDSP's
-// T.30 sender over G.711 RTP to a given RTP address, optionally losing a
-// seeded share of the page data. Prints one line of outcome and exits 0 when
-// the fax went as asked.
+// T.30 sender over G.711 RTP, optionally losing a seeded share of the page
+// data, either straight to an RTP address (--rtp: the media alone) or in a
+// SIP call (--sip: INVITE, the fax to the answer's media, BYE). Prints one
+// line of outcome and exits 0 when the fax went as asked, 1 when it did not,
+// 3 when the call was not answered (the line says "answered=<status>").
 //
-// usage: sip-faxsim --tiff FILE --rtp ADDRESS:PORT --local-port PORT
+// usage: sip-faxsim --tiff FILE --local-port RTPPORT
+//                   (--rtp ADDRESS:PORT | --sip sip:NUMBER@ADDRESS[:PORT] --sip-port PORT
+//                    [--from USER] [--asserted USER] [--privacy on] [--local-address ADDRESS])
 //                   [--codec pcma|pcmu] [--ident TSI] [--loss PERCENT --seed N]
 //                   [--hangup-after-page N]
-// ADDRESS is numeric; an IPv6 one in brackets ("[::1]:4000").
+// Addresses are numeric; an IPv6 one in brackets ("[::1]:4000").
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "fax_sender.h"
+#include "sip_caller.h"
 #include "media/rtp_audio_link.h"
 
 namespace {
 
 int Usage(const char* why) {
   std::fprintf(stderr,
-               "sip-faxsim: %s\nusage: sip-faxsim --tiff FILE --rtp ADDRESS:PORT --local-port PORT "
-               "[--codec pcma|pcmu] [--ident TSI] [--loss PERCENT --seed N] [--hangup-after-page N]\n",
+               "sip-faxsim: %s\nusage: sip-faxsim --tiff FILE --local-port RTPPORT (--rtp ADDRESS:PORT | "
+               "--sip sip:NUMBER@ADDRESS[:PORT] --sip-port PORT [--from USER] [--asserted USER] [--privacy on] "
+               "[--local-address ADDRESS]) [--codec pcma|pcmu] [--ident TSI] [--loss PERCENT --seed N] "
+               "[--hangup-after-page N]\n",
                why);
   return 2;
 }
@@ -45,6 +53,7 @@ int main(int argc, char** argv) {
   kestrel::AudioEndpoint remote;
   kestrel::AudioCodec codec = kestrel::AudioCodec::kPcma;
   int localPort = 0;
+  kestrel::SipCallOptions sip;
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
     if (i + 1 >= argc) return Usage("an option lacks its value");
@@ -53,6 +62,18 @@ int main(int argc, char** argv) {
       options.tiffPath = value;
     } else if (name == "--rtp") {
       if (!ParseEndpoint(value, remote)) return Usage("--rtp wants ADDRESS:PORT");
+    } else if (name == "--sip") {
+      sip.target = value;
+    } else if (name == "--sip-port") {
+      sip.localPort = std::atoi(value.c_str());
+    } else if (name == "--from") {
+      sip.fromUser = value;
+    } else if (name == "--asserted") {
+      sip.assertedUser = value;
+    } else if (name == "--privacy") {
+      sip.privacy = value == "on";
+    } else if (name == "--local-address") {
+      sip.localAddress = value;
     } else if (name == "--local-port") {
       localPort = std::atoi(value.c_str());
     } else if (name == "--codec") {
@@ -70,12 +91,31 @@ int main(int argc, char** argv) {
       return Usage("unknown option");
     }
   }
-  if (options.tiffPath.empty() || remote.port == 0 || localPort <= 0)
-    return Usage("--tiff, --rtp and --local-port are needed");
+  if (options.tiffPath.empty() || localPort <= 0 || (remote.port == 0) == sip.target.empty())
+    return Usage("--tiff, --local-port and one of --rtp and --sip are needed");
+
+  std::unique_ptr<kestrel::CSipCaller> caller;
+  if (!sip.target.empty()) {
+    if (sip.localPort <= 0) return Usage("--sip needs --sip-port");
+    auto opened = kestrel::CSipCaller::Open(sip);
+    if (!opened) return Usage(opened.Describe().c_str());
+    caller = std::move(*opened);
+    const auto answered = caller->Invite(codec, localPort);
+    if (!answered) {
+      std::printf("answered=%d result=%s\n", answered.Error().code, answered.Describe().c_str());
+      return 3;
+    }
+    remote = answered->media;
+    codec = answered->codec;
+    options.peerHungUp = [&caller] { return caller->PeerHungUp(); };
+  }
 
   auto link = kestrel::CRtpAudioLink::Open(localPort, remote, codec);
   if (!link) return Usage(link.Describe().c_str());
   const kestrel::FaxSendOutcome outcome = kestrel::SendFax(**link, options);
+  if (caller) {
+    if (const kestrel::Status bye = caller->Bye(); !bye) std::fprintf(stderr, "sip-faxsim: %s\n", bye.Describe().c_str());
+  }
   std::printf("pages=%d rate=%d dropped=%llu result=%s\n", outcome.pages, outcome.bitRate,
               static_cast<unsigned long long>(outcome.dropped), outcome.text.c_str());
   return outcome.ok ? 0 : 1;
