@@ -24,13 +24,13 @@
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: sip-faxsim --tiff FILE --local-port RTPPORT (--rtp ADDRESS:PORT | --sip sip:NUMBER@ADDRESS[:PORT] "
+    "--sip-port PORT [--from USER] [--asserted USER] [--privacy on] [--local-address ADDRESS]) [--codec pcma|pcmu] "
+    "[--ident TSI] [--loss PERCENT --seed N] [--hangup-after-page N]\n";
+
 int Usage(const char* why) {
-  std::fprintf(stderr,
-               "sip-faxsim: %s\nusage: sip-faxsim --tiff FILE --local-port RTPPORT (--rtp ADDRESS:PORT | "
-               "--sip sip:NUMBER@ADDRESS[:PORT] --sip-port PORT [--from USER] [--asserted USER] [--privacy on] "
-               "[--local-address ADDRESS]) [--codec pcma|pcmu] [--ident TSI] [--loss PERCENT --seed N] "
-               "[--hangup-after-page N]\n",
-               why);
+  std::fprintf(stderr, "sip-faxsim: %s\n%s", why, kUsage);
   return 2;
 }
 
@@ -56,6 +56,10 @@ int main(int argc, char** argv) {
   kestrel::SipCallOptions sip;
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
+    if (name == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (i + 1 >= argc) return Usage("an option lacks its value");
     const std::string value = argv[++i];
     if (name == "--tiff") {
