@@ -117,8 +117,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
     const bool decoded = capture->Decode(n, !pdf, page, log).Ok();
     if (decoded) {
       if (pdf) {
-        page.SetResolution(kFaxHorizontalResolution,
-                           capture->PageFine(n) ? kFaxFineResolution : kFaxNormalResolution);
+        page.SetResolution(kFaxHorizontalResolution, capture->PageFine(n) ? kFaxFineResolution : kFaxNormalResolution);
         written = document->AddPage(page, recognizer ? recognizer->Recognize(page, n) : std::vector<PageWord>{}).Ok();
       } else if (format == ImageFormat::Tiff) {
         written = AppendPageToTiff(page, tiffPath, tiffPages, log).Ok();

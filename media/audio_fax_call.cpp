@@ -60,8 +60,10 @@ class CAudioFaxCall::CImpl {
     const int fcf = msg[2] & 0xFE;
     if (incoming) {
       const int postPage = fcf == T30_PPS && len >= 4 ? msg[3] & 0xFE : fcf;
-      if (postPage == T30_EOP || postPage == T30_PRI_EOP) self->lastPageSent_ = true;
-      else if (fcf != T30_DCN) self->lastPageSent_ = false;
+      if (postPage == T30_EOP || postPage == T30_PRI_EOP)
+        self->lastPageSent_ = true;
+      else if (fcf != T30_DCN)
+        self->lastPageSent_ = false;
     } else if (fcf == T30_MCF && self->lastPageSent_) {
       self->documentEnded_ = true;
     }

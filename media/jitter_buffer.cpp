@@ -16,9 +16,8 @@ void CJitterBuffer::Push(std::uint32_t ssrc, std::uint16_t sequence, std::span<c
     distance = 0;
   }
   if (distance < 0) return;
-  auto at = std::lower_bound(held_.begin(), held_.end(), distance, [this](const Frame& f, int d) {
-    return SequenceDistance(next_, f.sequence) < d;
-  });
+  auto at = std::lower_bound(held_.begin(), held_.end(), distance,
+                             [this](const Frame& f, int d) { return SequenceDistance(next_, f.sequence) < d; });
   if (at != held_.end() && at->sequence == sequence) return;
   if (held_.size() == kMaxHeldFrames) {
     if (at == held_.end()) return;

@@ -41,7 +41,7 @@ class CJitterBuffer {
   std::size_t depth_;
   bool started_ = false;
   std::uint32_t ssrc_ = 0;
-  std::uint16_t next_ = 0;  // the sequence number due next
+  std::uint16_t next_ = 0;   // the sequence number due next
   std::vector<Frame> held_;  // in sequence order from next_
   std::uint64_t skipped_ = 0;
 };

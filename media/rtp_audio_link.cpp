@@ -76,7 +76,10 @@ Result<std::unique_ptr<CRtpAudioLink>> CRtpAudioLink::Open(int localPort, const 
 }
 
 CRtpAudioLink::CRtpAudioLink(int socket, int wakeFd, AudioCodec codec, std::unique_ptr<CAddress> peer)
-    : socket_(socket), wakeFd_(wakeFd), codec_(codec), peer_(std::move(peer)),
+    : socket_(socket),
+      wakeFd_(wakeFd),
+      codec_(codec),
+      peer_(std::move(peer)),
       lastHeard_(std::chrono::steady_clock::now()) {
   // RFC 3550 asks for random starting values, so that a stream is not
   // mistaken for an earlier one of the same port.

@@ -52,9 +52,7 @@ bool WriteFaxTiff(const std::string& path, const std::vector<FaxTiffPage>& pages
         TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
         TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS);
         break;
-      case FaxTiffCoding::kGroup4:
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        break;
+      case FaxTiffCoding::kGroup4: TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4); break;
     }
     std::vector<std::uint8_t> row(stride);
     for (std::uint32_t y = 0; y < page.height && ok; ++y) {

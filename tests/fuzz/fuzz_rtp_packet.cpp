@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(again && again->sequence == packet->sequence && again->timestamp == packet->timestamp &&
               again->ssrc == packet->ssrc && again->payloadType == packet->payloadType &&
               again->marker == packet->marker &&
-              std::equal(again->payload.begin(), again->payload.end(), packet->payload.begin(),
-                         packet->payload.end()),
+              std::equal(again->payload.begin(), again->payload.end(), packet->payload.begin(), packet->payload.end()),
           "a packet written does not read back the same");
   }
 

@@ -7,10 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "media/audio_fax_call.h"
 #include "tests/convert/command_output.h"
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/image_readers.h"
-#include "media/audio_fax_call.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestrel {
@@ -46,15 +46,18 @@ class AudioFaxCallTest : public ::testing::Test {
   FaxRun Send(AudioCodec codec, const std::string& options = "", bool hangup = false) {
     const int receiverPort = FreeUdpPort();
     const int senderPort = FreeUdpPort();
-    AudioFaxSetup setup{receiverPort, {"127.0.0.1", static_cast<std::uint16_t>(senderPort)}, codec,
-                        dir_.File("received.tif"), "+49 30 1234567"};
+    AudioFaxSetup setup{receiverPort,
+                        {"127.0.0.1", static_cast<std::uint16_t>(senderPort)},
+                        codec,
+                        dir_.File("received.tif"),
+                        "+49 30 1234567"};
     auto call = CAudioFaxCall::Start(setup);
     EXPECT_TRUE(call) << call.Describe();
     if (!call) return {};
     FaxRun run;
     run.sender = test::RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + dir_.File("sent.tif") +
-                                  " --rtp 127.0.0.1:" + std::to_string(receiverPort) +
-                                  " --local-port " + std::to_string(senderPort) + " --ident 'sim 1' --codec " +
+                                  " --rtp 127.0.0.1:" + std::to_string(receiverPort) + " --local-port " +
+                                  std::to_string(senderPort) + " --ident 'sim 1' --codec " +
                                   (codec == AudioCodec::kPcma ? "pcma " : "pcmu ") + options + " 2>&1");
     if (hangup) (*call)->Hangup();
     run.result = (*call)->Wait();

@@ -14,13 +14,14 @@
 // Addresses are numeric; an IPv6 one in brackets ("[::1]:4000").
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "fax_sender.h"
-#include "sip_caller.h"
 #include "media/rtp_audio_link.h"
+#include "sip_caller.h"
 
 namespace {
 
@@ -46,9 +47,7 @@ bool ParseEndpoint(const std::string& text, kestrel::AudioEndpoint& out) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   kestrel::FaxSendOptions options;
   kestrel::AudioEndpoint remote;
   kestrel::AudioCodec codec = kestrel::AudioCodec::kPcma;
@@ -118,9 +117,22 @@ int main(int argc, char** argv) {
   if (!link) return Usage(link.Describe().c_str());
   const kestrel::FaxSendOutcome outcome = kestrel::SendFax(**link, options);
   if (caller) {
-    if (const kestrel::Status bye = caller->Bye(); !bye) std::fprintf(stderr, "sip-faxsim: %s\n", bye.Describe().c_str());
+    if (const kestrel::Status bye = caller->Bye(); !bye)
+      std::fprintf(stderr, "sip-faxsim: %s\n", bye.Describe().c_str());
   }
   std::printf("pages=%d rate=%d dropped=%llu result=%s\n", outcome.pages, outcome.bitRate,
               static_cast<unsigned long long>(outcome.dropped), outcome.text.c_str());
   return outcome.ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing here throws but a failed allocation: say so rather than abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "sip-faxsim: %s\n", e.what());
+    return 1;
+  }
 }

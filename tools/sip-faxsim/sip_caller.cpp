@@ -45,9 +45,9 @@ std::string Trim(const std::string& text) {
 // The full names of the compact header forms SIP allows.
 std::string FullName(const std::string& name) {
   static const std::pair<const char*, const char*> compact[] = {
-      {"v", "via"}, {"f", "from"}, {"t", "to"}, {"i", "call-id"}, {"m", "contact"}, {"l", "content-length"},
-      {"c", "content-type"}};
-  const std::string lower = Lower(name);
+      {"v", "via"},     {"f", "from"},           {"t", "to"},          {"i", "call-id"},
+      {"m", "contact"}, {"l", "content-length"}, {"c", "content-type"}};
+  std::string lower = Lower(name);
   for (const auto& [shortName, full] : compact)
     if (lower == shortName) return full;
   return lower;
@@ -193,8 +193,14 @@ Result<std::unique_ptr<CSipCaller>> CSipCaller::Open(const SipCallOptions& optio
 }
 
 CSipCaller::CSipCaller(int socket, SipCallOptions options, std::string host, std::uint16_t port)
-    : socket_(socket), options_(std::move(options)), host_(std::move(host)), port_(port), callId_(Token()),
-      fromTag_(Token()), toHeader_("<" + options_.target + ">"), requestUri_(options_.target) {}
+    : socket_(socket),
+      options_(std::move(options)),
+      host_(std::move(host)),
+      port_(port),
+      callId_(Token()),
+      fromTag_(Token()),
+      toHeader_("<" + options_.target + ">"),
+      requestUri_(options_.target) {}
 
 CSipCaller::~CSipCaller() { ::close(socket_); }
 
@@ -240,17 +246,17 @@ bool CSipCaller::AnswerRequest(const CMessage& request) {
 
 std::string CSipCaller::Request(const std::string& method, const std::string& branch, int cseq,
                                 const std::string& body) {
-  const std::string local = options_.localAddress.find(':') != std::string::npos ? "[" + options_.localAddress + "]"
-                                                                                : options_.localAddress;
+  const std::string local =
+      options_.localAddress.find(':') != std::string::npos ? "[" + options_.localAddress + "]" : options_.localAddress;
   std::string text = method + " " + requestUri_ + " SIP/2.0\r\n";
   text += "Via: SIP/2.0/UDP " + local + ":" + std::to_string(options_.localPort) + ";branch=z9hG4bK" + branch +
           ";rport\r\nMax-Forwards: 70\r\n";
   for (const std::string& route : routes_) text += "Route: " + route + "\r\n";
   text += options_.fromUser == "anonymous" ? "From: \"Anonymous\" <sip:anonymous@anonymous.invalid>"
                                            : "From: <sip:" + options_.fromUser + "@" + local + ">";
-  text += ";tag=" + fromTag_ + "\r\nTo: " + toHeader_ + "\r\nCall-ID: " + callId_ + "\r\nCSeq: " +
-          std::to_string(cseq) + " " + method + "\r\nContact: <sip:" + options_.fromUser + "@" + local + ":" +
-          std::to_string(options_.localPort) + ">\r\nUser-Agent: sip-faxsim\r\n";
+  text += ";tag=" + fromTag_ + "\r\nTo: " + toHeader_ + "\r\nCall-ID: " + callId_ +
+          "\r\nCSeq: " + std::to_string(cseq) + " " + method + "\r\nContact: <sip:" + options_.fromUser + "@" + local +
+          ":" + std::to_string(options_.localPort) + ">\r\nUser-Agent: sip-faxsim\r\n";
   if (method == "INVITE" && !options_.assertedUser.empty())
     text += "P-Asserted-Identity: <sip:" + options_.assertedUser + "@" + local + ">\r\n";
   if (method == "INVITE" && options_.privacy) text += "Privacy: id\r\n";
@@ -360,7 +366,8 @@ Status CSipCaller::Bye() {
   const int cseq = cseq_++;
   std::unique_ptr<CMessage> answer = Transact(Request("BYE", Token(), cseq), cseq, "BYE");
   if (!answer) return SipFailure("no answer to the BYE");
-  if (answer->status >= 300) return SipFailure("the BYE was answered " + std::to_string(answer->status), answer->status);
+  if (answer->status >= 300)
+    return SipFailure("the BYE was answered " + std::to_string(answer->status), answer->status);
   return Status();
 }
 

@@ -25,9 +25,9 @@ struct SipCallOptions {
   std::string target;  // "sip:<dialled>@<numeric address>[:port]"
   int localPort = 0;
   std::string localAddress = "127.0.0.1";
-  std::string fromUser = "faxsim";      // "anonymous" withholds the number
-  std::string assertedUser;             // P-Asserted-Identity's user, when set
-  bool privacy = false;                 // Privacy: id
+  std::string fromUser = "faxsim";  // "anonymous" withholds the number
+  std::string assertedUser;         // P-Asserted-Identity's user, when set
+  bool privacy = false;             // Privacy: id
 };
 
 struct SipAnsweredCall {
@@ -70,8 +70,8 @@ class CSipCaller {
   std::uint16_t port_;
   std::string callId_;
   std::string fromTag_;
-  std::string toHeader_;     // with the peer's tag once answered
-  std::string requestUri_;   // the peer's Contact once answered
+  std::string toHeader_;    // with the peer's tag once answered
+  std::string requestUri_;  // the peer's Contact once answered
   std::vector<std::string> routes_;
   int cseq_ = 1;
   bool peerHungUp_ = false;
