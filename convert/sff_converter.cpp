@@ -11,6 +11,7 @@
 #include "convert/page_image_writer.h"
 #include "convert/page_text_recognizer.h"
 #include "convert/sff_file.h"
+#include "convert/sff_writer.h"
 #include "convert/tiff_capture.h"
 #include "core/event_log.h"
 
@@ -68,18 +69,20 @@ class CTiffPages final : public CCapturePages {
 ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, IEventLog& log,
                                 const FaxDocumentInfo& info, const TextRecognitionOptions& text) {
   ConvertedFax result;
-  if (format == ImageFormat::Sff) {
+  const bool tiffCapture = IsTiffFile(sffPath);
+  if (format == ImageFormat::Sff && !tiffCapture) {
     result.pageCount = 0;
     if (::access(sffPath.c_str(), F_OK) == 0) result.files.push_back(sffPath);
     return result;
   }
-  if (format != ImageFormat::Tiff && format != ImageFormat::Pdf && !IsPagePerFile(format)) {
+  if (format != ImageFormat::Tiff && format != ImageFormat::Pdf && format != ImageFormat::Sff &&
+      !IsPagePerFile(format)) {
     result.pageCount = 0;
     return result;
   }
 
   std::unique_ptr<CCapturePages> capture;
-  if (IsTiffFile(sffPath)) {
+  if (tiffCapture) {
     Result<CTiffCapture> tiff = CTiffCapture::Open(sffPath);
     if (!tiff) {
       log.WriteEventText(tiff.Error().Describe());
@@ -106,6 +109,9 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   // The PDF keeps every line once, at its page's own resolution; the image
   // formats show a normal-resolution page with its lines doubled.
   const bool pdf = format == ImageFormat::Pdf;
+  // SFF, like the PDF, keeps every line once.
+  const bool sff = format == ImageFormat::Sff;
+  std::unique_ptr<CSffWriter> sffWriter = sff ? std::make_unique<CSffWriter>() : nullptr;
   const std::string tiffPath = FaxFilePath(sffPath, ImageFormat::Tiff);
   std::unique_ptr<CFaxPdf> document = pdf ? std::make_unique<CFaxPdf>(info, log) : nullptr;
   std::unique_ptr<CPageTextRecognizer> recognizer =
@@ -114,9 +120,12 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
   int tiffPages = 0;  // pages already in the TIFF: the next one's index
   for (int n = 1; n <= pages; ++n) {
     bool written = false;
-    const bool decoded = capture->Decode(n, !pdf, page, log).Ok();
+    const bool decoded = capture->Decode(n, !pdf && !sff, page, log).Ok();
     if (decoded) {
-      if (pdf) {
+      if (sff) {
+        sffWriter->AddPage(page, capture->PageFine(n));
+        written = true;
+      } else if (pdf) {
         page.SetResolution(kFaxHorizontalResolution, capture->PageFine(n) ? kFaxFineResolution : kFaxNormalResolution);
         written = document->AddPage(page, recognizer ? recognizer->Recognize(page, n) : std::vector<PageWord>{}).Ok();
       } else if (format == ImageFormat::Tiff) {
@@ -139,6 +148,15 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
       result.files.push_back(pdfPath);
     else
       result.writeFailed = true;
+  }
+  if (sffWriter && sffWriter->PageCount() > 0) {
+    const std::string path = SffBaseName(sffPath) + ".sff";
+    if (Status saved = sffWriter->Save(path); saved) {
+      result.files.push_back(path);
+    } else {
+      log.WriteEventText(saved.Describe());
+      result.writeFailed = true;
+    }
   }
   result.pageCount = pages;
   result.endsWithinPage = capture->EndsWithinPage();

@@ -1,13 +1,15 @@
 // TIFF captures, as an audio line's receiver writes them: every coding and
 // resolution decodes pel for pel into the page model, and the converter
 // writes the mailed formats from a capture (the PDF checked pel for pel
-// through poppler, the PNG pages by libpng).
+// through poppler, the PNG pages by libpng, the SFF file by the SFF reader).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "convert/fax_file_names.h"
 #include "convert/sff_converter.h"
+#include "convert/sff_file.h"
 #include "convert/tiff_capture.h"
 #include "core/event_log.h"
 #include "tests/convert/command_output.h"
@@ -94,6 +96,30 @@ TEST_F(TiffCaptureTest, CaptureConvertsToPdfAndPng) {
   EXPECT_EQ(tiff.pageCount, 2);
   EXPECT_EQ(tiff.files, std::vector<std::string>{capture});
   EXPECT_EQ(test::ReadTiffPages(capture).size(), 2u);
+}
+
+TEST_F(TiffCaptureTest, CaptureWrittenAsSffReadsBackExact) {
+  std::vector<test::FaxTiffPage> sent = {test::BlockPage(300, 9, true), test::BlockPage(200, 10, false, 4)};
+  std::fill(sent[0].rows.begin() + 100 * (test::kFaxTiffWidth / 8),
+            sent[0].rows.begin() + 160 * (test::kFaxTiffWidth / 8),
+            0);  // 60 white rows: two white-skip records
+  const std::string capture = dir_.File("capture.tif");
+  ASSERT_TRUE(test::WriteFaxTiff(capture, sent, test::FaxTiffCoding::kGroup3OneD));
+
+  const ConvertedFax fax = ConvertSffToImages(capture, ImageFormat::Sff, log_);
+  EXPECT_EQ(fax.pageCount, 2);
+  ASSERT_EQ(fax.files, std::vector<std::string>{dir_.File("capture.sff")});
+  auto sff = CSffFile::Open(fax.files[0], log_);
+  ASSERT_TRUE(sff) << sff.Describe();
+  ASSERT_EQ(sff->PageCount(), 2);
+  EXPECT_FALSE(sff->EndsWithinPage());
+  std::vector<std::uint8_t> row(RowBufferSize, 0);
+  CFaxPage page;
+  for (int n = 1; n <= 2; ++n) {
+    EXPECT_EQ(sff->PageVerticalResolution(n), n == 1 ? 1 : 0) << "page " << n;
+    ASSERT_TRUE(DecodeSffPage(*sff, n, false, row.data(), page, log_)) << "page " << n;
+    EXPECT_EQ(DifferingRows(page, sent[n - 1], 1), 0u) << "page " << n;
+  }
 }
 
 }  // namespace
