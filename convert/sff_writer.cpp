@@ -5,17 +5,14 @@
 #include <vector>
 
 #include "convert/mh_code_tables.h"
+#include "convert/sff_format.h"
 #include "platform/atomic_file.h"
 
 namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kDocumentHeaderSize = 20;
-constexpr std::uint8_t kPageMarker = 254;
-constexpr std::uint8_t kPageHeaderLength = 16;
-constexpr std::uint8_t kLastCodedLength = 216;
-constexpr std::uint32_t kMaxWhiteSkip = 37;
+constexpr std::uint32_t kMaxWhiteSkip = kSffLastWhiteSkip - kSffLastCodedLength;
 constexpr std::uint32_t kLargestMakeUp = 1728;
 
 void PutLe16(std::string& out, std::size_t at, std::uint32_t value) {
@@ -70,18 +67,18 @@ bool WhiteRow(const std::uint8_t* row, std::size_t stride) {
 
 }  // namespace
 
-CSffWriter::CSffWriter() : bytes_(kDocumentHeaderSize, '\0') {
+CSffWriter::CSffWriter() : bytes_(kSffDocumentHeaderSize, '\0') {
   std::memcpy(bytes_.data(), "Sfff", 4);
   bytes_[4] = 1;  // version
-  PutLe16(bytes_, 10, kDocumentHeaderSize);
+  PutLe16(bytes_, 10, kSffDocumentHeaderSize);
 }
 
 void CSffWriter::AddPage(const CFaxPage& page, bool fine) {
   const auto header = static_cast<std::uint32_t>(bytes_.size());
-  bytes_ += static_cast<char>(kPageMarker);
-  bytes_ += static_cast<char>(kPageHeaderLength);
+  bytes_ += static_cast<char>(kSffPageMarker);
+  bytes_ += static_cast<char>(kSffPageHeaderSize);
   const std::size_t at = bytes_.size();
-  bytes_.append(kPageHeaderLength, '\0');
+  bytes_.append(kSffPageHeaderSize, '\0');
   bytes_[at] = fine ? 1 : 0;
   PutLe16(bytes_, at + 4, static_cast<std::uint32_t>(page.Width()));
   PutLe16(bytes_, at + 6, static_cast<std::uint32_t>(std::min(page.Height(), 0xFFFF)));
@@ -94,7 +91,7 @@ void CSffWriter::AddPage(const CFaxPage& page, bool fine) {
   std::uint32_t white = 0;
   const auto flushWhite = [&] {
     for (; white > 0; white -= std::min(white, kMaxWhiteSkip))
-      bytes_ += static_cast<char>(kLastCodedLength + std::min(white, kMaxWhiteSkip));
+      bytes_ += static_cast<char>(kSffLastCodedLength + std::min(white, kMaxWhiteSkip));
   };
   for (int y = 0; y < page.Height(); ++y) {
     const std::uint8_t* row = page.Row(y);
@@ -113,7 +110,7 @@ void CSffWriter::AddPage(const CFaxPage& page, bool fine) {
       x = end;
     }
     const std::vector<std::uint8_t>& line = bits.Bytes();
-    if (line.size() <= kLastCodedLength) {
+    if (line.size() <= kSffLastCodedLength) {
       bytes_ += static_cast<char>(line.size());
     } else {
       bytes_ += '\0';
@@ -129,7 +126,7 @@ void CSffWriter::AddPage(const CFaxPage& page, bool fine) {
 Status CSffWriter::Save(const std::string& path) {
   std::string document = bytes_;
   const auto end = static_cast<std::uint32_t>(document.size());
-  document += static_cast<char>(kPageMarker);
+  document += static_cast<char>(kSffPageMarker);
   document += '\0';
   PutLe16(document, 8, static_cast<std::uint32_t>(pages_));
   PutLe32(document, 12, lastPageHeader_);
