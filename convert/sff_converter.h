@@ -1,13 +1,16 @@
-// ConvertSffToImages: turns one received SFF file into the image files that
-// are mailed, next to the SFF file (names from fax_file_names.h): one JPEG or
-// PNG per page, one multi-page TIFF, or one PDF. Each page is decoded into a
+// ConvertSffToImages: turns one received capture file, an SFF file from the
+// ISDN line or the TIFF file of an audio line (told apart by their first
+// bytes), into the image files that are mailed, next to it (names from
+// fax_file_names.h): one JPEG or PNG per page, one multi-page TIFF (for a
+// TIFF capture the capture itself), one PDF, or (for a TIFF capture) the SFF
+// file written from its pages (sff_writer.h). Each page is decoded into a
 // 1-bit page in memory (CFaxPage) and written from there (page_image_writer.h,
 // fax_pdf.h); nothing else is written, and memory does not grow with the
 // page count (the PDF holds each page's compressed bytes and words until it
 // is saved).
 //
-// Reads an SFF file an unknown sender controls (see CSffFile, the line
-// decoder and CFaxPage for how it is bounded). Refused pages and failed
+// Reads a capture an unknown sender controls (see CSffFile, CTiffCapture, the
+// line decoder and CFaxPage for how it is bounded). Refused pages and failed
 // writes are written to the event log; the conversion always goes on with the
 // next page, so it answers what it wrote (ConvertedFax) rather than a Status;
 // the steps below it answer Status and Result (core/result.h). Two
@@ -28,12 +31,14 @@ class IEventLog;
 // What a conversion answers: the files it wrote, in page order, and the page
 // count it read from the document.
 struct ConvertedFax {
-  // Pages the document holds; -1 when the SFF reader refused the file, 0 when
-  // nothing was read (the Sff format, or a number that names no format).
+  // Pages the document holds; -1 when the capture's reader refused the file,
+  // 0 when nothing was read (the Sff format of an SFF capture, or a number
+  // that names no format).
   int pageCount = -1;
   // The files written, in page order: one per page written (Jpg, Png), the
-  // one TIFF or PDF when at least one page went into it, or the capture file
-  // itself for Sff when it exists.
+  // one TIFF or PDF when at least one page went into it, or for Sff the
+  // capture file itself when it exists (an SFF capture) or the SFF file
+  // written from the pages (a TIFF capture).
   std::vector<std::string> files;
   // Page-per-file formats: the first page whose file was not written (the
   // page was refused, or its file could not be written), 0 when every page

@@ -13,17 +13,11 @@
 
 #include "convert/byte_io.h"
 #include "convert/sff_error.h"
+#include "convert/sff_format.h"
 #include "core/event_log.h"
 
 namespace kestrel {
 namespace {
-
-constexpr std::uint8_t kPageMarker = 254;
-constexpr std::uint8_t kEscape = 255;
-constexpr std::uint8_t kLastCodedLength = 216;
-constexpr std::uint8_t kLastWhiteSkip = 253;
-constexpr unsigned kDocumentHeaderSize = 20;
-constexpr unsigned kPageHeaderSize = 16;  // the bytes after the length byte
 
 void AddLines(std::int32_t& counter, std::uint32_t lines) {
   constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
@@ -125,7 +119,7 @@ Result<CSffFile> CSffFile::Open(const std::string& path, IEventLog& log) {
 
 Status CSffFile::Index(IEventLog& log) {
   CSource& in = *source_;
-  std::uint8_t header[kDocumentHeaderSize];
+  std::uint8_t header[kSffDocumentHeaderSize];
   std::size_t got = in.Read(header, sizeof(header));
   if (got < 4 || std::memcmp(header, "Sfff", 4) != 0) return SffFailure(SffError::kNotSff);
   if (got > 4 && header[4] > 1) return SffFailure(SffError::kUnknownVersion);
@@ -134,14 +128,14 @@ Status CSffFile::Index(IEventLog& log) {
 
   std::uint8_t b = 0;
   if (!in.ReadByte(b)) return {};
-  if (b != kPageMarker) return SffFailure(SffError::kCorrupt);
+  if (b != kSffPageMarker) return SffFailure(SffError::kCorrupt);
   std::uint8_t length = 0;
   if (!in.ReadByte(length) || length == 0) return {};
 
   for (;;) {
     // Page header: the 16 bytes after the length byte, then whatever else the
     // length announces. A length below 16 never moves back into the header.
-    std::uint8_t page[kPageHeaderSize];
+    std::uint8_t page[kSffPageHeaderSize];
     if (in.Read(page, sizeof(page)) < sizeof(page)) return {};
     if (PageCount() == MaxSffPages) {
       log.WriteEventText("SFF file holds more than 100 pages, the pages after page 100 are ignored.");
@@ -149,7 +143,7 @@ Status CSffFile::Index(IEventLog& log) {
     }
     verticalResolution_ = page[0];
     if (page[2] != 0) return SffFailure(SffError::kUnknownEncoding);
-    if (length > kPageHeaderSize && !in.Skip(length - kPageHeaderSize)) return {};
+    if (length > kSffPageHeaderSize && !in.Skip(length - kSffPageHeaderSize)) return {};
 
     SffPageEntry entry;
     entry.width = Le16(page + 4);
@@ -164,12 +158,12 @@ Status CSffFile::Index(IEventLog& log) {
         std::uint8_t n[2];
         if (in.Read(n, 2) < 2 || !in.Skip(Le16(n))) break;
         AddLines(counter, 1);
-      } else if (b <= kLastCodedLength) {
+      } else if (b <= kSffLastCodedLength) {
         if (!in.Skip(b)) break;
         AddLines(counter, 1);
-      } else if (b <= kLastWhiteSkip) {
-        AddLines(counter, b - kLastCodedLength);
-      } else if (b == kEscape) {
+      } else if (b <= kSffLastWhiteSkip) {
+        AddLines(counter, b - kSffLastCodedLength);
+      } else if (b == kSffEscape) {
         std::uint8_t k = 0;
         if (!in.ReadByte(k)) break;
         if (k == 0) {
@@ -211,7 +205,7 @@ bool CSffFile::NextRecord(SffRecord& record) {
   CSource& in = *source_;
   std::uint64_t start = in.Tell();
   std::uint8_t b = 0;
-  if (!in.ReadByte(b) || b == kPageMarker) return false;
+  if (!in.ReadByte(b) || b == kSffPageMarker) return false;
 
   SffRecordType type = SffRecordType::CodedLine;
   std::uint16_t count = 0;
@@ -220,11 +214,11 @@ bool CSffFile::NextRecord(SffRecord& record) {
     std::uint8_t n[2];
     if (in.Read(n, 2) < 2) return false;
     count = Le16(n);
-  } else if (b <= kLastCodedLength) {
+  } else if (b <= kSffLastCodedLength) {
     count = b;
-  } else if (b <= kLastWhiteSkip) {
+  } else if (b <= kSffLastWhiteSkip) {
     type = SffRecordType::WhiteSkip;
-    count = static_cast<std::uint16_t>(b - kLastCodedLength);
+    count = static_cast<std::uint16_t>(b - kSffLastCodedLength);
     hasData = false;
   } else {
     std::uint8_t k = 0;
