@@ -18,6 +18,7 @@
 #include "capi/line_status.h"
 #include "core/result.h"
 #include "core/service_settings.h"
+#include "service/sip_reception.h"
 
 namespace kestrel {
 
@@ -30,6 +31,7 @@ class ISettingsEditor;
 // What the desktop shows of the running service.
 struct ServiceStatus {
   LineStatus line;              // stopped when reception does not run
+  SipLineStatus sip;            // the SIP line beside it
   bool databaseOpen = false;    // the reception connection opened at start-up
   std::size_t queuedMails = 0;  // message files waiting in the mail queue
 };
