@@ -10,6 +10,7 @@
 #include <capi20.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -56,6 +57,22 @@ std::string Joined(const std::vector<std::string>& names) {
   std::string out;
   for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
   return out;
+}
+
+// The SIP line takes calls: it runs and, where it registers, is registered.
+bool SipTakesCalls(const PublishedStatus& view) {
+  return view.sipRunning && (view.sipRegistrar.empty() || view.sipRegistered);
+}
+
+// The status's line for an enabled SIP line; empty when it is not enabled.
+std::string SipLineText(const PublishedStatus& view) {
+  if (!view.sipEnabled) return {};
+  if (!view.sipRunning) return "SIP: not running: " + (view.sipFailure.empty() ? "starting" : view.sipFailure);
+  if (view.sipRegistrar.empty()) return "SIP: taking calls from its peers, no registrar";
+  if (!view.sipRegistered)
+    return "SIP: not registered: " + (view.sipFailure.empty() ? "registering" : view.sipFailure);
+  const std::int64_t left = std::max<std::int64_t>(0, view.sipExpiresAt - static_cast<std::int64_t>(std::time(nullptr)));
+  return "SIP: registered as " + view.sipUser + "@" + view.sipRegistrar + ", expires in " + std::to_string(left) + " s";
 }
 
 // The OAuth 2.0 login's state: from the service's view, or read here when
@@ -184,6 +201,9 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (undeliverable > 0) reasons.push_back("mail was refused for good");
   if (setAside > 0) reasons.push_back("a fax entry was set aside as unreadable");
   if (oauth.used && !oauth.well) reasons.push_back("the OAuth 2.0 login is not well");
+  const std::string sipLine = service != 0 && believed ? SipLineText(*view) : std::string();
+  if (service != 0 && believed && view->sipEnabled && !SipTakesCalls(*view))
+    reasons.push_back("the SIP line takes no calls: " + sipLine.substr(sipLine.find(':') + 2));
   const bool well = reasons.empty();
 
   if (context.Json()) {
@@ -215,6 +235,17 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
                         .Number("controllers", capi.controllers)
                         .Number("bChannels", capi.bChannels)
                         .Close());
+    if (believed && view->sipEnabled)
+      out.Raw("sip", CJsonObject()
+                         .Bool("running", view->sipRunning)
+                         .Bool("registered", view->sipRegistered)
+                         .Text("registrar", view->sipRegistrar)
+                         .Text("user", view->sipUser)
+                         .Text("expires", LocalTimeText(view->sipExpiresAt))
+                         .Text("failure", view->sipFailure)
+                         .Number("callsInProgress", view->sipCalls)
+                         .Number("channels", view->sipChannels)
+                         .Close());
     out.Raw("database", CJsonObject().Bool("opens", databaseError.empty()).Text("error", databaseError).Close());
     out.Number("recordedNotForwarded", static_cast<std::int64_t>(recorded));
     out.Number("queuedMails", static_cast<std::int64_t>(queued));
@@ -268,6 +299,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     else
       context.Say("capi: not answering (" + (view ? view->line : std::string("no answer")) + ")" + source);
   }
+  if (!sipLine.empty()) context.Say(sipLine);
   if (service != 0 && believed) {
     context.Say("calls in progress: " + std::to_string(view->callsInProgress));
     context.Say("faxes received since start: " + std::to_string(view->faxesReceived));

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "core/event_log.h"
 #include "platform/atomic_file.h"
@@ -16,8 +17,9 @@ namespace kestrel {
 namespace {
 
 constexpr char kFolderMissing[] = "receive fax folder not exist.";
-constexpr char kExtension[] = ".sff";
 constexpr int kMaxNameAttempts = 1000;
+// The kinds of capture: the ISDN line's SFF and the audio line's TIFF.
+constexpr const char* kCaptureExtensions[] = {kSffCaptureExtension, kTiffCaptureExtension};
 
 // NCPI offsets, counted from the content's first byte (the struct's length
 // byte is not part of `ncpi`).
@@ -81,14 +83,56 @@ std::string FileNameCallerDigits(const std::string& callerNumber) {
 }
 
 std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local,
-                            int attempt) {
+                            int attempt, std::string_view extension) {
   char stamp[64];
   std::strftime(stamp, sizeof stamp, "_%d-%m-%Y-%H-%M-%S", &local);
   std::string path = receivedDir;
   if (path.empty() || path.back() != '/') path += '/';
   path += FileNameCallerDigits(callerNumber) + stamp;
   if (attempt > 1) path += "-" + std::to_string(attempt);
-  return path + kExtension;
+  return path.append(extension);
+}
+
+void EnsureReceivedFolder(const std::string& receivedDir, IEventLog& log) {
+  struct stat st;
+  if (::stat(receivedDir.c_str(), &st) != 0) {
+    log.WriteEventText(kFolderMissing);
+    ::mkdir(receivedDir.c_str(), 0755);
+  }
+}
+
+int CreateCaptureFile(const std::string& receivedDir, const std::string& callerNumber, std::string_view extension,
+                      std::string& path) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  path = CaptureFileName(receivedDir, callerNumber, local, 1, extension);
+  // Without a folder the name would land in the file-system root.
+  if (receivedDir.empty()) return -1;
+  // The lines of one service choose their names one at a time, so that two
+  // captures of one second (from the same caller, on either line) never share
+  // a base name, which their mailed files take too.
+  static std::mutex choosing;
+  std::lock_guard<std::mutex> lock(choosing);
+  for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+    bool taken = false;
+    for (const char* other : kCaptureExtensions) {
+      struct stat st;
+      if (other != extension && ::lstat(CaptureFileName(receivedDir, callerNumber, local, attempt, other).c_str(), &st) == 0)
+        taken = true;
+    }
+    if (taken) continue;
+    const std::string candidate = CaptureFileName(receivedDir, callerNumber, local, attempt, extension);
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd >= 0) {
+      path = candidate;
+      // The name must survive a crash: the forwarding side is told of it at once.
+      (void)SyncFolderOf(path);  // a folder that cannot be flushed still takes the fax
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
 }
 
 std::string B3Configuration(const std::string& stationId) {
@@ -106,31 +150,11 @@ std::string B3Configuration(const std::string& stationId) {
 
 bool CFaxCapture::Create(const std::string& receivedDir, const std::string& callerNumber, std::string& path) {
   Close();
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  struct stat st;
-  if (::stat(receivedDir.c_str(), &st) != 0) {
-    log_.WriteEventText(kFolderMissing);
-    ::mkdir(receivedDir.c_str(), 0755);
-  }
-  path = CaptureFileName(receivedDir, callerNumber, local);
-  // Without a folder the name would land in the file-system root.
-  if (receivedDir.empty()) return false;
-  for (int attempt = 1; attempt <= kMaxNameAttempts && fd_ < 0; ++attempt) {
-    const std::string candidate = CaptureFileName(receivedDir, callerNumber, local, attempt);
-    fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd_ >= 0) {
-      path = candidate;
-    } else if (errno != EEXIST) {
-      break;
-    }
-  }
+  EnsureReceivedFolder(receivedDir, log_);
+  fd_ = CreateCaptureFile(receivedDir, callerNumber, kSffCaptureExtension, path);
   if (fd_ < 0) return false;
   path_ = path;
   written_ = {};
-  // The name must survive a crash: the forwarding side is told of it at once.
-  (void)SyncFolderOf(path_);  // a folder that cannot be flushed still takes the fax
   return true;
 }
 

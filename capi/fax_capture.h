@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "core/result.h"
 
@@ -40,11 +41,24 @@ std::string RemoteStationId(const std::string& receiveId);
 // The caller number as it may stand in a file name: 0-9, "+", "#", "*".
 std::string FileNameCallerDigits(const std::string& callerNumber);
 
+inline constexpr char kSffCaptureExtension[] = ".sff";   // the ISDN line's capture
+inline constexpr char kTiffCaptureExtension[] = ".tif";  // the audio line's capture
+
 // receivedDir + "/" (unless it ends in one) + caller digits +
-// "_%d-%m-%Y-%H-%M-%S" + ".sff"; from the second attempt on "-<attempt>"
-// stands before ".sff", for a name that is taken already.
+// "_%d-%m-%Y-%H-%M-%S" + `extension`; from the second attempt on
+// "-<attempt>" stands before the extension, for a name that is taken already.
 std::string CaptureFileName(const std::string& receivedDir, const std::string& callerNumber, const std::tm& local,
-                            int attempt = 1);
+                            int attempt = 1, std::string_view extension = kSffCaptureExtension);
+
+// Creates a missing `receivedDir` (one level), with an event text.
+void EnsureReceivedFolder(const std::string& receivedDir, IEventLog& log);
+// Creates a new capture file named from `callerNumber` and the current local
+// time, never an existing one, nor one whose base name a capture of the other
+// kind has (two calls in one second, on either line; a clock stepped back): a
+// taken name gets "-2", "-3"... Its descriptor (write-only), or -1 with
+// errno. `path` is set in every case.
+int CreateCaptureFile(const std::string& receivedDir, const std::string& callerNumber, std::string_view extension,
+                      std::string& path);
 
 // The fax protocol carries a station id of at most this many characters.
 constexpr std::size_t kMaxStationIdLength = 20;

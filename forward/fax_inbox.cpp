@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "convert/sff_file.h"
+#include "convert/tiff_capture.h"
 #include "core/event_log.h"
 #include "platform/atomic_file.h"
 #include "platform/bounded_file.h"
@@ -127,7 +128,12 @@ void CFaxInbox::AdoptInterruptedReceptions() {
       continue;
     }
     int pages = 0;
-    if (Result<CSffFile> sff = CSffFile::Open(call.captureFilePath, log_)) pages = sff->PageCount();
+    if (IsTiffFile(call.captureFilePath)) {
+      // The audio line's TIFF is whole up to the last page its receiver finished.
+      if (Result<CTiffCapture> tiff = CTiffCapture::Open(call.captureFilePath)) pages = tiff->PageCount();
+    } else if (Result<CSffFile> sff = CSffFile::Open(call.captureFilePath, log_)) {
+      pages = sff->PageCount();
+    }
     if (pages == 0) {
       log_.WriteEventText("Fax call ended by the end of the service brought no page, its record is removed: " +
                           call.captureFilePath);

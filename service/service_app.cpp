@@ -21,6 +21,7 @@
 #include "platform/registry_file.h"
 #include "service/service_lock.h"
 #include "service/settings_editor.h"
+#include "service/sip_reception.h"
 #include "service/status_publisher.h"
 #include "store/database_exception.h"
 #include "store/odbc_connection.h"
@@ -36,17 +37,22 @@ namespace kestrel {
 // reload never cuts a call nor drops what the forwarding thread holds.
 struct CReceptionWorker {
   CReceptionWorker(IEventLog& log, INoticeSink& notices, COdbcConnection& reception, COdbcConnection& forwardingDb,
-                   const ServiceSettings& s, const std::string& folder)
+                   COdbcConnection& sipDb, const ServiceSettings& s, const std::string& folder)
       : resolver(s.All, s.EmailAll, reception, log),
         forwardingResolver(s.All, s.EmailAll, forwardingDb, log),
+        sipResolver(s.All, s.EmailAll, sipDb, log),
         pipeline(log, forwardingResolver),
         forwarding(log, pipeline, s, folder),
-        thread(log, notices, resolver, forwarding, s) {}
+        thread(log, notices, resolver, forwarding, s),
+        sip(log, sipResolver, forwarding) {}
   CRecipientResolver resolver;
   CRecipientResolver forwardingResolver;
+  CRecipientResolver sipResolver;  // the SIP line's thread's
   CForwardingPipeline pipeline;
   CForwardingWorker forwarding;
-  CFaxReceiveThread thread;  // last: constructed after, destroyed before the parts it uses
+  // The lines last: constructed after, destroyed before the parts they use.
+  CFaxReceiveThread thread;
+  CSipReception sip;
 };
 
 struct CServiceApp::Impl {
@@ -54,14 +60,14 @@ struct CServiceApp::Impl {
       : status(l), log(status), notices(n), editor(e), monitor(log) {}
 
   void CreateWorker() {
-    worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, settings, folder);
+    worker = std::make_unique<CReceptionWorker>(log, notices, reception, forwardingDb, sipDb, settings, folder);
     worker->forwarding.SetListener(listener);
     workerStarted = false;
-    status.SetLine(&worker->thread);
+    status.SetLine(&worker->thread, &worker->sip);
   }
 
   void DestroyWorker() {
-    status.SetLine(nullptr);
+    status.SetLine(nullptr, nullptr);
     worker.reset();
   }
 
@@ -81,6 +87,7 @@ struct CServiceApp::Impl {
   void GiveWorkerTheSettings() {
     if (!worker || !settings.IsComplete()) return;
     worker->thread.ChangeSettings(settings);
+    worker->sip.ChangeSettings(settings);
     worker->forwarding.ChangeSettings(settings);
   }
 
@@ -102,6 +109,7 @@ struct CServiceApp::Impl {
   CServiceLock lock;
   COdbcConnection reception;
   COdbcConnection forwardingDb;  // the forwarding thread's
+  COdbcConnection sipDb;         // the SIP line's thread's
   COdbcConnection administration;
   CMailQueueMonitor monitor;
   IForwardedFaxListener* listener = nullptr;
@@ -175,6 +183,7 @@ int CServiceApp::ExitInstance() {
   d.DestroyWorker();
   d.reception.Close();
   d.forwardingDb.Close();
+  d.sipDb.Close();
   d.databaseOpen = false;
   d.administration.Close();
   d.monitor.StartMailQueueMonitor(false);
@@ -187,7 +196,13 @@ void CServiceApp::StartReception() {
   if (!d.settings.IsComplete()) {
     d.notices.Notify(LoadString(IDS_CONFIG_INCOMPLETE), NoticeIcon::kError);
     // A call in progress is received to its end and handed over first.
-    if (d.worker) d.worker->thread.EndSessionWhenIdle();
+    if (d.worker) {
+      d.worker->thread.EndSessionWhenIdle();
+      // The SIP line too, once its calls have ended.
+      ServiceSettings off = d.settings;
+      off.SipEnabled = false;
+      d.worker->sip.ChangeSettings(off);
+    }
     d.workerStarted = false;
     d.PublishFacts();
     return;
@@ -199,6 +214,7 @@ void CServiceApp::StartReception() {
   if (!d.workerStarted) {
     d.worker->forwarding.Start();  // first the faxes an earlier run left
     d.worker->thread.PostStartRequest();
+    (void)d.worker->sip.Start(d.settings);  // a line that does not run is logged and shown, CAPI goes on
     d.workerStarted = true;
   }
   d.monitor.StartMailQueueMonitor(true);
@@ -255,7 +271,10 @@ kestrel::Status CServiceApp::ReloadSettingsFile() {
 ServiceStatus CServiceApp::Status() const {
   const Impl& d = *impl_;
   ServiceStatus status;
-  if (d.worker && d.workerStarted) status.line = d.worker->thread.Status();
+  if (d.worker && d.workerStarted) {
+    status.line = d.worker->thread.Status();
+    status.sip = d.worker->sip.Status();
+  }
   status.databaseOpen = d.databaseOpen;
   if (!d.folder.empty()) status.queuedMails = MailQueueFileNames(MailQueueFolder(d.folder)).size();
   return status;

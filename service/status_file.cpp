@@ -82,6 +82,10 @@ std::string StatusToJson(const PublishedStatus& s) {
         {"lastDeliveryErrorAt", s.lastDeliveryErrorAt}}},
       {"lastError", {{"text", s.lastError}, {"at", s.lastErrorAt}}},
   };
+  if (s.sipEnabled)
+    out["sip"] = {{"running", s.sipRunning},     {"registered", s.sipRegistered}, {"registrar", s.sipRegistrar},
+                  {"user", s.sipUser},           {"expiresAt", s.sipExpiresAt},   {"failure", s.sipFailure},
+                  {"callsInProgress", s.sipCalls}, {"channels", s.sipChannels}};
   if (s.oauthUsed)
     out["forwarding"]["oauth"] = {{"well", s.oauthWell}, {"expiresAt", s.oauthExpiresAt}, {"error", s.oauthError}};
   // Event texts may carry a mail server's bytes: invalid UTF-8 is replaced, not thrown on.
@@ -130,6 +134,17 @@ Result<PublishedStatus> ParseStatusJson(std::string_view bytes) {
     Read(oauth, "well", s.oauthWell);
     Read(oauth, "expiresAt", s.oauthExpiresAt);
     Read(oauth, "error", s.oauthError);
+  }
+  if (const json& sip = Object(root, "sip"); !sip.empty()) {
+    s.sipEnabled = true;
+    Read(sip, "running", s.sipRunning);
+    Read(sip, "registered", s.sipRegistered);
+    Read(sip, "registrar", s.sipRegistrar);
+    Read(sip, "user", s.sipUser);
+    Read(sip, "expiresAt", s.sipExpiresAt);
+    Read(sip, "failure", s.sipFailure);
+    Read(sip, "callsInProgress", s.sipCalls);
+    Read(sip, "channels", s.sipChannels);
   }
   const json& lastError = Object(root, "lastError");
   Read(lastError, "text", s.lastError);

@@ -50,6 +50,17 @@ struct PublishedStatus {
   std::int64_t faxesReceived = 0;  // since start
   std::int64_t lastFaxAt = 0;
 
+  // The SIP line, beside CAPI; the reception counts above take in both lines.
+  bool sipEnabled = false;
+  bool sipRunning = false;  // bound and taking calls
+  bool sipRegistered = false;
+  std::string sipRegistrar;  // empty: the line does not register
+  std::string sipUser;
+  std::int64_t sipExpiresAt = 0;  // the registration's end
+  std::string sipFailure;         // why it does not run or is not registered
+  std::int64_t sipCalls = 0;
+  std::int64_t sipChannels = 0;
+
   // Forwarding.
   std::int64_t inbox = 0;  // recorded, not forwarded
   std::int64_t setAside = 0;

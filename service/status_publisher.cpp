@@ -3,6 +3,7 @@
 #include <capi20.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "forward/mail_queue.h"
 #include "oauth/token_store.h"
 #include "platform/atomic_file.h"
+#include "service/sip_reception.h"
 
 namespace kestrel {
 namespace {
@@ -111,10 +113,11 @@ void CStatusPublisher::SetFacts(ServiceFacts facts) {
   wake_.notify_all();
 }
 
-void CStatusPublisher::SetLine(const CFaxReceiveThread* line) {
+void CStatusPublisher::SetLine(const CFaxReceiveThread* line, const CSipReception* sip) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     line_ = line;
+    sip_ = sip;
     changed_ = true;
   }
   wake_.notify_all();
@@ -162,10 +165,12 @@ PublishedStatus CStatusPublisher::Look() {
   s.heartbeatAt = Now();
   ServiceFacts facts;
   LineStatus line;
+  SipLineStatus sip;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     facts = facts_;
     if (line_) line = line_->Status();
+    if (sip_) sip = sip_->Status();
     s.lastError = lastError_;
     s.lastErrorAt = lastErrorAt_;
     s.lastDeliveryError = lastDeliveryError_;
@@ -177,9 +182,23 @@ PublishedStatus CStatusPublisher::Look() {
   s.missingSettings = facts.missingSettings;
   s.controllers = line.controllers;
   s.bChannels = line.bChannels;
-  s.callsInProgress = line.state == LineStatus::State::kReceiving ? 1 : 0;
-  s.faxesReceived = line.faxesReceived;
-  s.lastFaxAt = static_cast<std::int64_t>(line.lastFaxAt);
+  s.callsInProgress = (line.state == LineStatus::State::kReceiving ? 1 : 0) + sip.callsInProgress;
+  s.faxesReceived = line.faxesReceived + sip.faxesReceived;
+  s.lastFaxAt = static_cast<std::int64_t>(std::max(line.lastFaxAt, sip.lastFaxAt));
+  s.sipEnabled = sip.enabled;
+  if (sip.enabled) {
+    s.sipRunning = sip.running;
+    s.sipRegistered = sip.registration.registered;
+    s.sipRegistrar = sip.registration.registrar;
+    s.sipUser = sip.registration.user;
+    s.sipExpiresAt = sip.registration.registered ? sip.registration.expiresAt : 0;
+    s.sipFailure = sip.running ? sip.registration.failure : sip.failure;
+    s.sipCalls = sip.callsInProgress;
+    s.sipChannels = sip.channels;
+  }
+  // A SIP line that runs (registered, where it registers) takes calls whatever CAPI does.
+  const bool sipTakesCalls =
+      sip.enabled && sip.running && (sip.registration.registrar.empty() || sip.registration.registered);
   s.capiInfo = line.capiInfo & 0xFFFF;
   if (s.capiInfo != 0) {
     // libcapi20's own words for the code; the library's tables, not the line's bytes.
@@ -187,7 +206,8 @@ PublishedStatus CStatusPublisher::Look() {
     s.capiReason = words ? words : "";
   }
   // Incomplete settings end the session once the line is idle: not listening from then on.
-  s.listening = (line.state == LineStatus::State::kListening || line.state == LineStatus::State::kReceiving) &&
+  s.listening = (line.state == LineStatus::State::kListening || line.state == LineStatus::State::kReceiving ||
+                 sipTakesCalls) &&
                 s.missingSettings.empty();
   if (!s.missingSettings.empty())
     s.notListeningWhy = "the settings are incomplete";

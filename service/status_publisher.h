@@ -29,6 +29,7 @@
 namespace kestrel {
 
 class CFaxReceiveThread;
+class CSipReception;
 
 // What only the user-interface thread knows: pushed with SetFacts on every change.
 struct ServiceFacts {
@@ -60,8 +61,8 @@ class CStatusPublisher final : public IEventLog {
   void Stop();
 
   void SetFacts(ServiceFacts facts);
-  // The worker whose line is published; null before it is destroyed.
-  void SetLine(const CFaxReceiveThread* line);
+  // The lines whose state is published; null before they are destroyed.
+  void SetLine(const CFaxReceiveThread* line, const CSipReception* sip);
 
   void WriteEvent(EventSeverity severity, std::string_view text) override;
   void WriteEventText(std::string_view text) override { WriteEvent(EventSeverity::kWarning, text); }
@@ -82,6 +83,7 @@ class CStatusPublisher final : public IEventLog {
   bool changed_ = false;
   ServiceFacts facts_;
   const CFaxReceiveThread* line_ = nullptr;
+  const CSipReception* sip_ = nullptr;
   std::string lastError_;
   std::int64_t lastErrorAt_ = 0;
   std::string lastDeliveryError_;

@@ -238,6 +238,7 @@ struct CSipLine::Impl {
       self->state.failure.clear();
       self->state.expiresIn = static_cast<int>(sipreg_proxy_expires(self->registration));
       self->grantedAt = std::chrono::steady_clock::now();
+      self->state.expiresAt = static_cast<std::int64_t>(std::time(nullptr)) + self->state.expiresIn;
       ++self->state.registrations;
     }
     self->changed.notify_all();

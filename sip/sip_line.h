@@ -53,6 +53,7 @@ struct RegistrationState {
   std::string registrar;  // SipRegistrar; empty: the line does not register
   std::string user;
   int expiresIn = 0;                // seconds left of the expiry the registrar granted
+  std::int64_t expiresAt = 0;       // when that expiry ends, in seconds since the epoch
   std::string failure;              // why the last attempt failed; empty after a success
   std::uint64_t registrations = 0;  // successful REGISTERs so far, refreshes included
   std::uint64_t failures = 0;       // failed attempts so far
