@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -24,6 +25,8 @@ namespace {
 
 // Why a fax was cut short by this side, in words that follow "Incomplete: ".
 constexpr char kStoppedDuringCall[] = "the service stopped during the call";
+// How long a call whose fax has ended waits for the sender's BYE before its own.
+constexpr auto kSenderHangUpWait = std::chrono::seconds(5);
 
 // The settings the line itself runs with: a change of one of them starts the
 // line anew; the others reach the next call without touching the line.
@@ -63,11 +66,9 @@ struct CSipReception::Impl {
   void Receive(int callId, const std::shared_ptr<Call>& call) {
     AudioFaxResult result = call->fax->Wait();
     FaxCallRecord& record = call->record;
-    bool peerEnded = false;
     bool stopping = false;
     {
       std::lock_guard lock(mutex);
-      peerEnded = call->peerEnded;
       stopping = call->stopping;
     }
     if (stopping && !result.complete) result.incomplete = kStoppedDuringCall;
@@ -88,8 +89,15 @@ struct CSipReception::Impl {
       if (::stat(record.captureFilePath.c_str(), &st) == 0 && st.st_size == 0)
         ::unlink(record.captureFilePath.c_str());
     }
-    if (!peerEnded && !stopping) line.Hangup(callId);
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
+    // The sender hangs up once its T.30 has ended too; ours would cut its last
+    // frames. Only a sender that stays is hung up on.
+    // (A stop ends every call itself.)
+    if (!changed.wait_for(lock, kSenderHangUpWait, [&call] { return call->peerEnded || call->stopping; })) {
+      lock.unlock();
+      line.Hangup(callId);
+      lock.lock();
+    }
     if (result.pages > 0 || result.complete) {
       ++faxesReceived;
       lastFaxAt = record.endTime;
@@ -132,6 +140,7 @@ struct CSipReception::Impl {
         call->stopping = true;
         if (call->fax) call->fax->Hangup();
       }
+      changed.notify_all();
     };
     cutShort();
     changed.wait(lock, [this] { return Idle(); });
@@ -372,6 +381,7 @@ void CSipReception::Ended(int callId) {
   if (found == d.calls.end()) return;
   found->second->peerEnded = true;
   if (found->second->fax) found->second->fax->Hangup();
+  d.changed.notify_all();
 }
 
 }  // namespace kestrel

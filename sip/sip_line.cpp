@@ -24,6 +24,8 @@ namespace {
 
 // What other threads ask of the line's thread.
 enum Command : int { kHangup = 1, kRelease, kStop };
+// Debian's bundle of the authorities ca-certificates trusts.
+constexpr char kSystemCertificates[] = "/etc/ssl/certs/ca-certificates.crt";
 
 // A stop that waits longer for the unregistration and the BYEs than this
 // closes the stack without them.
@@ -153,6 +155,10 @@ struct CSipLine::Impl {
       case SipTransport::Tcp: err = sip_transp_add(stack, SIP_TRANSP_TCP, &local); break;
       case SipTransport::Tls:
         err = tls_alloc(&tlsContext, TLS_METHOD_SSLV23, nullptr, nullptr);
+        // The registrar's certificate is checked against the system's authorities.
+        if (err == 0 && tls_add_ca(tlsContext, kSystemCertificates) != 0)
+          return Status::Failed("SIP", std::string("the certificate authorities in ") + kSystemCertificates +
+                                           " could not be read");
         if (err == 0) err = sip_transp_add(stack, SIP_TRANSP_TLS, &local, tlsContext);
         break;
     }
