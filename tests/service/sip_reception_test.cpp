@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "media/audio_fax_call.h"
 #include "tests/convert/command_output.h"
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/image_readers.h"
@@ -142,11 +143,11 @@ TEST_F(SipReceptionTest, CallCutAfterPageOneMailsThatPageAsIncomplete) {
   const std::vector<std::string> captures = FilesEndingIn(ReceivedDir(), ".tif");
   ASSERT_EQ(captures.size(), 1u);
   ExpectCaptureExact(captures[0], 1);
-  const ParsedMail mail = Parsed(1);
-  EXPECT_NE(mail.summary.find("Incomplete"), std::string::npos) << mail.summary;
+  const std::string note = std::string("Incomplete: ") + kHungUpReason;
+  EXPECT_NE(Parsed(1).partBytes.at(0).find(note), std::string::npos) << Parsed(1).partBytes.at(0);
   ASSERT_TRUE(Eventually([&] { return Journal().size() == 1; }));
   EXPECT_EQ(Journal()[0].numberOfPages, 1);
-  EXPECT_FALSE(Journal()[0].status.empty());
+  EXPECT_EQ(Journal()[0].status.rfind(note, 0), 0u) << Journal()[0].status;
 }
 
 }  // namespace
