@@ -19,7 +19,7 @@ FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 300
 FUZZ_TOTAL_SECONDS ?= 80
 # The folders whose code has fuzz targets, with what they link: no Qt, no tests.
-FUZZ_FOLDERS := platform;core;oauth;convert;mail;capi;sip
+FUZZ_FOLDERS := platform;core;oauth;convert;mail;capi;sip;media
 
 all: release
 
