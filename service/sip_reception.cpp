@@ -163,16 +163,24 @@ struct CSipReception::Impl {
     lineSettings = values;
     lineSettingsDue = false;
     resolverDue = true;
-    failure.clear();
-    if (!values.SipEnabled) return {};
+    if (!values.SipEnabled) {
+      failure.clear();
+      failedStarts = 0;
+      return {};
+    }
     lock.unlock();
     kestrel::Status started = line.Start(values, *owner);
     lock.lock();
     running = static_cast<bool>(started);
-    if (!started) failure = started.Error().text;
+    // A failure is logged once, not at every attempt; the status shows it meanwhile.
+    const bool told = !started && started.Error().text == failure && failedStarts > 0;
+    failure = started ? std::string() : started.Error().text;
+    failedStarts = started ? 0 : failedStarts + 1;
+    nextStart = std::chrono::steady_clock::now() + RetryDelay(failedStarts);
     lock.unlock();
+    changed.notify_all();  // the keeper's back-off begins
     if (!started) {
-      log.WriteEvent(EventSeverity::kError, "Error: the SIP line does not run: " + started.Describe());
+      if (!told) log.WriteEvent(EventSeverity::kError, "Error: the SIP line does not run: " + started.Describe());
       return started;
     }
     Log("The SIP line takes calls on port " + std::to_string(values.SipPort) +
@@ -185,10 +193,17 @@ struct CSipReception::Impl {
   void Keep() {
     std::unique_lock lock(mutex);
     while (!quit) {
-      changed.wait(lock);
+      if (failedStarts > 0 && !stopped)
+        changed.wait_for(lock, RetryDelay(failedStarts));
+      else
+        changed.wait(lock);
       if (quit) break;
       Tidy(lock);
-      if (!lineSettingsDue || !Idle()) continue;
+      // A line that could not start (a name that does not resolve yet, the
+      // port still taken) is tried again after its back-off, as long as no
+      // call is in progress.
+      const bool retry = failedStarts > 0 && !stopped && std::chrono::steady_clock::now() >= nextStart;
+      if (!((lineSettingsDue || retry) && Idle())) continue;
       const ServiceSettings values = settings;
       lineSettingsDue = false;
       lock.unlock();
@@ -201,6 +216,11 @@ struct CSipReception::Impl {
       }
       lock.lock();
     }
+  }
+
+  // 2, 4, 8 ... seconds between attempts to start the line, at most a minute.
+  static std::chrono::seconds RetryDelay(int failures) {
+    return std::chrono::seconds(std::min(60, 1 << std::min(failures, 6)));
   }
 
   void Log(const std::string& text) { log.WriteEvent(EventSeverity::kInfo, text); }
@@ -223,6 +243,8 @@ struct CSipReception::Impl {
   bool stopped = true;    // Stop came last, not Start: the keeper starts nothing
   bool quit = false;      // the keeper ends
   std::string failure;
+  int failedStarts = 0;  // attempts to start the line that failed in a row
+  std::chrono::steady_clock::time_point nextStart;
   std::optional<Offered> offered;
   std::map<int, std::shared_ptr<Call>> calls;
   int faxesReceived = 0;

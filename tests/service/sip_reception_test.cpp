@@ -5,6 +5,10 @@
 // for the caller's exit and then for the mails.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <future>
 #include <thread>
 
@@ -114,6 +118,24 @@ TEST_F(SipReceptionTest, NumbersNotServedAndWithheldCallersAreRefused) {
   }
   EXPECT_TRUE(FilesEndingIn(ReceivedDir(), ".tif").empty());
   EXPECT_EQ(StoredMessages(), 0);
+}
+
+// A line that cannot start (its port taken) says why and starts once it can,
+// without a new start of the service.
+TEST_F(SipReceptionTest, ALineThatCannotStartIsTriedAgain) {
+  const ServiceSettings s = SipSettings();
+  const int taken = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(s.SipPort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  StartService(s);
+  const SipLineStatus failed = service_->Status().sip;
+  EXPECT_FALSE(failed.running);
+  EXPECT_NE(failed.failure.find(std::to_string(s.SipPort)), std::string::npos) << failed.failure;
+  ::close(taken);
+  EXPECT_TRUE(Eventually([&] { return service_->Status().sip.registration.registered; }, 30s));
 }
 
 // Four callers at once, all from one number in the same second: four
