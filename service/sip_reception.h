@@ -58,7 +58,7 @@ class CSipReception final : private ISipCallHandler {
   // Starts the line when `settings` enable it (otherwise stops it). A line
   // that cannot start is logged and shown in the status; the failure is
   // returned as well.
-  Status Start(const ServiceSettings& settings);
+  kestrel::Status Start(const ServiceSettings& settings);
   // New settings: the values for calls (ReceivedDir, Number, RejectCallerID,
   // All, EmailAll) are taken for the next call; when a setting of the line
   // itself changed (Sip*), the line is started anew once no call holds a
