@@ -10,28 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
+#include "tests/ui/page_test.h"
 
 namespace kestrel {
 namespace {
 
 using test::CModalScript;
 
-class SipPageTest : public ::testing::Test {
+class SipPageTest : public test::CPageTest<CSipPage> {
  protected:
-  void SetUp() override {
-    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
-    page.show();
-    page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
-  }
-  template <typename T>
-  T* Field(const char* name) {
-    T* w = page.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
   void Type(const char* name, const char* text) {
     auto* field = Field<QLineEdit>(name);
     field->clear();
@@ -41,7 +29,6 @@ class SipPageTest : public ::testing::Test {
     auto* box = Field<QCheckBox>(name);
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
   }
-  CSipPage page;
 };
 
 TEST_F(SipPageTest, ValuesTypedIntoThePageAreStored) {
