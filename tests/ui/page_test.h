@@ -23,7 +23,7 @@ class CPageTest : public ::testing::Test {
   }
   template <typename T>
   T* Field(const char* name) {
-    T* w = page.findChild<T*>(QString::fromLatin1(name));
+    T* w = page.template findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
