@@ -26,7 +26,8 @@ QString SipLine(const SipLineStatus& sip) {
   if (!sip.running) return SipFault("not running", sip.failure);
   if (r.registrar.empty()) return QStringLiteral("SIP: taking calls from its peers");
   if (!r.registered) return SipFault("not registered", r.failure);
-  return QStringLiteral("SIP: registered as %1@%2").arg(QString::fromStdString(r.user), QString::fromStdString(r.registrar));
+  return QStringLiteral("SIP: registered as %1@%2")
+      .arg(QString::fromStdString(r.user), QString::fromStdString(r.registrar));
 }
 
 }  // namespace

@@ -22,9 +22,9 @@
 
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
-#include "tests/ui/page_test.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/page_test.h"
 
 namespace kestrel {
 namespace {
