@@ -36,6 +36,15 @@ std::optional<std::int32_t> COptionsPage::ReadSetting(QLineEdit* field, std::str
   return std::get<std::int32_t>(*value);
 }
 
+std::optional<std::string> COptionsPage::ReadSettingText(QLineEdit* field, std::string_view member) {
+  auto value = ParseSetting(*FindSetting(member), field->text().toStdString(), SettingSyntax::kTyped);
+  if (!value) {
+    Refuse(field, QString::fromStdString(value.Error().text));
+    return std::nullopt;
+  }
+  return std::get<std::string>(*value);
+}
+
 bool COptionsPage::LeavesField(const QEvent* event) {
   if (event->type() != QEvent::FocusOut) return false;
   const Qt::FocusReason reason = static_cast<const QFocusEvent*>(event)->reason();

@@ -3,7 +3,8 @@
 // back into a record (Store); the controls are the page's only copy. Store
 // refuses a number field that holds no number: the refusal text is shown, the
 // focus goes back to the field, the record is left untouched and the sheet
-// keeps the page in front.
+// keeps the page in front. A text held to a form of its row (a host, a port
+// range) is refused the same way.
 //
 // Load and Store may be called at any time; no failure leaves the page.
 // User-interface thread only.
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/service_settings.h"
@@ -51,6 +53,9 @@ class COptionsPage : public QWidget {
   // as above ("%u" where the row takes no negative number), then held to the
   // row's range, whose refusal names the setting and its range.
   std::optional<std::int32_t> ReadSetting(QLineEdit* field, std::string_view member);
+  // The text of the setting `member` held to its row's form (an address, a
+  // port range); the refusal names the setting and what it takes.
+  std::optional<std::string> ReadSettingText(QLineEdit* field, std::string_view member);
   // True for a focus-out that leaves a field for another control of the
   // window; losing the focus to another application or to a popup is not
   // leaving the field.

@@ -19,6 +19,7 @@
 #include "ui/fax_settings_page.h"
 #include "ui/forwarding_page.h"
 #include "ui/msn_page.h"
+#include "ui/sip_page.h"
 #include "ui/ui_string_table.h"
 
 namespace kestrel {
@@ -46,8 +47,10 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
   email_ = new CEmailPage(tabs_);
   forwarding_ = new CForwardingPage(tabs_);
   journal_ = new CJournalView(CJournalView::Host::kServicePage, tabs_);
+  sip_ = new CSipPage(tabs_);
   for (COptionsPage* page : Pages()) tabs_->addTab(page, page->Caption());
-  tabs_->addTab(journal_, QStringLiteral("Fax Journal"));
+  // The journal stays the fifth tab, as it always was; the SIP page came later.
+  tabs_->insertTab(tabs_->indexOf(sip_), journal_, QStringLiteral("Fax Journal"));
   // The journal page opens files from the folder the Fax page holds now.
   journal_->SetReceivedFolderSource([this] { return fax_->ReceivedFolder(); });
 
@@ -69,7 +72,7 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
 
 COptionsSheet::~COptionsSheet() = default;
 
-std::vector<COptionsPage*> COptionsSheet::Pages() const { return {msn_, fax_, email_, forwarding_}; }
+std::vector<COptionsPage*> COptionsSheet::Pages() const { return {msn_, fax_, email_, forwarding_, sip_}; }
 
 void COptionsSheet::SetAdministrationConnection(COdbcConnection* administration) {
   db_ = administration ? administration : ownConnection_.get();

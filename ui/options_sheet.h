@@ -1,6 +1,7 @@
 // COptionsSheet: the options sheet "Kestrel Settings", with OK and Cancel and
-// no Apply, and its five pages in tab order: "MSN", "Fax", "Email",
-// "Forwarding", "Fax Journal". It is the service's settings editor: the
+// no Apply, and its pages in tab order: "MSN", "Fax", "Email", "Forwarding",
+// "Fax Journal", then "SIP" (the line that came after the first five, which
+// keep their places). It is the service's settings editor: the
 // Settings action hands it a copy of the settings, and gets them back when OK
 // was pressed. Leaving a page, and OK, store the page's controls into that
 // copy; a refused number keeps the page (and the sheet) open. Forwarding-table
@@ -30,6 +31,7 @@ class CJournalView;
 class CMsnPage;
 class COdbcConnection;
 class COptionsPage;
+class CSipPage;
 
 class COptionsSheet : public QDialog, public ISettingsEditor {
   Q_OBJECT
@@ -51,6 +53,7 @@ class COptionsSheet : public QDialog, public ISettingsEditor {
   CEmailPage* EmailPage() const { return email_; }
   CForwardingPage* ForwardingPage() const { return forwarding_; }
   CJournalView* JournalPage() const { return journal_; }
+  CSipPage* SipPage() const { return sip_; }
   QTabWidget* Tabs() const { return tabs_; }
 
  public slots:
@@ -72,6 +75,7 @@ class COptionsSheet : public QDialog, public ISettingsEditor {
   CEmailPage* email_;
   CForwardingPage* forwarding_;
   CJournalView* journal_;
+  CSipPage* sip_;
   std::unique_ptr<COdbcConnection> ownConnection_;
   COdbcConnection* db_ = nullptr;
   ServiceSettings edited_;

@@ -9,14 +9,42 @@
 
 namespace kestrel {
 
+namespace {
+
+bool SipTakesCalls(const SipLineStatus& sip) {
+  return sip.enabled && sip.running && (sip.registration.registrar.empty() || sip.registration.registered);
+}
+
+// "<what>: <failure>", or the bare words while no failure is known yet.
+QString SipFault(const char* what, const std::string& failure) {
+  const QString words = QStringLiteral("SIP: %1").arg(QLatin1String(what));
+  return failure.empty() ? words : QStringLiteral("%1: %2").arg(words, QString::fromStdString(failure));
+}
+
+QString SipLine(const SipLineStatus& sip) {
+  const RegistrationState& r = sip.registration;
+  if (!sip.running) return SipFault("not running", sip.failure);
+  if (r.registrar.empty()) return QStringLiteral("SIP: taking calls from its peers");
+  if (!r.registered) return SipFault("not registered", r.failure);
+  return QStringLiteral("SIP: registered as %1@%2")
+      .arg(QString::fromStdString(r.user), QString::fromStdString(r.registrar));
+}
+
+}  // namespace
+
 TrayState TrayStateOf(const ServiceStatus& status) {
   if (!status.databaseOpen) return TrayState::kDatabaseUnavailable;
   switch (status.line.state) {
-    case LineStatus::State::kCapiUnavailable: return TrayState::kCapiUnavailable;
+    case LineStatus::State::kCapiUnavailable:
+      // Faxes still arrive while the SIP line takes calls: only both lines
+      // down are a fault.
+      if (!SipTakesCalls(status.sip)) return TrayState::kCapiUnavailable;
+      break;
     case LineStatus::State::kStopped: return TrayState::kStopped;
     case LineStatus::State::kReceiving: return TrayState::kReceiving;
     case LineStatus::State::kListening: break;
   }
+  if (status.sip.callsInProgress > 0) return TrayState::kReceiving;
   return status.queuedMails > 0 ? TrayState::kQueued : TrayState::kListening;
 }
 
@@ -32,6 +60,7 @@ QStringList TrayStatusLines(const ServiceStatus& status) {
     case LineStatus::State::kCapiUnavailable: lines << QStringLiteral("CAPI not available"); break;
     case LineStatus::State::kStopped: lines << QStringLiteral("Reception stopped"); break;
   }
+  if (status.sip.enabled) lines << SipLine(status.sip);
   if (!status.databaseOpen) lines << QStringLiteral("Database not available");
   if (status.queuedMails > 0)
     lines << QStringLiteral("%1 mail(s) waiting in the queue").arg(static_cast<qulonglong>(status.queuedMails));

@@ -1,9 +1,12 @@
 // The tray's picture of the running service: the icon and the tooltip lines
 // for the line's state (listening with its controllers and B-channels,
-// receiving, CAPI not available, reception stopped), a database that could
-// not be opened and the mails waiting in the queue, and an OAuth 2.0 token
-// that could not be renewed. The tooltip's first line stays the program's own
-// title; these lines follow it.
+// receiving, CAPI not available, reception stopped), the SIP line's
+// (registered, taking calls from its peers, or why not), a database that
+// could not be opened and the mails waiting in the queue, and an OAuth 2.0
+// token that could not be renewed. A SIP call shows as a CAPI call does; a
+// line that takes no calls is a fault for the icon only while the other one
+// takes none either. The tooltip's first line stays the program's own title;
+// these lines follow it.
 //
 // Pure functions of what they are given, but for OAuthRenewalFailure, which
 // reads the token file; nothing fails (a token file that cannot be read is

@@ -14,6 +14,7 @@
 #include "core/setting_choices.h"
 #include "desktop/message_box.h"
 #include "tests/desktop/qt_test_support.h"
+#include "tests/ui/page_test.h"
 #include "ui/setting_fields.h"
 
 namespace kestrel {
@@ -21,20 +22,8 @@ namespace {
 
 using test::CModalScript;
 
-class EmailPageTest : public ::testing::Test {
+class EmailPageTest : public test::CPageTest<CEmailPage> {
  protected:
-  void SetUp() override {
-    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
-    page.show();
-    page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
-  }
-  template <typename T>
-  T* Field(const char* name) {
-    T* w = page.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
   ServiceSettings Settings(int authentication, int scale) {
     ServiceSettings s;
     s.Name = "Fax Gateway";
@@ -55,7 +44,6 @@ class EmailPageTest : public ::testing::Test {
     EXPECT_TRUE(page.Store(before));
     return before;
   }
-  CEmailPage page;
 };
 
 TEST_F(EmailPageTest, ListEntriesStayInIndexOrder) {

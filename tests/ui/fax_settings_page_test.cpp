@@ -24,6 +24,7 @@
 #include "tests/desktop/qt_test_support.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/page_test.h"
 
 namespace kestrel {
 namespace {
@@ -34,20 +35,8 @@ using test::CTempDir;
 using test::FileExists;
 using test::WriteFileBytes;
 
-class FaxSettingsPageTest : public ::testing::Test {
+class FaxSettingsPageTest : public test::CPageTest<CFaxSettingsPage> {
  protected:
-  void SetUp() override {
-    SetMessageBoxCaption(QStringLiteral("Brightwater Kestrel"));
-    page.show();
-    page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
-  }
-  template <typename T>
-  T* Field(const char* name) {
-    T* w = page.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
   // Types `folder` into the directory field and moves the focus on, as a
   // user leaving the field does.
   void TypeDirectoryAndLeave(const std::string& folder) {
@@ -64,7 +53,6 @@ class FaxSettingsPageTest : public ::testing::Test {
     EXPECT_TRUE(page.Store(s));
     return s;
   }
-  CFaxSettingsPage page;
 };
 
 TEST_F(FaxSettingsPageTest, DirectoryOneLevelDeepIsCreatedWhenTheFieldIsLeft) {

@@ -64,7 +64,7 @@ TEST_F(OptionsSheetTest, CaptionTabsAndButtons) {
   EXPECT_EQ(sheet.windowTitle(), "Kestrel Settings");
   QStringList tabs;
   for (int i = 0; i < sheet.Tabs()->count(); ++i) tabs << sheet.Tabs()->tabText(i);
-  EXPECT_EQ(tabs, (QStringList{"MSN", "Fax", "Email", "Forwarding", "Fax Journal"}));
+  EXPECT_EQ(tabs, (QStringList{"MSN", "Fax", "Email", "Forwarding", "Fax Journal", "SIP"}));
   auto* box = sheet.findChild<QDialogButtonBox*>();
   EXPECT_EQ(box->buttons().size(), 2);
   EXPECT_EQ(box->button(QDialogButtonBox::Ok)->text(), "OK");

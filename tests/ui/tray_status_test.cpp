@@ -1,6 +1,6 @@
-// The tray's state: icon mark and tooltip lines for each state of the line,
-// the database and the queue, the specified title kept as the first line, and
-// the single click acting only on panels that deliver one.
+// The tray's state: icon mark and tooltip lines for each state of the CAPI
+// and SIP lines, the database and the queue, the specified title kept as the
+// first line, and the single click acting only on panels that deliver one.
 #include "ui/tray_status.h"
 
 #include <QAction>
@@ -23,6 +23,19 @@ ServiceStatus Status(LineStatus::State state, bool database, std::size_t queued)
   return s;
 }
 
+// The SIP line beside CAPI's, in each of its states.
+ServiceStatus WithSip(ServiceStatus s, bool running, const char* registrar, bool registered, const char* failure,
+                      int calls = 0) {
+  s.sip.enabled = true;
+  s.sip.running = running;
+  (running ? s.sip.registration.failure : s.sip.failure) = failure;
+  s.sip.registration.registered = registered;
+  s.sip.registration.registrar = registrar;
+  s.sip.registration.user = "201";
+  s.sip.callsInProgress = calls;
+  return s;
+}
+
 TEST(TrayStatusTest, EachStateHasItsIconAndTooltip) {
   using L = LineStatus::State;
   struct Case {
@@ -39,6 +52,21 @@ TEST(TrayStatusTest, EachStateHasItsIconAndTooltip) {
       {Status(L::kListening, true, 3), TrayState::kQueued,
        "Brightwater Kestrel\nListening: 2 controller(s), 4 B-channel(s)\n3 mail(s) waiting in the queue"},
       {Status(L::kStopped, true, 0), TrayState::kStopped, "Brightwater Kestrel\nReception stopped"},
+      {WithSip(Status(L::kListening, true, 0), true, "pbx.example.org", true, ""), TrayState::kListening,
+       "Brightwater Kestrel\nListening: 2 controller(s), 4 B-channel(s)\nSIP: registered as 201@pbx.example.org"},
+      {WithSip(Status(L::kListening, true, 0), true, "pbx.example.org", true, "", 1), TrayState::kReceiving,
+       "Brightwater Kestrel\nListening: 2 controller(s), 4 B-channel(s)\nSIP: registered as 201@pbx.example.org"},
+      {WithSip(Status(L::kListening, true, 0), true, "pbx.example.org", false, "408 Request Timeout"),
+       TrayState::kListening,
+       "Brightwater Kestrel\nListening: 2 controller(s), 4 B-channel(s)\nSIP: not registered: 408 Request Timeout"},
+      {WithSip(Status(L::kCapiUnavailable, true, 0), true, "pbx.example.org", true, ""), TrayState::kListening,
+       "Brightwater Kestrel\nCAPI not available\nSIP: registered as 201@pbx.example.org"},
+      {WithSip(Status(L::kCapiUnavailable, true, 0), true, "", false, ""), TrayState::kListening,
+       "Brightwater Kestrel\nCAPI not available\nSIP: taking calls from its peers"},
+      {WithSip(Status(L::kCapiUnavailable, true, 0), true, "pbx.example.org", false, "403 Forbidden"),
+       TrayState::kCapiUnavailable, "Brightwater Kestrel\nCAPI not available\nSIP: not registered: 403 Forbidden"},
+      {WithSip(Status(L::kCapiUnavailable, true, 0), false, "", false, "port 5060 in use"), TrayState::kCapiUnavailable,
+       "Brightwater Kestrel\nCAPI not available\nSIP: not running: port 5060 in use"},
   };
   CMainFrame frame;
   QList<qint64> icons;
