@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <set>
 #include <thread>
 
 #include "media/audio_fax_call.h"
@@ -154,6 +155,20 @@ TEST_F(SipReceptionTest, FourCallsAtOnceEachDelivered) {
   ASSERT_EQ(captures.size(), 4u);
   for (const std::string& name : captures) ExpectCaptureExact(name, 2);
   ASSERT_TRUE(Eventually([&] { return Journal().size() == 4; }));
+}
+
+// CAPI and SIP side by side: a fax on each line at the same time, each mailed.
+TEST_F(SipReceptionTest, AnIsdnFaxAndASipFaxAtOnce) {
+  StartSim();
+  StartRegistered(SipSettings());
+  auto sip = std::async(std::launch::async, [this] { return Send("--from 4989111"); });
+  Call("isdn", "0301111111", MakeFax(1), 1);
+  const CRun run = sip.get();
+  EXPECT_EQ(run.status, 0) << run.out;
+  ASSERT_TRUE(WaitForMessages(2));
+  std::set<std::string> subjects = {Parsed(1).headers.at("Subject"), Parsed(2).headers.at("Subject")};
+  EXPECT_EQ(subjects, (std::set<std::string>{"Fax from 0301111111", "Fax from 4989111"}));
+  ASSERT_TRUE(Eventually([&] { return Journal().size() == 2; }));
 }
 
 // The sender hangs up after page 1: that page is mailed, marked incomplete.
