@@ -13,9 +13,11 @@ namespace {
 
 // T.30's station identities are at most 20 characters.
 constexpr std::size_t kMaxStationId = 20;
-// Behind by more than this (the machine stalled), the clock starts afresh
-// rather than sending the missed frames in one burst.
-constexpr std::chrono::milliseconds kMaxLag{200};
+// After a stall of the machine the missed frames go out at once: the modem
+// signal stays whole (SpanDSP counts its time in samples, not in seconds),
+// and a peer that drops the burst loses no more than the frames not sent.
+// Behind by more than this, the clock starts afresh.
+constexpr std::chrono::milliseconds kMaxLag{2000};
 
 }  // namespace
 

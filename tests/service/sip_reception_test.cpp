@@ -150,7 +150,7 @@ TEST_F(SipReceptionTest, FourCallsAtOnceEachDelivered) {
     const CRun run = call.get();
     EXPECT_EQ(run.status, 0) << run.out;
   }
-  ASSERT_TRUE(WaitForMessages(4));
+  ASSERT_TRUE(WaitForMessages(4)) << testing::PrintToString(Events());
   const std::vector<std::string> captures = FilesEndingIn(ReceivedDir(), ".tif");
   ASSERT_EQ(captures.size(), 4u);
   for (const std::string& name : captures) ExpectCaptureExact(name, 2);
