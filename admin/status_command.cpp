@@ -69,9 +69,9 @@ std::string SipLineText(const PublishedStatus& view) {
   if (!view.sipEnabled) return {};
   if (!view.sipRunning) return "SIP: not running: " + (view.sipFailure.empty() ? "starting" : view.sipFailure);
   if (view.sipRegistrar.empty()) return "SIP: taking calls from its peers, no registrar";
-  if (!view.sipRegistered)
-    return "SIP: not registered: " + (view.sipFailure.empty() ? "registering" : view.sipFailure);
-  const std::int64_t left = std::max<std::int64_t>(0, view.sipExpiresAt - static_cast<std::int64_t>(std::time(nullptr)));
+  if (!view.sipRegistered) return "SIP: not registered: " + (view.sipFailure.empty() ? "registering" : view.sipFailure);
+  const std::int64_t left =
+      std::max<std::int64_t>(0, view.sipExpiresAt - static_cast<std::int64_t>(std::time(nullptr)));
   return "SIP: registered as " + view.sipUser + "@" + view.sipRegistrar + ", expires in " + std::to_string(left) + " s";
 }
 

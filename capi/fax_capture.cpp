@@ -118,7 +118,8 @@ int CreateCaptureFile(const std::string& receivedDir, const std::string& callerN
     bool taken = false;
     for (const char* other : kCaptureExtensions) {
       struct stat st;
-      if (other != extension && ::lstat(CaptureFileName(receivedDir, callerNumber, local, attempt, other).c_str(), &st) == 0)
+      if (other != extension &&
+          ::lstat(CaptureFileName(receivedDir, callerNumber, local, attempt, other).c_str(), &st) == 0)
         taken = true;
     }
     if (taken) continue;

@@ -33,8 +33,8 @@ constexpr auto kSenderHangUpWait = std::chrono::seconds(5);
 bool SameLine(const ServiceSettings& a, const ServiceSettings& b) {
   return a.SipEnabled == b.SipEnabled && a.SipRegistrar == b.SipRegistrar && a.SipUser == b.SipUser &&
          a.SipAuthUser == b.SipAuthUser && a.SipPassword == b.SipPassword && a.SipTransport == b.SipTransport &&
-         a.SipPort == b.SipPort && a.SipRtpPorts == b.SipRtpPorts && a.SipT38 == b.SipT38 &&
-         a.SipPeers == b.SipPeers && a.SipChannels == b.SipChannels;
+         a.SipPort == b.SipPort && a.SipRtpPorts == b.SipRtpPorts && a.SipT38 == b.SipT38 && a.SipPeers == b.SipPeers &&
+         a.SipChannels == b.SipChannels;
 }
 
 }  // namespace
@@ -86,8 +86,7 @@ struct CSipReception::Impl {
       handOff.CallDropped(record);
       // Only the name was reserved: no receiver wrote a page into it.
       struct stat st;
-      if (::stat(record.captureFilePath.c_str(), &st) == 0 && st.st_size == 0)
-        ::unlink(record.captureFilePath.c_str());
+      if (::stat(record.captureFilePath.c_str(), &st) == 0 && st.st_size == 0) ::unlink(record.captureFilePath.c_str());
     }
     std::unique_lock lock(mutex);
     // The sender hangs up once its T.30 has ended too; ours would cut its last
@@ -373,10 +372,10 @@ void CSipReception::Answered(int callId, int localRtpPort, AudioCodec codec) {
   // forwarding side knowing of the capture.
   d.handOff.CallAnswered(record);
   Result<std::unique_ptr<CAudioFaxCall>> fax = CAudioFaxCall::Start({.localRtpPort = localRtpPort,
-                                                                      .remote = offered.media,
-                                                                      .codec = codec,
-                                                                      .tiffPath = record.captureFilePath,
-                                                                      .localStationId = settings.Number});
+                                                                     .remote = offered.media,
+                                                                     .codec = codec,
+                                                                     .tiffPath = record.captureFilePath,
+                                                                     .localStationId = settings.Number});
   if (!fax) {
     d.log.WriteEvent(EventSeverity::kError, "Error: the SIP call's audio could not be set up: " + fax.Describe());
     d.handOff.CallDropped(record);

@@ -36,14 +36,14 @@ class IRecipientResolver;
 
 // What the SIP line is doing, for the status file, kestrel-admin and the tray.
 struct SipLineStatus {
-  bool enabled = false;        // SipEnabled: the line is meant to run
-  bool running = false;        // the line is bound and takes calls
-  std::string failure;         // why it does not run, when enabled and not running
+  bool enabled = false;  // SipEnabled: the line is meant to run
+  bool running = false;  // the line is bound and takes calls
+  std::string failure;   // why it does not run, when enabled and not running
   RegistrationState registration;
   int callsInProgress = 0;
-  int channels = 0;            // SipChannels
-  int faxesReceived = 0;       // handed over since the service started
-  std::time_t lastFaxAt = 0;   // 0: none
+  int channels = 0;           // SipChannels
+  int faxesReceived = 0;      // handed over since the service started
+  std::time_t lastFaxAt = 0;  // 0: none
 };
 
 class CSipReception final : private ISipCallHandler {

@@ -83,8 +83,9 @@ std::string StatusToJson(const PublishedStatus& s) {
       {"lastError", {{"text", s.lastError}, {"at", s.lastErrorAt}}},
   };
   if (s.sipEnabled)
-    out["sip"] = {{"running", s.sipRunning},     {"registered", s.sipRegistered}, {"registrar", s.sipRegistrar},
-                  {"user", s.sipUser},           {"expiresAt", s.sipExpiresAt},   {"failure", s.sipFailure},
+    out["sip"] = {{"running", s.sipRunning},       {"registered", s.sipRegistered},
+                  {"registrar", s.sipRegistrar},   {"user", s.sipUser},
+                  {"expiresAt", s.sipExpiresAt},   {"failure", s.sipFailure},
                   {"callsInProgress", s.sipCalls}, {"channels", s.sipChannels}};
   if (s.oauthUsed)
     out["forwarding"]["oauth"] = {{"well", s.oauthWell}, {"expiresAt", s.oauthExpiresAt}, {"error", s.oauthError}};

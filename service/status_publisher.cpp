@@ -206,9 +206,9 @@ PublishedStatus CStatusPublisher::Look() {
     s.capiReason = words ? words : "";
   }
   // Incomplete settings end the session once the line is idle: not listening from then on.
-  s.listening = (line.state == LineStatus::State::kListening || line.state == LineStatus::State::kReceiving ||
-                 sipTakesCalls) &&
-                s.missingSettings.empty();
+  s.listening =
+      (line.state == LineStatus::State::kListening || line.state == LineStatus::State::kReceiving || sipTakesCalls) &&
+      s.missingSettings.empty();
   if (!s.missingSettings.empty())
     s.notListeningWhy = "the settings are incomplete";
   else if (!facts.databaseOpen)

@@ -157,8 +157,8 @@ struct CSipLine::Impl {
         err = tls_alloc(&tlsContext, TLS_METHOD_SSLV23, nullptr, nullptr);
         // The registrar's certificate is checked against the system's authorities.
         if (err == 0 && tls_add_ca(tlsContext, kSystemCertificates) != 0)
-          return Status::Failed("SIP", std::string("the certificate authorities in ") + kSystemCertificates +
-                                           " could not be read");
+          return Status::Failed(
+              "SIP", std::string("the certificate authorities in ") + kSystemCertificates + " could not be read");
         if (err == 0) err = sip_transp_add(stack, SIP_TRANSP_TLS, &local, tlsContext);
         break;
     }

@@ -55,10 +55,10 @@ TEST_F(KestreldSip, WithoutCapiTheSipLineRegistersAndItsFaxIsMailed) {
   EXPECT_EQ(out.find("s3cret-pw"), std::string::npos);
 
   ASSERT_TRUE(WriteFaxTiff(home_.File("sent.tif"), {BlockPage(400, 5)}, FaxTiffCoding::kGroup4));
-  const CRun call = RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + home_.File("sent.tif") +
-                               " --sip sip:4930555@" + kamailio_->HostPort() + " --sip-port " +
-                               std::to_string(FreeUdpPort("127.0.0.1")) + " --local-port " +
-                               std::to_string(FreeUdpPort("127.0.0.1")) + " --from 4989111 2>&1");
+  const CRun call =
+      RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + home_.File("sent.tif") + " --sip sip:4930555@" +
+                 kamailio_->HostPort() + " --sip-port " + std::to_string(FreeUdpPort("127.0.0.1")) + " --local-port " +
+                 std::to_string(FreeUdpPort("127.0.0.1")) + " --from 4989111 2>&1");
   EXPECT_EQ(call.status, 0) << call.out;
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(Parsed(1).headers.at("Subject"), "Fax from 4989111");

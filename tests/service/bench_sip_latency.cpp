@@ -98,9 +98,8 @@ double MeasureOnce(const std::string& tiff, CKamailioPeer& kamailio) {
   const auto registered = Clock::now() + std::chrono::seconds(30);
   while (!service.Status().sip.registration.registered && Clock::now() < registered) ::usleep(10000);
 
-  const pid_t caller = StartCaller({SIP_FAXSIM_PROGRAM, "--tiff", tiff, "--sip",
-                                    "sip:4930555@" + kamailio.HostPort(), "--sip-port",
-                                    std::to_string(FreeUdpPort("127.0.0.1")), "--local-port",
+  const pid_t caller = StartCaller({SIP_FAXSIM_PROGRAM, "--tiff", tiff, "--sip", "sip:4930555@" + kamailio.HostPort(),
+                                    "--sip-port", std::to_string(FreeUdpPort("127.0.0.1")), "--local-port",
                                     std::to_string(FreeUdpPort("127.0.0.1")), "--from", "0301234567"});
   Clock::time_point hungUp{}, accepted{};
   const auto deadline = Clock::now() + std::chrono::minutes(5);
@@ -129,8 +128,9 @@ int main() {
   if (!WriteFaxTiff(tiff, pages, FaxTiffCoding::kGroup4)) return 1;
   CKamailioPeer kamailio(work.Path(), KamailioSetup{});
 
-  std::printf("SIP forwarding latency, caller's hang-up to 250 after DATA (3-page fine fax over G.711, PNG), "
-              "target <= 1.0 s\n");
+  std::printf(
+      "SIP forwarding latency, caller's hang-up to 250 after DATA (3-page fine fax over G.711, PNG), "
+      "target <= 1.0 s\n");
   std::vector<double> runs;
   for (int r = 0; r < 3; ++r) {
     const double t = MeasureOnce(tiff, kamailio);

@@ -56,10 +56,10 @@ class SipReceptionTest : public ServiceTest {
 
   // One call of sip-faxsim through Kamailio to `number`; its exit status and output.
   CRun Send(const std::string& options, const std::string& number = kNumber) {
-    return RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + home_.File("sent.tif") + " --sip sip:" +
-                      number + "@" + kamailio_->HostPort() + " --sip-port " +
-                      std::to_string(FreeUdpPort("127.0.0.1")) + " --local-port " +
-                      std::to_string(FreeUdpPort("127.0.0.1")) + " --ident '+49 89 7654321' " + options + " 2>&1");
+    return RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + home_.File("sent.tif") + " --sip sip:" + number +
+                      "@" + kamailio_->HostPort() + " --sip-port " + std::to_string(FreeUdpPort("127.0.0.1")) +
+                      " --local-port " + std::to_string(FreeUdpPort("127.0.0.1")) + " --ident '+49 89 7654321' " +
+                      options + " 2>&1");
   }
 
   // The capture the service wrote, read by libtiff: every page as sent.
