@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,8 @@
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"
 #include "tests/mail/mail_test_peers.h"
+#include "tests/service/bench_support.h"
+#include "tests/service/service_fixture.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 #include "tools/sff-make/sff_maker.h"
@@ -29,45 +30,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int CountContent(const std::string& folder) {
-  int n = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* e = ::readdir(dir)) {
-      std::string name = e->d_name;
-      if (name.size() > 8 && name.compare(name.size() - 8, 8, ".content") == 0) ++n;
-    }
-    ::closedir(dir);
-  }
-  return n;
-}
-
-class CQuietNotices final : public INoticeSink {
- public:
-  void Notify(const std::string& text, NoticeIcon) override { std::fprintf(stderr, "notice: %s\n", text.c_str()); }
-};
-
 double MeasureOnce(int imageFormat, const std::string& sff, int run) {
   CTempDir app, home, mailOut;
-  ::setenv("KESTREL_HOME", app.Path().c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", (home.Path() + ".config").c_str(), 1);
-  WriteFileBytes(home.File("odbc.ini"), "");
-  ::setenv("ODBCINI", home.File("odbc.ini").c_str(), 1);
+  UseBenchFolders(app, home);
   CLineSim sim(home.Path());
   sim.UseAsCapi(home.Path());
   CSmtpServerPeer mail(mailOut.Path(), "none");
 
   CEventLog log(app.Path());
-  ServiceSettings s;
-  s.ODBCConnect = "DSN=Kestrel";
-  s.ReceivedDir = app.Path() + "received/";
-  s.All = 1;
-  s.EmailAll = "office@kestrel.test";
-  s.ImageFormat = ImageFormatFromNumber(imageFormat);
-  s.SMTPPort = mail.Port();
-  s.Address = "fax@kestrel.test";
-  s.Name = "Kestrel Fax";
-  s.Header = "Fax from %TSID%";
-  s.SMTPServer = "127.0.0.1";
+  ServiceSettings s = BenchSettings(app, mail.Port(), ImageFormatFromNumber(imageFormat));
   if (!ExportSettings(SettingsFilePath(app.Path()), s, log)) return -1;
   CQuietNotices notices;
   CServiceApp service(log, notices, nullptr);
@@ -81,7 +52,7 @@ double MeasureOnce(int imageFormat, const std::string& sff, int run) {
   while (Clock::now() < deadline) {
     if (disconnected == Clock::time_point{}) {
       if (!sim.RecordsStartingWith("SEND DISCONNECT_IND").empty()) disconnected = Clock::now();
-    } else if (CountContent(mailOut.Path()) > 0) {
+    } else if (FilesEndingIn(mailOut.Path(), ".content").size() > 0) {
       accepted = Clock::now();
       break;
     }

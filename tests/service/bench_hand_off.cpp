@@ -24,6 +24,7 @@
 #include "tests/capi/line_sim.h"
 #include "tests/convert/page_render.h"
 #include "tests/mail/mail_test_peers.h"
+#include "tests/service/bench_support.h"
 #include "tests/service/service_fixture.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
@@ -34,11 +35,6 @@ using namespace kestrel::test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class CQuietNotices final : public INoticeSink {
- public:
-  void Notify(const std::string& text, NoticeIcon) override { std::fprintf(stderr, "notice: %s\n", text.c_str()); }
-};
 
 // Accepts connections into its backlog and never says a word.
 class CSilentListener {
@@ -66,27 +62,14 @@ class CSilentListener {
 // was not answered within a minute.
 double SecondCallAnswer(const std::string& sff, bool silentServer) {
   CTempDir app, home, mailOut;
-  ::setenv("KESTREL_HOME", app.Path().c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", (home.Path() + ".config").c_str(), 1);
-  WriteFileBytes(home.File("odbc.ini"), "");
-  ::setenv("ODBCINI", home.File("odbc.ini").c_str(), 1);
+  UseBenchFolders(app, home);
   CLineSim sim(home.Path());
   sim.UseAsCapi(home.Path());
   CSmtpServerPeer healthy(mailOut.Path(), "none");
   CSilentListener silent;
 
   CEventLog log(app.Path());
-  ServiceSettings s;
-  s.ODBCConnect = "DSN=Kestrel";
-  s.ReceivedDir = app.Path() + "received/";
-  s.All = 1;
-  s.EmailAll = "office@kestrel.test";
-  s.ImageFormat = ImageFormat::Png;
-  s.SMTPPort = silentServer ? silent.Port() : healthy.Port();
-  s.Address = "fax@kestrel.test";
-  s.Name = "Kestrel Fax";
-  s.Header = "Fax from %TSID%";
-  s.SMTPServer = "127.0.0.1";
+  ServiceSettings s = BenchSettings(app, silentServer ? silent.Port() : healthy.Port());
   if (!ExportSettings(SettingsFilePath(app.Path()), s, log)) return -1;
   CQuietNotices notices;
   CServiceApp service(log, notices, nullptr);

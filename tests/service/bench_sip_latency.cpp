@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,8 @@
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/page_render.h"
 #include "tests/mail/mail_test_peers.h"
+#include "tests/service/bench_support.h"
+#include "tests/service/service_fixture.h"
 #include "tests/sip/sip_test_peers.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
@@ -33,23 +34,6 @@ using namespace kestrel::test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-int CountContent(const std::string& folder) {
-  int n = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* e = ::readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name.size() > 8 && name.compare(name.size() - 8, 8, ".content") == 0) ++n;
-    }
-    ::closedir(dir);
-  }
-  return n;
-}
-
-class CQuietNotices final : public INoticeSink {
- public:
-  void Notify(const std::string& text, NoticeIcon) override { std::fprintf(stderr, "notice: %s\n", text.c_str()); }
-};
 
 pid_t StartCaller(const std::vector<std::string>& args) {
   const pid_t pid = ::fork();
@@ -66,24 +50,11 @@ pid_t StartCaller(const std::vector<std::string>& args) {
 // Seconds from the caller's exit to the stored mail; -1 when no mail came.
 double MeasureOnce(const std::string& tiff, CKamailioPeer& kamailio) {
   CTempDir app, home, mailOut;
-  ::setenv("KESTREL_HOME", app.Path().c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", (home.Path() + ".config").c_str(), 1);
-  WriteFileBytes(home.File("odbc.ini"), "");
-  ::setenv("ODBCINI", home.File("odbc.ini").c_str(), 1);
+  UseBenchFolders(app, home);
   CSmtpServerPeer mail(mailOut.Path(), "none");
 
   CEventLog log(app.Path());
-  ServiceSettings s;
-  s.ODBCConnect = "DSN=Kestrel";
-  s.ReceivedDir = app.Path() + "received/";
-  s.All = 1;
-  s.EmailAll = "office@kestrel.test";
-  s.ImageFormat = ImageFormat::Png;
-  s.SMTPPort = mail.Port();
-  s.Address = "fax@kestrel.test";
-  s.Name = "Kestrel Fax";
-  s.Header = "Fax from %TSID%";
-  s.SMTPServer = "127.0.0.1";
+  ServiceSettings s = BenchSettings(app, mail.Port());
   s.SipEnabled = true;
   s.SipRegistrar = kamailio.HostPort();
   s.SipUser = "4930555";
@@ -106,7 +77,8 @@ double MeasureOnce(const std::string& tiff, CKamailioPeer& kamailio) {
   int status = 0;
   while (Clock::now() < deadline && (hungUp == Clock::time_point{} || accepted == Clock::time_point{})) {
     if (hungUp == Clock::time_point{} && ::waitpid(caller, &status, WNOHANG) == caller) hungUp = Clock::now();
-    if (accepted == Clock::time_point{} && CountContent(mailOut.Path()) > 0) accepted = Clock::now();
+    if (accepted == Clock::time_point{} && FilesEndingIn(mailOut.Path(), ".content").size() > 0)
+      accepted = Clock::now();
     ::usleep(1000);
   }
   if (hungUp == Clock::time_point{}) ::kill(caller, SIGKILL), ::waitpid(caller, nullptr, 0);
