@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <shared_mutex>
 #include <thread>
 
 #include "core/sip_setting_text.h"
@@ -390,7 +391,11 @@ Status CSipLine::Start(const ServiceSettings& settings, ISipCallHandler& handler
   std::call_once(initialised, [] { initError = libre_init(); });
   if (initError != 0) return Status::Failed("SIP", ErrorText(initError));
 
-  impl_ = std::make_unique<Impl>();
+  {
+    // Readers of the state (a status thread) never meet the line being replaced.
+    std::unique_lock replacing(replacing_);
+    impl_ = std::make_unique<Impl>();
+  }
   Impl& line = *impl_;
   line.settings = settings;
   line.handler = &handler;
@@ -423,18 +428,20 @@ Status CSipLine::Start(const ServiceSettings& settings, ISipCallHandler& handler
 }
 
 void CSipLine::Stop() {
+  std::shared_lock reading(replacing_);
   if (!impl_->thread.joinable()) return;
   (void)mqueue_push(impl_->commands, kStop, nullptr);
   impl_->thread.join();
 }
 
 void CSipLine::Hangup(int callId) {
+  std::shared_lock reading(replacing_);
   if (!impl_->thread.joinable()) return;
   (void)mqueue_push(impl_->commands, kHangup, reinterpret_cast<void*>(static_cast<std::intptr_t>(callId)));
 }
 
-RegistrationState CSipLine::Registration() const {
-  std::lock_guard lock(impl_->mutex);
+// With impl_->mutex held.
+RegistrationState CSipLine::StateNow() const {
   RegistrationState s = impl_->state;
   if (s.registered) {
     const auto passed =
@@ -444,18 +451,24 @@ RegistrationState CSipLine::Registration() const {
   return s;
 }
 
+RegistrationState CSipLine::Registration() const {
+  std::shared_lock reading(replacing_);
+  std::lock_guard lock(impl_->mutex);
+  return StateNow();
+}
+
 RegistrationState CSipLine::WaitForRegistration(std::uint64_t seen, std::chrono::milliseconds timeout) const {
-  {
-    std::unique_lock lock(impl_->mutex);
-    const std::uint64_t failed = impl_->state.failures;
-    impl_->changed.wait_for(lock, timeout, [this, seen, failed] {
-      return impl_->state.registrations > seen || impl_->state.failures > failed;
-    });
-  }
-  return Registration();
+  std::shared_lock reading(replacing_);
+  std::unique_lock lock(impl_->mutex);
+  const std::uint64_t failed = impl_->state.failures;
+  impl_->changed.wait_for(lock, timeout, [this, seen, failed] {
+    return impl_->state.registrations > seen || impl_->state.failures > failed;
+  });
+  return StateNow();
 }
 
 int CSipLine::HeldChannels() const {
+  std::shared_lock reading(replacing_);
   std::lock_guard lock(impl_->mutex);
   return impl_->held;
 }

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,9 @@ class CSipLine {
 
  private:
   struct Impl;
+  RegistrationState StateNow() const;
+  // Start replaces the line's state while other threads may read it.
+  mutable std::shared_mutex replacing_;
   std::unique_ptr<Impl> impl_;
 };
 
