@@ -22,7 +22,10 @@ fail() { echo "check-packages: $*" >&2; exit 1; }
 
 version=$("$root/usr/bin/kestreld" --version)
 [[ $version == "Kestrel "* ]] || fail "kestreld --version printed '$version'"
-"$root/usr/bin/kestrel-admin" --help | grep -q "settings set KEY VALUE" || fail "kestrel-admin --help"
+# Read whole: grep -q would stop reading at the match, and the rest of a long
+# help would end the program with SIGPIPE, which pipefail counts as failure.
+help=$("$root/usr/bin/kestrel-admin" --help) || fail "kestrel-admin --help exited with $?"
+grep -q "settings set KEY VALUE" <<<"$help" || fail "kestrel-admin --help"
 
 pages=("$root"/usr/share/man/man*/*)
 [ ${#pages[@]} -eq 6 ] || fail "expected 6 man pages, found ${#pages[@]}: ${pages[*]}"
