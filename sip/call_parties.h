@@ -31,7 +31,7 @@ struct SipCallParties {
 
 SipCallParties ReadCallParties(const SipIdentityHeaders& headers);
 
-// The user of a name-addr or addr-spec ("<sip:+4930123@host>", "tel:+4930123"),
+// The user of an address with or without its angle brackets ("<sip:+4930123@host>", "tel:+4930123"),
 // empty when the text is not one.
 std::string AddressUser(std::string_view value);
 

@@ -1,6 +1,7 @@
-// What the service benchmarks share: an application folder and home of their
-// own for each run, the settings of a complete configuration, and notices
-// that go to standard error instead of a window.
+// What the service benchmarks (and the service tests' fixture) share: an
+// application folder and home of their own for each run, the settings of a
+// complete configuration, and notices that go to standard error instead of a
+// window.
 #pragma once
 
 #include <cstdio>

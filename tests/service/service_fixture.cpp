@@ -12,6 +12,7 @@
 
 #include "core/settings_file.h"
 #include "tests/convert/page_render.h"
+#include "tests/service/bench_support.h"
 #include "tools/sff-make/sff_maker.h"
 
 namespace kestrel::test {
@@ -70,19 +71,9 @@ void ServiceTest::StartMailServer(int port, const std::vector<std::string>& extr
 }
 
 ServiceSettings ServiceTest::BaseSettings(int smtpPort) const {
-  ServiceSettings s;
+  ServiceSettings s = BenchSettings(app_, smtpPort);
   s.Number = "+49 30 1234567";
-  s.ODBCConnect = "DSN=Kestrel";
-  s.ReceivedDir = ReceivedDir();
-  s.All = 1;
-  s.EmailAll = "office@kestrel.test";
-  s.ImageFormat = ImageFormat::Png;
   s.ImageScaleX = 750;
-  s.SMTPPort = smtpPort;
-  s.Address = "fax@kestrel.test";
-  s.Name = "Kestrel Fax";
-  s.Header = "Fax from %TSID%";
-  s.SMTPServer = "127.0.0.1";
   return s;
 }
 
