@@ -64,6 +64,8 @@ struct ServiceSettings {
   bool SipT38 = true;
   std::string SipPeers;          // addresses, CIDRs or host names whose INVITEs are taken, comma separated
   std::int32_t SipChannels = 4;  // simultaneous calls
+  // CAPI line: 0 takes one call per B-channel at once, 1 one call at a time
+  std::int32_t CapiCalls = 0;
 
   // The values reception needs (the settings table's required rows:
   // ReceivedDir, ODBCConnect, Address, Name and SMTPServer) are all non-empty.

@@ -54,21 +54,23 @@ std::string Describe(const OutgoingCapiMessage& m) {
 class CCallSide final : public ICallActions, public IRecipientResolver {
  public:
   void Put(const OutgoingCapiMessage& message) override { trace.push_back(Describe(message)); }
-  bool OpenCapture(const std::string& callerNumber, std::string& path) override {
-    trace.push_back("open " + callerNumber);
+  bool OpenCapture(int slot, const std::string& callerNumber, std::string& path) override {
+    trace.push_back("open " + callerNumber + Slot(slot));
     path = "/faxes/" + callerNumber + ".sff";
     return !captureFails;
   }
-  void AppendData(const std::uint8_t*, std::size_t length) override {
-    trace.push_back("append " + std::to_string(length));
+  void AppendData(int slot, const std::uint8_t*, std::size_t length) override {
+    trace.push_back("append " + std::to_string(length) + Slot(slot));
   }
   void CallAnswered(FaxCallRecord& call) override { trace.push_back("answered " + call.captureFilePath); }
-  void FaxEnded(FaxCallRecord& call) override {
+  void FaxEnded(int slot, FaxCallRecord& call) override {
     trace.push_back("hand over pages=" + std::to_string(call.pages) +
-                    (call.incomplete.empty() ? "" : " incomplete=" + call.incomplete));
+                    (call.incomplete.empty() ? "" : " incomplete=" + call.incomplete) + Slot(slot));
     handedOver.push_back(call);
   }
-  void CallDropped(const FaxCallRecord& call) override { trace.push_back("dropped " + call.captureFilePath); }
+  void CallDropped(int slot, const FaxCallRecord& call) override {
+    trace.push_back("dropped " + call.captureFilePath + Slot(slot));
+  }
   void WriteEventText(std::string_view text) override { trace.push_back("log " + std::string(text)); }
   int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) override {
     trace.push_back("resolve " + calledNumber);
@@ -77,6 +79,9 @@ class CCallSide final : public ICallActions, public IRecipientResolver {
     return 1;
   }
   void SetAcceptAll(std::int32_t, const std::string&) override {}
+
+  // Slot 0 goes unnamed, so that the single-call rows read as before.
+  static std::string Slot(int slot) { return slot == 0 ? "" : " slot=" + std::to_string(slot); }
 
   std::vector<std::string> trace;
   std::vector<FaxCallRecord> handedOver;
@@ -575,7 +580,7 @@ TEST_F(CallStateMachineWalk, DisconnectAllStartsTheTearDownByState) {
   // Ids of no connection start nothing.
   side_.trace.clear();
   machine_.Disconnect(-1);
-  machine_.Disconnect(CConnectionTable::kSize);
+  machine_.Disconnect(table_.Size());
   EXPECT_TRUE(side_.trace.empty());
 }
 
