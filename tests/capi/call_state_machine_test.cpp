@@ -659,5 +659,38 @@ TEST_F(CallStateMachineWalk, ResetForgetsConnectionsSlotsAndTheWaitingCall) {
   EXPECT_EQ(machine_.Record().recipients, "");
 }
 
+// Two slots: two calls side by side, each with its own data and record,
+// each handed over when its own fax ends; a third finds both taken.
+TEST_F(CallStateMachineWalk, TwoSlotsCarryTwoCallsSideBySide) {
+  machine_.SetCallSlots(2);
+  machine_.Reset();
+  const std::uint8_t block[5] = {1, 2, 3, 4, 5};
+  TakeCall(0x101, "0301");
+  TakeCall(0x201, "0302");
+  Feed(ConnectInd(0x301, "5551234", "0303"));
+  EXPECT_EQ(std::count(side_.trace.begin(), side_.trace.end(), kBusy), 1);
+  EXPECT_EQ(machine_.CallsInProgress(), 2);
+  side_.trace.clear();
+  Feed(DataInd(0x10201, block, 5));
+  Feed(DataInd(0x10101, block, 3));
+  ReceivedCapiMessage end = DisconnectB3Ind(9600, 2, "");
+  end.address = 0x10201;
+  Feed(end);
+  Feed(Ind(CapiCommand::kDisconnect, 0x201));
+  EXPECT_EQ(machine_.Slot(1), -1);
+  EXPECT_EQ(machine_.Slot(0), 0);
+  EXPECT_TRUE(machine_.AwaitingForwarding());
+  Feed(DisconnectB3Ind(14400, 1, ""));  // the first call's NCCI
+  const std::vector<std::string> wanted = {"append 5 slot=1", "append 3", "hand over pages=2 slot=1",
+                                           "hand over pages=1"};
+  std::vector<std::string> effects;
+  for (const auto& line : side_.trace)
+    if (line.starts_with("append") || line.starts_with("hand over")) effects.push_back(line);
+  EXPECT_EQ(effects, wanted);
+  ASSERT_EQ(side_.handedOver.size(), 2u);
+  EXPECT_EQ(side_.handedOver[0].callerNumber, "0302");
+  EXPECT_EQ(side_.handedOver[1].callerNumber, "0301");
+}
+
 }  // namespace
 }  // namespace kestrel
