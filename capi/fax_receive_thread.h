@@ -56,6 +56,9 @@ class INoticeSink;
 
 class CFaxReceiveThread final : private ICallActions {
  public:
+  // The worker thread's name, as /proc/<pid>/task/<tid>/comm shows it.
+  static constexpr char kPumpThreadName[] = "kestrel-capi";
+
   // Writes "Init Session" and starts the worker thread, which waits for a
   // start request.
   CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver, IFaxHandOff& handOff,
