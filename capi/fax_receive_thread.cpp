@@ -172,8 +172,8 @@ int CFaxReceiveThread::Register(bool report) {
   int channels = 0;
   for (int c = 1; c <= controllers; ++c) channels += BChannelCount(c);
   unsigned applId = 0;
-  unsigned error = capi20_register(static_cast<unsigned>(std::max(channels, 1)), kMaxB3Blocks, kMaxB3BlockLength,
-                                   &applId);
+  unsigned error =
+      capi20_register(static_cast<unsigned>(std::max(channels, 1)), kMaxB3Blocks, kMaxB3BlockLength, &applId);
   if (error != CapiNoError) applId = 0;  // the library may leave a value behind on failure
   if (applId == 0) {
     statusCapiInfo_.store(error);
@@ -224,7 +224,8 @@ int CFaxReceiveThread::BChannelCount(int controller) {
 }
 
 void CFaxReceiveThread::FitCallsToLine() {
-  const int slots = settings_.CapiCalls == 1 ? 1 : std::clamp(channels_, 1, CCallStateMachine::kMaxSlots);
+  int slots = std::clamp(channels_, 1, CCallStateMachine::kMaxSlots);
+  if (settings_.CapiCalls > 0) slots = std::min(slots, settings_.CapiCalls);
   if (slots == machine_.CallSlots() && captures_.size() == static_cast<std::size_t>(slots)) return;
   CConnectionTable::Process().Resize(slots + kSpareConnections);
   machine_.SetCallSlots(slots);

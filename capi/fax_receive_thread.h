@@ -3,7 +3,7 @@
 // libcapi20, listens on every controller, pumps the messages into the call
 // state machine and carries out what that decides: messages put through
 // libcapi20, each fax captured into an SFF file of its own in `ReceivedDir`.
-// It takes one call per B-channel at once (or one at a time, CapiCalls 1),
+// It takes one call per B-channel at once (or as few as CapiCalls says),
 // tells the forwarding side of each answered call, and hands each call over
 // the moment its fax is complete (or cut short), before the tear-down,
 // whatever the other calls do; the forwarding side records it and returns at
@@ -81,8 +81,9 @@ class CFaxReceiveThread final : private ICallActions {
   // they began with.
   void ChangeSettings(ServiceSettings settings);
   // Asks the thread to stop and waits until it has ended. Every call in
-  // progress is torn down (all of them together, for at most kStopTeardownLimit)
-  // and, when its fax had begun, handed over marked incomplete. Idempotent.
+  // progress is torn down (all of them together, waiting at most five
+  // seconds for the network) and, when its fax had begun, handed over marked
+  // incomplete. Idempotent.
   void Halt();
 
   // How long to wait between registration attempts after the CAPI link was

@@ -451,10 +451,10 @@ const auto& Rows() {
                            .type = kNumber,
                            .defaultValue = 0,
                            .min = 0,
-                           .max = 1,
+                           .max = 30,
                            .optional = true,
-                           .description = "CAPI calls at once: 0 one per B-channel, a call is answered busy only "
-                                          "when every channel has one; 1 one at a time, any further call is "
+                           .description = "CAPI calls at once: 0 one per B-channel; 1 one at a time; more: at most "
+                                          "that many, never more than the line has B-channels. A further call is "
                                           "answered busy."}),
       // Held and edited, never written to the file.
       Bind<&S::RejectStationID>({.member = "RejectStationID",

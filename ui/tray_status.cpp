@@ -59,8 +59,7 @@ QStringList TrayStatusLines(const ServiceStatus& status) {
     case LineStatus::State::kReceiving: {
       const int calls = status.line.callsInProgress;
       lines << (calls > 1 ? QStringLiteral("Receiving %1 faxes").arg(calls) : QStringLiteral("Receiving a fax"));
-      if (calls > 0)
-        lines << QStringLiteral("%1 of %2 B-channel(s) in use").arg(calls).arg(status.line.bChannels);
+      if (calls > 0) lines << QStringLiteral("%1 of %2 B-channel(s) in use").arg(calls).arg(status.line.bChannels);
       break;
     }
     case LineStatus::State::kCapiUnavailable: lines << QStringLiteral("CAPI not available"); break;

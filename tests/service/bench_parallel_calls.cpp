@@ -49,8 +49,8 @@ double ThreadCpuSeconds(const std::string& name) {
     const auto close = stat.rfind(')');
     if (close == std::string::npos) continue;
     unsigned long utime = 0, stime = 0;
-    if (std::sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
-                    &stime) == 2)
+    if (std::sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) ==
+        2)
       seconds = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
   }
   ::closedir(tasks);
