@@ -70,9 +70,20 @@ INSTANTIATE_TEST_SUITE_P(Callers, TwoFaxesAtOnce,
                                            Callers{"SameCaller", "0301111111", "0301111111"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ReceptionTest, ThirdCallIsBusyOnlyWhileBothChannelsHoldACall) {
+// Two calls at once: a line of two B-channels, or one of four that CapiCalls
+// holds to two.
+struct TwoAtOnce {
+  const char* name;
+  const char* bChannels;
+  int capiCalls;
+};
+
+class ThirdCall : public ReceptionTest, public ::testing::WithParamInterface<TwoAtOnce> {};
+
+TEST_P(ThirdCall, IsBusyOnlyWhileBothSlotsHoldACall) {
   settings_.All = 1;
-  StartSim();
+  settings_.CapiCalls = GetParam().capiCalls;
+  StartSim({"--bchannels", GetParam().bChannels});
   StartWorker();
   ASSERT_TRUE(sim_->WaitFor("RECV LISTEN_REQ"));
   sim_->Command(
@@ -100,6 +111,10 @@ TEST_F(ReceptionTest, ThirdCallIsBusyOnlyWhileBothChannelsHoldACall) {
   EXPECT_EQ(callers, (std::vector<std::string>{"0301", "0304", "0302"}));
   EXPECT_EQ(FilesIn(settings_.ReceivedDir).size(), 3u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, ThirdCall,
+                         ::testing::Values(TwoAtOnce{"TwoBChannels", "2", 0}, TwoAtOnce{"FourCappedAtTwo", "4", 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Each call arrives in the same instant as the previous one hangs up, before
 // the network has cleared that one's channel.
