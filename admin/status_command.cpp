@@ -32,6 +32,13 @@
 namespace kestrel {
 namespace {
 
+// The tray's words for the calls in progress, behind the count.
+std::string ReceivingWords(std::int64_t calls) {
+  if (calls <= 0) return "";
+  if (calls == 1) return " (Receiving a fax)";
+  return " (Receiving " + std::to_string(calls) + " faxes)";
+}
+
 std::string LocalTimeText(std::int64_t seconds) {
   if (seconds <= 0) return "";
   const std::time_t at = static_cast<std::time_t>(seconds);
@@ -139,6 +146,8 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     capi.controllers = static_cast<int>(view->controllers);
     capi.bChannels = static_cast<int>(view->bChannels);
   }
+  // Only a running service knows its calls; a probe sees none.
+  const std::int64_t channelsInUse = believed && !probed ? view->bChannelsInUse : 0;
   const std::string capiWords = capi.answers ? std::string()
                                 : probed     ? InfoWords(capi.info)
                                 : view       ? view->capiReason
@@ -234,6 +243,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
                         .Text("reason", capiWords)
                         .Number("controllers", capi.controllers)
                         .Number("bChannels", capi.bChannels)
+                        .Number("bChannelsInUse", channelsInUse)
                         .Close());
     if (believed && view->sipEnabled)
       out.Raw("sip", CJsonObject()
@@ -292,7 +302,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
     const std::string source = probed ? " (asked by kestrel-admin: no service runs)" : "";
     if (capi.answers)
       context.Say("capi: " + std::to_string(capi.controllers) + " controller(s), " + std::to_string(capi.bChannels) +
-                  " B-channel(s)" + source);
+                  " B-channel(s)" + (probed ? "" : ", " + std::to_string(channelsInUse) + " in use") + source);
     else if (capi.info != 0)
       context.Say("capi: not answering (" + InfoText(capi.info) + (capiWords.empty() ? "" : ": " + capiWords) + ")" +
                   source);
@@ -301,7 +311,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   }
   if (!sipLine.empty()) context.Say(sipLine);
   if (service != 0 && believed) {
-    context.Say("calls in progress: " + std::to_string(view->callsInProgress));
+    context.Say("calls in progress: " + std::to_string(view->callsInProgress) + ReceivingWords(view->callsInProgress));
     context.Say("faxes received since start: " + std::to_string(view->faxesReceived));
   }
   context.Say("database: " + (databaseError.empty() ? std::string("opens") : "fails: " + databaseError));

@@ -1,11 +1,13 @@
 // The handlers of every CAPI indication and confirmation of a fax call, the
-// answer to an incoming call, the slots, and the tear-down of connections.
+// answer to an incoming call, the slots with their calls, and the tear-down
+// of connections.
 //
 // Message fields arrive bounds-checked by the worker; what is checked here is
 // what the values claim: the ids (looked up, never used as indexes) and the
 // length of a data block.
 #include "capi/call_state_machine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -34,21 +36,39 @@ std::string SenderEndedEarly(std::uint16_t reasonB3) {
 
 CCallStateMachine::CCallStateMachine(CConnectionTable& table, IRecipientResolver& resolver, ICallActions& actions,
                                      bool rejectCallerId)
-    : table_(table), resolver_(resolver), actions_(actions), rejectCallerId_(rejectCallerId) {}
+    : table_(table), resolver_(resolver), actions_(actions), rejectCallerId_(rejectCallerId), slots_(1) {}
+
+void CCallStateMachine::SetCallSlots(int slots) { callSlots_ = std::clamp(slots, 1, kMaxSlots); }
 
 void CCallStateMachine::Reset() {
   table_.Clear();
-  slots_[0] = slots_[1] = -1;
-  phase_ = CallPhase::kNone;
-  cutShort_.clear();
-  record_.recipients.clear();
+  slots_.assign(static_cast<std::size_t>(callSlots_), CallSlot{});
+}
+
+int CCallStateMachine::Slot(int slot) const {
+  if (slot < 0 || slot >= CallSlots()) return -1;
+  return slots_[static_cast<std::size_t>(slot)].id;
+}
+
+int CCallStateMachine::CallsInProgress() const {
+  int n = 0;
+  for (const CallSlot& s : slots_) n += s.id != -1 ? 1 : 0;
+  return n;
+}
+
+bool CCallStateMachine::AwaitingForwarding() const {
+  for (const CallSlot& s : slots_)
+    if (s.phase == CallPhase::kConnected) return true;
+  return false;
 }
 
 int CCallStateMachine::SlotOf(int id) const {
-  for (int s = 0; s < kSlots; ++s)
-    if (slots_[s] == id) return s;
+  for (int s = 0; s < CallSlots(); ++s)
+    if (slots_[static_cast<std::size_t>(s)].id == id) return s;
   return -1;
 }
+
+int CCallStateMachine::FreeSlot() const { return SlotOf(-1); }
 
 void CCallStateMachine::SetState(int id, ConnectionState state) {
   table_[id].state = state;
@@ -59,43 +79,48 @@ void CCallStateMachine::StateChange(int id, ConnectionState state) {
   int slot = SlotOf(id);
   if (slot < 0) return;
   Log(Printf("state change slot %d ID %d: %s", slot, id, ConnectionStateName(state)));
-  if (slot != 0) {
-    if (state == Disconnected) slots_[slot] = -1;
-    return;
-  }
-  if (state == Connected && phase_ == CallPhase::kAnswered) {
-    phase_ = CallPhase::kConnected;
+  CallSlot& call = slots_[static_cast<std::size_t>(slot)];
+  if (state == Connected && call.phase == CallPhase::kAnswered) {
+    call.phase = CallPhase::kConnected;
     ++connectedCalls_;
   }
   if (state == Disconnected) {
     // A network that clears the call without DISCONNECT_B3_IND still leaves
     // the pages that arrived, but nothing says the last one came.
-    if (phase_ == CallPhase::kConnected) {
-      if (cutShort_.empty()) cutShort_ = "the line was cleared before the fax protocol ended";
-      HandOverFax();
-    }
-    if (phase_ == CallPhase::kAnswered) actions_.CallDropped(record_);
-    phase_ = CallPhase::kNone;
-    slots_[slot] = -1;
+    if (call.phase == CallPhase::kConnected && call.cutShort.empty())
+      call.cutShort = "the line was cleared before the fax protocol ended";
+    EndCall(slot);
+    call.phase = CallPhase::kNone;
+    call.id = -1;
   }
 }
 
-void CCallStateMachine::HandOverFax() {
-  if (!cutShort_.empty()) record_.incomplete = cutShort_;
-  record_.endTime = std::time(nullptr);
-  actions_.FaxEnded(record_);
-  record_.recipients.clear();
-  phase_ = CallPhase::kEnded;
+void CCallStateMachine::HandOverFax(int slot) {
+  CallSlot& call = slots_[static_cast<std::size_t>(slot)];
+  if (!call.cutShort.empty()) call.record.incomplete = call.cutShort;
+  call.record.endTime = std::time(nullptr);
+  actions_.FaxEnded(slot, call.record);
+  call.record.recipients.clear();
+  call.phase = CallPhase::kEnded;
+}
+
+// Hands the call over or drops it, whichever its phase asks for.
+void CCallStateMachine::EndCall(int slot) {
+  CallSlot& call = slots_[static_cast<std::size_t>(slot)];
+  if (call.phase == CallPhase::kConnected) HandOverFax(slot);
+  if (call.phase == CallPhase::kAnswered) {
+    actions_.CallDropped(slot, call.record);
+    call.phase = CallPhase::kEnded;
+  }
 }
 
 void CCallStateMachine::CutShort(const std::string& why) {
-  if (slots_[0] != -1) cutShort_ = why;
+  for (CallSlot& call : slots_)
+    if (call.id != -1) call.cutShort = why;
 }
 
 void CCallStateMachine::AbandonCall() {
-  if (phase_ == CallPhase::kConnected) HandOverFax();
-  if (phase_ == CallPhase::kAnswered) actions_.CallDropped(record_);
-  if (phase_ != CallPhase::kNone) phase_ = CallPhase::kEnded;
+  for (int s = 0; s < CallSlots(); ++s) EndCall(s);
 }
 
 void CCallStateMachine::Send(CapiCommand command, CapiSubcommand subcommand, std::uint16_t messageNumber,
@@ -122,7 +147,7 @@ void CCallStateMachine::SendConnectResp(std::uint16_t messageNumber, std::uint32
 }
 
 void CCallStateMachine::Disconnect(int id) {
-  if (id < 0 || id >= CConnectionTable::kSize) return;
+  if (id < 0 || id >= table_.Size()) return;
   CapiConnection& c = table_[id];
   switch (c.state) {
     case B_ConnectPending:
@@ -141,8 +166,8 @@ void CCallStateMachine::Disconnect(int id) {
 }
 
 void CCallStateMachine::DisconnectAll() {
-  for (int s = 0; s < kSlots; ++s) {
-    int id = slots_[s];
+  for (const CallSlot& call : slots_) {
+    int id = call.id;
     if (id < 0) continue;
     ConnectionState st = table_[id].state;
     if (st != Disconnected && st != D_DisconnectPending) Disconnect(id);
@@ -157,36 +182,33 @@ void CCallStateMachine::IncomingCall(int id, const std::string& callerNumber, co
     Log("Fax call without CallerID or StationID, rejecting call... ");
     return;
   }
-  // The capture file and the record exist once: a call while another one
-  // holds them is turned away as busy, so the sender tries again later.
-  if (slots_[0] != -1) {
+  // A slot per channel: only a call that finds every one taken is turned
+  // away as busy, so the sender tries again later.
+  const int slot = FreeSlot();
+  if (slot < 0) {
     Log("no free slot available, rejecting call... ");
     SendConnectResp(0, plci, kRejectUserBusy, true, false);
     return;
   }
   std::string path;
-  if (!actions_.OpenCapture(callerNumber, path)) {
+  if (!actions_.OpenCapture(slot, callerNumber, path)) {
     Log("could not open file: \"" + path + "\" ");
     return;
   }
-  // The record now belongs to this call; nothing of the previous call stays.
-  record_.captureFilePath = path;
-  record_.startTime = std::time(nullptr);
-  record_.endTime = 0;
-  record_.callerNumber = callerNumber;
-  record_.recipients = recipients;
-  record_.remoteStationId.clear();
-  record_.pages = 0;
-  record_.rate = 0;
-  record_.incomplete.clear();
-  record_.receptionEntry.clear();
-  cutShort_.clear();
+  // The slot's record now belongs to this call; nothing of its previous call stays.
+  CallSlot& call = slots_[static_cast<std::size_t>(slot)];
+  call.record = FaxCallRecord{};
+  call.record.captureFilePath = path;
+  call.record.startTime = std::time(nullptr);
+  call.record.callerNumber = callerNumber;
+  call.record.recipients = recipients;
+  call.cutShort.clear();
   // Announced before it is answered: a crash from here on still leaves the
   // forwarding side knowing of the capture.
-  actions_.CallAnswered(record_);
-  slots_[0] = id;
-  phase_ = CallPhase::kAnswered;
-  Log("call assigned to slot 0 ");
+  actions_.CallAnswered(call.record);
+  call.id = id;
+  call.phase = CallPhase::kAnswered;
+  Log("call assigned to slot " + std::to_string(slot) + " ");
   SendConnectResp(0, plci, 0, true, true);
 }
 
@@ -232,16 +254,17 @@ void CCallStateMachine::OnDisconnectB3Ind(const ReceivedCapiMessage& message) {
   if (id >= 0) {
     table_[id].ncci = kNoId;
     if (!message.wellFormed) Log("Error: malformed parameter in DISCONNECT_B3_IND in function Handle_Indication");
-    // The record holds the results of the call in slot 0 only.
-    if (SlotOf(id) == 0) {
+    // The results belong to the call of that connection's slot.
+    if (int slot = SlotOf(id); slot >= 0) {
+      CallSlot& call = slots_[static_cast<std::size_t>(slot)];
       FaxResults results =
           ParseFaxResults(reinterpret_cast<const std::uint8_t*>(message.ncpi.data()), message.ncpi.size());
-      record_.rate = results.rate;
-      record_.pages = results.pages;
-      record_.remoteStationId = results.remoteStationId;
-      if (phase_ == CallPhase::kConnected) {
-        if (message.reasonB3 != 0) record_.incomplete = SenderEndedEarly(message.reasonB3);
-        HandOverFax();
+      call.record.rate = results.rate;
+      call.record.pages = results.pages;
+      call.record.remoteStationId = results.remoteStationId;
+      if (call.phase == CallPhase::kConnected) {
+        if (message.reasonB3 != 0) call.record.incomplete = SenderEndedEarly(message.reasonB3);
+        HandOverFax(slot);
       }
     }
   }
@@ -284,8 +307,8 @@ void CCallStateMachine::Handle_Indication(const ReceivedCapiMessage& message) {
         Log("Error: invalid NCCI in DATA_B3_IND in function Handle_Indication");
       } else if (message.dataLength > kMaxB3DataLength || (message.dataLength > 0 && !message.data)) {
         Log("Error: malformed parameter in DATA_B3_IND in function Handle_Indication");
-      } else if (SlotOf(id) == 0) {
-        actions_.AppendData(message.data, message.dataLength);
+      } else if (int slot = SlotOf(id); slot >= 0) {
+        actions_.AppendData(slot, message.data, message.dataLength);
       }
       // Every block is answered, so that the adapter gets its buffer back.
       OutgoingCapiMessage resp;

@@ -1,6 +1,8 @@
 // The process's connection table and the numbers read from CONNECT_IND.
 #include "capi/connection_table.h"
 
+#include <algorithm>
+
 namespace kestrel {
 namespace {
 
@@ -42,12 +44,17 @@ CConnectionTable& CConnectionTable::Process() {
   return table;
 }
 
+void CConnectionTable::Resize(int size) {
+  Clear();
+  size_ = std::clamp(size, kDefaultSize, kMaxSize);
+}
+
 void CConnectionTable::Clear() {
-  for (int i = 0; i < kSize; ++i) Free(i);
+  for (int i = 0; i < kMaxSize; ++i) Free(i);
 }
 
 int CConnectionTable::Allocate() {
-  for (int i = 0; i < kSize; ++i) {
+  for (int i = 0; i < size_; ++i) {
     if (entries_[i].inUse) continue;
     entries_[i] = CapiConnection{};
     entries_[i].inUse = 1;
@@ -57,7 +64,7 @@ int CConnectionTable::Allocate() {
 }
 
 void CConnectionTable::Free(int id) {
-  if (id < 0 || id >= kSize) return;
+  if (id < 0 || id >= kMaxSize) return;
   entries_[id].inUse = 0;
   entries_[id].calledPartyNumber = std::string();
   entries_[id].callingPartyNumber = std::string();
@@ -65,21 +72,21 @@ void CConnectionTable::Free(int id) {
 
 int CConnectionTable::FindByPlci(std::uint32_t plci) const {
   if (plci == kNoId) return -1;
-  for (int i = 0; i < kSize; ++i)
+  for (int i = 0; i < size_; ++i)
     if (entries_[i].inUse && entries_[i].plci == plci) return i;
   return -1;
 }
 
 int CConnectionTable::FindByNcci(std::uint32_t ncci) const {
   if (ncci == kNoId) return -1;  // "no NCCI yet" is no address a message may name
-  for (int i = 0; i < kSize; ++i)
+  for (int i = 0; i < size_; ++i)
     if (entries_[i].inUse && entries_[i].ncci == ncci) return i;
   return -1;
 }
 
 int CConnectionTable::InUseCount() const {
   int n = 0;
-  for (const auto& e : entries_) n += e.inUse ? 1 : 0;
+  for (int i = 0; i < size_; ++i) n += entries_[i].inUse ? 1 : 0;
   return n;
 }
 

@@ -1,11 +1,13 @@
-// The CAPI connection table: 8 entries, one per physical link the reception
-// worker knows, each with its CAPI ids, its ConnectionState and the numbers
-// signalled at CONNECT_IND. The entry's index is the connection id that the
-// event log shows after "ID".
+// The CAPI connection table: one entry per physical link the reception worker
+// knows, each with its CAPI ids, its ConnectionState and the numbers signalled
+// at CONNECT_IND. The entry's index is the connection id that the event log
+// shows after "ID". It starts with 8 entries and grows to fit a line with more
+// B-channels (a primary-rate line has 30), with room left to turn calls away.
 //
 // The process's table is driven by the call state machine of the one reception
 // worker that runs at a time, from that worker's thread only; tests make tables
-// of their own. Not synchronised.
+// of their own. Not synchronised. Failures: none to report; Allocate and the
+// lookups answer -1 when there is no entry.
 #pragma once
 
 #include <cstdint>
@@ -48,11 +50,16 @@ struct CapiConnection {
 
 class CConnectionTable {
  public:
-  static constexpr int kSize = 8;
+  static constexpr int kDefaultSize = 8;
+  static constexpr int kMaxSize = 64;
 
   // The process's table.
   static CConnectionTable& Process();
 
+  // Marks every entry free and uses `size` entries from now on (clamped to
+  // kDefaultSize..kMaxSize).
+  void Resize(int size);
+  int Size() const { return size_; }
   // Marks every entry free.
   void Clear();
   // The lowest free index, marked in use with the allocation values, or -1.
@@ -65,12 +72,13 @@ class CConnectionTable {
   int FindByNcci(std::uint32_t ncci) const;
   int InUseCount() const;
 
-  // `id` must be 0..7.
+  // `id` must be 0..Size()-1.
   CapiConnection& operator[](int id) { return entries_[id]; }
   const CapiConnection& operator[](int id) const { return entries_[id]; }
 
  private:
-  CapiConnection entries_[kSize];
+  int size_ = kDefaultSize;
+  CapiConnection entries_[kMaxSize];
 };
 
 }  // namespace kestrel

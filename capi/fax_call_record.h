@@ -1,9 +1,9 @@
-// FaxCallRecord: what the reception worker knows of the fax call it has just
+// FaxCallRecord: what the reception worker knows of a fax call it has just
 // finished, handed to the forwarding step on the worker's own thread. One
-// instance per worker, reused for every call: when a call is taken every field
-// starts afresh (a fax never carries the previous call's pages, rate or
-// station id), and the recipients text, which belongs to that one call, is
-// emptied after its forwarding step.
+// instance per call slot, reused for the slot's calls: when a call is taken
+// every field starts afresh (a fax never carries the previous call's pages,
+// rate or station id), and the recipients text, which belongs to that one
+// call only, never to a call beside it, is emptied after its forwarding step.
 #pragma once
 
 #include <cstdint>

@@ -86,32 +86,42 @@ void CFaxReceiveThread::Put(const OutgoingCapiMessage& message) {
   capi_put_cmsg(&m);
 }
 
-bool CFaxReceiveThread::OpenCapture(const std::string& callerNumber, std::string& path) {
-  if (!capture_.Create(settings_.ReceivedDir, callerNumber, path)) return false;
+bool CFaxReceiveThread::OpenCapture(int slot, const std::string& callerNumber, std::string& path) {
+  CFaxCapture& capture = *captures_.at(static_cast<std::size_t>(slot));
+  if (!capture.Create(settings_.ReceivedDir, callerNumber, path)) return false;
   // Data of this call is captured from now on, also when it connects before
   // the reception cycle has begun.
-  capture_.On();
+  capture.On();
   SetLineState(LineStatus::State::kReceiving);
   return true;
 }
 
-void CFaxReceiveThread::AppendData(const std::uint8_t* data, std::size_t length) {
-  capture_.DataAvailable(data, length);
+void CFaxReceiveThread::AppendData(int slot, const std::uint8_t* data, std::size_t length) {
+  captures_.at(static_cast<std::size_t>(slot))->DataAvailable(data, length);
+}
+
+void CFaxReceiveThread::CapturesOn(bool on) {
+  for (auto& capture : captures_) on ? capture->On() : capture->Off();
+}
+
+void CFaxReceiveThread::CloseCaptures() {
+  for (auto& capture : captures_) capture->Close();
 }
 
 void CFaxReceiveThread::CallAnswered(FaxCallRecord& call) { handOff_.CallAnswered(call); }
 
-void CFaxReceiveThread::FaxEnded(FaxCallRecord& call) {
+void CFaxReceiveThread::FaxEnded(int slot, FaxCallRecord& call) {
   // On disk before it is handed over: the forwarding side may read it at once,
   // and a crash after the hand-over must not lose the last pages.
-  if (kestrel::Status written = capture_.Finish(); !written) call.incomplete = written.Error().text;
+  CFaxCapture& capture = *captures_.at(static_cast<std::size_t>(slot));
+  if (kestrel::Status written = capture.Finish(); !written) call.incomplete = written.Error().text;
   handOff_.HandOver(call);
   statusLastFax_.store(std::time(nullptr));
   statusFaxes_.fetch_add(1);
 }
 
-void CFaxReceiveThread::CallDropped(const FaxCallRecord& call) {
-  capture_.Close();
+void CFaxReceiveThread::CallDropped(int slot, const FaxCallRecord& call) {
+  captures_.at(static_cast<std::size_t>(slot))->Close();
   handOff_.CallDropped(call);
 }
 

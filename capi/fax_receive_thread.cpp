@@ -4,8 +4,10 @@
 // state machine asks for is carried out in fax_receive_actions.cpp.
 #include "capi/fax_receive_thread.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,13 +22,16 @@
 namespace kestrel {
 namespace {
 
-// Registration values; libcapi20's register call takes no message buffer size.
-constexpr unsigned kMaxLogicalConnections = 2;
+// Registration values; libcapi20's register call takes no message buffer
+// size. The logical connections are the line's B-channels.
 constexpr unsigned kMaxB3Blocks = 7;
 constexpr unsigned kMaxB3BlockLength = 2048;
 
 constexpr std::uint32_t kCipMaskAllServices = 0x1FFF03FF;
 constexpr int kMessagesPerPump = 6;
+// Connection entries beyond one per call slot: calls that are turned away
+// busy, or whose number no MSN takes, still need one until they are cleared.
+constexpr int kSpareConnections = 6;
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 // A stop waits this long for the network to confirm the tear-down.
 constexpr auto kStopTeardownLimit = std::chrono::seconds(5);
@@ -51,7 +56,6 @@ CFaxReceiveThread::CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IReci
       resolver_(resolver),
       handOff_(handOff),
       settings_(std::move(settings)),
-      capture_(log),
       b3Configuration_(B3Configuration(settings_.Number)),
       machine_(CConnectionTable::Process(), resolver, *this, settings_.RejectCallerID) {
   // libcapi20 writes to its sockets without MSG_NOSIGNAL: a remote CAPI that
@@ -96,6 +100,7 @@ void CFaxReceiveThread::TakeNewSettings() {
   if (!fresh) return;
   settings_ = std::move(*fresh);
   b3Configuration_ = B3Configuration(settings_.Number);
+  FitCallsToLine();
   machine_.SetRejectCallerId(settings_.RejectCallerID);
   resolver_.SetAcceptAll(settings_.All, settings_.EmailAll);
   Log(kSettingsTaken);
@@ -132,6 +137,8 @@ void CFaxReceiveThread::Log(const std::string& text) {
 }
 
 void CFaxReceiveThread::ThreadMain() {
+  // Named, so that top -H and a benchmark can tell the pump's share.
+  pthread_setname_np(pthread_self(), kPumpThreadName);
   while (true) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -162,8 +169,11 @@ int CFaxReceiveThread::Register(bool report) {
     if (report) Log("Error: No ISDN-controller installed.");
     return 0;
   }
+  int channels = 0;
+  for (int c = 1; c <= controllers; ++c) channels += BChannelCount(c);
   unsigned applId = 0;
-  unsigned error = capi20_register(kMaxLogicalConnections, kMaxB3Blocks, kMaxB3BlockLength, &applId);
+  unsigned error =
+      capi20_register(static_cast<unsigned>(std::max(channels, 1)), kMaxB3Blocks, kMaxB3BlockLength, &applId);
   if (error != CapiNoError) applId = 0;  // the library may leave a value behind on failure
   if (applId == 0) {
     statusCapiInfo_.store(error);
@@ -173,6 +183,7 @@ int CFaxReceiveThread::Register(bool report) {
   statusCapiInfo_.store(0);
   appId_ = applId;
   controllers_ = controllers;
+  channels_ = channels;
   return controllers;
 }
 
@@ -212,6 +223,25 @@ int CFaxReceiveThread::BChannelCount(int controller) {
   return profile[2] | (profile[3] << 8);
 }
 
+void CFaxReceiveThread::FitCallsToLine() {
+  int slots = std::clamp(channels_, 1, CCallStateMachine::kMaxSlots);
+  if (settings_.CapiCalls > 0) slots = std::min(slots, settings_.CapiCalls);
+  if (slots == machine_.CallSlots() && captures_.size() == static_cast<std::size_t>(slots)) return;
+  CConnectionTable::Process().Resize(slots + kSpareConnections);
+  machine_.SetCallSlots(slots);
+  machine_.Reset();
+  captures_.clear();
+  for (int s = 0; s < slots; ++s) captures_.push_back(std::make_unique<CFaxCapture>(log_));
+  PublishCalls();
+}
+
+void CFaxReceiveThread::PublishCalls() {
+  const int calls = machine_.CallsInProgress();
+  statusCalls_.store(calls);
+  if (!linkLost_ && appId_ != 0)
+    SetLineState(calls > 0 ? LineStatus::State::kReceiving : LineStatus::State::kListening);
+}
+
 unsigned CFaxReceiveThread::ListenAllControllers(std::uint32_t cipMask) {
   for (int controller = 1; controller <= controllers_; ++controller) {
     _cmsg m;
@@ -234,23 +264,23 @@ bool CFaxReceiveThread::PeerClosed() {
   return n < 0 && (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN);
 }
 
-void CFaxReceiveThread::Handle_CAPI_Msg() {
-  if (appId_ == 0 || linkLost_) return;
+bool CFaxReceiveThread::Handle_CAPI_Msg() {
+  if (appId_ == 0 || linkLost_) return false;
   for (int i = 0; i < kMessagesPerPump; ++i) {
     // Remote CAPI has no non-blocking get: ask first whether anything is there.
     timeval noWait{0, 0};
     unsigned info = capi20_waitformessage(appId_, &noWait);
-    if (info == CapiReceiveQueueEmpty) return;
+    if (info == CapiReceiveQueueEmpty) return false;
     if (info == CapiNoError && PeerClosed()) {
       LinkLost();
-      return;
+      return false;
     }
     unsigned char* raw = nullptr;
     if (info == CapiNoError) info = capi20_get_message(appId_, &raw);
-    if (info == CapiReceiveQueueEmpty) return;
+    if (info == CapiReceiveQueueEmpty) return false;
     if (info != CapiNoError || !raw) {
       Log("Error: CAPI_GET_CMSG returns Info != 0 in function Handle_CAPI_Msg");
-      return;
+      return false;
     }
     std::size_t length = CAPIMSG_LEN(raw);
     if (!CapiMessageFits(raw, length)) {
@@ -260,15 +290,29 @@ void CFaxReceiveThread::Handle_CAPI_Msg() {
     const std::uint8_t subcommand = CAPIMSG_SUBCOMMAND(raw);
     if (subcommand != CAPI_CONF && subcommand != CAPI_IND) {
       Log("Error: Unknown subcommand in function Handle_CAPI_Msg");
-      return;
+      return false;
     }
     const ReceivedCapiMessage message = DecodeCapiMessage(raw, length, current_);
     if (subcommand == CAPI_CONF)
       machine_.Handle_Confirmation(message);
     else
       machine_.Handle_Indication(message);
-    if (linkLost_) return;
+    PublishCalls();
+    if (linkLost_) return false;
   }
+  return true;
+}
+
+// A select on the application's socket: the pump sleeps until a message
+// comes rather than for a fixed time, so a busy line is served at once.
+void CFaxReceiveThread::WaitForMessage(std::chrono::milliseconds d) {
+  if (appId_ == 0 || linkLost_) {
+    Pause(d);
+    return;
+  }
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+  timeval wait{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
+  capi20_waitformessage(appId_, &wait);
 }
 
 LineStatus CFaxReceiveThread::Status() const {
@@ -276,6 +320,7 @@ LineStatus CFaxReceiveThread::Status() const {
   status.state = static_cast<LineStatus::State>(state_.load());
   status.controllers = statusControllers_.load();
   status.bChannels = statusChannels_.load();
+  status.callsInProgress = statusCalls_.load();
   status.capiInfo = statusCapiInfo_.load();
   status.faxesReceived = statusFaxes_.load();
   status.lastFaxAt = statusLastFax_.load();
@@ -292,18 +337,20 @@ void CFaxReceiveThread::LinkLost() {
 // had begun is handed over with what arrived. The worker then tries to
 // register again at each interval, quietly, until it succeeds or is stopped.
 void CFaxReceiveThread::RecoverLink() {
-  capture_.Off();
+  CapturesOn(false);
   machine_.CutShort(kLinkLostDuringCall);
   machine_.AbandonCall();
-  capture_.Close();
+  CloseCaptures();
   if (appId_ != 0) capi20_release(appId_);  // the peer is gone; its answer says nothing
   appId_ = 0;
   machine_.Reset();
+  statusCalls_.store(0);
   // The first attempt comes at once: it either finds the peer back or
   // leaves its CAPI info for the status to tell.
   do {
     if (Register(false) == 0) continue;
     linkLost_ = false;
+    FitCallsToLine();
     SetLineState(LineStatus::State::kListening);
     Log("CAPI connection restored, fax reception resumed.");
     return;
@@ -311,19 +358,19 @@ void CFaxReceiveThread::RecoverLink() {
 }
 
 void CFaxReceiveThread::SessionLoop() {
-  TakeNewSettings();
-  machine_.Reset();
   ReleaseCAPI();  // a session that ended early may still hold its registration
   appId_ = 0;
   linkLost_ = false;
+  TakeNewSettings();
+  machine_.Reset();
   if (RegisterCAPI() == 0) {
     SetLineState(LineStatus::State::kCapiUnavailable);
     notices_.Notify(LoadString(IDS_CAPI_NOT_INITIATED), NoticeIcon::kError);
     return;
   }
-  int controllers = ControllerCount();
-  int channels = 0;
-  for (int c = 1; c <= controllers; ++c) channels += BChannelCount(c);
+  FitCallsToLine();
+  const int controllers = controllers_;
+  const int channels = channels_;
   statusControllers_.store(controllers);
   statusChannels_.store(channels);
   SetLineState(controllers > 0 ? LineStatus::State::kListening : LineStatus::State::kCapiUnavailable);
@@ -343,13 +390,13 @@ void CFaxReceiveThread::SessionLoop() {
     Handle_CAPI_Msg();
     ReceptionCycle();
     if (StopRequested() && !linkLost_) {
-      // The fax in progress is handed over with what arrived, once the
-      // network has confirmed the tear-down or the stop's bound has passed.
+      // Every fax in progress is handed over with what arrived, once the
+      // network has confirmed its tear-down or the stop's bound has passed.
       machine_.CutShort(kStoppedDuringCall);
       DisconnectAll();
       machine_.AbandonCall();
     }
-    if (!linkLost_) SetLineState(LineStatus::State::kListening);
+    if (!linkLost_) PublishCalls();
   }
   if (StopRequested()) return;
   // Ended at an idle line: nothing listens until the next start request.
@@ -358,26 +405,27 @@ void CFaxReceiveThread::SessionLoop() {
   SetLineState(LineStatus::State::kStopped);
 }
 
-// Runs until a call has reached the fax protocol in slot 0 and ended, or an
-// interruption. The call itself is handed over by the state machine.
+// Runs until a call has reached the fax protocol and every slot is free
+// again, or an interruption. One loop serves all slots: each call is handed
+// over by the state machine as its own fax ends, and the pump sleeps only
+// while no message waits.
 void CFaxReceiveThread::ReceptionCycle() {
   Log("Begin of FAX-receive.");
-  capture_.On();
+  CapturesOn(true);
   ListenAllControllers(kCipMaskAllServices);
   const unsigned connectedBefore = machine_.ConnectedCalls();
   while (machine_.ConnectedCalls() == connectedBefore && !Interrupted()) {
-    Handle_CAPI_Msg();
+    if (Handle_CAPI_Msg()) continue;
     if (machine_.SlotsFree()) {
       TakeNewSettings();
       if (SessionEndDue()) break;
     }
-    Pause(kPollInterval);
+    WaitForMessage(kPollInterval);
   }
-  while (machine_.Slot(0) != -1 && !Interrupted()) {
-    Handle_CAPI_Msg();
-    Pause(kPollInterval);
+  while (!machine_.SlotsFree() && !Interrupted()) {
+    if (!Handle_CAPI_Msg()) WaitForMessage(kPollInterval);
   }
-  capture_.Off();
+  CapturesOn(false);
   Log("End of FAX-receive.");
 }
 

@@ -2,10 +2,12 @@
 // to the ISDN adapter. It registers one CAPI 2.0 application through
 // libcapi20, listens on every controller, pumps the messages into the call
 // state machine and carries out what that decides: messages put through
-// libcapi20, the fax captured into an SFF file in `ReceivedDir`. It tells the
-// forwarding side of each answered call, and hands the call over the moment
-// its fax is complete (or cut short), before the tear-down; the forwarding
-// side records it and returns at once: the line never waits for mail.
+// libcapi20, each fax captured into an SFF file of its own in `ReceivedDir`.
+// It takes one call per B-channel at once (or as few as CapiCalls says),
+// tells the forwarding side of each answered call, and hands each call over
+// the moment its fax is complete (or cut short), before the tear-down,
+// whatever the other calls do; the forwarding side records it and returns at
+// once: the line never waits for mail, and no call waits for another.
 //
 // Everything arriving from CAPI is untrusted: messages are checked against
 // their own length before libcapi20 decomposes them or a field is read, and
@@ -19,6 +21,8 @@
 // the stop flag at least every 100 ms, and Halt returns once the thread has
 // ended. New settings and the end of a session wait for an idle line (no
 // slot taken, no call being answered), so a call always ends as it began.
+// Failures: CAPI and file failures are written to the event log (and into
+// the call's record); no operation reports one to its caller.
 #pragma once
 
 #include <capi20.h>
@@ -28,11 +32,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "capi/call_actions.h"
 #include "capi/call_state_machine.h"
@@ -50,6 +56,9 @@ class INoticeSink;
 
 class CFaxReceiveThread final : private ICallActions {
  public:
+  // The worker thread's name, as /proc/<pid>/task/<tid>/comm shows it.
+  static constexpr char kPumpThreadName[] = "kestrel-capi";
+
   // Writes "Init Session" and starts the worker thread, which waits for a
   // start request.
   CFaxReceiveThread(IEventLog& log, INoticeSink& notices, IRecipientResolver& resolver, IFaxHandOff& handOff,
@@ -67,12 +76,14 @@ class CFaxReceiveThread final : private ICallActions {
   // listening) once the line is idle; a call in progress is received to its end first.
   void EndSessionWhenIdle();
   // Settings for the calls to come: taken by the thread once the line is
-  // idle (ReceivedDir, Number, RejectCallerID, and the resolver's All and
-  // EmailAll), with an event text; the call in progress keeps those it began with.
+  // idle (ReceivedDir, Number, RejectCallerID, CapiCalls, and the resolver's
+  // All and EmailAll), with an event text; the calls in progress keep those
+  // they began with.
   void ChangeSettings(ServiceSettings settings);
-  // Asks the thread to stop and waits until it has ended. A call in progress
-  // is torn down (for at most a few seconds) and, when its fax had begun,
-  // handed over marked incomplete. Idempotent.
+  // Asks the thread to stop and waits until it has ended. Every call in
+  // progress is torn down (all of them together, waiting at most five
+  // seconds for the network) and, when its fax had begun, handed over marked
+  // incomplete. Idempotent.
   void Halt();
 
   // How long to wait between registration attempts after the CAPI link was
@@ -90,7 +101,15 @@ class CFaxReceiveThread final : private ICallActions {
   unsigned GetProfile(unsigned controller, unsigned char* profile);
   int ControllerCount();
   int BChannelCount(int controller);
-  void Handle_CAPI_Msg();
+  // Sizes the connection table, the call slots and the captures for the
+  // line's channels and CapiCalls; only at an idle line.
+  void FitCallsToLine();
+  // The calls in progress, for Status.
+  void PublishCalls();
+  // Up to six messages; true when the last get found one, so more may wait.
+  bool Handle_CAPI_Msg();
+  // Waits up to `d` for a message, or less on a stop.
+  void WaitForMessage(std::chrono::milliseconds d);
   unsigned ListenAllControllers(std::uint32_t cipMask);
   bool PeerClosed();
   void LinkLost();
@@ -109,11 +128,14 @@ class CFaxReceiveThread final : private ICallActions {
   // The state machine's side: the current message decoded for it, and its
   // actions carried out with libcapi20 and the capture file.
   void Put(const OutgoingCapiMessage& message) override;
-  bool OpenCapture(const std::string& callerNumber, std::string& path) override;
-  void AppendData(const std::uint8_t* data, std::size_t length) override;
+  bool OpenCapture(int slot, const std::string& callerNumber, std::string& path) override;
+  void AppendData(int slot, const std::uint8_t* data, std::size_t length) override;
   void CallAnswered(FaxCallRecord& call) override;
-  void FaxEnded(FaxCallRecord& call) override;
-  void CallDropped(const FaxCallRecord& call) override;
+  void FaxEnded(int slot, FaxCallRecord& call) override;
+  void CallDropped(int slot, const FaxCallRecord& call) override;
+  // Every slot's capture.
+  void CapturesOn(bool on);
+  void CloseCaptures();
   void WriteEventText(std::string_view text) override;
 
   // Waits up to `d` or until a stop is requested; false on a stop.
@@ -132,11 +154,12 @@ class CFaxReceiveThread final : private ICallActions {
   // Registration state and the message fetched last.
   unsigned appId_ = 0;
   int controllers_ = 0;
+  int channels_ = 0;  // over all controllers, as the profile reports them
   _cmsg current_{};
   bool linkLost_ = false;
   CMalformedCapiMessages malformed_;
 
-  CFaxCapture capture_;
+  std::vector<std::unique_ptr<CFaxCapture>> captures_;  // one per call slot
   std::string b3Configuration_;
   CCallStateMachine machine_;
 
@@ -145,6 +168,7 @@ class CFaxReceiveThread final : private ICallActions {
   std::atomic<int> state_{static_cast<int>(LineStatus::State::kStopped)};
   std::atomic<int> statusControllers_{0};
   std::atomic<int> statusChannels_{0};
+  std::atomic<int> statusCalls_{0};
   std::atomic<unsigned> statusCapiInfo_{0};
   std::atomic<int> statusFaxes_{0};
   std::atomic<std::time_t> statusLastFax_{0};

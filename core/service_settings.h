@@ -64,6 +64,8 @@ struct ServiceSettings {
   bool SipT38 = true;
   std::string SipPeers;          // addresses, CIDRs or host names whose INVITEs are taken, comma separated
   std::int32_t SipChannels = 4;  // simultaneous calls
+  // CAPI line: calls at once; 0 one per B-channel, 1 one at a time, N at most N
+  std::int32_t CapiCalls = 0;
 
   // The values reception needs (the settings table's required rows:
   // ReceivedDir, ODBCConnect, Address, Name and SMTPServer) are all non-empty.

@@ -446,6 +446,16 @@ const auto& Rows() {
                              .max = 100,
                              .optional = true,
                              .description = "Calls at once; a further call is answered busy (486)."}),
+      Bind<&S::CapiCalls>({.member = "CapiCalls",
+                           .element = "CapiCalls",
+                           .type = kNumber,
+                           .defaultValue = 0,
+                           .min = 0,
+                           .max = 30,
+                           .optional = true,
+                           .description = "CAPI calls at once: 0 one per B-channel; 1 one at a time; more: at most "
+                                          "that many, never more than the line has B-channels. A further call is "
+                                          "answered busy."}),
       // Held and edited, never written to the file.
       Bind<&S::RejectStationID>({.member = "RejectStationID",
                                  .registrySection = "Fax",

@@ -70,6 +70,7 @@ std::string StatusToJson(const PublishedStatus& s) {
         {"capiReason", s.capiReason},
         {"controllers", s.controllers},
         {"bChannels", s.bChannels},
+        {"bChannelsInUse", s.bChannelsInUse},
         {"callsInProgress", s.callsInProgress},
         {"faxesReceived", s.faxesReceived},
         {"lastFaxAt", s.lastFaxAt}}},
@@ -120,6 +121,7 @@ Result<PublishedStatus> ParseStatusJson(std::string_view bytes) {
   Read(reception, "capiReason", s.capiReason);
   Read(reception, "controllers", s.controllers);
   Read(reception, "bChannels", s.bChannels);
+  Read(reception, "bChannelsInUse", s.bChannelsInUse);
   Read(reception, "callsInProgress", s.callsInProgress);
   Read(reception, "faxesReceived", s.faxesReceived);
   Read(reception, "lastFaxAt", s.lastFaxAt);

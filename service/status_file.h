@@ -46,6 +46,7 @@ struct PublishedStatus {
   std::string capiReason;     // libcapi20's words for it
   std::int64_t controllers = 0;
   std::int64_t bChannels = 0;
+  std::int64_t bChannelsInUse = 0;  // CAPI calls holding a channel
   std::int64_t callsInProgress = 0;
   std::int64_t faxesReceived = 0;  // since start
   std::int64_t lastFaxAt = 0;

@@ -182,7 +182,8 @@ PublishedStatus CStatusPublisher::Look() {
   s.missingSettings = facts.missingSettings;
   s.controllers = line.controllers;
   s.bChannels = line.bChannels;
-  s.callsInProgress = (line.state == LineStatus::State::kReceiving ? 1 : 0) + sip.callsInProgress;
+  s.bChannelsInUse = line.callsInProgress;
+  s.callsInProgress = line.callsInProgress + sip.callsInProgress;
   s.faxesReceived = line.faxesReceived + sip.faxesReceived;
   s.lastFaxAt = static_cast<std::int64_t>(std::max(line.lastFaxAt, sip.lastFaxAt));
   s.sipEnabled = sip.enabled;

@@ -56,7 +56,12 @@ QStringList TrayStatusLines(const ServiceStatus& status) {
                    .arg(status.line.controllers)
                    .arg(status.line.bChannels);
       break;
-    case LineStatus::State::kReceiving: lines << QStringLiteral("Receiving a fax"); break;
+    case LineStatus::State::kReceiving: {
+      const int calls = status.line.callsInProgress;
+      lines << (calls > 1 ? QStringLiteral("Receiving %1 faxes").arg(calls) : QStringLiteral("Receiving a fax"));
+      if (calls > 0) lines << QStringLiteral("%1 of %2 B-channel(s) in use").arg(calls).arg(status.line.bChannels);
+      break;
+    }
     case LineStatus::State::kCapiUnavailable: lines << QStringLiteral("CAPI not available"); break;
     case LineStatus::State::kStopped: lines << QStringLiteral("Reception stopped"); break;
   }

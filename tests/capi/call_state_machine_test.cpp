@@ -54,21 +54,23 @@ std::string Describe(const OutgoingCapiMessage& m) {
 class CCallSide final : public ICallActions, public IRecipientResolver {
  public:
   void Put(const OutgoingCapiMessage& message) override { trace.push_back(Describe(message)); }
-  bool OpenCapture(const std::string& callerNumber, std::string& path) override {
-    trace.push_back("open " + callerNumber);
+  bool OpenCapture(int slot, const std::string& callerNumber, std::string& path) override {
+    trace.push_back("open " + callerNumber + Slot(slot));
     path = "/faxes/" + callerNumber + ".sff";
     return !captureFails;
   }
-  void AppendData(const std::uint8_t*, std::size_t length) override {
-    trace.push_back("append " + std::to_string(length));
+  void AppendData(int slot, const std::uint8_t*, std::size_t length) override {
+    trace.push_back("append " + std::to_string(length) + Slot(slot));
   }
   void CallAnswered(FaxCallRecord& call) override { trace.push_back("answered " + call.captureFilePath); }
-  void FaxEnded(FaxCallRecord& call) override {
+  void FaxEnded(int slot, FaxCallRecord& call) override {
     trace.push_back("hand over pages=" + std::to_string(call.pages) +
-                    (call.incomplete.empty() ? "" : " incomplete=" + call.incomplete));
+                    (call.incomplete.empty() ? "" : " incomplete=" + call.incomplete) + Slot(slot));
     handedOver.push_back(call);
   }
-  void CallDropped(const FaxCallRecord& call) override { trace.push_back("dropped " + call.captureFilePath); }
+  void CallDropped(int slot, const FaxCallRecord& call) override {
+    trace.push_back("dropped " + call.captureFilePath + Slot(slot));
+  }
   void WriteEventText(std::string_view text) override { trace.push_back("log " + std::string(text)); }
   int AcceptsCalledNumber(const std::string& calledNumber, std::string& recipients) override {
     trace.push_back("resolve " + calledNumber);
@@ -77,6 +79,9 @@ class CCallSide final : public ICallActions, public IRecipientResolver {
     return 1;
   }
   void SetAcceptAll(std::int32_t, const std::string&) override {}
+
+  // Slot 0 goes unnamed, so that the single-call rows read as before.
+  static std::string Slot(int slot) { return slot == 0 ? "" : " slot=" + std::to_string(slot); }
 
   std::vector<std::string> trace;
   std::vector<FaxCallRecord> handedOver;
@@ -575,7 +580,7 @@ TEST_F(CallStateMachineWalk, DisconnectAllStartsTheTearDownByState) {
   // Ids of no connection start nothing.
   side_.trace.clear();
   machine_.Disconnect(-1);
-  machine_.Disconnect(CConnectionTable::kSize);
+  machine_.Disconnect(table_.Size());
   EXPECT_TRUE(side_.trace.empty());
 }
 
@@ -652,6 +657,39 @@ TEST_F(CallStateMachineWalk, ResetForgetsConnectionsSlotsAndTheWaitingCall) {
   EXPECT_TRUE(machine_.SlotsFree());
   EXPECT_FALSE(machine_.AwaitingForwarding());
   EXPECT_EQ(machine_.Record().recipients, "");
+}
+
+// Two slots: two calls side by side, each with its own data and record,
+// each handed over when its own fax ends; a third finds both taken.
+TEST_F(CallStateMachineWalk, TwoSlotsCarryTwoCallsSideBySide) {
+  machine_.SetCallSlots(2);
+  machine_.Reset();
+  const std::uint8_t block[5] = {1, 2, 3, 4, 5};
+  TakeCall(0x101, "0301");
+  TakeCall(0x201, "0302");
+  Feed(ConnectInd(0x301, "5551234", "0303"));
+  EXPECT_EQ(std::count(side_.trace.begin(), side_.trace.end(), kBusy), 1);
+  EXPECT_EQ(machine_.CallsInProgress(), 2);
+  side_.trace.clear();
+  Feed(DataInd(0x10201, block, 5));
+  Feed(DataInd(0x10101, block, 3));
+  ReceivedCapiMessage end = DisconnectB3Ind(9600, 2, "");
+  end.address = 0x10201;
+  Feed(end);
+  Feed(Ind(CapiCommand::kDisconnect, 0x201));
+  EXPECT_EQ(machine_.Slot(1), -1);
+  EXPECT_EQ(machine_.Slot(0), 0);
+  EXPECT_TRUE(machine_.AwaitingForwarding());
+  Feed(DisconnectB3Ind(14400, 1, ""));  // the first call's NCCI
+  const std::vector<std::string> wanted = {"append 5 slot=1", "append 3", "hand over pages=2 slot=1",
+                                           "hand over pages=1"};
+  std::vector<std::string> effects;
+  for (const auto& line : side_.trace)
+    if (line.starts_with("append") || line.starts_with("hand over")) effects.push_back(line);
+  EXPECT_EQ(effects, wanted);
+  ASSERT_EQ(side_.handedOver.size(), 2u);
+  EXPECT_EQ(side_.handedOver[0].callerNumber, "0302");
+  EXPECT_EQ(side_.handedOver[1].callerNumber, "0301");
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ TEST_F(ReceptionTest, TwoControllersAreCountedAndListenedToInOrder) {
   EXPECT_EQ(RecordField(listens[0], "Controller"), "0x00000001");
   EXPECT_EQ(RecordField(listens[1], "Controller"), "0x00000002");
   auto reg = sim_->RecordsStartingWith("REGISTER").at(0);
-  EXPECT_NE(reg.find("maxLogicalConnection=2 maxB3Blocks=7 maxB3Size=2048"), std::string::npos) << reg;
+  EXPECT_NE(reg.find("maxLogicalConnection=4 maxB3Blocks=7 maxB3Size=2048"), std::string::npos) << reg;
 }
 
 TEST_F(ReceptionTest, MalformedMessagesAreLoggedAndSurvived) {

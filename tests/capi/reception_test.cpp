@@ -181,6 +181,7 @@ TEST_F(ReceptionTest, RejectCallerIdAnswersACallWithoutNumberWithReject2AndNoFil
 }
 
 TEST_F(ReceptionTest, SecondCallIsBusyAndNinthSimultaneousCallFindsNoEntry) {
+  settings_.CapiCalls = 1;
   settings_.All = 1;
   settings_.EmailAll = "all@example.com";
   StartSim();
@@ -223,6 +224,7 @@ TEST_F(ReceptionTest, SecondCallIsBusyAndNinthSimultaneousCallFindsNoEntry) {
 }
 
 TEST_F(ReceptionTest, BusyCallDoesNotChangeTheRecipientsOfTheCallInProgress) {
+  settings_.CapiCalls = 1;
   AddMsn("100", "first@example.com");
   AddMsn("200", "second@example.com");
   StartSim();

@@ -42,14 +42,14 @@ class CAcceptingResolver final : public IRecipientResolver {
 class CInertActions final : public ICallActions {
  public:
   void Put(const OutgoingCapiMessage&) override {}
-  bool OpenCapture(const std::string& callerNumber, std::string& path) override {
+  bool OpenCapture(int, const std::string& callerNumber, std::string& path) override {
     path = "/nonexistent/" + callerNumber + ".sff";
     return true;
   }
-  void AppendData(const std::uint8_t*, std::size_t) override {}
+  void AppendData(int, const std::uint8_t*, std::size_t) override {}
   void CallAnswered(FaxCallRecord&) override {}
-  void FaxEnded(FaxCallRecord&) override {}
-  void CallDropped(const FaxCallRecord&) override {}
+  void FaxEnded(int, FaxCallRecord&) override {}
+  void CallDropped(int, const FaxCallRecord&) override {}
   void WriteEventText(std::string_view) override {}
 };
 
@@ -84,6 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CAcceptingResolver resolver;
   CInertActions actions;
   CCallStateMachine machine(table, resolver, actions, size % 2 == 0);
+  // One call at a time, a basic-rate line's two, or a primary-rate line's thirty.
+  machine.SetCallSlots(size % 3 == 0 ? 1 : size % 3 == 1 ? 2 : 30);
+  table.Resize(machine.CallSlots() + 6);
+  machine.Reset();
   _cmsg scratch;
 
   std::size_t offset = 0;

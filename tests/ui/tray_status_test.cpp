@@ -15,9 +15,9 @@
 namespace kestrel {
 namespace {
 
-ServiceStatus Status(LineStatus::State state, bool database, std::size_t queued) {
+ServiceStatus Status(LineStatus::State state, bool database, std::size_t queued, int calls = 0) {
   ServiceStatus s;
-  s.line = {state, 2, 4};
+  s.line = {state, 2, 4, calls};
   s.databaseOpen = database;
   s.queuedMails = queued;
   return s;
@@ -46,6 +46,8 @@ TEST(TrayStatusTest, EachStateHasItsIconAndTooltip) {
       {Status(L::kListening, true, 0), TrayState::kListening,
        "Brightwater Kestrel\nListening: 2 controller(s), 4 B-channel(s)"},
       {Status(L::kReceiving, true, 0), TrayState::kReceiving, "Brightwater Kestrel\nReceiving a fax"},
+      {Status(L::kReceiving, true, 0, 2), TrayState::kReceiving,
+       "Brightwater Kestrel\nReceiving 2 faxes\n2 of 4 B-channel(s) in use"},
       {Status(L::kCapiUnavailable, true, 0), TrayState::kCapiUnavailable, "Brightwater Kestrel\nCAPI not available"},
       {Status(L::kListening, false, 0), TrayState::kDatabaseUnavailable,
        "Brightwater Kestrel\nListening: 2 controller(s), 4 B-channel(s)\nDatabase not available"},
