@@ -18,7 +18,7 @@
 #include "capi/fax_hand_off.h"
 #include "capi/recipient_resolver.h"
 #include "core/event_log.h"
-#include "media/audio_fax_call.h"
+#include "media/fax_call.h"
 
 namespace kestrel {
 namespace {
@@ -37,6 +37,13 @@ bool SameLine(const ServiceSettings& a, const ServiceSettings& b) {
          a.SipChannels == b.SipChannels;
 }
 
+std::string MediaText(const SipMedia& media) {
+  if (media.kind == SipMediaKind::kT38)
+    return "T.38 version " + std::to_string(media.t38.version) + " on port " + std::to_string(media.localPort);
+  return std::string("audio ") + (media.codec == AudioCodec::kPcma ? "PCMA" : "PCMU") + " on port " +
+         std::to_string(media.localPort);
+}
+
 }  // namespace
 
 struct CSipReception::Impl {
@@ -46,7 +53,7 @@ struct CSipReception::Impl {
   // for the fax and hands it over.
   struct Call {
     FaxCallRecord record;
-    std::unique_ptr<CAudioFaxCall> fax;  // gone once done
+    std::unique_ptr<CFaxCall> fax;  // gone once done
     std::thread waiter;
     bool peerEnded = false;  // the peer's BYE: no BYE of ours
     bool stopping = false;   // the line stops: the fax is cut short, the line ends the call
@@ -58,13 +65,12 @@ struct CSipReception::Impl {
     int callId = 0;
     std::string caller;
     std::string recipients;
-    AudioEndpoint media;
   };
 
   // The call's thread: waits for the end of T.30 (or the peer's BYE, a stop,
   // the silence limit), hands the fax over and lets the line end the call.
   void Receive(int callId, const std::shared_ptr<Call>& call) {
-    AudioFaxResult result = call->fax->Wait();
+    FaxCallResult result = call->fax->Wait();
     FaxCallRecord& record = call->record;
     bool stopping = false;
     {
@@ -79,7 +85,7 @@ struct CSipReception::Impl {
     record.incomplete = result.complete ? std::string() : result.incomplete;
     if (result.pages > 0 || result.complete) {
       Log("SIP call " + std::to_string(callId) + " brought " + std::to_string(result.pages) + " page(s)" +
-          (result.complete ? std::string() : ", incomplete: " + result.incomplete));
+          (result.t38 ? " over T.38" : " over audio") + (result.complete ? std::string() : ", incomplete: " + result.incomplete));
       handOff.HandOver(record);
     } else {
       Log("SIP call " + std::to_string(callId) + " brought no page: " + result.incomplete);
@@ -342,11 +348,11 @@ SipAnswer CSipReception::Offer(const SipCallOffer& offer, int callId) {
     return SipAnswer::kCallerRequired;
   }
   std::lock_guard lock(d.mutex);
-  d.offered = Impl::Offered{callId, caller, recipients, offer.media};
+  d.offered = Impl::Offered{callId, caller, recipients};
   return SipAnswer::kAccept;
 }
 
-void CSipReception::Answered(int callId, int localRtpPort, AudioCodec codec) {
+void CSipReception::Answered(int callId, const SipMedia& media) {
   Impl& d = *impl_;
   std::unique_lock lock(d.mutex);
   if (!d.offered || d.offered->callId != callId) return;
@@ -371,21 +377,23 @@ void CSipReception::Answered(int callId, int localRtpPort, AudioCodec codec) {
   // Announced before the first page: a crash from here on still leaves the
   // forwarding side knowing of the capture.
   d.handOff.CallAnswered(record);
-  Result<std::unique_ptr<CAudioFaxCall>> fax = CAudioFaxCall::Start({.localRtpPort = localRtpPort,
-                                                                     .remote = offered.media,
-                                                                     .codec = codec,
-                                                                     .tiffPath = record.captureFilePath,
-                                                                     .localStationId = settings.Number});
+  FaxCallSetup setup{.tiffPath = record.captureFilePath, .localStationId = settings.Number, .onFaxTones = {}};
+  // The caller's fax tones in audio: the line asks for T.38 when SipT38 is on.
+  setup.onFaxTones = [&d, callId] { d.line.RequestT38(callId); };
+  Result<std::unique_ptr<CFaxCall>> fax =
+      media.kind == SipMediaKind::kT38
+          ? CFaxCall::StartT38(setup, {.localPort = media.localPort, .remote = media.remote, .peer = media.t38})
+          : CFaxCall::StartAudio(setup, media.localPort, media.remote, media.codec);
   if (!fax) {
-    d.log.WriteEvent(EventSeverity::kError, "Error: the SIP call's audio could not be set up: " + fax.Describe());
+    d.log.WriteEvent(EventSeverity::kError, "Error: the SIP call's media could not be set up: " + fax.Describe());
     d.handOff.CallDropped(record);
     ::unlink(record.captureFilePath.c_str());
     d.line.Hangup(callId);
     return;
   }
   call->fax = std::move(*fax);
-  d.Log("SIP call " + std::to_string(callId) + " answered, audio " + (codec == AudioCodec::kPcma ? "PCMA" : "PCMU") +
-        " on port " + std::to_string(localRtpPort) + ", capture " + record.captureFilePath);
+  d.Log("SIP call " + std::to_string(callId) + " answered, " + MediaText(media) + ", capture " +
+        record.captureFilePath);
   lock.lock();
   if (d.stopping) {
     call->stopping = true;
@@ -393,6 +401,22 @@ void CSipReception::Answered(int callId, int localRtpPort, AudioCodec codec) {
   }
   d.calls.emplace(callId, call);
   call->waiter = std::thread([&d, callId, call] { d.Receive(callId, call); });
+}
+
+bool CSipReception::MediaChanged(int callId, const SipMedia& media) {
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  auto found = d.calls.find(callId);
+  if (found == d.calls.end() || !found->second->fax || found->second->stopping) return false;
+  const kestrel::Status switched =
+      found->second->fax->SwitchToT38({.localPort = media.localPort, .remote = media.remote, .peer = media.t38});
+  if (!switched) {
+    d.log.WriteEvent(EventSeverity::kWarning,
+                     "SIP call " + std::to_string(callId) + " stays in audio: " + switched.Describe());
+    return false;
+  }
+  d.Log("SIP call " + std::to_string(callId) + " moves to " + MediaText(media));
+  return true;
 }
 
 void CSipReception::Ended(int callId) {

@@ -2,9 +2,10 @@
 // It runs the SIP line (sip/sip_line.h) and answers its calls as the CAPI
 // worker answers an ISDN call: no caller ID with RejectCallerID refused
 // (603), a dialled number the MSN table (or MSNAll) does not serve refused
-// (404), every other call answered and its fax received over G.711 by a
-// CAudioFaxCall into a capture file "<caller digits>_DD-MM-YYYY-HH-MM-SS.tif"
-// in ReceivedDir. The capture is announced to the forwarding side when the
+// (404), every other call answered and its fax received by a CFaxCall, over
+// G.711 or T.38 (from the start, or after a re-INVITE of either side; with
+// SipT38 the line asks for T.38 once the receiver hears fax tones), into a
+// capture file "<caller digits>_DD-MM-YYYY-HH-MM-SS.tif" in ReceivedDir. The capture is announced to the forwarding side when the
 // call is answered and handed over the moment T.30 ends, complete or cut
 // short (then marked incomplete with the reason), exactly as a CAPI fax.
 //
@@ -13,8 +14,8 @@
 // it never touches CAPI reception, and it is tried again with the next
 // settings. Failures are logged; Start answers a Status (core/result.h).
 //
-// Threads: the line calls Offer/Answered/Ended on its own thread, one at a
-// time; each answered call has a thread of its own that waits for its fax
+// Threads: the line calls Offer/Answered/MediaChanged/Ended on its own
+// thread, one at a time; each answered call has a thread of its own that waits for its fax
 // and hands it over. Start, ChangeSettings and Stop are called from the
 // service's thread; Status from any thread.
 #pragma once
@@ -72,7 +73,8 @@ class CSipReception final : private ISipCallHandler {
 
  private:
   SipAnswer Offer(const SipCallOffer& offer, int callId) override;
-  void Answered(int callId, int localRtpPort, AudioCodec codec) override;
+  void Answered(int callId, const SipMedia& media) override;
+  bool MediaChanged(int callId, const SipMedia& media) override;
   void Ended(int callId) override;
 
   struct Impl;
