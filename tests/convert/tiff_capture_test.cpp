@@ -131,9 +131,12 @@ TEST_F(TiffCaptureTest, PagesNotedWithUnrepairedLinesAreAnsweredWhateverTheForma
     std::uint32_t bad, consecutive;
     std::optional<std::uint32_t> answered;  // the bad lines answered; nullopt: a clean page
   } cases[] = {
-      {CLEANFAXDATA_CLEAN, 0, 0, std::nullopt},   {CLEANFAXDATA_REGENERATED, 17, 5, 17},
-      {CLEANFAXDATA_UNCLEAN, 0, 0, 0},            {CLEANFAXDATA_CLEAN, 3, 0, 3},
-      {CLEANFAXDATA_REGENERATED, 0, 9, 9},        {CLEANFAXDATA_REGENERATED, 4000000000u, 0, 200},
+      {CLEANFAXDATA_CLEAN, 0, 0, std::nullopt},
+      {CLEANFAXDATA_REGENERATED, 17, 5, 17},
+      {CLEANFAXDATA_UNCLEAN, 0, 0, 0},
+      {CLEANFAXDATA_CLEAN, 3, 0, 3},
+      {CLEANFAXDATA_REGENERATED, 0, 9, 9},
+      {CLEANFAXDATA_REGENERATED, 4000000000u, 0, 200},
       {7, 0, 0, std::nullopt},
   };
   std::vector<test::FaxTiffPage> sent;
