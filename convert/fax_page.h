@@ -2,7 +2,8 @@
 // significant bit first, (width + 7) / 8 bytes a row, the bits beyond the
 // width cleared), at 200 x 200 dots per inch unless the caller states the
 // fax's own resolution. DecodeSffPage fills it from the records of one SFF
-// page; the image writers read it from there.
+// page; the image writers read it from there. DamagedPage is what a capture
+// notes of a page's unrepaired lines.
 //
 // The page's size comes from a file an unknown sender controls, so it is
 // bounded before anything is allocated: a page wider than kMaxPageWidth, of
@@ -31,6 +32,16 @@ inline constexpr int kFaxPageResolution = 200;  // dots per inch, both ways
 inline constexpr int kFaxHorizontalResolution = 204;
 inline constexpr int kFaxNormalResolution = 98;
 inline constexpr int kFaxFineResolution = 196;
+
+// A page the receiver stored with lines that arrived damaged and were not
+// repaired (error correction could not, or the call had none): the receiver
+// filled them in from the line above or left them as they came. Only a TIFF
+// capture notes this; an SFF capture has no such note.
+struct DamagedPage {
+  int page = 0;                // from 1
+  std::uint32_t badLines = 0;  // 0 when the capture does not say how many
+  bool operator==(const DamagedPage&) const = default;
+};
 
 class CFaxPage {
  public:

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "convert/fax_file_names.h"
@@ -29,6 +30,7 @@ class CCapturePages {
   // show them, each line twice.
   virtual Status Decode(int page, bool imageRows, CFaxPage& out, IEventLog& log) = 0;
   virtual bool EndsWithinPage() const = 0;
+  virtual std::optional<DamagedPage> PageDamage(int page) = 0;
 };
 
 class CSffPages final : public CCapturePages {
@@ -42,6 +44,8 @@ class CSffPages final : public CCapturePages {
     return DecodeSffPage(sff_, page, imageRows && sff_.VerticalResolution() == 0, row_.data(), out, log);
   }
   bool EndsWithinPage() const override { return sff_.EndsWithinPage(); }
+  // An SFF file keeps no note of damaged lines.
+  std::optional<DamagedPage> PageDamage(int) override { return std::nullopt; }
 
  private:
   CSffFile sff_;
@@ -59,6 +63,7 @@ class CTiffPages final : public CCapturePages {
   }
   // The receiver closes its file after each whole page.
   bool EndsWithinPage() const override { return false; }
+  std::optional<DamagedPage> PageDamage(int page) override { return tiff_.PageDamage(page); }
 
  private:
   CTiffCapture tiff_;
@@ -93,6 +98,8 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
     if (format == ImageFormat::Tiff) {
       result.pageCount = tiff->PageCount();
       result.files.push_back(sffPath);
+      for (int n = 1; n <= result.pageCount; ++n)
+        if (std::optional<DamagedPage> damage = tiff->PageDamage(n)) result.damagedPages.push_back(*damage);
       return result;
     }
     capture = std::make_unique<CTiffPages>(std::move(*tiff));
@@ -137,6 +144,7 @@ ConvertedFax ConvertSffToImages(const std::string& sffPath, ImageFormat format, 
         if (written) result.files.push_back(path);
       }
     }
+    if (std::optional<DamagedPage> damage = capture->PageDamage(n)) result.damagedPages.push_back(*damage);
     if (!decoded) result.refusedPages.push_back(n);
     if (decoded && !written) result.writeFailed = true;
     if (!written && IsPagePerFile(format) && result.firstMissingPage == 0) result.firstMissingPage = n;

@@ -7,7 +7,8 @@
 // 1-bit page in memory (CFaxPage) and written from there (page_image_writer.h,
 // fax_pdf.h); nothing else is written, and memory does not grow with the
 // page count (the PDF holds each page's compressed bytes and words until it
-// is saved).
+// is saved). It answers too which pages the capture notes as received with
+// lines that could not be repaired.
 //
 // Reads a capture an unknown sender controls (see CSffFile, CTiffCapture, the
 // line decoder and CFaxPage for how it is bounded). Refused pages and failed
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "convert/fax_document_info.h"
+#include "convert/fax_page.h"
 #include "convert/text_recognition_options.h"
 #include "core/image_format.h"
 
@@ -53,6 +55,10 @@ struct ConvertedFax {
   // The document ends inside its last page (see CSffFile::EndsWithinPage):
   // that page is in `files` as far as it came.
   bool endsWithinPage = false;
+  // The pages the capture notes as received with lines that were not
+  // repaired, in page order (whatever the format, refused pages included);
+  // always empty for an SFF capture.
+  std::vector<DamagedPage> damagedPages;
 };
 
 // A page counts as written when its encoder succeeded (for the PDF: when it

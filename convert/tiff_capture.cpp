@@ -59,14 +59,40 @@ CTiffCapture::~CTiffCapture() = default;
 CTiffCapture::CTiffCapture(CTiffCapture&&) noexcept = default;
 CTiffCapture& CTiffCapture::operator=(CTiffCapture&&) noexcept = default;
 
+bool CTiffCapture::SelectPage(int page) {
+  return page >= 1 && page <= pages_ && TIFFSetDirectory(file_->tiff, static_cast<tdir_t>(page - 1));
+}
+
 bool CTiffCapture::PageFine(int page) {
-  if (page < 1 || page > pages_ || !TIFFSetDirectory(file_->tiff, static_cast<tdir_t>(page - 1))) return false;
+  if (!SelectPage(page)) return false;
   float resolution = 0;
   std::uint16_t unit = RESUNIT_INCH;
   if (!TIFFGetField(file_->tiff, TIFFTAG_YRESOLUTION, &resolution) || resolution <= 0) return true;
   TIFFGetFieldDefaulted(file_->tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
   if (unit == RESUNIT_CENTIMETER) resolution *= 2.54f;
   return resolution > 150;
+}
+
+std::optional<DamagedPage> CTiffCapture::PageDamage(int page) {
+  if (!SelectPage(page)) return std::nullopt;
+  TIFF* tiff = file_->tiff;
+  // libtiff knows the fax tags only in a fax-coded directory; elsewhere they
+  // would be read as anonymous fields of whatever type the file claims.
+  std::uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  if (compression != COMPRESSION_CCITTFAX3 && compression != COMPRESSION_CCITTFAX4) return std::nullopt;
+  std::uint16_t clean = CLEANFAXDATA_CLEAN;
+  std::uint32_t badLines = 0;
+  std::uint32_t consecutive = 0;
+  TIFFGetField(tiff, TIFFTAG_CLEANFAXDATA, &clean);
+  TIFFGetField(tiff, TIFFTAG_BADFAXLINES, &badLines);
+  TIFFGetField(tiff, TIFFTAG_CONSECUTIVEBADFAXLINES, &consecutive);
+  const bool saysDamaged = clean == CLEANFAXDATA_REGENERATED || clean == CLEANFAXDATA_UNCLEAN;
+  if (!saysDamaged && badLines == 0 && consecutive == 0) return std::nullopt;
+  std::uint32_t height = 0;
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  // A run of bad lines is as many bad lines at least, whatever the count says.
+  return DamagedPage{page, std::min(std::max(badLines, consecutive), height)};
 }
 
 Status CTiffCapture::DecodePage(int page, bool doubleNormal, CFaxPage& out, IEventLog& log) {
@@ -77,8 +103,7 @@ Status CTiffCapture::DecodePage(int page, bool doubleNormal, CFaxPage& out, IEve
     return refusal;
   };
   const bool doubled = doubleNormal && !PageFine(page);
-  if (page < 1 || page > pages_ || !TIFFSetDirectory(file_->tiff, static_cast<tdir_t>(page - 1)))
-    return refuse("the file has no such page.");
+  if (!SelectPage(page)) return refuse("the file has no such page.");
   TIFF* tiff = file_->tiff;
   std::uint32_t width = 0;
   std::uint32_t height = 0;

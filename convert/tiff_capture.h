@@ -8,12 +8,16 @@
 // for SFF (CFaxPage's limits: too wide or empty refused, too long cut), a
 // page that is not 1-bit strips is refused, a row libtiff cannot decode ends
 // the page there; libtiff's messages are kept per file, off standard error.
+// The receiver's note on unrepaired lines (the fax tags BadFaxLines,
+// CleanFaxData, ConsecutiveBadFaxLines) is read only from a fax-coded page,
+// and a count is never taken as more than the page's lines.
 // Open answers a Result, DecodePage a Status (core/result.h); refusals are
 // also written to the event log. Not thread-safe: one reader a conversion.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "convert/fax_page.h"
@@ -38,6 +42,10 @@ class CTiffCapture {
   // The page's vertical resolution is fine (above 150 lines an inch); a page
   // that does not say counts as fine. False outside 1 to PageCount().
   [[nodiscard]] bool PageFine(int page);
+  // The page's lines that arrived damaged and were not repaired, as the
+  // receiver noted them; nullopt for a clean page, one the file says nothing
+  // of, or a page outside 1 to PageCount().
+  [[nodiscard]] std::optional<DamagedPage> PageDamage(int page);
   // Decodes page `page` (from 1) into `out`, each row twice when `doubleNormal`
   // and the page is of standard resolution.
   [[nodiscard]] Status DecodePage(int page, bool doubleNormal, CFaxPage& out, IEventLog& log);
@@ -45,6 +53,8 @@ class CTiffCapture {
  private:
   struct CFile;
   explicit CTiffCapture(std::unique_ptr<CFile> file);
+  // Makes page `page` libtiff's current directory; false outside 1 to PageCount().
+  [[nodiscard]] bool SelectPage(int page);
   std::unique_ptr<CFile> file_;
   int pages_ = 0;
 };

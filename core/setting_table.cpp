@@ -422,14 +422,15 @@ const auto& Rows() {
                              .optional = true,
                              .check = CheckRtpPorts,
                              .accepts = "two ports from 1024 to 65535 joined by - (20000-20199)",
-                             .description = "The local ports for the calls' audio."}),
+                             .description = "The local ports for the calls' audio and T.38 (UDPTL)."}),
       Bind<&S::SipT38>({.member = "SipT38",
                         .element = "SipT38",
                         .type = kFlag,
                         .defaultValue = true,
                         .optional = true,
-                        .description = "TRUE offers T.38 where the line supports it; calls stay in audio until "
-                                       "then."}),
+                        .description = "TRUE asks a caller for T.38 by re-INVITE when its fax tones are heard "
+                                       "within 20 s of answering; a refusal keeps the call in audio. T.38 the "
+                                       "caller offers or re-INVITEs to is taken either way."}),
       Bind<&S::SipPeers>({.member = "SipPeers",
                           .element = "SipPeers",
                           .defaultValue = "",

@@ -33,7 +33,8 @@ struct FaxEntry {
   std::string messageId;  // the Message-ID of the fax's mail, once composed
   std::string faxFile;    // the file the journal names, once converted
   // What the journal row says beside the file, once converted: empty for a
-  // whole fax, else the incomplete and not-converted notes of its mail.
+  // whole, clean fax, else the incomplete, damaged-page and not-converted
+  // notes of its mail.
   std::string status;
   bool journaled = false;  // the journal row was written (or its failure logged)
   // The addresses the mail server refused at the mail step, separated by

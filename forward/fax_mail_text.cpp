@@ -1,6 +1,7 @@
 #include "forward/fax_mail_text.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <unistd.h>
 
@@ -21,6 +22,10 @@ std::string DurationText(std::time_t start, std::time_t end) {
   char buf[16];
   std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld", (seconds / 3600) % 24, (seconds / 60) % 60, seconds % 60);
   return buf;
+}
+
+std::string BadLinesText(std::uint32_t badLines) {
+  return std::to_string(badLines) + (badLines == 1 ? " bad line" : " bad lines");
 }
 
 }  // namespace
@@ -46,6 +51,20 @@ std::string FaxMailBodyText(const std::string& computerName, const FaxCallRecord
 
 std::string IncompleteNoteText(const std::string& reason, int wholePages) {
   return "Incomplete: " + reason + ", pages after " + std::to_string(wholePages) + " may be missing.";
+}
+
+std::string DamagedPageNoteText(const DamagedPage& page) {
+  return "Page " + std::to_string(page.page) + " arrived with errors that could not be repaired" +
+         (page.badLines > 0 ? " (" + BadLinesText(page.badLines) + ")." : ".");
+}
+
+std::string DamagedPagesJournalText(const std::vector<DamagedPage>& pages) {
+  std::string text = "Pages with errors that could not be repaired: ";
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    text += (i ? ", " : "") + std::to_string(pages[i].page);
+    if (pages[i].badLines > 0) text += " (" + BadLinesText(pages[i].badLines) + ")";
+  }
+  return text + ".";
 }
 
 std::string NotConvertedNoteText(const std::vector<int>& pages) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capi/fax_call_record.h"
+#include "convert/fax_page.h"
 
 namespace kestrel {
 
@@ -23,6 +24,15 @@ namespace kestrel {
 // The line a fax that may lack pages carries in its mail and its journal
 // row: "Incomplete: <reason>, pages after <wholePages> may be missing."
 [[nodiscard]] std::string IncompleteNoteText(const std::string& reason, int wholePages);
+
+// The line a page received with lines that could not be repaired carries in
+// the mail: "Page 2 arrived with errors that could not be repaired (17 bad
+// lines)." ("1 bad line"; no parenthesis when the count is not known).
+[[nodiscard]] std::string DamagedPageNoteText(const DamagedPage& page);
+
+// The same pages in one sentence for the journal row, whose text is short:
+// "Pages with errors that could not be repaired: 2 (17 bad lines), 5."
+[[nodiscard]] std::string DamagedPagesJournalText(const std::vector<DamagedPage>& pages);
 
 // The note on pages the converter refused, without its end: "Pages not
 // converted: 2, 5". The mail adds "; the received file is attached.", the

@@ -135,6 +135,11 @@ void CForwardingPipeline::AddBody(CSMTPMessage& message, FaxEntry& entry, const 
     const std::string text = IncompleteNoteText(reason, wholePages);
     note(text, text);
   }
+  if (!pages.damagedPages.empty()) {
+    std::string lines;
+    for (const DamagedPage& page : pages.damagedPages) lines += (lines.empty() ? "" : "\n") + DamagedPageNoteText(page);
+    note(lines, DamagedPagesJournalText(pages.damagedPages));
+  }
   if (!pages.refusedPages.empty()) {
     const std::string text = NotConvertedNoteText(pages.refusedPages);
     note(text + "; the received file is attached.", text + ".");

@@ -68,9 +68,10 @@ class CForwardingPipeline {
   void ComposeMail(CSMTPMessage& message, const FaxCallRecord& call, const ServiceSettings& settings,
                    const std::string& recipientList);
   // The body text, with a line of the system's own for a fax that may lack
-  // pages (the call was cut short, the capture ends within a page) and one
-  // for pages the converter refused; the same notes become the entry's
-  // journal status.
+  // pages (the call was cut short, the capture ends within a page), one for
+  // each page received with lines that could not be repaired, and one for
+  // pages the converter refused; the same notes become the entry's journal
+  // status (the damaged pages there in one sentence).
   void AddBody(CSMTPMessage& message, FaxEntry& entry, const ConvertedFax& pages);
   // Adds the files of the pages the conversion wrote, in order. When the
   // converter refused pages: every file it wrote and the capture file

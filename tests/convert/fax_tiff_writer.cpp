@@ -54,6 +54,12 @@ bool WriteFaxTiff(const std::string& path, const std::vector<FaxTiffPage>& pages
         break;
       case FaxTiffCoding::kGroup4: TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4); break;
     }
+    // libtiff knows the fax tags once the compression is a fax coding.
+    if (page.noteLines) {
+      TIFFSetField(tiff, TIFFTAG_CLEANFAXDATA, page.cleanFaxData);
+      TIFFSetField(tiff, TIFFTAG_BADFAXLINES, page.badFaxLines);
+      TIFFSetField(tiff, TIFFTAG_CONSECUTIVEBADFAXLINES, page.consecutiveBadFaxLines);
+    }
     std::vector<std::uint8_t> row(stride);
     for (std::uint32_t y = 0; y < page.height && ok; ++y) {
       std::copy_n(page.rows.begin() + static_cast<std::ptrdiff_t>(y * stride), stride, row.begin());

@@ -19,6 +19,12 @@ struct FaxTiffPage {
   std::uint32_t height = 0;
   bool fine = true;
   std::vector<std::uint8_t> rows;  // kFaxTiffWidth / 8 bytes a row, 1 = black
+  // The receiver's note on lines it could not repair, written as the fax tags
+  // CleanFaxData, BadFaxLines, ConsecutiveBadFaxLines when `noteLines` is set.
+  bool noteLines = false;
+  std::uint16_t cleanFaxData = 0;
+  std::uint32_t badFaxLines = 0;
+  std::uint32_t consecutiveBadFaxLines = 0;
 };
 
 // A page of `height` rows: blocks of `block` x `block` pels, about one in

@@ -1,11 +1,14 @@
 // TIFF captures, as an audio line's receiver writes them: every coding and
 // resolution decodes pel for pel into the page model, and the converter
 // writes the mailed formats from a capture (the PDF checked pel for pel
-// through poppler, the PNG pages by libpng, the SFF file by the SFF reader).
+// through poppler, the PNG pages by libpng, the SFF file by the SFF reader);
+// the receiver's note on lines it could not repair is read per page.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <tiffio.h>
 
 #include "convert/fax_file_names.h"
 #include "convert/sff_converter.h"
@@ -119,6 +122,40 @@ TEST_F(TiffCaptureTest, CaptureWrittenAsSffReadsBackExact) {
     EXPECT_EQ(sff->PageVerticalResolution(n), n == 1 ? 1 : 0) << "page " << n;
     ASSERT_TRUE(DecodeSffPage(*sff, n, false, row.data(), page, log_)) << "page " << n;
     EXPECT_EQ(DifferingRows(page, sent[n - 1], 1), 0u) << "page " << n;
+  }
+}
+
+TEST_F(TiffCaptureTest, PagesNotedWithUnrepairedLinesAreAnsweredWhateverTheFormat) {
+  struct Case {
+    std::uint16_t clean;
+    std::uint32_t bad, consecutive;
+    std::optional<std::uint32_t> answered;  // the bad lines answered; nullopt: a clean page
+  } cases[] = {
+      {CLEANFAXDATA_CLEAN, 0, 0, std::nullopt},
+      {CLEANFAXDATA_REGENERATED, 17, 5, 17},
+      {CLEANFAXDATA_UNCLEAN, 0, 0, 0},
+      {CLEANFAXDATA_CLEAN, 3, 0, 3},
+      {CLEANFAXDATA_REGENERATED, 0, 9, 9},
+      {CLEANFAXDATA_REGENERATED, 4000000000u, 0, 200},
+      {7, 0, 0, std::nullopt},
+  };
+  std::vector<test::FaxTiffPage> sent;
+  std::vector<DamagedPage> expected;
+  for (const Case& c : cases) {
+    sent.push_back(test::BlockPage(200, static_cast<std::uint32_t>(sent.size())));
+    sent.back().noteLines = true;
+    sent.back().cleanFaxData = c.clean;
+    sent.back().badFaxLines = c.bad;
+    sent.back().consecutiveBadFaxLines = c.consecutive;
+    if (c.answered) expected.push_back({static_cast<int>(sent.size()), *c.answered});
+  }
+  sent.push_back(test::BlockPage(200, 99));  // no note at all
+  const std::string capture = dir_.File("capture.tif");
+  ASSERT_TRUE(test::WriteFaxTiff(capture, sent, test::FaxTiffCoding::kGroup3TwoD));
+  for (ImageFormat format : {ImageFormat::Png, ImageFormat::Tiff}) {
+    const ConvertedFax fax = ConvertSffToImages(capture, format, log_);
+    EXPECT_EQ(fax.pageCount, static_cast<int>(sent.size()));
+    EXPECT_EQ(fax.damagedPages, expected) << "format " << static_cast<int>(format);
   }
 }
 

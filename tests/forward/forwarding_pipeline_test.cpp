@@ -3,7 +3,8 @@
 // them nor queued nor journaled, stays recorded, and goes out whole, with the
 // Message-ID of its first attempt, once its pages can be written. A fax that
 // may lack pages, or whose pages the converter partly refuses, says so in its
-// mail (read by Python's email package) and its journal row; a call a crash
+// mail (read by Python's email package) and its journal row, as does a TIFF
+// capture's page received with lines that could not be repaired; a call a crash
 // cut off is forwarded by the worker's next start. Against Postfix: the
 // recipients it refuses cost only themselves.
 #include "forward/forwarding_pipeline.h"
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <tiffio.h>
 
 #include "convert/fax_page.h"
 #include "forward/fax_inbox.h"
@@ -25,6 +27,7 @@
 #include "forward/recipient_resolution.h"
 #include "mail/smtp_message.h"
 #include "store/journal.h"
+#include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/page_render.h"
 #include "tests/mail/mail_test_peers.h"
 #include "tests/store/test_database.h"
@@ -148,6 +151,40 @@ TEST_F(ForwardingPipeline, CallCutShortSaysSoInTheMailAndTheJournal) {
   const auto journal = Journal();
   ASSERT_EQ(journal.size(), 1u);
   EXPECT_EQ(journal[0].status, line);
+}
+
+TEST_F(ForwardingPipeline, PageWithUnrepairedLinesSaysSoInTheMailAndTheJournalACleanFaxSaysNothing) {
+  std::vector<FaxTiffPage> sent = {BlockPage(300, 1), BlockPage(300, 2), BlockPage(300, 3)};
+  const std::string clean = app_.File("received/0301_clean.tif");
+  ASSERT_TRUE(WriteFaxTiff(clean, sent, FaxTiffCoding::kGroup4));
+  sent[1].noteLines = true;
+  sent[1].cleanFaxData = CLEANFAXDATA_REGENERATED;
+  sent[1].badFaxLines = 17;
+  sent[1].consecutiveBadFaxLines = 6;
+  sent[2].noteLines = true;
+  sent[2].cleanFaxData = CLEANFAXDATA_UNCLEAN;
+  const std::string damaged = app_.File("received/0301_damaged.tif");
+  ASSERT_TRUE(WriteFaxTiff(damaged, sent, FaxTiffCoding::kGroup4));
+  for (const std::string& capture : {damaged, clean}) {
+    std::optional<FaxEntry> entry = inbox_.Record(Call(capture, 3));
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(pipeline_.Forward(*entry, inbox_, settings_, app_.Path()), ForwardingOutcome::Done);
+  }
+
+  const ParsedMail mail = Mail(1);
+  ASSERT_EQ(mail.partBytes.size(), 4u) << "every page attached: " << mail.summary;
+  EXPECT_NE(mail.partBytes[0].find("\r\n\r\nPage 2 arrived with errors that could not be repaired (17 bad lines).\r\n"
+                                   "Page 3 arrived with errors that could not be repaired.\r\n"),
+            std::string::npos)
+      << mail.partBytes[0];
+  EXPECT_EQ(Mail(2).partBytes.at(0).find("arrived with errors"), std::string::npos);
+  const auto journal = Journal();
+  ASSERT_EQ(journal.size(), 2u);
+  for (const JournalEntry& row : journal)
+    EXPECT_EQ(row.status, row.faxFile == app_.File("received/0301_damaged_1.png")
+                              ? "Pages with errors that could not be repaired: 2 (17 bad lines), 3."
+                              : "")
+        << row.faxFile;
 }
 
 // Tells when the worker is done with a fax.
