@@ -346,7 +346,12 @@ SipAnswer CSipReception::Offer(const SipCallOffer& offer, int callId) {
   return SipAnswer::kAccept;
 }
 
-void CSipReception::Answered(int callId, int localRtpPort, AudioCodec codec) {
+// Audio only for now: a call stays in audio.
+bool CSipReception::MediaChanged(int, const SipMedia&) { return false; }
+
+void CSipReception::Answered(int callId, const SipMedia& media) {
+  const int localRtpPort = media.localPort;
+  const AudioCodec codec = media.codec;
   Impl& d = *impl_;
   std::unique_lock lock(d.mutex);
   if (!d.offered || d.offered->callId != callId) return;

@@ -72,7 +72,8 @@ class CSipReception final : private ISipCallHandler {
 
  private:
   SipAnswer Offer(const SipCallOffer& offer, int callId) override;
-  void Answered(int callId, int localRtpPort, AudioCodec codec) override;
+  void Answered(int callId, const SipMedia& media) override;
+  bool MediaChanged(int callId, const SipMedia& media) override;
   void Ended(int callId) override;
 
   struct Impl;

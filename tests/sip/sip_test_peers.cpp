@@ -174,6 +174,67 @@ int CKamailioPeer::Statistic(const std::string& name) const {
   return equals == std::string::npos ? -1 : std::atoi(out.c_str() + equals + 1);
 }
 
+CSipCaller::CSipCaller(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
+  if (pid_ == 0) {
+    ::dup2(pipeFds[1], 1);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  out_ = pipeFds[0];
+}
+
+CSipCaller::~CSipCaller() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) ::close(out_);
+}
+
+// False at the end of its output or after `timeoutMs` without any.
+bool CSipCaller::ReadSome(int timeoutMs) {
+  pollfd p{out_, POLLIN, 0};
+  if (out_ < 0 || ::poll(&p, 1, timeoutMs) <= 0) return false;
+  char buffer[4096];
+  const ssize_t n = ::read(out_, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  output_.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+bool CSipCaller::WaitFor(const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (output_.find(text) == std::string::npos) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !ReadSome(static_cast<int>(left))) return false;
+  }
+  return true;
+}
+
+std::string CSipCaller::Finish() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCallerLimitMs);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !ReadSome(static_cast<int>(left))) break;
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  return output_;
+}
+
 std::string RunSipCaller(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
   argv.insert(argv.end(), args.begin(), args.end());
