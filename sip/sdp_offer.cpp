@@ -160,7 +160,8 @@ Result<SdpOffer> ReadSdpOffer(std::string_view body) {
       if (id == "0" || id == "8") offer.codecs.push_back(id == "0" ? AudioCodec::kPcmu : AudioCodec::kPcma);
     }
   }
-  if (const std::uint16_t port = sdp_media_rport(image); port != 0 && HasFormat(image, "t38")) {
+  if (const std::uint16_t port = sdp_media_rport(image);
+      port != 0 && HasFormat(image, "t38") && !Numeric(sdp_media_raddr(image)).empty()) {
     offer.image = {Numeric(sdp_media_raddr(image)), port};
     T38Parameters stated;
     (void)sdp_media_rattr_apply(image, nullptr, &ReadT38Attribute, &stated);
@@ -198,7 +199,7 @@ Result<SdpAnswer> WriteAudioAnswer(const SdpOffer& offer, const std::string& loc
 
 Result<std::string> WriteT38Answer(const SdpOffer& offer, const std::string& localAddress, std::uint16_t udptlPort,
                                    SdpOrigin& origin) {
-  if (!offer.t38 || offer.image.address.empty()) return Failure{"SDP", "no T.38 offered"};
+  if (!offer.t38) return Failure{"SDP", "no T.38 offered"};
   return Head(localAddress, origin) +
          Lines(offer, "image", [&] { return ImageLine(udptlPort, OurT38Parameters(offer.t38)); });
 }

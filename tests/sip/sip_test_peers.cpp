@@ -32,26 +32,41 @@ void Replace(std::string& text, const std::string& name, const std::string& valu
     text.replace(at, name.size(), value);
 }
 
-// Runs `argv` with its standard output read into `out` (and its standard
-// error into `errorFile` when given), killed after `limitMs`; the exit code
-// or -1.
-int Run(std::vector<std::string> argv, std::string* out, int limitMs, const std::string& errorFile = "") {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+// Starts `argv` with `prepare` done in the child first; the child's pid.
+template <class Prepare>
+pid_t Spawn(std::vector<std::string> argv, Prepare prepare) {
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
+    prepare();
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+std::vector<std::string> CallerArgv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+// Runs `argv` with its standard output read into `out` (and its standard
+// error into `errorFile` when given), killed after `limitMs`; the exit code
+// or -1.
+int Run(std::vector<std::string> argv, std::string* out, int limitMs, const std::string& errorFile = "") {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = Spawn(std::move(argv), [&] {
     ::dup2(pipeFds[1], 1);
     if (!errorFile.empty()) {
       const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       if (fd >= 0) ::dup2(fd, 2);
     }
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
+  });
   ::close(pipeFds[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   char buffer[4096];
@@ -119,21 +134,14 @@ void CKamailioPeer::Start() {
                                    "32",
                                    "-M",
                                    "8"};
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork");
-  if (pid_ == 0) {
+  pid_ = Spawn(std::move(argv), [this] {
     ::setpgid(0, 0);
     const int fd = ::open((folder_ + "kamailio.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (fd >= 0) {
       ::dup2(fd, 1);
       ::dup2(fd, 2);
     }
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
+  });
   // Ready once its control socket answers.
   const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
   while (std::chrono::steady_clock::now() < deadline) {
@@ -175,20 +183,9 @@ int CKamailioPeer::Statistic(const std::string& name) const {
 }
 
 CSipCaller::CSipCaller(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
-  argv.insert(argv.end(), args.begin(), args.end());
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork");
-  if (pid_ == 0) {
-    ::dup2(pipeFds[1], 1);
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
+  pid_ = Spawn(CallerArgv(args), [&] { ::dup2(pipeFds[1], 1); });
   ::close(pipeFds[1]);
   out_ = pipeFds[0];
 }
@@ -236,10 +233,8 @@ std::string CSipCaller::Finish() {
 }
 
 std::string RunSipCaller(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
-  argv.insert(argv.end(), args.begin(), args.end());
   std::string out;
-  Run(argv, &out, kCallerLimitMs);
+  Run(CallerArgv(args), &out, kCallerLimitMs);
   return out;
 }
 
