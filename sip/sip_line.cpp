@@ -24,9 +24,18 @@ namespace kestrel {
 namespace {
 
 // What other threads ask of the line's thread.
-enum Command : int { kHangup = 1, kRelease, kStop };
+enum Command : int { kHangup = 1, kRelease, kRequestT38, kStop };
 // Debian's bundle of the authorities ca-certificates trusts.
 constexpr char kSystemCertificates[] = "/etc/ssl/certs/ca-certificates.crt";
+
+// The requests the line answers; said in OPTIONS answers.
+constexpr char kAllowedMethods[] = "INVITE, ACK, BYE, CANCEL, OPTIONS";
+
+// RequestT38 acts this long after the answer only: a caller's fax tones come
+// at once, and later the call is well into audio fax.
+constexpr auto kT38Window = std::chrono::seconds(20);
+// A peer answering 491 again and again is not tried for ever.
+constexpr int kGlareRetries = 3;
 
 // A stop that waits longer for the unregistration and the BYEs than this
 // closes the stack without them.
@@ -86,7 +95,21 @@ struct CSipLine::Impl {
     Impl* line = nullptr;
     int id = 0;
     sipsess* session = nullptr;
-    std::uint16_t rtpPort = 0;
+    std::uint16_t rtpPort = 0;    // 0 until the call has audio
+    std::uint16_t udptlPort = 0;  // 0 until it has T.38
+    SdpOrigin origin;
+    SipMedia media;  // what the handler was last told
+    std::chrono::steady_clock::time_point answeredAt;
+    bool asked = false;               // our re-INVITE went out: once per call
+    struct sip_request* reinvite = nullptr;  // ours, while it waits for its answer (the name alone is a function)
+    std::uint32_t ackedCseq = 0;      // ours that was answered 2xx: a retransmission is ACKed again
+    tmr glare{};
+    int glareRetries = 0;
+
+    ~Call() {
+      tmr_cancel(&glare);
+      mem_deref(reinvite);  // the stack drops the transaction without calling back
+    }
   };
 
   // Set by Start, read by the line's thread only.
@@ -97,10 +120,13 @@ struct CSipLine::Impl {
   HostPort registrar;
   PortRange rtpPorts;
   std::string localAddress;
+  std::string contactUser;
 
   // The line's thread's own.
   sip* stack = nullptr;
   sipsess_sock* sessions = nullptr;
+  sip_lsnr* requests = nullptr;   // ours, ahead of the sessions' own
+  sip_lsnr* responses = nullptr;  // likewise
   sipreg* registration = nullptr;
   dnsc* resolver = nullptr;
   mqueue* commands = nullptr;
@@ -164,6 +190,11 @@ struct CSipLine::Impl {
         break;
     }
     if (err != 0) return Status::Failed("SIP", "port " + std::to_string(settings.SipPort) + ": " + ErrorText(err), err);
+    // Registered before the sessions' listener, so that it sees requests first.
+    if (int e = sip_listen(&requests, stack, true, &Impl::OnRequest, this); e != 0)
+      return Status::Failed("SIP", ErrorText(e));
+    if (int e = sip_listen(&responses, stack, false, &Impl::OnResponse, this); e != 0)
+      return Status::Failed("SIP", ErrorText(e));
     if (int e = sipsess_listen(&sessions, stack, 32, &Impl::OnInvite, this); e != 0)
       return Status::Failed("SIP", ErrorText(e));
     if (!registrar.host.empty()) Register();
@@ -174,6 +205,8 @@ struct CSipLine::Impl {
     tmr_cancel(&retry);
     tmr_cancel(&closing);
     sessions = static_cast<sipsess_sock*>(mem_deref(sessions));
+    requests = static_cast<sip_lsnr*>(mem_deref(requests));
+    responses = static_cast<sip_lsnr*>(mem_deref(responses));
     stack = static_cast<sip*>(mem_deref(stack));
     resolver = static_cast<dnsc*>(mem_deref(resolver));
     commands = static_cast<mqueue*>(mem_deref(commands));
@@ -204,6 +237,7 @@ struct CSipLine::Impl {
     switch (id) {
       case kHangup:
       case kRelease: self->EndCall(callId); break;
+      case kRequestT38: self->RequestT38(callId); break;
       case kStop: self->BeginClosing(); break;
       default: break;
     }
@@ -275,6 +309,56 @@ struct CSipLine::Impl {
 
   static void OnRetry(void* arg) { static_cast<Impl*>(arg)->Register(); }
 
+  // --- requests outside the sessions ----------------------------------
+
+  // OPTIONS (a proxy's health check, in or out of a dialog) is answered
+  // here; everything else goes on to the sessions' listener.
+  static bool OnRequest(const sip_msg* msg, void* arg) {
+    auto* self = static_cast<Impl*>(arg);
+    if (pl_strcmp(&msg->met, "OPTIONS") == 0) {
+      self->Options(msg);
+      return true;
+    }
+    // A caller's re-INVITE crossing ours: the stack would hand it on, as it
+    // does not see ours (sent past it, so that its answer reaches us).
+    if (pl_strcmp(&msg->met, "INVITE") == 0 && pl_isset(&msg->to.tag)) {
+      Call* call = self->CallOf(msg);
+      if (call && call->reinvite) {
+        self->Reply(msg, 491, "Request Pending");
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // A 2xx to our re-INVITE once more: its ACK once more.
+  static bool OnResponse(const sip_msg* msg, void* arg) {
+    auto* self = static_cast<Impl*>(arg);
+    if (msg->scode < 200 || msg->scode > 299 || pl_strcmp(&msg->cseq.met, "INVITE") != 0) return false;
+    Call* call = self->CallOf(msg);
+    if (!call || call->ackedCseq == 0 || call->ackedCseq != msg->cseq.num) return false;
+    self->SendAck(*call);
+    return true;
+  }
+
+  Call* CallOf(const sip_msg* msg) const {
+    for (const auto& [id, call] : calls) {
+      const sip_dialog* dialog = call->session ? sipsess_dialog(call->session) : nullptr;
+      if (dialog && pl_strcmp(&msg->callid, sip_dialog_callid(dialog)) == 0) return call.get();
+    }
+    return nullptr;
+  }
+
+  void Options(const sip_msg* msg) {
+    if (!filter->Allows(&msg->src.u.sa)) return Reply(msg, 403, "Forbidden");
+    (void)sip_treplyf(nullptr, nullptr, stack, msg, false, 200, "OK",
+                      "Allow: %s\r\n"
+                      "Accept: application/sdp\r\n"
+                      "Content-Length: 0\r\n"
+                      "\r\n",
+                      kAllowedMethods);
+  }
+
   // --- calls ------------------------------------------------------------
 
   static void OnInvite(const sip_msg* msg, void* arg) { static_cast<Impl*>(arg)->Invite(msg); }
@@ -283,10 +367,11 @@ struct CSipLine::Impl {
     (void)sip_treply(nullptr, stack, msg, code, reason);
   }
 
-  std::uint16_t TakeRtpPort() const {
+  // A port of SipRtpPorts for RTP or UDPTL.
+  std::uint16_t TakePort() const {
     std::set<std::uint16_t> taken;
-    for (const auto& [id, call] : calls) taken.insert(call->rtpPort);
-    // RTP on even ports, RTCP beside it.
+    for (const auto& [id, call] : calls) taken.insert({call->rtpPort, call->udptlPort});
+    // RTP on even ports, RTCP beside it; UDPTL on even ports too.
     for (std::uint32_t port = rtpPorts.first + (rtpPorts.first % 2); port <= rtpPorts.last; port += 2)
       if (!taken.count(static_cast<std::uint16_t>(port)) && PortIsFree(localAddress, static_cast<std::uint16_t>(port)))
         return static_cast<std::uint16_t>(port);
@@ -299,19 +384,34 @@ struct CSipLine::Impl {
     Reply(msg, 100, "Trying");
     const std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
     auto offer = ReadSdpOffer(body);
-    if (!offer || offer->codecs.empty() || offer->media.address.empty()) return Reply(msg, 488, "Not Acceptable Here");
-    const std::uint16_t port = TakeRtpPort();
+    if (!offer) return Reply(msg, 488, "Not Acceptable Here");
+    // Audio when offered; T.38 may come by re-INVITE.
+    const bool audio = !offer->codecs.empty() && !offer->media.address.empty();
+    if (!audio && !(offer->t38 && settings.SipT38)) return Reply(msg, 488, "Not Acceptable Here");
+    const std::uint16_t port = TakePort();
     if (port == 0) return Reply(msg, 503, "Service Unavailable");
-    auto answer = WriteSdpAnswer(body, localAddress, port);
-    if (!answer) return Reply(msg, 488, "Not Acceptable Here");
+    SdpOrigin origin{rand_u32() >> 1, 1};
+    SipMedia media;
+    std::string answer;
+    if (audio) {
+      auto written = WriteAudioAnswer(*offer, localAddress, port, origin);
+      if (!written) return Reply(msg, 488, "Not Acceptable Here");
+      answer = std::move(written->body);
+      media = {SipMediaKind::kAudio, port, offer->media, written->codec, {}};
+    } else {
+      auto written = WriteT38Answer(*offer, localAddress, port, origin);
+      if (!written) return Reply(msg, 488, "Not Acceptable Here");
+      answer = std::move(*written);
+      media = {SipMediaKind::kT38, port, offer->image, AudioCodec::kPcma, *offer->t38};
+    }
 
     const std::string requestUser = Text(msg->uri.user), toUser = Text(msg->to.uri.user),
                       fromUser = Text(msg->from.uri.user), calledParty = HeaderValue(msg, "P-Called-Party-ID"),
                       asserted = HeaderValue(msg, "P-Asserted-Identity"), privacy = HeaderValue(msg, "Privacy");
     const SipCallParties parties =
         ReadCallParties({requestUser, settings.SipUser, calledParty, toUser, asserted, fromUser, privacy});
-    SipCallOffer callOffer{parties.dialled,   parties.caller, parties.callerWithheld,
-                           Numeric(msg->src), offer->media,   offer->codecs};
+    SipCallOffer callOffer{parties.dialled, parties.caller, parties.callerWithheld, Numeric(msg->src),
+                           offer->media,    offer->codecs,  offer->t38};
     const int id = ++nextCallId;
     switch (handler->Offer(callOffer, id)) {
       case SipAnswer::kAccept: break;
@@ -320,15 +420,20 @@ struct CSipLine::Impl {
       case SipAnswer::kBusy: return Reply(msg, 486, "Busy Here");
     }
 
-    auto call = std::make_unique<Call>(Call{this, id, nullptr, port});
-    const std::string& contactUser = settings.SipUser.empty() ? std::string("kestrel") : settings.SipUser;
+    auto call = std::make_unique<Call>();
+    call->line = this;
+    call->id = id;
+    (audio ? call->rtpPort : call->udptlPort) = port;
+    call->origin = origin;
+    call->media = media;
+    tmr_init(&call->glare);
     if (sipsess_accept(&call->session, sessions, msg, 180, "Ringing", contactUser.c_str(), "application/sdp", nullptr,
                        nullptr, nullptr, false, &Impl::OnReoffer, &Impl::OnLateAnswer, &Impl::OnEstablished, nullptr,
                        nullptr, &Impl::OnClosed, call.get(), nullptr) != 0)
       return Reply(msg, 500, "Server Internal Error");
-    mbuf* sdp = mbuf_alloc(answer->body.size());
+    mbuf* sdp = mbuf_alloc(answer.size());
     if (!sdp) return Reply(msg, 500, "Server Internal Error");
-    (void)mbuf_write_str(sdp, answer->body.c_str());
+    (void)mbuf_write_str(sdp, answer.c_str());
     mbuf_set_pos(sdp, 0);
     const int err = sipsess_answer(call->session, 200, "OK", sdp, nullptr);
     mem_deref(sdp);
@@ -336,24 +441,145 @@ struct CSipLine::Impl {
       mem_deref(call->session);
       return;
     }
+    call->answeredAt = std::chrono::steady_clock::now();
     calls.emplace(id, std::move(call));
     SetHeld();
-    handler->Answered(id, port, answer->codec);
+    handler->Answered(id, media);
   }
 
-  // A re-INVITE: audio is answered as before; an offer without G.711 (T.38)
-  // makes the stack answer 488 and the call goes on.
+  // The caller's re-INVITE (ours is not pending: see OnRequest). T.38 is
+  // answered once the handler agrees; audio as at the start. An error makes
+  // the stack answer 488 and the call goes on as it was.
   static int OnReoffer(mbuf** desc, const sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
-    const std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
-    auto answer = WriteSdpAnswer(body, call->line->localAddress, call->rtpPort);
-    if (!answer) return EPROTO;
-    *desc = mbuf_alloc(answer->body.size());
+    auto text = call->line->Reoffered(*call, std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)),
+                                                         mbuf_get_left(msg->mb)));
+    if (!text) return text.Error().code != 0 ? text.Error().code : EPROTO;
+    *desc = mbuf_alloc(text->size());
     if (!*desc) return ENOMEM;
-    (void)mbuf_write_str(*desc, answer->body.c_str());
+    (void)mbuf_write_str(*desc, text->c_str());
     mbuf_set_pos(*desc, 0);
     return 0;
   }
+
+  Result<std::string> Reoffered(Call& call, const std::string& body) {
+    auto offer = ReadSdpOffer(body);
+    if (!offer) return offer.Error();
+    SipMedia next = call.media;
+    std::string answer;
+    if (offer->t38 && settings.SipT38) {
+      if (call.udptlPort == 0) call.udptlPort = TakePort();
+      if (call.udptlPort == 0) return Failure{"SDP", "no UDPTL port free", EBUSY};
+      auto written = WriteT38Answer(*offer, localAddress, call.udptlPort, call.origin);
+      if (!written) return written.Error();
+      answer = std::move(*written);
+      next = {SipMediaKind::kT38, call.udptlPort, offer->image, call.media.codec, *offer->t38};
+    } else {
+      if (call.rtpPort == 0) call.rtpPort = TakePort();
+      if (call.rtpPort == 0) return Failure{"SDP", "no RTP port free", EBUSY};
+      auto written = WriteAudioAnswer(*offer, localAddress, call.rtpPort, call.origin);
+      if (!written) return written.Error();
+      answer = std::move(written->body);
+      next = {SipMediaKind::kAudio, call.rtpPort, offer->media, written->codec, {}};
+    }
+    // Audio that stays audio (a refresh, a new address) goes on as it did.
+    const bool told = next.kind == SipMediaKind::kAudio && call.media.kind == SipMediaKind::kAudio;
+    if (!told && !SameMedia(next, call.media) && !handler->MediaChanged(call.id, next))
+      return Failure{"SIP", "the handler keeps the call as it is", EPROTO};
+    call.media = next;
+    // The caller's own re-INVITE came first: ours is not sent again.
+    if (next.kind == SipMediaKind::kT38) {
+      tmr_cancel(&call.glare);
+      call.asked = true;
+    }
+    return answer;
+  }
+
+  static bool SameMedia(const SipMedia& a, const SipMedia& b) {
+    return a.kind == b.kind && a.localPort == b.localPort && a.remote.address == b.remote.address &&
+           a.remote.port == b.remote.port && a.codec == b.codec && a.t38.version == b.t38.version &&
+           a.t38.maxBitRate == b.t38.maxBitRate && a.t38.transferredTcf == b.t38.transferredTcf &&
+           a.t38.maxBuffer == b.t38.maxBuffer && a.t38.maxDatagram == b.t38.maxDatagram &&
+           a.t38.errorCorrection == b.t38.errorCorrection;
+  }
+
+  // --- our re-INVITE ----------------------------------------------------
+
+  void RequestT38(int id) {
+    auto found = calls.find(id);
+    if (found == calls.end() || !settings.SipT38) return;
+    Call& call = *found->second;
+    if (call.asked || call.reinvite || call.media.kind != SipMediaKind::kAudio ||
+        std::chrono::steady_clock::now() - call.answeredAt >= kT38Window)
+      return;
+    call.asked = true;
+    SendReinvite(call);
+  }
+
+  void SendReinvite(Call& call) {
+    if (call.udptlPort == 0) call.udptlPort = TakePort();
+    if (call.udptlPort == 0) return;  // no port: the call stays in audio
+    const std::string body = WriteT38Offer(localAddress, call.udptlPort, call.origin);
+    (void)sip_drequestf(&call.reinvite, stack, true, "INVITE", sipsess_dialog(call.session), 0, nullptr,
+                        &Impl::SendContact, &Impl::OnReinviteAnswer, &call,
+                        "Content-Type: application/sdp\r\n"
+                        "Content-Length: %zu\r\n"
+                        "\r\n"
+                        "%s",
+                        body.size(), body.c_str());
+  }
+
+  static int SendContact(enum sip_transp tp, const sa* src, const sa*, mbuf* mb, void* arg) {
+    sip_contact contact{};
+    sip_contact_set(&contact, static_cast<Call*>(arg)->line->contactUser.c_str(), src, tp);
+    return mbuf_printf(mb, "%H", sip_contact_print, &contact);
+  }
+
+  void SendAck(Call& call) {
+    (void)sip_drequestf(nullptr, stack, false, "ACK", sipsess_dialog(call.session), call.ackedCseq, nullptr, nullptr,
+                        nullptr, nullptr, "Content-Length: 0\r\n\r\n");
+  }
+
+  static void OnReinviteAnswer(int err, const sip_msg* msg, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    if (!err && msg && msg->scode < 200) return;
+    call->reinvite = nullptr;  // the stack lets go of it after this
+    call->line->ReinviteAnswered(*call, err, msg);
+  }
+
+  void ReinviteAnswered(Call& call, int err, const sip_msg* msg) {
+    if (err != 0 || !msg) return;  // no answer: the call stays in audio
+    if (msg->scode >= 300) {
+      if (msg->scode == 491 && ++call.glareRetries <= kGlareRetries) {
+        const std::uint32_t span = timing.longestGlareWait - std::min(timing.longestGlareWait, timing.shortestGlareWait);
+        tmr_start(&call.glare, timing.shortestGlareWait + (span ? rand_u32() % (span + 1) : 0), &Impl::OnGlareWait,
+                  &call);
+      } else if (msg->scode == 408 || msg->scode == 481) {
+        // The dialog is gone at the other end.
+        handler->Ended(call.id);
+        (void)mqueue_push(commands, kRelease, reinterpret_cast<void*>(static_cast<std::intptr_t>(call.id)));
+      }
+      return;  // any other refusal: the call stays in audio
+    }
+    call.ackedCseq = msg->cseq.num;
+    (void)sip_dialog_update(sipsess_dialog(call.session), msg);
+    SendAck(call);
+    auto answer = ReadSdpOffer(std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb)));
+    if (!answer || !answer->t38) return;  // T.38 declined in a 200: the audio goes on
+    const SipMedia next{SipMediaKind::kT38, call.udptlPort, answer->image, call.media.codec, *answer->t38};
+    if (handler->MediaChanged(call.id, next)) {
+      call.media = next;
+      return;
+    }
+    (void)mqueue_push(commands, kHangup, reinterpret_cast<void*>(static_cast<std::intptr_t>(call.id)));
+  }
+
+  // The wait after a 491 is over: ours again, unless the call moved meanwhile.
+  static void OnGlareWait(void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    if (call->media.kind == SipMediaKind::kAudio && !call->reinvite) call->line->SendReinvite(*call);
+  }
+
   static int OnLateAnswer(const sip_msg*, void*) { return 0; }
   static void OnEstablished(const sip_msg*, void*) {}
 
@@ -415,6 +641,7 @@ Status CSipLine::Start(const ServiceSettings& settings, ISipCallHandler& handler
   auto local = SourceAddressTowards(registrarAddresses.empty() ? std::string() : registrarAddresses.front());
   if (!local) return Status::Failed("SIP", "no local address");
   line.localAddress = *local;
+  line.contactUser = settings.SipUser.empty() ? std::string("kestrel") : settings.SipUser;
   line.state.registrar = settings.SipRegistrar;
   line.state.user = settings.SipUser;
 
@@ -438,6 +665,12 @@ void CSipLine::Hangup(int callId) {
   std::shared_lock reading(replacing_);
   if (!impl_->thread.joinable()) return;
   (void)mqueue_push(impl_->commands, kHangup, reinterpret_cast<void*>(static_cast<std::intptr_t>(callId)));
+}
+
+void CSipLine::RequestT38(int callId) {
+  std::shared_lock reading(replacing_);
+  if (!impl_->thread.joinable()) return;
+  (void)mqueue_push(impl_->commands, kRequestT38, reinterpret_cast<void*>(static_cast<std::intptr_t>(callId)));
 }
 
 // With impl_->mutex held.

@@ -32,26 +32,41 @@ void Replace(std::string& text, const std::string& name, const std::string& valu
     text.replace(at, name.size(), value);
 }
 
-// Runs `argv` with its standard output read into `out` (and its standard
-// error into `errorFile` when given), killed after `limitMs`; the exit code
-// or -1.
-int Run(std::vector<std::string> argv, std::string* out, int limitMs, const std::string& errorFile = "") {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+// Starts `argv` with `prepare` done in the child first; the child's pid.
+template <class Prepare>
+pid_t Spawn(std::vector<std::string> argv, Prepare prepare) {
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
+    prepare();
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+std::vector<std::string> CallerArgv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+// Runs `argv` with its standard output read into `out` (and its standard
+// error into `errorFile` when given), killed after `limitMs`; the exit code
+// or -1.
+int Run(std::vector<std::string> argv, std::string* out, int limitMs, const std::string& errorFile = "") {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = Spawn(std::move(argv), [&] {
     ::dup2(pipeFds[1], 1);
     if (!errorFile.empty()) {
       const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       if (fd >= 0) ::dup2(fd, 2);
     }
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
+  });
   ::close(pipeFds[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   char buffer[4096];
@@ -119,21 +134,14 @@ void CKamailioPeer::Start() {
                                    "32",
                                    "-M",
                                    "8"};
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork");
-  if (pid_ == 0) {
+  pid_ = Spawn(std::move(argv), [this] {
     ::setpgid(0, 0);
     const int fd = ::open((folder_ + "kamailio.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (fd >= 0) {
       ::dup2(fd, 1);
       ::dup2(fd, 2);
     }
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
+  });
   // Ready once its control socket answers.
   const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
   while (std::chrono::steady_clock::now() < deadline) {
@@ -174,11 +182,59 @@ int CKamailioPeer::Statistic(const std::string& name) const {
   return equals == std::string::npos ? -1 : std::atoi(out.c_str() + equals + 1);
 }
 
+CSipCaller::CSipCaller(const std::vector<std::string>& args) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  pid_ = Spawn(CallerArgv(args), [&] { ::dup2(pipeFds[1], 1); });
+  ::close(pipeFds[1]);
+  out_ = pipeFds[0];
+}
+
+CSipCaller::~CSipCaller() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) ::close(out_);
+}
+
+// False at the end of its output or after `timeoutMs` without any.
+bool CSipCaller::ReadSome(int timeoutMs) {
+  pollfd p{out_, POLLIN, 0};
+  if (out_ < 0 || ::poll(&p, 1, timeoutMs) <= 0) return false;
+  char buffer[4096];
+  const ssize_t n = ::read(out_, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  output_.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+bool CSipCaller::WaitFor(const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (output_.find(text) == std::string::npos) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !ReadSome(static_cast<int>(left))) return false;
+  }
+  return true;
+}
+
+std::string CSipCaller::Finish() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCallerLimitMs);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !ReadSome(static_cast<int>(left))) break;
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  return output_;
+}
+
 std::string RunSipCaller(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"/usr/bin/python3", std::string(KESTREL_SIP_PEERS_DIR) + "sip_ua.py"};
-  argv.insert(argv.end(), args.begin(), args.end());
   std::string out;
-  Run(argv, &out, kCallerLimitMs);
+  Run(CallerArgv(args), &out, kCallerLimitMs);
   return out;
 }
 

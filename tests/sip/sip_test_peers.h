@@ -52,4 +52,24 @@ class CKamailioPeer {
 // Runs peers/sip_ua.py with `args`; its standard output.
 std::string RunSipCaller(const std::vector<std::string>& args);
 
+// peers/sip_ua.py running beside the test, its output read as it comes.
+class CSipCaller {
+ public:
+  explicit CSipCaller(const std::vector<std::string>& args);
+  ~CSipCaller();  // kills it if it still runs
+  CSipCaller(const CSipCaller&) = delete;
+  CSipCaller& operator=(const CSipCaller&) = delete;
+
+  // Whether its output holds `text` within ten seconds.
+  bool WaitFor(const std::string& text);
+  // Its whole output once it has ended (killed after thirty seconds).
+  std::string Finish();
+
+ private:
+  bool ReadSome(int timeoutMs);
+  int pid_ = -1;
+  int out_ = -1;
+  std::string output_;
+};
+
 }  // namespace kestrel::test

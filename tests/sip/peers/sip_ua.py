@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """A minimal SIP caller over UDP for the SIP line's tests (not the stack the
-line uses): sends one INVITE with a G.711 (or T.38) offer, prints each final
-answer as "STATUS <code>" and the 200's SDP as "SDP <line>" lines, ACKs it,
-and then, as asked, sends a re-INVITE to T.38 and a BYE in the dialog, or
-waits for the callee's BYE (printed as "BYE", answered 200).
+line uses): sends one INVITE with a G.711 (or, --offer-image, T.38) offer,
+prints each final answer as "STATUS <code>" and the 200's SDP as "SDP <line>"
+lines, ACKs it, and then, as asked and in this order: sends a re-INVITE to
+T.38; answers the callee's re-INVITE (printed as "REINVITE" and its SDP as
+"RSDP <line>" lines) with a code, after crossing it with a re-INVITE of its
+own when told to; sends OPTIONS in the dialog and prints "READY" once it is
+answered; sends a BYE; or waits for the callee's BYE (printed as "BYE",
+answered 200; a re-INVITE meanwhile is printed and answered 488).
 Malformed datagrams can be sent first (--garbage N to --garbage-to)."""
 import argparse
 import random
@@ -40,11 +44,61 @@ class Dialog:
         self.remote_tag = ""
         self.route = []
         self.remote_target = args.ruri
+        self.version = 0
 
-    def sdp(self, image):
+    def sdp(self, image, section=None):
         ip = self.args.bind
-        media = "m=image 4002 udptl t38\r\n" if image else "m=audio 4000 RTP/AVP %s\r\n" % self.args.codecs
-        return "v=0\r\no=- 1 1 IN IP4 %s\r\ns=-\r\nc=IN IP4 %s\r\nt=0 0\r\n%s" % (ip, ip, media)
+        if image:
+            media = "".join(line + "\r\n" for line in (section or self.args.image_sdp).split("|"))
+        else:
+            media = "m=audio 4000 RTP/AVP %s\r\n" % self.args.codecs
+        self.version += 1
+        return "v=0\r\no=- 1 %d IN IP4 %s\r\ns=-\r\nc=IN IP4 %s\r\nt=0 0\r\n%s" % (self.version, ip, ip, media)
+
+    def reply(self, headers, source, code, reason, body=""):
+        keep = ("via", "from", "to", "call-id", "cseq", "record-route")
+        to_tag = "" if any(n == "to" and "tag=" in v for n, v in headers) else ";tag=" + self.tag
+        lines = ["SIP/2.0 %d %s" % (code, reason)]
+        for n, v in headers:
+            if n in keep:
+                lines.append("%s: %s%s" % (n, v, to_tag if n == "to" else ""))
+        lines.append("Contact: <sip:caller@%s>" % self.local)
+        if body:
+            lines.append("Content-Type: application/sdp")
+        lines.append("Content-Length: %d" % len(body.encode()))
+        self.sock.sendto(("\r\n".join(lines) + "\r\n\r\n" + body).encode(), source)
+
+    def next_request(self, methods):
+        """The next request of `methods`; any other request is answered 200, responses passed over."""
+        while True:
+            data, source = self.sock.recvfrom(65535)
+            start, headers, body = parse(data)
+            if start.startswith("SIP/2.0"):
+                continue
+            method = start.split()[0]
+            if method in methods:
+                return method, headers, body, source
+            if method not in ("ACK",):
+                self.reply(headers, source, 200, "OK")
+
+    def answer_reinvite(self, code, cross):
+        """Waits for the callee's re-INVITE and answers it `code` (200: T.38 from --answer-sdp);
+        with `cross`, first sends our own re-INVITE into it, and again once ours is answered."""
+        _, headers, body, source = self.next_request(("INVITE",))
+        print("REINVITE", flush=True)
+        for line in body.splitlines():
+            print("RSDP " + line, flush=True)
+        if cross:
+            self.cseq += 1
+            self.invite(image=True)
+        answer = self.sdp(True, self.args.answer_sdp) if code == 200 else ""
+        self.reply(headers, source, code, "OK" if code == 200 else "Refused", answer)
+        if code == 200:
+            self.next_request(("ACK",))
+            print("ACK", flush=True)
+        if cross:
+            self.cseq += 1
+            self.invite(image=True)
 
     def request(self, method, uri, body="", extra="", branch=None):
         branch = branch or "z9hG4bK%08x" % random.getrandbits(32)
@@ -73,18 +127,21 @@ class Dialog:
             data, _ = self.sock.recvfrom(65535)
             start, headers, body = parse(data)
             if not start.startswith("SIP/2.0 "):
+                # A request crossing ours waits: it comes again.
                 continue
             code = int(start.split()[1])
             if code < 200 or not header(headers, "cseq")[0].endswith(method):
                 continue
             return code, headers, body
 
-    def invite(self, image=False):
+    def invite(self, image=False, initial=False):
         extra = []
         for name, value in (("P-Asserted-Identity", self.args.pai), ("P-Called-Party-ID", self.args.pcpi),
                             ("Privacy", self.args.privacy)):
             if value:
                 extra.append("%s: %s" % (name, value))
+        if not initial:
+            extra = []
         branch = self.request("INVITE", self.remote_target, self.sdp(image), "\r\n".join(extra))
         code, headers, body = self.final("INVITE")
         print("STATUS %d" % code, flush=True)
@@ -117,9 +174,17 @@ def main():
     p.add_argument("--pcpi", default="")
     p.add_argument("--privacy", default="")
     p.add_argument("--codecs", default="8 0")
+    p.add_argument("--offer-image", action="store_true", help="the INVITE offers --image-sdp alone")
+    p.add_argument("--image-sdp", default="m=image 4002 udptl t38", help="media lines, | between them")
+    p.add_argument("--answer-sdp", default="m=image 4002 udptl t38|a=T38FaxVersion:0|a=T38MaxBitRate:14400|"
+                   "a=T38FaxRateManagement:transferredTCF|a=T38FaxMaxDatagram:320|a=T38FaxUdpEC:t38UDPRedundancy")
     p.add_argument("--reinvite-t38", action="store_true")
+    p.add_argument("--answer-reinvite", type=int, default=0, help="the code the callee's re-INVITE gets")
+    p.add_argument("--cross", action="store_true", help="our re-INVITE crosses the callee's")
+    p.add_argument("--options-in-dialog", action="store_true")
     p.add_argument("--bye", action="store_true")
     p.add_argument("--await-bye", action="store_true")
+    p.add_argument("--options", action="store_true", help="only an OPTIONS, its answer's Allow and Accept printed")
     p.add_argument("--garbage", type=int, default=0)
     p.add_argument("--garbage-to", default="")
     args = p.parse_args()
@@ -135,23 +200,37 @@ def main():
             junk.sendto(starts[i % len(starts)] + noise, (host, int(port)))
 
     d = Dialog(args)
-    code = d.invite()
+    if args.options:
+        d.request("OPTIONS", args.ruri)
+        code, headers, _ = d.final("OPTIONS")
+        print("STATUS %d" % code, flush=True)
+        for name in ("allow", "accept"):
+            for value in header(headers, name):
+                print("%s: %s" % (name.upper(), value), flush=True)
+        return 0
+    code = d.invite(image=args.offer_image, initial=True)
     if code == 200 and args.reinvite_t38:
         d.cseq += 1
         d.invite(image=True)
+    if code == 200 and args.answer_reinvite:
+        d.answer_reinvite(args.answer_reinvite, args.cross)
+    if code == 200 and args.options_in_dialog:
+        d.cseq += 1
+        d.request("OPTIONS", d.remote_target)
+        d.final("OPTIONS")
+        print("READY", flush=True)
     if code == 200 and args.bye:
         d.cseq += 1
         d.request("BYE", d.remote_target)
         print("STATUS %d" % d.final("BYE")[0], flush=True)
     if code == 200 and args.await_bye:
         while True:
-            data, source = d.sock.recvfrom(65535)
-            start, headers, _ = parse(data)
-            if not start.startswith("BYE "):
+            method, headers, _, source = d.next_request(("BYE", "INVITE"))
+            if method == "INVITE":
+                print("REINVITE", flush=True)
+                d.reply(headers, source, 488, "Not Acceptable Here")
                 continue
-            reply = ["SIP/2.0 200 OK"] + ["%s: %s" % (n, v) for n, v in headers
-                                          if n in ("via", "from", "to", "call-id", "cseq")]
-            d.sock.sendto(("\r\n".join(reply) + "\r\nContent-Length: 0\r\n\r\n").encode(), source)
+            d.reply(headers, source, 200, "OK")
             print("BYE", flush=True)
             break
     return 0
