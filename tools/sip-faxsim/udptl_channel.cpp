@@ -213,6 +213,7 @@ void CUdptlChannel::Receive(std::chrono::steady_clock::time_point until,
     const ssize_t got = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
     if (got < 0) return;
     lastHeard_ = std::chrono::steady_clock::now();
+    counts_.largestIn = std::max(counts_.largestIn, static_cast<std::size_t>(got));
     if (percent(receiveLoss_) < setup_.lossPercent) {
       ++counts_.dropped;
       continue;

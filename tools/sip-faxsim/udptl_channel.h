@@ -62,6 +62,7 @@ struct UdptlCounts {
   std::uint64_t missing = 0;    // IFPs never received
   std::uint64_t malformed = 0;  // datagrams that did not decode
   std::uint64_t oversize = 0;   // IFPs that alone would not fit the receiver's datagram (not sent)
+  std::size_t largestIn = 0;    // bytes of the largest datagram received
 };
 
 class CUdptlChannel {
