@@ -5,33 +5,21 @@
 // page sent. Each run waits for the sender's exit, then for the receiver's
 // T.30 to end (or its line to fall silent).
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <spandsp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 
 #include "tests/convert/command_output.h"
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/image_readers.h"
+#include "tests/sip/sip_test_peers.h"
 #include "tests/support/temp_dir.h"
 #include "tools/sip-faxsim/udptl_channel.h"
 
 namespace kestrel::faxsim {
 namespace {
 
-int FreeUdpPort() {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(sock);
-  return ntohs(address.sin_port);
-}
+int FreeUdpPort() { return test::FreeUdpPort("127.0.0.1"); }
 
 TEST(UdptlFraming, EveryCutOfADatagramIsRefused) {
   std::size_t carried = 0;

@@ -107,27 +107,14 @@ std::optional<T38Session> FindT38(const std::vector<SdpMedia>& media) {
 }
 
 T38Parameters OwnT38Parameters(T38SdpStyle style) {
+  // version, fastest rate, largest buffer and datagram, by style
+  static constexpr int kStated[][4] = {{0, 14400, 2000, 400}, {3, 33600, 262144, 1472}, {3, 9600, 200, 160}};
+  const int* stated = kStated[static_cast<int>(style)];
   T38Parameters p;
-  switch (style) {
-    case T38SdpStyle::kPlain:
-      p.version = 0;
-      p.maxBitRate = 14400;
-      p.maxBuffer = 2000;
-      p.maxDatagram = 400;
-      break;
-    case T38SdpStyle::kOdd:
-      p.version = 3;
-      p.maxBitRate = 33600;
-      p.maxBuffer = 262144;
-      p.maxDatagram = 1472;
-      break;
-    case T38SdpStyle::kOddSmall:
-      p.version = 3;
-      p.maxBitRate = 9600;
-      p.maxBuffer = 200;
-      p.maxDatagram = 160;
-      break;
-  }
+  p.version = stated[0];
+  p.maxBitRate = stated[1];
+  p.maxBuffer = stated[2];
+  p.maxDatagram = stated[3];
   return p;
 }
 
