@@ -232,16 +232,144 @@ std::unique_ptr<CSipCaller::CMessage> CSipCaller::Next(std::chrono::steady_clock
   }
 }
 
-bool CSipCaller::AnswerRequest(const CMessage& request) {
-  if (request.method == "ACK") return false;
-  const bool bye = request.method == "BYE";
-  std::string answer = bye ? "SIP/2.0 200 OK\r\n" : "SIP/2.0 501 Not Implemented\r\n";
+std::string CSipCaller::Response(const CMessage& request, int status, const std::string& body) {
+  static const std::pair<int, const char*> reasons[] = {
+      {200, "OK"},           {415, "Unsupported Media Type"}, {488, "Not Acceptable Here"},
+      {491, "Request Pending"}, {501, "Not Implemented"},     {606, "Not Acceptable"}};
+  const char* reason = "Failed";
+  for (const auto& [code, text] : reasons)
+    if (code == status) reason = text;
+  std::string answer = "SIP/2.0 " + std::to_string(status) + " " + reason + "\r\n";
   for (const std::string& via : request.All("via")) answer += "Via: " + via + "\r\n";
   answer += "From: " + request.Header("from") + "\r\nTo: " + request.Header("to") + "\r\nCall-ID: " + callId_ +
-            "\r\nCSeq: " + request.Header("cseq") + "\r\nContent-Length: 0\r\n\r\n";
-  SendText(answer);
+            "\r\nCSeq: " + request.Header("cseq") + "\r\n";
+  if (request.method == "INVITE" && status < 300) {
+    const std::string local = options_.localAddress.find(':') != std::string::npos ? "[" + options_.localAddress + "]"
+                                                                                   : options_.localAddress;
+    answer += "Contact: <sip:" + options_.fromUser + "@" + local + ":" + std::to_string(options_.localPort) + ">\r\n";
+  }
+  if (!body.empty()) answer += "Content-Type: application/sdp\r\n";
+  return answer + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void CSipCaller::AnswerRequest(const CMessage& request) {
+  if (request.method == "ACK") {
+    if (ourAnswer_ && request.CSeqNumber() == ourAnswer_->cseq) ourAnswer_.reset();
+    return;
+  }
+  if (request.method == "INVITE") {
+    AnswerReinvite(request);
+    return;
+  }
+  const bool bye = request.method == "BYE";
+  SendText(Response(request, bye ? 200 : 501));
   if (bye) peerHungUp_ = true;
-  return bye;
+}
+
+std::string CSipCaller::ImageSdp(const T38Parameters& stated, const std::string& before) {
+  return faxsim::SdpBody(options_.sdpStyle, options_.localAddress, ++sdpVersion_,
+                         before + faxsim::ImageMedia(options_.sdpStyle, options_.localAddress, options_.udptlPort, stated));
+}
+
+void CSipCaller::AnswerReinvite(const CMessage& request) {
+  const int cseq = request.CSeqNumber();
+  if (cseq == peerInviteCseq_) {  // the peer did not hear our answer
+    SendText(peerInviteAnswer_);
+    return;
+  }
+  peerInviteCseq_ = cseq;
+  const std::vector<faxsim::SdpMedia> offer = faxsim::ReadSdp(request.body);
+  const std::optional<faxsim::T38Session> t38 = faxsim::FindT38(offer);
+  int status = 200;
+  if (!t38)
+    status = 488;  // this caller moves to T.38 only
+  else if (ourReinvite_)
+    status = 491;
+  else if (!inT38_ && options_.onT38Offer.glare)
+    status = 491;
+  else if (!inT38_)
+    status = options_.onT38Offer.status;
+  reinvites_.push_back("theirs:" + std::to_string(status));
+  if (status != 200) {
+    peerInviteAnswer_ = Response(request, status);
+    SendText(peerInviteAnswer_);
+    if (status == 491 && !ourReinvite_ && options_.onT38Offer.glare) reinviteAt_ = std::chrono::steady_clock::now();
+    return;
+  }
+  const T38Parameters own = faxsim::OwnT38Parameters(options_.sdpStyle);
+  const T38Parameters answer = faxsim::AnswerT38(own, t38->parameters);
+  // The answer keeps the offer's streams in their order, refusing all but T.38.
+  std::string media;
+  bool imageDone = false;
+  for (const faxsim::SdpMedia& m : offer) {
+    if (!imageDone && m.kind == "image" && m.port > 0 && faxsim::FindT38({m})) {
+      media += faxsim::ImageMedia(options_.sdpStyle, options_.localAddress, options_.udptlPort, answer);
+      imageDone = true;
+    } else {
+      media += faxsim::RefusedMedia(m);
+    }
+  }
+  peerInviteAnswer_ =
+      Response(request, 200, faxsim::SdpBody(options_.sdpStyle, options_.localAddress, ++sdpVersion_, media));
+  SendText(peerInviteAnswer_);
+  const auto now = std::chrono::steady_clock::now();
+  ourAnswer_ = CPending{peerInviteAnswer_, cseq, "", now + kT1, kT1, now + 64 * kT1};
+  if (!inT38_) {
+    session_ = {t38->remote, faxsim::AgreeT38(own, t38->parameters)};
+    inT38_ = true;
+    switchDue_ = true;
+  }
+}
+
+void CSipCaller::SendReinvite() {
+  reinviteAt_.reset();
+  ++reinviteTries_;
+  const std::string declinedAudio =
+      options_.sdpStyle == faxsim::T38SdpStyle::kOddSmall ? "m=audio 0 RTP/AVP 8\r\n" : "";
+  const std::string branch = Token();
+  const int cseq = cseq_++;
+  const auto now = std::chrono::steady_clock::now();
+  ourReinvite_ = CPending{Request("INVITE", branch, cseq, ImageSdp(faxsim::OwnT38Parameters(options_.sdpStyle),
+                                                                    declinedAudio)),
+                          cseq, branch, now + kT1, kT1, now + kTransactionTimeout};
+  ourReinviteAnswered_ = false;
+  SendText(ourReinvite_->text);
+}
+
+void CSipCaller::TakeReinviteAnswer(const CMessage& response) {
+  if (response.status < 200) {
+    ourReinviteAnswered_ = true;
+    return;
+  }
+  const int cseq = ourReinvite_->cseq;
+  reinvites_.push_back("ours:" + std::to_string(response.status));
+  if (response.status >= 300) {
+    SendText(Request("ACK", ourReinvite_->branch, cseq));
+    ourReinvite_.reset();
+    // RFC 3261 14.1: the owner of the Call-ID tries again after 2.1 to 4 s,
+    // unless the peer's own re-INVITE comes first.
+    if (response.status == 491 && reinviteTries_ < 3 && !inT38_) {
+      static std::mt19937 random{std::random_device{}()};
+      reinviteAt_ = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(std::uniform_int_distribution<int>(2100, 4000)(random));
+    }
+    return;
+  }
+  SendText(Request("ACK", Token(), cseq));
+  ourReinvite_.reset();
+  const std::optional<faxsim::T38Session> t38 = faxsim::FindT38(faxsim::ReadSdp(response.body));
+  if (!t38 || inT38_) return;
+  session_ = {t38->remote, faxsim::AgreeT38(faxsim::OwnT38Parameters(options_.sdpStyle), t38->parameters)};
+  inT38_ = true;
+  switchDue_ = true;
+}
+
+void CSipCaller::Resend(CPending& pending) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < pending.resend) return;
+  SendText(pending.text);
+  pending.interval = std::min<std::chrono::steady_clock::duration>(pending.interval * 2, kT2);
+  pending.resend = now + pending.interval;
 }
 
 std::string CSipCaller::Request(const std::string& method, const std::string& branch, int cseq,
@@ -298,11 +426,14 @@ std::unique_ptr<CSipCaller::CMessage> CSipCaller::Transact(const std::string& re
 Result<SipAnsweredCall> CSipCaller::Invite(AudioCodec codec, int rtpPort) {
   const int type = static_cast<int>(codec);
   const bool v6 = options_.localAddress.find(':') != std::string::npos;
-  const std::string sdp = "v=0\r\no=sip-faxsim 1 1 IN " + std::string(v6 ? "IP6 " : "IP4 ") + options_.localAddress +
-                          "\r\ns=sip-faxsim\r\nc=IN " + (v6 ? "IP6 " : "IP4 ") + options_.localAddress +
-                          "\r\nt=0 0\r\nm=audio " + std::to_string(rtpPort) + " RTP/AVP " + std::to_string(type) +
-                          "\r\na=rtpmap:" + std::to_string(type) + (codec == AudioCodec::kPcma ? " PCMA" : " PCMU") +
-                          "/8000\r\na=ptime:20\r\na=sendrecv\r\n";
+  const std::string sdp =
+      options_.t38 == T38Mode::kStart
+          ? ImageSdp(faxsim::OwnT38Parameters(options_.sdpStyle))
+          : "v=0\r\no=sip-faxsim 1 1 IN " + std::string(v6 ? "IP6 " : "IP4 ") + options_.localAddress +
+                "\r\ns=sip-faxsim\r\nc=IN " + (v6 ? "IP6 " : "IP4 ") + options_.localAddress +
+                "\r\nt=0 0\r\nm=audio " + std::to_string(rtpPort) + " RTP/AVP " + std::to_string(type) +
+                "\r\na=rtpmap:" + std::to_string(type) + (codec == AudioCodec::kPcma ? " PCMA" : " PCMU") +
+                "/8000\r\na=ptime:20\r\na=sendrecv\r\n";
   const std::string branch = Token();
   const int cseq = cseq_++;
   std::unique_ptr<CMessage> answer = Transact(Request("INVITE", branch, cseq, sdp), cseq, "INVITE");
@@ -320,45 +451,77 @@ Result<SipAnsweredCall> CSipCaller::Invite(AudioCodec codec, int rtpPort) {
 
   SipAnsweredCall call;
   call.codec = codec;
-  bool haveMedia = false;
-  std::size_t at = 0;
-  while (at < answer->body.size()) {
-    std::size_t newline = answer->body.find('\n', at);
-    if (newline == std::string::npos) newline = answer->body.size();
-    const std::string line = Trim(answer->body.substr(at, newline - at));
-    at = newline + 1;
-    if (line.starts_with("c=IN IP4 ") || line.starts_with("c=IN IP6 ")) {
-      call.media.address = Trim(line.substr(9));
-    } else if (line.starts_with("m=audio ")) {
-      const long port = std::atol(line.c_str() + 8);
-      if (port <= 0 || port > 65535) continue;
-      call.media.port = static_cast<std::uint16_t>(port);
-      haveMedia = line.find(" RTP/AVP ") != std::string::npos;
-      for (const char* payload : {" 8", " 0"})
-        if (const std::size_t p = line.find(payload, line.find(" RTP/AVP "));
-            p != std::string::npos && (p + 2 == line.size() || line[p + 2] == ' ')) {
-          call.codec = payload[1] == '8' ? AudioCodec::kPcma : AudioCodec::kPcmu;
-          if (call.codec == codec) break;
-        }
+  const std::vector<faxsim::SdpMedia> media = faxsim::ReadSdp(answer->body);
+  if (options_.t38 == T38Mode::kStart) {
+    const std::optional<faxsim::T38Session> t38 = faxsim::FindT38(media);
+    if (!t38) {
+      (void)Bye();
+      return SipFailure("the answer has no T.38 to send to");
     }
+    session_ = {t38->remote, faxsim::AgreeT38(faxsim::OwnT38Parameters(options_.sdpStyle), t38->parameters)};
+    inT38_ = true;
+    call.t38 = session_;
+    return call;
+  }
+  bool haveMedia = false;
+  for (const faxsim::SdpMedia& m : media) {
+    if (m.kind != "audio" || m.port <= 0 || m.proto != "RTP/AVP" || haveMedia) continue;
+    call.media = {m.address, static_cast<std::uint16_t>(m.port)};
+    haveMedia = true;
+    const std::string formats = " " + m.formats + " ";
+    if (formats.find(" " + std::to_string(type) + " ") == std::string::npos)
+      call.codec = formats.find(" 8 ") != std::string::npos ? AudioCodec::kPcma : AudioCodec::kPcmu;
   }
   if (!haveMedia || call.media.address.empty()) {
     (void)Bye();
     return SipFailure("the answer has no audio to send to");
   }
+  if (options_.t38 == T38Mode::kReinvite) reinviteAt_ = std::chrono::steady_clock::now() + options_.reinviteAfter;
   return call;
 }
 
-bool CSipCaller::PeerHungUp() {
-  while (!peerHungUp_) {
-    std::unique_ptr<CMessage> message = Next(std::chrono::steady_clock::now());
-    if (!message) break;
-    if (!message->response) AnswerRequest(*message);
-    // A repeated 200 to the INVITE: its ACK was lost.
-    else if (message->status >= 200 && message->status < 300 && message->Header("cseq").ends_with("INVITE"))
-      SendText(Request("ACK", Token(), message->CSeqNumber()));
+SendStep CSipCaller::Poll(bool heardFax) {
+  const auto now = std::chrono::steady_clock::now();
+  if (heardFax && options_.t38 == T38Mode::kReinvite && reinviteTries_ == 0 && reinviteAt_) reinviteAt_ = now;
+  if (reinviteAt_ && now >= *reinviteAt_ && !ourReinvite_ && !inT38_) SendReinvite();
+  if (ourReinvite_) {
+    if (now >= ourReinvite_->deadline) {
+      reinvites_.push_back("ours:timeout");
+      ourReinvite_.reset();
+    } else if (!ourReinviteAnswered_) {
+      Resend(*ourReinvite_);
+    }
   }
-  return peerHungUp_;
+  if (ourAnswer_) {
+    if (now >= ourAnswer_->deadline)
+      ourAnswer_.reset();
+    else
+      Resend(*ourAnswer_);
+  }
+  while (!peerHungUp_) {
+    std::unique_ptr<CMessage> message = Next(now);
+    if (!message) break;
+    if (!message->response) {
+      AnswerRequest(*message);
+    } else if (message->Header("cseq").ends_with("INVITE")) {
+      if (ourReinvite_ && message->CSeqNumber() == ourReinvite_->cseq)
+        TakeReinviteAnswer(*message);
+      else if (message->status >= 200 && message->status < 300)  // a repeated 200: its ACK was lost
+        SendText(Request("ACK", Token(), message->CSeqNumber()));
+    }
+  }
+  if (peerHungUp_) return SendStep::kPeerHungUp;
+  if (switchDue_) {
+    switchDue_ = false;
+    return SendStep::kSwitchToT38;
+  }
+  return SendStep::kGoOn;
+}
+
+std::string CSipCaller::Reinvites() const {
+  std::string text;
+  for (const std::string& outcome : reinvites_) text += (text.empty() ? "" : ",") + outcome;
+  return text.empty() ? "none" : text;
 }
 
 Status CSipCaller::Bye() {
