@@ -182,6 +182,14 @@ T38Parameters OurT38Parameters(const std::optional<T38Parameters>& peer) {
   return ours;
 }
 
+T38Parameters AgreedT38Parameters(const T38Parameters& peer) {
+  T38Parameters agreed = OurT38Parameters(peer);
+  agreed.maxBitRate = std::min(peer.maxBitRate, agreed.maxBitRate);
+  agreed.maxBuffer = peer.maxBuffer;
+  agreed.maxDatagram = peer.maxDatagram;
+  return agreed;
+}
+
 Result<SdpAnswer> WriteAudioAnswer(const SdpOffer& offer, const std::string& localAddress, std::uint16_t rtpPort,
                                    SdpOrigin& origin) {
   if (offer.codecs.empty() || offer.media.address.empty()) return Failure{"SDP", "no G.711 audio offered"};

@@ -49,8 +49,13 @@ struct SdpOrigin {
 // bit rate, transferredTCF and redundancy unless the peer asked for none.
 // A peer stating localTCF is answered transferredTCF all the same: over
 // UDPTL the training check is sent through, so that is the only method that
-// works; the peer's own value is still passed on to the receiver.
+// works.
 T38Parameters OurT38Parameters(const std::optional<T38Parameters>& peer = std::nullopt);
+
+// The session both sides run once `peer` (its offer or its answer) met ours:
+// the lower version and bit rate, transferredTCF, the error correction we
+// stated, and the peer's own limits for what we send it.
+T38Parameters AgreedT38Parameters(const T38Parameters& peer);
 
 // The answer on `rtpPort` with the offer's G.711 codecs in its order; every
 // other line declined. Fails when it offers no G.711 audio.

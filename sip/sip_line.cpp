@@ -402,7 +402,7 @@ struct CSipLine::Impl {
       auto written = WriteT38Answer(*offer, localAddress, port, origin);
       if (!written) return Reply(msg, 488, "Not Acceptable Here");
       answer = std::move(*written);
-      media = {SipMediaKind::kT38, port, offer->image, AudioCodec::kPcma, *offer->t38};
+      media = {SipMediaKind::kT38, port, offer->image, AudioCodec::kPcma, AgreedT38Parameters(*offer->t38)};
     }
 
     const std::string requestUser = Text(msg->uri.user), toUser = Text(msg->to.uri.user),
@@ -473,7 +473,7 @@ struct CSipLine::Impl {
       auto written = WriteT38Answer(*offer, localAddress, call.udptlPort, call.origin);
       if (!written) return written.Error();
       answer = std::move(*written);
-      next = {SipMediaKind::kT38, call.udptlPort, offer->image, call.media.codec, *offer->t38};
+      next = {SipMediaKind::kT38, call.udptlPort, offer->image, call.media.codec, AgreedT38Parameters(*offer->t38)};
     } else {
       if (call.rtpPort == 0) call.rtpPort = TakePort();
       if (call.rtpPort == 0) return Failure{"SDP", "no RTP port free", EBUSY};
@@ -566,7 +566,7 @@ struct CSipLine::Impl {
     SendAck(call);
     auto answer = ReadSdpOffer(std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb)));
     if (!answer || !answer->t38) return;  // T.38 declined in a 200: the audio goes on
-    const SipMedia next{SipMediaKind::kT38, call.udptlPort, answer->image, call.media.codec, *answer->t38};
+    const SipMedia next{SipMediaKind::kT38, call.udptlPort, answer->image, call.media.codec, AgreedT38Parameters(*answer->t38)};
     if (handler->MediaChanged(call.id, next)) {
       call.media = next;
       return;

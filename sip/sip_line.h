@@ -57,7 +57,7 @@ struct SipMedia {
   std::uint16_t localPort = 0;  // our RTP or UDPTL port
   AudioEndpoint remote;
   AudioCodec codec = AudioCodec::kPcma;  // audio
-  T38Parameters t38;                     // T.38: the peer's stated parameters
+  T38Parameters t38;                     // T.38: as agreed (AgreedT38Parameters)
 };
 
 enum class SipAnswer { kAccept, kNotServed /*404*/, kCallerRequired /*603*/, kBusy /*486*/ };

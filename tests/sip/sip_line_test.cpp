@@ -293,7 +293,7 @@ TEST_F(SipLineTest, InviteOfferingOnlyT38IsAnsweredWithT38) {
   EXPECT_NE(out.find("STATUS 200\n"), std::string::npos) << out;
   EXPECT_NE(out.find(OurImageLines(media.localPort)), std::string::npos) << out;
   EXPECT_EQ(media.remote.port, 4002);
-  EXPECT_EQ(media.t38.version, 1);
+  EXPECT_EQ(media.t38.version, 0) << "the lower version";
   EXPECT_EQ(media.t38.maxBitRate, 9600);
   ASSERT_EQ(handler_.Offers().size(), 1u);
   EXPECT_TRUE(handler_.Offers()[0].t38.has_value());
@@ -301,8 +301,8 @@ TEST_F(SipLineTest, InviteOfferingOnlyT38IsAnsweredWithT38) {
 }
 
 // A caller's re-INVITE to T.38, in the shapes peers write it: each answered
-// with ours, the handler told what the caller stated.
-TEST_F(SipLineTest, CallersReInviteToT38IsAnsweredWithOursAndTheStatedParametersPassedOn) {
+// with ours, the handler told the session agreed.
+TEST_F(SipLineTest, CallersReInviteToT38IsAnsweredWithOursAndTheAgreedParametersPassedOn) {
   StartLine({});
   ASSERT_EQ(Registered(), "");
   const struct {
@@ -310,21 +310,21 @@ TEST_F(SipLineTest, CallersReInviteToT38IsAnsweredWithOursAndTheStatedParameters
     const char* correction;  // answered
     int version, maxBitRate, maxDatagram;
     bool transferredTcf;
-    T38ErrorCorrection stated;
+    T38ErrorCorrection agreed;
     const char* remote;
   } cases[] = {
       // redundancy asked, a newer version: the lower answered
       {"m=image 4002 udptl t38|a=T38FaxVersion:3|a=T38MaxBitRate:14400|a=T38FaxRateManagement:transferredTCF|"
        "a=T38FaxMaxBuffer:262|a=T38FaxMaxDatagram:300|a=T38FaxUdpEC:t38UDPRedundancy",
-       "t38UDPRedundancy", 3, 14400, 300, true, T38ErrorCorrection::kRedundancy, "127.0.0.1"},
+       "t38UDPRedundancy", 0, 14400, 300, true, T38ErrorCorrection::kRedundancy, "127.0.0.1"},
       // any order, flags, unknown attributes, FEC asked
       {"m=image 4002 udptl t38|a=T38FaxUdpEC:t38UDPFEC|a=T38FaxFillBitRemoval|a=T38FaxTranscodingMMR:0|"
        "a=X-vendor:anything at all|a=T38FaxMaxDatagram:200|a=T38FaxVersion:0",
-       "t38UDPRedundancy", 0, 14400, 200, true, T38ErrorCorrection::kFec, "127.0.0.1"},
+       "t38UDPRedundancy", 0, 14400, 200, true, T38ErrorCorrection::kRedundancy, "127.0.0.1"},
       // the address on the line itself, no error correction, another rate, names in other case, localTCF
       {"m=image 4002 udptl t38|c=IN IP4 127.0.0.9|a=t38maxbitrate:33600|a=T38FaxRateManagement:localTCF|"
        "a=T38FaxUdpEC:t38UDPNoEC",
-       "t38UDPNoEC", 0, 33600, 0, false, T38ErrorCorrection::kNone, "127.0.0.9"},
+       "t38UDPNoEC", 0, 14400, 0, true, T38ErrorCorrection::kNone, "127.0.0.9"},
       // values out of range count as not stated; the audio line kept, declined
       {"m=audio 0 RTP/AVP 8|m=image 4002 udptl t38|a=T38FaxVersion:x|a=T38FaxMaxDatagram:99999999",
        "t38UDPRedundancy", 0, 14400, 0, true, T38ErrorCorrection::kRedundancy, "127.0.0.1"},
@@ -340,7 +340,7 @@ TEST_F(SipLineTest, CallersReInviteToT38IsAnsweredWithOursAndTheStatedParameters
     EXPECT_EQ(m.kind, SipMediaKind::kT38);
     EXPECT_EQ((std::tuple{m.t38.version, m.t38.maxBitRate, m.t38.maxDatagram, m.t38.transferredTcf,
                           m.t38.errorCorrection, m.remote.address, m.remote.port}),
-              (std::tuple{c.version, c.maxBitRate, c.maxDatagram, c.transferredTcf, c.stated, std::string(c.remote),
+              (std::tuple{c.version, c.maxBitRate, c.maxDatagram, c.transferredTcf, c.agreed, std::string(c.remote),
                           std::uint16_t{4002}}))
         << c.image;
   }
