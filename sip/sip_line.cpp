@@ -28,6 +28,9 @@ enum Command : int { kHangup = 1, kRelease, kStop };
 // Debian's bundle of the authorities ca-certificates trusts.
 constexpr char kSystemCertificates[] = "/etc/ssl/certs/ca-certificates.crt";
 
+// The requests the line answers; said in OPTIONS answers.
+constexpr char kAllowedMethods[] = "INVITE, ACK, BYE, CANCEL, OPTIONS";
+
 // A stop that waits longer for the unregistration and the BYEs than this
 // closes the stack without them.
 constexpr std::uint64_t kClosingGraceMs = 2000;
@@ -101,6 +104,7 @@ struct CSipLine::Impl {
   // The line's thread's own.
   sip* stack = nullptr;
   sipsess_sock* sessions = nullptr;
+  sip_lsnr* requests = nullptr;  // ours, ahead of the sessions' own
   sipreg* registration = nullptr;
   dnsc* resolver = nullptr;
   mqueue* commands = nullptr;
@@ -164,6 +168,9 @@ struct CSipLine::Impl {
         break;
     }
     if (err != 0) return Status::Failed("SIP", "port " + std::to_string(settings.SipPort) + ": " + ErrorText(err), err);
+    // Registered before the sessions' listener, so that it sees requests first.
+    if (int e = sip_listen(&requests, stack, true, &Impl::OnRequest, this); e != 0)
+      return Status::Failed("SIP", ErrorText(e));
     if (int e = sipsess_listen(&sessions, stack, 32, &Impl::OnInvite, this); e != 0)
       return Status::Failed("SIP", ErrorText(e));
     if (!registrar.host.empty()) Register();
@@ -174,6 +181,7 @@ struct CSipLine::Impl {
     tmr_cancel(&retry);
     tmr_cancel(&closing);
     sessions = static_cast<sipsess_sock*>(mem_deref(sessions));
+    requests = static_cast<sip_lsnr*>(mem_deref(requests));
     stack = static_cast<sip*>(mem_deref(stack));
     resolver = static_cast<dnsc*>(mem_deref(resolver));
     commands = static_cast<mqueue*>(mem_deref(commands));
@@ -274,6 +282,29 @@ struct CSipLine::Impl {
   }
 
   static void OnRetry(void* arg) { static_cast<Impl*>(arg)->Register(); }
+
+  // --- requests outside the sessions ----------------------------------
+
+  // OPTIONS (a proxy's health check, in or out of a dialog) is answered
+  // here; everything else goes on to the sessions' listener.
+  static bool OnRequest(const sip_msg* msg, void* arg) {
+    auto* self = static_cast<Impl*>(arg);
+    if (pl_strcmp(&msg->met, "OPTIONS") == 0) {
+      self->Options(msg);
+      return true;
+    }
+    return false;
+  }
+
+  void Options(const sip_msg* msg) {
+    if (!filter->Allows(&msg->src.u.sa)) return Reply(msg, 403, "Forbidden");
+    (void)sip_treplyf(nullptr, nullptr, stack, msg, false, 200, "OK",
+                      "Allow: %s\r\n"
+                      "Accept: application/sdp\r\n"
+                      "Content-Length: 0\r\n"
+                      "\r\n",
+                      kAllowedMethods);
+  }
 
   // --- calls ------------------------------------------------------------
 

@@ -5,7 +5,8 @@
 // 100, 180, then 200 with a G.711 answer on a port of SipRtpPorts. A source
 // not allowed gets 403, a call beyond SipChannels 486, and the handler
 // decides the rest (404, 603, 486). A re-INVITE to T.38 gets 488; the call
-// stays in audio.
+// stays in audio. OPTIONS (a proxy's health check) is answered 200 with the
+// methods and body types taken, 403 to a source not allowed.
 //
 // Everything the network sends is parsed by libre (SIP and SDP); the line
 // reads only the values it needs, and a datagram the stack cannot parse is

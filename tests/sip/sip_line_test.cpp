@@ -227,6 +227,24 @@ TEST_F(SipLineTest, CallsBeyondTheChannelsAreBusyAndStrangersForbidden) {
   EXPECT_EQ(handler_.Offers().size(), 1u) << "neither reached the handler";
 }
 
+// A proxy's health check from the registrar's address is answered; the same
+// from a stranger is not.
+TEST_F(SipLineTest, OptionsAreAnsweredToAllowedSourcesOnly) {
+  StartLine({});
+  const std::string direct = "127.0.0.1:" + std::to_string(settings_.SipPort);
+  const struct {
+    const char* from;
+    const char* answer;
+  } cases[] = {{"127.0.0.2",
+                "STATUS 200\nALLOW: INVITE, ACK, BYE, CANCEL, OPTIONS\nACCEPT: application/sdp\n"},
+               {"127.0.0.3", "STATUS 403\n"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(RunSipCaller({"--options", "--target", direct, "--bind", c.from, "--ruri", "sip:" + direct, "--to-uri",
+                            "sip:" + direct}),
+              c.answer)
+        << c.from;
+}
+
 TEST_F(SipLineTest, MalformedDatagramsAreDroppedAndTheNextCallAnswered) {
   StartLine({});
   ASSERT_EQ(Registered(), "");

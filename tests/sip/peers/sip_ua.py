@@ -120,6 +120,7 @@ def main():
     p.add_argument("--reinvite-t38", action="store_true")
     p.add_argument("--bye", action="store_true")
     p.add_argument("--await-bye", action="store_true")
+    p.add_argument("--options", action="store_true", help="only an OPTIONS, its answer's Allow and Accept printed")
     p.add_argument("--garbage", type=int, default=0)
     p.add_argument("--garbage-to", default="")
     args = p.parse_args()
@@ -135,6 +136,14 @@ def main():
             junk.sendto(starts[i % len(starts)] + noise, (host, int(port)))
 
     d = Dialog(args)
+    if args.options:
+        d.request("OPTIONS", args.ruri)
+        code, headers, _ = d.final("OPTIONS")
+        print("STATUS %d" % code, flush=True)
+        for name in ("allow", "accept"):
+            for value in header(headers, name):
+                print("%s: %s" % (name.upper(), value), flush=True)
+        return 0
     code = d.invite()
     if code == 200 and args.reinvite_t38:
         d.cseq += 1
