@@ -25,7 +25,7 @@ struct KamailioSetup {
   // The configuration, a file of the peers folder; the dispatcher's also
   // takes the list of destinations (its lines, written beside it).
   std::string config = "kamailio.cfg";
-  std::string dispatcherList;
+  std::string dispatcherList{};
 };
 
 class CKamailioPeer {
