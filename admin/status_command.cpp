@@ -3,7 +3,8 @@
 // (service/status_file.h): whether it listens and why not, CAPI as it sees
 // it, calls, faxes, its last failures. What kestrel-admin sees itself is
 // added: whether the database opens, the inbox and mail-queue counts, the
-// journal's last fax. CAPI is probed here only when no service runs.
+// journal's last fax (and each node's, when several services share the
+// journal). CAPI is probed here only when no service runs.
 // Exits 0 only when the service runs, publishes a fresh status, listens and
 // delivers (no queued or undeliverable mail, no entry set aside, the OAuth
 // 2.0 login well when used); 1 otherwise, with the reasons in words.
@@ -165,16 +166,17 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   const std::size_t setAside = inbox.SetAsideCount();
   const std::size_t queued = MailQueueFileNames(MailQueueFolder(context.Folder()) + "/").size();
   const std::size_t undeliverable = MailQueueFileNames(UndeliverableFolder(context.Folder())).size();
+  // The newest fax of the journal, and of each node where several services
+  // share it: either node's status names both.
   std::string lastFax;
+  std::vector<NodeLastFax> nodesLastFax;
   if (databaseError.empty()) {
-    JournalListing listing = ListJournalEntries();
-    if (!listing.entries.empty() && listing.entries.front().receivingTime) {
-      const SqlTimestamp& t = *listing.entries.front().receivingTime;
-      char text[32];
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                    t.second);
-      lastFax = text;
+    const NodeLastFaxes last = ListLastFaxByNode();
+    for (const NodeLastFax& n : last.nodes) {
+      lastFax = std::max(lastFax, n.receivingTime);
+      if (!n.node.empty()) nodesLastFax.push_back(n);
     }
+    if (nodesLastFax.size() < 2) nodesLastFax.clear();
   }
 
   OAuthState oauth;
@@ -265,6 +267,11 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
       out.Raw("lastFax", "null");
     else
       out.Text("lastFax", lastFax);
+    if (!nodesLastFax.empty()) {
+      CJsonObject byNode;
+      for (const NodeLastFax& n : nodesLastFax) byNode.Text(n.node, n.receivingTime);
+      out.Raw("lastFaxByNode", byNode.Close());
+    }
     if (oauth.used)
       out.Raw("oauth",
               CJsonObject().Bool("held", oauth.well).Text("expires", oauth.expires).Text("error", oauth.error).Close());
@@ -321,6 +328,7 @@ int RunStatusCommand(const AdminArgs& args, CAdminContext& context) {
   if (undeliverable > 0) context.Say("undeliverable mails: " + std::to_string(undeliverable));
   context.Say("set aside, unreadable: " + std::to_string(setAside));
   context.Say("last fax: " + (lastFax.empty() ? std::string("none") : lastFax));
+  for (const NodeLastFax& n : nodesLastFax) context.Say("last fax on " + n.node + ": " + n.receivingTime);
   if (believed && !view->lastDeliveryError.empty())
     context.Say("last delivery error: " + LocalTimeText(view->lastDeliveryErrorAt) + " " + view->lastDeliveryError);
   if (oauth.used) context.Say("OAuth: " + (oauth.well ? "token held, expires " + oauth.expires : oauth.error));

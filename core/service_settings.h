@@ -66,6 +66,8 @@ struct ServiceSettings {
   std::int32_t SipChannels = 4;  // simultaneous calls
   // CAPI line: calls at once; 0 one per B-channel, 1 one at a time, N at most N
   std::int32_t CapiCalls = 0;
+  // The name the journal gives this node's faxes; empty: the host name
+  std::string NodeName;
 
   // The values reception needs (the settings table's required rows:
   // ReceivedDir, ODBCConnect, Address, Name and SMTPServer) are all non-empty.

@@ -54,6 +54,15 @@ Status CheckGrant(std::string_view name, std::string_view text) {
     if (text == grant) return {};
   return Status::Failed(std::string(name), "not a grant");
 }
+// NodeName: shown in the journal and in status lines, so printable and short.
+constexpr std::size_t kMaxNodeNameBytes = 64;
+constexpr std::string_view kNodeNameAccepts = "up to 64 printable characters, or nothing (the host name)";
+Status CheckNodeName(std::string_view name, std::string_view text) {
+  if (text.size() > kMaxNodeNameBytes) return Status::Failed(std::string(name), "too long");
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F) return Status::Failed(std::string(name), "not printable");
+  return {};
+}
 constexpr std::string_view kGrantAccepts = "device, code, client or nothing (the provider's)";
 constexpr std::string_view kUrlAccepts = "an https URL (http only to a loopback address) or nothing (the provider's)";
 
@@ -457,6 +466,14 @@ const auto& Rows() {
                            .description = "CAPI calls at once: 0 one per B-channel; 1 one at a time; more: at most "
                                           "that many, never more than the line has B-channels. A further call is "
                                           "answered busy."}),
+      Bind<&S::NodeName>({.member = "NodeName",
+                          .element = "NodeName",
+                          .defaultValue = "",
+                          .optional = true,
+                          .check = CheckNodeName,
+                          .accepts = kNodeNameAccepts,
+                          .description = "This node's name in the journal, where several services share one "
+                                         "database; empty is the host name. Each node needs its own."}),
       // Held and edited, never written to the file.
       Bind<&S::RejectStationID>({.member = "RejectStationID",
                                  .registrySection = "Fax",

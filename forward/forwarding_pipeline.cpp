@@ -47,7 +47,7 @@ ForwardingOutcome CForwardingPipeline::Forward(FaxEntry& entry, CFaxInbox& inbox
     // all the same, and only a restart before them would mail it again.
     (void)inbox.Save(entry);
   }
-  if (!entry.journaled) RecordInJournal(entry);
+  if (!entry.journaled) RecordInJournal(entry, settings);
   inbox.Remove(entry);
   return ForwardingOutcome::Done;
 }
@@ -227,10 +227,13 @@ bool CForwardingPipeline::Queue(CSMTPMessage& message, const std::string& applic
   return true;
 }
 
-void CForwardingPipeline::RecordInJournal(const FaxEntry& entry) {
+void CForwardingPipeline::RecordInJournal(const FaxEntry& entry, const ServiceSettings& settings) {
   // The journal wrote its failure to the log; the fax is forwarded regardless.
+  // A kill between the row and the entry's removal hands the fax in again
+  // after the restart; the node's name lets the journal know its own row.
+  const std::string node = settings.NodeName.empty() ? ComputerName() : settings.NodeName;
   (void)InsertJournalEntry(log_, entry.call.callerNumber, entry.call.endTime, entry.call.pages, entry.faxFile,
-                           journalConnectString_, entry.status);
+                           journalConnectString_, entry.status, node);
 }
 
 }  // namespace kestrel

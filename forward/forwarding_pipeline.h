@@ -87,8 +87,9 @@ class CForwardingPipeline {
   // one told with the server's `reply`); false when it could not be written.
   [[nodiscard]] bool Queue(CSMTPMessage& message, const std::string& applicationFolder,
                            const std::string& captureFilePath, QueueShelf shelf, const std::string& reply);
-  // One journal row naming the file the entry notes.
-  void RecordInJournal(const FaxEntry& entry);
+  // One journal row naming the file the entry notes and this node (NodeName,
+  // else the host name); none when a former run wrote it already.
+  void RecordInJournal(const FaxEntry& entry, const ServiceSettings& settings);
 
   IEventLog& log_;
   CRecipientResolver& resolver_;

@@ -1,4 +1,4 @@
-// The journal statements: INSERT with five bound values, the newest-first
+// The journal statements: INSERT with five or six bound values, the newest-first
 // SELECT in windows, the filtered page and its totals, and the DELETE by key,
 // each on a connection of its own.
 #include "store/journal.h"
@@ -14,11 +14,22 @@
 namespace kestrel {
 namespace {
 
+// Without a node the row's Node stays NULL, as in rows of older versions.
 constexpr char kInsert[] =
     "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status) VALUES (?, ?, ?, ?, ?)";
+constexpr char kInsertOfNode[] =
+    "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status, Node)"
+    " VALUES (?, ?, ?, ?, ?, ?)";
+constexpr char kAlreadyJournaled[] =
+    "SELECT COUNT(*) FROM ReceivedFaxes WHERE Node = ? AND FaxFile = ? AND ReceivingTime = ?";
+// The time as text: one form on both engines, and no driver conversion of an aggregate.
+constexpr char kLastByNode[] =
+    "SELECT Node, CAST(MAX(ReceivingTime) AS VARCHAR(32)) FROM ReceivedFaxes WHERE ReceivingTime IS NOT NULL"
+    " GROUP BY Node";
 // The same order as the full listing, one window of it; the index keeps the
 // first window of a large journal from sorting every row.
-constexpr char kListFrom[] = "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status FROM ReceivedFaxes";
+constexpr char kListFrom[] =
+    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status, Node FROM ReceivedFaxes";
 constexpr char kOrderWindow[] = " ORDER BY ReceivingTime DESC, ID DESC LIMIT ? OFFSET ?";
 constexpr char kCount[] = "SELECT COUNT(*), SUM(NumberOfPages) FROM ReceivedFaxes";
 constexpr char kFilterWhere[] = " WHERE SenderNr LIKE ? OR CAST(ReceivingTime AS VARCHAR(32)) LIKE ?";
@@ -33,7 +44,7 @@ constexpr char kDelete[] = "DELETE FROM ReceivedFaxes WHERE ID = ?";
 // on PostgreSQL), newest key first.
 constexpr int kStreamRows = 2000;
 constexpr char kStreamFrom[] =
-    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status,"
+    "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile, Status, Node,"
     " CAST(ReceivingTime AS VARCHAR(32)) AS TimeText FROM ReceivedFaxes";
 constexpr char kStreamTimedFirst[] = " WHERE ReceivingTime IS NOT NULL ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
 constexpr char kStreamTimedAfter[] = " WHERE (ReceivingTime, ID) < (?, ?) ORDER BY ReceivingTime DESC, ID DESC LIMIT ?";
@@ -42,7 +53,8 @@ constexpr std::size_t kTimeTextBytes = 64;
 
 constexpr std::size_t kSenderBytes = 1024;
 constexpr std::size_t kFaxFileBytes = 4096;
-constexpr std::size_t kStatusBytes = 255;  // the column's size
+constexpr std::size_t kStatusBytes = 255;  // the Status and Node columns' size
+constexpr std::size_t kNodeBytes = kStatusBytes;
 
 // Runs `action` on a fresh connection; when it fails because ReceivedFaxes is
 // missing, creates the table and runs it once more.
@@ -58,7 +70,7 @@ void WithJournalTable(const std::string& connectString, Action action) {
   }
 }
 
-// Reads the current row of a statement over the six listed columns.
+// Reads the current row of a statement over the seven listed columns.
 JournalEntry ReadEntry(COdbcStatement& statement, COdbcConnection& db) {
   JournalEntry entry;
   entry.id = statement.GetInt32(1).value_or(0);
@@ -73,6 +85,7 @@ JournalEntry ReadEntry(COdbcStatement& statement, COdbcConnection& db) {
   entry.numberOfPages = statement.GetInt32(4).value_or(0);
   entry.faxFile = statement.GetText(5, kFaxFileBytes).value_or("");
   entry.status = statement.GetText(6, kStatusBytes).value_or("");
+  entry.node = statement.GetText(7, kNodeBytes).value_or("");
   return entry;
 }
 
@@ -86,11 +99,18 @@ std::string LikeLiteral(const std::string& text) {
   return out;
 }
 
-// At most the column's bytes, cut before a character rather than inside one.
-std::string FittedStatus(const std::string& status) {
-  std::size_t end = std::min(status.size(), kStatusBytes);
-  while (end < status.size() && end > 0 && (static_cast<unsigned char>(status[end]) & 0xC0) == 0x80) --end;
-  return status.substr(0, end);
+// At most the Status or Node column's bytes, cut before a character rather than inside one.
+std::string FittedColumn(const std::string& text) {
+  std::size_t end = std::min(text.size(), kStatusBytes);
+  while (end < text.size() && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+bool AlreadyJournaled(COdbcConnection& db, const std::string& node, const std::string& faxFile,
+                      const std::string& storedTime) {
+  COdbcStatement statement(db);
+  statement.Execute(kAlreadyJournaled, {node, faxFile, storedTime});
+  return statement.Fetch() && statement.GetInt32(1).value_or(0) > 0;
 }
 
 bool AllDigits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
@@ -152,7 +172,8 @@ std::optional<std::string> StoredReceivingTime(std::time_t receivingTime) {
 }
 
 Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime, int numberOfPages,
-                          const std::string& faxFile, const std::string& connectString, const std::string& status) {
+                          const std::string& faxFile, const std::string& connectString, const std::string& status,
+                          const std::string& node) {
   const auto failed = [&log](const DatabaseError& error) {
     const Failure failure = DatabaseFailure(error);
     log.WriteEventText(" " + failure.text);
@@ -163,8 +184,15 @@ Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time
     return failed({"22007", 0, "The receiving time " + std::to_string(receivingTime) + " is not a date and time."});
   try {
     WithJournalTable(connectString, [&](COdbcConnection& db) {
-      db.ExecuteDirect(kInsert,
-                       {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile, FittedStatus(status)});
+      std::vector<SqlParameter> values = {senderNr, *stored, static_cast<std::int32_t>(numberOfPages), faxFile,
+                                          FittedColumn(status)};
+      if (node.empty()) {
+        db.ExecuteDirect(kInsert, values);
+      } else {
+        if (AlreadyJournaled(db, FittedColumn(node), faxFile, *stored)) return;
+        values.emplace_back(FittedColumn(node));
+        db.ExecuteDirect(kInsertOfNode, values);
+      }
       // The writer makes the views' index, so that no view start pays for it.
       try {
         EnsureTimeIndex(db, connectString);
@@ -176,6 +204,25 @@ Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time
     return failed(e.Error());
   }
   return {};
+}
+
+NodeLastFaxes ListLastFaxByNode(const std::string& connectString) {
+  NodeLastFaxes last;
+  try {
+    WithJournalTable(connectString, [&](COdbcConnection& db) {
+      last.nodes.clear();
+      COdbcStatement statement(db);
+      statement.Execute(kLastByNode, {});
+      while (statement.Fetch())
+        last.nodes.push_back(
+            {statement.GetText(1, kNodeBytes).value_or(""), statement.GetText(2, kTimeTextBytes).value_or("")});
+    });
+  } catch (const CDatabaseException& e) {
+    last.status = DatabaseFailure(e.Error());
+  }
+  std::sort(last.nodes.begin(), last.nodes.end(),
+            [](const NodeLastFax& a, const NodeLastFax& b) { return a.node < b.node; });
+  return last;
 }
 
 JournalListing ListJournalEntries(const std::string& connectString) {
@@ -227,7 +274,7 @@ Status ForEachJournalEntry(const std::function<bool(const JournalEntry&)>& each,
       const auto timed = [&] {
         windows({std::int32_t{kStreamRows}}, kStreamTimedFirst, kStreamTimedAfter,
                 [](const JournalEntry& entry, COdbcStatement& statement) {
-                  return std::vector<SqlParameter>{statement.GetText(7, kTimeTextBytes).value_or(""), entry.id,
+                  return std::vector<SqlParameter>{statement.GetText(8, kTimeTextBytes).value_or(""), entry.id,
                                                    std::int32_t{kStreamRows}};
                 });
       };

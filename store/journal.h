@@ -38,6 +38,7 @@ struct JournalEntry {
   // Empty for a whole fax (rows of older versions have none); otherwise why
   // pages may be missing or were not converted, at most 255 bytes.
   std::string status;
+  std::string node;  // the service that received it; empty in rows of older versions
 };
 
 struct JournalListing {
@@ -54,10 +55,29 @@ struct JournalListing {
 // (DiagnosticText) and answered as well; the forwarding side forwards the fax
 // regardless. `receivingTime` is the end of reception. `status` is empty for
 // a whole fax; a longer one than the column takes is cut. An older table
-// without the Status column gets it on the first insert.
+// without the Status or Node column gets it on the first insert.
+// `node` names the service that received the fax (empty: none, NULL in the
+// row). A node's fax is one row however often it is handed in: a row of the
+// same node, file and time means a former run journaled it and was cut off
+// before it could note that, so nothing is added. Only the node itself writes
+// its rows, one fax at a time, so the check cannot race another writer.
 [[nodiscard]] Status InsertJournalEntry(IEventLog& log, const std::string& senderNr, std::time_t receivingTime,
                                         int numberOfPages, const std::string& faxFile,
-                                        const std::string& connectString = {}, const std::string& status = {});
+                                        const std::string& connectString = {}, const std::string& status = {},
+                                        const std::string& node = {});
+
+// The newest receiving time of the faxes of each node, for the status of
+// several services sharing one journal; rows without a time are left out,
+// rows of older versions (no node) come under an empty name.
+struct NodeLastFax {
+  std::string node;
+  std::string receivingTime;  // as stored: "YYYY-MM-DD HH:MM:SS"
+};
+struct NodeLastFaxes {
+  std::vector<NodeLastFax> nodes;  // by name; the empty name first
+  Status status;                   // failed when the journal could not be read
+};
+[[nodiscard]] NodeLastFaxes ListLastFaxByNode(const std::string& connectString = {});
 
 // Every journal row, newest first (equal times: the later row first). An
 // error stops the listing; the rows read so far are kept.

@@ -9,7 +9,7 @@
 namespace kestrel {
 namespace {
 
-bool ProbeFails(COdbcConnection& db, const char* sql) {
+bool ProbeFails(COdbcConnection& db, const std::string& sql) {
   try {
     db.ExecuteDirect(sql);
     return false;
@@ -29,10 +29,15 @@ bool CreateTsidTableIfMissing(COdbcConnection& db) {
 bool CreateJournalTableIfMissing(COdbcConnection& db) {
   if (!ProbeFails(db, "SELECT ID, SenderNr, ReceivingTime, NumberOfPages, FaxFile FROM ReceivedFaxes WHERE 1 = 0")) {
     // A table of an older version: its rows and the nodes still writing
-    // them (their INSERT names its columns) keep working with the column added.
-    if (!ProbeFails(db, "SELECT Status FROM ReceivedFaxes WHERE 1 = 0")) return false;
-    db.ExecuteDirect("ALTER TABLE ReceivedFaxes ADD COLUMN Status VARCHAR(255)");
-    return true;
+    // them (their INSERT names its columns) keep working with the columns
+    // added; their rows leave them NULL.
+    bool altered = false;
+    for (const char* column : {"Status", "Node"}) {
+      if (!ProbeFails(db, std::string("SELECT ") + column + " FROM ReceivedFaxes WHERE 1 = 0")) continue;
+      db.ExecuteDirect(std::string("ALTER TABLE ReceivedFaxes ADD COLUMN ") + column + " VARCHAR(255)");
+      altered = true;
+    }
+    return altered;
   }
   // SQLite accepts SERIAL but leaves the ID empty; PostgreSQL refuses a NULL
   // ID for a plain INTEGER key.
@@ -40,7 +45,7 @@ bool CreateJournalTableIfMissing(COdbcConnection& db) {
       db.Engine() == DatabaseEngine::kPostgreSQL ? "SERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT";
   db.ExecuteDirect(std::string("CREATE TABLE IF NOT EXISTS ReceivedFaxes (ID ") + id +
                    ", SenderNr VARCHAR(255), ReceivingTime TIMESTAMP, NumberOfPages INTEGER,"
-                   " FaxFile VARCHAR(4096), Status VARCHAR(255))");
+                   " FaxFile VARCHAR(4096), Status VARCHAR(255), Node VARCHAR(255))");
   return true;
 }
 

@@ -3,7 +3,8 @@
 //   tblTSIDEMail (TSID VARCHAR(255), EmailAddress VARCHAR(255));
 //   ReceivedFaxes (ID assigned by the database, SenderNr, ReceivingTime
 //   TIMESTAMP, NumberOfPages INTEGER, FaxFile, Status VARCHAR(255): empty or
-//   NULL for a whole fax).
+//   NULL for a whole fax, Node VARCHAR(255): the service that received it,
+//   NULL in rows of older versions).
 // The same statements serve SQLite and PostgreSQL; only the ID column differs.
 // Failures throw CDatabaseException, the store's rule (database_exception.h),
 // except EnsureMsnTable, which reports them to its notice sink.
@@ -25,7 +26,7 @@ void EnsureMsnTable(COdbcConnection& administration, INoticeSink& notices);
 
 // Creates tblTSIDEMail or ReceivedFaxes when a probe of the table fails and
 // the connection is still up; for a ReceivedFaxes of an older version, adds
-// its Status column (ALTER TABLE). True when the table was created or
+// the Status and Node columns it lacks (ALTER TABLE). True when the table was created or
 // altered. Throws the creation's error.
 [[nodiscard]] bool CreateTsidTableIfMissing(COdbcConnection& db);
 [[nodiscard]] bool CreateJournalTableIfMissing(COdbcConnection& db);

@@ -515,6 +515,24 @@ TEST_F(AdminTest, QuotedNameWithACommaInTheCallerTableReachesItsAddress) {
   EXPECT_NE(mail_->Content(1).find("\"Doe, John\" <john@kestrel.test>"), std::string::npos) << mail_->Content(1);
 }
 
+// Services sharing one journal: the status names each node's newest fax once
+// there are two, besides the journal's newest.
+TEST_F(AdminTest, StatusNamesEachNodesLastFaxOnceTheJournalHoldsTwo) {
+  ASSERT_TRUE(InsertJournalEntry(log_, "0301", LocalTime("07/12/2026 09:05:03"), 1, "/a/1.png", {}, "", "fax-a").Ok());
+  EXPECT_EQ(RunAdmin({"status"}).out.find("last fax on "), std::string::npos) << "one node: no line of its own";
+  ASSERT_TRUE(InsertJournalEntry(log_, "0302", LocalTime("08/12/2026 10:11:12"), 1, "/b/1.png", {}, "", "fax-b").Ok());
+  const AdminRun text = RunAdmin({"status"});
+  EXPECT_NE(text.out.find("\nlast fax: 2026-12-08 10:11:12\nlast fax on fax-a: 2026-12-07 09:05:03\n"
+                          "last fax on fax-b: 2026-12-08 10:11:12\n"),
+            std::string::npos)
+      << text.out;
+  const AdminRun json = RunAdmin({"--json", "status"});
+  EXPECT_NE(json.out.find("\"lastFax\":\"2026-12-08 10:11:12\",\"lastFaxByNode\":{\"fax-a\":\"2026-12-07 09:05:03\","
+                          "\"fax-b\":\"2026-12-08 10:11:12\"}"),
+            std::string::npos)
+      << json.out;
+}
+
 TEST_F(AdminTest, StatusIsWellWithTheLineAndNotWellWithoutIt) {
   StartSim();
   StartMailServer();

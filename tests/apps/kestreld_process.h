@@ -41,7 +41,12 @@ class Kestreld : public ServiceTest {
   }
   // Starts `program` --home app_ `extra`, its output in files named after `tag`.
   void Spawn(pid_t& pid, const std::string& program, const std::string& tag, const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {program, "--home", app_.Path()};
+    SpawnIn(pid, program, app_.Path(), tag, extra);
+  }
+  // The same on the application folder `folder`.
+  void SpawnIn(pid_t& pid, const std::string& program, const std::string& folder, const std::string& tag,
+               const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {program, "--home", folder};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -60,8 +65,13 @@ class Kestreld : public ServiceTest {
   // its exit status and its standard output followed by its standard error.
   std::pair<int, std::string> RunProgram(const std::string& program, const std::vector<std::string>& extra,
                                          std::chrono::milliseconds timeout = 30s) {
+    return RunProgramIn(program, app_.Path(), extra, timeout);
+  }
+  std::pair<int, std::string> RunProgramIn(const std::string& program, const std::string& folder,
+                                           const std::vector<std::string>& extra,
+                                           std::chrono::milliseconds timeout = 30s) {
     pid_t pid = -1;
-    Spawn(pid, program, "program-", extra);
+    SpawnIn(pid, program, folder, "program-", extra);
     const int status = WaitProcess(pid, timeout);
     if (pid > 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
     return {status, ReadFileBytes(home_.File("program-stdout")) + ReadFileBytes(home_.File("program-stderr"))};

@@ -75,7 +75,7 @@ TEST(SettingsFile, ExportWritesExactElementTree) {
             "<SipEnabled>FALSE</SipEnabled><SipRegistrar></SipRegistrar><SipUser></SipUser>"
             "<SipAuthUser></SipAuthUser><SipPassword> </SipPassword><SipTransport>0</SipTransport>"
             "<SipPort>5060</SipPort><SipRtpPorts>20000-20199</SipRtpPorts><SipT38>TRUE</SipT38>"
-            "<SipPeers></SipPeers><SipChannels>4</SipChannels><CapiCalls>0</CapiCalls>"
+            "<SipPeers></SipPeers><SipChannels>4</SipChannels><CapiCalls>0</CapiCalls><NodeName></NodeName>"
             "</Settings></Kestrel>");
   auto events = EventDescriptions(dir.Path());
   ASSERT_EQ(events.size(), 2u);

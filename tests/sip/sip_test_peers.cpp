@@ -105,7 +105,9 @@ int FreeUdpPort(const std::string& address) {
 
 CKamailioPeer::CKamailioPeer(const std::string& folder, KamailioSetup setup)
     : folder_(folder), setup_(std::move(setup)), port_(setup_.port ? setup_.port : FreeUdpPort(setup_.address)) {
-  std::string config = ReadAll(std::string(KESTREL_SIP_PEERS_DIR) + "kamailio.cfg");
+  std::string config = ReadAll(std::string(KESTREL_SIP_PEERS_DIR) + setup_.config);
+  std::ofstream(folder_ + "dispatcher.list") << setup_.dispatcherList;
+  Replace(config, "@DISPATCHER_LIST@", folder_ + "dispatcher.list");
   Replace(config, "@LISTEN@", HostPort());
   Replace(config, "@CTL_SOCKET@", folder_ + "kamailio.ctl");
   Replace(config, "@MIN_EXPIRES@", std::to_string(setup_.minExpires));
@@ -175,9 +177,16 @@ std::string CKamailioPeer::Bindings(const std::string& user) const {
   return out.find("Contact") == std::string::npos && out.find("contact") == std::string::npos ? std::string() : out;
 }
 
-int CKamailioPeer::Statistic(const std::string& name) const {
+std::string CKamailioPeer::Control(const std::vector<std::string>& command) const {
+  std::vector<std::string> argv = {"/usr/sbin/kamcmd", "-s", "unix:" + folder_ + "kamailio.ctl"};
+  argv.insert(argv.end(), command.begin(), command.end());
   std::string out;
-  Run({"/usr/sbin/kamcmd", "-s", "unix:" + folder_ + "kamailio.ctl", "stats.get_statistics", name}, &out, 5000);
+  Run(argv, &out, 5000);
+  return out;
+}
+
+int CKamailioPeer::Statistic(const std::string& name) const {
+  const std::string out = Control({"stats.get_statistics", name});
   const auto equals = out.rfind('=');
   return equals == std::string::npos ? -1 : std::atoi(out.c_str() + equals + 1);
 }

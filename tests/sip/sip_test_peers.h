@@ -1,5 +1,6 @@
 // The SIP line's test peers: Debian's Kamailio as registrar (digest
-// authentication, bindings in memory) and proxy, started on a loopback
+// authentication, bindings in memory) and proxy, or as a dispatcher spreading
+// calls over several services, started on a loopback
 // address of its own so that a call from anywhere else is a stranger, and a
 // Python caller (peers/sip_ua.py) speaking SIP over a plain socket. Every
 // wait is bounded so that a broken line fails its test instead of hanging it;
@@ -21,6 +22,10 @@ struct KamailioSetup {
   int minExpires = 1;
   int maxExpires = 3600;
   int port = 0;  // 0: a free one
+  // The configuration, a file of the peers folder; the dispatcher's also
+  // takes the list of destinations (its lines, written beside it).
+  std::string config = "kamailio.cfg";
+  std::string dispatcherList{};
 };
 
 class CKamailioPeer {
@@ -39,6 +44,8 @@ class CKamailioPeer {
   std::string Bindings(const std::string& user) const;
   // One of Kamailio's counters, by its name alone ("rejected_regs"); -1 if unknown.
   int Statistic(const std::string& name) const;
+  // Kamailio's answer to the control command `command` ("dispatcher.list").
+  std::string Control(const std::vector<std::string>& command) const;
 
  private:
   void Start();

@@ -1,7 +1,7 @@
 // The journal on both engines: rows come back newest first across days,
 // months and years, texts with quotes are stored unchanged, a delete removes
-// exactly its row, the views' pages and filter, and failures become one event
-// text with the driver's diagnostics.
+// exactly its row, the views' pages and filter, each node's fax one row, and
+// failures become one event text with the driver's diagnostics.
 #include "store/journal.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +105,7 @@ TEST_P(JournalTest, DeleteRemovesExactlyItsRow) {
   EXPECT_EQ(ListJournalEntries(db.ConnectString()).entries.size(), 2u);
 }
 
-TEST_P(JournalTest, TableOfAnOlderVersionGetsTheStatusColumnAndOlderWritersGoOn) {
+TEST_P(JournalTest, TableOfAnOlderVersionGetsItsNewColumnsAndOlderWritersGoOn) {
   const bool postgres = GetParam() == Engine::kPostgreSQL;
   const std::string olderInsert =
       "INSERT INTO ReceivedFaxes (SenderNr, ReceivingTime, NumberOfPages, FaxFile)"
@@ -117,8 +117,9 @@ TEST_P(JournalTest, TableOfAnOlderVersionGetsTheStatusColumnAndOlderWritersGoOn)
   ExecuteSql(db.ConnectString(), olderInsert);
   // Longer than the column: cut to its 255 bytes rather than refused.
   const std::string status = "Incomplete: " + std::string(300, 'x');
-  ASSERT_TRUE(
-      InsertJournalEntry(log, "new", LocalTime("02/01/2026 10:00:00"), 2, "b", db.ConnectString(), status).Ok());
+  ASSERT_TRUE(InsertJournalEntry(log, "new", LocalTime("02/01/2026 10:00:00"), 2, "b", db.ConnectString(), status,
+                                 "fax-a")
+                  .Ok());
   ExecuteSql(db.ConnectString(), olderInsert);  // a node of the older version, sharing the journal
 
   JournalListing listing = ListJournalEntries(db.ConnectString());
@@ -126,8 +127,35 @@ TEST_P(JournalTest, TableOfAnOlderVersionGetsTheStatusColumnAndOlderWritersGoOn)
   ASSERT_EQ(listing.entries.size(), 3u);
   EXPECT_EQ(listing.entries[0].senderNr, "new");
   EXPECT_EQ(listing.entries[0].status, status.substr(0, 255));
+  EXPECT_EQ(listing.entries[0].node, "fax-a");
   EXPECT_EQ(listing.entries[1].status, "");
+  EXPECT_EQ(listing.entries[1].node, "");
   EXPECT_EQ(listing.entries[2].status, "");
+  EXPECT_EQ(QueryColumn(db.ConnectString(), "SELECT COUNT(*) FROM ReceivedFaxes WHERE Node IS NULL"),
+            std::vector<std::string>{"2"});
+}
+
+// Two services writing one journal: a fax handed in again by its node after
+// a restart stays one row, another node's fax of the same file and time is
+// its own, and the status finds each node's newest fax.
+TEST_P(JournalTest, EachNodesFaxIsOneRowAndItsNewestTimeIsFoundPerNode) {
+  const auto insert = [&](const std::string& node, const char* time, const std::string& file) {
+    EXPECT_TRUE(InsertJournalEntry(log, "0301", LocalTime(time), 1, file, db.ConnectString(), "", node).Ok());
+  };
+  insert("fax-a", "07/12/2026 10:00:00", "/srv/received/1.png");
+  insert("fax-a", "07/12/2026 10:00:00", "/srv/received/1.png");
+  insert("fax-b", "07/12/2026 10:00:00", "/srv/received/1.png");
+  insert("fax-b", "08/12/2026 11:30:00", "/srv/received/2.png");
+  Insert("older", "09/12/2026 12:00:00", 1, "/srv/received/3.png");
+  EXPECT_EQ(ListJournalEntries(db.ConnectString()).entries.size(), 4u);
+
+  const NodeLastFaxes last = ListLastFaxByNode(db.ConnectString());
+  ASSERT_TRUE(last.status.Ok()) << last.status.Describe();
+  std::vector<std::pair<std::string, std::string>> byNode;
+  for (const NodeLastFax& n : last.nodes) byNode.emplace_back(n.node, n.receivingTime);
+  EXPECT_EQ(byNode, (std::vector<std::pair<std::string, std::string>>{{"", "2026-12-09 12:00:00"},
+                                                                       {"fax-a", "2026-12-07 10:00:00"},
+                                                                       {"fax-b", "2026-12-08 11:30:00"}}));
 }
 
 TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {
