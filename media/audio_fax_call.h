@@ -35,7 +35,7 @@ struct AudioFaxSetup {
   std::string localStationId;
   // Called once, on the call's thread, when the caller's fax tones are
   // heard; may be empty. It must not wait for this call.
-  std::function<void()> onFaxTones;
+  std::function<void()> onFaxTones{};
 };
 
 using AudioFaxResult = FaxCallResult;

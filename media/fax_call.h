@@ -32,7 +32,7 @@ struct FaxCallSetup {
   std::string localStationId;
   // Audio only: called once, on the call's thread, when the caller's CNG or
   // V.21 preamble is heard; may be empty. It must not wait for the call.
-  std::function<void()> onFaxTones;
+  std::function<void()> onFaxTones{};
 };
 
 struct T38Setup {
@@ -40,7 +40,7 @@ struct T38Setup {
   AudioEndpoint remote;
   // The session as agreed: what the peer's SDP stated, its version the
   // lower of the peer's and ours.
-  T38Parameters peer;
+  T38Parameters peer{};
 };
 
 class CT38FaxCall;
