@@ -26,10 +26,12 @@ void CopyField(TIFF* in, TIFF* out, ttag_t tag) {
 
 // One page of `in` (its current directory) as the next page of `out`.
 bool CopyPage(TIFF* in, TIFF* out, std::uint16_t number, std::uint16_t total) {
+  // The coding first: libtiff knows T4Options and T6Options only after it.
+  CopyField<std::uint16_t>(in, out, TIFFTAG_COMPRESSION);
   for (const ttag_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP, TIFFTAG_T4OPTIONS,
                            TIFFTAG_T6OPTIONS, TIFFTAG_BADFAXLINES, TIFFTAG_CONSECUTIVEBADFAXLINES})
     CopyField<std::uint32_t>(in, out, tag);
-  for (const ttag_t tag : {TIFFTAG_BITSPERSAMPLE, TIFFTAG_COMPRESSION, TIFFTAG_PHOTOMETRIC, TIFFTAG_FILLORDER,
+  for (const ttag_t tag : {TIFFTAG_BITSPERSAMPLE, TIFFTAG_PHOTOMETRIC, TIFFTAG_FILLORDER,
                            TIFFTAG_ORIENTATION, TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_PLANARCONFIG,
                            TIFFTAG_RESOLUTIONUNIT, TIFFTAG_CLEANFAXDATA})
     CopyField<std::uint16_t>(in, out, tag);
