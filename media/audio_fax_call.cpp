@@ -1,7 +1,6 @@
 #include "media/audio_fax_call.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <spandsp.h>
 #include <thread>
@@ -83,17 +82,13 @@ class CAudioFaxCall::CImpl {
     std::lock_guard lock(mutex_);
     return stoppedForSwitch_;
   }
-  bool Finished() const { return finished_; }
+  bool Finished() const { return end_.Finished(); }
   bool OnCallThread() const { return std::this_thread::get_id() == thread_.get_id(); }
   void Wake() {
     std::lock_guard lock(mutex_);
     if (link_) link_->Wake();
   }
-  AudioFaxResult Wait() {
-    std::unique_lock lock(mutex_);
-    finishedSignal_.wait(lock, [this] { return finished_.load(); });
-    return result_;
-  }
+  AudioFaxResult Wait() { return end_.Wait(); }
 
  private:
   void Run() {
@@ -125,27 +120,25 @@ class CAudioFaxCall::CImpl {
       }
     }
     FaxCallResult result = outcome_.Finish(fax_get_t30_state(fax_), stopped);
-    std::lock_guard lock(mutex_);
-    // The port is free for T.38 once Wait returns.
-    link_.reset();
-    result_ = std::move(result);
-    stoppedForSwitch_ = stopped == kStoppedReason;
-    finished_ = true;
-    finishedSignal_.notify_all();
+    {
+      std::lock_guard lock(mutex_);
+      // The port is free for T.38 once Wait returns.
+      link_.reset();
+      stoppedForSwitch_ = stopped == kStoppedReason;
+    }
+    end_.Publish(std::move(result));
   }
 
   std::unique_ptr<CRtpAudioLink> link_;  // under mutex_ where another thread wakes it
   fax_state_t* fax_;
   std::atomic<bool> hangup_{false};
   std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{false};
-  // The thread's own until finished_.
+  // The thread's own.
   CT30Outcome outcome_;
   CFaxToneListener tones_;
-  bool stoppedForSwitch_ = false;
-  AudioFaxResult result_;
   std::mutex mutex_;
-  std::condition_variable finishedSignal_;
+  bool stoppedForSwitch_ = false;  // under mutex_
+  CCallEnd end_;
   std::thread thread_;
 };
 

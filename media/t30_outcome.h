@@ -5,11 +5,14 @@
 // identity, whether the document ended, and which pages came with errors
 // the receiver could not repair (bad rows T.4 decoding regenerated).
 //
-// Plain values, owned by the thread running the T.30 session; SpanDSP calls
-// it back on that thread. Nothing here fails.
+// CT30Outcome is owned by the thread running the T.30 session; SpanDSP
+// calls it back on that thread. CCallEnd hands the result from that thread
+// to any other. Nothing here fails.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,33 @@ class CT30Outcome {
   bool documentEnded_ = false;
   int completion_ = 0;
   std::vector<int> pagesWithErrors_;
+};
+
+// The end of a call's thread as other threads see it.
+class CCallEnd {
+ public:
+  void Publish(FaxCallResult result) {
+    std::lock_guard lock(mutex_);
+    result_ = std::move(result);
+    finished_ = true;
+    signal_.notify_all();
+  }
+  [[nodiscard]] bool Finished() const {
+    std::lock_guard lock(mutex_);
+    return finished_;
+  }
+  // Blocks until Publish.
+  FaxCallResult Wait() const {
+    std::unique_lock lock(mutex_);
+    signal_.wait(lock, [this] { return finished_; });
+    return result_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable signal_;
+  bool finished_ = false;
+  FaxCallResult result_;
 };
 
 }  // namespace kestrel

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <spandsp.h>
 #include <thread>
 
@@ -43,12 +41,8 @@ class CT38FaxCall::CImpl {
     hangup_ = true;
     link_->Wake();
   }
-  bool Finished() const { return finished_; }
-  FaxCallResult Wait() {
-    std::unique_lock lock(mutex_);
-    finishedSignal_.wait(lock, [this] { return finished_.load(); });
-    return result_;
-  }
+  bool Finished() const { return end_.Finished(); }
+  FaxCallResult Wait() { return end_.Wait(); }
 
  private:
   void Run() {
@@ -77,20 +71,14 @@ class CT38FaxCall::CImpl {
     }
     FaxCallResult result = outcome_.Finish(t38_terminal_get_t30_state(terminal_), stopped);
     result.t38 = true;
-    std::lock_guard lock(mutex_);
-    result_ = std::move(result);
-    finished_ = true;
-    finishedSignal_.notify_all();
+    end_.Publish(std::move(result));
   }
 
   std::unique_ptr<CUdptlLink> link_;
   t38_terminal_state_t* terminal_;
   std::atomic<bool> hangup_{false};
-  std::atomic<bool> finished_{false};
-  CT30Outcome outcome_;  // the thread's own until finished_
-  FaxCallResult result_;
-  std::mutex mutex_;
-  std::condition_variable finishedSignal_;
+  CT30Outcome outcome_;  // the thread's own
+  CCallEnd end_;
   std::thread thread_;
 };
 

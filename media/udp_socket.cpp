@@ -83,7 +83,9 @@ void CUdpSocket::Send(std::span<const std::uint8_t> datagram) {
 
 void CUdpSocket::Receive(std::chrono::steady_clock::time_point until,
                          const std::function<bool(std::span<const std::uint8_t>)>& take) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  // Rounded up: a wait cut to whole milliseconds downwards would spin
+  // through the last one before every tick.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
   pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
   if (::poll(fds, 2, left.count() > 0 ? static_cast<int>(left.count()) : 0) <= 0) return;
   if (fds[1].revents & POLLIN) {
