@@ -102,17 +102,19 @@ FaxCallResult CFaxCall::Wait() {
   lock.unlock();
   FaxCallResult result = t38Part->Wait();
   if (!audio_) return result;
-  for (int& page : result.pagesWithErrors) page += audio.pages;
-  result.pagesWithErrors.insert(result.pagesWithErrors.begin(), audio.pagesWithErrors.begin(),
-                                audio.pagesWithErrors.end());
   if (result.remoteStationId.empty()) result.remoteStationId = audio.remoteStationId;
   if (result.pages > 0 && t38Path_ != setup_.tiffPath) {
     if (Status joined = AppendFaxPages(t38Path_, setup_.tiffPath); !joined) {
-      result.complete = false;
-      result.incomplete = joined.Describe();
-      return result;  // the audio's pages stay in the capture, T.38's beside it
+      // The capture holds the audio's pages; T.38's stay beside it.
+      audio.complete = false;
+      audio.incomplete = joined.Describe();
+      audio.t38 = true;
+      return audio;
     }
   }
+  for (int& page : result.pagesWithErrors) page += audio.pages;
+  result.pagesWithErrors.insert(result.pagesWithErrors.begin(), audio.pagesWithErrors.begin(),
+                                audio.pagesWithErrors.end());
   result.pages += audio.pages;
   return result;
 }
