@@ -20,6 +20,7 @@
 #include "core/result.h"
 #include "media/audio_fax_call.h"
 #include "media/jitter_buffer.h"
+#include "media/udp_socket.h"
 
 namespace kestrel {
 
@@ -35,7 +36,6 @@ class CRtpAudioLink {
   // step "RTP".
   [[nodiscard]] static Result<std::unique_ptr<CRtpAudioLink>> Open(int localPort, const AudioEndpoint& remote,
                                                                    AudioCodec codec);
-  ~CRtpAudioLink();
   CRtpAudioLink(const CRtpAudioLink&) = delete;
   CRtpAudioLink& operator=(const CRtpAudioLink&) = delete;
 
@@ -51,17 +51,14 @@ class CRtpAudioLink {
   [[nodiscard]] bool NextFrame(std::vector<std::int16_t>& samples, bool drain = false);
   // When the last packet of the agreed codec arrived (the opening time until then).
   [[nodiscard]] std::chrono::steady_clock::time_point LastHeard() const { return lastHeard_; }
-  void Wake();
+  void Wake() { socket_->Wake(); }
 
  private:
-  struct CAddress;
-  CRtpAudioLink(int socket, int wakeFd, AudioCodec codec, std::unique_ptr<CAddress> peer);
-  void Take(std::span<const std::uint8_t> datagram, const CAddress& from);
+  CRtpAudioLink(std::unique_ptr<CUdpSocket> socket, AudioCodec codec);
+  bool Take(std::span<const std::uint8_t> datagram);
 
-  int socket_;
-  int wakeFd_;
+  std::unique_ptr<CUdpSocket> socket_;
   AudioCodec codec_;
-  std::unique_ptr<CAddress> peer_;
   CJitterBuffer jitter_{kJitterDepth};
   std::vector<std::uint8_t> frame_;
   std::vector<std::uint8_t> datagram_;

@@ -3,31 +3,16 @@
 // every page received must be the page sent, pel for pel. The tests wait for
 // the sender's exit and then for the receiver's end.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "media/audio_fax_call.h"
 #include "tests/convert/command_output.h"
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/image_readers.h"
+#include "tests/media/udp_ports.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestrel {
 namespace {
-
-// A UDP port free on loopback now; the kernel does not hand it out again at once.
-int FreeUdpPort() {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(sock);
-  return ntohs(address.sin_port);
-}
 
 struct FaxRun {
   AudioFaxResult result;
@@ -44,8 +29,9 @@ class AudioFaxCallTest : public ::testing::Test {
   // Sends sent.tif with the sender's `options`; a sender told to hang up
   // stands for the peer's BYE, so Hangup follows its exit.
   FaxRun Send(AudioCodec codec, const std::string& options = "", bool hangup = false) {
-    const int receiverPort = FreeUdpPort();
-    const int senderPort = FreeUdpPort();
+    const std::vector<int> ports = test::FreeUdpPorts(2);
+    const int receiverPort = ports.at(0);
+    const int senderPort = ports.at(1);
     AudioFaxSetup setup{receiverPort,
                         {"127.0.0.1", static_cast<std::uint16_t>(senderPort)},
                         codec,

@@ -31,6 +31,7 @@
 #include "media/audio_fax_call.h"
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/image_readers.h"
+#include "tests/media/udp_ports.h"
 #include "tests/support/file_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -45,29 +46,6 @@ constexpr int kSteps[] = {1, 10, 20, 30, 40, 50};
 constexpr int kTargetCalls = 30;
 // Only a hang ends a step this way: a two-page call takes well under a minute.
 constexpr std::chrono::minutes kStepBound{10};
-
-// Ports free on loopback now, all different: every probe socket stays bound
-// until the last port is known.
-std::vector<int> FreeUdpPorts(std::size_t count) {
-  std::vector<int> sockets;
-  std::vector<int> ports;
-  for (std::size_t i = 0; i < count; ++i) {
-    const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (sock < 0) break;
-    sockets.push_back(sock);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      break;
-    ports.push_back(ntohs(address.sin_port));
-  }
-  for (const int sock : sockets) ::close(sock);
-  if (ports.size() != count) ports.clear();
-  return ports;
-}
 
 double CpuSeconds(int who) {
   rusage usage{};
@@ -115,7 +93,7 @@ class CCallStep {
 
   StepOutcome Run(int count) {
     StepOutcome outcome;
-    const std::vector<int> ports = FreeUdpPorts(2 * static_cast<std::size_t>(count));
+    const std::vector<int> ports = test::FreeUdpPorts(2 * static_cast<std::size_t>(count));
     if (ports.empty()) return Refused("no free UDP ports on loopback");
     calls_.resize(static_cast<std::size_t>(count));
     const double selfBefore = CpuSeconds(RUSAGE_SELF);
