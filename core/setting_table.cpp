@@ -437,9 +437,10 @@ const auto& Rows() {
                         .type = kFlag,
                         .defaultValue = true,
                         .optional = true,
-                        .description = "TRUE asks a caller for T.38 by re-INVITE when its fax tones are heard "
-                                       "within 20 s of answering; a refusal keeps the call in audio. T.38 the "
-                                       "caller offers or re-INVITEs to is taken either way."}),
+                        .description = "TRUE takes T.38 when the caller offers it or re-INVITEs to it, and asks "
+                                       "for it by re-INVITE when the caller's fax tones are heard within 20 s of "
+                                       "answering (a refusal keeps the call in audio). FALSE keeps every call in "
+                                       "audio: an offer of T.38 is refused with 488."}),
       Bind<&S::SipPeers>({.member = "SipPeers",
                           .element = "SipPeers",
                           .defaultValue = "",

@@ -85,7 +85,8 @@ struct CSipReception::Impl {
     record.incomplete = result.complete ? std::string() : result.incomplete;
     if (result.pages > 0 || result.complete) {
       Log("SIP call " + std::to_string(callId) + " brought " + std::to_string(result.pages) + " page(s)" +
-          (result.t38 ? " over T.38" : " over audio") + (result.complete ? std::string() : ", incomplete: " + result.incomplete));
+          (result.t38 ? " over T.38" : " over audio") +
+          (result.complete ? std::string() : ", incomplete: " + result.incomplete));
       handOff.HandOver(record);
     } else {
       Log("SIP call " + std::to_string(callId) + " brought no page: " + result.incomplete);

@@ -5,9 +5,9 @@
 // (404), every other call answered and its fax received by a CFaxCall, over
 // G.711 or T.38 (from the start, or after a re-INVITE of either side; with
 // SipT38 the line asks for T.38 once the receiver hears fax tones), into a
-// capture file "<caller digits>_DD-MM-YYYY-HH-MM-SS.tif" in ReceivedDir. The capture is announced to the forwarding side when the
-// call is answered and handed over the moment T.30 ends, complete or cut
-// short (then marked incomplete with the reason), exactly as a CAPI fax.
+// capture file "<caller digits>_DD-MM-YYYY-HH-MM-SS.tif" in ReceivedDir. The capture is announced to the forwarding
+// side when the call is answered and handed over the moment T.30 ends, complete or cut short (then marked incomplete
+// with the reason), exactly as a CAPI fax.
 //
 // A line that cannot start (the port taken, a registrar that does not
 // resolve) is a state of this line, shown in its status and logged once;

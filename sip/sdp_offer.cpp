@@ -104,9 +104,8 @@ std::string Head(const std::string& localAddress, SdpOrigin& origin) {
 
 std::string ImageLine(std::uint16_t port, const T38Parameters& t) {
   static constexpr const char* kCorrection[] = {"t38UDPNoEC", "t38UDPRedundancy", "t38UDPFEC"};
-  return "m=image " + std::to_string(port) + " udptl t38\r\n" +
-         "a=T38FaxVersion:" + std::to_string(t.version) + "\r\n" +
-         "a=T38MaxBitRate:" + std::to_string(t.maxBitRate) + "\r\n" +
+  return "m=image " + std::to_string(port) + " udptl t38\r\n" + "a=T38FaxVersion:" + std::to_string(t.version) +
+         "\r\n" + "a=T38MaxBitRate:" + std::to_string(t.maxBitRate) + "\r\n" +
          "a=T38FaxRateManagement:" + (t.transferredTcf ? "transferredTCF" : "localTCF") + "\r\n" +
          "a=T38FaxMaxBuffer:" + std::to_string(t.maxBuffer) + "\r\n" +
          "a=T38FaxMaxDatagram:" + std::to_string(t.maxDatagram) + "\r\n" +

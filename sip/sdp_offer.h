@@ -29,11 +29,11 @@ struct SdpMediaLine {
 };
 
 struct SdpOffer {
-  AudioEndpoint media;                // the audio line's address and port; port 0 when there is none
-  std::vector<AudioCodec> codecs;     // PCMA/PCMU, in the offer's order
-  AudioEndpoint image;                // the "udptl t38" image line's address and port; port 0 when none
-  std::optional<T38Parameters> t38;   // the parameters stated on that line, when it has an address and a port
-  std::vector<SdpMediaLine> lines;    // every media line, in order
+  AudioEndpoint media;               // the audio line's address and port; port 0 when there is none
+  std::vector<AudioCodec> codecs;    // PCMA/PCMU, in the offer's order
+  AudioEndpoint image;               // the "udptl t38" image line's address and port; port 0 when none
+  std::optional<T38Parameters> t38;  // the parameters stated on that line, when it has an address and a port
+  std::vector<SdpMediaLine> lines;   // every media line, in order
 };
 
 // An offer or an answer alike: only what it states is read.

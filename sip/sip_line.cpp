@@ -100,9 +100,9 @@ struct CSipLine::Impl {
     SdpOrigin origin;
     SipMedia media;  // what the handler was last told
     std::chrono::steady_clock::time_point answeredAt;
-    bool asked = false;               // our re-INVITE went out: once per call
+    bool asked = false;                      // our re-INVITE went out: once per call
     struct sip_request* reinvite = nullptr;  // ours, while it waits for its answer (the name alone is a function)
-    std::uint32_t ackedCseq = 0;      // ours that was answered 2xx: a retransmission is ACKed again
+    std::uint32_t ackedCseq = 0;             // ours that was answered 2xx: a retransmission is ACKed again
     tmr glare{};
     int glareRetries = 0;
 
@@ -410,8 +410,8 @@ struct CSipLine::Impl {
                       asserted = HeaderValue(msg, "P-Asserted-Identity"), privacy = HeaderValue(msg, "Privacy");
     const SipCallParties parties =
         ReadCallParties({requestUser, settings.SipUser, calledParty, toUser, asserted, fromUser, privacy});
-    SipCallOffer callOffer{parties.dialled, parties.caller, parties.callerWithheld, Numeric(msg->src),
-                           offer->media,    offer->codecs,  offer->t38};
+    SipCallOffer callOffer{parties.dialled, parties.caller, parties.callerWithheld, Numeric(msg->src), offer->media,
+                           offer->codecs,   offer->t38};
     const int id = ++nextCallId;
     switch (handler->Offer(callOffer, id)) {
       case SipAnswer::kAccept: break;
@@ -452,8 +452,8 @@ struct CSipLine::Impl {
   // the stack answer 488 and the call goes on as it was.
   static int OnReoffer(mbuf** desc, const sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
-    auto text = call->line->Reoffered(*call, std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)),
-                                                         mbuf_get_left(msg->mb)));
+    auto text = call->line->Reoffered(
+        *call, std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb)));
     if (!text) return text.Error().code != 0 ? text.Error().code : EPROTO;
     *desc = mbuf_alloc(text->size());
     if (!*desc) return ENOMEM;
@@ -551,7 +551,8 @@ struct CSipLine::Impl {
     if (err != 0 || !msg) return;  // no answer: the call stays in audio
     if (msg->scode >= 300) {
       if (msg->scode == 491 && ++call.glareRetries <= kGlareRetries) {
-        const std::uint32_t span = timing.longestGlareWait - std::min(timing.longestGlareWait, timing.shortestGlareWait);
+        const std::uint32_t span =
+            timing.longestGlareWait - std::min(timing.longestGlareWait, timing.shortestGlareWait);
         tmr_start(&call.glare, timing.shortestGlareWait + (span ? rand_u32() % (span + 1) : 0), &Impl::OnGlareWait,
                   &call);
       } else if (msg->scode == 408 || msg->scode == 481) {
@@ -566,7 +567,8 @@ struct CSipLine::Impl {
     SendAck(call);
     auto answer = ReadSdpOffer(std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb)));
     if (!answer || !answer->t38) return;  // T.38 declined in a 200: the audio goes on
-    const SipMedia next{SipMediaKind::kT38, call.udptlPort, answer->image, call.media.codec, AgreedT38Parameters(*answer->t38)};
+    const SipMedia next{SipMediaKind::kT38, call.udptlPort, answer->image, call.media.codec,
+                        AgreedT38Parameters(*answer->t38)};
     if (handler->MediaChanged(call.id, next)) {
       call.media = next;
       return;

@@ -9,11 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <future>
+#include <random>
 #include <set>
 #include <thread>
 
-#include "media/audio_fax_call.h"
+#include "media/t30_outcome.h"
 #include "tests/convert/command_output.h"
 #include "tests/convert/fax_tiff_writer.h"
 #include "tests/convert/image_readers.h"
@@ -58,8 +60,8 @@ class SipReceptionTest : public ServiceTest {
   CRun Send(const std::string& options, const std::string& number = kNumber) {
     return RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + home_.File("sent.tif") + " --sip sip:" + number +
                       "@" + kamailio_->HostPort() + " --sip-port " + std::to_string(FreeUdpPort("127.0.0.1")) +
-                      " --local-port " + std::to_string(FreeUdpPort("127.0.0.1")) + " --ident '+49 89 7654321' " +
-                      options + " 2>&1");
+                      " --local-port " + std::to_string(FreeUdpPort("127.0.0.1")) + " --local-udptl-port " +
+                      std::to_string(FreeUdpPort("127.0.0.1")) + " --ident '+49 89 7654321' " + options + " 2>&1");
   }
 
   // The capture the service wrote, read by libtiff: every page as sent.
@@ -185,6 +187,107 @@ TEST_F(SipReceptionTest, CallCutAfterPageOneMailsThatPageAsIncomplete) {
   ASSERT_TRUE(Eventually([&] { return Journal().size() == 1; }));
   EXPECT_EQ(Journal()[0].numberOfPages, 1);
   EXPECT_EQ(Journal()[0].status.rfind(note, 0), 0u) << Journal()[0].status;
+}
+
+// T.38 every way a call comes to it, and a refusal that keeps the call in
+// audio: each fax arrives exact, mailed and journaled, over the transport
+// the caller reports. `SipT38` is on (the default): the line asks for T.38
+// itself when it hears the caller's tones, so a caller that re-INVITEs too
+// may cross it (then the caller's is taken).
+struct T38Case {
+  const char* name;
+  const char* options;
+  const char* transport;
+};
+
+class SipT38Test : public SipReceptionTest, public ::testing::WithParamInterface<T38Case> {};
+
+TEST_P(SipT38Test, FaxArrivesExactOverTheTransportAgreed) {
+  StartRegistered(SipSettings());
+  const CRun run = Send(std::string("--from 4989111 ") + GetParam().options);
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find(std::string("transport=") + GetParam().transport + " "), std::string::npos) << run.out;
+  ASSERT_TRUE(WaitForMessages(1)) << testing::PrintToString(Events());
+  const std::vector<std::string> captures = FilesEndingIn(ReceivedDir(), ".tif");
+  ASSERT_EQ(captures.size(), 1u);
+  ExpectCaptureExact(captures[0], 2);
+  ASSERT_TRUE(Eventually([&] { return Journal().size() == 1; }));
+  EXPECT_EQ(Journal()[0].numberOfPages, 2);
+  EXPECT_EQ(Journal()[0].status.find("errors"), std::string::npos) << Journal()[0].status;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, SipT38Test,
+    ::testing::Values(T38Case{"OfferedFromTheStart", "--t38 start", "t38"},
+                      T38Case{"CallersReInvite", "--t38 reinvite", "t38"}, T38Case{"OursOnHearingTheCaller", "", "t38"},
+                      T38Case{"OursCrossedByTheCallers", "--on-t38-offer glare", "t38"},
+                      T38Case{"OursRefused488", "--on-t38-offer 488", "audio"},
+                      T38Case{"OursRefused606", "--on-t38-offer 606", "audio"},
+                      T38Case{"UnusualAttributes", "--t38 reinvite --t38-sdp odd-small", "t38"},
+                      T38Case{"FivePercentLostBothWays", "--t38 start --t38-sdp odd --loss 5 --seed 11", "t38"}),
+    [](const ::testing::TestParamInfo<T38Case>& info) { return std::string(info.param.name); });
+
+// With SipT38 off every call stays in audio: an offer of T.38 alone is
+// refused, a caller's re-INVITE to it too, and the fax still arrives.
+TEST_F(SipReceptionTest, WithoutT38EveryCallStaysInAudio) {
+  ServiceSettings s = SipSettings();
+  s.SipT38 = false;
+  StartRegistered(s);
+  const CRun offered = Send("--from 4989111 --t38 start");
+  EXPECT_EQ(offered.status, 3) << offered.out;
+  EXPECT_NE(offered.out.find("answered=488"), std::string::npos) << offered.out;
+  const CRun reinvited = Send("--from 4989111 --t38 reinvite");
+  ASSERT_EQ(reinvited.status, 0) << reinvited.out;
+  EXPECT_NE(reinvited.out.find("transport=audio "), std::string::npos) << reinvited.out;
+  ASSERT_TRUE(WaitForMessages(1));
+  ExpectCaptureExact(FilesEndingIn(ReceivedDir(), ".tif").at(0), 2);
+}
+
+// Datagrams of every shape thrown at the line's media ports while a T.38
+// fax comes in: the call goes on or ends cleanly, and the next call is
+// answered and arrives exact.
+TEST_F(SipReceptionTest, MalformedDatagramsDoNotStopTheLine) {
+  const ServiceSettings s = SipSettings();
+  StartRegistered(s);
+  std::atomic<bool> sending{true};
+  std::thread noise([&] {
+    const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::mt19937 random(5);
+    std::vector<std::uint8_t> bytes;
+    while (sending) {
+      for (int port = 31000; port < 31200 && sending; ++port) {
+        bytes.resize(random() % 64);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+        // Some look like UDPTL: a sequence number, then lengths that lie.
+        if (bytes.size() > 3 && random() % 2) bytes[2] = 0xff;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        (void)::sendto(sock, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      }
+      std::this_thread::sleep_for(5ms);  // a steady drizzle, not a flood
+    }
+    ::close(sock);
+  });
+  const CRun hit = Send("--from 4989111 --t38 start");
+  sending = false;
+  noise.join();
+  EXPECT_TRUE(hit.status == 0 || hit.status == 1) << hit.out;
+  const CRun next = Send("--from 4989222 --t38 start");
+  ASSERT_EQ(next.status, 0) << next.out;
+  ASSERT_TRUE(Eventually([&] {
+    for (const JournalEntry& entry : Journal())
+      if (entry.senderNr.find("4989222") != std::string::npos && entry.status.empty()) return true;
+    return false;
+  }));
+  bool exact = false;
+  for (const std::string& name : FilesEndingIn(ReceivedDir(), ".tif"))
+    if (name.rfind("4989222_", 0) == 0) {
+      ExpectCaptureExact(name, 2);
+      exact = true;
+    }
+  EXPECT_TRUE(exact);
 }
 
 }  // namespace

@@ -257,8 +257,7 @@ TEST_F(SipLineTest, OptionsAreAnsweredToAllowedSourcesOnly) {
   const struct {
     const char* from;
     const char* answer;
-  } cases[] = {{"127.0.0.2",
-                "STATUS 200\nALLOW: INVITE, ACK, BYE, CANCEL, OPTIONS\nACCEPT: application/sdp\n"},
+  } cases[] = {{"127.0.0.2", "STATUS 200\nALLOW: INVITE, ACK, BYE, CANCEL, OPTIONS\nACCEPT: application/sdp\n"},
                {"127.0.0.3", "STATUS 403\n"}};
   for (const auto& c : cases)
     EXPECT_EQ(RunSipCaller({"--options", "--target", direct, "--bind", c.from, "--ruri", "sip:" + direct, "--to-uri",
@@ -326,8 +325,8 @@ TEST_F(SipLineTest, CallersReInviteToT38IsAnsweredWithOursAndTheAgreedParameters
        "a=T38FaxUdpEC:t38UDPNoEC",
        "t38UDPNoEC", 0, 14400, 0, true, T38ErrorCorrection::kNone, "127.0.0.9"},
       // values out of range count as not stated; the audio line kept, declined
-      {"m=audio 0 RTP/AVP 8|m=image 4002 udptl t38|a=T38FaxVersion:x|a=T38FaxMaxDatagram:99999999",
-       "t38UDPRedundancy", 0, 14400, 0, true, T38ErrorCorrection::kRedundancy, "127.0.0.1"},
+      {"m=audio 0 RTP/AVP 8|m=image 4002 udptl t38|a=T38FaxVersion:x|a=T38FaxMaxDatagram:99999999", "t38UDPRedundancy",
+       0, 14400, 0, true, T38ErrorCorrection::kRedundancy, "127.0.0.1"},
   };
   std::size_t changes = 0;
   for (const auto& c : cases) {
@@ -360,8 +359,8 @@ TEST_F(SipLineTest, OurReInviteMovesTheCallOnTwoHundredAndIsNotSentAgainAfterARe
   for (const int code : {200, 488, 415, 606}) {
     handler_.Forget();
     test::CSipCaller caller({"--target", kamailio_->HostPort(), "--ruri", "sip:faxuser@127.0.0.2", "--to-uri",
-                             "sip:faxuser@127.0.0.2", "--answer-reinvite", std::to_string(code),
-                             "--options-in-dialog", "--await-bye"});
+                             "sip:faxuser@127.0.0.2", "--answer-reinvite", std::to_string(code), "--options-in-dialog",
+                             "--await-bye"});
     const int callId = handler_.WaitAnswered();
     ASSERT_NE(callId, 0) << code;
     line_.RequestT38(callId);
