@@ -26,8 +26,7 @@ class CFaxToneListener {
   explicit CFaxToneListener(std::function<void()> heard) : heard_(std::move(heard)) {
     if (!heard_) return;
     cng_ = modem_connect_tones_rx_init(nullptr, MODEM_CONNECT_TONES_FAX_CNG, &CFaxToneListener::Report, this);
-    preamble_ =
-        modem_connect_tones_rx_init(nullptr, MODEM_CONNECT_TONES_FAX_PREAMBLE, &CFaxToneListener::Report, this);
+    preamble_ = modem_connect_tones_rx_init(nullptr, MODEM_CONNECT_TONES_FAX_PREAMBLE, &CFaxToneListener::Report, this);
   }
   ~CFaxToneListener() {
     if (cng_) modem_connect_tones_rx_free(cng_);

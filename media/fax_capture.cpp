@@ -31,9 +31,8 @@ bool CopyPage(TIFF* in, TIFF* out, std::uint16_t number, std::uint16_t total) {
   for (const ttag_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP, TIFFTAG_T4OPTIONS,
                            TIFFTAG_T6OPTIONS, TIFFTAG_BADFAXLINES, TIFFTAG_CONSECUTIVEBADFAXLINES})
     CopyField<std::uint32_t>(in, out, tag);
-  for (const ttag_t tag : {TIFFTAG_BITSPERSAMPLE, TIFFTAG_PHOTOMETRIC, TIFFTAG_FILLORDER,
-                           TIFFTAG_ORIENTATION, TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_PLANARCONFIG,
-                           TIFFTAG_RESOLUTIONUNIT, TIFFTAG_CLEANFAXDATA})
+  for (const ttag_t tag : {TIFFTAG_BITSPERSAMPLE, TIFFTAG_PHOTOMETRIC, TIFFTAG_FILLORDER, TIFFTAG_ORIENTATION,
+                           TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_PLANARCONFIG, TIFFTAG_RESOLUTIONUNIT, TIFFTAG_CLEANFAXDATA})
     CopyField<std::uint16_t>(in, out, tag);
   for (const ttag_t tag : {TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION}) CopyField<float>(in, out, tag);
   for (const ttag_t tag : {TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_SOFTWARE, TIFFTAG_DATETIME, TIFFTAG_HOSTCOMPUTER})
@@ -59,8 +58,8 @@ Status AppendFaxPages(const std::string& from, const std::string& to) {
     TiffFile first(TIFFOpen(to.c_str(), "r"));
     TiffFile second(TIFFOpen(from.c_str(), "r"));
     if (!first || !second) return TiffFailure("cannot read the parts of " + to);
-    const auto total = static_cast<std::uint16_t>(TIFFNumberOfDirectories(first.get()) +
-                                                  TIFFNumberOfDirectories(second.get()));
+    const auto total =
+        static_cast<std::uint16_t>(TIFFNumberOfDirectories(first.get()) + TIFFNumberOfDirectories(second.get()));
     TiffFile out(TIFFOpen(joined.c_str(), "w"));
     if (!out) return TiffFailure("cannot write " + joined);
     std::uint16_t number = 0;

@@ -34,7 +34,7 @@ class CT38FaxCall::CImpl {
   static int Transmit(t38_core_state_t*, void* user, const std::uint8_t* ifp, int length, int count) {
     auto* link = static_cast<CUdptlLink*>(user);
     return link->Send(std::span<const std::uint8_t>(ifp, static_cast<std::size_t>(std::max(length, 0))), count) ? 0
-                                                                                                               : -1;
+                                                                                                                : -1;
   }
 
   void Hangup() {
@@ -82,8 +82,8 @@ class CT38FaxCall::CImpl {
   std::thread thread_;
 };
 
-Result<std::unique_ptr<CT38FaxCall>> CT38FaxCall::Start(std::unique_ptr<CUdptlLink> link,
-                                                        const T38Parameters& session, const std::string& tiffPath,
+Result<std::unique_ptr<CT38FaxCall>> CT38FaxCall::Start(std::unique_ptr<CUdptlLink> link, const T38Parameters& session,
+                                                        const std::string& tiffPath,
                                                         const std::string& localStationId) {
   t38_terminal_state_t* terminal = t38_terminal_init(nullptr, 0, &CImpl::Transmit, link.get());
   if (!terminal) return Failure{"T.38", "SpanDSP could not set up a T.38 receiver", 0};
@@ -91,8 +91,8 @@ Result<std::unique_ptr<CT38FaxCall>> CT38FaxCall::Start(std::unique_ptr<CUdptlLi
   t38_terminal_set_fill_bit_removal(terminal, 0);
   t38_core_state_t* core = t38_terminal_get_t38_core_state(terminal);
   t38_set_t38_version(core, std::clamp(session.version, 0, kHighestT38Version));
-  t38_set_data_rate_management_method(core, session.transferredTcf ? T38_DATA_RATE_MANAGEMENT_TRANSFERRED_TCF
-                                                                   : T38_DATA_RATE_MANAGEMENT_LOCAL_TCF);
+  t38_set_data_rate_management_method(
+      core, session.transferredTcf ? T38_DATA_RATE_MANAGEMENT_TRANSFERRED_TCF : T38_DATA_RATE_MANAGEMENT_LOCAL_TCF);
   if (session.maxBitRate > 0) t38_set_fastest_image_data_rate(core, session.maxBitRate);
   if (session.maxBuffer > 0) t38_set_max_buffer_size(core, session.maxBuffer);
   t38_set_max_datagram_size(core, static_cast<int>(link->MaxDatagram()));

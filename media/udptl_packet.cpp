@@ -92,9 +92,10 @@ Result<UdptlPacket> ParseUdptlPacket(std::span<const std::uint8_t> datagram) {
 }
 
 Result<std::vector<std::uint8_t>> WriteUdptlPacket(std::uint16_t sequence, std::span<const std::uint8_t> primary,
-                                                    std::span<const std::vector<std::uint8_t>> previous,
-                                                    std::size_t maxDatagram) {
-  if (primary.empty() || primary.size() > kMaxIfpSize) return UdptlFailure("an IFP of " + std::to_string(primary.size()) + " bytes");
+                                                   std::span<const std::vector<std::uint8_t>> previous,
+                                                   std::size_t maxDatagram) {
+  if (primary.empty() || primary.size() > kMaxIfpSize)
+    return UdptlFailure("an IFP of " + std::to_string(primary.size()) + " bytes");
   // Sequence number, primary, recovery kind and a one-octet count.
   std::size_t size = 2 + LengthSize(primary.size()) + primary.size() + 2;
   if (size > maxDatagram)

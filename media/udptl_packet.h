@@ -41,8 +41,8 @@ struct UdptlPacket {
 // `maxDatagram` bytes; the oldest go first. Fails when `primary` alone does
 // not fit or an IFP is empty or larger than kMaxIfpSize.
 [[nodiscard]] Result<std::vector<std::uint8_t>> WriteUdptlPacket(std::uint16_t sequence,
-                                                                  std::span<const std::uint8_t> primary,
-                                                                  std::span<const std::vector<std::uint8_t>> previous,
-                                                                  std::size_t maxDatagram);
+                                                                 std::span<const std::uint8_t> primary,
+                                                                 std::span<const std::vector<std::uint8_t>> previous,
+                                                                 std::size_t maxDatagram);
 
 }  // namespace kestrel

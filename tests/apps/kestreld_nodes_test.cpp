@@ -207,7 +207,7 @@ TEST_F(KestreldNodes, CallsSpreadOverBothAndAKilledNodeDeliversItsFaxWhenItRetur
   ::kill(caller_, SIGKILL), WaitProcess(caller_);
   StartNode(*taken);
   ASSERT_TRUE(WaitForMessages(4, 60s)) << testing::PrintToString(EventDescriptions(taken->folder))
-                                        << ReadFileBytes(home_.File(taken->name + "-stderr"));
+                                       << ReadFileBytes(home_.File(taken->name + "-stderr"));
   ASSERT_TRUE(Eventually([&] { return SharedJournal().size() == 4; }, 30s));
   EXPECT_TRUE(WaitForDispatcher(2, 0));
   EXPECT_EQ(RowsByNode(), (std::map<std::string, int>{{taken->name, 2}, {other.name, 2}}));

@@ -1,10 +1,9 @@
 // fuzz_sip_offer: any bytes as what an INVITE brings: the part before the
 // first NUL as its SDP offer, read and answered from a fixed port (audio, and
-// T.38 when its image line is read); the lines after it as the identity headers (Request-URI user, P-Called-Party-ID, To
-// user, P-Asserted-Identity, From user, Privacy) and as a SipPeers value.
-// Checks that an answer offers only codecs the offer had, on our port and
-// address, states only our T.38 limits, is made of whole "x=" lines, and that the parties read carry no line breaks, a withheld caller
-// no number.
+// T.38 when its image line is read); the lines after it as the identity headers (Request-URI user, P-Called-Party-ID,
+// To user, P-Asserted-Identity, From user, Privacy) and as a SipPeers value. Checks that an answer offers only codecs
+// the offer had, on our port and address, states only our T.38 limits, is made of whole "x=" lines, and that the
+// parties read carry no line breaks, a withheld caller no number.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto image = kestrel::WriteT38Answer(*offer, "192.0.2.7", 20002, origin);
     Check(image.Ok() == offer->t38.has_value(), "T.38 read but not answered, or answered unread");
     if (image) {
-      Check(image->find("m=image 20002 udptl t38\r\na=T38FaxVersion:0\r\na=T38MaxBitRate:14400\r\n") !=
-                std::string::npos,
-            "T.38 answered beyond our version or rate");
+      Check(
+          image->find("m=image 20002 udptl t38\r\na=T38FaxVersion:0\r\na=T38MaxBitRate:14400\r\n") != std::string::npos,
+          "T.38 answered beyond our version or rate");
       Check(WholeLines(*image), "a T.38 answer with a broken line");
     }
   }

@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto written = kestrel::WriteUdptlPacket(read.sequence, read.primary, previous, 65535);
     Check(written.Ok(), "a packet read cannot be written");
     const auto again = kestrel::ParseUdptlPacket(written.Value());
-    Check(again && again.Value().sequence == read.sequence &&
-              std::ranges::equal(again.Value().primary, read.primary) &&
+    Check(again && again.Value().sequence == read.sequence && std::ranges::equal(again.Value().primary, read.primary) &&
               again.Value().redundancy.size() == (read.fec ? 0 : read.redundancy.size()),
           "a packet written does not read back the same");
   }

@@ -133,16 +133,14 @@ int Main() {
   for (const int count : kSteps) {
     const StepOutcome outcome = RunStep(count, dir, sentPath, sent);
     if (!outcome.setUp) {
-      std::fprintf(stderr, "bench_t38_calls: %d calls could not be set up: %s\n", count,
-                   outcome.firstFailure.c_str());
+      std::fprintf(stderr, "bench_t38_calls: %d calls could not be set up: %s\n", count, outcome.firstFailure.c_str());
       return 1;
     }
     const double cpu = outcome.cpu * 1000.0 / std::max(outcome.callSeconds, 1e-9);
     const bool exact = outcome.exactCalls == count;
     const std::string verdict =
         exact ? "yes" : "NO (" + std::to_string(outcome.exactCalls) + " of " + std::to_string(count) + " calls)";
-    std::printf("%5d %8.1f %8.1f  %24.2f %s\n", count, outcome.wallSeconds, outcome.callSeconds, cpu,
-                verdict.c_str());
+    std::printf("%5d %8.1f %8.1f  %24.2f %s\n", count, outcome.wallSeconds, outcome.callSeconds, cpu, verdict.c_str());
     std::fflush(stdout);
     if (heldCpu < 0 || exact) heldCpu = cpu;
     if (!exact) {

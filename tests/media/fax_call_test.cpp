@@ -151,8 +151,8 @@ TEST_F(FaxCallTest, PageWithUnrepairedErrorsIsListedAndTagged) {
   test::T38SenderOptions options{.ecm = false, .lossPercent = 3, .imageLossOnly = true, .seed = 5};
   options.session.errorCorrection = T38ErrorCorrection::kNone;
   const T38Run run = ReceiveT38(options);
-  ASSERT_FALSE(run.result.pagesWithErrors.empty()) << "pages " << run.result.pages << ", sender lost "
-                                                   << run.sender.lost << ": " << run.sender.describe;
+  ASSERT_FALSE(run.result.pagesWithErrors.empty())
+      << "pages " << run.result.pages << ", sender lost " << run.sender.lost << ": " << run.sender.describe;
   const std::vector<PageTags> tags = ReadPageTags(dir_.File("received.tif"));
   ASSERT_EQ(static_cast<int>(tags.size()), run.result.pages);
   for (int page = 1; page <= run.result.pages; ++page) {
@@ -195,8 +195,13 @@ TEST_F(FaxCallTest, AudioCallHeardAsFaxSwitchesToT38AndArrivesExact) {
   auto call = CFaxCall::StartAudio(Setup(tones.Callback()), ports_[0],
                                    {"127.0.0.1", static_cast<std::uint16_t>(ports_[1])}, AudioCodec::kPcma);
   ASSERT_TRUE(call) << call.Describe();
-  std::vector<std::string> args = {SIP_FAXSIM_PROGRAM, "--tiff", dir_.File("sent.tif"), "--rtp",
-                                   "127.0.0.1:" + std::to_string(ports_[0]), "--local-port", std::to_string(ports_[1])};
+  std::vector<std::string> args = {SIP_FAXSIM_PROGRAM,
+                                   "--tiff",
+                                   dir_.File("sent.tif"),
+                                   "--rtp",
+                                   "127.0.0.1:" + std::to_string(ports_[0]),
+                                   "--local-port",
+                                   std::to_string(ports_[1])};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -217,8 +222,8 @@ TEST_F(FaxCallTest, AudioCallHeardAsFaxSwitchesToT38AndArrivesExact) {
 }
 
 TEST_F(FaxCallTest, PageReceivedInAudioBeforeTheSwitchIsKeptFirst) {
-  auto call = CFaxCall::StartAudio(Setup(), ports_[0], {"127.0.0.1", static_cast<std::uint16_t>(ports_[1])},
-                                   AudioCodec::kPcmu);
+  auto call =
+      CFaxCall::StartAudio(Setup(), ports_[0], {"127.0.0.1", static_cast<std::uint16_t>(ports_[1])}, AudioCodec::kPcmu);
   ASSERT_TRUE(call) << call.Describe();
   const test::CRun audio = test::RunCommand(std::string(SIP_FAXSIM_PROGRAM) + " --tiff " + dir_.File("sent.tif") +
                                             " --rtp 127.0.0.1:" + std::to_string(ports_[0]) + " --local-port " +
