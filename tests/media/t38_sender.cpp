@@ -35,9 +35,8 @@ class CT38Sender::CImpl {
     if (!terminal_) return false;
     t38_core_state_t* core = t38_terminal_get_t38_core_state(terminal_);
     t38_set_t38_version(core, options_.session.version);
-    t38_set_data_rate_management_method(core, options_.session.transferredTcf
-                                                  ? T38_DATA_RATE_MANAGEMENT_TRANSFERRED_TCF
-                                                  : T38_DATA_RATE_MANAGEMENT_LOCAL_TCF);
+    t38_set_data_rate_management_method(core, options_.session.transferredTcf ? T38_DATA_RATE_MANAGEMENT_TRANSFERRED_TCF
+                                                                              : T38_DATA_RATE_MANAGEMENT_LOCAL_TCF);
     t38_set_max_datagram_size(core, static_cast<int>(sender_.MaxDatagram()));
     t30_state_t* t30 = t38_terminal_get_t30_state(terminal_);
     t30_set_tx_ident(t30, options_.ident.c_str());

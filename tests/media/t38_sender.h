@@ -19,11 +19,11 @@ struct T38SenderOptions {
   T38Parameters session{};  // as the receiver's SDP states it
   std::string ident = "sim 1";
   bool ecm = true;
-  int lossPercent = 0;       // of datagrams each way
+  int lossPercent = 0;         // of datagrams each way
   bool imageLossOnly = false;  // lose only datagrams of image data
-  bool duplicate = false;    // every datagram twice
-  bool swapPairs = false;    // every second datagram before the one before it
-  bool junk = false;         // a malformed datagram before every tenth one
+  bool duplicate = false;      // every datagram twice
+  bool swapPairs = false;      // every second datagram before the one before it
+  bool junk = false;           // a malformed datagram before every tenth one
   unsigned seed = 1;
 };
 

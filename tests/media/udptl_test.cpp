@@ -47,16 +47,16 @@ TEST(UdptlPacket, WritesTheSameBytesItReads) {
 
 TEST(UdptlPacket, RefusesDatagramsWhosePartsDoNotFit) {
   const Bytes cases[] = {
-      {},                                    // nothing
-      {0x00},                                // half a number
-      {0x00, 0x01, 0x05, 0x01, 0x02},        // primary longer than the datagram
-      {0x00, 0x01, 0x00, 0x00, 0x00},        // empty primary
-      {0x00, 0x01, 0x01, 0x06},              // no recovery
-      {0x00, 0x01, 0x01, 0x06, 0x40, 0x00},  // recovery of no known kind
-      {0x00, 0x01, 0x01, 0x06, 0x00, 0x7F, 0x01, 0x01},  // more redundant IFPs counted than held
+      {},                                                            // nothing
+      {0x00},                                                        // half a number
+      {0x00, 0x01, 0x05, 0x01, 0x02},                                // primary longer than the datagram
+      {0x00, 0x01, 0x00, 0x00, 0x00},                                // empty primary
+      {0x00, 0x01, 0x01, 0x06},                                      // no recovery
+      {0x00, 0x01, 0x01, 0x06, 0x40, 0x00},                          // recovery of no known kind
+      {0x00, 0x01, 0x01, 0x06, 0x00, 0x7F, 0x01, 0x01},              // more redundant IFPs counted than held
       {0x00, 0x01, 0x01, 0x06, 0x00, 0x02, 0x01, 0x01, 0x03, 0x01},  // the last redundant IFP cut short
-      {0x00, 0x01, 0xC1, 0x06},              // a fragmented length
-      {0x00, 0x01, 0x80},                    // a two-octet length cut short
+      {0x00, 0x01, 0xC1, 0x06},                                      // a fragmented length
+      {0x00, 0x01, 0x80},                                            // a two-octet length cut short
   };
   for (const Bytes& datagram : cases) EXPECT_FALSE(ParseUdptlPacket(datagram)) << ::testing::PrintToString(datagram);
 }

@@ -117,9 +117,9 @@ TEST_P(JournalTest, TableOfAnOlderVersionGetsItsNewColumnsAndOlderWritersGoOn) {
   ExecuteSql(db.ConnectString(), olderInsert);
   // Longer than the column: cut to its 255 bytes rather than refused.
   const std::string status = "Incomplete: " + std::string(300, 'x');
-  ASSERT_TRUE(InsertJournalEntry(log, "new", LocalTime("02/01/2026 10:00:00"), 2, "b", db.ConnectString(), status,
-                                 "fax-a")
-                  .Ok());
+  ASSERT_TRUE(
+      InsertJournalEntry(log, "new", LocalTime("02/01/2026 10:00:00"), 2, "b", db.ConnectString(), status, "fax-a")
+          .Ok());
   ExecuteSql(db.ConnectString(), olderInsert);  // a node of the older version, sharing the journal
 
   JournalListing listing = ListJournalEntries(db.ConnectString());
@@ -153,9 +153,9 @@ TEST_P(JournalTest, EachNodesFaxIsOneRowAndItsNewestTimeIsFoundPerNode) {
   ASSERT_TRUE(last.status.Ok()) << last.status.Describe();
   std::vector<std::pair<std::string, std::string>> byNode;
   for (const NodeLastFax& n : last.nodes) byNode.emplace_back(n.node, n.receivingTime);
-  EXPECT_EQ(byNode, (std::vector<std::pair<std::string, std::string>>{{"", "2026-12-09 12:00:00"},
-                                                                       {"fax-a", "2026-12-07 10:00:00"},
-                                                                       {"fax-b", "2026-12-08 11:30:00"}}));
+  EXPECT_EQ(byNode,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"", "2026-12-09 12:00:00"}, {"fax-a", "2026-12-07 10:00:00"}, {"fax-b", "2026-12-08 11:30:00"}}));
 }
 
 TEST_P(JournalTest, RowWithAnImpossibleTimeIsListedWithoutATime) {

@@ -39,8 +39,8 @@ TEST(UdptlFraming, RedundancyStaysWithinTheLargestDatagram) {
   const std::vector<std::vector<std::uint8_t>> earlier(3, std::vector<std::uint8_t>(40, 1));
   for (const std::size_t limit : {0u, 60u, 100u, 140u}) {
     std::size_t carried = 0;
-    const std::vector<std::uint8_t> datagram = EncodeUdptl(7, std::vector<std::uint8_t>(40, 2), earlier, 3, limit,
-                                                           carried);
+    const std::vector<std::uint8_t> datagram =
+        EncodeUdptl(7, std::vector<std::uint8_t>(40, 2), earlier, 3, limit, carried);
     if (limit != 0) {
       EXPECT_LE(datagram.size(), limit);
     }

@@ -233,9 +233,12 @@ std::unique_ptr<CSipCaller::CMessage> CSipCaller::Next(std::chrono::steady_clock
 }
 
 std::string CSipCaller::Response(const CMessage& request, int status, const std::string& body) {
-  static const std::pair<int, const char*> reasons[] = {
-      {200, "OK"},           {415, "Unsupported Media Type"}, {488, "Not Acceptable Here"},
-      {491, "Request Pending"}, {501, "Not Implemented"},     {606, "Not Acceptable"}};
+  static const std::pair<int, const char*> reasons[] = {{200, "OK"},
+                                                        {415, "Unsupported Media Type"},
+                                                        {488, "Not Acceptable Here"},
+                                                        {491, "Request Pending"},
+                                                        {501, "Not Implemented"},
+                                                        {606, "Not Acceptable"}};
   const char* reason = "Failed";
   for (const auto& [code, text] : reasons)
     if (code == status) reason = text;
@@ -267,8 +270,9 @@ void CSipCaller::AnswerRequest(const CMessage& request) {
 }
 
 std::string CSipCaller::ImageSdp(const T38Parameters& stated, const std::string& before) {
-  return faxsim::SdpBody(options_.sdpStyle, options_.localAddress, ++sdpVersion_,
-                         before + faxsim::ImageMedia(options_.sdpStyle, options_.localAddress, options_.udptlPort, stated));
+  return faxsim::SdpBody(
+      options_.sdpStyle, options_.localAddress, ++sdpVersion_,
+      before + faxsim::ImageMedia(options_.sdpStyle, options_.localAddress, options_.udptlPort, stated));
 }
 
 void CSipCaller::AnswerReinvite(const CMessage& request) {
@@ -329,9 +333,13 @@ void CSipCaller::SendReinvite() {
   const std::string branch = Token();
   const int cseq = cseq_++;
   const auto now = std::chrono::steady_clock::now();
-  ourReinvite_ = CPending{Request("INVITE", branch, cseq, ImageSdp(faxsim::OwnT38Parameters(options_.sdpStyle),
-                                                                    declinedAudio)),
-                          cseq, branch, now + kT1, kT1, now + kTransactionTimeout};
+  ourReinvite_ =
+      CPending{Request("INVITE", branch, cseq, ImageSdp(faxsim::OwnT38Parameters(options_.sdpStyle), declinedAudio)),
+               cseq,
+               branch,
+               now + kT1,
+               kT1,
+               now + kTransactionTimeout};
   ourReinviteAnswered_ = false;
   SendText(ourReinvite_->text);
 }
@@ -430,10 +438,9 @@ Result<SipAnsweredCall> CSipCaller::Invite(AudioCodec codec, int rtpPort) {
       options_.t38 == T38Mode::kStart
           ? ImageSdp(faxsim::OwnT38Parameters(options_.sdpStyle))
           : "v=0\r\no=sip-faxsim 1 1 IN " + std::string(v6 ? "IP6 " : "IP4 ") + options_.localAddress +
-                "\r\ns=sip-faxsim\r\nc=IN " + (v6 ? "IP6 " : "IP4 ") + options_.localAddress +
-                "\r\nt=0 0\r\nm=audio " + std::to_string(rtpPort) + " RTP/AVP " + std::to_string(type) +
-                "\r\na=rtpmap:" + std::to_string(type) + (codec == AudioCodec::kPcma ? " PCMA" : " PCMU") +
-                "/8000\r\na=ptime:20\r\na=sendrecv\r\n";
+                "\r\ns=sip-faxsim\r\nc=IN " + (v6 ? "IP6 " : "IP4 ") + options_.localAddress + "\r\nt=0 0\r\nm=audio " +
+                std::to_string(rtpPort) + " RTP/AVP " + std::to_string(type) + "\r\na=rtpmap:" + std::to_string(type) +
+                (codec == AudioCodec::kPcma ? " PCMA" : " PCMU") + "/8000\r\na=ptime:20\r\na=sendrecv\r\n";
   const std::string branch = Token();
   const int cseq = cseq_++;
   std::unique_ptr<CMessage> answer = Transact(Request("INVITE", branch, cseq, sdp), cseq, "INVITE");

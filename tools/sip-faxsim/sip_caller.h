@@ -132,7 +132,7 @@ class CSipCaller {
   std::optional<std::chrono::steady_clock::time_point> reinviteAt_;
   int reinviteTries_ = 0;
   std::optional<CPending> ourReinvite_;
-  bool ourReinviteAnswered_ = false;  // a provisional response came: stop resending
+  bool ourReinviteAnswered_ = false;   // a provisional response came: stop resending
   std::optional<CPending> ourAnswer_;  // our 200 to the peer's re-INVITE, until its ACK
   int peerInviteCseq_ = -1;            // of the peer's last re-INVITE
   std::string peerInviteAnswer_;       // resent when that re-INVITE is

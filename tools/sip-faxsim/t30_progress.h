@@ -30,7 +30,7 @@ struct FaxSendOptions {
 };
 
 struct FaxSendOutcome {
-  bool ok = false;  // T.30 ended well, or stopped after the page asked for
+  bool ok = false;             // T.30 ended well, or stopped after the page asked for
   bool switchedToT38 = false;  // the audio sender stopped for T.38; T.30 starts again there
   int pages = 0;
   int bitRate = 0;

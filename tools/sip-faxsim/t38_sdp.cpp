@@ -22,9 +22,8 @@ bool SameWord(const std::string& a, const std::string& b) {
 
 // A decimal number within [low, high]; nothing otherwise.
 std::optional<long> Number(const std::string& text, long low, long high) {
-  if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return std::isdigit(c);
-      }))
+  if (text.empty() || text.size() > 9 ||
+      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
     return std::nullopt;
   const long value = std::strtol(text.c_str(), nullptr, 10);
   if (value < low || value > high) return std::nullopt;
@@ -96,9 +95,9 @@ std::optional<T38Session> FindT38(const std::vector<SdpMedia>& media) {
       } else if (SameWord(name, "T38FaxMaxDatagram")) {
         p.maxDatagram = static_cast<int>(Number(value, 1, 65507).value_or(0));
       } else if (SameWord(name, "T38FaxUdpEC")) {
-        p.errorCorrection = SameWord(value, "t38UDPFEC")      ? T38ErrorCorrection::kFec
+        p.errorCorrection = SameWord(value, "t38UDPFEC")    ? T38ErrorCorrection::kFec
                             : SameWord(value, "t38UDPNoEC") ? T38ErrorCorrection::kNone
-                                                             : T38ErrorCorrection::kRedundancy;
+                                                            : T38ErrorCorrection::kRedundancy;
       }
     }
     return session;
@@ -124,7 +123,7 @@ T38Parameters AnswerT38(const T38Parameters& own, const T38Parameters& offered) 
   answer.maxBitRate = std::min(own.maxBitRate, offered.maxBitRate);
   answer.transferredTcf = true;
   answer.errorCorrection = offered.errorCorrection == T38ErrorCorrection::kNone ? T38ErrorCorrection::kNone
-                                                                                 : T38ErrorCorrection::kRedundancy;
+                                                                                : T38ErrorCorrection::kRedundancy;
   return answer;
 }
 
@@ -137,8 +136,8 @@ T38Parameters AgreeT38(const T38Parameters& own, const T38Parameters& peer) {
 
 std::string SdpBody(T38SdpStyle style, const std::string& address, int version, const std::string& media) {
   const std::string network = address.find(':') != std::string::npos ? "IN IP6 " : "IN IP4 ";
-  std::string body = "v=0\r\no=sip-faxsim 1 " + std::to_string(version) + " " + network + address +
-                     "\r\ns=sip-faxsim\r\n";
+  std::string body =
+      "v=0\r\no=sip-faxsim 1 " + std::to_string(version) + " " + network + address + "\r\ns=sip-faxsim\r\n";
   // The unusual styles give each stream its own c= instead.
   if (style == T38SdpStyle::kPlain) body += "c=" + network + address + "\r\n";
   return body + "t=0 0\r\n" + media;

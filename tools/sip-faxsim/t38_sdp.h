@@ -23,9 +23,9 @@ enum class T38SdpStyle { kPlain, kOdd, kOddSmall };
 struct SdpMedia {
   std::string kind;  // "audio", "image", ...
   int port = 0;
-  std::string proto;    // "RTP/AVP", "udptl", ...
-  std::string formats;  // the rest of the m= line
-  std::string address;  // media-level c=, else the session's
+  std::string proto;                                            // "RTP/AVP", "udptl", ...
+  std::string formats;                                          // the rest of the m= line
+  std::string address;                                          // media-level c=, else the session's
   std::vector<std::pair<std::string, std::string>> attributes;  // name, value ("" when none)
 };
 
@@ -48,8 +48,7 @@ struct T38Session {
 [[nodiscard]] T38Parameters AgreeT38(const T38Parameters& own, const T38Parameters& peer);
 
 // A whole SDP body: the session lines and `media` (one or more m= blocks).
-[[nodiscard]] std::string SdpBody(T38SdpStyle style, const std::string& address, int version,
-                                  const std::string& media);
+[[nodiscard]] std::string SdpBody(T38SdpStyle style, const std::string& address, int version, const std::string& media);
 // One m=image block stating `stated` in `style`.
 [[nodiscard]] std::string ImageMedia(T38SdpStyle style, const std::string& address, int port,
                                      const T38Parameters& stated);
